@@ -1,0 +1,11 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds, and runs the fotex host against the virtual camera.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+"$root/scripts/build.sh" >/dev/null
+cd "$root/build/x64"
+export WINEPREFIX="$PWD/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+run() { echo "\$ fotex $*"; /usr/lib/wine/wine64 ./fotex.exe "$@"; echo; }
+run --version
+run --virtual --auto-detect
+run --virtual --summary

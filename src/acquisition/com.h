@@ -1,0 +1,107 @@
+// RAII owners for COM pointers, BSTRs and PROPVARIANTs: whatever a call obtains is released on
+// every path by construction, so an early return is always safe.
+#pragma once
+
+#include <windows.h>
+#include <oleauto.h>
+#include <propidl.h>
+
+#include <cstddef>
+
+namespace fotex {
+
+// Owns one reference. put() releases the old pointer before handing out its address; attach()
+// adopts a reference without adding one.
+template <class T>
+class ComPtr {
+public:
+    ComPtr() = default;
+    ComPtr(const ComPtr&) = delete;
+    ComPtr& operator=(const ComPtr&) = delete;
+    ComPtr(ComPtr&& other) noexcept : p_(other.detach()) {}
+    ComPtr& operator=(ComPtr&& other) noexcept {
+        if (this != &other) {
+            reset();
+            p_ = other.detach();
+        }
+        return *this;
+    }
+    ~ComPtr() { reset(); }
+
+    static ComPtr attach(T* p) {
+        ComPtr c;
+        c.p_ = p;
+        return c;
+    }
+
+    T* get() const { return p_; }
+    T* operator->() const { return p_; }
+    explicit operator bool() const { return p_ != nullptr; }
+
+    T** put() {
+        reset();
+        return &p_;
+    }
+    void** put_void() { return reinterpret_cast<void**>(put()); }
+
+    T* detach() {
+        T* p = p_;
+        p_ = nullptr;
+        return p;
+    }
+    void reset() {
+        if (T* p = p_) {
+            p_ = nullptr;
+            p->Release();
+        }
+    }
+
+private:
+    T* p_ = nullptr;
+};
+
+// Owns a BSTR made with SysAllocString.
+class Bstr {
+public:
+    explicit Bstr(const OLECHAR* text) : s_(SysAllocString(text)) {}
+    Bstr(const Bstr&) = delete;
+    Bstr& operator=(const Bstr&) = delete;
+    ~Bstr() {
+        if (s_) SysFreeString(s_);
+    }
+    BSTR get() const { return s_; }
+    explicit operator bool() const { return s_ != nullptr; }
+
+private:
+    BSTR s_;
+};
+
+// N values for one ReadMultiple call: cleared to VT_EMPTY on construction, freed together with
+// FreePropVariantArray on destruction, whatever the read left in them.
+template <size_t N>
+class PropVariants {
+public:
+    PropVariants() {
+        for (PROPVARIANT& v : v_) PropVariantInit(&v);
+    }
+    PropVariants(const PropVariants&) = delete;
+    PropVariants& operator=(const PropVariants&) = delete;
+    ~PropVariants() { FreePropVariantArray(N, v_); }
+
+    PROPVARIANT* data() { return v_; }
+    PROPVARIANT& operator[](size_t i) { return v_[i]; }
+    static constexpr ULONG size() { return N; }
+
+private:
+    PROPVARIANT v_[N];
+};
+
+// A selector by numeric property id.
+inline PROPSPEC PropSpecById(PROPID id) {
+    PROPSPEC spec{};
+    spec.ulKind = PRSPEC_PROPID;
+    spec.propid = id;
+    return spec;
+}
+
+}  // namespace fotex

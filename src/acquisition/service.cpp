@@ -1,0 +1,27 @@
+#include "service.h"
+
+#include "trace.h"
+#include "wia_ids.h"
+
+namespace fotex {
+
+HRESULT CreateDeviceManager(IWiaDevMgr** manager) {
+    if (manager == nullptr) return E_INVALIDARG;
+    *manager = nullptr;
+    HRESULT hr = CoCreateInstance(wia::CLSID_WiaDevMgr, nullptr, CLSCTX_LOCAL_SERVER,
+                                  wia::IID_IWiaDevMgr, reinterpret_cast<void**>(manager));
+    if (FAILED(hr)) {
+        // Some marshalling paths leave the out-pointer set on failure; never hand it on.
+        *manager = nullptr;
+        TraceHresult("CoCreateInstance failed on CLSID_WiaDevMgr", hr);
+    }
+    return hr;
+}
+
+HRESULT QueryPropertyStorage(IWiaItem* item, ComPtr<IWiaPropertyStorage>& storage) {
+    HRESULT hr = item->QueryInterface(wia::IID_IWiaPropertyStorage, storage.put_void());
+    if (FAILED(hr)) storage.detach();  // a failing call owns nothing it may have left there
+    return hr;
+}
+
+}  // namespace fotex

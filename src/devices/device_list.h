@@ -1,0 +1,45 @@
+// The process-wide list of the devices that the last enumeration found.
+#pragma once
+
+#include <windows.h>
+
+#include <cstddef>
+#include <cstdint>
+
+namespace fotex {
+
+constexpr size_t kFieldUnits = 129;  // 64 units of text, zero to the end
+constexpr size_t kFieldTextUnits = 64;
+
+struct DeviceRecord {
+    WCHAR id[kFieldUnits];
+    WCHAR name[kFieldUnits];
+    WCHAR description[kFieldUnits];
+};
+
+// A growable array of fixed-size records. Its storage only grows (1, 2, 4, 8, ...) and is
+// reused by every enumeration; it is freed when the library unloads.
+class DeviceList {
+public:
+    constexpr DeviceList() = default;
+    DeviceList(const DeviceList&) = delete;
+    DeviceList& operator=(const DeviceList&) = delete;
+    ~DeviceList();
+
+    uint32_t count() const { return count_; }
+    uint32_t capacity() const { return capacity_; }
+    const DeviceRecord& at(uint32_t index) const { return records_[index]; }
+
+    void clear() { count_ = 0; }
+    // False when storage for the record cannot be had; the list is unchanged then.
+    bool append(const DeviceRecord& record);
+
+private:
+    DeviceRecord* records_ = nullptr;
+    uint32_t count_ = 0;
+    uint32_t capacity_ = 0;
+};
+
+DeviceList& Devices();
+
+}  // namespace fotex

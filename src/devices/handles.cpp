@@ -1,0 +1,36 @@
+// Device handles: the root item of an open device, owned by the host between open and close.
+#include "com.h"
+#include "device_list.h"
+#include "fotex.h"
+#include "service.h"
+
+using namespace fotex;
+
+extern "C" int FOTEX_CALL OpenWiaDevice(int index, FOTEX_DEVICE* device) {
+    ComPtr<IWiaDevMgr> manager;
+    if (FAILED(CreateDeviceManager(manager.put())) || !manager) return -1;
+
+    const uint32_t position = static_cast<uint32_t>(index);
+    if (position >= Devices().count()) return -2;
+    if (device == nullptr) return -3;
+
+    *device = 0;
+    // The field is zero-terminated within its width, so the string is the stored text.
+    Bstr id(Devices().at(position).id);
+    if (!id) return 1;
+
+    ComPtr<IWiaItem> root;
+    if (FAILED(manager->CreateDevice(id.get(), root.put()))) {
+        root.detach();  // a failing call owns nothing it may have left there
+        return 1;
+    }
+    *device = HandleFromItem(root.detach());
+    return 1;
+}
+
+extern "C" void FOTEX_CALL CloseWiaDevice(FOTEX_DEVICE* device) {
+    if (device == nullptr || *device == 0) return;
+    IWiaItem* root = ItemFromHandle(*device);
+    *device = 0;
+    root->Release();
+}

@@ -1,0 +1,384 @@
+// The device directory and device handles.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "fixture.h"
+#include "wia_ids.h"
+
+namespace {
+
+using fotexsim::Op;
+using fotexsim::Value;
+using fotextest::FotexTest;
+using fotextest::Guarded;
+using fotextest::Utf16Bytes;
+
+constexpr HRESULT kNotFound = static_cast<HRESULT>(0x80070490);
+
+// The bytes a 128-byte identity buffer holds for a text: its units, then zeros.
+std::vector<uint8_t> Field(const std::wstring& text) {
+    std::vector<uint8_t> bytes = Utf16Bytes(text.substr(0, 64));
+    bytes.resize(128, 0);
+    return bytes;
+}
+
+class DirectoryTest : public FotexTest {
+protected:
+    struct Identity {
+        Guarded<128> id, name, description;
+    };
+
+    void Read(int index, Identity& out) {
+        lib.GetWiaDeviceInfo(index, out.id.data(), out.name.data(), out.description.data());
+        EXPECT_TRUE(out.id.GuardsIntact() && out.name.GuardsIntact() && out.description.GuardsIntact());
+    }
+
+    void ExpectIdentity(int index, const std::wstring& id, const std::wstring& name, const std::wstring& description) {
+        Identity out;
+        Read(index, out);
+        EXPECT_EQ(Field(id), out.id.bytes()) << "index " << index;
+        EXPECT_EQ(Field(name), out.name.bytes()) << "index " << index;
+        EXPECT_EQ(Field(description), out.description.bytes()) << "index " << index;
+        EXPECT_EQ("", Output());
+    }
+
+    void ExpectOverflow(int index) {
+        Identity out;
+        Read(index, out);
+        EXPECT_TRUE(out.id.Untouched() && out.name.Untouched() && out.description.Untouched()) << "index " << index;
+        EXPECT_EQ("Device index overflow\n", Output()) << "index " << index;
+    }
+
+    void AddThree() {
+        camera.AddDevice(L"dev-a", L"Alpha", L"First camera");
+        camera.AddDevice(L"dev-b", L"Beta", L"Second camera");
+        camera.AddDevice(L"dev-c", L"Gamma", L"Third camera");
+    }
+};
+
+TEST_F(DirectoryTest, NoDeviceListsNothingAndIndexZeroOverflows) {
+    int count = -7;
+    EXPECT_EQ(1, lib.EnumerateWiaDevices(&count));
+    EXPECT_EQ(0, count);
+    EXPECT_EQ(fotex::wia::kDevInfoEnumLocal, camera.last.enumDeviceInfoFlag);
+    EXPECT_TRUE(Ledger(0));
+    ExpectOverflow(0);
+}
+
+TEST_F(DirectoryTest, IndexOverflowsBeforeAnyEnumeration) {
+    AddThree();
+    ExpectOverflow(0);
+    EXPECT_EQ(0, camera.TotalCalls());
+}
+
+TEST_F(DirectoryTest, ListsDevicesInEnumerationOrder) {
+    AddThree();
+    Enumerate(3);
+    EXPECT_TRUE(Ledger(0));
+    ExpectIdentity(0, L"dev-a", L"Alpha", L"First camera");
+    ExpectIdentity(2, L"dev-c", L"Gamma", L"Third camera");
+    ExpectOverflow(3);
+    ExpectOverflow(-1);
+    ExpectOverflow(0x7FFFFFFF);
+}
+
+TEST_F(DirectoryTest, TextsAreCutToSixtyFourUnitsWithoutTerminator) {
+    const std::wstring longName(70, L'N');
+    const std::wstring exact(64, L'E');
+    const std::wstring shortest(63, L'S');
+    camera.AddDevice(exact, longName, shortest);
+    Enumerate(1);
+    Identity out;
+    Read(0, out);
+    EXPECT_EQ(Utf16Bytes(exact), out.id.bytes());
+    EXPECT_EQ(Utf16Bytes(longName.substr(0, 64)), out.name.bytes());
+    EXPECT_EQ(Field(shortest), out.description.bytes());
+}
+
+TEST_F(DirectoryTest, ShortTextIsFollowedByZeroBytes) {
+    camera.AddDevice(L"id", L"abc", L"\u00e9\u4e2d");  // copied as UTF-16, not converted
+    Enumerate(1);
+    Identity out;
+    Read(0, out);
+    std::vector<uint8_t> name = {'a', 0, 'b', 0, 'c', 0};
+    name.resize(128, 0);
+    EXPECT_EQ(name, out.name.bytes());
+    std::vector<uint8_t> description = {0xE9, 0x00, 0x2D, 0x4E};
+    description.resize(128, 0);
+    EXPECT_EQ(description, out.description.bytes());
+}
+
+TEST_F(DirectoryTest, PropertyThatIsNotAStringYieldsAnEmptyField) {
+    fotexsim::Device& device = camera.AddDevice(L"dev-a", L"Alpha", L"First camera");
+    device.info[fotex::wia::kDipDevDesc].value = Value::Int(5);
+    device.info[fotex::wia::kDipDevName].value = Value::NullText();
+    Enumerate(1);
+    ExpectIdentity(0, L"dev-a", L"", L"");
+}
+
+TEST_F(DirectoryTest, DeviceWithoutIdentityPropertiesGetsAnEmptyRecord) {
+    fotexsim::Device& device = camera.AddDevice(L"dev-a", L"Alpha", L"First camera");
+    device.info.clear();  // the read answers S_FALSE
+    Enumerate(1);
+    ExpectIdentity(0, L"", L"", L"");
+}
+
+TEST_F(DirectoryTest, DeviceWhoseIdentityCannotBeReadIsSkippedAndNotCounted) {
+    AddThree();
+    camera.FailOn(Op::ReadMultiple, E_ACCESSDENIED, 2);
+    int count = -7;
+    EXPECT_EQ(1, lib.EnumerateWiaDevices(&count));
+    EXPECT_EQ("Error calling IWiaPropertyStorage::ReadMultiple: HRESULT: 0x80070005\n", Output());
+    EXPECT_EQ(2, count) << "every index below the count must be readable";
+    EXPECT_TRUE(Ledger(0));
+    ExpectIdentity(0, L"dev-a", L"Alpha", L"First camera");
+    ExpectIdentity(1, L"dev-c", L"Gamma", L"Third camera");
+    ExpectOverflow(2);
+}
+
+TEST_F(DirectoryTest, ManagerThatCannotBeCreatedKeepsThePreviousList) {
+    AddThree();
+    Enumerate(3);
+    camera.FailOn(Op::CreateInstance, E_OUTOFMEMORY);
+    int count = -7;
+    EXPECT_EQ(-2, lib.EnumerateWiaDevices(&count));
+    EXPECT_EQ(-7, count);
+    EXPECT_EQ("CoCreateInstance failed on CLSID_WiaDevMgr: HRESULT: 0x8007000E\n", Output());
+    EXPECT_TRUE(Ledger(0));
+    ExpectIdentity(2, L"dev-c", L"Gamma", L"Third camera");
+}
+
+TEST_F(DirectoryTest, ManagerCreatedWithoutAnObjectCountsAsNotCreated) {
+    AddThree();
+    camera.FailOn(Op::CreateInstance, S_OK);
+    int count = -7;
+    EXPECT_EQ(-2, lib.EnumerateWiaDevices(&count));
+    EXPECT_EQ(-7, count);
+    Output();
+    EXPECT_TRUE(Ledger(0));
+}
+
+TEST_F(DirectoryTest, EnumeratorThatCannotBeObtainedKeepsThePreviousList) {
+    AddThree();
+    Enumerate(3);
+    camera.FailOn(Op::EnumDeviceInfo, E_FAIL);
+    int count = -7;
+    EXPECT_EQ(-1, lib.EnumerateWiaDevices(&count));
+    EXPECT_EQ(-7, count);
+    EXPECT_EQ("Error calling IWiaDevMgr::EnumDeviceInfo: HRESULT: 0x80004005\n", Output());
+    EXPECT_TRUE(Ledger(0));
+    ExpectIdentity(1, L"dev-b", L"Beta", L"Second camera");
+}
+
+TEST_F(DirectoryTest, EnumeratorThatCannotBeResetKeepsThePreviousList) {
+    AddThree();
+    Enumerate(3);
+    camera.FailOn(Op::DevInfoReset, E_UNEXPECTED);
+    int count = -7;
+    EXPECT_EQ(-1, lib.EnumerateWiaDevices(&count));
+    EXPECT_EQ(-7, count);
+    EXPECT_EQ("Error calling IEnumWIA_DEV_INFO::Reset(): HRESULT: 0x8000FFFF\n", Output());
+    EXPECT_TRUE(Ledger(0));
+    ExpectIdentity(1, L"dev-b", L"Beta", L"Second camera");
+}
+
+TEST_F(DirectoryTest, ResetAnsweringFalseEndsAnEmptyEnumeration) {
+    AddThree();
+    Enumerate(3);
+    camera.FailOn(Op::DevInfoReset, S_FALSE);
+    Enumerate(0);
+    EXPECT_EQ(0, camera.Calls(Op::DevInfoNext));
+    ExpectOverflow(0);
+}
+
+TEST_F(DirectoryTest, ResetAnsweringAnotherSuccessCodeFailsWithTheListEmptied) {
+    AddThree();
+    Enumerate(3);
+    camera.FailOn(Op::DevInfoReset, 2);
+    int count = -7;
+    EXPECT_EQ(-1, lib.EnumerateWiaDevices(&count));
+    EXPECT_EQ(0, count);
+    EXPECT_EQ("", Output());
+    ExpectOverflow(0);
+}
+
+TEST_F(DirectoryTest, EnumeratorFailingPartWayDeliversTheDevicesReadBefore) {
+    const HRESULT results[] = {E_FAIL, static_cast<HRESULT>(0x80210005), 2};
+    for (HRESULT hr : results) {
+        camera.devices.clear();
+        AddThree();
+        camera.FailOn(Op::DevInfoNext, hr, 3);
+        int count = -7;
+        EXPECT_EQ(-1, lib.EnumerateWiaDevices(&count)) << std::hex << hr;
+        EXPECT_EQ(2, count) << std::hex << hr;
+        EXPECT_EQ("", Output()) << "a failing Next is not traced";
+        EXPECT_TRUE(Ledger(0));
+        ExpectIdentity(1, L"dev-b", L"Beta", L"Second camera");
+        ExpectOverflow(2);
+    }
+}
+
+TEST_F(DirectoryTest, EnumerationReplacesTheWholeList) {
+    AddThree();
+    Enumerate(3);
+    camera.devices.erase(camera.devices.begin(), camera.devices.begin() + 2);
+    Enumerate(1);
+    ExpectIdentity(0, L"dev-c", L"Gamma", L"Third camera");
+    ExpectOverflow(1);
+}
+
+TEST_F(DirectoryTest, ManyDevicesGrowTheListWithoutLosingRecords) {
+    for (int i = 0; i < 100; ++i) camera.AddDevice(L"id" + std::to_wstring(i), L"name" + std::to_wstring(i), L"d");
+    Enumerate(100);
+    Enumerate(100);
+    ExpectIdentity(0, L"id0", L"name0", L"d");
+    ExpectIdentity(63, L"id63", L"name63", L"d");
+    ExpectIdentity(99, L"id99", L"name99", L"d");
+    ExpectOverflow(100);
+}
+
+TEST_F(DirectoryTest, NullCountStillRefillsTheList) {
+    AddThree();
+    EXPECT_EQ(1, lib.EnumerateWiaDevices(nullptr));
+    ExpectIdentity(2, L"dev-c", L"Gamma", L"Third camera");
+}
+
+TEST_F(DirectoryTest, NullBuffersAreLeftOutOfTheCopy) {
+    AddThree();
+    Enumerate(3);
+    Guarded<128> name;
+    lib.GetWiaDeviceInfo(1, nullptr, name.data(), nullptr);
+    EXPECT_EQ(Field(L"Beta"), name.bytes());
+}
+
+// Without the virtual camera, Wine's own service answers: it lists through an enumerator whose
+// Reset is not implemented.
+TEST_F(DirectoryTest, WinesOwnServiceReportsItsResetFailure) {
+    camera.Revoke();
+    int count = -7;
+    EXPECT_EQ(-1, lib.EnumerateWiaDevices(&count));
+    EXPECT_EQ(-7, count);
+    EXPECT_EQ("Error calling IEnumWIA_DEV_INFO::Reset(): HRESULT: 0x80004001\n", Output());
+}
+
+class HandleTest : public DirectoryTest {};
+
+TEST_F(HandleTest, IndexZeroIsOutOfRangeBeforeAnyDeviceIsListed) {
+    camera.AddDevice(L"dev-a", L"Alpha", L"First camera");
+    FOTEX_DEVICE device = 77;
+    EXPECT_EQ(-2, lib.OpenWiaDevice(0, &device));
+    EXPECT_EQ(77, device);
+    Enumerate(1);
+    camera.devices.clear();
+    Enumerate(0);
+    EXPECT_EQ(-2, lib.OpenWiaDevice(0, &device));
+    EXPECT_EQ(77, device);
+    EXPECT_TRUE(Ledger(0));
+    EXPECT_EQ("", Output());
+}
+
+TEST_F(HandleTest, OpensTheDeviceAtTheIndexAndClosesIt) {
+    AddThree();
+    Enumerate(3);
+    FOTEX_DEVICE device = 77;
+    EXPECT_EQ(1, lib.OpenWiaDevice(1, &device));
+    EXPECT_NE(0, device);
+    EXPECT_EQ(L"dev-b", camera.last.createDeviceId);
+    EXPECT_TRUE(Ledger(1)) << "only the root item the host owns";
+    LONG type = 0;
+    EXPECT_EQ(S_OK, reinterpret_cast<IWiaItem*>(device)->GetItemType(&type));
+    EXPECT_TRUE(type & fotex::wia::kItemTypeRoot);
+
+    lib.CloseWiaDevice(&device);
+    EXPECT_EQ(0, device);
+    EXPECT_TRUE(Ledger(0));
+    lib.CloseWiaDevice(&device);
+    lib.CloseWiaDevice(nullptr);
+    EXPECT_TRUE(Ledger(0));
+    EXPECT_EQ("", Output());
+}
+
+TEST_F(HandleTest, BadIndexIsReportedBeforeANullVariable) {
+    AddThree();
+    Enumerate(3);
+    FOTEX_DEVICE device = 77;
+    EXPECT_EQ(-2, lib.OpenWiaDevice(3, &device));
+    EXPECT_EQ(-2, lib.OpenWiaDevice(-1, &device));
+    EXPECT_EQ(77, device);
+    EXPECT_EQ(-2, lib.OpenWiaDevice(3, nullptr));
+    EXPECT_EQ(-3, lib.OpenWiaDevice(0, nullptr));
+    EXPECT_EQ(0, camera.Calls(Op::CreateDevice));
+    EXPECT_TRUE(Ledger(0));
+}
+
+TEST_F(HandleTest, ManagerThatCannotBeCreatedFailsEveryIndex) {
+    AddThree();
+    Enumerate(3);
+    camera.FailOn(Op::CreateInstance, E_ACCESSDENIED, 1, -1);
+    for (int index : {0, 2, 3, -1}) {
+        FOTEX_DEVICE device = 77;
+        EXPECT_EQ(-1, lib.OpenWiaDevice(index, &device)) << index;
+        EXPECT_EQ(77, device);
+        EXPECT_EQ("CoCreateInstance failed on CLSID_WiaDevMgr: HRESULT: 0x80070005\n", Output());
+    }
+    EXPECT_EQ(-1, lib.OpenWiaDevice(0, nullptr));
+    Output();
+    EXPECT_TRUE(Ledger(0));
+}
+
+TEST_F(HandleTest, DeviceThatCannotBeCreatedGivesStatusOneAndNoHandle) {
+    AddThree();
+    Enumerate(3);
+    camera.devices[0].present = false;  // detached after the enumeration
+    FOTEX_DEVICE device = 77;
+    EXPECT_EQ(1, lib.OpenWiaDevice(0, &device));
+    EXPECT_EQ(0, device);
+    camera.FailOn(Op::CreateDevice, E_FAIL);
+    device = 77;
+    EXPECT_EQ(1, lib.OpenWiaDevice(1, &device));
+    EXPECT_EQ(0, device);
+    EXPECT_EQ("", Output());
+    EXPECT_TRUE(Ledger(0));
+}
+
+TEST_F(HandleTest, EachOpenOwnsItsOwnReference) {
+    AddThree();
+    Enumerate(3);
+    FOTEX_DEVICE first = Open(0);
+    FOTEX_DEVICE second = Open(0);
+    EXPECT_NE(first, second);
+    EXPECT_TRUE(Ledger(2));
+    lib.CloseWiaDevice(&first);
+    EXPECT_TRUE(Ledger(1));
+    LONG type = 0;
+    EXPECT_EQ(S_OK, reinterpret_cast<IWiaItem*>(second)->GetItemType(&type));
+    lib.CloseWiaDevice(&second);
+    EXPECT_TRUE(Ledger(0));
+}
+
+TEST_F(HandleTest, HandleOutlivesAReEnumeration) {
+    AddThree();
+    Enumerate(3);
+    FOTEX_DEVICE device = Open(2);
+    camera.devices.erase(camera.devices.begin());
+    Enumerate(2);
+    LONG type = 0;
+    EXPECT_EQ(S_OK, reinterpret_cast<IWiaItem*>(device)->GetItemType(&type));
+    lib.CloseWiaDevice(&device);
+    EXPECT_TRUE(Ledger(0));
+}
+
+TEST_F(HandleTest, IdentifierIsSentAsStoredUpToSixtyFourUnits) {
+    const std::wstring id(80, L'i');
+    camera.AddDevice(id, L"Long", L"id");
+    Enumerate(1);
+    FOTEX_DEVICE device = 77;
+    EXPECT_EQ(1, lib.OpenWiaDevice(0, &device));
+    EXPECT_EQ(id.substr(0, 64), camera.last.createDeviceId);
+    EXPECT_EQ(0, device) << "no device bears the shortened identifier";
+    EXPECT_TRUE(Ledger(0));
+}
+
+}  // namespace

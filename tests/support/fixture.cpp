@@ -1,0 +1,52 @@
+#include "fixture.h"
+
+#include <cstdio>
+#include <sstream>
+
+namespace fotextest {
+
+void FotexTest::SetUp() {
+    capture_ = std::make_unique<StdoutCapture>();
+    ASSERT_EQ(S_OK, camera.Register());
+    ASSERT_TRUE(lib.Load()) << "Fotex.dll did not load: " << GetLastError();
+}
+
+void FotexTest::TearDown() {
+    lib.Unload();
+    camera.Revoke();
+    transcript_ += capture_->Take();
+    capture_.reset();
+    // The capture swallowed whatever was printed meanwhile, failure messages included.
+    if (HasFailure() && !transcript_.empty()) {
+        std::printf("--- output during the test ---\n%s------------------------------\n", transcript_.c_str());
+        std::fflush(stdout);
+    }
+}
+
+std::string FotexTest::Output() {
+    std::string text = capture_->Take();
+    transcript_ += text;
+    return text;
+}
+
+::testing::AssertionResult FotexTest::Ledger(long hostReferences) {
+    const long live = camera.LiveReferences();
+    if (live == hostReferences) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << live << " live references, expected " << hostReferences << ":\n"
+                                         << camera.Describe();
+}
+
+void FotexTest::Enumerate(int expected) {
+    int count = -7;
+    ASSERT_EQ(1, lib.EnumerateWiaDevices(&count));
+    ASSERT_EQ(expected, count);
+}
+
+FOTEX_DEVICE FotexTest::Open(int index) {
+    FOTEX_DEVICE device = 0;
+    EXPECT_EQ(1, lib.OpenWiaDevice(index, &device));
+    EXPECT_NE(0, device);
+    return device;
+}
+
+}  // namespace fotextest

@@ -1,0 +1,40 @@
+// The fixture of every test of the DLL: a virtual camera registered in this process, Fotex.dll
+// loaded fresh (so its process-wide state restarts), its output captured and its boxes recorded.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+#include "fotexsim.h"
+#include "host.h"
+
+namespace fotextest {
+
+class FotexTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // What the DLL printed since the last call.
+    std::string Output();
+    std::vector<MessageBoxCall>& Boxes() { return Library::Boxes(); }
+
+    // Only the references that the host holds are alive.
+    ::testing::AssertionResult Ledger(long hostReferences);
+
+    // Enumerates and expects success with `expected` devices.
+    void Enumerate(int expected);
+    // Enumerates and opens device `index`; fails the test when no handle results.
+    FOTEX_DEVICE Open(int index = 0);
+
+    fotexsim::Camera camera;
+    Library lib;
+
+private:
+    std::unique_ptr<StdoutCapture> capture_;
+    std::string transcript_;
+};
+
+}  // namespace fotextest

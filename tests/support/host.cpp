@@ -1,0 +1,116 @@
+#include "host.h"
+
+#include <fcntl.h>
+#include <io.h>
+#include <sys/stat.h>
+
+#include <cstdio>
+
+namespace fotextest {
+
+void* PatchImport(HMODULE module, const char* dll, const char* function, void* replacement) {
+    auto* base = reinterpret_cast<uint8_t*>(module);
+    auto* dos = reinterpret_cast<IMAGE_DOS_HEADER*>(base);
+    auto* nt = reinterpret_cast<IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
+    const IMAGE_DATA_DIRECTORY& dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+    if (dir.VirtualAddress == 0) return nullptr;
+    for (auto* desc = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + dir.VirtualAddress); desc->Name != 0; ++desc) {
+        if (_stricmp(reinterpret_cast<const char*>(base + desc->Name), dll) != 0) continue;
+        auto* names = reinterpret_cast<IMAGE_THUNK_DATA*>(base + (desc->OriginalFirstThunk ? desc->OriginalFirstThunk : desc->FirstThunk));
+        auto* slots = reinterpret_cast<IMAGE_THUNK_DATA*>(base + desc->FirstThunk);
+        for (; names->u1.AddressOfData != 0; ++names, ++slots) {
+            if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal)) continue;
+            auto* byName = reinterpret_cast<IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData);
+            if (std::strcmp(reinterpret_cast<const char*>(byName->Name), function) != 0) continue;
+            DWORD old = 0;
+            VirtualProtect(&slots->u1.Function, sizeof(void*), PAGE_READWRITE, &old);
+            void* original = reinterpret_cast<void*>(slots->u1.Function);
+            slots->u1.Function = reinterpret_cast<ULONG_PTR>(replacement);
+            VirtualProtect(&slots->u1.Function, sizeof(void*), old, &old);
+            return original;
+        }
+    }
+    return nullptr;
+}
+
+StdoutCapture::StdoutCapture() {
+    char dir[MAX_PATH];
+    char name[MAX_PATH];
+    GetTempPathA(MAX_PATH, dir);
+    GetTempFileNameA(dir, "fxo", 0, name);
+    path_ = name;
+    std::fflush(stdout);
+    saved_ = _dup(1);
+    fd_ = _open(name, _O_RDWR | _O_CREAT | _O_TRUNC | _O_BINARY, _S_IREAD | _S_IWRITE);
+    _dup2(fd_, 1);
+}
+
+StdoutCapture::~StdoutCapture() {
+    std::fflush(stdout);
+    _dup2(saved_, 1);
+    _close(saved_);
+    _close(fd_);
+    DeleteFileA(path_.c_str());
+}
+
+std::string StdoutCapture::Take() {
+    std::fflush(stdout);
+    std::string text;
+    FILE* f = std::fopen(path_.c_str(), "rb");
+    if (f == nullptr) return text;
+    std::fseek(f, offset_, SEEK_SET);
+    char chunk[4096];
+    size_t n;
+    while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0) text.append(chunk, n);
+    std::fclose(f);
+    offset_ += static_cast<long>(text.size());
+    return text;
+}
+
+namespace {
+int WINAPI RecordMessageBox(HWND owner, LPCSTR text, LPCSTR caption, UINT style) {
+    Library::Boxes().push_back({owner, text ? text : "(null)", caption ? caption : "(null)", style});
+    return Library::BoxAnswer();
+}
+}  // namespace
+
+std::vector<MessageBoxCall>& Library::Boxes() {
+    static std::vector<MessageBoxCall> boxes;
+    return boxes;
+}
+
+int& Library::BoxAnswer() {
+    static int answer = IDOK;
+    return answer;
+}
+
+bool Library::Load() {
+    module_ = LoadLibraryW(L"Fotex.dll");
+    if (module_ == nullptr) return false;
+    PatchImport(module_, "user32.dll", "MessageBoxA", reinterpret_cast<void*>(&RecordMessageBox));
+    Boxes().clear();
+#define FOTEX_TEST_RESOLVE(name) name = reinterpret_cast<decltype(name)>(Symbol(#name));
+    FOTEX_TEST_EXPORTS(FOTEX_TEST_RESOLVE)
+#undef FOTEX_TEST_RESOLVE
+    return true;
+}
+
+void Library::Unload() {
+    if (module_ != nullptr) FreeLibrary(module_);
+    module_ = nullptr;
+}
+
+void* Library::Symbol(const char* name) const {
+    return reinterpret_cast<void*>(GetProcAddress(module_, name));
+}
+
+std::vector<uint8_t> Utf16Bytes(const std::wstring& text) {
+    std::vector<uint8_t> bytes;
+    for (wchar_t c : text) {
+        bytes.push_back(static_cast<uint8_t>(c & 0xFF));
+        bytes.push_back(static_cast<uint8_t>((c >> 8) & 0xFF));
+    }
+    return bytes;
+}
+
+}  // namespace fotextest
