@@ -77,6 +77,105 @@ int FOTEX_CALL OpenWiaDevice(int index, FOTEX_DEVICE* device);
    device is null. */
 void FOTEX_CALL CloseWiaDevice(FOTEX_DEVICE* device);
 
+/* ---- Camera settings ---------------------------------------------------------------------- */
+
+/* One getter per camera setting and a setter for each writable one; each reads or writes one
+   property of the open device (WIA_DPC_*, id in the comment) and keeps no copy of it. The
+   camera decides which values it accepts: no range is checked here. Four shapes:
+
+   int GetX(FOTEX_DEVICE device, int* value)
+       Stores the setting in *value. When the camera returns it as another type than a 32-bit
+       signed integer, returns 1 and leaves *value unchanged.
+   int SetX(FOTEX_DEVICE device, int value)
+       Sends value unchanged.
+   int GetX(FOTEX_DEVICE device, void* text)
+       Copies the text into a buffer of at least FOTEX_TEXT_BYTES (128) bytes as raw UTF-16LE:
+       up to 63 code units arrive with a two-byte terminator; 64 or more fill the 128 bytes with
+       the first 64 units and no terminator. Bytes after the terminator are unspecified. When
+       the camera returns another type, returns 1 and leaves the buffer unchanged.
+   int SetX(FOTEX_DEVICE device, const char* text)
+       Sends NUL-terminated ANSI text (system code page), widened to UTF-16. Text that needs more
+       than 127 UTF-16 units is refused with -1 and nothing reaches the camera.
+
+   Status, for all of them:
+     1  the camera accepted the read or the write
+    -1  the camera refused the read or the write (including a setting it does not have), the
+        text was too long, or value/text is null
+    -2  the handle yields no property storage
+    -3  device is 0
+   On any status but 1 nothing is written to *value or to the buffer. Nothing is printed. */
+int FOTEX_CALL GetExposureMode(FOTEX_DEVICE device, int* value); /* 2052 EXPOSURE_MODE */
+int FOTEX_CALL SetExposureMode(FOTEX_DEVICE device, int value);
+int FOTEX_CALL GetExposureComp(FOTEX_DEVICE device, int* value); /* 2053 EXPOSURE_COMP */
+int FOTEX_CALL SetExposureComp(FOTEX_DEVICE device, int value);
+int FOTEX_CALL GetExposureTime(FOTEX_DEVICE device, int* value); /* 2054 EXPOSURE_TIME */
+int FOTEX_CALL SetExposureTime(FOTEX_DEVICE device, int value);
+int FOTEX_CALL GetFNumber(FOTEX_DEVICE device, int* value); /* 2055 FNUMBER */
+int FOTEX_CALL SetFNumber(FOTEX_DEVICE device, int value);
+int FOTEX_CALL GetFlashMode(FOTEX_DEVICE device, int* value); /* 2056 FLASH_MODE */
+int FOTEX_CALL SetFlashMode(FOTEX_DEVICE device, int value);
+int FOTEX_CALL GetFocusMode(FOTEX_DEVICE device, int* value); /* 2057 FOCUS_MODE */
+int FOTEX_CALL SetFocusMode(FOTEX_DEVICE device, int value);
+int FOTEX_CALL GetPanPosition(FOTEX_DEVICE device, int* value); /* 2060 PAN_POSITION */
+int FOTEX_CALL SetPanPos(FOTEX_DEVICE device, int value);
+int FOTEX_CALL GetTiltPosition(FOTEX_DEVICE device, int* value); /* 2061 TILT_POSITION */
+int FOTEX_CALL SetTiltPos(FOTEX_DEVICE device, int value);
+int FOTEX_CALL GetTimerMode(FOTEX_DEVICE device, int* value); /* 2062 TIMER_MODE */
+int FOTEX_CALL SetTimerMode(FOTEX_DEVICE device, int value);
+int FOTEX_CALL GetTimerValue(FOTEX_DEVICE device, int* value); /* 2063 TIMER_VALUE */
+int FOTEX_CALL SetTimerValue(FOTEX_DEVICE device, int value);
+int FOTEX_CALL GetPowerMode(FOTEX_DEVICE device, int* value); /* 2064 POWER_MODE, read only */
+int FOTEX_CALL GetBatteryStatus(FOTEX_DEVICE device, int* value); /* 2065 BATTERY_STATUS, read only */
+int FOTEX_CALL GetThumbWidth(FOTEX_DEVICE device, int* value); /* 2066 THUMB_WIDTH */
+int FOTEX_CALL SetThumbWidth(FOTEX_DEVICE device, int value);
+int FOTEX_CALL GetThumbHeight(FOTEX_DEVICE device, int* value); /* 2067 THUMB_HEIGHT */
+int FOTEX_CALL SetThumbHeight(FOTEX_DEVICE device, int value);
+int FOTEX_CALL GetPictWidth(FOTEX_DEVICE device, int* value); /* 2068 PICT_WIDTH */
+int FOTEX_CALL SetPictWidth(FOTEX_DEVICE device, int value);
+int FOTEX_CALL GetPictHeight(FOTEX_DEVICE device, int* value); /* 2069 PICT_HEIGHT */
+int FOTEX_CALL SetPictHeight(FOTEX_DEVICE device, int value);
+int FOTEX_CALL GetComprSetting(FOTEX_DEVICE device, int* value); /* 2071 COMPRESSION_SETTING */
+int FOTEX_CALL SetComprSetting(FOTEX_DEVICE device, int value);
+int FOTEX_CALL GetTimeLapseInterval(FOTEX_DEVICE device, int* value); /* 2073 TIMELAPSE_INTERVAL */
+int FOTEX_CALL SetTimeElapseInterval(FOTEX_DEVICE device, int value);
+int FOTEX_CALL GetTimeLapseNumber(FOTEX_DEVICE device, int* value); /* 2074 TIMELAPSE_NUMBER */
+int FOTEX_CALL SetTimeLapseNumber(FOTEX_DEVICE device, int value);
+int FOTEX_CALL GetBurstInterval(FOTEX_DEVICE device, int* value); /* 2075 BURST_INTERVAL */
+int FOTEX_CALL SetBurstInterval(FOTEX_DEVICE device, int value);
+int FOTEX_CALL GetBurstNumber(FOTEX_DEVICE device, int* value); /* 2076 BURST_NUMBER */
+int FOTEX_CALL SetBurstNumber(FOTEX_DEVICE device, int value);
+int FOTEX_CALL GetEffectMode(FOTEX_DEVICE device, int* value); /* 2077 EFFECT_MODE */
+int FOTEX_CALL SetEffectMode(FOTEX_DEVICE device, int value);
+int FOTEX_CALL GetDigitalZoom(FOTEX_DEVICE device, int* value); /* 2078 DIGITAL_ZOOM */
+int FOTEX_CALL SetDigitalZoom(FOTEX_DEVICE device, int value);
+int FOTEX_CALL GetSharpness(FOTEX_DEVICE device, int* value); /* 2079 SHARPNESS */
+int FOTEX_CALL SetSharpness(FOTEX_DEVICE device, int value);
+int FOTEX_CALL GetContrast(FOTEX_DEVICE device, int* value); /* 2080 CONTRAST */
+int FOTEX_CALL SetContrast(FOTEX_DEVICE device, int value);
+int FOTEX_CALL GetCaptMode(FOTEX_DEVICE device, int* value); /* 2081 CAPTURE_MODE */
+int FOTEX_CALL SetCaptMode(FOTEX_DEVICE device, int value);
+int FOTEX_CALL GetCaptDelay(FOTEX_DEVICE device, int* value); /* 2082 CAPTURE_DELAY */
+int FOTEX_CALL SetCaptDelay(FOTEX_DEVICE device, int value);
+int FOTEX_CALL GetExposIndex(FOTEX_DEVICE device, int* value); /* 2083 EXPOSURE_INDEX */
+int FOTEX_CALL SetExposureIndex(FOTEX_DEVICE device, int value);
+int FOTEX_CALL GetExposMetMode(FOTEX_DEVICE device, int* value); /* 2084 EXPOSURE_METERING_MODE */
+int FOTEX_CALL SetExposMetMode(FOTEX_DEVICE device, int value);
+int FOTEX_CALL GetFocusMetMode(FOTEX_DEVICE device, int* value); /* 2085 FOCUS_METERING_MODE */
+int FOTEX_CALL SetFocusMetMode(FOTEX_DEVICE device, int value);
+int FOTEX_CALL GetFocusDist(FOTEX_DEVICE device, int* value); /* 2086 FOCUS_DISTANCE */
+int FOTEX_CALL SetFocusDist(FOTEX_DEVICE device, int value);
+int FOTEX_CALL GetFocusLength(FOTEX_DEVICE device, int* value); /* 2087 FOCAL_LENGTH, read only */
+int FOTEX_CALL GetRGBGain(FOTEX_DEVICE device, void* text); /* 2088 RGB_GAIN */
+int FOTEX_CALL SetRGBGain(FOTEX_DEVICE device, const char* text);
+int FOTEX_CALL GetWhiteBalance(FOTEX_DEVICE device, int* value); /* 2089 WHITE_BALANCE */
+int FOTEX_CALL SetWhiteBalance(FOTEX_DEVICE device, int value);
+int FOTEX_CALL GetUploadURL(FOTEX_DEVICE device, void* text); /* 2090 UPLOAD_URL */
+int FOTEX_CALL SetUploadURL(FOTEX_DEVICE device, const char* text);
+int FOTEX_CALL GetArtist(FOTEX_DEVICE device, void* text); /* 2091 ARTIST */
+int FOTEX_CALL SetArtist(FOTEX_DEVICE device, const char* text);
+int FOTEX_CALL GetCopyRight(FOTEX_DEVICE device, void* text); /* 2092 COPYRIGHT_INFO */
+int FOTEX_CALL SetCopyRight(FOTEX_DEVICE device, const char* text);
+
 #ifdef __cplusplus
 }
 #endif

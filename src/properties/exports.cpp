@@ -1,0 +1,23 @@
+// The camera-setting exports, one forwarder each, generated from the property table.
+#include "properties.h"
+#include "fotex.h"
+#include "property_table.h"
+
+using namespace fotex;
+
+#define FOTEX_GETTER_Integer(id, getter) \
+    extern "C" int FOTEX_CALL getter(FOTEX_DEVICE device, int* value) { return ReadIntegerProperty(device, id, value); }
+#define FOTEX_SETTER_Integer(id, setter) \
+    extern "C" int FOTEX_CALL setter(FOTEX_DEVICE device, int value) { return WriteIntegerProperty(device, id, value); }
+#define FOTEX_GETTER_ReadOnly FOTEX_GETTER_Integer
+#define FOTEX_SETTER_ReadOnly(id, setter)
+#define FOTEX_GETTER_Text(id, getter) \
+    extern "C" int FOTEX_CALL getter(FOTEX_DEVICE device, void* text) { return ReadTextProperty(device, id, text); }
+#define FOTEX_SETTER_Text(id, setter) \
+    extern "C" int FOTEX_CALL setter(FOTEX_DEVICE device, const char* text) { return WriteTextProperty(device, id, text); }
+
+#define FOTEX_DEFINE_EXPORTS(kind, id, getter, setter) \
+    FOTEX_GETTER_##kind(id, getter)                    \
+    FOTEX_SETTER_##kind(id, setter)
+
+FOTEX_PROPERTY_TABLE(FOTEX_DEFINE_EXPORTS)

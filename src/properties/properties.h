@@ -1,0 +1,16 @@
+// The four behaviours behind every camera-setting export; the exports only name the property.
+#pragma once
+
+#include <windows.h>
+#include <propidl.h>
+
+#include "fotex.h"
+
+namespace fotex {
+
+int ReadIntegerProperty(FOTEX_DEVICE device, PROPID id, int* value);
+int WriteIntegerProperty(FOTEX_DEVICE device, PROPID id, int value);
+int ReadTextProperty(FOTEX_DEVICE device, PROPID id, void* buffer);
+int WriteTextProperty(FOTEX_DEVICE device, PROPID id, const char* text);
+
+}  // namespace fotex
