@@ -41,4 +41,9 @@ int PrintVersion();
 int AutoDetect();
 int Summary(Session& session);
 
+// Camera settings. `action` is "list-config", "get-config NAME" or "set-config NAME=VALUE".
+int Settings(Session& session, const std::string& action);
+// Every setting, one per line: its value, or why it could not be read.
+void PrintSettings(Session& session, const char* indent);
+
 }  // namespace fotexcli

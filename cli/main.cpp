@@ -20,7 +20,10 @@ const char kUsage[] =
     "  --virtual            register the virtual camera in this process first\n"
     "  --device N           the device to use, by its index in --auto-detect (default 0)\n"
     "  --auto-detect        list the image-acquisition devices\n"
-    "  --summary            show the device's identity\n"
+    "  --summary            show the device's identity and settings\n"
+    "  --list-config        list every camera setting with its value\n"
+    "  --get-config NAME    show one setting (names as --list-config shows them)\n"
+    "  --set-config NAME=VALUE  change one setting\n"
     "  --help               show this text\n";
 
 bool ParseInt(const char* text, int& value) {
@@ -102,6 +105,8 @@ int Summary(Session& session) {
     std::printf("  Name:        %s\n", FromUtf16(name).c_str());
     std::printf("  Description: %s\n", FromUtf16(description).c_str());
     std::printf("  Identifier:  %s\n", FromUtf16(id).c_str());
+    std::printf("Settings:\n");
+    PrintSettings(session, "  ");
     return 0;
 }
 
@@ -121,6 +126,11 @@ int main(int argc, char** argv) {
             if (i + 1 >= argc || !ParseInt(argv[++i], options.device)) return Fail("--device needs an index");
         } else if (arg == "--version" || arg == "--auto-detect" || arg == "--summary") {
             options.actions.push_back(arg.substr(2));
+        } else if (arg == "--list-config") {
+            options.actions.push_back("list-config");
+        } else if (arg == "--get-config" || arg == "--set-config") {
+            if (i + 1 >= argc) return Fail(arg + " needs an argument");
+            options.actions.push_back(arg.substr(2) + " " + argv[++i]);
         } else {
             return Fail("unknown option " + arg + " (see --help)");
         }
@@ -146,6 +156,7 @@ int main(int argc, char** argv) {
             if (action == "version") status = PrintVersion();
             else if (action == "auto-detect") status = AutoDetect();
             else if (action == "summary") status = Summary(session);
+            else status = Settings(session, action);
             if (status != 0) break;
         }
     }
