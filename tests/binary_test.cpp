@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "property_table.h"
+
 namespace {
 
 std::vector<uint8_t> ReadFile(const char* path) {
@@ -201,6 +203,26 @@ TEST_P(BinaryTest, CarriesTheVersionResource) {
     EXPECT_EQ(0x00010003u, u32(o + 8));   // file version, major.minor
     EXPECT_EQ(0x00000000u, u32(o + 12));  // build.revision
     EXPECT_EQ(0x00010003u, u32(o + 16));  // product version
+}
+
+// Every getter and setter of the property table; read-only rows name NoSetter.
+std::vector<std::string> TableExports() {
+    std::vector<std::string> names;
+#define FOTEX_TABLE_NAMES(kind, id, getter, setter) \
+    names.push_back(#getter);                       \
+    if (std::string(#setter) != "NoSetter") names.push_back(#setter);
+    FOTEX_PROPERTY_TABLE(FOTEX_TABLE_NAMES)
+#undef FOTEX_TABLE_NAMES
+    return names;
+}
+
+TEST(ModuleDefinition, ListsEverySettingOfThePropertyTable) {
+    const std::vector<std::string> def = DefExports();
+    const std::vector<std::string> table = TableExports();
+    EXPECT_EQ(71u, table.size());
+    for (const std::string& name : table) {
+        EXPECT_TRUE(std::binary_search(def.begin(), def.end(), name)) << name << " missing from Fotex.def";
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Builds, BinaryTest,
