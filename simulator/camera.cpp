@@ -348,8 +348,13 @@ Device& Camera::AddStandardCamera(std::wstring id, std::wstring name, std::wstri
 void Camera::LoadDefaultScenario() {
     AddStandardCamera(L"{6BDD1FC6-810F-11D0-BEC7-08002BE2092F}\\0000", L"Fotex Virtual Camera",
                       L"Fotex virtual digital camera", 3);
-    AddDevice(L"{6BDD1FC6-810F-11D0-BEC7-08002BE2092F}\\0001", L"Fotex Pocket Camera",
-              L"Fotex virtual camera without pictures");
+    Device& pocket = AddDevice(L"{6BDD1FC6-810F-11D0-BEC7-08002BE2092F}\\0001", L"Fotex Pocket Camera",
+                               L"Fotex virtual camera without pictures");
+    // A fixed lens without pan or tilt, whose driver reports the focal length unsigned: hosts
+    // meet settings that are absent or of another type than the one they expect.
+    pocket.root->props.erase(2060);
+    pocket.root->props.erase(2061);
+    pocket.root->props[2087].value = Value::UInt(3500);
 }
 
 void Camera::FailOn(Op op, HRESULT hr, int nth, int times) {
