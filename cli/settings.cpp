@@ -61,7 +61,8 @@ std::string Why(int status) {
 }
 
 std::string Unreadable(int status) {
-    return "cannot be read: " + Why(status) + " (status " + std::to_string(status) + ")";
+    const std::string why = status == -1 ? "the camera lacks it or refused the read" : Why(status);
+    return "cannot be read: " + why + " (status " + std::to_string(status) + ")";
 }
 
 // The setting's value as text, or why it could not be read. A getter that meets another type
