@@ -10,5 +10,5 @@ run --version
 run --virtual --auto-detect
 run --virtual --summary
 # Camera settings: one integer and one text, set and read back in one session.
-run --virtual --list-config
+run --virtual --device 1 --list-config
 run --virtual --set-config flashmode=3 --get-config flashmode --set-config artist="Ann Smith" --get-config artist
