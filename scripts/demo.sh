@@ -9,3 +9,9 @@ run() { echo "\$ fotex $*"; /usr/lib/wine/wine64 ./fotex.exe "$@"; echo; }
 run --version
 run --virtual --auto-detect
 run --virtual --summary
+# Pictures from the virtual camera land in build/x64/demo.
+rm -rf demo && mkdir demo
+run --virtual --abilities --storage-info
+run --virtual --capture-image-and-download --filename 'demo\shot' --format jpg
+run --virtual --get-all-files --folder 'demo\camera' --prefix img
+echo "The new picture is $PWD/demo/shot.jpg; every picture and video of the camera is in $PWD/demo/camera/."
