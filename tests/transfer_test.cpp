@@ -43,6 +43,8 @@ void WriteFile(const std::string& path, const std::string& data) {
     std::fclose(f);
 }
 
+bool IsBmp(const std::string& d) { return d.compare(0, 2, "BM") == 0; }
+
 bool IsJpeg(const std::string& d) {
     return d.size() > 4 && d.compare(0, 2, "\xFF\xD8") == 0 && d.compare(d.size() - 2, 2, "\xFF\xD9") == 0;
 }
@@ -352,13 +354,17 @@ TEST_F(WalkTest, VideosHaveTheirOwnCounterAndNeverReplaceAnImageFile) {
     Image(folder);
     Image(folder, wia::kItemTypeImage | wia::kItemTypeVideo | wia::kItemTypeFile);
     Walk("m", 0);
-    // images 0 1 2, videos 0 1 2: the video files step aside with ~1
+    // Images take 0, 1, 2 and videos 0, 1, 2; a video whose name an image holds steps aside,
+    // and so does an image whose name a video took first.
     EXPECT_EQ(101, WidthIn(Numbered("m", 0, ".bmp")));
-    EXPECT_EQ(102, WidthIn(Numbered("m", 0, "~1.bmp")));
-    EXPECT_EQ(103, WidthIn(Numbered("m", 1, "~1.bmp")));
-    EXPECT_EQ(104, WidthIn(Numbered("m", 1, ".bmp")));
+    EXPECT_EQ(104, WidthIn(Numbered("m", 1, "~1.bmp")));
     EXPECT_EQ(105, WidthIn(Numbered("m", 2, ".bmp")));
-    EXPECT_EQ(105, WidthIn(Numbered("m", 2, "~1.bmp")));
+    EXPECT_EQ(105, WidthIn(Numbered("m", 2, "~1.bmp")));  // the item flagged both, as a video
+    // The camera delivers plain videos as a payload naming the format, not as a picture.
+    for (const std::string& video : {Numbered("m", 0, "~1.bmp"), Numbered("m", 1, ".bmp")}) {
+        const std::string data = ReadFile(At(video));
+        EXPECT_TRUE(!data.empty() && !IsBmp(data)) << video;
+    }
     EXPECT_EQ(6u, Files().size());
     EXPECT_TRUE(fotexsim::Value::Guid(wia::WiaImgFmt_BMP) == camera.last.write.values.at(0));
 }
@@ -415,7 +421,7 @@ TEST_F(WalkTest, FailedTransferStopsTheWholeWalkAfterAdvancingItsCounter) {
     EXPECT_EQ(std::string(kGetDataTrace) + "0x80004005\n", Output());
     EXPECT_EQ(Names({Numbered("s", 0)}), Files());
     Walk("t");  // the failed attempt took number 1
-    EXPECT_EQ(Numbered("t", 2), Files().at(3));
+    EXPECT_EQ(Numbered("t", 2), Files().at(1));
     EXPECT_TRUE(Ledger(1));
 }
 
