@@ -1,0 +1,450 @@
+// The camera as data: scenario building, the fault plan, the call log and the reference ledger.
+#include "sim_internal.h"
+
+#include <algorithm>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+
+namespace fotexsim {
+
+namespace wia = fotex::wia;
+
+namespace {
+
+Camera* g_current = nullptr;
+
+// Lists this short are kept exact on every delete; tests look at them directly.
+constexpr size_t kEagerSweep = 256;
+
+uint32_t Hash(const std::wstring& s, uint32_t salt) {
+    uint32_t h = 2166136261u ^ salt;
+    for (wchar_t c : s) h = (h ^ static_cast<uint32_t>(c)) * 16777619u;
+    return h;
+}
+
+void SweepDeleted(Item& parent) {
+    auto& v = parent.children;
+    v.erase(std::remove_if(v.begin(), v.end(),
+                           [](const std::shared_ptr<Item>& c) { return !c || c->deleted; }),
+            v.end());
+    parent.deletedChildren = 0;
+}
+
+void MarkSubtreeDeleted(Item& top) {
+    std::vector<Item*> stack{&top};
+    while (!stack.empty()) {
+        Item* it = stack.back();
+        stack.pop_back();
+        it->deleted = true;
+        for (auto& c : it->children)
+            if (c && !c->deleted) stack.push_back(c.get());
+    }
+}
+
+struct Setting {
+    PROPID id;
+    int32_t value;
+    const wchar_t* text;  // non-null: a VT_BSTR setting
+    bool readOnly;
+    std::vector<int32_t> allowed;
+};
+
+// The camera settings of a typical compact camera.
+const std::vector<Setting>& Settings() {
+    static const std::vector<Setting> table = {
+        {2052, 2, nullptr, false, {1, 2, 3, 4, 5, 6, 7, 8}},  // exposure mode: auto
+        {2053, 0, nullptr, false, {}},                        // exposure compensation
+        {2054, 80, nullptr, false, {}},                       // exposure time, 1/10000 s
+        {2055, 280, nullptr, false, {}},                      // f-number x100
+        {2056, 1, nullptr, false, {1, 2, 3, 4, 5, 6}},        // flash mode: auto
+        {2057, 2, nullptr, false, {1, 2, 3}},                 // focus mode: auto
+        {2060, 0, nullptr, false, {}},                        // pan position
+        {2061, 0, nullptr, false, {}},                        // tilt position
+        {2062, 0, nullptr, false, {}},                        // timer mode
+        {2063, 0, nullptr, false, {}},                        // timer value
+        {2064, 2, nullptr, true, {}},                         // power mode: battery
+        {2065, 80, nullptr, true, {}},                        // battery status, percent
+        {2066, 160, nullptr, false, {}},                      // thumbnail width
+        {2067, 120, nullptr, false, {}},                      // thumbnail height
+        {2068, 1600, nullptr, false, {}},                     // picture width
+        {2069, 1200, nullptr, false, {}},                     // picture height
+        {2071, 1, nullptr, false, {}},                        // compression setting
+        {2073, 1000, nullptr, false, {}},                     // time-lapse interval
+        {2074, 0, nullptr, false, {}},                        // time-lapse number
+        {2075, 100, nullptr, false, {}},                      // burst interval
+        {2076, 1, nullptr, false, {}},                        // burst number
+        {2077, 1, nullptr, false, {}},                        // effect mode: standard
+        {2078, 10, nullptr, false, {}},                       // digital zoom x10
+        {2079, 0, nullptr, false, {}},                        // sharpness
+        {2080, 0, nullptr, false, {}},                        // contrast
+        {2081, 1, nullptr, false, {}},                        // capture mode: normal
+        {2082, 0, nullptr, false, {}},                        // capture delay
+        {2083, 100, nullptr, false, {}},                      // exposure index (ISO)
+        {2084, 1, nullptr, false, {}},                        // exposure metering: average
+        {2085, 1, nullptr, false, {}},                        // focus metering
+        {2086, 0, nullptr, false, {}},                        // focus distance
+        {2087, 5000, nullptr, true, {}},                      // focal length, 1/100 mm
+        {2088, 0, L"1.0:1.0:1.0", false, {}},                 // RGB gain
+        {2089, 2, nullptr, false, {1, 2, 3, 4, 5, 6, 7}},     // white balance: auto
+        {2090, 0, L"", false, {}},                            // upload URL
+        {2091, 0, L"Fotex", false, {}},                       // artist
+        {2092, 0, L"(c) Fotex", false, {}},                   // copyright
+    };
+    return table;
+}
+
+Capability MakeCapability(const GUID& command, const wchar_t* name, const wchar_t* description) {
+    Capability c;
+    c.command = command;
+    c.flags = 0;
+    c.name = name;
+    c.description = description;
+    c.icon = L"wiacam.dll,-100";
+    c.commandline = L"";
+    return c;
+}
+
+}  // namespace
+
+const char* OpName(Op op) {
+    static const char* const names[kOpCount] = {
+        "CreateInstance", "EnumDeviceInfo", "DevInfoReset", "DevInfoNext", "CreateDevice",
+        "GetImageDlg", "QueryPropertyStorage", "QueryDataTransfer", "ReadMultiple",
+        "WriteMultiple", "GetItemType", "EnumChildItems", "ItemNext", "DeleteItem",
+        "DeviceCommand", "EnumDeviceCapabilities", "CapsReset", "CapsGetCount", "CapsNext",
+        "GetData"};
+    int i = static_cast<int>(op);
+    return i >= 0 && i < kOpCount ? names[i] : "?";
+}
+
+bool operator==(const Value& a, const Value& b) {
+    if (a.type != b.type) return false;
+    switch (a.type) {
+    case VT_I4:
+    case VT_UI4:
+        return a.i == b.i;
+    case VT_BSTR:
+        return a.nullString == b.nullString && a.s == b.s;
+    case VT_CLSID:
+        return IsEqualGUID(a.guid, b.guid) != 0;
+    default:
+        return true;
+    }
+}
+
+// --- items -----------------------------------------------------------------------------------
+
+Item::~Item() {
+    std::vector<std::shared_ptr<Item>> pending = std::move(children);
+    while (!pending.empty()) {
+        std::shared_ptr<Item> it = std::move(pending.back());
+        pending.pop_back();
+        if (!it) continue;
+        it->parent = nullptr;
+        // Only the last owner takes the children along; an item someone still holds keeps them.
+        if (it.use_count() == 1) {
+            for (auto& c : it->children) pending.push_back(std::move(c));
+            it->children.clear();
+        }
+    }
+}
+
+Item& Item::Add(std::wstring childName, LONG childType) {
+    auto child = std::make_shared<Item>();
+    child->seed = Hash(childName, static_cast<uint32_t>(children.size()));
+    child->name = std::move(childName);
+    child->type = childType;
+    child->parent = this;
+    AddTransferProperties(*child);
+    children.push_back(child);
+    return *child;
+}
+
+void AddTransferProperties(Item& item) {
+    Property format;
+    format.value = Value::Guid(wia::WiaImgFmt_JPEG);
+    item.props[wia::kIpaFormat] = format;
+    // TYMED_NULL at first, so a transfer that never asks for the file medium fails.
+    Property tymed;
+    tymed.value = Value::Int(TYMED_NULL);
+    tymed.allowed = {TYMED_FILE, TYMED_CALLBACK};
+    item.props[wia::kIpaTymed] = tymed;
+}
+
+void DetachItem(Item& item) {
+    Item* parent = item.parent;
+    MarkSubtreeDeleted(item);
+    item.parent = nullptr;
+    if (!parent) return;
+    ++parent->deletedChildren;
+    if (parent->children.size() <= kEagerSweep ||
+        parent->deletedChildren * 2 > parent->children.size())
+        SweepDeleted(*parent);  // may destroy `item`: nothing touches it after this
+}
+
+void DeleteAllMedia(Item& root) {
+    constexpr LONG media = wia::kItemTypeImage | wia::kItemTypeVideo;
+    std::vector<Item*> stack{&root};
+    while (!stack.empty()) {
+        Item* node = stack.back();
+        stack.pop_back();
+        for (auto& c : node->children) {
+            if (!c || c->deleted) continue;
+            if (c->type & media) {
+                MarkSubtreeDeleted(*c);
+                c->parent = nullptr;
+            } else {
+                stack.push_back(c.get());
+            }
+        }
+        SweepDeleted(*node);
+    }
+}
+
+// --- core ------------------------------------------------------------------------------------
+
+bool Core::Faulted(Op op, HRESULT* hr) {
+    int i = static_cast<int>(op);
+    ++calls[i];
+    long n = ++seq[i];
+    if (logging) log.push_back(op);
+    for (const Fault& f : faults) {
+        if (f.op == op && n >= f.first && n <= f.last) {
+            *hr = f.hr;
+            return true;
+        }
+    }
+    return false;
+}
+
+Device* Core::Locate(DeviceRef& ref) {
+    if (!camera || !ref.root) return nullptr;
+    auto& devices = camera->devices;
+    if (ref.hint < devices.size() && devices[ref.hint].root == ref.root) return &devices[ref.hint];
+    for (size_t i = 0; i < devices.size(); ++i) {
+        if (devices[i].root == ref.root) {
+            ref.hint = i;
+            return &devices[i];
+        }
+    }
+    return nullptr;
+}
+
+bool Core::Unavailable(DeviceRef& ref, const Item* item, HRESULT* hr) {
+    // A device that left the camera's list is as good as unplugged.
+    Device* d = Locate(ref);
+    if (!d || d->offline) {
+        *hr = wia::kWiaErrorOffline;
+        return true;
+    }
+    if (item && item->deleted) {
+        *hr = kItemDeleted;
+        return true;
+    }
+    return false;
+}
+
+bool Core::Stop(Op op, DeviceRef& ref, const Item* item, HRESULT* hr) {
+    return Faulted(op, hr) || Unavailable(ref, item, hr);
+}
+
+Tracked::Tracked(std::shared_ptr<Core> c, const char* k, std::wstring l)
+    : core(std::move(c)), kind(k), label(std::move(l)) {
+    ++core->created;
+    prev = core->tail;
+    if (prev)
+        prev->next = this;
+    else
+        core->head = this;
+    core->tail = this;
+}
+
+Tracked::~Tracked() {
+    if (prev)
+        prev->next = next;
+    else
+        core->head = next;
+    if (next)
+        next->prev = prev;
+    else
+        core->tail = prev;
+}
+
+// --- camera ----------------------------------------------------------------------------------
+
+Camera::Camera() : state_(std::make_unique<State>()) {
+    state_->core->camera = this;
+    g_current = this;
+}
+
+Camera::~Camera() {
+    Revoke();
+    state_->core->camera = nullptr;
+    if (g_current == this) g_current = nullptr;
+}
+
+Camera* Camera::Current() { return g_current; }
+
+Device& Camera::AddDevice(std::wstring id, std::wstring name, std::wstring description) {
+    Device d;
+    d.id = std::move(id);
+    d.name = std::move(name);
+    d.description = std::move(description);
+    d.info[wia::kDipDevId].value = Value::Text(d.id);
+    d.info[wia::kDipDevName].value = Value::Text(d.name);
+    d.info[wia::kDipDevDesc].value = Value::Text(d.description);
+    d.info[5].value = Value::Int(wia::kStiDeviceTypeDigitalCamera << 16);  // WIA_DIP_DEV_TYPE
+    d.info[3].value = Value::Text(L"Fotex");                                 // WIA_DIP_VEND_DESC
+    for (auto& [pid, p] : d.info) p.readOnly = true;
+
+    d.root = std::make_shared<Item>();
+    Item& root = *d.root;
+    root.name = L"Root";
+    root.type = wia::kItemTypeRoot | wia::kItemTypeFolder | wia::kItemTypeDevice;
+    AddTransferProperties(root);
+    Property taken, remaining;
+    taken.value = Value::Int(0);
+    taken.readOnly = true;
+    remaining.value = Value::Int(500);
+    remaining.readOnly = true;
+    root.props[wia::kDpcPicturesTaken] = taken;
+    root.props[wia::kDpcPicturesRemaining] = remaining;
+    for (const Setting& s : Settings()) {
+        Property p;
+        p.value = s.text ? Value::Text(s.text) : Value::Int(s.value);
+        p.readOnly = s.readOnly;
+        p.allowed = s.allowed;
+        root.props[s.id] = p;
+    }
+
+    d.capabilities = {
+        MakeCapability(wia::WIA_CMD_TAKE_PICTURE, L"Take picture", L"Takes a new picture"),
+        MakeCapability(wia::WIA_CMD_DELETE_ALL_ITEMS, L"Delete all", L"Deletes every picture"),
+        MakeCapability(wia::WIA_CMD_SYNCHRONIZE, L"Synchronize", L"Refreshes the item tree"),
+    };
+    devices.push_back(std::move(d));
+    return devices.back();
+}
+
+Device& Camera::AddStandardCamera(std::wstring id, std::wstring name, std::wstring description,
+                                  int pictures) {
+    Device& d = AddDevice(std::move(id), std::move(name), std::move(description));
+    Item& dcim = d.root->Add(L"DCIM", wia::kItemTypeFolder);
+    for (int i = 1; i <= pictures; ++i) {
+        wchar_t n[32];
+        swprintf(n, 32, L"IMG_%04d", i);
+        dcim.Add(n, wia::kItemTypeImage | wia::kItemTypeFile);
+    }
+    Item& video = dcim.Add(L"MOV_0001", wia::kItemTypeVideo | wia::kItemTypeFile);
+    video.props[wia::kIpaFormat].value = Value::Guid(wia::WiaImgFmt_AVI);
+    Property& taken = d.root->props[wia::kDpcPicturesTaken];
+    Property& remaining = d.root->props[wia::kDpcPicturesRemaining];
+    taken.value = Value::Int(std::max(pictures, 0));
+    remaining.value = Value::Int(std::max(500 - pictures, 0));
+    return d;
+}
+
+void Camera::LoadDefaultScenario() {
+    AddStandardCamera(L"{6BDD1FC6-810F-11D0-BEC7-08002BE2092F}\\0000", L"Fotex Virtual Camera",
+                      L"Fotex virtual digital camera", 3);
+    AddDevice(L"{6BDD1FC6-810F-11D0-BEC7-08002BE2092F}\\0001", L"Fotex Pocket Camera",
+              L"Fotex virtual camera without pictures");
+}
+
+void Camera::FailOn(Op op, HRESULT hr, int nth, int times) {
+    Core& c = *state_->core;
+    if (nth < 1 || times == 0) return;
+    long first = c.seq[static_cast<int>(op)] + nth;
+    long last = times < 0 ? LONG_MAX : first + times - 1;
+    c.faults.push_back({op, hr, first, last});
+}
+
+void Camera::ClearFaults() { state_->core->faults.clear(); }
+
+int Camera::Calls(Op op) const { return state_->core->calls[static_cast<int>(op)]; }
+
+int Camera::TotalCalls() const {
+    int total = 0;
+    for (int n : state_->core->calls) total += n;
+    return total;
+}
+
+const std::vector<Op>& Camera::Log() const { return state_->core->log; }
+
+void Camera::ClearLog() {
+    state_->core->log.clear();
+    state_->core->calls.fill(0);
+}
+
+void Camera::SetLogging(bool on) { state_->core->logging = on; }
+
+long Camera::LiveReferences() const {
+    long sum = 0;
+    for (Tracked* t = state_->core->head; t; t = t->next) sum += static_cast<long>(t->refs);
+    return sum;
+}
+
+std::vector<LiveObject> Camera::LiveObjects() const {
+    std::vector<LiveObject> out;
+    for (Tracked* t = state_->core->head; t; t = t->next) out.push_back({t->kind, t->label, t->refs});
+    return out;
+}
+
+std::string Camera::Describe() const {
+    std::string out;
+    for (Tracked* t = state_->core->head; t; t = t->next) {
+        out += t->kind;
+        if (!t->label.empty()) {
+            out += " '";
+            for (wchar_t ch : t->label) out += (ch > 0 && ch < 128) ? static_cast<char>(ch) : '?';
+            out += "'";
+        }
+        out += " refs=" + std::to_string(t->refs) + "\n";
+    }
+    return out;
+}
+
+long Camera::ObjectsCreated() const { return state_->core->created; }
+
+HRESULT Camera::Register() {
+    if (cookie_) return S_FALSE;
+    IClassFactory* factory = NewClassFactory();
+    HRESULT hr = CoRegisterClassObject(fotex::wia::CLSID_WiaDevMgr, factory, CLSCTX_LOCAL_SERVER,
+                                       REGCLS_MULTIPLEUSE, &cookie_);
+    factory->Release();
+    if (FAILED(hr)) cookie_ = 0;
+    return hr;
+}
+
+void Camera::Revoke() {
+    if (!cookie_) return;
+    CoRevokeClassObject(cookie_);
+    cookie_ = 0;
+}
+
+Device* Camera::FindDevice(const std::wstring& id) {
+    for (Device& d : devices)
+        if (d.id == id) return &d;
+    return nullptr;
+}
+
+std::vector<Item*> Camera::ItemsOf(const Device& device) {
+    std::vector<Item*> out;
+    if (!device.root) return out;
+    std::vector<Item*> stack;
+    auto pushChildren = [&stack](Item* it) {
+        for (auto c = it->children.rbegin(); c != it->children.rend(); ++c)
+            if (*c && !(*c)->deleted) stack.push_back(c->get());
+    };
+    pushChildren(device.root.get());
+    while (!stack.empty()) {
+        Item* it = stack.back();
+        stack.pop_back();
+        out.push_back(it);
+        pushChildren(it);
+    }
+    return out;
+}
+
+}  // namespace fotexsim

@@ -1,0 +1,223 @@
+// The virtual camera: a simulated image-acquisition service that a host registers in its own
+// process for CLSID_WiaDevMgr. Devices, item trees, typed properties and capabilities are plain
+// data set up in a few lines; every operation can be made to fail on its n-th call; every call is
+// counted and every object handed out keeps a ledger of its live references.
+#pragma once
+
+#include <windows.h>
+#include <wia.h>
+
+#include <array>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace fotexsim {
+
+// Every service operation the virtual camera offers, as the fault plan and the call log name them.
+enum class Op {
+    CreateInstance,          // the class factory creating a device manager
+    EnumDeviceInfo,          // IWiaDevMgr::EnumDeviceInfo
+    DevInfoReset,            // IEnumWIA_DEV_INFO::Reset
+    DevInfoNext,             // IEnumWIA_DEV_INFO::Next
+    CreateDevice,            // IWiaDevMgr::CreateDevice
+    GetImageDlg,             // IWiaDevMgr::GetImageDlg
+    QueryPropertyStorage,    // QueryInterface(IID_IWiaPropertyStorage) on an item
+    QueryDataTransfer,       // QueryInterface(IID_IWiaDataTransfer) on an item
+    ReadMultiple,            // IWiaPropertyStorage::ReadMultiple (device info and items)
+    WriteMultiple,           // IWiaPropertyStorage::WriteMultiple
+    GetItemType,             // IWiaItem::GetItemType
+    EnumChildItems,          // IWiaItem::EnumChildItems
+    ItemNext,                // IEnumWiaItem::Next
+    DeleteItem,              // IWiaItem::DeleteItem
+    DeviceCommand,           // IWiaItem::DeviceCommand
+    EnumDeviceCapabilities,  // IWiaItem::EnumDeviceCapabilities
+    CapsReset,               // IEnumWIA_DEV_CAPS::Reset
+    CapsGetCount,            // IEnumWIA_DEV_CAPS::GetCount
+    CapsNext,                // IEnumWIA_DEV_CAPS::Next
+    GetData,                 // IWiaDataTransfer::idtGetData
+    Count
+};
+constexpr int kOpCount = static_cast<int>(Op::Count);
+const char* OpName(Op op);
+
+// A typed property value, as the service hands it out in a PROPVARIANT.
+struct Value {
+    VARTYPE type = VT_EMPTY;
+    int32_t i = 0;      // VT_I4, VT_UI4 (bit pattern)
+    std::wstring s;     // VT_BSTR
+    bool nullString = false;  // VT_BSTR with a null BSTR
+    GUID guid{};        // VT_CLSID
+
+    static Value Empty() { return {}; }
+    static Value Int(int32_t v) { Value x; x.type = VT_I4; x.i = v; return x; }
+    static Value UInt(uint32_t v) { Value x; x.type = VT_UI4; x.i = static_cast<int32_t>(v); return x; }
+    static Value Text(std::wstring v) { Value x; x.type = VT_BSTR; x.s = std::move(v); return x; }
+    static Value NullText() { Value x; x.type = VT_BSTR; x.nullString = true; return x; }
+    static Value Guid(const GUID& g) { Value x; x.type = VT_CLSID; x.guid = g; return x; }
+};
+bool operator==(const Value& a, const Value& b);
+
+// One property of a storage. A write is refused (E_ACCESSDENIED) when read-only, and refused
+// (E_INVALIDARG) when the value's type differs from `writeType` or is not among `allowed`.
+struct Property {
+    Value value;
+    bool readOnly = false;
+    VARTYPE writeType = VT_EMPTY;     // VT_EMPTY: the type of `value`
+    std::vector<int32_t> allowed;     // integers only; empty: any value
+};
+using PropertyMap = std::map<PROPID, Property>;
+
+// One item of a device's tree.
+struct Item {
+    std::wstring name;
+    LONG type = 0;                    // WiaItemType flags
+    PropertyMap props;
+    std::vector<std::shared_ptr<Item>> children;
+    std::vector<GUID> formats;        // formats the item accepts; empty: all transfer formats
+    uint32_t seed = 0;                // picks the picture's colours
+    int width = 160, height = 120;    // picture size in pixels
+    bool deleted = false;
+    Item* parent = nullptr;
+    // Deleted children still flagged in a long `children` list; swept once they are half of it,
+    // so deleting a whole flat folder one item at a time stays linear. Short lists are exact.
+    size_t deletedChildren = 0;
+
+    Item() = default;
+    Item(const Item&) = default;
+    Item& operator=(const Item&) = default;
+    // Tears the subtree down without recursion: trees may be 100,000 levels deep.
+    ~Item();
+
+    // Adds a child with the transfer properties (format JPEG, medium TYMED_NULL) and returns it,
+    // for building trees in a few lines.
+    Item& Add(std::wstring childName, LONG childType);
+};
+
+// One command the device offers.
+struct Capability {
+    GUID command{};
+    LONG flags = 0;
+    std::wstring name, description, icon, commandline;
+};
+
+struct Device {
+    std::wstring id, name, description;
+    PropertyMap info;                 // device-information storage; ids 2, 7, 4 from the three texts
+    std::shared_ptr<Item> root;       // root item: camera properties and the picture tree
+    std::vector<Capability> capabilities;
+    bool present = true;              // false: listed, but CreateDevice fails (detached)
+    bool offline = false;             // true: every call on its objects fails with WIA_ERROR_OFFLINE
+};
+
+// Arguments of the last calls that tests look at.
+struct LastCalls {
+    LONG enumDeviceInfoFlag = -1;
+    std::wstring createDeviceId;
+    struct Dialog {
+        HWND parent = nullptr;
+        LONG deviceType = 0, flags = 0, intent = 0;
+        IWiaItem* root = nullptr;
+        std::wstring fileName;
+        bool fileNameNull = true;
+        GUID format{};
+        bool formatNull = true;
+    } dialog;
+    struct Write {
+        std::vector<PROPSPEC> specs;  // lpwstr members are not kept
+        std::vector<Value> values;
+        PROPID nameFirst = 0;
+    } write;
+    std::vector<PROPID> read;
+    struct Command {
+        LONG flags = -1;
+        GUID command{};
+        bool itemOut = false;         // an item-pointer address was given
+    } command;
+    LONG capsFlag = -1;
+    LONG deleteFlags = -1;
+    struct GetData {
+        DWORD tymed = 0xFFFFFFFF;
+        std::wstring fileName;
+        bool fileNameNull = true;
+        bool callback = false;
+        bool releaseObject = false;
+        GUID format{};
+    } getData;
+};
+
+// One object handed out, as the ledger sees it.
+struct LiveObject {
+    const char* kind;  // "DevMgr", "EnumDevInfo", "DevInfoStorage", "Item", "ItemStorage", ...
+    std::wstring item; // the item's name, where there is one
+    ULONG refs;
+};
+
+class Camera {
+public:
+    Camera();
+    ~Camera();
+    Camera(const Camera&) = delete;
+    Camera& operator=(const Camera&) = delete;
+
+    // The one camera that the registered factory serves. Null when none exists.
+    static Camera* Current();
+
+    // --- scenario -------------------------------------------------------------------------------
+    std::vector<Device> devices;
+    HRESULT dialogResult = S_OK;     // what GetImageDlg returns; S_OK writes a JPEG to the name given
+    HRESULT factoryResult = S_OK;    // what the factory's CreateInstance returns when not S_OK
+
+    // A device with the three identity texts, a root item with the camera properties of a
+    // typical camera, and take-picture, delete-all and synchronize capabilities.
+    Device& AddDevice(std::wstring id, std::wstring name, std::wstring description);
+    // AddDevice plus a DCIM folder with `pictures` images and one video.
+    Device& AddStandardCamera(std::wstring id, std::wstring name, std::wstring description,
+                              int pictures = 3);
+    // The scenario FotexSim.dll registers: one camera with pictures, settings and commands.
+    void LoadDefaultScenario();
+
+    // --- fault plan -----------------------------------------------------------------------------
+    // The `nth` call (1-based, counted from now) of `op` returns `hr` instead of working, and
+    // the `times - 1` calls after it too (times < 0: every call from then on). A faulted call does
+    // nothing else: its out-pointers are cleared and no object is handed out, so a fault of S_OK
+    // on an operation that yields an object means "succeeds but yields nothing".
+    void FailOn(Op op, HRESULT hr, int nth = 1, int times = 1);
+    void ClearFaults();
+
+    // --- call log -------------------------------------------------------------------------------
+    int Calls(Op op) const;
+    int TotalCalls() const;
+    const std::vector<Op>& Log() const;  // in order; kept while logging is on
+    void ClearLog();
+    void SetLogging(bool on);            // counting never stops
+    LastCalls last;
+
+    // --- reference ledger -----------------------------------------------------------------------
+    long LiveReferences() const;         // sum of the references of every live object
+    std::vector<LiveObject> LiveObjects() const;
+    std::string Describe() const;        // the live objects, one per line, for failure messages
+    long ObjectsCreated() const;
+
+    // --- registration ---------------------------------------------------------------------------
+    // CoRegisterClassObject(CLSID_WiaDevMgr, ..., CLSCTX_LOCAL_SERVER, REGCLS_MULTIPLEUSE) on
+    // the calling thread, which must have initialised COM.
+    HRESULT Register();
+    void Revoke();
+
+    // --- helpers for tests ----------------------------------------------------------------------
+    Device* FindDevice(const std::wstring& id);
+    // Items of a device, depth first, not counting the root; deleted items are gone.
+    std::vector<Item*> ItemsOf(const Device& device);
+
+    struct State;
+    State& state() { return *state_; }
+
+private:
+    std::unique_ptr<State> state_;
+    DWORD cookie_ = 0;
+};
+
+}  // namespace fotexsim

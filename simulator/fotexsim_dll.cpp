@@ -1,0 +1,30 @@
+// FotexSim.dll: the default virtual camera for hosts that load Fotex.dll without a camera.
+#include "fotexsim.h"
+#include "fotexsim_api.h"
+
+namespace {
+
+// Lives until the process ends: objects a host still holds after revoking stay usable, and
+// nothing COM-related may run from DllMain at unload.
+fotexsim::Camera* g_camera = nullptr;
+bool g_registered = false;
+
+}  // namespace
+
+extern "C" int __cdecl FotexSimRegister(void) {
+    if (g_registered) return 0;
+    if (!g_camera) {
+        g_camera = new fotexsim::Camera();
+        g_camera->LoadDefaultScenario();
+    }
+    HRESULT hr = g_camera->Register();
+    if (FAILED(hr)) return static_cast<int>(hr);
+    g_registered = true;
+    return 1;
+}
+
+extern "C" void __cdecl FotexSimRevoke(void) {
+    if (!g_registered) return;
+    g_camera->Revoke();
+    g_registered = false;
+}

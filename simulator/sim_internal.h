@@ -1,0 +1,93 @@
+// What the virtual camera's objects share. Every object holds the Core by shared_ptr, so an
+// object released after its Camera is gone still has its counters and ledger to report to.
+#pragma once
+
+#include "fotexsim.h"
+#include "wia_ids.h"
+
+namespace fotexsim {
+
+constexpr HRESULT kItemDeleted = static_cast<HRESULT>(0x80210009);      // WIA_ERROR_ITEM_DELETED
+constexpr HRESULT kNoDevice = static_cast<HRESULT>(0x80210015);         // WIA_S_NO_DEVICE_AVAILABLE
+
+struct Tracked;
+struct Core;
+
+// Names a device without pointing into Camera::devices, which may grow or vanish. The root
+// item is the identity; the index is only where it was last seen.
+struct DeviceRef {
+    std::shared_ptr<Item> root;
+    size_t hint = 0;
+};
+
+struct Core {
+    Camera* camera = nullptr;  // null once the camera is destroyed
+    std::array<int, kOpCount> calls{};  // since ClearLog
+    std::array<long, kOpCount> seq{};   // never reset: the fault plan counts from it
+    std::vector<Op> log;
+    bool logging = true;
+
+    struct Fault {
+        Op op;
+        HRESULT hr;
+        long first, last;  // call numbers in `seq`, inclusive
+    };
+    std::vector<Fault> faults;
+
+    Tracked* head = nullptr;
+    Tracked* tail = nullptr;
+    long created = 0;
+    int nextPicture = 1;
+    LastCalls orphanLast;  // where calls land once the camera is gone
+
+    LastCalls& last() { return camera ? camera->last : orphanLast; }
+    // Counts the call; true when the fault plan claims it, with the planned result in *hr.
+    bool Faulted(Op op, HRESULT* hr);
+    Device* Locate(DeviceRef& ref);
+    // Fault, then an offline or vanished device, then a deleted item (when one is given).
+    bool Stop(Op op, DeviceRef& ref, const Item* item, HRESULT* hr);
+    bool Unavailable(DeviceRef& ref, const Item* item, HRESULT* hr);
+};
+
+struct Camera::State {
+    std::shared_ptr<Core> core = std::make_shared<Core>();
+};
+
+// One live object as the ledger keeps it: linked in on construction, out on destruction.
+struct Tracked {
+    Tracked(std::shared_ptr<Core> core, const char* kind, std::wstring label);
+    virtual ~Tracked();
+    Tracked(const Tracked&) = delete;
+    Tracked& operator=(const Tracked&) = delete;
+
+    std::shared_ptr<Core> core;
+    const char* kind;
+    std::wstring label;
+    ULONG refs = 1;
+    Tracked* prev = nullptr;
+    Tracked* next = nullptr;
+};
+
+// The class factory registered for CLSID_WiaDevMgr; it serves Camera::Current(). COM holds it,
+// not the client, so it stays out of the ledger.
+IClassFactory* NewClassFactory();
+
+// Item-tree operations shared by the camera and the item objects; none of them recurses.
+void AddTransferProperties(Item& item);
+void DetachItem(Item& item);           // flags the subtree deleted and takes it off its parent
+void DeleteAllMedia(Item& root);       // every image and video item of the tree
+bool AcceptsFormat(const Item& item, const GUID& format);
+const char* FormatName(const GUID& format);  // "BMP", ...; null for an unknown format
+
+// Writes the item's data in `format` to `path`: a picture for BMP, PNG and JPEG, otherwise a
+// short text naming the format. Returns the Win32 error as an HRESULT when the file fails.
+HRESULT WriteItemFile(const Item& item, const GUID& format, const wchar_t* path);
+// The dialog's picture: a JPEG.
+HRESULT WriteDialogPicture(uint32_t seed, const wchar_t* path);
+
+// Encoders over 8-bit RGB rows, top row first (stb_image_write).
+bool EncodeBmp(std::vector<unsigned char>& out, int w, int h, const unsigned char* rgb);
+bool EncodePng(std::vector<unsigned char>& out, int w, int h, const unsigned char* rgb);
+bool EncodeJpeg(std::vector<unsigned char>& out, int w, int h, const unsigned char* rgb);
+
+}  // namespace fotexsim

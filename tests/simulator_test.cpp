@@ -1,0 +1,727 @@
+// The virtual camera on its own, driven through its COM interfaces the way a client of the real
+// service drives it. Its own test program: links fotexsim and gtest_main (or a main that joins an
+// apartment); the fixture joins one itself for the registration tests.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <objbase.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "com.h"
+#include "fotexsim.h"
+#include "wia_ids.h"
+
+namespace {
+
+using fotex::ComPtr;
+using fotex::PropSpecById;
+using fotex::PropVariants;
+using fotexsim::Camera;
+using fotexsim::Device;
+using fotexsim::Item;
+using fotexsim::Op;
+using fotexsim::Value;
+namespace wia = fotex::wia;
+
+constexpr HRESULT kSentinelHr = static_cast<HRESULT>(0x8BADF00D);
+constexpr HRESULT kItemDeleted = static_cast<HRESULT>(0x80210009);
+constexpr HRESULT kNoDevice = static_cast<HRESULT>(0x80210015);
+const std::wstring kCameraId = L"{6BDD1FC6-810F-11D0-BEC7-08002BE2092F}\\0000";
+
+template <class T>
+T* Sentinel() {
+    return reinterpret_cast<T*>(static_cast<uintptr_t>(0xDEADBEEF));
+}
+
+std::vector<unsigned char> ReadFileBytes(const std::wstring& path) {
+    std::vector<unsigned char> bytes;
+    FILE* f = _wfopen(path.c_str(), L"rb");
+    if (!f) return bytes;
+    unsigned char buf[4096];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, f)) > 0) bytes.insert(bytes.end(), buf, buf + n);
+    fclose(f);
+    return bytes;
+}
+
+std::wstring TempPath(const wchar_t* name) {
+    wchar_t dir[MAX_PATH];
+    GetTempPathW(MAX_PATH, dir);
+    return std::wstring(dir) + L"fotexsim_" + name;
+}
+
+class SimulatorTest : public ::testing::Test {
+protected:
+    void SetUp() override { CoInitialize(nullptr); }
+    void TearDown() override {
+        // Every test releases what it obtained: nothing of the camera may stay alive.
+        EXPECT_EQ(camera.LiveReferences(), 0) << camera.Describe();
+        camera.Revoke();
+        CoUninitialize();
+    }
+
+    ComPtr<IWiaDevMgr> Manager() {
+        ComPtr<IWiaDevMgr> mgr;
+        if (!registered_) {
+            EXPECT_EQ(camera.Register(), S_OK);
+            registered_ = true;
+        }
+        EXPECT_EQ(CoCreateInstance(wia::CLSID_WiaDevMgr, nullptr, CLSCTX_LOCAL_SERVER,
+                                   wia::IID_IWiaDevMgr, mgr.put_void()),
+                  S_OK);
+        return mgr;
+    }
+
+    ComPtr<IWiaItem> Open(const std::wstring& id = kCameraId) {
+        ComPtr<IWiaDevMgr> mgr = Manager();
+        ComPtr<IWiaItem> root;
+        fotex::Bstr bid(id.c_str());
+        EXPECT_EQ(mgr->CreateDevice(bid.get(), root.put()), S_OK);
+        return root;
+    }
+
+    ComPtr<IWiaPropertyStorage> Storage(IWiaItem* item) {
+        ComPtr<IWiaPropertyStorage> s;
+        EXPECT_EQ(item->QueryInterface(wia::IID_IWiaPropertyStorage, s.put_void()), S_OK);
+        return s;
+    }
+
+    // The first child of `parent`, or null.
+    ComPtr<IWiaItem> FirstChild(IWiaItem* parent) {
+        ComPtr<IEnumWiaItem> e;
+        ComPtr<IWiaItem> child;
+        if (parent->EnumChildItems(e.put()) == S_OK) e->Next(1, child.put(), nullptr);
+        return child;
+    }
+
+    // The first picture of the standard camera: Root / DCIM / IMG_0001.
+    ComPtr<IWiaItem> FirstPicture(IWiaItem* root) {
+        ComPtr<IWiaItem> dcim = FirstChild(root);
+        return dcim ? FirstChild(dcim.get()) : ComPtr<IWiaItem>();
+    }
+
+    HRESULT SetFormatAndMedium(IWiaItem* item, const GUID& format, LONG tymed = TYMED_FILE) {
+        ComPtr<IWiaPropertyStorage> s = Storage(item);
+        PROPSPEC specs[2] = {PropSpecById(wia::kIpaFormat), PropSpecById(wia::kIpaTymed)};
+        PROPVARIANT values[2];
+        PropVariantInit(&values[0]);
+        PropVariantInit(&values[1]);
+        GUID g = format;
+        values[0].vt = VT_CLSID;
+        values[0].puuid = &g;
+        values[1].vt = VT_I4;
+        values[1].lVal = tymed;
+        return s->WriteMultiple(2, specs, values, wia::kIpaFirst);
+    }
+
+    HRESULT Transfer(IWiaItem* item, const std::wstring& path) {
+        ComPtr<IWiaDataTransfer> t;
+        HRESULT hr = item->QueryInterface(wia::IID_IWiaDataTransfer, t.put_void());
+        if (FAILED(hr)) return hr;
+        STGMEDIUM medium{};
+        medium.tymed = TYMED_NULL;
+        medium.lpszFileName = const_cast<LPOLESTR>(path.c_str());
+        return t->idtGetData(&medium, nullptr);
+    }
+
+    Camera camera;
+    bool registered_ = false;
+};
+
+class StandardCameraTest : public SimulatorTest {
+protected:
+    void SetUp() override {
+        SimulatorTest::SetUp();
+        camera.AddStandardCamera(kCameraId, L"Test Camera", L"A camera for tests", 3);
+    }
+};
+
+// --- scenario ----------------------------------------------------------------------------------
+
+TEST_F(SimulatorTest, AddDeviceGivesRootWithCountersSettingsAndThreeCommands) {
+    Device& d = camera.AddDevice(L"id", L"name", L"desc");
+    ASSERT_TRUE(d.root);
+    EXPECT_EQ(d.root->type, wia::kItemTypeRoot | wia::kItemTypeFolder | wia::kItemTypeDevice);
+    EXPECT_EQ(d.root->props.at(wia::kDpcPicturesTaken).value.type, VT_I4);
+    EXPECT_TRUE(d.root->props.at(wia::kDpcPicturesRemaining).readOnly);
+    int settings = 0;
+    for (const auto& [id, p] : d.root->props) settings += id >= 2052 && id <= 2092;
+    EXPECT_EQ(settings, 37);
+    for (PROPID text : {2088u, 2090u, 2091u, 2092u}) EXPECT_EQ(d.root->props.at(text).value.type, VT_BSTR) << text;
+    for (PROPID ro : {2064u, 2065u, 2087u}) EXPECT_TRUE(d.root->props.at(ro).readOnly) << ro;
+    ASSERT_EQ(d.capabilities.size(), 3u);
+    EXPECT_EQ(d.capabilities[0].command, wia::WIA_CMD_TAKE_PICTURE);
+    EXPECT_EQ(d.capabilities[1].command, wia::WIA_CMD_DELETE_ALL_ITEMS);
+    EXPECT_EQ(d.capabilities[2].command, wia::WIA_CMD_SYNCHRONIZE);
+    EXPECT_EQ(d.info.at(wia::kDipDevName).value, Value::Text(L"name"));
+}
+
+TEST_F(SimulatorTest, StandardCameraHoldsPicturesAndOneVideoInDcim) {
+    Device& d = camera.AddStandardCamera(L"id", L"n", L"d", 2);
+    std::vector<Item*> items = camera.ItemsOf(d);
+    ASSERT_EQ(items.size(), 4u);
+    EXPECT_EQ(items[0]->name, L"DCIM");
+    EXPECT_EQ(items[1]->type & wia::kItemTypeImage, wia::kItemTypeImage);
+    EXPECT_EQ(items[2]->parent, items[0]);
+    EXPECT_EQ(items[3]->type & wia::kItemTypeVideo, wia::kItemTypeVideo);
+}
+
+TEST_F(SimulatorTest, DefaultScenarioListsTheVirtualCameraFirst) {
+    camera.LoadDefaultScenario();
+    ASSERT_GE(camera.devices.size(), 2u);
+    EXPECT_EQ(camera.devices[0].name, L"Fotex Virtual Camera");
+    EXPECT_EQ(camera.FindDevice(kCameraId), &camera.devices[0]);
+    EXPECT_FALSE(camera.ItemsOf(camera.devices[0]).empty());
+}
+
+TEST_F(SimulatorTest, CurrentIsTheLiveCamera) { EXPECT_EQ(Camera::Current(), &camera); }
+
+// --- registration and the factory --------------------------------------------------------------
+
+TEST_F(SimulatorTest, RegisteredFactoryServesDeviceManager) {
+    ComPtr<IWiaDevMgr> mgr = Manager();
+    ASSERT_TRUE(mgr);
+    EXPECT_EQ(camera.Calls(Op::CreateInstance), 1);
+    EXPECT_EQ(camera.LiveReferences(), 1) << camera.Describe();
+    EXPECT_EQ(camera.Register(), S_FALSE);  // once is enough
+}
+
+TEST_F(SimulatorTest, FactoryResultRefusesCreation) {
+    camera.factoryResult = REGDB_E_CLASSNOTREG;
+    ASSERT_EQ(camera.Register(), S_OK);
+    IWiaDevMgr* mgr = Sentinel<IWiaDevMgr>();
+    EXPECT_EQ(CoCreateInstance(wia::CLSID_WiaDevMgr, nullptr, CLSCTX_LOCAL_SERVER, wia::IID_IWiaDevMgr,
+                               reinterpret_cast<void**>(&mgr)),
+              REGDB_E_CLASSNOTREG);
+    EXPECT_EQ(mgr, nullptr);
+}
+
+TEST_F(SimulatorTest, FaultOfSuccessOnCreationYieldsNoObject) {
+    camera.FailOn(Op::CreateInstance, S_OK);
+    ASSERT_EQ(camera.Register(), S_OK);
+    IWiaDevMgr* mgr = Sentinel<IWiaDevMgr>();
+    EXPECT_EQ(CoCreateInstance(wia::CLSID_WiaDevMgr, nullptr, CLSCTX_LOCAL_SERVER, wia::IID_IWiaDevMgr,
+                               reinterpret_cast<void**>(&mgr)),
+              S_OK);
+    EXPECT_EQ(mgr, nullptr);
+    EXPECT_EQ(camera.ObjectsCreated(), 0);
+}
+
+// --- device directory --------------------------------------------------------------------------
+
+TEST_F(SimulatorTest, EnumerationYieldsEachDeviceThenFalse) {
+    camera.AddDevice(L"id0", L"first", L"d0");
+    camera.AddDevice(L"id1", L"second", L"d1");
+    ComPtr<IWiaDevMgr> mgr = Manager();
+    ComPtr<IEnumWIA_DEV_INFO> e;
+    ASSERT_EQ(mgr->EnumDeviceInfo(wia::kDevInfoEnumLocal, e.put()), S_OK);
+    EXPECT_EQ(camera.last.enumDeviceInfoFlag, wia::kDevInfoEnumLocal);
+    ASSERT_EQ(e->Reset(), S_OK);
+    ULONG count = 0;
+    EXPECT_EQ(e->GetCount(&count), S_OK);
+    EXPECT_EQ(count, 2u);
+    std::vector<std::wstring> names;
+    for (;;) {
+        ComPtr<IWiaPropertyStorage> s;
+        HRESULT hr = e->Next(1, s.put(), nullptr);
+        if (hr != S_OK) {
+            EXPECT_EQ(hr, S_FALSE);
+            EXPECT_FALSE(s);
+            break;
+        }
+        PROPSPEC specs[3] = {PropSpecById(wia::kDipDevId), PropSpecById(wia::kDipDevName),
+                             PropSpecById(wia::kDipDevDesc)};
+        PropVariants<3> v;
+        ASSERT_EQ(s->ReadMultiple(3, specs, v.data()), S_OK);
+        ASSERT_EQ(v[1].vt, VT_BSTR);
+        // A real BSTR: its length prefix is right.
+        EXPECT_EQ(SysStringLen(v[1].bstrVal), wcslen(v[1].bstrVal));
+        names.push_back(v[1].bstrVal);
+    }
+    EXPECT_EQ(names, (std::vector<std::wstring>{L"first", L"second"}));
+}
+
+TEST_F(SimulatorTest, InfoStorageReadsAbsentAsEmptyAndAllAbsentAsFalse) {
+    Device& d = camera.AddDevice(L"id", L"n", L"d");
+    d.info.erase(wia::kDipDevDesc);
+    ComPtr<IWiaDevMgr> mgr = Manager();
+    ComPtr<IEnumWIA_DEV_INFO> e;
+    ASSERT_EQ(mgr->EnumDeviceInfo(0, e.put()), S_OK);
+    ComPtr<IWiaPropertyStorage> s;
+    ASSERT_EQ(e->Next(1, s.put(), nullptr), S_OK);
+    PROPSPEC specs[2] = {PropSpecById(wia::kDipDevId), PropSpecById(wia::kDipDevDesc)};
+    PropVariants<2> v;
+    EXPECT_EQ(s->ReadMultiple(2, specs, v.data()), S_OK);
+    EXPECT_EQ(v[0].vt, VT_BSTR);
+    EXPECT_EQ(v[1].vt, VT_EMPTY);
+    PROPSPEC missing = PropSpecById(9999);
+    PropVariants<1> none;
+    EXPECT_EQ(s->ReadMultiple(1, &missing, none.data()), S_FALSE);
+    EXPECT_EQ(none[0].vt, VT_EMPTY);
+}
+
+TEST_F(SimulatorTest, CreateDeviceFindsPresentDevicesOnly) {
+    camera.AddDevice(L"here", L"n", L"d");
+    camera.AddDevice(L"gone", L"n", L"d").present = false;
+    ComPtr<IWiaDevMgr> mgr = Manager();
+    struct Case {
+        const wchar_t* id;
+        HRESULT hr;
+    } cases[] = {{L"here", S_OK}, {L"gone", kNoDevice}, {L"unknown", kNoDevice}};
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        IWiaItem* root = Sentinel<IWiaItem>();
+        fotex::Bstr id(cases[i].id);
+        EXPECT_EQ(mgr->CreateDevice(id.get(), &root), cases[i].hr) << "case " << i;
+        EXPECT_EQ(camera.last.createDeviceId, cases[i].id) << "case " << i;
+        EXPECT_EQ(root != nullptr, cases[i].hr == S_OK) << "case " << i;
+        if (root) {
+            LONG type = 0;
+            EXPECT_EQ(root->GetItemType(&type), S_OK);
+            EXPECT_TRUE(type & wia::kItemTypeRoot);
+            root->Release();
+        }
+    }
+}
+
+// --- item properties ---------------------------------------------------------------------------
+
+TEST_F(StandardCameraTest, ItemFormatComesBackAsTaskMemoryGuid) {
+    ComPtr<IWiaItem> root = Open();
+    ComPtr<IWiaItem> pic = FirstPicture(root.get());
+    ASSERT_TRUE(pic);
+    ComPtr<IWiaPropertyStorage> s = Storage(pic.get());
+    PROPSPEC specs[2] = {PropSpecById(wia::kIpaFormat), PropSpecById(wia::kIpaTymed)};
+    PropVariants<2> v;
+    ASSERT_EQ(s->ReadMultiple(2, specs, v.data()), S_OK);
+    ASSERT_EQ(v[0].vt, VT_CLSID);
+    EXPECT_EQ(*v[0].puuid, wia::WiaImgFmt_JPEG);
+    // Task memory, as PropVariantClear frees it.
+    ComPtr<IMalloc> malloc;
+    ASSERT_EQ(CoGetMalloc(1, malloc.put()), S_OK);
+    EXPECT_EQ(malloc->GetSize(v[0].puuid), sizeof(GUID));
+    EXPECT_EQ(v[1].vt, VT_I4);
+    EXPECT_EQ(v[1].lVal, TYMED_NULL);
+}
+
+TEST_F(StandardCameraTest, WriteIsRefusedWholeWhenOneEntryIsBad) {
+    ComPtr<IWiaItem> root = Open();
+    ComPtr<IWiaPropertyStorage> s = Storage(root.get());
+    struct Case {
+        PROPID id;
+        VARTYPE vt;
+        LONG value;
+        HRESULT hr;
+    } cases[] = {
+        {2056, VT_I4, 2, S_OK},               // flash mode, allowed value
+        {2056, VT_I4, 42, E_INVALIDARG},      // not among the allowed values
+        {2060, VT_UI4, 1, E_INVALIDARG},      // wrong type
+        {2065, VT_I4, 10, E_ACCESSDENIED},    // battery status is read-only
+        {9999, VT_I4, 1, E_INVALIDARG},       // no such property
+    };
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        // Each bad entry rides along with a good one that must not be stored either.
+        PROPSPEC specs[2] = {PropSpecById(2053), PropSpecById(cases[i].id)};
+        PROPVARIANT v[2];
+        PropVariantInit(&v[0]);
+        PropVariantInit(&v[1]);
+        v[0].vt = VT_I4;
+        v[0].lVal = static_cast<LONG>(100 + i);
+        v[1].vt = cases[i].vt;
+        v[1].lVal = cases[i].value;
+        EXPECT_EQ(s->WriteMultiple(2, specs, v, wia::kIpaFirst), cases[i].hr) << "case " << i;
+        const Value& stored = camera.devices[0].root->props.at(2053).value;
+        EXPECT_EQ(stored.i == static_cast<int32_t>(100 + i), cases[i].hr == S_OK) << "case " << i;
+        EXPECT_EQ(camera.last.write.nameFirst, wia::kIpaFirst) << "case " << i;
+        ASSERT_EQ(camera.last.write.values.size(), 2u) << "case " << i;
+        EXPECT_EQ(camera.last.write.specs[1].propid, cases[i].id) << "case " << i;
+    }
+}
+
+TEST_F(StandardCameraTest, TextWrittenIsReadBackAsNewBstr) {
+    ComPtr<IWiaItem> root = Open();
+    ComPtr<IWiaPropertyStorage> s = Storage(root.get());
+    PROPSPEC spec = PropSpecById(2091);
+    fotex::Bstr text(L"abc");
+    PROPVARIANT in;
+    PropVariantInit(&in);
+    in.vt = VT_BSTR;
+    in.bstrVal = text.get();
+    ASSERT_EQ(s->WriteMultiple(1, &spec, &in, wia::kIpaFirst), S_OK);
+    PropVariants<1> out;
+    ASSERT_EQ(s->ReadMultiple(1, &spec, out.data()), S_OK);
+    ASSERT_EQ(out[0].vt, VT_BSTR);
+    EXPECT_NE(out[0].bstrVal, text.get());
+    EXPECT_STREQ(out[0].bstrVal, L"abc");
+    EXPECT_EQ(camera.last.read, std::vector<PROPID>{2091});
+}
+
+TEST_F(StandardCameraTest, FormatTheItemDoesNotAcceptIsRefused) {
+    camera.ItemsOf(camera.devices[0])[1]->formats = {wia::WiaImgFmt_BMP};
+    ComPtr<IWiaItem> root = Open();
+    ComPtr<IWiaItem> pic = FirstPicture(root.get());
+    EXPECT_EQ(SetFormatAndMedium(pic.get(), wia::WiaImgFmt_PNG), E_INVALIDARG);
+    EXPECT_EQ(SetFormatAndMedium(pic.get(), wia::WiaImgFmt_BMP), S_OK);
+}
+
+// --- commands and capabilities -----------------------------------------------------------------
+
+TEST_F(StandardCameraTest, TakePictureAddsImageToFirstFolderAndCounts) {
+    ComPtr<IWiaItem> root = Open();
+    ComPtr<IWiaItem> pic;
+    ASSERT_EQ(root->DeviceCommand(0, &wia::WIA_CMD_TAKE_PICTURE, pic.put()), S_OK);
+    ASSERT_TRUE(pic);
+    EXPECT_TRUE(camera.last.command.itemOut);
+    EXPECT_EQ(camera.last.command.command, wia::WIA_CMD_TAKE_PICTURE);
+    LONG type = 0;
+    EXPECT_EQ(pic->GetItemType(&type), S_OK);
+    EXPECT_TRUE(type & wia::kItemTypeImage);
+    const Device& d = camera.devices[0];
+    EXPECT_EQ(d.root->children[0]->children.size(), 5u);  // 3 pictures, 1 video, the new one
+    EXPECT_EQ(d.root->props.at(wia::kDpcPicturesTaken).value.i, 4);
+    EXPECT_EQ(d.root->props.at(wia::kDpcPicturesRemaining).value.i, 496);
+}
+
+TEST_F(StandardCameraTest, DeleteAllRemovesImagesAndVideosButKeepsFolders) {
+    ComPtr<IWiaItem> root = Open();
+    IWiaItem* unused = Sentinel<IWiaItem>();
+    ASSERT_EQ(root->DeviceCommand(0, &wia::WIA_CMD_DELETE_ALL_ITEMS, &unused), S_OK);
+    EXPECT_EQ(unused, nullptr);
+    std::vector<Item*> left = camera.ItemsOf(camera.devices[0]);
+    ASSERT_EQ(left.size(), 1u);
+    EXPECT_EQ(left[0]->name, L"DCIM");
+}
+
+TEST_F(StandardCameraTest, CommandsOutsideTheCapabilitiesAreRefused) {
+    camera.devices[0].capabilities.resize(1);  // take picture only
+    ComPtr<IWiaItem> root = Open();
+    const GUID unknown = {0x12345678, 1, 2, {3, 4, 5, 6, 7, 8, 9, 10}};
+    for (const GUID* cmd : {&wia::WIA_CMD_DELETE_ALL_ITEMS, &unknown}) {
+        IWiaItem* out = Sentinel<IWiaItem>();
+        EXPECT_EQ(root->DeviceCommand(0, cmd, &out), E_INVALIDARG);
+        EXPECT_EQ(out, nullptr);
+    }
+    EXPECT_EQ(camera.ItemsOf(camera.devices[0]).size(), 5u);
+}
+
+TEST_F(StandardCameraTest, CapabilitiesEnumerateWithFreshStrings) {
+    ComPtr<IWiaItem> root = Open();
+    ComPtr<IEnumWIA_DEV_CAPS> e;
+    ASSERT_EQ(root->EnumDeviceCapabilities(wia::kDeviceCommands, e.put()), S_OK);
+    EXPECT_EQ(camera.last.capsFlag, wia::kDeviceCommands);
+    ASSERT_EQ(e->Reset(), S_OK);
+    ULONG count = 0;
+    ASSERT_EQ(e->GetCount(&count), S_OK);
+    ASSERT_EQ(count, 3u);
+    for (ULONG i = 0; i < count; ++i) {
+        WIA_DEV_CAP cap;
+        ASSERT_EQ(e->Next(1, &cap, nullptr), S_OK) << i;
+        EXPECT_EQ(cap.guid, camera.devices[0].capabilities[i].command) << i;
+        EXPECT_EQ(SysStringLen(cap.bstrName), camera.devices[0].capabilities[i].name.size()) << i;
+        SysFreeString(cap.bstrName);
+        SysFreeString(cap.bstrDescription);
+        SysFreeString(cap.bstrIcon);
+        SysFreeString(cap.bstrCommandline);
+    }
+    WIA_DEV_CAP past;
+    EXPECT_EQ(e->Next(1, &past, nullptr), S_FALSE);
+}
+
+// --- transfer ----------------------------------------------------------------------------------
+
+TEST_F(StandardCameraTest, TransferWritesRealPictures) {
+    struct Case {
+        const GUID* format;
+        const wchar_t* file;
+        std::vector<unsigned char> magic;
+    } cases[] = {
+        {&wia::WiaImgFmt_BMP, L"t.bmp", {'B', 'M'}},
+        {&wia::WiaImgFmt_PNG, L"t.png", {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A}},
+        {&wia::WiaImgFmt_JPEG, L"t.jpg", {0xFF, 0xD8, 0xFF}},
+        {&wia::WiaImgFmt_TIFF, L"t.tiff", {'F', 'O', 'T', 'E', 'X', 'S', 'I', 'M', ' ', 'I', 'M', 'A', 'G', 'E', ' ', 'T', 'I', 'F', 'F'}},
+    };
+    ComPtr<IWiaItem> root = Open();
+    ComPtr<IWiaItem> pic = FirstPicture(root.get());
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        std::wstring path = TempPath(cases[i].file);
+        DeleteFileW(path.c_str());
+        ASSERT_EQ(SetFormatAndMedium(pic.get(), *cases[i].format), S_OK) << "case " << i;
+        ASSERT_EQ(Transfer(pic.get(), path), S_OK) << "case " << i;
+        EXPECT_EQ(camera.last.getData.fileName, path) << "case " << i;
+        EXPECT_EQ(camera.last.getData.format, *cases[i].format) << "case " << i;
+        EXPECT_EQ(camera.last.getData.tymed, static_cast<DWORD>(TYMED_NULL)) << "case " << i;
+        std::vector<unsigned char> bytes = ReadFileBytes(path);
+        ASSERT_GE(bytes.size(), cases[i].magic.size()) << "case " << i;
+        EXPECT_TRUE(std::equal(cases[i].magic.begin(), cases[i].magic.end(), bytes.begin())) << "case " << i;
+        if (i < 3) {
+            EXPECT_GT(bytes.size(), 100u) << "case " << i;
+        }
+        DeleteFileW(path.c_str());
+    }
+}
+
+TEST_F(StandardCameraTest, VideoTransferNamesItsFormat) {
+    ComPtr<IWiaItem> root = Open();
+    ComPtr<IWiaItem> dcim = FirstChild(root.get());
+    ComPtr<IEnumWiaItem> e;
+    ASSERT_EQ(dcim->EnumChildItems(e.put()), S_OK);
+    ASSERT_EQ(e->Skip(3), S_OK);
+    ComPtr<IWiaItem> video;
+    ASSERT_EQ(e->Next(1, video.put(), nullptr), S_OK);
+    ASSERT_EQ(SetFormatAndMedium(video.get(), wia::WiaImgFmt_AVI), S_OK);
+    std::wstring path = TempPath(L"v.avi");
+    ASSERT_EQ(Transfer(video.get(), path), S_OK);
+    std::vector<unsigned char> bytes = ReadFileBytes(path);
+    EXPECT_NE(std::string(bytes.begin(), bytes.end()).find("VIDEO AVI"), std::string::npos);
+    DeleteFileW(path.c_str());
+}
+
+TEST_F(StandardCameraTest, TransferNeedsFileMediumAndName) {
+    ComPtr<IWiaItem> root = Open();
+    ComPtr<IWiaItem> pic = FirstPicture(root.get());
+    std::wstring path = TempPath(L"never.jpg");
+    EXPECT_EQ(Transfer(pic.get(), path), E_INVALIDARG);  // medium still TYMED_NULL
+    ASSERT_EQ(SetFormatAndMedium(pic.get(), wia::WiaImgFmt_JPEG), S_OK);
+    EXPECT_EQ(Transfer(pic.get(), L""), HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND));
+    EXPECT_EQ(Transfer(pic.get(), L"C:\\no\\such\\folder\\x.jpg"), HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND));
+    ComPtr<IWiaDataTransfer> t;
+    ASSERT_EQ(pic->QueryInterface(wia::IID_IWiaDataTransfer, t.put_void()), S_OK);
+    STGMEDIUM medium{};
+    EXPECT_EQ(t->idtGetData(&medium, nullptr), E_INVALIDARG);
+    EXPECT_TRUE(camera.last.getData.fileNameNull);
+    EXPECT_EQ(GetFileAttributesW(path.c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
+TEST_F(StandardCameraTest, DeletedItemIsGoneAndRefusesFurtherCalls) {
+    ComPtr<IWiaItem> root = Open();
+    ComPtr<IWiaItem> pic = FirstPicture(root.get());
+    ASSERT_EQ(pic->DeleteItem(0), S_OK);
+    EXPECT_EQ(camera.last.deleteFlags, 0);
+    EXPECT_EQ(camera.ItemsOf(camera.devices[0]).size(), 4u);
+    EXPECT_EQ(camera.devices[0].root->children[0]->children.size(), 3u);
+    LONG type = -1;
+    EXPECT_EQ(pic->GetItemType(&type), kItemDeleted);
+    EXPECT_EQ(type, 0);
+    EXPECT_EQ(root->DeleteItem(0), E_INVALIDARG);  // the device itself stays
+}
+
+TEST_F(StandardCameraTest, DialogRecordsItsArgumentsAndWritesJpeg) {
+    ComPtr<IWiaItem> root = Open();
+    ComPtr<IWiaDevMgr> mgr = Manager();
+    std::wstring path = TempPath(L"dialog.jpg");
+    fotex::Bstr name(path.c_str());
+    GUID format = wia::WiaImgFmt_JPEG;
+    ASSERT_EQ(mgr->GetImageDlg(nullptr, 2, 2, 0x20001, root.get(), name.get(), &format), S_OK);
+    EXPECT_EQ(camera.last.dialog.root, root.get());
+    EXPECT_EQ(camera.last.dialog.intent, 0x20001);
+    EXPECT_EQ(camera.last.dialog.fileName, path);
+    EXPECT_FALSE(camera.last.dialog.formatNull);
+    std::vector<unsigned char> bytes = ReadFileBytes(path);
+    ASSERT_GE(bytes.size(), 3u);
+    EXPECT_EQ(bytes[0], 0xFF);
+    EXPECT_EQ(bytes[1], 0xD8);
+    DeleteFileW(path.c_str());
+
+    camera.dialogResult = E_NOTIMPL;
+    EXPECT_EQ(mgr->GetImageDlg(nullptr, 2, 2, 0x20001, root.get(), name.get(), &format), E_NOTIMPL);
+    EXPECT_EQ(GetFileAttributesW(path.c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
+// --- fault plan, offline devices, call log -----------------------------------------------------
+
+TEST_F(StandardCameraTest, FaultHitsTheNthCallFromNowOnly) {
+    ComPtr<IWiaItem> root = Open();
+    camera.FailOn(Op::GetItemType, E_FAIL, 2);
+    LONG type = -1;
+    EXPECT_EQ(root->GetItemType(&type), S_OK);
+    EXPECT_EQ(root->GetItemType(&type), E_FAIL);
+    EXPECT_EQ(type, 0);  // cleared, not left as it was
+    EXPECT_EQ(root->GetItemType(&type), S_OK);
+    EXPECT_EQ(camera.Calls(Op::GetItemType), 3);
+}
+
+TEST_F(StandardCameraTest, SeveralFaultsOnOneOperationAndRepeats) {
+    ComPtr<IWiaItem> root = Open();
+    camera.FailOn(Op::GetItemType, E_FAIL, 1);
+    camera.FailOn(Op::GetItemType, E_ABORT, 3, 2);
+    camera.FailOn(Op::EnumChildItems, E_OUTOFMEMORY, 1, -1);
+    HRESULT expected[] = {E_FAIL, S_OK, E_ABORT, E_ABORT, S_OK};
+    for (size_t i = 0; i < std::size(expected); ++i) {
+        LONG type;
+        EXPECT_EQ(root->GetItemType(&type), expected[i]) << "call " << i + 1;
+    }
+    for (int i = 0; i < 3; ++i) {
+        IEnumWiaItem* e = Sentinel<IEnumWiaItem>();
+        EXPECT_EQ(root->EnumChildItems(&e), E_OUTOFMEMORY);
+        EXPECT_EQ(e, nullptr);
+    }
+    camera.ClearFaults();
+    ComPtr<IEnumWiaItem> e;
+    EXPECT_EQ(root->EnumChildItems(e.put()), S_OK);
+}
+
+TEST_F(StandardCameraTest, FaultedCallsHandOutNothing) {
+    ComPtr<IWiaItem> root = Open();
+    long before = camera.ObjectsCreated();
+    camera.FailOn(Op::QueryPropertyStorage, S_OK);
+    camera.FailOn(Op::DeviceCommand, S_OK);
+    camera.FailOn(Op::ReadMultiple, E_FAIL);
+    void* s = Sentinel<void>();
+    EXPECT_EQ(root->QueryInterface(wia::IID_IWiaPropertyStorage, &s), S_OK);
+    EXPECT_EQ(s, nullptr);
+    IWiaItem* pic = Sentinel<IWiaItem>();
+    EXPECT_EQ(root->DeviceCommand(0, &wia::WIA_CMD_TAKE_PICTURE, &pic), S_OK);
+    EXPECT_EQ(pic, nullptr);
+    EXPECT_EQ(camera.ObjectsCreated(), before);
+    EXPECT_EQ(camera.ItemsOf(camera.devices[0]).size(), 5u);
+    ComPtr<IWiaPropertyStorage> storage = Storage(root.get());
+    PROPSPEC spec = PropSpecById(2052);
+    PropVariants<1> v;
+    EXPECT_EQ(storage->ReadMultiple(1, &spec, v.data()), E_FAIL);
+    EXPECT_EQ(v[0].vt, VT_EMPTY);
+}
+
+TEST_F(StandardCameraTest, OfflineDeviceFailsEveryCallButStillCounts) {
+    ComPtr<IWiaItem> root = Open();
+    camera.devices[0].offline = true;
+    LONG type;
+    EXPECT_EQ(root->GetItemType(&type), wia::kWiaErrorOffline);
+    ComPtr<IWiaPropertyStorage> s;
+    EXPECT_EQ(root->QueryInterface(wia::IID_IWiaPropertyStorage, s.put_void()), wia::kWiaErrorOffline);
+    EXPECT_FALSE(s);
+    EXPECT_EQ(root->DeviceCommand(0, &wia::WIA_CMD_TAKE_PICTURE, nullptr), wia::kWiaErrorOffline);
+    EXPECT_EQ(camera.Calls(Op::GetItemType), 1);
+    EXPECT_EQ(camera.Calls(Op::DeviceCommand), 1);
+    // The fault plan still comes first.
+    camera.FailOn(Op::GetItemType, E_ABORT);
+    EXPECT_EQ(root->GetItemType(&type), E_ABORT);
+    camera.devices[0].offline = false;
+    EXPECT_EQ(root->GetItemType(&type), S_OK);
+}
+
+TEST_F(StandardCameraTest, LogKeepsOrderWhileOnAndCountsAlways) {
+    ComPtr<IWiaItem> root = Open();
+    camera.ClearLog();
+    LONG type;
+    root->GetItemType(&type);
+    ComPtr<IEnumWiaItem> e;
+    root->EnumChildItems(e.put());
+    EXPECT_EQ(camera.Log(), (std::vector<Op>{Op::GetItemType, Op::EnumChildItems}));
+    camera.SetLogging(false);
+    root->GetItemType(&type);
+    EXPECT_EQ(camera.Log().size(), 2u);
+    EXPECT_EQ(camera.Calls(Op::GetItemType), 2);
+    EXPECT_EQ(camera.TotalCalls(), 3);
+    EXPECT_STREQ(fotexsim::OpName(Op::GetData), "GetData");
+}
+
+// --- reference ledger --------------------------------------------------------------------------
+
+TEST_F(StandardCameraTest, LedgerSeesEveryHeldReferenceWithKindAndItem) {
+    ComPtr<IWiaItem> root = Open();
+    ComPtr<IWiaItem> pic = FirstPicture(root.get());
+    ComPtr<IWiaPropertyStorage> s = Storage(pic.get());
+    pic->AddRef();
+    EXPECT_EQ(camera.LiveReferences(), 4) << camera.Describe();
+    bool sawStorage = false;
+    for (const auto& o : camera.LiveObjects())
+        if (std::string(o.kind) == "ItemStorage" && o.item == L"IMG_0001") sawStorage = true;
+    EXPECT_TRUE(sawStorage) << camera.Describe();
+    EXPECT_NE(camera.Describe().find("Item 'IMG_0001' refs=2"), std::string::npos) << camera.Describe();
+    pic->Release();
+}
+
+TEST(SimulatorLifetime, ObjectsOutliveTheirCamera) {
+    IWiaItem* root = nullptr;
+    IWiaItem* pic = nullptr;
+    {
+        Camera camera;
+        camera.AddStandardCamera(kCameraId, L"n", L"d", 1);
+        CoInitialize(nullptr);
+        ASSERT_EQ(camera.Register(), S_OK);
+        ComPtr<IWiaDevMgr> mgr;
+        ASSERT_EQ(CoCreateInstance(wia::CLSID_WiaDevMgr, nullptr, CLSCTX_LOCAL_SERVER, wia::IID_IWiaDevMgr,
+                                   mgr.put_void()),
+                  S_OK);
+        fotex::Bstr id(kCameraId.c_str());
+        ASSERT_EQ(mgr->CreateDevice(id.get(), &root), S_OK);
+        ASSERT_EQ(root->DeviceCommand(0, &wia::WIA_CMD_TAKE_PICTURE, &pic), S_OK);
+    }
+    EXPECT_EQ(Camera::Current(), nullptr);
+    LONG type = 0;
+    EXPECT_EQ(root->GetItemType(&type), wia::kWiaErrorOffline);  // the device went with its camera
+    EXPECT_EQ(pic->Release(), 0u);
+    EXPECT_EQ(root->Release(), 0u);
+    CoUninitialize();
+}
+
+// --- scale -------------------------------------------------------------------------------------
+
+TEST_F(SimulatorTest, TenThousandDevicesEnumerate) {
+    for (int i = 0; i < 10000; ++i) camera.AddDevice(L"id" + std::to_wstring(i), L"n", L"d");
+    ComPtr<IWiaDevMgr> mgr = Manager();
+    ComPtr<IEnumWIA_DEV_INFO> e;
+    ASSERT_EQ(mgr->EnumDeviceInfo(wia::kDevInfoEnumLocal, e.put()), S_OK);
+    int n = 0;
+    for (;;) {
+        ComPtr<IWiaPropertyStorage> s;
+        if (e->Next(1, s.put(), nullptr) != S_OK) break;
+        ++n;
+    }
+    EXPECT_EQ(n, 10000);
+    fotex::Bstr last(L"id9999");
+    ComPtr<IWiaItem> root;
+    EXPECT_EQ(mgr->CreateDevice(last.get(), root.put()), S_OK);
+}
+
+TEST_F(SimulatorTest, FlatFolderOfHundredThousandDeletesInLinearTime) {
+    Device& d = camera.AddDevice(kCameraId, L"n", L"d");
+    Item& folder = d.root->Add(L"DCIM", wia::kItemTypeFolder);
+    for (int i = 0; i < 100000; ++i) folder.Add(L"IMG", wia::kItemTypeImage);
+    ComPtr<IWiaItem> root = Open();
+    ComPtr<IWiaItem> dcim = FirstChild(root.get());
+    ComPtr<IEnumWiaItem> e;
+    ASSERT_EQ(dcim->EnumChildItems(e.put()), S_OK);
+    camera.SetLogging(false);
+    DWORD start = GetTickCount();
+    int deleted = 0;
+    for (;;) {
+        ComPtr<IWiaItem> child;
+        if (e->Next(1, child.put(), nullptr) != S_OK) break;
+        deleted += child->DeleteItem(0) == S_OK;
+    }
+    EXPECT_EQ(deleted, 100000);
+    EXPECT_LT(GetTickCount() - start, 20000u);
+    EXPECT_TRUE(camera.ItemsOf(d).size() == 1);
+    EXPECT_TRUE(folder.children.empty());
+}
+
+TEST_F(SimulatorTest, HundredThousandLevelsBuildWalkAndTearDown) {
+    Device& d = camera.AddDevice(kCameraId, L"n", L"d");
+    Item* level = d.root.get();
+    for (int i = 0; i < 100000; ++i) level = &level->Add(L"F", wia::kItemTypeFolder);
+    level->Add(L"IMG", wia::kItemTypeImage);
+    EXPECT_EQ(camera.ItemsOf(d).size(), 100001u);
+    {
+        // A client holding an item deep down keeps it (and only it) alive after the tree goes.
+        ComPtr<IWiaItem> root = Open();
+        ComPtr<IWiaItem> item = FirstChild(root.get());
+        for (int i = 0; i < 1000 && item; ++i) item = FirstChild(item.get());
+        ASSERT_TRUE(item);
+        camera.devices.clear();
+        LONG type;
+        EXPECT_EQ(item->GetItemType(&type), wia::kWiaErrorOffline);
+    }
+    Device& again = camera.AddDevice(L"again", L"n", L"d");
+    level = again.root.get();
+    for (int i = 0; i < 100000; ++i) level = &level->Add(L"F", wia::kItemTypeFolder);
+    IWiaItem* unused = nullptr;
+    ComPtr<IWiaItem> root = Open(L"again");
+    EXPECT_EQ(root->DeviceCommand(0, &wia::WIA_CMD_DELETE_ALL_ITEMS, &unused), S_OK);
+    camera.devices.clear();  // the deep tree is torn down here, without recursion
+}
+
+}  // namespace
