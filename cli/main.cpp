@@ -8,6 +8,7 @@
 #include <string>
 
 #include "cli.h"
+#include "commands.h"
 #include "fotexsim.h"
 
 namespace fotexcli {
@@ -119,6 +120,7 @@ int main(int argc, char** argv) {
         const std::string arg = argv[i];
         if (arg == "--help" || arg == "-h") {
             std::fputs(kUsage, stdout);
+            std::fputs(kCommandsUsage, stdout);
             return 0;
         } else if (arg == "--virtual") {
             options.virtualCamera = true;
@@ -126,6 +128,8 @@ int main(int argc, char** argv) {
             if (i + 1 >= argc || !ParseInt(argv[++i], options.device)) return Fail("--device needs an index");
         } else if (arg == "--version" || arg == "--auto-detect" || arg == "--summary") {
             options.actions.push_back(arg.substr(2));
+        } else if (const int taken = ParseCommandOption(argc, argv, i, options.actions)) {
+            if (taken < 0) return 1;
         } else if (arg == "--list-config") {
             options.actions.push_back("list-config");
         } else if (arg == "--get-config" || arg == "--set-config") {
@@ -156,7 +160,7 @@ int main(int argc, char** argv) {
             if (action == "version") status = PrintVersion();
             else if (action == "auto-detect") status = AutoDetect();
             else if (action == "summary") status = Summary(session);
-            else status = Settings(session, action);
+            else if ((status = RunCommandAction(action, session)) == -1) status = Settings(session, action);
             if (status != 0) break;
         }
     }

@@ -77,6 +77,80 @@ int FOTEX_CALL OpenWiaDevice(int index, FOTEX_DEVICE* device);
    device is null. */
 void FOTEX_CALL CloseWiaDevice(FOTEX_DEVICE* device);
 
+/* ---- Device commands and queries ---------------------------------------------------------- */
+
+/* Asks the device which commands it offers. Sets *take_picture and *delete_all to 1 when it
+   offers take picture or delete all, else to 0 (a null flag pointer is skipped).
+   Returns the number of commands the device offers in all (0 when none), or: -3 device is 0;
+   -2 the capabilities could not be asked for; -5 the device gave no capability list; -1 the list
+   could not be reset (on -3, -2, -5 and -1 the flags are untouched); -4 the list could not be
+   counted (both flags 0); -6 a capability could not be read (the flags of those read before it
+   are set). Prints nothing. */
+int FOTEX_CALL EnumDeviceCap(FOTEX_DEVICE device, int* take_picture, int* delete_all);
+
+/* Asks the camera to delete all its pictures and videos. Reports nothing; does nothing when
+   device is 0. */
+void FOTEX_CALL DeleteAll(FOTEX_DEVICE device);
+
+/* Has the camera take a picture and stores the new picture's item handle in *item; the caller
+   owns it and hands it to TransferPicture, which releases it. When the camera refuses, shows the
+   modal box "error taking picture" (caption "Info", stop icon) and returns once it is closed;
+   *item then holds whatever the service left there. Does nothing when device is 0 or item is
+   null. */
+void FOTEX_CALL TakeAPicture(FOTEX_DEVICE device, FOTEX_ITEM* item);
+
+/* Reads the camera's counts of pictures taken and pictures remaining into *taken and
+   *remaining; a count the camera does not give as a 32-bit integer is left unchanged (as is a
+   null pointer). Returns 1 read; -1 the read failed; -2 the device has no property storage;
+   -3 device is 0. On failure neither count is written. Prints nothing. */
+int FOTEX_CALL GetStorageInfo(FOTEX_DEVICE device, int* taken, int* remaining);
+
+/* ---- Transfer ----------------------------------------------------------------------------- */
+
+/* Format codes of TransferPicture and TransferAllImages, with the extension appended:
+   0 BMP .bmp, 1 EMF .emf, 2 WMF .wmf, 3 JPEG .jpg, 4 PNG .png, 5 GIF .gif, 6 TIFF .tiff,
+   7 EXIF .exif, 8 PhotoCD .pcd, 9 FlashPix .fpix, 10 ICO .ico, 11 CIFF .ciff, 12 PICT .pict,
+   13 JPEG 2000 .jpg, 14 JPEG 2000 (JPX) .jpg, 15 raw RGB .raw, 128 AVI .avi, 129 MPEG .mpg.
+   Every other code transfers JPEG and appends nothing. */
+#define FOTEX_FORMAT_BMP 0
+#define FOTEX_FORMAT_JPEG 3
+#define FOTEX_FORMAT_PNG 4
+#define FOTEX_FORMAT_AVI 128
+#define FOTEX_FORMAT_MPG 129
+
+/* Room a name buffer needs beyond the name: the longest extension and the terminator. */
+#define FOTEX_EXTENSION_ROOM 6
+
+/* Transfers the picture `item` (from TakeAPicture) into a file and releases the handle, whatever
+   the outcome: do not use it again. `name` is the caller's NUL-terminated ANSI buffer holding the
+   file name without extension (C:\pics\shot); the extension of `format` is appended to it in
+   place, so it needs FOTEX_EXTENSION_ROOM bytes beyond the name. The complete name may be at most
+   127 UTF-16 units: a longer one prints "File name too long: HRESULT: 0x800700CE" and leaves the
+   buffer, the item and the file system alone. With delete_flag exactly 1 the picture is deleted
+   from the camera after a successful transfer. An existing file of that name is replaced.
+   Nothing is returned: failures print a line ("pWiaDataTransfer->idtGetData failed: HRESULT:
+   ..." and others). Does nothing when item is 0; with a null name only the handle is released. */
+void FOTEX_CALL TransferPicture(FOTEX_ITEM item, char* name, int format, int delete_flag);
+
+/* Transfers every image and video item of the device into files named
+   folder\prefix<number><extension>, the number right-aligned in eight characters ("img       3.jpg"),
+   walking the camera's tree depth first. Images and videos are numbered by two counters that
+   start at 0 when the DLL is loaded and continue across calls and devices. An existing file is
+   never replaced: the item then goes to the first free name with "~1", "~2", ... before the
+   extension. Each complete name may be at most 127 UTF-16 units. With delete_flag exactly 1 each
+   item is deleted after its successful transfer. The walk stops at the first failure (printing
+   its line) and at 64 levels below the root ("Item tree too deep: HRESULT: 0x800703E9"); files
+   written before stay. Does nothing when device is 0, folder or prefix is null. */
+void FOTEX_CALL TransferAllImages(FOTEX_DEVICE device, const char* folder, const char* prefix, int format,
+                                  int delete_flag);
+
+/* Shows the system's acquisition dialog for the device (parent: the owner window's HWND, may be
+   0); the picture the user picks is written as JPEG to C:\kalto.jpg. When the dialog fails, shows
+   the modal box "Open UI error: <result in hex>" (caption "Info", stop icon), preceded by "No UI is
+   available" when the system has no dialog. Returns 1 the dialog was called (whatever its
+   outcome); -1 device is 0; -2 the device manager could not be created (prints
+   "CoCreateInstance failed on CLSID_WiaDevMgr: HRESULT: ..."). */
+int FOTEX_CALL ImageTransferDialog(FOTEX_HANDLE parent, FOTEX_DEVICE device);
 /* ---- Camera settings ---------------------------------------------------------------------- */
 
 /* One getter per camera setting and a setter for each writable one; each reads or writes one

@@ -45,7 +45,14 @@ struct MessageBoxCall {
     X(EnumerateWiaDevices)    \
     X(GetWiaDeviceInfo)       \
     X(OpenWiaDevice)          \
-    X(CloseWiaDevice)
+    X(CloseWiaDevice)         \
+    X(TakeAPicture)           \
+    X(DeleteAll)              \
+    X(EnumDeviceCap)          \
+    X(GetStorageInfo)         \
+    X(TransferPicture)        \
+    X(TransferAllImages)      \
+    X(ImageTransferDialog)
 
 class Library {
 public:

@@ -1,0 +1,112 @@
+// Device commands and queries: take picture, delete all, the command capabilities and the two
+// storage counters of an open device.
+#include <cstring>
+
+#include "com.h"
+#include "fotex.h"
+#include "service.h"
+#include "wia_ids.h"
+
+using namespace fotex;
+
+namespace {
+
+// One capability record; its four strings are the service's, freed once the record was read.
+class DevCap {
+public:
+    DevCap() { std::memset(&cap_, 0, sizeof cap_); }
+    DevCap(const DevCap&) = delete;
+    DevCap& operator=(const DevCap&) = delete;
+    ~DevCap() { Free(); }
+
+    // The record for one Next call. Whatever a failing call left in it is not ours to free.
+    WIA_DEV_CAP* put() {
+        Free();
+        return &cap_;
+    }
+    void forget() { std::memset(&cap_, 0, sizeof cap_); }
+    const GUID& command() const { return cap_.guid; }
+
+private:
+    void Free() {
+        BSTR* strings[] = {&cap_.bstrName, &cap_.bstrDescription, &cap_.bstrIcon, &cap_.bstrCommandline};
+        for (BSTR* s : strings) {
+            if (*s) SysFreeString(*s);
+            *s = nullptr;
+        }
+    }
+    WIA_DEV_CAP cap_;
+};
+
+void SetFlag(int* flag, int value) {
+    if (flag != nullptr) *flag = value;
+}
+
+}  // namespace
+
+extern "C" int FOTEX_CALL EnumDeviceCap(FOTEX_DEVICE device, int* takePicture, int* deleteAll) {
+    IWiaItem* root = ItemFromHandle(device);
+    if (root == nullptr) return -3;
+
+    ComPtr<IEnumWIA_DEV_CAPS> caps;
+    const HRESULT hr = root->EnumDeviceCapabilities(wia::kDeviceCommands, caps.put());
+    if (FAILED(hr)) caps.detach();
+    if (hr != S_OK) return -2;
+    if (!caps) return -5;
+    if (caps->Reset() != S_OK) return -1;
+
+    SetFlag(takePicture, 0);
+    SetFlag(deleteAll, 0);
+    ULONG count = 0;
+    if (caps->GetCount(&count) != S_OK) return -4;
+
+    for (ULONG i = 0; i < count; ++i) {
+        DevCap record;
+        if (caps->Next(1, record.put(), nullptr) != S_OK) {
+            record.forget();
+            return -6;
+        }
+        if (IsEqualGUID(record.command(), wia::WIA_CMD_TAKE_PICTURE)) SetFlag(takePicture, 1);
+        if (IsEqualGUID(record.command(), wia::WIA_CMD_DELETE_ALL_ITEMS)) SetFlag(deleteAll, 1);
+    }
+    // The status is an int; a count beyond that cannot be reported, only capped.
+    return count > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(count);
+}
+
+extern "C" void FOTEX_CALL DeleteAll(FOTEX_DEVICE device) {
+    IWiaItem* root = ItemFromHandle(device);
+    if (root == nullptr) return;
+    // Delete-all hands out no item; should a service hand one out anyway, it is released here.
+    ComPtr<IWiaItem> unused;
+    if (FAILED(root->DeviceCommand(0, &wia::WIA_CMD_DELETE_ALL_ITEMS, unused.put()))) unused.detach();
+}
+
+extern "C" void FOTEX_CALL TakeAPicture(FOTEX_DEVICE device, FOTEX_ITEM* item) {
+    IWiaItem* root = ItemFromHandle(device);
+    // Without a place for the new item its reference would be lost: take no picture.
+    if (root == nullptr || item == nullptr) return;
+    // The host's variable receives the item directly; after a failure it holds what the service
+    // left there, which the library never reads.
+    const HRESULT hr = root->DeviceCommand(0, &wia::WIA_CMD_TAKE_PICTURE, reinterpret_cast<IWiaItem**>(item));
+    if (hr != S_OK) MessageBoxA(nullptr, "error taking picture", "Info", MB_ICONERROR);
+}
+
+extern "C" int FOTEX_CALL GetStorageInfo(FOTEX_DEVICE device, int* taken, int* remaining) {
+    IWiaItem* root = ItemFromHandle(device);
+    if (root == nullptr) return -3;
+
+    ComPtr<IWiaPropertyStorage> storage;
+    if (FAILED(QueryPropertyStorage(root, storage)) || !storage) return -2;
+
+    const PROPSPEC specs[2] = {PropSpecById(wia::kDpcPicturesTaken), PropSpecById(wia::kDpcPicturesRemaining)};
+    PropVariants<2> values;
+    const HRESULT hr = storage->ReadMultiple(values.size(), specs, values.data());
+    if (FAILED(hr)) {
+        // What a failing read left behind is not ours to free.
+        for (size_t i = 0; i < values.size(); ++i) PropVariantInit(&values[i]);
+    }
+    if (hr != S_OK) return -1;
+    if (values[0].vt == VT_I4 && taken != nullptr) *taken = values[0].lVal;
+    if (values[1].vt == VT_I4 && remaining != nullptr) *remaining = values[1].lVal;
+    return 1;
+}

@@ -1,0 +1,116 @@
+// Item transfer to file: one item into one file, in the format the host chose.
+#include <cstring>
+
+#include "com.h"
+#include "fotex.h"
+#include "service.h"
+#include "trace.h"
+#include "transfer.h"
+#include "wia_ids.h"
+
+namespace fotex {
+
+namespace {
+
+// Indexed by the codes 0 to 15; the two video codes follow separately.
+const TransferFormat kImageFormats[] = {
+    {&wia::WiaImgFmt_BMP, ".bmp"},      {&wia::WiaImgFmt_EMF, ".emf"},      {&wia::WiaImgFmt_WMF, ".wmf"},
+    {&wia::WiaImgFmt_JPEG, ".jpg"},     {&wia::WiaImgFmt_PNG, ".png"},      {&wia::WiaImgFmt_GIF, ".gif"},
+    {&wia::WiaImgFmt_TIFF, ".tiff"},    {&wia::WiaImgFmt_EXIF, ".exif"},    {&wia::WiaImgFmt_PHOTOCD, ".pcd"},
+    {&wia::WiaImgFmt_FLASHPIX, ".fpix"}, {&wia::WiaImgFmt_ICO, ".ico"},     {&wia::WiaImgFmt_CIFF, ".ciff"},
+    {&wia::WiaImgFmt_PICT, ".pict"},    {&wia::WiaImgFmt_JPEG2K, ".jpg"},   {&wia::WiaImgFmt_JPEG2KX, ".jpg"},
+    {&wia::WiaImgFmt_RAWRGB, ".raw"},
+};
+constexpr unsigned kFirstVideoCode = 128;
+const TransferFormat kVideoFormats[] = {{&wia::WiaImgFmt_AVI, ".avi"}, {&wia::WiaImgFmt_MPG, ".mpg"}};
+const TransferFormat kDefaultFormat = {&wia::WiaImgFmt_JPEG, ""};
+
+}  // namespace
+
+TransferFormat LookUpFormat(int code) {
+    const unsigned value = static_cast<unsigned>(code);
+    if (value < sizeof kImageFormats / sizeof kImageFormats[0]) return kImageFormats[value];
+    if (value - kFirstVideoCode < sizeof kVideoFormats / sizeof kVideoFormats[0])
+        return kVideoFormats[value - kFirstVideoCode];
+    return kDefaultFormat;
+}
+
+HRESULT WidenCompleteName(const char* name, const char* extension, WCHAR (&wide)[kWideNameUnits]) {
+    const size_t nameBytes = std::strlen(name);
+    const size_t extensionBytes = std::strlen(extension);
+    if (nameBytes + extensionBytes > kMaxNameBytes) return kNameTooLong;
+    char complete[kMaxNameBytes + 1];
+    std::memcpy(complete, name, nameBytes);
+    std::memcpy(complete + nameBytes, extension, extensionBytes + 1);
+    // With flags 0 and a terminated text the conversion fails only for want of room.
+    if (MultiByteToWideChar(CP_ACP, 0, complete, -1, wide, static_cast<int>(kWideNameUnits)) == 0)
+        return kNameTooLong;
+    return S_OK;
+}
+
+HRESULT TransferItemToFile(IWiaItem* item, char* name, int code, int deleteFlag) {
+    if (item == nullptr) return E_INVALIDARG;
+    if (name == nullptr) return E_POINTER;
+
+    const TransferFormat format = LookUpFormat(code);
+    WCHAR wide[kWideNameUnits];
+    HRESULT hr = WidenCompleteName(name, format.extension, wide);
+    if (FAILED(hr)) {
+        // Checked before anything changes: a cut name would land the data in another file.
+        TraceHresult("File name too long", hr);
+        return hr;
+    }
+
+    ComPtr<IWiaPropertyStorage> storage;
+    hr = QueryPropertyStorage(item, storage);
+    if (SUCCEEDED(hr) && !storage) hr = E_NOINTERFACE;
+    if (FAILED(hr)) {
+        TraceHresult("pWiaItem->QueryInterface failed on IID_IWiaPropertyStorage", hr);
+        return hr;
+    }
+
+    std::strcat(name, format.extension);
+
+    // Plain records, not owners: the GUID they point to lives on this stack, not in CoTaskMem.
+    GUID formatId = *format.format;
+    const PROPSPEC specs[2] = {PropSpecById(wia::kIpaFormat), PropSpecById(wia::kIpaTymed)};
+    PROPVARIANT values[2];
+    std::memset(values, 0, sizeof values);
+    values[0].vt = VT_CLSID;
+    values[0].puuid = &formatId;
+    values[1].vt = VT_I4;
+    values[1].lVal = TYMED_FILE;
+    hr = storage->WriteMultiple(2, specs, values, wia::kIpaFirst);
+    if (FAILED(hr)) return hr;
+
+    ComPtr<IWiaDataTransfer> transfer;
+    hr = item->QueryInterface(wia::IID_IWiaDataTransfer, transfer.put_void());
+    if (FAILED(hr)) transfer.detach();
+    if (hr != S_OK) return hr;
+    if (!transfer) return E_NOINTERFACE;
+
+    // The file medium is asked for through WIA_IPA_TYMED; the record itself stays TYMED_NULL.
+    STGMEDIUM medium;
+    std::memset(&medium, 0, sizeof medium);
+    medium.tymed = TYMED_NULL;
+    medium.lpszFileName = wide;
+    medium.pUnkForRelease = nullptr;
+    hr = transfer->idtGetData(&medium, nullptr);
+    if (hr != S_OK) {
+        TraceHresult("pWiaDataTransfer->idtGetData failed", hr);
+        return hr;
+    }
+    if (deleteFlag == 1) item->DeleteItem(0);  // a picture left on the camera is no loss
+    return hr;
+}
+
+}  // namespace fotex
+
+using namespace fotex;
+
+extern "C" void FOTEX_CALL TransferPicture(FOTEX_ITEM item, char* name, int code, int deleteFlag) {
+    IWiaItem* picture = ItemFromHandle(item);
+    if (picture == nullptr) return;
+    TransferItemToFile(picture, name, code, deleteFlag);
+    picture->Release();  // the handle is consumed whatever the outcome
+}

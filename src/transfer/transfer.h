@@ -1,0 +1,42 @@
+// Moving camera items into files: one item, or every image and video item of a device's tree.
+#pragma once
+
+#include <windows.h>
+#include <wia.h>
+
+#include <cstddef>
+
+namespace fotex {
+
+// ERROR_FILENAME_EXCED_RANGE as an HRESULT: the complete name exceeds 127 UTF-16 units.
+constexpr HRESULT kNameTooLong = static_cast<HRESULT>(0x800700CE);
+
+// The widened name the service receives: 127 units and the terminator.
+constexpr size_t kWideNameUnits = 128;
+// An ANSI code page spends at most three bytes on one UTF-16 unit (UTF-8), so a longer text
+// cannot widen into 127 units.
+constexpr size_t kMaxNameBytes = 3 * (kWideNameUnits - 1);
+
+struct TransferFormat {
+    const GUID* format;
+    const char* extension;  // "" for the codes that keep the host's name as it is
+};
+
+// The format and extension of a transfer format code; JPEG without extension for unlisted codes.
+TransferFormat LookUpFormat(int code);
+
+// Widens `name` followed by `extension` with the ANSI code page; kNameTooLong when the result
+// would not fit in 127 units. Neither text is changed.
+HRESULT WidenCompleteName(const char* name, const char* extension, WCHAR (&wide)[kWideNameUnits]);
+
+// Has the service write `item` into the file `name` + the code's extension, appending the
+// extension to `name` in place (the buffer needs room for five more characters). With
+// deleteFlag 1 a transferred item is deleted from the camera. Borrows the item.
+HRESULT TransferItemToFile(IWiaItem* item, char* name, int code, int deleteFlag);
+
+// Transfers every image and video item at or below `item` into numbered files in `folder`,
+// depth first, and stops at the first failure. `depth` counts the levels below the walk's start.
+HRESULT TransferItemTree(IWiaItem* item, const char* folder, const char* prefix, int code, int deleteFlag,
+                         int depth = 0);
+
+}  // namespace fotex

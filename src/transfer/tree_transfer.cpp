@@ -1,0 +1,107 @@
+// Whole-device transfer: every image and video item of the tree into numbered files in one folder.
+#include <cstdio>
+#include <cstring>
+
+#include "com.h"
+#include "fotex.h"
+#include "service.h"
+#include "trace.h"
+#include "transfer.h"
+#include "wia_ids.h"
+
+namespace fotex {
+
+namespace {
+
+// Shared by all devices and calls; they restart only with the library.
+int g_imageCounter = 0;
+int g_videoCounter = 0;
+
+// Far beyond any real camera; a faulty device may present a tree without end.
+constexpr int kMaxDepth = 64;
+// ERROR_STACK_OVERFLOW ("recursion too deep") as an HRESULT.
+constexpr HRESULT kTreeTooDeep = static_cast<HRESULT>(0x800703E9);
+
+// A name that may widen into 127 units in any code page, a "~n" of up to eleven characters, the
+// longest extension and the terminator.
+constexpr size_t kWalkNameBytes = kMaxNameBytes + 32;
+
+bool Exists(const WCHAR* name) { return GetFileAttributesW(name) != INVALID_FILE_ATTRIBUTES; }
+
+void Advance(int& counter) { counter = static_cast<int>(static_cast<unsigned>(counter) + 1u); }
+
+// Transfers one item under folder\prefix and the blank-padded number. An image and a video of
+// equal numbers, or a later call, may reach a name the walk already wrote: such a file is kept
+// and the item goes to the first free name with "~1", "~2", ... before the extension.
+HRESULT TransferNumbered(IWiaItem* item, const char* folder, const char* prefix, int code, int deleteFlag,
+                         int number) {
+    if (std::strlen(folder) + 1 + std::strlen(prefix) > kMaxNameBytes) {
+        TraceHresult("File name too long", kNameTooLong);
+        return kNameTooLong;
+    }
+    char name[kWalkNameBytes];
+    const int length = std::sprintf(name, "%s\\%s%8d", folder, prefix, number);
+    const char* extension = LookUpFormat(code).extension;
+    WCHAR wide[kWideNameUnits];
+    // A name too long to widen goes on as it is: the transfer reports it.
+    for (unsigned n = 1; n != 0 && SUCCEEDED(WidenCompleteName(name, extension, wide)) && Exists(wide); ++n)
+        std::sprintf(name + length, "~%u", n);
+    return TransferItemToFile(item, name, code, deleteFlag);
+}
+
+}  // namespace
+
+HRESULT TransferItemTree(IWiaItem* item, const char* folder, const char* prefix, int code, int deleteFlag,
+                         int depth) {
+    if (item == nullptr) return E_INVALIDARG;
+    if (folder == nullptr || prefix == nullptr) return E_POINTER;
+    if (depth > kMaxDepth) {
+        TraceHresult("Item tree too deep", kTreeTooDeep);
+        return kTreeTooDeep;
+    }
+
+    LONG type = 0;
+    HRESULT hr = item->GetItemType(&type);
+    if (FAILED(hr)) type = 0;  // a failed read is no type: the item is neither sent nor walked
+
+    if (type & wia::kItemTypeImage) {
+        hr = TransferNumbered(item, folder, prefix, code, deleteFlag, g_imageCounter);
+        Advance(g_imageCounter);
+    }
+    if (type & wia::kItemTypeVideo) {
+        hr = TransferNumbered(item, folder, prefix, code, deleteFlag, g_videoCounter);
+        Advance(g_videoCounter);
+    }
+    if ((type & (wia::kItemTypeFolder | wia::kItemTypeHasAttachments)) == 0) return hr;
+
+    ComPtr<IEnumWiaItem> children;
+    hr = item->EnumChildItems(children.put());
+    if (FAILED(hr)) {
+        children.detach();
+        return hr;
+    }
+    if (hr == S_OK && !children) return E_POINTER;
+
+    while (hr == S_OK) {
+        ComPtr<IWiaItem> child;
+        hr = children->Next(1, child.put(), nullptr);
+        if (hr == S_OK) {
+            hr = TransferItemTree(child.get(), folder, prefix, code, deleteFlag, depth + 1);
+        } else {
+            child.detach();  // nothing was fetched, whatever the pointer holds
+            if (FAILED(hr)) TraceHresult("Error calling pEnumWiaItem->Next", hr);
+        }
+    }
+    return hr == S_FALSE ? S_OK : hr;
+}
+
+}  // namespace fotex
+
+using namespace fotex;
+
+extern "C" void FOTEX_CALL TransferAllImages(FOTEX_DEVICE device, const char* folder, const char* prefix, int code,
+                                             int deleteFlag) {
+    IWiaItem* root = ItemFromHandle(device);
+    if (root == nullptr) return;
+    TransferItemTree(root, folder, prefix, code, deleteFlag);
+}

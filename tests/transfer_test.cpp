@@ -1,0 +1,576 @@
+// Item transfer to file, whole-device transfer and the acquisition dialog.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <climits>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "fixture.h"
+#include "wia_ids.h"
+
+namespace {
+
+using fotexsim::Item;
+using fotexsim::Op;
+using fotextest::FotexTest;
+using fotextest::Guarded;
+namespace wia = fotex::wia;
+
+const char kStorageTrace[] = "pWiaItem->QueryInterface failed on IID_IWiaPropertyStorage: HRESULT: ";
+const char kGetDataTrace[] = "pWiaDataTransfer->idtGetData failed: HRESULT: ";
+const char kTooLongTrace[] = "File name too long: HRESULT: 0x800700CE\n";
+const char kTooDeepTrace[] = "Item tree too deep: HRESULT: 0x800703E9\n";
+
+std::string ReadFile(const std::string& path) {
+    std::string data;
+    if (FILE* f = std::fopen(path.c_str(), "rb")) {
+        char chunk[4096];
+        size_t n;
+        while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0) data.append(chunk, n);
+        std::fclose(f);
+    }
+    return data;
+}
+
+bool Exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+void WriteFile(const std::string& path, const std::string& data) {
+    FILE* f = std::fopen(path.c_str(), "wb");
+    ASSERT_NE(nullptr, f) << path;
+    std::fwrite(data.data(), 1, data.size(), f);
+    std::fclose(f);
+}
+
+bool IsBmp(const std::string& d) { return d.compare(0, 2, "BM") == 0; }
+
+bool IsJpeg(const std::string& d) {
+    return d.size() > 4 && d.compare(0, 2, "\xFF\xD8") == 0 && d.compare(d.size() - 2, 2, "\xFF\xD9") == 0;
+}
+
+// The walk's name for a counter value: eight characters, blank-padded.
+std::string Numbered(const std::string& prefix, int n, const std::string& tail = ".jpg") {
+    char text[32];
+    std::snprintf(text, sizeof text, "%8d", n);
+    return prefix + text + tail;
+}
+
+class TransferTest : public FotexTest {
+protected:
+    void SetUp() override {
+        FotexTest::SetUp();
+        char temp[MAX_PATH];
+        GetTempPathA(MAX_PATH, temp);
+        dir = std::string(temp) + "fotex-transfer-" + std::to_string(GetCurrentProcessId());
+        CreateDirectoryA(dir.c_str(), nullptr);
+        camera.AddDevice(L"dev-a", L"Alpha", L"First camera");
+        Enumerate(1);
+        handle = Open();
+    }
+    void TearDown() override {
+        lib.CloseWiaDevice(&handle);
+        EXPECT_TRUE(Ledger(0));
+        for (const std::string& f : Files()) DeleteFileA((dir + "\\" + f).c_str());
+        RemoveDirectoryA(dir.c_str());
+        FotexTest::TearDown();
+    }
+
+    Item& root() { return *camera.devices[0].root; }
+    size_t Media() {
+        size_t n = 0;
+        for (Item* item : camera.ItemsOf(camera.devices[0]))
+            if (item->type & (wia::kItemTypeImage | wia::kItemTypeVideo)) ++n;
+        return n;
+    }
+    FOTEX_ITEM Take() {
+        FOTEX_ITEM item = 0;
+        lib.TakeAPicture(handle, &item);
+        EXPECT_NE(0, item);
+        return item;
+    }
+    // The folder's file names, sorted.
+    std::vector<std::string> Files() {
+        std::vector<std::string> names;
+        WIN32_FIND_DATAA data;
+        HANDLE find = FindFirstFileA((dir + "\\*").c_str(), &data);
+        if (find == INVALID_HANDLE_VALUE) return names;
+        do {
+            if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.push_back(data.cFileName);
+        } while (FindNextFileA(find, &data));
+        FindClose(find);
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+    void Walk(const char* prefix = "img", int code = 3, int deleteFlag = 0) {
+        lib.TransferAllImages(handle, dir.c_str(), prefix, code, deleteFlag);
+    }
+    std::string At(const std::string& name) { return dir + "\\" + name; }
+
+    std::string dir;
+    FOTEX_DEVICE handle = 0;
+};
+
+// ---- TransferPicture ------------------------------------------------------------------------
+
+TEST_F(TransferTest, PictureIsWrittenAsJpegAndTheHandleReleased) {
+    FOTEX_ITEM item = Take();
+    Guarded<256> name;
+    name.Set((dir + "\\shot").c_str());
+    lib.TransferPicture(item, name.chars(), 3, 0);
+    EXPECT_EQ(dir + "\\shot.jpg", name.str());
+    EXPECT_TRUE(name.GuardsIntact());
+    EXPECT_TRUE(IsJpeg(ReadFile(dir + "\\shot.jpg")));
+
+    const auto& write = camera.last.write;
+    ASSERT_EQ(2u, write.specs.size());
+    EXPECT_EQ(wia::kIpaFirst, write.nameFirst);
+    EXPECT_EQ(static_cast<ULONG>(PRSPEC_PROPID), write.specs[0].ulKind);
+    EXPECT_EQ(wia::kIpaFormat, write.specs[0].propid);
+    EXPECT_TRUE(fotexsim::Value::Guid(wia::WiaImgFmt_JPEG) == write.values[0]);
+    EXPECT_EQ(wia::kIpaTymed, write.specs[1].propid);
+    EXPECT_TRUE(fotexsim::Value::Int(TYMED_FILE) == write.values[1]);
+
+    const auto& data = camera.last.getData;
+    EXPECT_EQ(static_cast<DWORD>(TYMED_NULL), data.tymed);
+    EXPECT_EQ(std::wstring(dir.begin(), dir.end()) + L"\\shot.jpg", data.fileName);
+    EXPECT_FALSE(data.callback);
+    EXPECT_FALSE(data.releaseObject);
+    EXPECT_EQ("", Output());
+    EXPECT_TRUE(Ledger(1));
+}
+
+TEST_F(TransferTest, EveryFormatCodeSelectsItsFormatAndExtension) {
+    const struct {
+        int code;
+        GUID format;
+        const char* extension;
+        const char* magic;  // start of the file, for the formats the camera really encodes
+    } cases[] = {
+        {0, wia::WiaImgFmt_BMP, ".bmp", "BM"},         {1, wia::WiaImgFmt_EMF, ".emf", nullptr},
+        {2, wia::WiaImgFmt_WMF, ".wmf", nullptr},      {3, wia::WiaImgFmt_JPEG, ".jpg", "\xFF\xD8"},
+        {4, wia::WiaImgFmt_PNG, ".png", "\x89PNG"},    {5, wia::WiaImgFmt_GIF, ".gif", nullptr},
+        {6, wia::WiaImgFmt_TIFF, ".tiff", nullptr},    {7, wia::WiaImgFmt_EXIF, ".exif", nullptr},
+        {8, wia::WiaImgFmt_PHOTOCD, ".pcd", nullptr},  {9, wia::WiaImgFmt_FLASHPIX, ".fpix", nullptr},
+        {10, wia::WiaImgFmt_ICO, ".ico", nullptr},     {11, wia::WiaImgFmt_CIFF, ".ciff", nullptr},
+        {12, wia::WiaImgFmt_PICT, ".pict", nullptr},   {13, wia::WiaImgFmt_JPEG2K, ".jpg", nullptr},
+        {14, wia::WiaImgFmt_JPEG2KX, ".jpg", nullptr}, {15, wia::WiaImgFmt_RAWRGB, ".raw", nullptr},
+        {128, wia::WiaImgFmt_AVI, ".avi", nullptr},    {129, wia::WiaImgFmt_MPG, ".mpg", nullptr},
+        // Unlisted codes: JPEG, and the name as the host gave it.
+        {16, wia::WiaImgFmt_JPEG, "", "\xFF\xD8"},     {20, wia::WiaImgFmt_JPEG, "", nullptr},
+        {127, wia::WiaImgFmt_JPEG, "", nullptr},       {130, wia::WiaImgFmt_JPEG, "", nullptr},
+        {-1, wia::WiaImgFmt_JPEG, "", nullptr},        {INT_MIN, wia::WiaImgFmt_JPEG, "", nullptr},
+    };
+    for (size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i) {
+        const std::string base = dir + "\\f" + std::to_string(i);
+        Guarded<256> name;
+        name.Set(base.c_str());
+        lib.TransferPicture(Take(), name.chars(), cases[i].code, 0);
+        EXPECT_EQ(base + cases[i].extension, name.str()) << "case " << i;
+        EXPECT_TRUE(fotexsim::Value::Guid(cases[i].format) == camera.last.write.values.at(0)) << "case " << i;
+        const std::string data = ReadFile(name.str());
+        EXPECT_FALSE(data.empty()) << "case " << i;
+        if (cases[i].magic) {
+            EXPECT_EQ(0u, data.find(cases[i].magic)) << "case " << i;
+        }
+        EXPECT_EQ("", Output()) << "case " << i;
+        EXPECT_TRUE(Ledger(1)) << "case " << i;
+    }
+}
+
+TEST_F(TransferTest, ReusedBufferGetsASecondExtension) {
+    Guarded<256> name;
+    name.Set((dir + "\\a").c_str());
+    lib.TransferPicture(Take(), name.chars(), 3, 0);
+    lib.TransferPicture(Take(), name.chars(), 3, 0);
+    EXPECT_EQ(dir + "\\a.jpg.jpg", name.str());
+    EXPECT_TRUE(Exists(dir + "\\a.jpg.jpg"));
+}
+
+TEST_F(TransferTest, OnlyDeleteFlagOneDeletesTheTransferredPicture) {
+    const struct {
+        int flag;
+        bool deleted;
+    } cases[] = {{1, true}, {0, false}, {2, false}, {-1, false}};
+    for (size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i) {
+        FOTEX_ITEM item = Take();
+        const size_t before = Media();
+        Guarded<256> name;
+        name.Set((dir + "\\d" + std::to_string(i)).c_str());
+        lib.TransferPicture(item, name.chars(), 3, cases[i].flag);
+        EXPECT_TRUE(Exists(name.str())) << "case " << i;
+        EXPECT_EQ(cases[i].deleted ? before - 1 : before, Media()) << "case " << i;
+        if (cases[i].deleted) {
+            EXPECT_EQ(0, camera.last.deleteFlags);
+        }
+        EXPECT_TRUE(Ledger(1)) << "case " << i;
+    }
+}
+
+TEST_F(TransferTest, FailuresKeepThePictureAndTraceAsTabulated) {
+    const struct {
+        Op op;
+        HRESULT hr;
+        std::string trace;
+        bool extended, written;
+    } cases[] = {
+        {Op::QueryPropertyStorage, E_NOINTERFACE, std::string(kStorageTrace) + "0x80004002\n", false, false},
+        {Op::QueryPropertyStorage, S_OK, std::string(kStorageTrace) + "0x80004002\n", false, false},
+        {Op::WriteMultiple, E_ACCESSDENIED, "", true, false},
+        {Op::QueryDataTransfer, E_NOINTERFACE, "", true, false},
+        {Op::QueryDataTransfer, S_OK, "", true, false},  // no interface handed out
+        {Op::GetData, E_FAIL, std::string(kGetDataTrace) + "0x80004005\n", true, false},
+        {Op::GetData, S_FALSE, std::string(kGetDataTrace) + "0x00000001\n", true, false},
+        {Op::DeleteItem, E_FAIL, "", true, true},
+    };
+    for (size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i) {
+        FOTEX_ITEM item = Take();
+        const size_t before = Media();
+        const std::string base = dir + "\\e" + std::to_string(i);
+        Guarded<256> name;
+        name.Set(base.c_str());
+        camera.FailOn(cases[i].op, cases[i].hr);
+        lib.TransferPicture(item, name.chars(), 3, 1);
+        EXPECT_EQ(cases[i].trace, Output()) << "case " << i;
+        EXPECT_EQ(cases[i].extended ? base + ".jpg" : base, name.str()) << "case " << i;
+        EXPECT_EQ(cases[i].written, Exists(base + ".jpg")) << "case " << i;
+        EXPECT_EQ(before, Media()) << "case " << i;
+        EXPECT_TRUE(Ledger(1)) << "case " << i;
+        camera.ClearFaults();
+    }
+}
+
+TEST_F(TransferTest, NullItemCallsNothing) {
+    Guarded<256> name;
+    name.Set("C:\\a");
+    const int before = camera.TotalCalls();
+    lib.TransferPicture(0, name.chars(), 3, 1);
+    EXPECT_EQ("C:\\a", name.str());
+    EXPECT_EQ(before, camera.TotalCalls());
+    EXPECT_EQ("", Output());
+}
+
+TEST_F(TransferTest, NullNameTransfersNothingButReleasesTheHandle) {
+    FOTEX_ITEM item = Take();
+    lib.TransferPicture(item, nullptr, 3, 1);
+    EXPECT_EQ(0, camera.Calls(Op::QueryPropertyStorage));
+    EXPECT_EQ(0, camera.Calls(Op::GetData));
+    EXPECT_TRUE(Ledger(1));
+}
+
+TEST_F(TransferTest, CompleteNameMayHaveAtMost127Units) {
+    const struct {
+        size_t units;
+        bool accepted;
+    } cases[] = {{127, true}, {128, false}, {1000, false}};
+    for (size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i) {
+        const std::string head = dir + "\\";
+        const std::string base = head + std::string(cases[i].units - head.size() - 4, 'n');
+        std::vector<char> buffer(base.begin(), base.end());
+        buffer.resize(base.size() + 64, '\0');
+        const int before = camera.TotalCalls();
+        lib.TransferPicture(Take(), buffer.data(), 3, 0);
+        EXPECT_EQ(cases[i].accepted ? "" : kTooLongTrace, Output()) << "case " << i;
+        EXPECT_EQ(cases[i].accepted ? base + ".jpg" : base, std::string(buffer.data())) << "case " << i;
+        EXPECT_EQ(cases[i].accepted, Exists(base + ".jpg")) << "case " << i;
+        if (!cases[i].accepted) {
+            EXPECT_EQ(before + 1, camera.TotalCalls()) << "only the take-picture command";
+        }
+        EXPECT_TRUE(Ledger(1)) << "case " << i;
+    }
+}
+
+// ---- TransferAllImages ----------------------------------------------------------------------
+
+class WalkTest : public TransferTest {
+protected:
+    // A folder of images whose widths 101, 102, ... tell which item a BMP file holds.
+    Item& Folder(Item& parent, int images, const wchar_t* name = L"DCIM") {
+        Item& folder = parent.Add(name, wia::kItemTypeFolder);
+        for (int i = 0; i < images; ++i) Image(folder);
+        return folder;
+    }
+    Item& Image(Item& parent, LONG type = wia::kItemTypeImage | wia::kItemTypeFile) {
+        Item& image = parent.Add(L"IMG_" + std::to_wstring(++made_), type);
+        image.width = 100 + made_;
+        image.height = 8;
+        return image;
+    }
+    int WidthIn(const std::string& file) {
+        const std::string d = ReadFile(At(file));
+        if (d.size() < 22) return -1;
+        return static_cast<unsigned char>(d[18]) | static_cast<unsigned char>(d[19]) << 8;
+    }
+    std::vector<std::string> Names(std::initializer_list<std::string> names) {
+        std::vector<std::string> v(names);
+        std::sort(v.begin(), v.end());
+        return v;
+    }
+
+    int made_ = 0;
+};
+
+TEST_F(WalkTest, ImagesAreNumberedInEnumerationOrder) {
+    Folder(root(), 3);
+    Walk("img", 0);
+    EXPECT_EQ(Names({Numbered("img", 0, ".bmp"), Numbered("img", 1, ".bmp"), Numbered("img", 2, ".bmp")}), Files());
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(101 + i, WidthIn(Numbered("img", i, ".bmp")));
+    EXPECT_EQ("", Output());
+    EXPECT_TRUE(Ledger(1));
+}
+
+TEST_F(WalkTest, DepthFirstAnItemBeforeItsChildrenAndEachSubtreeBeforeTheNextSibling) {
+    Item& a = Folder(root(), 1, L"A");       // image 101
+    Folder(a, 2, L"A1");                     // 102, 103
+    Image(a);                                // 104
+    Item& shot = Image(root(), wia::kItemTypeImage | wia::kItemTypeHasAttachments);  // 105
+    Image(shot);                                                                     // 106
+    Walk("o", 0);
+    for (int i = 0; i < 6; ++i) EXPECT_EQ(101 + i, WidthIn(Numbered("o", i, ".bmp"))) << "file " << i;
+    EXPECT_EQ(6u, Files().size());
+}
+
+TEST_F(WalkTest, CountersContinueAcrossCallsAndRestartWithTheLibrary) {
+    Folder(root(), 3);
+    Walk("a");
+    Walk("b");
+    EXPECT_TRUE(Exists(At(Numbered("b", 3))));
+    EXPECT_FALSE(Exists(At(Numbered("b", 0))));
+    lib.CloseWiaDevice(&handle);
+    lib.Unload();
+    ASSERT_TRUE(lib.Load());
+    Enumerate(1);
+    handle = Open();
+    Walk("c");
+    EXPECT_TRUE(Exists(At(Numbered("c", 0))));
+    EXPECT_EQ(9u, Files().size());
+}
+
+TEST_F(WalkTest, VideosHaveTheirOwnCounterAndNeverReplaceAnImageFile) {
+    Item& folder = root().Add(L"DCIM", wia::kItemTypeFolder);
+    Image(folder);
+    Image(folder, wia::kItemTypeVideo | wia::kItemTypeFile);
+    Image(folder, wia::kItemTypeVideo | wia::kItemTypeFile);
+    Image(folder);
+    Image(folder, wia::kItemTypeImage | wia::kItemTypeVideo | wia::kItemTypeFile);
+    Walk("m", 0);
+    // Images take 0, 1, 2 and videos 0, 1, 2; a video whose name an image holds steps aside,
+    // and so does an image whose name a video took first.
+    EXPECT_EQ(101, WidthIn(Numbered("m", 0, ".bmp")));
+    EXPECT_EQ(104, WidthIn(Numbered("m", 1, "~1.bmp")));
+    EXPECT_EQ(105, WidthIn(Numbered("m", 2, ".bmp")));
+    EXPECT_EQ(105, WidthIn(Numbered("m", 2, "~1.bmp")));  // the item flagged both, as a video
+    // The camera delivers plain videos as a payload naming the format, not as a picture.
+    for (const std::string& video : {Numbered("m", 0, "~1.bmp"), Numbered("m", 1, ".bmp")}) {
+        const std::string data = ReadFile(At(video));
+        EXPECT_TRUE(!data.empty() && !IsBmp(data)) << video;
+    }
+    EXPECT_EQ(6u, Files().size());
+    EXPECT_TRUE(fotexsim::Value::Guid(wia::WiaImgFmt_BMP) == camera.last.write.values.at(0));
+}
+
+TEST_F(WalkTest, ExistingFilesAreKeptAndTheFirstFreeTildeNameUsed) {
+    Folder(root(), 1);
+    WriteFile(At(Numbered("k", 0)), "mine");
+    WriteFile(At(Numbered("k", 0, "~1.jpg")), "mine too");
+    Walk("k");
+    EXPECT_EQ("mine", ReadFile(At(Numbered("k", 0))));
+    EXPECT_EQ("mine too", ReadFile(At(Numbered("k", 0, "~1.jpg"))));
+    EXPECT_TRUE(IsJpeg(ReadFile(At(Numbered("k", 0, "~2.jpg")))));
+    EXPECT_EQ("", Output());
+}
+
+TEST_F(WalkTest, NameWithoutExtensionStepsAsideToo) {
+    Folder(root(), 1);
+    WriteFile(At(Numbered("u", 0, "")), "mine");
+    Walk("u", 20);
+    EXPECT_EQ("mine", ReadFile(At(Numbered("u", 0, ""))));
+    EXPECT_TRUE(IsJpeg(ReadFile(At(Numbered("u", 0, "~1")))));
+}
+
+TEST_F(WalkTest, DeleteFlagOneDeletesEachTransferredItem) {
+    const struct {
+        int flag;
+        size_t left;
+    } cases[] = {{0, 3}, {2, 3}, {1, 0}};
+    for (size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i) {
+        root().children.clear();
+        Folder(root(), 3);
+        Walk(("d" + std::to_string(i)).c_str(), 3, cases[i].flag);
+        EXPECT_EQ(cases[i].left, Media()) << "case " << i;
+        EXPECT_EQ(3 * (i + 1), Files().size()) << "case " << i;
+        EXPECT_TRUE(Ledger(1)) << "case " << i;
+    }
+}
+
+TEST_F(WalkTest, SkipsEmptyFoldersAndItemsOfOtherKinds) {
+    root().Add(L"empty", wia::kItemTypeFolder);
+    root().Add(L"sound", wia::kItemTypeAudio | wia::kItemTypeFile);
+    root().Add(L"plain", wia::kItemTypeFile);
+    Folder(root(), 2);
+    Walk();
+    EXPECT_EQ(Names({Numbered("img", 0), Numbered("img", 1)}), Files());
+    EXPECT_EQ("", Output());
+}
+
+TEST_F(WalkTest, FailedTransferStopsTheWholeWalkAfterAdvancingItsCounter) {
+    Folder(root(), 3);
+    Folder(root(), 1, L"later");
+    camera.FailOn(Op::GetData, E_FAIL, 2);
+    Walk("s");
+    EXPECT_EQ(std::string(kGetDataTrace) + "0x80004005\n", Output());
+    EXPECT_EQ(Names({Numbered("s", 0)}), Files());
+    Walk("t");  // the failed attempt took number 1
+    EXPECT_EQ(Numbered("t", 2), Files().at(1));
+    EXPECT_TRUE(Ledger(1));
+}
+
+TEST_F(WalkTest, ServiceFailuresStopTheWalk) {
+    const struct {
+        Op op;
+        HRESULT hr;
+        int nth;
+        const char* trace;
+    } cases[] = {
+        {Op::GetItemType, E_FAIL, 2, ""},      // the first image: skipped, and the walk stops
+        {Op::EnumChildItems, E_FAIL, 2, ""},  // the folder's children
+        {Op::EnumChildItems, S_OK, 2, ""},    // no enumerator handed out
+        {Op::ItemNext, E_FAIL, 2, "Error calling pEnumWiaItem->Next: HRESULT: 0x80004005\n"},
+        {Op::ItemNext, S_OK, 2, ""},          // no item handed out
+    };
+    Folder(root(), 2);
+    for (size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i) {
+        camera.FailOn(cases[i].op, cases[i].hr, cases[i].nth);
+        Walk(("f" + std::to_string(i)).c_str());
+        EXPECT_EQ(cases[i].trace, Output()) << "case " << i;
+        EXPECT_TRUE(Files().empty()) << "case " << i;
+        EXPECT_TRUE(Ledger(1)) << "case " << i;
+        camera.ClearFaults();
+    }
+}
+
+TEST_F(WalkTest, NameTooLongStopsTheWalk) {
+    Folder(root(), 2);
+    const std::string prefix(120, 'p');
+    Walk(prefix.c_str());
+    EXPECT_EQ(kTooLongTrace, Output());
+    EXPECT_EQ(0, camera.Calls(Op::GetData));
+    Walk("q");
+    EXPECT_EQ(Names({Numbered("q", 1), Numbered("q", 2)}), Files());
+}
+
+TEST_F(WalkTest, TildeNameBeyondTheBoundStopsAndKeepsTheFile) {
+    Folder(root(), 1);
+    const std::string head = dir + "\\";
+    const std::string prefix(127 - head.size() - 8 - 4, 'p');
+    ASSERT_EQ(127u, At(Numbered(prefix, 0)).size());
+    WriteFile(At(Numbered(prefix, 0)), "mine");
+    Walk(prefix.c_str());
+    EXPECT_EQ(kTooLongTrace, Output());
+    EXPECT_EQ("mine", ReadFile(At(Numbered(prefix, 0))));
+    EXPECT_EQ(1u, Files().size());
+}
+
+TEST_F(WalkTest, DepthIsBoundedAtSixtyFourLevelsBelowTheRoot) {
+    const struct {
+        int folders;
+        bool transferred;
+    } cases[] = {{63, true}, {64, false}, {100000, false}};
+    for (size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i) {
+        root().children.clear();
+        Item* level = &root();
+        for (int n = 0; n < cases[i].folders; ++n) level = &level->Add(L"f", wia::kItemTypeFolder);
+        Image(*level);
+        Walk(("z" + std::to_string(i)).c_str());
+        EXPECT_EQ(cases[i].transferred ? "" : kTooDeepTrace, Output()) << "case " << i;
+        EXPECT_EQ(cases[i].transferred ? 1 : 0, camera.Calls(Op::GetData)) << "case " << i;
+        EXPECT_TRUE(Ledger(1)) << "case " << i;
+        camera.ClearLog();
+    }
+    root().children.clear();
+}
+
+TEST_F(WalkTest, FolderThatContainsItselfEndsAtTheDepthBound) {
+    Item& folder = root().Add(L"loop", wia::kItemTypeFolder);
+    folder.children.push_back(root().children.back());
+    Walk();
+    EXPECT_EQ(kTooDeepTrace, Output());
+    EXPECT_TRUE(Ledger(1));
+    folder.children.clear();  // break the cycle
+}
+
+TEST_F(WalkTest, NullDeviceOrTextsCallNothingAndKeepTheCounters) {
+    Folder(root(), 1);
+    const int before = camera.TotalCalls();
+    lib.TransferAllImages(0, dir.c_str(), "n", 3, 1);
+    lib.TransferAllImages(handle, nullptr, "n", 3, 1);
+    lib.TransferAllImages(handle, dir.c_str(), nullptr, 3, 1);
+    EXPECT_EQ(before, camera.TotalCalls());
+    Walk("n");
+    EXPECT_EQ(Names({Numbered("n", 0)}), Files());
+}
+
+// ---- ImageTransferDialog --------------------------------------------------------------------
+
+TEST_F(TransferTest, DialogWritesTheChosenPictureToKalto) {
+    DeleteFileA("C:\\kalto.jpg");
+    EXPECT_EQ(1, lib.ImageTransferDialog(0x1234, handle));
+    EXPECT_TRUE(IsJpeg(ReadFile("C:\\kalto.jpg")));
+    DeleteFileA("C:\\kalto.jpg");
+    const auto& d = camera.last.dialog;
+    EXPECT_EQ(reinterpret_cast<HWND>(0x1234), d.parent);
+    EXPECT_EQ(wia::kStiDeviceTypeDigitalCamera, d.deviceType);
+    EXPECT_EQ(wia::kDialogSingleImage, d.flags);
+    EXPECT_EQ(0x20001, d.intent);
+    EXPECT_EQ(reinterpret_cast<IWiaItem*>(handle), d.root);
+    EXPECT_EQ(L"C:\\kalto.jpg", d.fileName);
+    EXPECT_FALSE(d.formatNull);
+    EXPECT_TRUE(IsEqualGUID(wia::WiaImgFmt_JPEG, d.format));
+    EXPECT_TRUE(Boxes().empty());
+    EXPECT_EQ("", Output());
+    EXPECT_TRUE(Ledger(1));
+}
+
+TEST_F(TransferTest, DialogFailuresAreShownInBoxes) {
+    const struct {
+        HRESULT hr;
+        std::vector<std::string> texts;
+    } cases[] = {
+        {E_NOTIMPL, {"No UI is available", "Open UI error: 80004001\n"}},
+        {S_FALSE, {"Open UI error:        1\n"}},
+        {E_INVALIDARG, {"Open UI error: 80070057\n"}},
+        {E_UNEXPECTED, {"Open UI error: 8000ffff\n"}},
+    };
+    for (size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i) {
+        Boxes().clear();
+        camera.dialogResult = cases[i].hr;
+        EXPECT_EQ(1, lib.ImageTransferDialog(0, handle)) << "case " << i;
+        EXPECT_EQ(nullptr, camera.last.dialog.parent);
+        ASSERT_EQ(cases[i].texts.size(), Boxes().size()) << "case " << i;
+        for (size_t b = 0; b < Boxes().size(); ++b) {
+            EXPECT_EQ(cases[i].texts[b], Boxes()[b].text) << "case " << i;
+            EXPECT_EQ("Info", Boxes()[b].caption);
+            EXPECT_EQ(static_cast<UINT>(MB_ICONERROR), Boxes()[b].style);
+            EXPECT_EQ(nullptr, Boxes()[b].owner);
+        }
+        EXPECT_EQ("", Output());
+        EXPECT_TRUE(Ledger(1)) << "case " << i;
+    }
+}
+
+TEST_F(TransferTest, DialogWithoutDeviceOrManagerShowsNothing) {
+    const int before = camera.TotalCalls();
+    EXPECT_EQ(-1, lib.ImageTransferDialog(0, 0));
+    EXPECT_EQ(before, camera.TotalCalls());
+
+    camera.FailOn(Op::CreateInstance, E_OUTOFMEMORY);
+    EXPECT_EQ(-2, lib.ImageTransferDialog(0, handle));
+    EXPECT_EQ("CoCreateInstance failed on CLSID_WiaDevMgr: HRESULT: 0x8007000E\n", Output());
+    camera.FailOn(Op::CreateInstance, S_OK);
+    EXPECT_EQ(-2, lib.ImageTransferDialog(0, handle));
+    EXPECT_EQ(0, camera.Calls(Op::GetImageDlg));
+    EXPECT_TRUE(Boxes().empty());
+    EXPECT_TRUE(Ledger(1));
+}
+
+}  // namespace
