@@ -28,8 +28,10 @@ extern "C" {
 
 /* An open device (DeviceHandle) or a camera item (ItemHandle): the interface pointer of the
    service object, holding one reference that belongs to the caller; 0 means none. */
-#if defined(_WIN64)
+#if defined(_WIN64) && defined(_MSC_VER)
 typedef __int64 FOTEX_HANDLE;
+#elif defined(_WIN64)
+__extension__ typedef long long FOTEX_HANDLE; /* no warning for long long in C89 */
 #else
 typedef long FOTEX_HANDLE;
 #endif

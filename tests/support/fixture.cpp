@@ -16,7 +16,7 @@ void FotexTest::TearDown() {
     camera.Revoke();
     transcript_ += capture_->Take();
     capture_.reset();
-    // The capture swallowed whatever was printed meanwhile, failure messages included.
+    // What the DLL printed helps to read a failure.
     if (HasFailure() && !transcript_.empty()) {
         std::printf("--- output during the test ---\n%s------------------------------\n", transcript_.c_str());
         std::fflush(stdout);

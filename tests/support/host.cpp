@@ -33,6 +33,22 @@ void* PatchImport(HMODULE module, const char* dll, const char* function, void* r
     return nullptr;
 }
 
+namespace {
+StdoutCapture* g_active = nullptr;
+}  // namespace
+
+StdoutCapture* StdoutCapture::Active() { return g_active; }
+
+void StdoutCapture::Suspend() {
+    std::fflush(stdout);
+    _dup2(saved_, 1);
+}
+
+void StdoutCapture::Resume() {
+    std::fflush(stdout);
+    _dup2(fd_, 1);
+}
+
 StdoutCapture::StdoutCapture() {
     char dir[MAX_PATH];
     char name[MAX_PATH];
@@ -43,9 +59,11 @@ StdoutCapture::StdoutCapture() {
     saved_ = _dup(1);
     fd_ = _open(name, _O_RDWR | _O_CREAT | _O_TRUNC | _O_BINARY, _S_IREAD | _S_IWRITE);
     _dup2(fd_, 1);
+    g_active = this;
 }
 
 StdoutCapture::~StdoutCapture() {
+    if (g_active == this) g_active = nullptr;
     std::fflush(stdout);
     _dup2(saved_, 1);
     _close(saved_);

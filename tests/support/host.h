@@ -25,6 +25,11 @@ public:
     // What was printed since the last call.
     std::string Take();
 
+    // The capture in force, if any; the test runner's own lines go around it.
+    static StdoutCapture* Active();
+    void Suspend();
+    void Resume();
+
 private:
     int saved_ = -1;
     int fd_ = -1;
