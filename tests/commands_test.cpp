@@ -13,29 +13,7 @@ namespace wia = fotex::wia;
 
 constexpr int kUnset = 7;
 
-class CommandsTest : public FotexTest {
-protected:
-    void SetUp() override {
-        FotexTest::SetUp();
-        camera.AddDevice(L"dev-a", L"Alpha", L"First camera");
-        Enumerate(1);
-        handle = Open();
-    }
-    void TearDown() override {
-        lib.CloseWiaDevice(&handle);
-        EXPECT_TRUE(Ledger(0));
-        FotexTest::TearDown();
-    }
-    fotexsim::Device& device() { return camera.devices[0]; }
-    size_t Media() {
-        size_t n = 0;
-        for (fotexsim::Item* item : camera.ItemsOf(device()))
-            if (item->type & (wia::kItemTypeImage | wia::kItemTypeVideo)) ++n;
-        return n;
-    }
-
-    FOTEX_DEVICE handle = 0;
-};
+using CommandsTest = fotextest::OpenDeviceTest;
 
 fotexsim::Capability Command(const GUID& id) {
     fotexsim::Capability cap;

@@ -56,33 +56,22 @@ std::string Numbered(const std::string& prefix, int n, const std::string& tail =
     return prefix + text + tail;
 }
 
-class TransferTest : public FotexTest {
+class TransferTest : public fotextest::OpenDeviceTest {
 protected:
     void SetUp() override {
-        FotexTest::SetUp();
         char temp[MAX_PATH];
         GetTempPathA(MAX_PATH, temp);
         dir = std::string(temp) + "fotex-transfer-" + std::to_string(GetCurrentProcessId());
         CreateDirectoryA(dir.c_str(), nullptr);
-        camera.AddDevice(L"dev-a", L"Alpha", L"First camera");
-        Enumerate(1);
-        handle = Open();
+        OpenDeviceTest::SetUp();
     }
     void TearDown() override {
-        lib.CloseWiaDevice(&handle);
-        EXPECT_TRUE(Ledger(0));
+        OpenDeviceTest::TearDown();
         for (const std::string& f : Files()) DeleteFileA((dir + "\\" + f).c_str());
         RemoveDirectoryA(dir.c_str());
-        FotexTest::TearDown();
     }
 
-    Item& root() { return *camera.devices[0].root; }
-    size_t Media() {
-        size_t n = 0;
-        for (Item* item : camera.ItemsOf(camera.devices[0]))
-            if (item->type & (wia::kItemTypeImage | wia::kItemTypeVideo)) ++n;
-        return n;
-    }
+    Item& root() { return *device().root; }
     FOTEX_ITEM Take() {
         FOTEX_ITEM item = 0;
         lib.TakeAPicture(handle, &item);
@@ -108,7 +97,6 @@ protected:
     std::string At(const std::string& name) { return dir + "\\" + name; }
 
     std::string dir;
-    FOTEX_DEVICE handle = 0;
 };
 
 // ---- TransferPicture ------------------------------------------------------------------------

@@ -49,4 +49,25 @@ FOTEX_DEVICE FotexTest::Open(int index) {
     return device;
 }
 
+void OpenDeviceTest::SetUp() {
+    FotexTest::SetUp();
+    if (HasFatalFailure()) return;
+    camera.AddDevice(L"dev-a", L"Alpha", L"First camera");
+    Enumerate(1);
+    handle = Open();
+}
+
+void OpenDeviceTest::TearDown() {
+    lib.CloseWiaDevice(&handle);
+    EXPECT_TRUE(Ledger(0));
+    FotexTest::TearDown();
+}
+
+size_t OpenDeviceTest::Media() {
+    size_t n = 0;
+    for (fotexsim::Item* item : camera.ItemsOf(device()))
+        if (item->type & (0x00000001 | 0x00010000)) ++n;  // image, video
+    return n;
+}
+
 }  // namespace fotextest

@@ -37,4 +37,18 @@ private:
     std::string transcript_;
 };
 
+// A fixture with one camera listed and open in `handle`, closed again after the test, when the
+// ledger must be empty.
+class OpenDeviceTest : public FotexTest {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    fotexsim::Device& device() { return camera.devices[0]; }
+    // Image and video items on the camera.
+    size_t Media();
+
+    FOTEX_DEVICE handle = 0;
+};
+
 }  // namespace fotextest
