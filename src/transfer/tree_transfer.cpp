@@ -40,12 +40,13 @@ HRESULT TransferNumbered(IWiaItem* item, const char* folder, const char* prefix,
         return kNameTooLong;
     }
     char name[kWalkNameBytes];
-    const int length = std::sprintf(name, "%s\\%s%8d", folder, prefix, number);
+    const int base = std::sprintf(name, "%s\\%s%8d", folder, prefix, number);
     const char* extension = LookUpFormat(code).extension;
     WCHAR wide[kWideNameUnits];
     // A name too long to widen goes on as it is: the transfer reports it.
-    for (unsigned n = 1; n != 0 && SUCCEEDED(WidenCompleteName(name, extension, wide)) && Exists(wide); ++n)
-        std::sprintf(name + length, "~%u", n);
+    int length = base;
+    for (unsigned n = 1; n != 0 && SUCCEEDED(WidenCompleteName(name, length, extension, wide)) && Exists(wide); ++n)
+        length = base + std::sprintf(name + base, "~%u", n);
     return TransferItemToFile(item, name, code, deleteFlag);
 }
 
