@@ -35,16 +35,20 @@ TransferFormat LookUpFormat(int code) {
     return kDefaultFormat;
 }
 
-HRESULT WidenCompleteName(const char* name, const char* extension, WCHAR (&wide)[kWideNameUnits]) {
-    const size_t nameBytes = std::strlen(name);
-    const size_t extensionBytes = std::strlen(extension);
-    if (nameBytes + extensionBytes > kMaxNameBytes) return kNameTooLong;
-    char complete[kMaxNameBytes + 1];
-    std::memcpy(complete, name, nameBytes);
-    std::memcpy(complete + nameBytes, extension, extensionBytes + 1);
-    // With flags 0 and a terminated text the conversion fails only for want of room.
-    if (MultiByteToWideChar(CP_ACP, 0, complete, -1, wide, static_cast<int>(kWideNameUnits)) == 0)
-        return kNameTooLong;
+HRESULT WidenCompleteName(const char* name, size_t nameBytes, const char* extension,
+                          WCHAR (&wide)[kWideNameUnits]) {
+    const size_t extensionUnits = std::strlen(extension);
+    if (nameBytes + extensionUnits > kMaxNameBytes) return kNameTooLong;
+    // The name alone goes through the code page, without a copy joining it to the extension:
+    // extensions are ASCII, one unit per byte in every ANSI code page.
+    int units = 0;
+    if (nameBytes > 0) {
+        // With flags 0 the conversion fails only for want of room.
+        units = MultiByteToWideChar(CP_ACP, 0, name, static_cast<int>(nameBytes), wide,
+                                    static_cast<int>(kWideNameUnits - 1 - extensionUnits));
+        if (units == 0) return kNameTooLong;
+    }
+    for (size_t i = 0; i <= extensionUnits; ++i) wide[units + i] = static_cast<unsigned char>(extension[i]);
     return S_OK;
 }
 
@@ -54,7 +58,8 @@ HRESULT TransferItemToFile(IWiaItem* item, char* name, int code, int deleteFlag)
 
     const TransferFormat format = LookUpFormat(code);
     WCHAR wide[kWideNameUnits];
-    HRESULT hr = WidenCompleteName(name, format.extension, wide);
+    const size_t nameBytes = std::strlen(name);
+    HRESULT hr = WidenCompleteName(name, nameBytes, format.extension, wide);
     if (FAILED(hr)) {
         // Checked before anything changes: a cut name would land the data in another file.
         TraceHresult("File name too long", hr);
@@ -69,7 +74,7 @@ HRESULT TransferItemToFile(IWiaItem* item, char* name, int code, int deleteFlag)
         return hr;
     }
 
-    std::strcat(name, format.extension);
+    std::memcpy(name + nameBytes, format.extension, std::strlen(format.extension) + 1);
 
     // Plain records, not owners: the GUID they point to lives on this stack, not in CoTaskMem.
     GUID formatId = *format.format;

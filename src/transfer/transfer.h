@@ -25,9 +25,10 @@ struct TransferFormat {
 // The format and extension of a transfer format code; JPEG without extension for unlisted codes.
 TransferFormat LookUpFormat(int code);
 
-// Widens `name` followed by `extension` with the ANSI code page; kNameTooLong when the result
-// would not fit in 127 units. Neither text is changed.
-HRESULT WidenCompleteName(const char* name, const char* extension, WCHAR (&wide)[kWideNameUnits]);
+// Widens the first `nameBytes` of `name`, then `extension`, with the ANSI code page;
+// kNameTooLong when the result would not fit in 127 units. Neither text is changed.
+HRESULT WidenCompleteName(const char* name, size_t nameBytes, const char* extension,
+                          WCHAR (&wide)[kWideNameUnits]);
 
 // Has the service write `item` into the file `name` + the code's extension, appending the
 // extension to `name` in place (the buffer needs room for five more characters). With

@@ -1,0 +1,303 @@
+// Scaling: EnumerateWiaDevices over 1 to 10,000 devices and TransferAllImages over item trees of
+// 10 to 100,000 items in three shapes. Time per device and per item must stay flat; the
+// allocations Fotex.dll makes show that its memory stays bounded.
+#include <windows.h>
+#include <objbase.h>
+#include <wia.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "fotexsim.h"
+#include "host.h"
+#include "support.h"
+#include "wia_ids.h"
+
+using namespace fotexbench;
+namespace wia = fotex::wia;
+
+namespace {
+
+bool g_full = false;
+
+// Repeats `f` until `minSeconds` have passed (at least `minRuns` times) and returns the fastest
+// run: the one least disturbed by other processes.
+template <class F>
+double Fastest(F f, double minSeconds = 0.3, int minRuns = 3) {
+    double best = 1e30, total = 0;
+    for (int run = 0; run < minRuns || total < minSeconds; ++run) {
+        const double start = Seconds();
+        f();
+        const double t = Seconds() - start;
+        total += t;
+        if (t < best) best = t;
+        if (run >= 200) break;
+    }
+    return best;
+}
+
+fotexsim::Device InfoOnlyDevice(int i) {
+    fotexsim::Device d;
+    wchar_t id[64];
+    swprintf(id, 64, L"{6BDD1FC6-810F-11D0-BEC7-08002BE2092F}\\%04d", i);
+    d.id = id;
+    d.name = L"Bench camera";
+    d.description = L"Virtual camera for benchmarks";
+    d.info[wia::kDipDevId].value = fotexsim::Value::Text(d.id);
+    d.info[wia::kDipDevName].value = fotexsim::Value::Text(d.name);
+    d.info[wia::kDipDevDesc].value = fotexsim::Value::Text(d.description);
+    return d;
+}
+
+int CeilLog2(int n) {
+    int bits = 0;
+    while ((1 << bits) < n) ++bits;
+    return bits;
+}
+
+void Devices(fotexsim::Camera& camera) {
+    Title("Scaling: EnumerateWiaDevices (a fresh DLL per size; time is the fastest of repeated calls)");
+    const int sizes[] = {1, 10, 100, 1000, 10000};
+    double first = 0, last = 0;
+    for (int n : sizes) {
+        camera.devices.clear();
+        for (int i = 0; i < n; ++i) camera.devices.push_back(InfoOnlyDevice(i));
+
+        fotextest::Library lib;
+        lib.Load();
+        HookAllocators(lib.module());
+        int count = 0;
+        ResetCounts();
+        lib.EnumerateWiaDevices(&count);
+        const long growths = Counts().heap;
+        const long bytes = Counts().heapBytes;
+        ResetCounts();
+        const double t = Fastest([&] { lib.EnumerateWiaDevices(&count); }, 0.2, 3);
+        const long again = Counts().heap;
+        lib.Unload();
+
+        const double perDevice = t / n;
+        if (n == sizes[0]) first = perDevice;
+        last = perDevice;
+        const int expected = 1 + CeilLog2(n);
+        Row(Format("%d devices", n),
+            Format("%.2f us/device (%.2f ms); %ld growths from empty (%ld KiB in all), %ld after",
+                   perDevice * 1e6, t * 1e3, growths, bytes / 1024, again),
+            Format("%d growths (1 + ceil(log2 n)), 0 after", expected), count == n && growths == expected && again == 0);
+    }
+    Row("time per device, 10,000 / 1", Format("%.2f", last / first), "<= 1.5", last / first <= 1.5);
+    camera.devices.clear();
+}
+
+// The same walk written by hand against the service: the baseline of TransferAllImages.
+int g_handCounter = 0;
+
+HRESULT HandTransfer(IWiaItem* item, const WCHAR* wide) {
+    IWiaPropertyStorage* storage = nullptr;
+    HRESULT hr = item->QueryInterface(wia::IID_IWiaPropertyStorage, reinterpret_cast<void**>(&storage));
+    if (FAILED(hr)) return hr;
+    GUID format = wia::WiaImgFmt_JPEG;
+    PROPSPEC specs[2]{};
+    specs[0].ulKind = specs[1].ulKind = PRSPEC_PROPID;
+    specs[0].propid = wia::kIpaFormat;
+    specs[1].propid = wia::kIpaTymed;
+    PROPVARIANT values[2]{};
+    values[0].vt = VT_CLSID;
+    values[0].puuid = &format;
+    values[1].vt = VT_I4;
+    values[1].lVal = TYMED_FILE;
+    hr = storage->WriteMultiple(2, specs, values, wia::kIpaFirst);
+    if (SUCCEEDED(hr)) {
+        IWiaDataTransfer* transfer = nullptr;
+        hr = item->QueryInterface(wia::IID_IWiaDataTransfer, reinterpret_cast<void**>(&transfer));
+        if (hr == S_OK) {
+            STGMEDIUM medium{};
+            medium.lpszFileName = const_cast<WCHAR*>(wide);
+            hr = transfer->idtGetData(&medium, nullptr);
+            transfer->Release();
+        }
+    }
+    storage->Release();
+    return hr;
+}
+
+HRESULT HandWalk(IWiaItem* item, const char* folder, const char* prefix) {
+    LONG type = 0;
+    HRESULT hr = item->GetItemType(&type);
+    if (type & wia::kItemTypeImage) {
+        char name[512];
+        std::sprintf(name, "%s\\%s%8d.jpg", folder, prefix, g_handCounter++);
+        WCHAR wide[128];
+        MultiByteToWideChar(CP_ACP, 0, name, -1, wide, 128);
+        hr = HandTransfer(item, wide);
+    }
+    if ((type & (wia::kItemTypeFolder | wia::kItemTypeHasAttachments)) == 0) return hr;
+    IEnumWiaItem* children = nullptr;
+    if (item->EnumChildItems(&children) != S_OK || !children) return E_FAIL;
+    IWiaItem* child = nullptr;
+    while ((hr = children->Next(1, &child, nullptr)) == S_OK) {
+        hr = HandWalk(child, folder, prefix);
+        child->Release();
+    }
+    children->Release();
+    return hr == S_FALSE ? S_OK : hr;
+}
+
+enum class Shape { Flat, Deep, Wide };
+
+// Builds a tree of `n` images under a root: flat, one folder of n images; wide, n/10 sibling
+// folders of 10 images; deep, a chain of up to 60 nested folders with the images spread along it.
+void BuildTree(fotexsim::Camera& camera, Shape shape, int n) {
+    camera.devices.clear();
+    fotexsim::Device& d = camera.AddDevice(L"bench-camera", L"Bench camera", L"Virtual camera for benchmarks");
+    fotexsim::Item& root = *d.root;
+    const LONG image = wia::kItemTypeImage | wia::kItemTypeFile;
+    wchar_t name[32];
+    auto addImage = [&](fotexsim::Item& parent, int i) {
+        swprintf(name, 32, L"IMG_%06d", i);
+        fotexsim::Item& item = parent.Add(name, image);
+        item.width = item.height = 8;
+    };
+    if (shape == Shape::Flat) {
+        fotexsim::Item& dcim = root.Add(L"DCIM", wia::kItemTypeFolder);
+        for (int i = 0; i < n; ++i) addImage(dcim, i);
+    } else if (shape == Shape::Wide) {
+        for (int f = 0; f * 10 < n; ++f) {
+            swprintf(name, 32, L"F%06d", f);
+            fotexsim::Item& folder = root.Add(name, wia::kItemTypeFolder);
+            for (int i = f * 10; i < n && i < f * 10 + 10; ++i) addImage(folder, i);
+        }
+    } else {
+        const int levels = n < 60 ? n : 60;
+        fotexsim::Item* folder = &root;
+        int placed = 0;
+        for (int level = 0; level < levels; ++level) {
+            swprintf(name, 32, L"L%02d", level);
+            folder = &folder->Add(name, wia::kItemTypeFolder);
+            const int here = level == levels - 1 ? n - placed : n / levels;
+            for (int i = 0; i < here; ++i) addImage(*folder, placed++);
+        }
+    }
+}
+
+void Trees(fotexsim::Camera& camera, fotextest::Library& lib, const std::string& folder) {
+    Title("Scaling: TransferAllImages (the service answers each transfer without writing a file)");
+    {
+        // The walk checks each numbered name for an existing file before it transfers.
+        const std::string missing = folder + "\\img-missing.jpg";
+        const double t = Fastest([&] {
+            for (int i = 0; i < 1000; ++i) GetFileAttributesA(missing.c_str());
+        }, 0.1, 3);
+        Row("GetFileAttributes of a missing name, once per item in the walk", Format("%.1f us", t * 1e3), "", -1);
+    }
+    const char* shapeNames[] = {"flat", "deep", "wide"};
+    const int sizes[] = {10, 100, 1000, 10000, 100000};
+    for (Shape shape : {Shape::Flat, Shape::Deep, Shape::Wide}) {
+        double first = 0, last = 0;
+        std::string figures;
+        long allocations = 0;
+        for (int n : sizes) {
+            BuildTree(camera, shape, n);
+            FOTEX_DEVICE device = 0;
+            int count = 0;
+            lib.EnumerateWiaDevices(&count);
+            lib.OpenWiaDevice(0, &device);
+            camera.FailOn(fotexsim::Op::GetData, S_OK, 1, -1);
+            const int gets = camera.Calls(fotexsim::Op::GetData);
+            ResetCounts();
+            lib.TransferAllImages(device, folder.c_str(), "img", FOTEX_FORMAT_JPEG, 0);
+            allocations += Counts().heap + Counts().strings;
+            const int transferred = camera.Calls(fotexsim::Op::GetData) - gets;
+            const double t = Fastest(
+                [&] { lib.TransferAllImages(device, folder.c_str(), "img", FOTEX_FORMAT_JPEG, 0); },
+                n >= 10000 ? 0 : 0.2, n >= 10000 ? 1 : 3);
+            IWiaItem* root = reinterpret_cast<IWiaItem*>(static_cast<INT_PTR>(device));
+            const double hand = Fastest([&] { HandWalk(root, folder.c_str(), "img"); },
+                                        n >= 10000 ? 0 : 0.2, n >= 10000 ? 1 : 3);
+            camera.ClearFaults();
+            lib.CloseWiaDevice(&device);
+            const double perItem = t / n;
+            if (n == sizes[0]) first = perItem;
+            last = perItem;
+            figures += Format("%s%d: %.1f (%.1f)", figures.empty() ? "" : ", ", n, perItem * 1e6, hand / n * 1e6);
+            if (transferred != n) figures += Format(" (only %d transferred!)", transferred);
+        }
+        Row(Format("%s tree, us per item (by hand)", shapeNames[static_cast<int>(shape)]), figures, "", -1);
+        Row(Format("%s tree, per item 100,000 / 10", shapeNames[static_cast<int>(shape)]),
+            Format("%.2f", last / first), "<= 1.5", last / first <= 1.5);
+        Row(Format("%s tree, Fotex.dll allocations in all walks", shapeNames[static_cast<int>(shape)]),
+            Format("%ld", allocations), "0 (memory bounded)", allocations == 0);
+    }
+}
+
+void Files(fotexsim::Camera& camera, fotextest::Library& lib, const std::string& folder) {
+    Title("Scaling: TransferAllImages with files written (flat tree, 8x8 BMP per item, a fresh folder per size)");
+    std::vector<int> sizes = {10, 100, 1000};
+    if (g_full) sizes.push_back(10000);
+    double first = 0, last = 0;
+    std::string figures;
+    for (int n : sizes) {
+        BuildTree(camera, Shape::Flat, n);
+        const std::string dir = folder + Format("\\files-%d", n);
+        CreateDirectoryA(dir.c_str(), nullptr);
+        FOTEX_DEVICE device = 0;
+        int count = 0;
+        lib.EnumerateWiaDevices(&count);
+        lib.OpenWiaDevice(0, &device);
+        const double start = Seconds();
+        lib.TransferAllImages(device, dir.c_str(), "img", FOTEX_FORMAT_BMP, 0);
+        const double t = Seconds() - start;
+        lib.CloseWiaDevice(&device);
+        const double perItem = t / n;
+        if (n == sizes.front()) first = perItem;
+        last = perItem;
+        figures += Format("%s%d: %.0f", figures.empty() ? "" : ", ", n, perItem * 1e6);
+        // Emptied for the next run.
+        WIN32_FIND_DATAA found;
+        HANDLE h = FindFirstFileA((dir + "\\*").c_str(), &found);
+        if (h != INVALID_HANDLE_VALUE) {
+            do DeleteFileA((dir + "\\" + found.cFileName).c_str());
+            while (FindNextFileA(h, &found));
+            FindClose(h);
+        }
+        RemoveDirectoryA(dir.c_str());
+    }
+    Row("flat tree with files, us per item", figures, "", -1);
+    Row(Format("flat tree with files, per item %d / 10", sizes.back()), Format("%.2f", last / first), "<= 1.5",
+        last / first <= 1.5);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i)
+        if (std::strcmp(argv[i], "--full") == 0) g_full = true;
+    CoInitialize(nullptr);
+    fotexsim::Camera camera;
+    camera.SetLogging(false);
+    if (FAILED(camera.Register())) {
+        std::printf("cannot register the virtual camera\n");
+        return 2;
+    }
+    Devices(camera);
+
+    char temp[MAX_PATH];
+    GetTempPathA(MAX_PATH, temp);
+    const std::string folder = std::string(temp) + "fotex-bench-walk";
+    CreateDirectoryA(folder.c_str(), nullptr);
+    fotextest::Library lib;
+    lib.Load();
+    HookAllocators(lib.module());
+    Trees(camera, lib, folder);
+    Files(camera, lib, folder);
+    lib.Unload();
+    RemoveDirectoryA(folder.c_str());
+
+    camera.devices.clear();
+    camera.Revoke();
+    CoUninitialize();
+    return Verdict();
+}

@@ -1,0 +1,159 @@
+#include "support.h"
+
+#include <objbase.h>
+#include <oleauto.h>
+
+#include <algorithm>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+
+#include "host.h"
+
+namespace fotexbench {
+
+double Seconds() {
+    static const double frequency = [] {
+        LARGE_INTEGER f;
+        QueryPerformanceFrequency(&f);
+        return static_cast<double>(f.QuadPart);
+    }();
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    return static_cast<double>(now.QuadPart) / frequency;
+}
+
+double Median(std::vector<double> values) {
+    if (values.empty()) return 0;
+    std::sort(values.begin(), values.end());
+    const size_t n = values.size();
+    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+AllocCounts& Counts() {
+    static AllocCounts counts;
+    return counts;
+}
+
+namespace {
+
+// The originals, called through after counting.
+void* (*g_malloc)(size_t);
+void* (*g_calloc)(size_t, size_t);
+void* (*g_realloc)(void*, size_t);
+void (*g_free)(void*);
+LPVOID(WINAPI* g_taskAlloc)(SIZE_T);
+LPVOID(WINAPI* g_taskRealloc)(LPVOID, SIZE_T);
+void(WINAPI* g_taskFree)(LPVOID);
+BSTR(WINAPI* g_sysAlloc)(const OLECHAR*);
+BSTR(WINAPI* g_sysAllocLen)(const OLECHAR*, UINT);
+BSTR(WINAPI* g_sysAllocByteLen)(LPCSTR, UINT);
+INT(WINAPI* g_sysReAlloc)(BSTR*, const OLECHAR*);
+INT(WINAPI* g_sysReAllocLen)(BSTR*, const OLECHAR*, UINT);
+
+void* CountMalloc(size_t n) {
+    ++Counts().heap;
+    Counts().heapBytes += static_cast<long>(n);
+    return g_malloc(n);
+}
+void* CountCalloc(size_t n, size_t size) {
+    ++Counts().heap;
+    Counts().heapBytes += static_cast<long>(n * size);
+    return g_calloc(n, size);
+}
+void* CountRealloc(void* p, size_t n) {
+    ++Counts().heap;
+    Counts().heapBytes += static_cast<long>(n);
+    return g_realloc(p, n);
+}
+void CountFree(void* p) {
+    if (p) ++Counts().frees;
+    g_free(p);
+}
+LPVOID WINAPI CountTaskAlloc(SIZE_T n) {
+    ++Counts().heap;
+    return g_taskAlloc(n);
+}
+LPVOID WINAPI CountTaskRealloc(LPVOID p, SIZE_T n) {
+    ++Counts().heap;
+    return g_taskRealloc(p, n);
+}
+void WINAPI CountTaskFree(LPVOID p) {
+    if (p) ++Counts().frees;
+    g_taskFree(p);
+}
+BSTR WINAPI CountSysAlloc(const OLECHAR* s) {
+    ++Counts().strings;
+    return g_sysAlloc(s);
+}
+BSTR WINAPI CountSysAllocLen(const OLECHAR* s, UINT n) {
+    ++Counts().strings;
+    return g_sysAllocLen(s, n);
+}
+BSTR WINAPI CountSysAllocByteLen(LPCSTR s, UINT n) {
+    ++Counts().strings;
+    return g_sysAllocByteLen(s, n);
+}
+INT WINAPI CountSysReAlloc(BSTR* b, const OLECHAR* s) {
+    ++Counts().strings;
+    return g_sysReAlloc(b, s);
+}
+INT WINAPI CountSysReAllocLen(BSTR* b, const OLECHAR* s, UINT n) {
+    ++Counts().strings;
+    return g_sysReAllocLen(b, s, n);
+}
+
+template <class F>
+void Hook(HMODULE module, const char* dll, const char* name, F& original, F replacement,
+          std::vector<std::string>& hooked) {
+    void* was = fotextest::PatchImport(module, dll, name, reinterpret_cast<void*>(replacement));
+    if (was == nullptr) return;
+    original = reinterpret_cast<F>(was);
+    hooked.push_back(std::string(dll) + "!" + name);
+}
+
+int g_missed = 0;
+
+}  // namespace
+
+std::vector<std::string> HookAllocators(HMODULE module) {
+    std::vector<std::string> hooked;
+    Hook(module, "msvcrt.dll", "malloc", g_malloc, &CountMalloc, hooked);
+    Hook(module, "msvcrt.dll", "calloc", g_calloc, &CountCalloc, hooked);
+    Hook(module, "msvcrt.dll", "realloc", g_realloc, &CountRealloc, hooked);
+    Hook(module, "msvcrt.dll", "free", g_free, &CountFree, hooked);
+    Hook(module, "ole32.dll", "CoTaskMemAlloc", g_taskAlloc, &CountTaskAlloc, hooked);
+    Hook(module, "ole32.dll", "CoTaskMemRealloc", g_taskRealloc, &CountTaskRealloc, hooked);
+    Hook(module, "ole32.dll", "CoTaskMemFree", g_taskFree, &CountTaskFree, hooked);
+    Hook(module, "oleaut32.dll", "SysAllocString", g_sysAlloc, &CountSysAlloc, hooked);
+    Hook(module, "oleaut32.dll", "SysAllocStringLen", g_sysAllocLen, &CountSysAllocLen, hooked);
+    Hook(module, "oleaut32.dll", "SysAllocStringByteLen", g_sysAllocByteLen, &CountSysAllocByteLen, hooked);
+    Hook(module, "oleaut32.dll", "SysReAllocString", g_sysReAlloc, &CountSysReAlloc, hooked);
+    Hook(module, "oleaut32.dll", "SysReAllocStringLen", g_sysReAllocLen, &CountSysReAllocLen, hooked);
+    return hooked;
+}
+
+std::string Format(const char* format, ...) {
+    char text[512];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    return text;
+}
+
+void Title(const char* text) {
+    std::printf("\n### %s\n\n| Benchmark | Figure | Target | Met |\n|---|---|---|---|\n", text);
+    std::fflush(stdout);
+}
+
+void Row(const std::string& what, const std::string& figure, const std::string& target, int met) {
+    if (met == 0) ++g_missed;
+    std::printf("| %s | %s | %s | %s |\n", what.c_str(), figure.c_str(), target.c_str(),
+                met < 0 ? "" : met ? "yes" : "**no**");
+    std::fflush(stdout);
+}
+
+int Verdict() { return g_missed ? 1 : 0; }
+
+}  // namespace fotexbench

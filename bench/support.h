@@ -1,0 +1,84 @@
+// Shared by the benchmark programs: a clock, paired timing, the allocation counters hooked into
+// Fotex.dll's imports, a virtual camera registered in this process, and the printed table.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace fotexbench {
+
+double Seconds();
+
+// Alternates blocks of `a` and `b` so that load from other processes hits both alike.
+struct Paired {
+    double a = 0, b = 0;  // seconds per call, median of the rounds
+    double ratio = 0;     // median of the per-round ratios a / b
+};
+template <class A, class B>
+Paired Compare(A a, B b, int rounds = 31, double blockSeconds = 0.004);
+
+// Calls made by Fotex.dll into the allocators it imports.
+struct AllocCounts {
+    long heap = 0;     // malloc, calloc, realloc, CoTaskMemAlloc, CoTaskMemRealloc
+    long frees = 0;    // free, CoTaskMemFree
+    long strings = 0;  // SysAllocString* and SysReAllocString*
+    long heapBytes = 0;
+};
+AllocCounts& Counts();
+inline void ResetCounts() { Counts() = AllocCounts(); }
+// Patches the module's imports; returns the names that it imports and are now counted.
+std::vector<std::string> HookAllocators(HMODULE module);
+
+// One line of the results table; `met` < 0 is a figure without a target.
+void Title(const char* text);
+void Row(const std::string& what, const std::string& figure, const std::string& target, int met);
+std::string Format(const char* format, ...);
+// Exit status of the program: 1 when any target was missed.
+int Verdict();
+
+// --- implementation of the template ----------------------------------------------------------
+
+double Median(std::vector<double> values);
+
+template <class F>
+double TimeBlock(F& f, long calls) {
+    const double start = Seconds();
+    for (long i = 0; i < calls; ++i) f();
+    return (Seconds() - start) / static_cast<double>(calls);
+}
+
+template <class A, class B>
+Paired Compare(A a, B b, int rounds, double blockSeconds) {
+    for (int i = 0; i < 20; ++i) {
+        a();
+        b();
+    }
+    // Block length from a short probe of the slower side.
+    const double probe = TimeBlock(b, 50) > TimeBlock(a, 50) ? TimeBlock(b, 50) : TimeBlock(a, 50);
+    long calls = static_cast<long>(blockSeconds / (probe > 1e-9 ? probe : 1e-9));
+    if (calls < 5) calls = 5;
+    std::vector<double> ta, tb, ratios;
+    for (int r = 0; r < rounds; ++r) {
+        double x, y;
+        if (r % 2 == 0) {
+            x = TimeBlock(a, calls);
+            y = TimeBlock(b, calls);
+        } else {
+            y = TimeBlock(b, calls);
+            x = TimeBlock(a, calls);
+        }
+        ta.push_back(x);
+        tb.push_back(y);
+        ratios.push_back(x / y);
+    }
+    Paired p;
+    p.a = Median(ta);
+    p.b = Median(tb);
+    p.ratio = Median(ratios);
+    return p;
+}
+
+}  // namespace fotexbench

@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Builds both DLLs and the benchmark programs, then runs every benchmark under Wine against the
+# virtual camera and prints one table: each figure beside its target. Exits non-zero when a
+# target is missed. --full adds the slowest cases (files written for 10,000 items).
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+"$root/scripts/setup.sh"
+cd "$root"
+# Re-configure so that a bench/ added after the tree was made is picked up.
+cmake --preset x64 >/dev/null
+cmake --build --preset x86 -j2 --target Fotex
+cmake --build --preset x64 -j2 --target Fotex bench
+
+cd build/x64
+export WINEPREFIX="$PWD/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+wine=/usr/lib/wine/wine64
+echo "## Fotex benchmarks"
+echo
+echo "$(date -u '+%Y-%m-%d %H:%M UTC'); $(nproc) cores, $(lscpu | sed -n 's/^Model name: *//p'); $($wine --version)"
+status=0
+"$wine" bench_start.exe || status=1
+"$wine" bench_overhead.exe || status=1
+"$wine" bench_scaling.exe "$@" || status=1
+echo
+[ $status -eq 0 ] && echo "All targets met." || echo "Some targets were missed (marked **no**)."
+exit $status
