@@ -4,11 +4,13 @@
 
 namespace fotex {
 
+// The C++ headers turn printf into mingw's own 20 KiB implementation; msvcrt's, called by its
+// own name, is smaller and writes to the stdout the host shares with the DLL.
 void TraceHresult(const char* message, HRESULT hr) {
     if (hr != 0) {
-        std::printf("%s: HRESULT: 0x%08X\n", message, static_cast<unsigned>(hr));
+        __ms_printf("%s: HRESULT: 0x%08X\n", message, static_cast<unsigned>(hr));
     } else {
-        std::printf("%s\n", message);
+        __ms_printf("%s\n", message);
     }
     std::fflush(stdout);
 }

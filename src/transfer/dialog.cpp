@@ -26,7 +26,7 @@ extern "C" int FOTEX_CALL ImageTransferDialog(FOTEX_HANDLE parent, FOTEX_DEVICE 
     if (hr == E_NOTIMPL) MessageBoxA(nullptr, "No UI is available", "Info", MB_ICONERROR);
     if (hr != S_OK) {
         char text[128];
-        std::sprintf(text, "Open UI error: %8x\n", static_cast<unsigned>(hr));
+        __ms_sprintf(text, "Open UI error: %8x\n", static_cast<unsigned>(hr));
         MessageBoxA(nullptr, text, "Info", MB_ICONERROR);
     }
     return 1;

@@ -52,7 +52,7 @@ bool MayBeTaken(int number, bool video) {
 bool FolderFreeOfPrefix(const char* folder, const char* prefix) {
     char pattern[kWalkNameBytes];
     if (std::strlen(folder) + 1 + std::strlen(prefix) > kMaxNameBytes) return false;
-    const int length = std::sprintf(pattern, "%s\\%s", folder, prefix);
+    const int length = __ms_sprintf(pattern, "%s\\%s", folder, prefix);
     WCHAR wide[kWideNameUnits];
     if (FAILED(WidenCompleteName(pattern, length, "*", wide))) return false;
     WIN32_FIND_DATAW found;
@@ -76,7 +76,7 @@ HRESULT TransferNumbered(IWiaItem* item, const char* folder, const char* prefix,
         return kNameTooLong;
     }
     char name[kWalkNameBytes];
-    const int base = std::sprintf(name, "%s\\%s%8d", folder, prefix, number);
+    const int base = __ms_sprintf(name, "%s\\%s%8d", folder, prefix, number);
     const char* extension = LookUpFormat(code).extension;
     WCHAR wide[kWideNameUnits];
     // A name too long to widen goes on as it is: the transfer reports it.
@@ -84,7 +84,7 @@ HRESULT TransferNumbered(IWiaItem* item, const char* folder, const char* prefix,
     for (unsigned n = 1; n != 0 && MayBeTaken(number, video) &&
                          SUCCEEDED(WidenCompleteName(name, length, extension, wide)) && Exists(wide);
          ++n)
-        length = base + std::sprintf(name + base, "~%u", n);
+        length = base + __ms_sprintf(name + base, "~%u", n);
     return TransferItemToFile(item, name, code, deleteFlag);
 }
 
