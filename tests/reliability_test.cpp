@@ -560,8 +560,10 @@ TEST_F(ReliabilityTest, EveryFailureOfEveryOperationOfEveryExportIsReportedAsDoc
         sweep.test = this;
         sweep.arm = [] {};
         FreshCamera(2);
+        const BalanceMark cleanMark(camera);
         const std::string clean = scenario.run(sweep);
         EXPECT_TRUE(Ledger(0)) << scenario.name << " clean";
+        EXPECT_TRUE(cleanMark.Balanced()) << scenario.name << " clean";
         EXPECT_EQ(std::string::npos, clean.find("OVERRUN")) << scenario.name << ": " << clean;
         ClearFolder();
         const auto called = sweep.calls;
