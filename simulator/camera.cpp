@@ -411,6 +411,8 @@ std::string Camera::Describe() const {
 }
 
 long Camera::ObjectsCreated() const { return state_->core->created; }
+long Camera::StringsHandedOut() const { return state_->core->stringsOut; }
+long Camera::ValuesHandedOut() const { return state_->core->valuesOut; }
 
 HRESULT Camera::Register() {
     if (cookie_) return S_FALSE;

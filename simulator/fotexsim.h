@@ -80,6 +80,7 @@ struct Item {
     uint32_t seed = 0;                // picks the picture's colours
     int width = 160, height = 120;    // picture size in pixels
     bool deleted = false;
+    bool endless = false;             // a faulty driver: its children enumerator never ends
     Item* parent = nullptr;
     // Deleted children still flagged in a long `children` list; swept once they are half of it,
     // so deleting a whole flat folder one item at a time stays linear. Short lists are exact.
@@ -200,6 +201,10 @@ public:
     std::vector<LiveObject> LiveObjects() const;
     std::string Describe() const;        // the live objects, one per line, for failure messages
     long ObjectsCreated() const;
+    // Strings handed out (in read values and capability records) for the caller to free, and
+    // reads that handed values out; a caller's frees should match them.
+    long StringsHandedOut() const;
+    long ValuesHandedOut() const;
 
     // --- registration ---------------------------------------------------------------------------
     // CoRegisterClassObject(CLSID_WiaDevMgr, ..., CLSCTX_LOCAL_SERVER, REGCLS_MULTIPLEUSE) on

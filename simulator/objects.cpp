@@ -123,8 +123,10 @@ public:
                 FreePropVariantArray(i + 1, values);
                 return E_OUTOFMEMORY;
             }
+            if (values[i].vt == VT_BSTR && values[i].bstrVal) ++core->stringsOut;
             found = true;
         }
+        ++core->valuesOut;
         return found ? S_OK : S_FALSE;
     }
 
@@ -299,6 +301,8 @@ public:
             r.bstrDescription = SysAllocString(c.description.c_str());
             r.bstrIcon = SysAllocString(c.icon.c_str());
             r.bstrCommandline = SysAllocString(c.commandline.c_str());
+            for (BSTR b : {r.bstrName, r.bstrDescription, r.bstrIcon, r.bstrCommandline})
+                if (b) ++core->stringsOut;
         }
         if (fetched) *fetched = got;
         return got == n ? S_OK : S_FALSE;
@@ -400,8 +404,9 @@ using ItemList = std::shared_ptr<const std::vector<std::shared_ptr<Item>>>;
 
 class EnumItems final : public Object<IEnumWiaItem> {
 public:
-    EnumItems(std::shared_ptr<Core> c, DeviceRef dev, ItemList items, ULONG pos)
-        : Object(std::move(c), "EnumItem", L""), dev_(std::move(dev)), items_(std::move(items)), pos_(pos) {}
+    EnumItems(std::shared_ptr<Core> c, DeviceRef dev, ItemList items, ULONG pos, bool endless = false)
+        : Object(std::move(c), "EnumItem", L""), dev_(std::move(dev)), items_(std::move(items)), pos_(pos),
+          endless_(endless) {}
 
     HRESULT WINAPI QueryInterface(REFIID riid, void** ppv) override {
         return Self(riid, wia::IID_IEnumWiaItem, ppv);
@@ -446,6 +451,7 @@ private:
     DeviceRef dev_;
     ItemList items_;
     ULONG pos_;
+    bool endless_;
 };
 
 class ItemObject final : public Object<IWiaItem> {
@@ -490,7 +496,8 @@ public:
         items->reserve(item_->children.size());
         for (const auto& c : item_->children)
             if (c && !c->deleted) items->push_back(c);
-        *pp = new EnumItems(core, dev_, std::move(items), 0);
+        const bool endless = item_->endless && !items->empty();
+        *pp = new EnumItems(core, dev_, std::move(items), 0, endless);
         return S_OK;
     }
 
@@ -604,9 +611,15 @@ HRESULT EnumItems::Next(ULONG n, IWiaItem** out, ULONG* fetched) {
     if (!out) return E_POINTER;
     if (n > 1 && !fetched) return E_INVALIDARG;
     ULONG got = 0;
+    size_t skipped = 0;
     while (got < n && pos_ < items_->size()) {
         const auto& item = (*items_)[pos_++];
-        if (item->deleted) continue;  // deleted since the snapshot
+        if (endless_ && pos_ == items_->size()) pos_ = 0;
+        // Deleted since the snapshot; an endless list of deleted items still ends.
+        if (item->deleted) {
+            if (++skipped > items_->size()) break;
+            continue;
+        }
         out[got++] = new ItemObject(core, dev_, item);
     }
     if (fetched) *fetched = got;

@@ -37,6 +37,8 @@ struct Core {
     Tracked* head = nullptr;
     Tracked* tail = nullptr;
     long created = 0;
+    long stringsOut = 0;
+    long valuesOut = 0;
     int nextPicture = 1;
     LastCalls orphanLast;  // where calls land once the camera is gone
 

@@ -21,6 +21,11 @@ int g_videoCounter = 0;
 constexpr int kMaxDepth = 64;
 // ERROR_STACK_OVERFLOW ("recursion too deep") as an HRESULT.
 constexpr HRESULT kTreeTooDeep = static_cast<HRESULT>(0x800703E9);
+// Far beyond any real folder (hosts list 100,000 items flat); a faulty enumerator that never
+// reports the end would otherwise keep the walk transferring forever.
+constexpr unsigned long kMaxSiblings = 1000000;
+// E_BOUNDS: more items than one folder may hold.
+constexpr HRESULT kTooManyItems = static_cast<HRESULT>(0x8000000B);
 
 // A name that may widen into 127 units in any code page, a "~n" of up to eleven characters, the
 // longest extension and the terminator.
@@ -121,9 +126,14 @@ HRESULT TransferItemTree(IWiaItem* item, const char* folder, const char* prefix,
     }
     if (hr == S_OK && !children) return E_POINTER;
 
+    unsigned long fetched = 0;
     while (hr == S_OK) {
         ComPtr<IWiaItem> child;
         hr = children->Next(1, child.put(), nullptr);
+        if (hr == S_OK && ++fetched > kMaxSiblings) {
+            TraceHresult("Too many items in one folder", kTooManyItems);
+            return kTooManyItems;
+        }
         if (hr == S_OK) {
             hr = TransferItemTree(child.get(), folder, prefix, code, deleteFlag, depth + 1);
         } else {

@@ -1,0 +1,881 @@
+// Reliability: every service failure of every export, string and value balance, random bad input,
+// unplugged devices, repeated loading and a long capture-transfer-delete cycle.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <psapi.h>
+
+#include <array>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <random>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "fixture.h"
+#include "property_table.h"
+#include "wia_ids.h"
+
+namespace {
+
+using fotexsim::Op;
+using fotextest::FotexTest;
+using fotextest::Guarded;
+using fotextest::Library;
+namespace wia = fotex::wia;
+
+constexpr int kUnset = 7;
+constexpr HRESULT kNegative = E_FAIL;
+constexpr HRESULT kOtherSuccess = 2;
+const HRESULT kResults[] = {kNegative, S_FALSE, kOtherSuccess};
+
+// ---- string and value balance, seen through the DLL's own imports ----------------------------
+
+struct Balance {
+    std::set<BSTR> made;   // made by the DLL and not yet freed
+    long foreignFreed = 0; // strings the service handed out, freed by the DLL
+    long valueFrees = 0;   // FreePropVariantArray and PropVariantClear calls
+};
+Balance g_balance;
+
+void FreedValue(const PROPVARIANT& v) {
+    if (v.vt == VT_BSTR && v.bstrVal != nullptr) ++g_balance.foreignFreed;
+}
+BSTR WINAPI CountSysAllocString(const OLECHAR* text) {
+    BSTR s = SysAllocString(text);
+    if (s != nullptr) g_balance.made.insert(s);
+    return s;
+}
+void WINAPI CountSysFreeString(BSTR s) {
+    if (s != nullptr && g_balance.made.erase(s) == 0) ++g_balance.foreignFreed;
+    SysFreeString(s);
+}
+HRESULT WINAPI CountFreePropVariantArray(ULONG n, PROPVARIANT* values) {
+    ++g_balance.valueFrees;
+    for (ULONG i = 0; values != nullptr && i < n; ++i) FreedValue(values[i]);
+    return FreePropVariantArray(n, values);
+}
+HRESULT WINAPI CountPropVariantClear(PROPVARIANT* value) {
+    ++g_balance.valueFrees;
+    if (value != nullptr) FreedValue(*value);
+    return PropVariantClear(value);
+}
+
+void CountStrings(Library& lib) {
+    fotextest::PatchImport(lib.module(), "oleaut32.dll", "SysAllocString", reinterpret_cast<void*>(&CountSysAllocString));
+    fotextest::PatchImport(lib.module(), "oleaut32.dll", "SysFreeString", reinterpret_cast<void*>(&CountSysFreeString));
+    fotextest::PatchImport(lib.module(), "ole32.dll", "FreePropVariantArray", reinterpret_cast<void*>(&CountFreePropVariantArray));
+    fotextest::PatchImport(lib.module(), "ole32.dll", "PropVariantClear", reinterpret_cast<void*>(&CountPropVariantClear));
+}
+
+// Every string the DLL made is freed, every string the service handed out is freed by the DLL,
+// and every read that handed values out is followed by a free.
+class BalanceMark {
+public:
+    explicit BalanceMark(const fotexsim::Camera& camera)
+        : camera_(camera), freed_(g_balance.foreignFreed), frees_(g_balance.valueFrees),
+          out_(camera.StringsHandedOut()), reads_(camera.ValuesHandedOut()) {}
+    ::testing::AssertionResult Balanced() const {
+        const long out = camera_.StringsHandedOut() - out_, freed = g_balance.foreignFreed - freed_;
+        const long reads = camera_.ValuesHandedOut() - reads_, frees = g_balance.valueFrees - frees_;
+        if (g_balance.made.empty() && out == freed && frees >= reads) return ::testing::AssertionSuccess();
+        return ::testing::AssertionFailure() << g_balance.made.size() << " strings of the DLL live; " << out
+                                             << " handed out, " << freed << " freed; " << reads << " reads, "
+                                             << frees << " frees";
+    }
+
+private:
+    const fotexsim::Camera& camera_;
+    long freed_, frees_, out_, reads_;
+};
+
+std::string Traced(const char* message, HRESULT hr) {
+    char line[160];
+    std::snprintf(line, sizeof line, "%s: HRESULT: 0x%08X\n", message, static_cast<unsigned>(hr));
+    return line;
+}
+
+std::string Box(const std::string& text) { return text + "/Info/16;"; }
+
+std::string Hex8(HRESULT hr) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%8x", static_cast<unsigned>(hr));
+    return text;
+}
+
+// Memory and handles of this process, for the checks that they stay flat.
+struct Footprint {
+    SIZE_T privateBytes = 0;
+    DWORD handles = 0;
+    static Footprint Now() {
+        Footprint f;
+        PROCESS_MEMORY_COUNTERS pmc{};
+        GetProcessMemoryInfo(GetCurrentProcess(), &pmc, sizeof pmc);
+        f.privateBytes = pmc.PagefileUsage;  // the commit charge; Wine leaves PrivateUsage at 0
+        GetProcessHandleCount(GetCurrentProcess(), &f.handles);
+        if (f.handles != 0) return f;
+        // Wine reports no count: probe its handle table, whose values start low and step by 4.
+        for (UINT_PTR h = 4; h < 0x10000; h += 4) {
+            DWORD flags;
+            if (GetHandleInformation(reinterpret_cast<HANDLE>(h), &flags)) ++f.handles;
+        }
+        return f;
+    }
+};
+
+long EnvCount(const char* name, long fallback) {
+    const char* text = std::getenv(name);
+    return text != nullptr && *text != 0 ? std::strtol(text, nullptr, 10) : fallback;
+}
+
+// A line in the test's own output, outside the capture of what the DLL prints.
+void Report(const std::string& line) {
+    fotextest::StdoutCapture* capture = fotextest::StdoutCapture::Active();
+    if (capture != nullptr) capture->Suspend();
+    std::printf("%s\n", line.c_str());
+    std::fflush(stdout);
+    if (capture != nullptr) capture->Resume();
+}
+
+class ReliabilityTest : public FotexTest {
+public:
+    using FotexTest::Boxes;
+    using FotexTest::camera;
+    using FotexTest::lib;
+    using FotexTest::Output;
+
+protected:
+    void SetUp() override {
+        FotexTest::SetUp();
+        CountStrings(lib);
+        char temp[MAX_PATH];
+        GetTempPathA(MAX_PATH, temp);
+        dir = std::string(temp) + "fotex-reliability-" + std::to_string(GetCurrentProcessId());
+        CreateDirectoryA(dir.c_str(), nullptr);
+    }
+    void TearDown() override {
+        ClearFolder();
+        RemoveDirectoryA(dir.c_str());
+        FotexTest::TearDown();
+    }
+public:
+    void Reload() {
+        lib.Unload();
+        ASSERT_TRUE(lib.Load());
+        CountStrings(lib);
+    }
+    // A fresh camera with 3 pictures and a video in a DCIM folder.
+    void FreshCamera(int devices = 1) {
+        camera.ClearFaults();
+        camera.devices.clear();
+        for (int i = 0; i < devices; ++i)
+            camera.AddStandardCamera(L"dev-" + std::to_wstring(i), L"Camera", L"Camera " + std::to_wstring(i));
+    }
+    int Files() {
+        int n = 0;
+        WIN32_FIND_DATAA found;
+        HANDLE h = FindFirstFileA((dir + "\\*").c_str(), &found);
+        if (h == INVALID_HANDLE_VALUE) return 0;
+        do {
+            if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) ++n;
+        } while (FindNextFileA(h, &found));
+        FindClose(h);
+        return n;
+    }
+    void ClearFolder() {
+        WIN32_FIND_DATAA found;
+        HANDLE h = FindFirstFileA((dir + "\\*").c_str(), &found);
+        if (h == INVALID_HANDLE_VALUE) return;
+        do {
+            if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) DeleteFileA((dir + "\\" + found.cFileName).c_str());
+        } while (FindNextFileA(h, &found));
+        FindClose(h);
+    }
+    int Media(int device = 0) {
+        int n = 0;
+        for (fotexsim::Item* item : camera.ItemsOf(camera.devices[device]))
+            if (item->type & (wia::kItemTypeImage | wia::kItemTypeVideo)) ++n;
+        return n;
+    }
+    std::string BoxesSeen() {
+        std::string text;
+        for (const auto& b : Boxes()) text += b.text + "/" + b.caption + "/" + std::to_string(b.style) + ";";
+        Boxes().clear();
+        return text;
+    }
+
+    std::string dir;
+};
+
+// ---- the fault sweep -------------------------------------------------------------------------
+
+// One export, called once between Arm() and Done(); what it left behind is described in text so
+// that one comparison covers status, outputs, trace and boxes.
+struct Scenario {
+    std::string name;
+    bool usesDevice;  // works on an open device, so an unplugged one changes its outcome
+    std::function<std::string(struct Sweep&)> run;
+    // The documented outcome when `op` fails with `hr`; empty when the pair has no expectation.
+    std::function<std::string(Op op, HRESULT hr)> expect;
+};
+
+struct Sweep {
+    ReliabilityTest* test;
+    std::function<void()> arm;
+    std::array<int, fotexsim::kOpCount> calls{};
+    std::vector<Op> log;
+
+    void Arm() {
+        test->Output();
+        test->Boxes().clear();
+        Camera().ClearLog();
+        arm();
+    }
+    void Done() {
+        for (int i = 0; i < fotexsim::kOpCount; ++i) calls[i] = Camera().Calls(static_cast<Op>(i));
+        log = Camera().Log();
+        Camera().ClearFaults();
+    }
+    fotexsim::Camera& Camera();
+};
+
+using SweepAccess = ReliabilityTest;
+SweepAccess& Access(ReliabilityTest* t) { return *t; }
+fotexsim::Camera& Sweep::Camera() { return test->camera; }
+
+std::string Outcome(SweepAccess& t, const std::string& parts) {
+    return parts + " trace[" + t.Output() + "] box[" + t.BoxesSeen() + "]";
+}
+
+// The exports, each with the documented outcome of every failure of every operation it calls.
+std::vector<Scenario> Scenarios() {
+    std::vector<Scenario> all;
+    auto open = [](SweepAccess& t) {
+        int count = 0;
+        t.lib.EnumerateWiaDevices(&count);
+        FOTEX_DEVICE device = 0;
+        t.lib.OpenWiaDevice(0, &device);
+        return device;
+    };
+    auto value = [](int v) { return v == kUnset ? std::string(" untouched") : " " + std::to_string(v); };
+
+    all.push_back({"VexaVersionInfo", false, [](Sweep& s) {
+        Guarded<64> a, b, c;
+        s.Arm();
+        Access(s.test).lib.VexaVersionInfo(a.chars(), b.chars(), c.chars());
+        s.Done();
+        return Outcome(Access(s.test), a.str() + (a.GuardsIntact() && b.GuardsIntact() && c.GuardsIntact() ? "" : " OVERRUN"));
+    }, nullptr});
+
+    // Three records listed before, two devices now: "list" tells refilled from unchanged.
+    all.push_back({"EnumerateWiaDevices", false, [](Sweep& s) {
+        SweepAccess& t = Access(s.test);
+        t.camera.AddStandardCamera(L"dev-x", L"Camera", L"Camera x");
+        int count = 0;
+        t.lib.EnumerateWiaDevices(&count);
+        t.camera.devices.pop_back();
+        count = kUnset;
+        s.Arm();
+        const int result = t.lib.EnumerateWiaDevices(&count);
+        s.Done();
+        const std::string trace = t.Output();
+        int listed = 0;
+        for (; listed < 4; ++listed) {
+            Guarded<128> id, name, desc;
+            t.lib.GetWiaDeviceInfo(listed, id.data(), name.data(), desc.data());
+            if (id.Untouched()) break;
+        }
+        t.Output();
+        return "status=" + std::to_string(result) + " count=" + std::to_string(count) + " list=" +
+               std::to_string(listed) + " trace[" + trace + "] box[" + t.BoxesSeen() + "]";
+    }, [](Op op, HRESULT hr) -> std::string {
+        const bool negative = FAILED(hr);
+        auto out = [](const char* parts, const std::string& trace = "") {
+            return std::string(parts) + " trace[" + trace + "] box[]";
+        };
+        switch (op) {
+        case Op::CreateInstance:
+            return out("status=-2 count=7 list=3", negative ? Traced("CoCreateInstance failed on CLSID_WiaDevMgr", hr) : "");
+        case Op::EnumDeviceInfo:
+            // Success without an enumerator is traced as a missing pointer.
+            return out("status=-1 count=7 list=3", Traced("Error calling IWiaDevMgr::EnumDeviceInfo", negative ? hr : E_POINTER));
+        case Op::DevInfoReset:
+            if (negative) return out("status=-1 count=7 list=3", Traced("Error calling IEnumWIA_DEV_INFO::Reset()", hr));
+            return out(hr == S_FALSE ? "status=1 count=0 list=0" : "status=-1 count=0 list=0");
+        case Op::DevInfoNext:
+            return out(hr == S_FALSE ? "status=1 count=0 list=0" : "status=-1 count=0 list=0");
+        case Op::ReadMultiple:
+            // Only readable records are counted; a read without values gives an empty record.
+            if (negative) return out("status=1 count=1 list=1", Traced("Error calling IWiaPropertyStorage::ReadMultiple", hr));
+            return out("status=1 count=2 list=2");
+        default:
+            return "";
+        }
+    }});
+
+    all.push_back({"GetWiaDeviceInfo", false, [](Sweep& s) {
+        SweepAccess& t = Access(s.test);
+        int count = 0;
+        t.lib.EnumerateWiaDevices(&count);
+        Guarded<128> id, name, desc;
+        s.Arm();
+        t.lib.GetWiaDeviceInfo(0, id.data(), name.data(), desc.data());
+        s.Done();
+        return Outcome(t, id.GuardsIntact() && name.GuardsIntact() && desc.GuardsIntact() ? "ok" : "OVERRUN");
+    }, nullptr});
+
+    all.push_back({"OpenWiaDevice", false, [](Sweep& s) {
+        SweepAccess& t = Access(s.test);
+        int count = 0;
+        t.lib.EnumerateWiaDevices(&count);
+        FOTEX_DEVICE device = kUnset;
+        s.Arm();
+        const int result = t.lib.OpenWiaDevice(0, &device);
+        s.Done();
+        const std::string handle = device == kUnset ? "untouched" : device == 0 ? "0" : "open";
+        if (device != kUnset) t.lib.CloseWiaDevice(&device);
+        return Outcome(t, "status=" + std::to_string(result) + " handle=" + handle);
+    }, [](Op op, HRESULT hr) -> std::string {
+        if (op == Op::CreateInstance)
+            return "status=-1 handle=untouched trace[" +
+                   (FAILED(hr) ? Traced("CoCreateInstance failed on CLSID_WiaDevMgr", hr) : "") + "] box[]";
+        if (op == Op::CreateDevice) return "status=1 handle=0 trace[] box[]";
+        return "";
+    }});
+
+    all.push_back({"CloseWiaDevice", false, [open](Sweep& s) {
+        SweepAccess& t = Access(s.test);
+        FOTEX_DEVICE device = open(t);
+        s.Arm();
+        t.lib.CloseWiaDevice(&device);
+        t.lib.CloseWiaDevice(&device);  // a second close of the cleared variable does nothing
+        s.Done();
+        return Outcome(t, "handle=" + std::to_string(device));
+    }, nullptr});
+
+    all.push_back({"TakeAPicture", true, [open](Sweep& s) {
+        SweepAccess& t = Access(s.test);
+        FOTEX_DEVICE device = open(t);
+        FOTEX_ITEM item = 0;
+        s.Arm();
+        t.lib.TakeAPicture(device, &item);
+        s.Done();
+        const std::string parts = item == 0 ? "item=0" : "item=new";
+        if (item != 0) reinterpret_cast<IUnknown*>(item)->Release();
+        t.lib.CloseWiaDevice(&device);
+        return Outcome(t, parts);
+    }, [](Op op, HRESULT) -> std::string {
+        return op == Op::DeviceCommand ? "item=0 trace[] box[" + Box("error taking picture") + "]" : "";
+    }});
+
+    all.push_back({"DeleteAll", true, [open](Sweep& s) {
+        SweepAccess& t = Access(s.test);
+        FOTEX_DEVICE device = open(t);
+        s.Arm();
+        t.lib.DeleteAll(device);
+        s.Done();
+        t.lib.CloseWiaDevice(&device);
+        return Outcome(t, "media=" + std::to_string(t.Media()));
+    }, [](Op op, HRESULT) -> std::string { return op == Op::DeviceCommand ? "media=4 trace[] box[]" : ""; }});
+
+    all.push_back({"EnumDeviceCap", true, [open](Sweep& s) {
+        SweepAccess& t = Access(s.test);
+        FOTEX_DEVICE device = open(t);
+        int take = kUnset, remove = kUnset;
+        s.Arm();
+        const int result = t.lib.EnumDeviceCap(device, &take, &remove);
+        s.Done();
+        t.lib.CloseWiaDevice(&device);
+        return Outcome(t, "status=" + std::to_string(result) + " flags=" + std::to_string(take) + std::to_string(remove));
+    }, [](Op op, HRESULT) -> std::string {
+        switch (op) {
+        case Op::EnumDeviceCapabilities: return "status=-2 flags=77 trace[] box[]";
+        case Op::CapsReset: return "status=-1 flags=77 trace[] box[]";
+        case Op::CapsGetCount: return "status=-4 flags=00 trace[] box[]";
+        case Op::CapsNext: return "status=-6 flags=00 trace[] box[]";
+        default: return "";
+        }
+    }});
+
+    all.push_back({"GetStorageInfo", true, [open](Sweep& s) {
+        SweepAccess& t = Access(s.test);
+        FOTEX_DEVICE device = open(t);
+        int taken = kUnset, remaining = kUnset;
+        s.Arm();
+        const int result = t.lib.GetStorageInfo(device, &taken, &remaining);
+        s.Done();
+        t.lib.CloseWiaDevice(&device);
+        return Outcome(t, "status=" + std::to_string(result) + " counts=" + std::to_string(taken) + "," + std::to_string(remaining));
+    }, [](Op op, HRESULT) -> std::string {
+        if (op == Op::QueryPropertyStorage) return "status=-2 counts=7,7 trace[] box[]";
+        if (op == Op::ReadMultiple) return "status=-1 counts=7,7 trace[] box[]";
+        return "";
+    }});
+
+    // A new picture, transferred as EMF (the cheapest file) and deleted after the transfer.
+    all.push_back({"TransferPicture", true, [open](Sweep& s) {
+        SweepAccess& t = Access(s.test);
+        FOTEX_DEVICE device = open(t);
+        FOTEX_ITEM item = 0;
+        t.lib.TakeAPicture(device, &item);
+        Guarded<300> name;
+        name.Set((t.dir + "\\pic").c_str());
+        s.Arm();
+        t.lib.TransferPicture(item, name.chars(), 1, 1);
+        s.Done();
+        t.lib.CloseWiaDevice(&device);
+        const std::string tail = name.str().substr(t.dir.size());
+        return Outcome(t, "name=" + tail + " files=" + std::to_string(t.Files()) + " media=" + std::to_string(t.Media()) +
+                              (name.GuardsIntact() ? "" : " OVERRUN"));
+    }, [](Op op, HRESULT hr) -> std::string {
+        const char* storage = "pWiaItem->QueryInterface failed on IID_IWiaPropertyStorage";
+        switch (op) {
+        case Op::QueryPropertyStorage:
+            return "name=\\pic files=0 media=5 trace[" + Traced(storage, FAILED(hr) ? hr : E_NOINTERFACE) + "] box[]";
+        case Op::WriteMultiple:
+            // Only a negative write stops the routine; the service then refuses a transfer whose
+            // format and medium it never stored.
+            return FAILED(hr) ? "name=\\pic.emf files=0 media=5 trace[] box[]"
+                              : "name=\\pic.emf files=0 media=5 trace[" + Traced("pWiaDataTransfer->idtGetData failed", E_INVALIDARG) + "] box[]";
+        case Op::QueryDataTransfer: return "name=\\pic.emf files=0 media=5 trace[] box[]";
+        case Op::GetData:
+            return "name=\\pic.emf files=0 media=5 trace[" + Traced("pWiaDataTransfer->idtGetData failed", hr) + "] box[]";
+        case Op::DeleteItem: return "name=\\pic.emf files=1 media=5 trace[] box[]";
+        default: return "";
+        }
+    }});
+
+    // The whole DCIM folder (3 pictures and a video); each case makes the first call fail.
+    all.push_back({"TransferAllImages", true, [open](Sweep& s) {
+        SweepAccess& t = Access(s.test);
+        FOTEX_DEVICE device = open(t);
+        s.Arm();
+        t.lib.TransferAllImages(device, t.dir.c_str(), "img", 1, 1);
+        s.Done();
+        t.lib.CloseWiaDevice(&device);
+        return Outcome(t, "files=" + std::to_string(t.Files()) + " media=" + std::to_string(t.Media()));
+    }, [](Op op, HRESULT hr) -> std::string {
+        const bool negative = FAILED(hr);
+        switch (op) {
+        case Op::GetItemType:
+        case Op::EnumChildItems:
+        case Op::QueryDataTransfer:
+            return "files=0 media=4 trace[] box[]";
+        case Op::ItemNext:
+            return "files=0 media=4 trace[" + (negative ? Traced("Error calling pEnumWiaItem->Next", hr) : "") + "] box[]";
+        case Op::QueryPropertyStorage:
+            return "files=0 media=4 trace[" +
+                   Traced("pWiaItem->QueryInterface failed on IID_IWiaPropertyStorage", negative ? hr : E_NOINTERFACE) + "] box[]";
+        case Op::WriteMultiple:  // as for one picture: a write that stored nothing fails the transfer
+            return "files=0 media=4 trace[" + (negative ? "" : Traced("pWiaDataTransfer->idtGetData failed", E_INVALIDARG)) + "] box[]";
+        case Op::GetData:
+            return "files=0 media=4 trace[" + Traced("pWiaDataTransfer->idtGetData failed", hr) + "] box[]";
+        case Op::DeleteItem: return "files=4 media=1 trace[] box[]";
+        default: return "";
+        }
+    }});
+
+    all.push_back({"ImageTransferDialog", false, [open](Sweep& s) {
+        SweepAccess& t = Access(s.test);
+        FOTEX_DEVICE device = open(t);
+        t.camera.dialogResult = E_ABORT;  // no file at the fixed path
+        s.Arm();
+        const int result = t.lib.ImageTransferDialog(0, device);
+        s.Done();
+        t.camera.dialogResult = S_OK;
+        t.lib.CloseWiaDevice(&device);
+        return Outcome(t, "status=" + std::to_string(result));
+    }, [](Op op, HRESULT hr) -> std::string {
+        if (op == Op::CreateInstance)
+            return "status=-2 trace[" + (FAILED(hr) ? Traced("CoCreateInstance failed on CLSID_WiaDevMgr", hr) : "") + "] box[]";
+        if (op == Op::GetImageDlg) return "status=1 trace[] box[" + Box("Open UI error: " + Hex8(hr) + "\n") + "]";
+        return "";
+    }});
+
+    // The camera settings, from the table that generates their exports.
+    auto property = [&](const char* name, bool text, bool setter) {
+        all.push_back({name, true, [open, name, text, setter, value](Sweep& s) {
+            SweepAccess& t = Access(s.test);
+            FOTEX_DEVICE device = open(t);
+            void* export_ = t.lib.Symbol(name);
+            int result = 0;
+            std::string outputs;
+            if (setter) {
+                s.Arm();
+                result = text ? reinterpret_cast<int(FOTEX_CALL*)(FOTEX_DEVICE, const char*)>(export_)(device, "abc")
+                              : reinterpret_cast<int(FOTEX_CALL*)(FOTEX_DEVICE, int)>(export_)(device, 1);
+                s.Done();
+            } else if (text) {
+                Guarded<128> buffer;
+                s.Arm();
+                result = reinterpret_cast<int(FOTEX_CALL*)(FOTEX_DEVICE, void*)>(export_)(device, buffer.data());
+                s.Done();
+                outputs = buffer.Untouched() ? " untouched" : " written";
+                if (!buffer.GuardsIntact()) outputs += " OVERRUN";
+            } else {
+                int v = kUnset;
+                s.Arm();
+                result = reinterpret_cast<int(FOTEX_CALL*)(FOTEX_DEVICE, int*)>(export_)(device, &v);
+                s.Done();
+                outputs = value(v);
+            }
+            t.lib.CloseWiaDevice(&device);
+            return Outcome(t, "status=" + std::to_string(result) + outputs);
+        }, [text, setter](Op op, HRESULT) -> std::string {
+            const std::string outputs = setter ? "" : " untouched";
+            if (op == Op::QueryPropertyStorage) return "status=-2" + outputs + " trace[] box[]";
+            if (op == (setter ? Op::WriteMultiple : Op::ReadMultiple)) return "status=-1" + outputs + " trace[] box[]";
+            (void)text;
+            return "";
+        }});
+    };
+#define FOTEX_SWEEP_Integer(getter, setter) property(#getter, false, false); property(#setter, false, true);
+#define FOTEX_SWEEP_ReadOnly(getter, setter) property(#getter, false, false);
+#define FOTEX_SWEEP_Text(getter, setter) property(#getter, true, false); property(#setter, true, true);
+#define FOTEX_SWEEP_ROW(kind, id, getter, setter) FOTEX_SWEEP_##kind(getter, setter)
+    FOTEX_PROPERTY_TABLE(FOTEX_SWEEP_ROW)
+#undef FOTEX_SWEEP_ROW
+    return all;
+}
+
+// The operations that reach an open device (and fail while it is unplugged).
+bool DeviceBound(Op op) {
+    return op != Op::CreateInstance && op != Op::EnumDeviceInfo && op != Op::DevInfoReset && op != Op::DevInfoNext &&
+           op != Op::CreateDevice && op != Op::GetImageDlg;
+}
+
+TEST_F(ReliabilityTest, EveryFailureOfEveryOperationOfEveryExportIsReportedAsDocumented) {
+    const std::vector<Scenario> scenarios = Scenarios();
+    std::set<std::string> names;
+    for (const Scenario& s : scenarios) names.insert(s.name);
+    ASSERT_EQ(83u, scenarios.size());
+    ASSERT_EQ(83u, names.size());
+
+    int cases = 0, unplugged = 0;
+    for (const Scenario& scenario : scenarios) {
+        Sweep sweep;
+        sweep.test = this;
+        sweep.arm = [] {};
+        FreshCamera(2);
+        const BalanceMark cleanMark(camera);
+        const std::string clean = scenario.run(sweep);
+        EXPECT_TRUE(Ledger(0)) << scenario.name << " clean";
+        EXPECT_TRUE(cleanMark.Balanced()) << scenario.name << " clean";
+        EXPECT_EQ(std::string::npos, clean.find("OVERRUN")) << scenario.name << ": " << clean;
+        ClearFolder();
+        const auto called = sweep.calls;
+        const std::vector<Op> log = sweep.log;
+
+        for (int o = 0; o < fotexsim::kOpCount; ++o) {
+            const Op op = static_cast<Op>(o);
+            if (called[o] == 0) continue;
+            for (HRESULT hr : kResults) {
+                const std::string expected = scenario.expect ? scenario.expect(op, hr) : "";
+                ASSERT_NE("", expected) << "no expectation for " << scenario.name << " when " << fotexsim::OpName(op) << " fails";
+                FreshCamera(2);
+                BalanceMark mark(camera);
+                sweep.arm = [this, op, hr] { camera.FailOn(op, hr); };
+                const std::string seen = scenario.run(sweep);
+                const std::string where = scenario.name + " with " + fotexsim::OpName(op) + " failing with " + Hex8(hr);
+                EXPECT_EQ(expected, seen) << where;
+                EXPECT_TRUE(Ledger(0)) << where;
+                EXPECT_TRUE(mark.Balanced()) << where;
+                ClearFolder();
+                ++cases;
+            }
+        }
+
+        // Unplugged after opening: the first call that reaches the device fails as offline.
+        if (!scenario.usesDevice) continue;
+        Op first = Op::Count;
+        for (Op op : log)
+            if (DeviceBound(op)) {
+                first = op;
+                break;
+            }
+        ASSERT_NE(Op::Count, first) << scenario.name;
+        FreshCamera(2);
+        BalanceMark mark(camera);
+        sweep.arm = [this] { camera.devices[0].offline = true; };
+        const std::string seen = scenario.run(sweep);
+        EXPECT_EQ(scenario.expect(first, wia::kWiaErrorOffline), seen) << scenario.name << " unplugged";
+        EXPECT_TRUE(Ledger(0)) << scenario.name << " unplugged";
+        EXPECT_TRUE(mark.Balanced()) << scenario.name << " unplugged";
+        ClearFolder();
+        ++unplugged;
+    }
+    Report("fault sweep: " + std::to_string(scenarios.size()) + " exports, " + std::to_string(cases) +
+           " failure cases, " + std::to_string(unplugged) + " unplugged cases, ledger and strings balanced after each");
+}
+
+}  // namespace
+
+namespace {
+
+// ---- random bad input ------------------------------------------------------------------------
+
+using IntGetter = int(FOTEX_CALL*)(FOTEX_DEVICE, int*);
+using IntSetter = int(FOTEX_CALL*)(FOTEX_DEVICE, int);
+using TextGetter = int(FOTEX_CALL*)(FOTEX_DEVICE, void*);
+using TextSetter = int(FOTEX_CALL*)(FOTEX_DEVICE, const char*);
+
+struct PropertyExport {
+    const char* name;
+    int shape;  // 0 integer getter, 1 integer setter, 2 text getter, 3 text setter
+};
+const PropertyExport kProperties[] = {
+#define FOTEX_FUZZ_Integer(getter, setter) {#getter, 0}, {#setter, 1},
+#define FOTEX_FUZZ_ReadOnly(getter, setter) {#getter, 0},
+#define FOTEX_FUZZ_Text(getter, setter) {#getter, 2}, {#setter, 3},
+#define FOTEX_FUZZ_ROW(kind, id, getter, setter) FOTEX_FUZZ_##kind(getter, setter)
+    FOTEX_PROPERTY_TABLE(FOTEX_FUZZ_ROW)
+#undef FOTEX_FUZZ_ROW
+};
+
+TEST_F(ReliabilityTest, RandomBadInputNeitherCrashesNorWritesOutOfBoundsNorLeaks) {
+    const unsigned seed = static_cast<unsigned>(EnvCount("FOTEX_FUZZ_SEED", 20240607));
+    const long total = EnvCount("FOTEX_FUZZ_CALLS", 100000);
+    Report("bad input: seed " + std::to_string(seed) + " (FOTEX_FUZZ_SEED=" + std::to_string(seed) + " replays it)");
+    camera.SetLogging(false);
+    FreshCamera(2);
+    camera.dialogResult = E_ABORT;  // the dialog writes no file
+    BalanceMark mark(camera);
+
+    std::mt19937 rng(seed);
+    auto pick = [&](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };
+    const int kIndexes[] = {0, 1, 2, 3, -1, INT_MIN, INT_MAX, 1000};
+    auto index = [&] { return pick(4) == 0 ? static_cast<int>(rng()) : kIndexes[pick(8)]; };
+    // One of every class of format code: listed, gap, video, above, negative, extreme.
+    auto code = [&] {
+        switch (pick(6)) {
+        case 0: return pick(16);
+        case 1: return 16 + pick(112);
+        case 2: return 128 + pick(2);
+        case 3: return 130 + pick(100000);
+        case 4: return -1 - pick(100000);
+        default: return pick(2) ? INT_MIN : INT_MAX;
+        }
+    };
+    auto flag = [&] { const int flags[] = {0, 1, 2, -1}; return flags[pick(4)]; };
+    // 0 to `most` bytes, many above 127, none that would lead a file name out of the folder.
+    auto text = [&](char* out, int most) {
+        const int n = pick(most + 1);
+        for (int i = 0; i < n; ++i) {
+            char c;
+            do c = static_cast<char>(32 + pick(224));
+            while (std::strchr("\\/:*?\"<>|.", c) != nullptr);
+            out[i] = c;
+        }
+        out[n] = 0;
+    };
+
+    std::vector<FOTEX_DEVICE> devices;
+    std::vector<FOTEX_ITEM> items;
+    Guarded<128> a, b, c;
+    Guarded<8> x, y;
+    Guarded<420> name;
+    auto device = [&]() -> FOTEX_DEVICE { return devices.empty() || pick(10) == 0 ? 0 : devices[pick(devices.size())]; };
+    auto buffer = [&](Guarded<128>& g) -> void* { return pick(8) == 0 ? nullptr : g.data(); };
+    auto integer = [&](Guarded<8>& g) -> int* { return pick(8) == 0 ? nullptr : reinterpret_cast<int*>(g.data()); };
+    const HRESULT kFaults[] = {E_FAIL, S_FALSE, 2, wia::kWiaErrorOffline, E_OUTOFMEMORY};
+
+    long call = 0;
+    for (; call < total && !HasFatalFailure(); ++call) {
+        const int r = pick(1000);
+        if (r < 15) {
+            lib.EnumerateWiaDevices(integer(x));
+        } else if (r < 50) {
+            lib.GetWiaDeviceInfo(index(), buffer(a), buffer(b), buffer(c));
+        } else if (r < 80) {
+            if (devices.size() >= 4) lib.CloseWiaDevice(&devices[0]), devices.erase(devices.begin());
+            FOTEX_DEVICE opened = 0;
+            if (lib.OpenWiaDevice(index(), pick(8) == 0 ? nullptr : &opened) == 1 && opened != 0) devices.push_back(opened);
+        } else if (r < 110) {
+            // A close of a variable already cleared, of a null pointer, or of an open handle.
+            FOTEX_DEVICE cleared = 0;
+            if (!devices.empty() && pick(2)) {
+                const size_t i = pick(devices.size());
+                lib.CloseWiaDevice(&devices[i]);
+                lib.CloseWiaDevice(&devices[i]);
+                devices.erase(devices.begin() + i);
+            } else {
+                lib.CloseWiaDevice(pick(2) ? &cleared : nullptr);
+            }
+        } else if (r < 130) {
+            FOTEX_ITEM item = 0;
+            lib.TakeAPicture(device(), items.size() < 8 && pick(8) != 0 ? &item : nullptr);
+            if (item != 0) items.push_back(item);
+        } else if (r < 135) {
+            lib.DeleteAll(device());
+        } else if (r < 165) {
+            lib.EnumDeviceCap(device(), integer(x), integer(y));
+        } else if (r < 195) {
+            lib.GetStorageInfo(device(), integer(x), integer(y));
+        } else if (r < 205) {
+            FOTEX_ITEM item = 0;
+            if (!items.empty() && pick(4) != 0) item = items.back(), items.pop_back();
+            const std::string folder = dir + "\\";
+            name.Fill(0);
+            std::memcpy(name.chars(), folder.data(), folder.size());
+            text(name.chars() + folder.size(), 300);
+            lib.TransferPicture(item, pick(10) == 0 ? nullptr : name.chars(), code(), flag());
+        } else if (r < 207) {
+            char prefix[160];
+            text(prefix, 150);
+            lib.TransferAllImages(device(), dir.c_str(), prefix, code(), flag());
+        } else if (r < 210) {
+            lib.ImageTransferDialog(static_cast<FOTEX_HANDLE>(rng()), device());
+        } else if (r < 215) {
+            lib.VexaVersionInfo(a.chars(), pick(2) ? b.chars() : nullptr, pick(2) ? c.chars() : nullptr);
+        } else if (r < 225) {
+            // The driver misbehaves for a while, or the camera is unplugged or plugged back.
+            if (pick(4) == 0) camera.devices[pick(2)].offline ^= true;
+            else camera.FailOn(static_cast<Op>(pick(fotexsim::kOpCount)), kFaults[pick(5)], 1 + pick(3), 1 + pick(3));
+        } else {
+            const PropertyExport& p = kProperties[pick(sizeof kProperties / sizeof kProperties[0])];
+            void* f = lib.Symbol(p.name);
+            char sent[310];
+            text(sent, 300);
+            switch (p.shape) {
+            case 0: reinterpret_cast<IntGetter>(f)(device(), integer(x)); break;
+            case 1: reinterpret_cast<IntSetter>(f)(device(), static_cast<int>(rng())); break;
+            case 2: reinterpret_cast<TextGetter>(f)(device(), buffer(a)); break;
+            default: reinterpret_cast<TextSetter>(f)(device(), pick(8) == 0 ? nullptr : sent); break;
+            }
+        }
+        if (!(a.GuardsIntact() && b.GuardsIntact() && c.GuardsIntact() && x.GuardsIntact() && y.GuardsIntact() &&
+              name.GuardsIntact()))
+            FAIL() << "write out of bounds at call " << call << ", seed " << seed << " (choice " << r << ")";
+        if (call % 4096 == 0) {
+            Output();
+            Boxes().clear();
+            ClearFolder();
+        }
+    }
+
+    camera.ClearFaults();
+    for (FOTEX_DEVICE& d : devices) lib.CloseWiaDevice(&d);
+    for (FOTEX_ITEM item : items) reinterpret_cast<IUnknown*>(item)->Release();
+    EXPECT_TRUE(Ledger(0)) << "seed " << seed;
+    EXPECT_TRUE(mark.Balanced()) << "seed " << seed;
+    Output();
+    Report("bad input: " + std::to_string(call) + " calls across 83 exports, seed " + std::to_string(seed));
+}
+
+// ---- lifetime --------------------------------------------------------------------------------
+
+TEST_F(ReliabilityTest, DeviceUnpluggedBetweenEnumerationAndOpenGivesNoHandle) {
+    FreshCamera(2);
+    Enumerate(2);
+    camera.devices[0].present = false;  // detached, still listed by the service
+    camera.devices.pop_back();          // gone from the service altogether
+    for (int index : {0, 1}) {
+        FOTEX_DEVICE device = kUnset;
+        EXPECT_EQ(1, lib.OpenWiaDevice(index, &device)) << "index " << index;
+        EXPECT_EQ(0, device) << "index " << index;
+    }
+    EXPECT_EQ("", Output());
+    EXPECT_TRUE(Ledger(0));
+}
+
+TEST_F(ReliabilityTest, HandleOfAnUnpluggedCameraWorksAgainOncePluggedBack) {
+    FreshCamera(1);
+    Enumerate(1);
+    FOTEX_DEVICE device = Open();
+    int flash = kUnset;
+    camera.devices[0].offline = true;
+    EXPECT_EQ(-2, lib.GetStorageInfo(device, &flash, &flash));
+    camera.devices[0].offline = false;
+    EXPECT_EQ(1, reinterpret_cast<IntGetter>(lib.Symbol("GetFlashMode"))(device, &flash));
+    lib.CloseWiaDevice(&device);
+    EXPECT_TRUE(Ledger(0));
+}
+
+TEST_F(ReliabilityTest, LoadedAndUnloadedAThousandTimesWithHandlesLeftOpenStaysFlat) {
+    FreshCamera(1);
+    camera.SetLogging(false);
+    const int kLoads = 1000;
+    Footprint warm;
+    for (int i = 0; i < kLoads; ++i) {
+        if (i == kLoads / 10) warm = Footprint::Now();
+        Reload();
+        int count = 0;
+        ASSERT_EQ(1, lib.EnumerateWiaDevices(&count)) << "load " << i;
+        FOTEX_DEVICE device = 0;
+        ASSERT_EQ(1, lib.OpenWiaDevice(0, &device)) << "load " << i;
+        FOTEX_ITEM item = 0;
+        lib.TakeAPicture(device, &item);
+        ASSERT_NE(0, item) << "load " << i;
+        lib.DeleteAll(device);  // the camera keeps no picture per load, so its memory is flat too
+        lib.Unload();
+        // The host still owns both references after the library is gone.
+        ASSERT_TRUE(Ledger(2)) << "load " << i;
+        reinterpret_cast<IUnknown*>(item)->Release();
+        reinterpret_cast<IUnknown*>(device)->Release();
+    }
+    const Footprint end = Footprint::Now();
+    ASSERT_TRUE(lib.Load());
+    EXPECT_LE(end.handles, warm.handles + 4) << "handles";
+    EXPECT_LT(end.privateBytes, warm.privateBytes + (256u << 10)) << "private bytes " << warm.privateBytes << " -> " << end.privateBytes;
+    Report("lifetime: " + std::to_string(kLoads) + " loads and unloads, handles " + std::to_string(warm.handles) + " -> " +
+           std::to_string(end.handles) + ", private KiB " + std::to_string(warm.privateBytes >> 10) + " -> " +
+           std::to_string(end.privateBytes >> 10));
+}
+
+TEST_F(ReliabilityTest, LongCaptureTransferDeleteCycleKeepsHandlesAndMemoryFlat) {
+    const long cycles = EnvCount("FOTEX_SOAK_CYCLES", 10000);
+    FreshCamera(1);
+    camera.SetLogging(false);
+    Enumerate(1);
+    FOTEX_DEVICE device = Open();
+    BalanceMark mark(camera);
+    const std::string base = dir + "\\soak";
+    Footprint warm;
+    long transferred = 0;
+    for (long i = 0; i < cycles; ++i) {
+        if (i == cycles / 10) warm = Footprint::Now();
+        FOTEX_ITEM item = 0;
+        lib.TakeAPicture(device, &item);
+        ASSERT_NE(0, item) << "cycle " << i;
+        char name[MAX_PATH];
+        std::snprintf(name, sizeof name, "%s", base.c_str());
+        lib.TransferPicture(item, name, 1, 1);
+        if (DeleteFileA(name)) ++transferred;
+        int taken = 0, remaining = 0;
+        ASSERT_EQ(1, lib.GetStorageInfo(device, &taken, &remaining)) << "cycle " << i;
+    }
+    const Footprint end = Footprint::Now();
+    EXPECT_EQ(cycles, transferred);
+    EXPECT_EQ(4, Media()) << "every new picture was deleted after its transfer";
+    EXPECT_EQ("", Output());
+    EXPECT_TRUE(Ledger(1));
+    EXPECT_TRUE(mark.Balanced());
+    lib.CloseWiaDevice(&device);
+    EXPECT_LE(end.handles, warm.handles + 4) << "handles";
+    EXPECT_LT(end.privateBytes, warm.privateBytes + (256u << 10)) << "private bytes " << warm.privateBytes << " -> " << end.privateBytes;
+    Report("soak: " + std::to_string(cycles) + " capture-transfer-delete cycles (FOTEX_SOAK_CYCLES), handles " +
+           std::to_string(warm.handles) + " -> " + std::to_string(end.handles) + ", private KiB " +
+           std::to_string(warm.privateBytes >> 10) + " -> " + std::to_string(end.privateBytes >> 10));
+}
+
+// ---- a driver whose enumerator never ends ----------------------------------------------------
+
+TEST_F(ReliabilityTest, WalkStopsAtAMillionItemsInOneFolderWhenTheEnumeratorNeverEnds) {
+    FreshCamera(1);
+    camera.SetLogging(false);
+    fotexsim::Item& loop = camera.devices[0].root->Add(L"Loop", wia::kItemTypeFolder);
+    loop.Add(L"Sound", wia::kItemTypeAudio);
+    loop.endless = true;
+    Enumerate(1);
+    FOTEX_DEVICE device = Open();
+    lib.TransferAllImages(device, dir.c_str(), "img", 1, 0);
+    EXPECT_EQ("Too many items in one folder: HRESULT: 0x8000000B\n", Output());
+    EXPECT_EQ(4, Files()) << "the folders before the endless one are transferred";
+    lib.CloseWiaDevice(&device);
+    EXPECT_TRUE(Ledger(0));
+}
+
+}  // namespace
