@@ -1,19 +1,29 @@
 /*
- * fotex.h: the interface of Fotex.dll, control of the digital cameras attached to a PC through
- * the Windows Image Acquisition service.
+ * fotex.h: the interface of Fotex.dll 1.3, control of the digital cameras attached to a PC
+ * through the Windows Image Acquisition (WIA) service.
+ *
+ * Read top to bottom: conventions, types, constants, then the functions by family in the order
+ * a host calls them. docs/host-guide.md has the same calling sequence with examples, and the
+ * declarations for C#, Python (ctypes) and LabVIEW.
  *
  * Conventions, for every function below:
- * - Plain C functions, cdecl calling convention, exported under these undecorated names.
+ * - Plain C functions, cdecl calling convention (the caller cleans the stack), exported under
+ *   these undecorated names from both the 32-bit and the 64-bit DLL.
  * - Integers are 32 bits. Handles are 32 bits in the 32-bit DLL and pointer-sized in the
  *   64-bit DLL (FOTEX_HANDLE).
  * - Every buffer belongs to the caller; the library writes into it only during the call.
  * - Call the functions from the thread that loaded the DLL, one at a time: the DLL joins that
  *   thread to a single-threaded COM apartment when it is loaded.
- * - Most functions return a status: 1 for success, 0 or a negative code for failure.
+ * - Most functions return a status: FOTEX_OK (1) for success, 0 or a negative code for failure;
+ *   the codes are listed per function, with named constants below.
  * - Failing service calls on the enumeration and transfer paths print one line on standard
- *   output: "message: HRESULT: 0x%08X" (or the message alone).
+ *   output: "message: HRESULT: 0x%08X" (or the message alone). The settings and the device
+ *   commands print nothing.
  * - Text from the caller is NUL-terminated ANSI (the system code page); text to the caller is
- *   UTF-16LE, at most 128 bytes, in a buffer of at least 128 bytes.
+ *   UTF-16LE, at most 128 bytes, in a buffer of at least FOTEX_TEXT_BYTES (128) bytes.
+ *
+ * The header is C89 and C++; it needs no other header (include <windows.h> before or after it,
+ * or not at all).
  */
 #ifndef FOTEX_H
 #define FOTEX_H
@@ -26,22 +36,152 @@ extern "C" {
 #define FOTEX_CALL __cdecl
 #endif
 
-/* An open device (DeviceHandle) or a camera item (ItemHandle): the interface pointer of the
-   service object, holding one reference that belongs to the caller; 0 means none. */
+/* ---- Types -------------------------------------------------------------------------------- */
+
+/* An open device (FOTEX_DEVICE) or a camera item (FOTEX_ITEM): the interface pointer of the
+   service object, holding one reference that belongs to the caller; 0 means none. A device
+   handle comes from OpenWiaDevice and goes back through CloseWiaDevice; an item handle comes
+   from TakeAPicture and goes back through TransferPicture. */
 #if defined(_WIN64) && defined(_MSC_VER)
 typedef __int64 FOTEX_HANDLE;
 #elif defined(_WIN64)
-__extension__ typedef long long FOTEX_HANDLE; /* no warning for long long in C89 */
+/* long long is not C89 nor C++98, but the 64-bit handle needs it */
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wlong-long"
+typedef long long FOTEX_HANDLE;
+#pragma GCC diagnostic pop
 #else
 typedef long FOTEX_HANDLE;
 #endif
 typedef FOTEX_HANDLE FOTEX_DEVICE;
 typedef FOTEX_HANDLE FOTEX_ITEM;
 
+/* ---- Sizes -------------------------------------------------------------------------------- */
+
 /* Size in bytes of every buffer that receives UTF-16 text (device identity, property text). */
 #define FOTEX_TEXT_BYTES 128
 /* Size in bytes of each of the three buffers of VexaVersionInfo. */
 #define FOTEX_VERSION_BYTES 10
+/* Room a file-name buffer needs beyond the name: the longest extension and the terminator. */
+#define FOTEX_EXTENSION_ROOM 6
+/* Longest complete file name a transfer accepts, in UTF-16 units. */
+#define FOTEX_MAX_FILE_NAME 127
+
+/* ---- Status codes ------------------------------------------------------------------------- */
+
+/* Success, for every function that returns a status. */
+#define FOTEX_OK 1
+
+/* Camera settings (Get... / Set...) and GetStorageInfo. */
+#define FOTEX_ERR_REFUSED (-1)    /* the camera refused the read or write, or bad argument */
+#define FOTEX_ERR_NO_STORAGE (-2) /* the handle yields no property storage */
+#define FOTEX_ERR_NO_DEVICE (-3)  /* the device handle is 0 */
+
+/* EnumerateWiaDevices. */
+#define FOTEX_ENUM_SERVICE_FAILED (-1) /* the service failed part-way */
+#define FOTEX_ENUM_NO_MANAGER (-2)     /* the device manager could not be created */
+
+/* OpenWiaDevice. */
+#define FOTEX_OPEN_NO_MANAGER (-1) /* the device manager could not be created */
+#define FOTEX_OPEN_BAD_INDEX (-2)  /* the index is not in the device list */
+#define FOTEX_OPEN_NULL (-3)       /* the pointer for the handle is null */
+
+/* EnumDeviceCap: a count of 0 or more on success. */
+#define FOTEX_CAP_ASK_FAILED (-2)   /* the capabilities could not be asked for */
+#define FOTEX_CAP_RESET_FAILED (-1) /* the capability list could not be reset */
+#define FOTEX_CAP_COUNT_FAILED (-4) /* the capability list could not be counted */
+#define FOTEX_CAP_NO_LIST (-5)      /* the device gave no capability list */
+#define FOTEX_CAP_READ_FAILED (-6)  /* a capability could not be read */
+/* and FOTEX_ERR_NO_DEVICE (-3) when the device handle is 0 */
+
+/* ImageTransferDialog. */
+#define FOTEX_DIALOG_NO_DEVICE (-1)  /* the device handle is 0 */
+#define FOTEX_DIALOG_NO_MANAGER (-2) /* the device manager could not be created */
+
+/* ---- Transfer formats --------------------------------------------------------------------- */
+
+/* Format codes of TransferPicture and TransferAllImages, with the extension each appends to the
+   caller's name. Every other code transfers JPEG and appends nothing. */
+#define FOTEX_FORMAT_BMP 0       /* .bmp */
+#define FOTEX_FORMAT_EMF 1       /* .emf */
+#define FOTEX_FORMAT_WMF 2       /* .wmf */
+#define FOTEX_FORMAT_JPEG 3      /* .jpg */
+#define FOTEX_FORMAT_PNG 4       /* .png */
+#define FOTEX_FORMAT_GIF 5       /* .gif */
+#define FOTEX_FORMAT_TIFF 6      /* .tiff */
+#define FOTEX_FORMAT_EXIF 7      /* .exif */
+#define FOTEX_FORMAT_PHOTOCD 8   /* .pcd */
+#define FOTEX_FORMAT_FLASHPIX 9  /* .fpix */
+#define FOTEX_FORMAT_ICO 10      /* .ico */
+#define FOTEX_FORMAT_CIFF 11     /* .ciff */
+#define FOTEX_FORMAT_PICT 12     /* .pict */
+#define FOTEX_FORMAT_JPEG2K 13   /* JPEG 2000, .jpg */
+#define FOTEX_FORMAT_JPEG2KX 14  /* JPEG 2000 (JPX), .jpg */
+#define FOTEX_FORMAT_RAWRGB 15   /* raw RGB, .raw */
+#define FOTEX_FORMAT_AVI 128     /* .avi */
+#define FOTEX_FORMAT_MPG 129     /* .mpg */
+
+/* The delete flag of TransferPicture and TransferAllImages: only exactly 1 deletes. */
+#define FOTEX_KEEP 0
+#define FOTEX_DELETE_AFTER_TRANSFER 1
+
+/* ---- Item types --------------------------------------------------------------------------- */
+
+/* The service's item-type flags that TransferAllImages looks at while it walks the camera:
+   images and videos are transferred (an item flagged both, twice), folders and items with
+   attachments are walked into. */
+#define FOTEX_ITEM_IMAGE 0x00000001L
+#define FOTEX_ITEM_FOLDER 0x00000004L
+#define FOTEX_ITEM_HAS_ATTACHMENTS 0x00008000L
+#define FOTEX_ITEM_VIDEO 0x00010000L
+
+/* ---- Camera property ids ------------------------------------------------------------------ */
+
+/* The service's camera property ids (WIA_DPC_*). Each settings function below names the one it
+   reads or writes; 2050 and 2051 are read by GetStorageInfo; four have no function. */
+#define FOTEX_PROP_PICTURES_TAKEN 2050
+#define FOTEX_PROP_PICTURES_REMAINING 2051
+#define FOTEX_PROP_EXPOSURE_MODE 2052
+#define FOTEX_PROP_EXPOSURE_COMP 2053
+#define FOTEX_PROP_EXPOSURE_TIME 2054
+#define FOTEX_PROP_FNUMBER 2055
+#define FOTEX_PROP_FLASH_MODE 2056
+#define FOTEX_PROP_FOCUS_MODE 2057
+#define FOTEX_PROP_FOCUS_MANUAL_DIST 2058 /* no function */
+#define FOTEX_PROP_ZOOM_POSITION 2059     /* no function */
+#define FOTEX_PROP_PAN_POSITION 2060
+#define FOTEX_PROP_TILT_POSITION 2061
+#define FOTEX_PROP_TIMER_MODE 2062
+#define FOTEX_PROP_TIMER_VALUE 2063
+#define FOTEX_PROP_POWER_MODE 2064
+#define FOTEX_PROP_BATTERY_STATUS 2065
+#define FOTEX_PROP_THUMB_WIDTH 2066
+#define FOTEX_PROP_THUMB_HEIGHT 2067
+#define FOTEX_PROP_PICT_WIDTH 2068
+#define FOTEX_PROP_PICT_HEIGHT 2069
+#define FOTEX_PROP_DIMENSION 2070 /* no function */
+#define FOTEX_PROP_COMPRESSION_SETTING 2071
+#define FOTEX_PROP_FOCUS_METERING 2072 /* no function */
+#define FOTEX_PROP_TIMELAPSE_INTERVAL 2073
+#define FOTEX_PROP_TIMELAPSE_NUMBER 2074
+#define FOTEX_PROP_BURST_INTERVAL 2075
+#define FOTEX_PROP_BURST_NUMBER 2076
+#define FOTEX_PROP_EFFECT_MODE 2077
+#define FOTEX_PROP_DIGITAL_ZOOM 2078
+#define FOTEX_PROP_SHARPNESS 2079
+#define FOTEX_PROP_CONTRAST 2080
+#define FOTEX_PROP_CAPTURE_MODE 2081
+#define FOTEX_PROP_CAPTURE_DELAY 2082
+#define FOTEX_PROP_EXPOSURE_INDEX 2083
+#define FOTEX_PROP_EXPOSURE_METERING_MODE 2084
+#define FOTEX_PROP_FOCUS_METERING_MODE 2085
+#define FOTEX_PROP_FOCUS_DISTANCE 2086
+#define FOTEX_PROP_FOCAL_LENGTH 2087
+#define FOTEX_PROP_RGB_GAIN 2088
+#define FOTEX_PROP_WHITE_BALANCE 2089
+#define FOTEX_PROP_UPLOAD_URL 2090
+#define FOTEX_PROP_ARTIST 2091
+#define FOTEX_PROP_COPYRIGHT_INFO 2092
 
 /* ---- Version ------------------------------------------------------------------------------ */
 
@@ -55,9 +195,11 @@ void FOTEX_CALL VexaVersionInfo(char* product, char* file_version, char* archite
 /* Lists the local image-acquisition devices anew and writes how many were listed to *count
    (skipped when count is null). Indexes 0 to *count - 1 are then valid for GetWiaDeviceInfo and
    OpenWiaDevice, until the next enumeration.
-   Returns 1 done; -1 the service failed (the count is written when the failure came part-way,
-   with the devices listed before it); -2 the device manager could not be created (the list and
-   *count are unchanged). Traces each failing service call. */
+   Returns FOTEX_OK (1) done; FOTEX_ENUM_SERVICE_FAILED (-1) the service failed (the count is
+   written when the failure came part-way, with the devices listed before it);
+   FOTEX_ENUM_NO_MANAGER (-2) the device manager could not be created (the list and *count are
+   unchanged). Traces each failing service call ("Error calling IWiaDevMgr::EnumDeviceInfo:
+   HRESULT: ...", "CoCreateInstance failed on CLSID_WiaDevMgr: HRESULT: ...", and others). */
 int FOTEX_CALL EnumerateWiaDevices(int* count);
 
 /* Copies the identifier, name and description of the listed device at `index` into three
@@ -70,9 +212,10 @@ void FOTEX_CALL GetWiaDeviceInfo(int index, void* id, void* name, void* descript
 
 /* Opens the listed device at `index` and stores its handle in *device. Every call opens anew:
    each handle is closed once, with CloseWiaDevice.
-   Returns 1 asked (*device is 0 when the service could not open the device); -1 the device
-   manager could not be created; -2 index out of range; -3 device is null. On -1, -2 and -3
-   *device is unchanged. */
+   Returns FOTEX_OK (1) asked (*device is 0 when the service could not open the device);
+   FOTEX_OPEN_NO_MANAGER (-1) the device manager could not be created (traced as in
+   EnumerateWiaDevices); FOTEX_OPEN_BAD_INDEX (-2) index out of range; FOTEX_OPEN_NULL (-3)
+   device is null. On every failure *device is unchanged. */
 int FOTEX_CALL OpenWiaDevice(int index, FOTEX_DEVICE* device);
 
 /* Releases the handle in *device and sets *device to 0. Does nothing when *device is 0 or
@@ -83,10 +226,12 @@ void FOTEX_CALL CloseWiaDevice(FOTEX_DEVICE* device);
 
 /* Asks the device which commands it offers. Sets *take_picture and *delete_all to 1 when it
    offers take picture or delete all, else to 0 (a null flag pointer is skipped).
-   Returns the number of commands the device offers in all (0 when none), or: -3 device is 0;
-   -2 the capabilities could not be asked for; -5 the device gave no capability list; -1 the list
-   could not be reset (on -3, -2, -5 and -1 the flags are untouched); -4 the list could not be
-   counted (both flags 0); -6 a capability could not be read (the flags of those read before it
+   Returns the number of commands the device offers in all (0 when none), or a FOTEX_CAP_*
+   code: FOTEX_ERR_NO_DEVICE (-3) device is 0; FOTEX_CAP_ASK_FAILED (-2) the capabilities could
+   not be asked for; FOTEX_CAP_NO_LIST (-5) the device gave no capability list;
+   FOTEX_CAP_RESET_FAILED (-1) the list could not be reset (on these four the flags are
+   untouched); FOTEX_CAP_COUNT_FAILED (-4) the list could not be counted (both flags 0);
+   FOTEX_CAP_READ_FAILED (-6) a capability could not be read (the flags of those read before it
    are set). Prints nothing. */
 int FOTEX_CALL EnumDeviceCap(FOTEX_DEVICE device, int* take_picture, int* delete_all);
 
@@ -103,40 +248,28 @@ void FOTEX_CALL TakeAPicture(FOTEX_DEVICE device, FOTEX_ITEM* item);
 
 /* Reads the camera's counts of pictures taken and pictures remaining into *taken and
    *remaining; a count the camera does not give as a 32-bit integer is left unchanged (as is a
-   null pointer). Returns 1 read; -1 the read failed; -2 the device has no property storage;
-   -3 device is 0. On failure neither count is written. Prints nothing. */
+   null pointer). FOTEX_PROP_PICTURES_TAKEN and FOTEX_PROP_PICTURES_REMAINING, read together.
+   Returns FOTEX_OK (1) read; FOTEX_ERR_REFUSED (-1) the read failed; FOTEX_ERR_NO_STORAGE (-2)
+   the device has no property storage; FOTEX_ERR_NO_DEVICE (-3) device is 0. On failure neither
+   count is written. Prints nothing. */
 int FOTEX_CALL GetStorageInfo(FOTEX_DEVICE device, int* taken, int* remaining);
 
 /* ---- Transfer ----------------------------------------------------------------------------- */
-
-/* Format codes of TransferPicture and TransferAllImages, with the extension appended:
-   0 BMP .bmp, 1 EMF .emf, 2 WMF .wmf, 3 JPEG .jpg, 4 PNG .png, 5 GIF .gif, 6 TIFF .tiff,
-   7 EXIF .exif, 8 PhotoCD .pcd, 9 FlashPix .fpix, 10 ICO .ico, 11 CIFF .ciff, 12 PICT .pict,
-   13 JPEG 2000 .jpg, 14 JPEG 2000 (JPX) .jpg, 15 raw RGB .raw, 128 AVI .avi, 129 MPEG .mpg.
-   Every other code transfers JPEG and appends nothing. */
-#define FOTEX_FORMAT_BMP 0
-#define FOTEX_FORMAT_JPEG 3
-#define FOTEX_FORMAT_PNG 4
-#define FOTEX_FORMAT_AVI 128
-#define FOTEX_FORMAT_MPG 129
-
-/* Room a name buffer needs beyond the name: the longest extension and the terminator. */
-#define FOTEX_EXTENSION_ROOM 6
 
 /* Transfers the picture `item` (from TakeAPicture) into a file and releases the handle, whatever
    the outcome: do not use it again. `name` is the caller's NUL-terminated ANSI buffer holding the
    file name without extension (C:\pics\shot); the extension of `format` is appended to it in
    place, so it needs FOTEX_EXTENSION_ROOM bytes beyond the name. The complete name may be at most
-   127 UTF-16 units: a longer one prints "File name too long: HRESULT: 0x800700CE" and leaves the
+   FOTEX_MAX_FILE_NAME (127) UTF-16 units: a longer one prints "File name too long: HRESULT: 0x800700CE" and leaves the
    buffer, the item and the file system alone. With delete_flag exactly 1 the picture is deleted
-   from the camera after a successful transfer. An existing file of that name is replaced.
+   (FOTEX_DELETE_AFTER_TRANSFER) from the camera after a successful transfer. An existing file of that name is replaced.
    Nothing is returned: failures print a line ("pWiaDataTransfer->idtGetData failed: HRESULT:
    ..." and others). Does nothing when item is 0; with a null name only the handle is released. */
 void FOTEX_CALL TransferPicture(FOTEX_ITEM item, char* name, int format, int delete_flag);
 
 /* Transfers every image and video item of the device into files named
    folder\prefix<number><extension>, the number right-aligned in eight characters ("img       3.jpg"),
-   walking the camera's tree depth first. Images and videos are numbered by two counters that
+   walking the camera's tree depth first (FOTEX_ITEM_* flags above). Images and videos are numbered by two counters that
    start at 0 when the DLL is loaded and continue across calls and devices. An existing file is
    never replaced: the item then goes to the first free name with "~1", "~2", ... before the
    extension. Each complete name may be at most 127 UTF-16 units. With delete_flag exactly 1 each
@@ -149,14 +282,16 @@ void FOTEX_CALL TransferAllImages(FOTEX_DEVICE device, const char* folder, const
 /* Shows the system's acquisition dialog for the device (parent: the owner window's HWND, may be
    0); the picture the user picks is written as JPEG to C:\kalto.jpg. When the dialog fails, shows
    the modal box "Open UI error: <result in hex>" (caption "Info", stop icon), preceded by "No UI is
-   available" when the system has no dialog. Returns 1 the dialog was called (whatever its
-   outcome); -1 device is 0; -2 the device manager could not be created (prints
-   "CoCreateInstance failed on CLSID_WiaDevMgr: HRESULT: ..."). */
+   available" when the system has no dialog. Returns FOTEX_OK (1) the dialog was called
+   (whatever its outcome); FOTEX_DIALOG_NO_DEVICE (-1) device is 0; FOTEX_DIALOG_NO_MANAGER (-2)
+   the device manager could not be created (prints "CoCreateInstance failed on CLSID_WiaDevMgr:
+   HRESULT: ..."). */
 int FOTEX_CALL ImageTransferDialog(FOTEX_HANDLE parent, FOTEX_DEVICE device);
+
 /* ---- Camera settings ---------------------------------------------------------------------- */
 
 /* One getter per camera setting and a setter for each writable one; each reads or writes one
-   property of the open device (WIA_DPC_*, id in the comment) and keeps no copy of it. The
+   property of the open device (the FOTEX_PROP_* id in the comment) and keeps no copy of it. The
    camera decides which values it accepts: no range is checked here. Four shapes:
 
    int GetX(FOTEX_DEVICE device, int* value)
@@ -174,82 +309,82 @@ int FOTEX_CALL ImageTransferDialog(FOTEX_HANDLE parent, FOTEX_DEVICE device);
        than 127 UTF-16 units is refused with -1 and nothing reaches the camera.
 
    Status, for all of them:
-     1  the camera accepted the read or the write
-    -1  the camera refused the read or the write (including a setting it does not have), the
-        text was too long, or value/text is null
-    -2  the handle yields no property storage
-    -3  device is 0
+     FOTEX_OK (1)              the camera accepted the read or the write
+     FOTEX_ERR_REFUSED (-1)    the camera refused the read or the write (including a setting
+                               it does not have), the text was too long, or value/text is null
+     FOTEX_ERR_NO_STORAGE (-2) the handle yields no property storage
+     FOTEX_ERR_NO_DEVICE (-3)  device is 0
    On any status but 1 nothing is written to *value or to the buffer. Nothing is printed. */
-int FOTEX_CALL GetExposureMode(FOTEX_DEVICE device, int* value); /* 2052 EXPOSURE_MODE */
+int FOTEX_CALL GetExposureMode(FOTEX_DEVICE device, int* value); /* FOTEX_PROP_EXPOSURE_MODE */
 int FOTEX_CALL SetExposureMode(FOTEX_DEVICE device, int value);
-int FOTEX_CALL GetExposureComp(FOTEX_DEVICE device, int* value); /* 2053 EXPOSURE_COMP */
+int FOTEX_CALL GetExposureComp(FOTEX_DEVICE device, int* value); /* FOTEX_PROP_EXPOSURE_COMP */
 int FOTEX_CALL SetExposureComp(FOTEX_DEVICE device, int value);
-int FOTEX_CALL GetExposureTime(FOTEX_DEVICE device, int* value); /* 2054 EXPOSURE_TIME */
+int FOTEX_CALL GetExposureTime(FOTEX_DEVICE device, int* value); /* FOTEX_PROP_EXPOSURE_TIME */
 int FOTEX_CALL SetExposureTime(FOTEX_DEVICE device, int value);
-int FOTEX_CALL GetFNumber(FOTEX_DEVICE device, int* value); /* 2055 FNUMBER */
+int FOTEX_CALL GetFNumber(FOTEX_DEVICE device, int* value); /* FOTEX_PROP_FNUMBER */
 int FOTEX_CALL SetFNumber(FOTEX_DEVICE device, int value);
-int FOTEX_CALL GetFlashMode(FOTEX_DEVICE device, int* value); /* 2056 FLASH_MODE */
+int FOTEX_CALL GetFlashMode(FOTEX_DEVICE device, int* value); /* FOTEX_PROP_FLASH_MODE */
 int FOTEX_CALL SetFlashMode(FOTEX_DEVICE device, int value);
-int FOTEX_CALL GetFocusMode(FOTEX_DEVICE device, int* value); /* 2057 FOCUS_MODE */
+int FOTEX_CALL GetFocusMode(FOTEX_DEVICE device, int* value); /* FOTEX_PROP_FOCUS_MODE */
 int FOTEX_CALL SetFocusMode(FOTEX_DEVICE device, int value);
-int FOTEX_CALL GetPanPosition(FOTEX_DEVICE device, int* value); /* 2060 PAN_POSITION */
+int FOTEX_CALL GetPanPosition(FOTEX_DEVICE device, int* value); /* FOTEX_PROP_PAN_POSITION */
 int FOTEX_CALL SetPanPos(FOTEX_DEVICE device, int value);
-int FOTEX_CALL GetTiltPosition(FOTEX_DEVICE device, int* value); /* 2061 TILT_POSITION */
+int FOTEX_CALL GetTiltPosition(FOTEX_DEVICE device, int* value); /* FOTEX_PROP_TILT_POSITION */
 int FOTEX_CALL SetTiltPos(FOTEX_DEVICE device, int value);
-int FOTEX_CALL GetTimerMode(FOTEX_DEVICE device, int* value); /* 2062 TIMER_MODE */
+int FOTEX_CALL GetTimerMode(FOTEX_DEVICE device, int* value); /* FOTEX_PROP_TIMER_MODE */
 int FOTEX_CALL SetTimerMode(FOTEX_DEVICE device, int value);
-int FOTEX_CALL GetTimerValue(FOTEX_DEVICE device, int* value); /* 2063 TIMER_VALUE */
+int FOTEX_CALL GetTimerValue(FOTEX_DEVICE device, int* value); /* FOTEX_PROP_TIMER_VALUE */
 int FOTEX_CALL SetTimerValue(FOTEX_DEVICE device, int value);
-int FOTEX_CALL GetPowerMode(FOTEX_DEVICE device, int* value); /* 2064 POWER_MODE, read only */
-int FOTEX_CALL GetBatteryStatus(FOTEX_DEVICE device, int* value); /* 2065 BATTERY_STATUS, read only */
-int FOTEX_CALL GetThumbWidth(FOTEX_DEVICE device, int* value); /* 2066 THUMB_WIDTH */
+int FOTEX_CALL GetPowerMode(FOTEX_DEVICE device, int* value); /* FOTEX_PROP_POWER_MODE, read only */
+int FOTEX_CALL GetBatteryStatus(FOTEX_DEVICE device, int* value); /* FOTEX_PROP_BATTERY_STATUS, read only */
+int FOTEX_CALL GetThumbWidth(FOTEX_DEVICE device, int* value); /* FOTEX_PROP_THUMB_WIDTH */
 int FOTEX_CALL SetThumbWidth(FOTEX_DEVICE device, int value);
-int FOTEX_CALL GetThumbHeight(FOTEX_DEVICE device, int* value); /* 2067 THUMB_HEIGHT */
+int FOTEX_CALL GetThumbHeight(FOTEX_DEVICE device, int* value); /* FOTEX_PROP_THUMB_HEIGHT */
 int FOTEX_CALL SetThumbHeight(FOTEX_DEVICE device, int value);
-int FOTEX_CALL GetPictWidth(FOTEX_DEVICE device, int* value); /* 2068 PICT_WIDTH */
+int FOTEX_CALL GetPictWidth(FOTEX_DEVICE device, int* value); /* FOTEX_PROP_PICT_WIDTH */
 int FOTEX_CALL SetPictWidth(FOTEX_DEVICE device, int value);
-int FOTEX_CALL GetPictHeight(FOTEX_DEVICE device, int* value); /* 2069 PICT_HEIGHT */
+int FOTEX_CALL GetPictHeight(FOTEX_DEVICE device, int* value); /* FOTEX_PROP_PICT_HEIGHT */
 int FOTEX_CALL SetPictHeight(FOTEX_DEVICE device, int value);
-int FOTEX_CALL GetComprSetting(FOTEX_DEVICE device, int* value); /* 2071 COMPRESSION_SETTING */
+int FOTEX_CALL GetComprSetting(FOTEX_DEVICE device, int* value); /* FOTEX_PROP_COMPRESSION_SETTING */
 int FOTEX_CALL SetComprSetting(FOTEX_DEVICE device, int value);
-int FOTEX_CALL GetTimeLapseInterval(FOTEX_DEVICE device, int* value); /* 2073 TIMELAPSE_INTERVAL */
+int FOTEX_CALL GetTimeLapseInterval(FOTEX_DEVICE device, int* value); /* FOTEX_PROP_TIMELAPSE_INTERVAL */
 int FOTEX_CALL SetTimeElapseInterval(FOTEX_DEVICE device, int value);
-int FOTEX_CALL GetTimeLapseNumber(FOTEX_DEVICE device, int* value); /* 2074 TIMELAPSE_NUMBER */
+int FOTEX_CALL GetTimeLapseNumber(FOTEX_DEVICE device, int* value); /* FOTEX_PROP_TIMELAPSE_NUMBER */
 int FOTEX_CALL SetTimeLapseNumber(FOTEX_DEVICE device, int value);
-int FOTEX_CALL GetBurstInterval(FOTEX_DEVICE device, int* value); /* 2075 BURST_INTERVAL */
+int FOTEX_CALL GetBurstInterval(FOTEX_DEVICE device, int* value); /* FOTEX_PROP_BURST_INTERVAL */
 int FOTEX_CALL SetBurstInterval(FOTEX_DEVICE device, int value);
-int FOTEX_CALL GetBurstNumber(FOTEX_DEVICE device, int* value); /* 2076 BURST_NUMBER */
+int FOTEX_CALL GetBurstNumber(FOTEX_DEVICE device, int* value); /* FOTEX_PROP_BURST_NUMBER */
 int FOTEX_CALL SetBurstNumber(FOTEX_DEVICE device, int value);
-int FOTEX_CALL GetEffectMode(FOTEX_DEVICE device, int* value); /* 2077 EFFECT_MODE */
+int FOTEX_CALL GetEffectMode(FOTEX_DEVICE device, int* value); /* FOTEX_PROP_EFFECT_MODE */
 int FOTEX_CALL SetEffectMode(FOTEX_DEVICE device, int value);
-int FOTEX_CALL GetDigitalZoom(FOTEX_DEVICE device, int* value); /* 2078 DIGITAL_ZOOM */
+int FOTEX_CALL GetDigitalZoom(FOTEX_DEVICE device, int* value); /* FOTEX_PROP_DIGITAL_ZOOM */
 int FOTEX_CALL SetDigitalZoom(FOTEX_DEVICE device, int value);
-int FOTEX_CALL GetSharpness(FOTEX_DEVICE device, int* value); /* 2079 SHARPNESS */
+int FOTEX_CALL GetSharpness(FOTEX_DEVICE device, int* value); /* FOTEX_PROP_SHARPNESS */
 int FOTEX_CALL SetSharpness(FOTEX_DEVICE device, int value);
-int FOTEX_CALL GetContrast(FOTEX_DEVICE device, int* value); /* 2080 CONTRAST */
+int FOTEX_CALL GetContrast(FOTEX_DEVICE device, int* value); /* FOTEX_PROP_CONTRAST */
 int FOTEX_CALL SetContrast(FOTEX_DEVICE device, int value);
-int FOTEX_CALL GetCaptMode(FOTEX_DEVICE device, int* value); /* 2081 CAPTURE_MODE */
+int FOTEX_CALL GetCaptMode(FOTEX_DEVICE device, int* value); /* FOTEX_PROP_CAPTURE_MODE */
 int FOTEX_CALL SetCaptMode(FOTEX_DEVICE device, int value);
-int FOTEX_CALL GetCaptDelay(FOTEX_DEVICE device, int* value); /* 2082 CAPTURE_DELAY */
+int FOTEX_CALL GetCaptDelay(FOTEX_DEVICE device, int* value); /* FOTEX_PROP_CAPTURE_DELAY */
 int FOTEX_CALL SetCaptDelay(FOTEX_DEVICE device, int value);
-int FOTEX_CALL GetExposIndex(FOTEX_DEVICE device, int* value); /* 2083 EXPOSURE_INDEX */
+int FOTEX_CALL GetExposIndex(FOTEX_DEVICE device, int* value); /* FOTEX_PROP_EXPOSURE_INDEX */
 int FOTEX_CALL SetExposureIndex(FOTEX_DEVICE device, int value);
-int FOTEX_CALL GetExposMetMode(FOTEX_DEVICE device, int* value); /* 2084 EXPOSURE_METERING_MODE */
+int FOTEX_CALL GetExposMetMode(FOTEX_DEVICE device, int* value); /* FOTEX_PROP_EXPOSURE_METERING_MODE */
 int FOTEX_CALL SetExposMetMode(FOTEX_DEVICE device, int value);
-int FOTEX_CALL GetFocusMetMode(FOTEX_DEVICE device, int* value); /* 2085 FOCUS_METERING_MODE */
+int FOTEX_CALL GetFocusMetMode(FOTEX_DEVICE device, int* value); /* FOTEX_PROP_FOCUS_METERING_MODE */
 int FOTEX_CALL SetFocusMetMode(FOTEX_DEVICE device, int value);
-int FOTEX_CALL GetFocusDist(FOTEX_DEVICE device, int* value); /* 2086 FOCUS_DISTANCE */
+int FOTEX_CALL GetFocusDist(FOTEX_DEVICE device, int* value); /* FOTEX_PROP_FOCUS_DISTANCE */
 int FOTEX_CALL SetFocusDist(FOTEX_DEVICE device, int value);
-int FOTEX_CALL GetFocusLength(FOTEX_DEVICE device, int* value); /* 2087 FOCAL_LENGTH, read only */
-int FOTEX_CALL GetRGBGain(FOTEX_DEVICE device, void* text); /* 2088 RGB_GAIN */
+int FOTEX_CALL GetFocusLength(FOTEX_DEVICE device, int* value); /* FOTEX_PROP_FOCAL_LENGTH, read only */
+int FOTEX_CALL GetRGBGain(FOTEX_DEVICE device, void* text); /* FOTEX_PROP_RGB_GAIN */
 int FOTEX_CALL SetRGBGain(FOTEX_DEVICE device, const char* text);
-int FOTEX_CALL GetWhiteBalance(FOTEX_DEVICE device, int* value); /* 2089 WHITE_BALANCE */
+int FOTEX_CALL GetWhiteBalance(FOTEX_DEVICE device, int* value); /* FOTEX_PROP_WHITE_BALANCE */
 int FOTEX_CALL SetWhiteBalance(FOTEX_DEVICE device, int value);
-int FOTEX_CALL GetUploadURL(FOTEX_DEVICE device, void* text); /* 2090 UPLOAD_URL */
+int FOTEX_CALL GetUploadURL(FOTEX_DEVICE device, void* text); /* FOTEX_PROP_UPLOAD_URL */
 int FOTEX_CALL SetUploadURL(FOTEX_DEVICE device, const char* text);
-int FOTEX_CALL GetArtist(FOTEX_DEVICE device, void* text); /* 2091 ARTIST */
+int FOTEX_CALL GetArtist(FOTEX_DEVICE device, void* text); /* FOTEX_PROP_ARTIST */
 int FOTEX_CALL SetArtist(FOTEX_DEVICE device, const char* text);
-int FOTEX_CALL GetCopyRight(FOTEX_DEVICE device, void* text); /* 2092 COPYRIGHT_INFO */
+int FOTEX_CALL GetCopyRight(FOTEX_DEVICE device, void* text); /* FOTEX_PROP_COPYRIGHT_INFO */
 int FOTEX_CALL SetCopyRight(FOTEX_DEVICE device, const char* text);
 
 #ifdef __cplusplus
