@@ -34,13 +34,13 @@ constexpr PROPID kArtist = 2091;
 int HandReadInt(IWiaItem* root, PROPID id, int* out) {
     IWiaPropertyStorage* storage = nullptr;
     if (FAILED(root->QueryInterface(wia::IID_IWiaPropertyStorage, reinterpret_cast<void**>(&storage)))) return -2;
-    PROPSPEC spec{};
-    spec.ulKind = PRSPEC_PROPID;
-    spec.propid = id;
+    PROPSPEC selector{};
+    selector.ulKind = PRSPEC_PROPID;
+    selector.propid = id;
     PROPVARIANT value;
     PropVariantInit(&value);
     int status = -1;
-    if (storage->ReadMultiple(1, &spec, &value) == S_OK) {
+    if (storage->ReadMultiple(1, &selector, &value) == S_OK) {
         if (value.vt == VT_I4) *out = value.lVal;
         status = 1;
     }
@@ -52,13 +52,13 @@ int HandReadInt(IWiaItem* root, PROPID id, int* out) {
 int HandWriteInt(IWiaItem* root, PROPID id, int in) {
     IWiaPropertyStorage* storage = nullptr;
     if (FAILED(root->QueryInterface(wia::IID_IWiaPropertyStorage, reinterpret_cast<void**>(&storage)))) return -2;
-    PROPSPEC spec{};
-    spec.ulKind = PRSPEC_PROPID;
-    spec.propid = id;
+    PROPSPEC selector{};
+    selector.ulKind = PRSPEC_PROPID;
+    selector.propid = id;
     PROPVARIANT value{};
     value.vt = VT_I4;
     value.lVal = in;
-    const int status = storage->WriteMultiple(1, &spec, &value, wia::kIpaFirst) == S_OK ? 1 : -1;
+    const int status = storage->WriteMultiple(1, &selector, &value, wia::kIpaFirst) == S_OK ? 1 : -1;
     storage->Release();
     return status;
 }
@@ -66,13 +66,13 @@ int HandWriteInt(IWiaItem* root, PROPID id, int in) {
 int HandReadText(IWiaItem* root, PROPID id, void* out) {
     IWiaPropertyStorage* storage = nullptr;
     if (FAILED(root->QueryInterface(wia::IID_IWiaPropertyStorage, reinterpret_cast<void**>(&storage)))) return -2;
-    PROPSPEC spec{};
-    spec.ulKind = PRSPEC_PROPID;
-    spec.propid = id;
+    PROPSPEC selector{};
+    selector.ulKind = PRSPEC_PROPID;
+    selector.propid = id;
     PROPVARIANT value;
     PropVariantInit(&value);
     int status = -1;
-    if (storage->ReadMultiple(1, &spec, &value) == S_OK) {
+    if (storage->ReadMultiple(1, &selector, &value) == S_OK) {
         if (value.vt == VT_BSTR) {
             size_t units = value.bstrVal ? wcsnlen(value.bstrVal, 64) : 0;
             std::memcpy(out, value.bstrVal, units * 2);
@@ -90,13 +90,13 @@ int HandWriteText(IWiaItem* root, PROPID id, const char* text) {
     if (FAILED(root->QueryInterface(wia::IID_IWiaPropertyStorage, reinterpret_cast<void**>(&storage)))) return -2;
     WCHAR wide[128];
     MultiByteToWideChar(CP_ACP, 0, text, -1, wide, 128);
-    PROPSPEC spec{};
-    spec.ulKind = PRSPEC_PROPID;
-    spec.propid = id;
+    PROPSPEC selector{};
+    selector.ulKind = PRSPEC_PROPID;
+    selector.propid = id;
     PROPVARIANT value{};
     value.vt = VT_BSTR;
     value.bstrVal = SysAllocString(wide);
-    const int status = storage->WriteMultiple(1, &spec, &value, wia::kIpaFirst) == S_OK ? 1 : -1;
+    const int status = storage->WriteMultiple(1, &selector, &value, wia::kIpaFirst) == S_OK ? 1 : -1;
     SysFreeString(value.bstrVal);
     storage->Release();
     return status;
@@ -151,33 +151,7 @@ HRESULT HandTransfer(IWiaItem* item, char* name) {
     std::strcat(name, ".jpg");
     WCHAR wide[128];
     if (MultiByteToWideChar(CP_ACP, 0, name, -1, wide, 128) == 0) return E_INVALIDARG;
-    IWiaPropertyStorage* storage = nullptr;
-    HRESULT hr = item->QueryInterface(wia::IID_IWiaPropertyStorage, reinterpret_cast<void**>(&storage));
-    if (FAILED(hr)) return hr;
-    GUID format = wia::WiaImgFmt_JPEG;
-    PROPSPEC specs[2]{};
-    specs[0].ulKind = specs[1].ulKind = PRSPEC_PROPID;
-    specs[0].propid = wia::kIpaFormat;
-    specs[1].propid = wia::kIpaTymed;
-    PROPVARIANT values[2]{};
-    values[0].vt = VT_CLSID;
-    values[0].puuid = &format;
-    values[1].vt = VT_I4;
-    values[1].lVal = TYMED_FILE;
-    hr = storage->WriteMultiple(2, specs, values, wia::kIpaFirst);
-    if (SUCCEEDED(hr)) {
-        IWiaDataTransfer* transfer = nullptr;
-        hr = item->QueryInterface(wia::IID_IWiaDataTransfer, reinterpret_cast<void**>(&transfer));
-        if (hr == S_OK) {
-            STGMEDIUM medium{};
-            medium.tymed = TYMED_NULL;
-            medium.lpszFileName = wide;
-            hr = transfer->idtGetData(&medium, nullptr);
-            transfer->Release();
-        }
-    }
-    storage->Release();
-    return hr;
+    return HandTransferTo(item, wide);
 }
 
 struct Record {

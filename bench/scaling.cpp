@@ -95,35 +95,6 @@ void Devices(fotexsim::Camera& camera) {
 // The same walk written by hand against the service: the baseline of TransferAllImages.
 int g_handCounter = 0;
 
-HRESULT HandTransfer(IWiaItem* item, const WCHAR* wide) {
-    IWiaPropertyStorage* storage = nullptr;
-    HRESULT hr = item->QueryInterface(wia::IID_IWiaPropertyStorage, reinterpret_cast<void**>(&storage));
-    if (FAILED(hr)) return hr;
-    GUID format = wia::WiaImgFmt_JPEG;
-    PROPSPEC specs[2]{};
-    specs[0].ulKind = specs[1].ulKind = PRSPEC_PROPID;
-    specs[0].propid = wia::kIpaFormat;
-    specs[1].propid = wia::kIpaTymed;
-    PROPVARIANT values[2]{};
-    values[0].vt = VT_CLSID;
-    values[0].puuid = &format;
-    values[1].vt = VT_I4;
-    values[1].lVal = TYMED_FILE;
-    hr = storage->WriteMultiple(2, specs, values, wia::kIpaFirst);
-    if (SUCCEEDED(hr)) {
-        IWiaDataTransfer* transfer = nullptr;
-        hr = item->QueryInterface(wia::IID_IWiaDataTransfer, reinterpret_cast<void**>(&transfer));
-        if (hr == S_OK) {
-            STGMEDIUM medium{};
-            medium.lpszFileName = const_cast<WCHAR*>(wide);
-            hr = transfer->idtGetData(&medium, nullptr);
-            transfer->Release();
-        }
-    }
-    storage->Release();
-    return hr;
-}
-
 HRESULT HandWalk(IWiaItem* item, const char* folder, const char* prefix) {
     LONG type = 0;
     HRESULT hr = item->GetItemType(&type);
@@ -132,7 +103,7 @@ HRESULT HandWalk(IWiaItem* item, const char* folder, const char* prefix) {
         std::sprintf(name, "%s\\%s%8d.jpg", folder, prefix, g_handCounter++);
         WCHAR wide[128];
         MultiByteToWideChar(CP_ACP, 0, name, -1, wide, 128);
-        hr = HandTransfer(item, wide);
+        hr = HandTransferTo(item, wide);
     }
     if ((type & (wia::kItemTypeFolder | wia::kItemTypeHasAttachments)) == 0) return hr;
     IEnumWiaItem* children = nullptr;

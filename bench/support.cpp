@@ -9,6 +9,7 @@
 #include <cstdlib>
 
 #include "host.h"
+#include "wia_ids.h"
 
 namespace fotexbench {
 
@@ -155,5 +156,36 @@ void Row(const std::string& what, const std::string& figure, const std::string& 
 }
 
 int Verdict() { return g_missed ? 1 : 0; }
+
+// A JPEG transfer of one item into a file, written by hand against the service: the baseline
+// that the DLL's transfers are measured against.
+HRESULT HandTransferTo(IWiaItem* item, const WCHAR* wide) {
+    IWiaPropertyStorage* storage = nullptr;
+    HRESULT hr = item->QueryInterface(fotex::wia::IID_IWiaPropertyStorage, reinterpret_cast<void**>(&storage));
+    if (FAILED(hr)) return hr;
+    GUID format = fotex::wia::WiaImgFmt_JPEG;
+    PROPSPEC specs[2]{};
+    specs[0].ulKind = specs[1].ulKind = PRSPEC_PROPID;
+    specs[0].propid = fotex::wia::kIpaFormat;
+    specs[1].propid = fotex::wia::kIpaTymed;
+    PROPVARIANT values[2]{};
+    values[0].vt = VT_CLSID;
+    values[0].puuid = &format;
+    values[1].vt = VT_I4;
+    values[1].lVal = TYMED_FILE;
+    hr = storage->WriteMultiple(2, specs, values, fotex::wia::kIpaFirst);
+    if (SUCCEEDED(hr)) {
+        IWiaDataTransfer* transfer = nullptr;
+        hr = item->QueryInterface(fotex::wia::IID_IWiaDataTransfer, reinterpret_cast<void**>(&transfer));
+        if (hr == S_OK) {
+            STGMEDIUM medium{};
+            medium.lpszFileName = const_cast<WCHAR*>(wide);
+            hr = transfer->idtGetData(&medium, nullptr);
+            transfer->Release();
+        }
+    }
+    storage->Release();
+    return hr;
+}
 
 }  // namespace fotexbench

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <windows.h>
+#include <wia.h>
 
 #include <cstdint>
 #include <string>
@@ -80,5 +81,9 @@ Paired Compare(A a, B b, int rounds, double blockSeconds) {
     p.ratio = Median(ratios);
     return p;
 }
+
+// A JPEG transfer of one item into the file `wide`, written by hand against the service: the
+// baseline that the DLL's transfers are measured against.
+HRESULT HandTransferTo(IWiaItem* item, const WCHAR* wide);
 
 }  // namespace fotexbench

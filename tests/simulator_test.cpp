@@ -344,15 +344,15 @@ TEST_F(StandardCameraTest, WriteIsRefusedWholeWhenOneEntryIsBad) {
 TEST_F(StandardCameraTest, TextWrittenIsReadBackAsNewBstr) {
     ComPtr<IWiaItem> root = Open();
     ComPtr<IWiaPropertyStorage> s = Storage(root.get());
-    PROPSPEC spec = PropSpecById(2091);
+    PROPSPEC selector = PropSpecById(2091);
     fotex::Bstr text(L"abc");
     PROPVARIANT in;
     PropVariantInit(&in);
     in.vt = VT_BSTR;
     in.bstrVal = text.get();
-    ASSERT_EQ(s->WriteMultiple(1, &spec, &in, wia::kIpaFirst), S_OK);
+    ASSERT_EQ(s->WriteMultiple(1, &selector, &in, wia::kIpaFirst), S_OK);
     PropVariants<1> out;
-    ASSERT_EQ(s->ReadMultiple(1, &spec, out.data()), S_OK);
+    ASSERT_EQ(s->ReadMultiple(1, &selector, out.data()), S_OK);
     ASSERT_EQ(out[0].vt, VT_BSTR);
     EXPECT_NE(out[0].bstrVal, text.get());
     EXPECT_STREQ(out[0].bstrVal, L"abc");
@@ -578,9 +578,9 @@ TEST_F(StandardCameraTest, FaultedCallsHandOutNothing) {
     EXPECT_EQ(camera.ObjectsCreated(), before);
     EXPECT_EQ(camera.ItemsOf(camera.devices[0]).size(), 5u);
     ComPtr<IWiaPropertyStorage> storage = Storage(root.get());
-    PROPSPEC spec = PropSpecById(2052);
+    PROPSPEC selector = PropSpecById(2052);
     PropVariants<1> v;
-    EXPECT_EQ(storage->ReadMultiple(1, &spec, v.data()), E_FAIL);
+    EXPECT_EQ(storage->ReadMultiple(1, &selector, v.data()), E_FAIL);
     EXPECT_EQ(v[0].vt, VT_EMPTY);
 }
 

@@ -98,10 +98,10 @@ private:
 
 // A selector by numeric property id.
 inline PROPSPEC PropSpecById(PROPID id) {
-    PROPSPEC spec{};
-    spec.ulKind = PRSPEC_PROPID;
-    spec.propid = id;
-    return spec;
+    PROPSPEC selector{};
+    selector.ulKind = PRSPEC_PROPID;
+    selector.propid = id;
+    return selector;
 }
 
 }  // namespace fotex

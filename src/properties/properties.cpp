@@ -33,13 +33,13 @@ int OpenStorage(FOTEX_DEVICE device, ComPtr<IWiaPropertyStorage>& storage) {
 int Read(FOTEX_DEVICE device, PROPID id, PropVariants<1>& value) {
     ComPtr<IWiaPropertyStorage> storage;
     if (const int status = OpenStorage(device, storage); status != kDone) return status;
-    const PROPSPEC spec = PropSpecById(id);
-    return storage->ReadMultiple(1, &spec, value.data()) == S_OK ? kDone : kRefused;
+    const PROPSPEC selector = PropSpecById(id);
+    return storage->ReadMultiple(1, &selector, value.data()) == S_OK ? kDone : kRefused;
 }
 
 int Write(IWiaPropertyStorage* storage, PROPID id, const PROPVARIANT& value) {
-    const PROPSPEC spec = PropSpecById(id);
-    return storage->WriteMultiple(1, &spec, &value, wia::kIpaFirst) == S_OK ? kDone : kRefused;
+    const PROPSPEC selector = PropSpecById(id);
+    return storage->WriteMultiple(1, &selector, &value, wia::kIpaFirst) == S_OK ? kDone : kRefused;
 }
 
 }  // namespace
