@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "host.h"
+
 #include "property_table.h"
 
 namespace {
@@ -105,24 +107,7 @@ private:
     bool valid_ = false;
 };
 
-std::vector<std::string> DefExports() {
-    std::ifstream in(FOTEX_DEF_FILE);
-    std::vector<std::string> names;
-    std::string line;
-    bool exports = false;
-    while (std::getline(in, line)) {
-        std::istringstream words(line);
-        std::string word;
-        if (!(words >> word) || word[0] == ';') continue;
-        if (word == "EXPORTS") {
-            exports = true;
-            continue;
-        }
-        if (exports) names.push_back(word);
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-}
+std::vector<std::string> DefExports() { return fotextest::ModuleDefinitionExports(FOTEX_DEF_FILE); }
 
 // The value of a string of the version resource, found by its UTF-16 key.
 std::string VersionString(const std::vector<uint8_t>& b, const std::string& key) {

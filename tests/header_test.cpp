@@ -10,6 +10,7 @@
 #include <type_traits>
 
 #include "fotex.h"
+#include "host.h"
 #include "property_table.h"
 
 namespace {
@@ -39,20 +40,8 @@ std::string ReadText(const char* path) {
 }
 
 std::set<std::string> DefExports() {
-    std::istringstream in(ReadText(FOTEX_DEF_FILE));
-    std::set<std::string> names;
-    std::string line;
-    bool exports = false;
-    while (std::getline(in, line)) {
-        std::istringstream words(line);
-        std::string word;
-        if (!(words >> word) || word[0] == ';') continue;
-        if (word == "EXPORTS")
-            exports = true;
-        else if (exports)
-            names.insert(word);
-    }
-    return names;
+    const std::vector<std::string> names = fotextest::ModuleDefinitionExports(FOTEX_DEF_FILE);
+    return {names.begin(), names.end()};
 }
 
 // Every match of `pattern` in the header: first group to second group (empty without one).

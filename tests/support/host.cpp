@@ -4,7 +4,10 @@
 #include <io.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <fstream>
+#include <sstream>
 
 namespace fotextest {
 
@@ -120,6 +123,24 @@ void Library::Unload() {
 
 void* Library::Symbol(const char* name) const {
     return reinterpret_cast<void*>(GetProcAddress(module_, name));
+}
+
+std::vector<std::string> ModuleDefinitionExports(const char* path) {
+    std::ifstream in(path);
+    std::vector<std::string> names;
+    std::string line;
+    bool exports = false;
+    while (std::getline(in, line)) {
+        std::istringstream words(line);
+        std::string word;
+        if (!(words >> word) || word[0] == ';') continue;
+        if (word == "EXPORTS")
+            exports = true;
+        else if (exports)
+            names.push_back(word);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
 }
 
 std::vector<uint8_t> Utf16Bytes(const std::wstring& text) {

@@ -118,6 +118,9 @@ private:
     uint8_t raw_[kPad + N + kPad];
 };
 
+// The names a module-definition file exports, sorted.
+std::vector<std::string> ModuleDefinitionExports(const char* path);
+
 // UTF-16LE bytes of a text, for comparing with what the DLL writes.
 std::vector<uint8_t> Utf16Bytes(const std::wstring& text);
 
