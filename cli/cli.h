@@ -8,42 +8,117 @@
 
 namespace fotexcli {
 
-struct Options {
-    bool virtualCamera = false;
-    int device = 0;                  // --device N: index in the device list
-    std::vector<std::string> actions;  // in the order given: "version", "auto-detect", "summary", ...
+// Exit statuses: everything asked was done, something failed, the command line is wrong.
+constexpr int kDone = 0;
+constexpr int kFailed = 1;
+constexpr int kUsage = 2;
+
+// What happens when a file to be written exists already.
+enum class Existing { Refuse, Replace, Skip };
+
+// The options that shape one action, as in force at its place on the command line.
+struct Shape {
+    std::string filename;  // pattern; empty: the action's own default
+    std::string folder = ".";
+    std::string prefix = "img";
+    int format = FOTEX_FORMAT_JPEG;
+    bool keep = true;
+    Existing existing = Existing::Refuse;
 };
 
-// Reports one failure on stderr; returns the exit status to use.
-int Fail(const std::string& message);
+// One thing asked for, in command-line order.
+struct Action {
+    std::string verb;      // the long option without dashes: "capture-image-and-download"
+    std::string argument;  // its value, when it takes one
+    Shape shape;
+};
 
-// UTF-16LE bytes from the DLL (at most 128 bytes, maybe unterminated) as UTF-8 text.
-std::string FromUtf16(const void* bytes, size_t maxBytes = FOTEX_TEXT_BYTES);
+struct Options {
+    bool virtualCamera = false;
+    int device = 0;
+    bool quiet = false;     // results only, no progress lines or notes
+    bool parsable = false;  // tab-separated records; implies quiet
+    std::vector<Action> actions;
+};
 
-// An open device for the length of the program.
+// The library's trace. Fotex.dll prints on msvcrt's stdout, which this program shares: while
+// the library is called, descriptor 1 points at a scratch file, and what it printed is passed on
+// to stderr afterwards, so stdout holds results only.
+class Trace {
+public:
+    Trace();
+    ~Trace();
+    Trace(const Trace&) = delete;
+    Trace& operator=(const Trace&) = delete;
+    void Begin();
+    // Points descriptor 1 back at stdout, copies the lines to stderr and returns them.
+    std::string End();
+
+private:
+    int scratch_ = -1;
+    int saved_ = -1;
+};
+
+// Text: the program works in UTF-8; Windows and the library's output are UTF-16; the library's
+// input is ANSI (the system code page).
+std::wstring Wide(const std::string& utf8);
+std::string Utf8(const std::wstring& wide);
+// UTF-16LE bytes from the library (maybe unterminated) as UTF-8. `full` tells whether the text
+// filled the buffer, so it may have been cut.
+std::string FromUtf16(const void* bytes, size_t maxBytes = FOTEX_TEXT_BYTES, bool* full = nullptr);
+// The text in the system code page; false when the code page cannot write all of it.
+bool ToAnsi(const std::string& utf8, std::string& ansi);
+// Characters (code points) in UTF-8 text, for column widths.
+size_t Columns(const std::string& utf8);
+
+// Output. Results go to stdout; progress lines (suppressed by --quiet) to stdout too; notes and
+// errors to stderr.
+void Print(const std::string& line);
+int Fail(const std::string& message);  // "fotex: message" on stderr; returns kFailed
+int UsageError(const std::string& message);  // the same; returns kUsage
+
+// An open device, and the context every action gets.
 class Session {
 public:
-    explicit Session(const Options& options) : options_(options) {}
+    Session(const Options& options, Trace& trace) : options_(options), trace_(trace) {}
     ~Session();
+    Session(const Session&) = delete;
+    Session& operator=(const Session&) = delete;
+
+    // Lists the devices anew (count()); reports and returns false on failure.
+    bool List();
     // Lists the devices and opens the chosen one; reports and returns false on failure.
     bool Open();
     FOTEX_DEVICE device() const { return device_; }
     int count() const { return count_; }
     int index() const { return options_.device; }
+    const Options& options() const { return options_; }
+    bool quiet() const { return options_.quiet || options_.parsable; }
+    // A progress line on stdout, unless quiet.
+    void Progress(const std::string& line) const;
+    // A note on stderr, unless quiet.
+    void Note(const std::string& line) const;
+
+    // Calls into the library with its trace sent to stderr; traced() has what it printed.
+    template <class F>
+    auto Call(F call) -> decltype(call()) {
+        trace_.Begin();
+        struct End {
+            Session& s;
+            ~End() { s.traced_ = s.trace_.End(); }
+        } end{*this};
+        return call();
+    }
+    const std::string& traced() const { return traced_; }
+
+    int captures = 0;  // pictures taken so far, for %n
 
 private:
     const Options& options_;
+    Trace& trace_;
+    std::string traced_;
     FOTEX_DEVICE device_ = 0;
     int count_ = -1;
 };
-
-int PrintVersion();
-int AutoDetect();
-int Summary(Session& session);
-
-// Camera settings. `action` is "list-config", "get-config NAME" or "set-config NAME=VALUE".
-int Settings(Session& session, const std::string& action);
-// Every setting, one per line: its value, or why it could not be read.
-void PrintSettings(Session& session, const char* indent);
 
 }  // namespace fotexcli

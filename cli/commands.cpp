@@ -1,208 +1,194 @@
-// fotex options over the device commands and transfers: abilities, storage, capture, download,
-// delete, dialog.
-#include "commands.h"
-
+// The actions about the library and the device: version, devices, summary, abilities, storage,
+// delete all; and the format codes.
 #include <windows.h>
 
 #include <cctype>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <set>
+
+#include "commands.h"
+#include "options.h"
 
 namespace fotexcli {
 
-const char kCommandsUsage[] =
-    "  --abilities          show which commands the camera offers\n"
-    "  --storage-info       show how many pictures were taken and how many fit\n"
-    "  --capture-image-and-download\n"
-    "                       take a picture and save it as --filename with --format's extension\n"
-    "  --get-all-files      save every picture and video into --folder as PREFIX<number>.EXT\n"
-    "  --delete-all-files   delete every picture and video on the camera\n"
-    "  --dialog             acquire a picture through the system dialog (C:\\kalto.jpg)\n"
-    "  --filename NAME      file name without extension (default capture)\n"
-    "  --format F           a format code or extension: jpg, bmp, png, tiff, avi, ... (default jpg)\n"
-    "  --folder DIR         folder for --get-all-files, made when missing (default .)\n"
-    "  --prefix P           file-name prefix for --get-all-files (default img)\n"
-    "  --keep, --no-keep    keep saved pictures on the camera, or delete them (default --keep)\n";
-
 namespace {
 
-struct Settings {
-    std::string filename = "capture";
-    int format = FOTEX_FORMAT_JPEG;
-    std::string folder = ".";
-    std::string prefix = "img";
-    bool keep = true;
-} g_settings;
-
-// The extensions the DLL appends, by format code; the first name of a code is the one it writes.
+// The extensions the library appends, by the header's format codes; the first spelling of a
+// code is the one the library writes.
 const struct {
     const char* name;
     int code;
 } kFormats[] = {
-    {"bmp", 0},  {"emf", 1},  {"wmf", 2},   {"jpg", 3},   {"jpeg", 3}, {"png", 4},  {"gif", 5},
-    {"tiff", 6}, {"tif", 6},  {"exif", 7},  {"pcd", 8},   {"fpix", 9}, {"ico", 10}, {"ciff", 11},
-    {"pict", 12}, {"jp2", 13}, {"raw", 15}, {"avi", 128}, {"mpg", 129},
+    {"bmp", FOTEX_FORMAT_BMP},      {"emf", FOTEX_FORMAT_EMF},         {"wmf", FOTEX_FORMAT_WMF},
+    {"jpg", FOTEX_FORMAT_JPEG},     {"jpeg", FOTEX_FORMAT_JPEG},       {"png", FOTEX_FORMAT_PNG},
+    {"gif", FOTEX_FORMAT_GIF},      {"tiff", FOTEX_FORMAT_TIFF},       {"tif", FOTEX_FORMAT_TIFF},
+    {"exif", FOTEX_FORMAT_EXIF},    {"pcd", FOTEX_FORMAT_PHOTOCD},     {"fpix", FOTEX_FORMAT_FLASHPIX},
+    {"ico", FOTEX_FORMAT_ICO},      {"ciff", FOTEX_FORMAT_CIFF},       {"pict", FOTEX_FORMAT_PICT},
+    {"jp2", FOTEX_FORMAT_JPEG2K},   {"jpx", FOTEX_FORMAT_JPEG2KX},     {"raw", FOTEX_FORMAT_RAWRGB},
+    {"avi", FOTEX_FORMAT_AVI},      {"mpg", FOTEX_FORMAT_MPG},
 };
 
-bool ParseFormat(const char* text, int& code) {
-    char* end = nullptr;
-    const long number = std::strtol(text, &end, 10);
-    if (end != text && *end == '\0') {
-        code = static_cast<int>(number);
-        return true;
+// One device's identity; notes a text that filled the library's buffer.
+struct Identity {
+    std::string id, name, description;
+};
+
+Identity ReadIdentity(Session& session, int index) {
+    char id[FOTEX_TEXT_BYTES], name[FOTEX_TEXT_BYTES], description[FOTEX_TEXT_BYTES];
+    std::memset(id, 0, sizeof id);
+    std::memset(name, 0, sizeof name);
+    std::memset(description, 0, sizeof description);
+    session.Call([&] {
+        GetWiaDeviceInfo(index, id, name, description);
+        return 0;
+    });
+    Identity identity;
+    const struct {
+        const char* what;
+        const char* bytes;
+        std::string* text;
+    } fields[] = {{"identifier", id, &identity.id}, {"name", name, &identity.name}, {"description", description, &identity.description}};
+    for (const auto& f : fields) {
+        bool full = false;
+        *f.text = FromUtf16(f.bytes, FOTEX_TEXT_BYTES, &full);
+        if (full)
+            session.Note("note: the " + std::string(f.what) + " of device " + std::to_string(index) +
+                         " fills the library's buffer (" + std::to_string(FOTEX_TEXT_BYTES / 2) + " characters) and may be cut");
     }
-    std::string name = text[0] == '.' ? text + 1 : text;
+    return identity;
+}
+
+// A field of --parsable output holds no tab or line break.
+std::string Field(std::string text) {
+    for (char& c : text)
+        if (c == '\t' || c == '\n' || c == '\r') c = ' ';
+    return text;
+}
+
+std::string Pad(const std::string& text, size_t width) {
+    const size_t n = Columns(text);
+    return n >= width ? text : text + std::string(width - n, ' ');
+}
+
+}  // namespace
+
+std::string ExtensionOf(int format) {
+    for (const auto& f : kFormats)
+        if (f.code == format) return f.name;
+    return "";
+}
+
+bool ParseFormat(const std::string& text, int& format) {
+    if (ParseDecimal(text, format)) return true;
+    std::string name = text.size() > 1 && text[0] == '.' ? text.substr(1) : text;
     for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     for (const auto& f : kFormats) {
         if (name == f.name) {
-            code = f.code;
+            format = f.code;
             return true;
         }
     }
     return false;
 }
 
-// The extension the DLL appends for a code ("" for codes it leaves the name alone for).
-std::string ExtensionOf(int code) {
-    if (code == 13 || code == 14) return ".jpg";
-    for (const auto& f : kFormats)
-        if (f.code == code) return std::string(".") + f.name;
-    return "";
-}
-
-std::set<std::string> FilesIn(const std::string& folder) {
-    std::set<std::string> names;
-    WIN32_FIND_DATAA data;
-    HANDLE find = FindFirstFileA((folder + "\\*").c_str(), &data);
-    if (find == INVALID_HANDLE_VALUE) return names;
-    do {
-        if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.insert(data.cFileName);
-    } while (FindNextFileA(find, &data));
-    FindClose(find);
+std::string FormatNames() {
+    std::string names;
+    for (const auto& f : kFormats) names += (names.empty() ? "" : " ") + std::string(f.name);
     return names;
 }
 
-int Abilities(Session& session) {
-    if (!session.Open()) return 1;
+std::string TabbedLine(const std::vector<std::string>& fields) {
+    std::string line;
+    for (size_t i = 0; i < fields.size(); ++i) line += (i ? "\t" : "") + Field(fields[i]);
+    return line;
+}
+
+int Version(Session& session, const Action&) {
+    char product[FOTEX_VERSION_BYTES], file[FOTEX_VERSION_BYTES], arch[FOTEX_VERSION_BYTES];
+    session.Call([&] {
+        VexaVersionInfo(product, file, arch);
+        return 0;
+    });
+    Print(std::string(product) + " (file version " + file + ", " + arch + ")");
+    return kDone;
+}
+
+int AutoDetect(Session& session, const Action&) {
+    if (!session.List()) return kFailed;
+    const int count = session.count();
+    std::vector<Identity> devices;
+    for (int i = 0; i < count; ++i) devices.push_back(ReadIdentity(session, i));
+    if (session.options().parsable) {
+        for (int i = 0; i < count; ++i) Print(TabbedLine({std::to_string(i), devices[i].name, devices[i].description, devices[i].id}));
+        return kDone;
+    }
+    size_t name = 4, description = 11;
+    for (const Identity& d : devices) {
+        name = std::max(name, Columns(d.name));
+        description = std::max(description, Columns(d.description));
+    }
+    Print(Pad("Index", 6) + Pad("Name", name + 2) + Pad("Description", description + 2) + "Identifier");
+    Print(Pad("-----", 6) + Pad("----", name + 2) + Pad("-----------", description + 2) + "----------");
+    for (int i = 0; i < count; ++i)
+        Print(Pad(std::to_string(i), 6) + Pad(devices[i].name, name + 2) + Pad(devices[i].description, description + 2) + devices[i].id);
+    if (count == 0) session.Note("no device found");
+    return kDone;
+}
+
+int Summary(Session& session, const Action&) {
+    if (!session.Open()) return kFailed;
+    const Identity d = ReadIdentity(session, session.index());
+    Print("Camera summary:");
+    Print("  Device:      " + std::to_string(session.index()) + " of " + std::to_string(session.count()));
+    Print("  Name:        " + d.name);
+    Print("  Description: " + d.description);
+    Print("  Identifier:  " + d.id);
+    Print("Settings:");
+    PrintSettings(session, "  ");
+    return kDone;
+}
+
+int Abilities(Session& session, const Action&) {
+    if (!session.Open()) return kFailed;
     int take = 0, remove = 0;
-    const int count = EnumDeviceCap(session.device(), &take, &remove);
+    const int count = session.Call([&] { return EnumDeviceCap(session.device(), &take, &remove); });
     if (count < 0) return Fail("cannot read the camera's commands (status " + std::to_string(count) + ")");
-    std::printf("Abilities:\n");
-    std::printf("  Take picture:      %s\n", take ? "yes" : "no");
-    std::printf("  Delete all files:  %s\n", remove ? "yes" : "no");
-    std::printf("  Commands offered:  %d\n", count);
-    return 0;
+    const Identity d = ReadIdentity(session, session.index());
+    const int others = count - (take ? 1 : 0) - (remove ? 1 : 0);
+    Print("Abilities for camera             : " + d.name);
+    Print("Capture choices                  : " + std::string(take ? "Image" : "Capture not supported by the camera"));
+    Print("Delete all files                 : " + std::string(remove ? "yes" : "no"));
+    Print("Other device commands            : " + std::to_string(others) + " (not offered by fotex)");
+    return kDone;
 }
 
-int StorageInfo(Session& session) {
-    if (!session.Open()) return 1;
+int StorageInfo(Session& session, const Action&) {
+    if (!session.Open()) return kFailed;
     int taken = -1, remaining = -1;
-    const int status = GetStorageInfo(session.device(), &taken, &remaining);
-    if (status != 1) return Fail("cannot read the storage counters (status " + std::to_string(status) + ")");
-    std::printf("Storage:\n");
-    std::printf("  Pictures taken:      %s\n", taken < 0 ? "unknown" : std::to_string(taken).c_str());
-    std::printf("  Pictures remaining:  %s\n", remaining < 0 ? "unknown" : std::to_string(remaining).c_str());
-    return 0;
-}
-
-int CaptureAndDownload(Session& session) {
-    if (!session.Open()) return 1;
-    // The DLL appends the extension: a name that already ends in it would get it twice.
-    std::string base = g_settings.filename;
-    const std::string extension = ExtensionOf(g_settings.format);
-    if (!extension.empty() && base.size() > extension.size() &&
-        _stricmp(base.c_str() + base.size() - extension.size(), extension.c_str()) == 0)
-        base.resize(base.size() - extension.size());
-    char name[MAX_PATH + FOTEX_EXTENSION_ROOM];
-    if (base.size() >= MAX_PATH) return Fail("file name too long");
-    std::memcpy(name, base.c_str(), base.size() + 1);
-
-    FOTEX_ITEM item = 0;
-    TakeAPicture(session.device(), &item);
-    if (item == 0) return Fail("the camera took no picture");
-    std::printf("New picture taken\n");
-    TransferPicture(item, name, g_settings.format, g_settings.keep ? 0 : 1);
-    if (GetFileAttributesA(name) == INVALID_FILE_ATTRIBUTES) return Fail(std::string("could not save ") + name);
-    std::printf("Saving file as %s\n", name);
-    if (!g_settings.keep) std::printf("Deleting the picture on the camera\n");
-    return 0;
-}
-
-int GetAllFiles(Session& session) {
-    if (!session.Open()) return 1;
-    const std::string& folder = g_settings.folder;
-    if (GetFileAttributesA(folder.c_str()) == INVALID_FILE_ATTRIBUTES && !CreateDirectoryA(folder.c_str(), nullptr))
-        return Fail("cannot make the folder " + folder);
-    const std::set<std::string> before = FilesIn(folder);
-    TransferAllImages(session.device(), folder.c_str(), g_settings.prefix.c_str(), g_settings.format,
-                      g_settings.keep ? 0 : 1);
-    int saved = 0;
-    for (const std::string& file : FilesIn(folder)) {
-        if (before.count(file)) continue;
-        std::printf("Saving file as %s\\%s\n", folder.c_str(), file.c_str());
-        ++saved;
+    const int status = session.Call([&] { return GetStorageInfo(session.device(), &taken, &remaining); });
+    if (status != FOTEX_OK) return Fail("cannot read the storage counters (status " + std::to_string(status) + ")");
+    auto text = [](int n) { return n < 0 ? std::string() : std::to_string(n); };
+    if (session.options().parsable) {
+        Print(TabbedLine({"taken", text(taken)}));
+        Print(TabbedLine({"remaining", text(remaining)}));
+        return kDone;
     }
-    std::printf("%d file%s saved in %s\n", saved, saved == 1 ? "" : "s", folder.c_str());
-    return 0;
+    Print("Storage:");
+    Print("  Pictures taken:      " + (taken < 0 ? std::string("unknown") : text(taken)));
+    Print("  Pictures remaining:  " + (remaining < 0 ? std::string("unknown") : text(remaining)));
+    return kDone;
 }
 
-int DeleteAllFiles(Session& session) {
-    if (!session.Open()) return 1;
-    DeleteAll(session.device());
-    std::printf("Asked the camera to delete all its files\n");
-    return 0;
-}
-
-int Dialog(Session& session) {
-    if (!session.Open()) return 1;
-    const int status = ImageTransferDialog(0, session.device());
-    if (status != 1) return Fail("cannot open the dialog (status " + std::to_string(status) + ")");
-    std::printf("Dialog closed; the picture acquired through it is in C:\\kalto.jpg\n");
-    return 0;
-}
-
-}  // namespace
-
-int ParseCommandOption(int argc, char** argv, int& i, std::vector<std::string>& actions) {
-    const std::string arg = argv[i];
-    if (arg == "--abilities" || arg == "--storage-info" || arg == "--capture-image-and-download" ||
-        arg == "--get-all-files" || arg == "--delete-all-files" || arg == "--dialog") {
-        actions.push_back(arg.substr(2));
-        return 1;
-    }
-    if (arg == "--keep" || arg == "--no-keep") {
-        g_settings.keep = arg == "--keep";
-        return 1;
-    }
-    std::string* text = arg == "--filename" ? &g_settings.filename
-                        : arg == "--folder" ? &g_settings.folder
-                        : arg == "--prefix" ? &g_settings.prefix
-                                            : nullptr;
-    if (text == nullptr && arg != "--format") return 0;
-    if (i + 1 >= argc) {
-        Fail(arg + " needs a value");
-        return -1;
-    }
-    const char* value = argv[++i];
-    if (text != nullptr) {
-        *text = value;
-    } else if (!ParseFormat(value, g_settings.format)) {
-        Fail(std::string("unknown format ") + value);
-        return -1;
-    }
-    return 1;
-}
-
-int RunCommandAction(const std::string& action, Session& session) {
-    if (action == "abilities") return Abilities(session);
-    if (action == "storage-info") return StorageInfo(session);
-    if (action == "capture-image-and-download") return CaptureAndDownload(session);
-    if (action == "get-all-files") return GetAllFiles(session);
-    if (action == "delete-all-files") return DeleteAllFiles(session);
-    if (action == "dialog") return Dialog(session);
-    return -1;
+int DeleteAllFiles(Session& session, const Action&) {
+    if (!session.Open()) return kFailed;
+    session.Call([&] {
+        DeleteAll(session.device());
+        return 0;
+    });
+    // The library reports nothing: only a trace line tells of a failure.
+    if (!session.traced().empty()) return Fail("the camera did not delete its files");
+    session.Progress("Asked the camera to delete all its files");
+    return kDone;
 }
 
 }  // namespace fotexcli

@@ -1,4 +1,5 @@
-// The device-command and transfer options of the fotex host.
+// The actions of the fotex host, by family. Each runs one action and returns its exit status;
+// each Check returns "" when the action can run, else why not (a usage error).
 #pragma once
 
 #include <string>
@@ -8,13 +9,39 @@
 
 namespace fotexcli {
 
-extern const char kCommandsUsage[];
+// Devices and the library (commands.cpp).
+int Version(Session& session, const Action& action);
+int AutoDetect(Session& session, const Action& action);
+int Summary(Session& session, const Action& action);
+int Abilities(Session& session, const Action& action);
+int StorageInfo(Session& session, const Action& action);
+int DeleteAllFiles(Session& session, const Action& action);
 
-// Takes argv[i] (and its value) when it is one of these options: 1 taken, 0 not one of them,
-// -1 a bad value (reported).
-int ParseCommandOption(int argc, char** argv, int& i, std::vector<std::string>& actions);
+// Pictures into files (capture.cpp).
+int CaptureImage(Session& session, const Action& action);
+int CaptureAndDownload(Session& session, const Action& action);
+std::string CheckCapture(const Action& action);
+int GetAllFiles(Session& session, const Action& action);
+int Dialog(Session& session, const Action& action);
 
-// Runs an action of this family and returns its exit status; -1 when the action is not one.
-int RunCommandAction(const std::string& action, Session& session);
+// Camera settings (settings.cpp).
+int ListConfig(Session& session, const Action& action);
+int GetConfig(Session& session, const Action& action);
+int SetConfig(Session& session, const Action& action);
+std::string CheckGetConfig(const Action& action);
+std::string CheckSetConfig(const Action& action);
+// Every setting, one per line: its value, or why it could not be read.
+void PrintSettings(Session& session, const char* indent);
+
+// The format codes and their extensions, from the library's header: "jpg" for
+// FOTEX_FORMAT_JPEG, "" for codes the library adds no extension for.
+std::string ExtensionOf(int format);
+// A format code, or an extension (jpg, .png, tif, ...): false when neither.
+bool ParseFormat(const std::string& text, int& format);
+// The formats by name, for --help.
+std::string FormatNames();
+// One record of --parsable output: the fields joined by tabs; a tab or line break inside a
+// field becomes a blank.
+std::string TabbedLine(const std::vector<std::string>& fields);
 
 }  // namespace fotexcli

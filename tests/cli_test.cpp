@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -25,24 +27,26 @@ std::string ReadAll(HANDLE pipe) {
     return lines;
 }
 
-// fotex.exe beside this program, with stdout and stderr kept apart. Output is small enough
-// for the pipes' buffers, so reading after the exit cannot deadlock.
-Outcome Fotex(const std::string& args) {
+// fotex.exe beside this program, with stdout and stderr kept apart; `args` is UTF-8. Output is
+// small enough for the pipes' buffers, so reading after the exit cannot deadlock.
+Outcome Launch(const std::string& args) {
     Outcome run;
     SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
     HANDLE outRead, outWrite, errRead, errWrite;
     if (!CreatePipe(&outRead, &outWrite, &inherit, 1 << 16) || !CreatePipe(&errRead, &errWrite, &inherit, 1 << 16)) return run;
     SetHandleInformation(outRead, HANDLE_FLAG_INHERIT, 0);
     SetHandleInformation(errRead, HANDLE_FLAG_INHERIT, 0);
-    STARTUPINFOA start{};
+    STARTUPINFOW start{};
     start.cb = sizeof start;
     start.dwFlags = STARTF_USESTDHANDLES;
     start.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
     start.hStdOutput = outWrite;
     start.hStdError = errWrite;
-    std::string command = "fotex.exe --virtual " + args;
+    const std::string line = "fotex.exe " + args;
+    std::wstring command(static_cast<size_t>(MultiByteToWideChar(CP_UTF8, 0, line.c_str(), -1, nullptr, 0)), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, line.c_str(), -1, &command[0], static_cast<int>(command.size()));
     PROCESS_INFORMATION process{};
-    const BOOL started = CreateProcessA(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &start, &process);
+    const BOOL started = CreateProcessW(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &start, &process);
     CloseHandle(outWrite);
     CloseHandle(errWrite);
     if (started) {
@@ -58,6 +62,9 @@ Outcome Fotex(const std::string& args) {
     return run;
 }
 
+// The same with the virtual camera registered.
+Outcome Fotex(const std::string& args) { return Launch("--virtual " + args); }
+
 std::vector<std::string> Lines(const std::string& text) {
     std::vector<std::string> lines;
     size_t start = 0;
@@ -66,36 +73,275 @@ std::vector<std::string> Lines(const std::string& text) {
     return lines;
 }
 
-TEST(SettingsCommand, SetsAndReadsBackAnIntegerAndAText) {
-    const Outcome run = Fotex("--set-config flashmode=3 --get-config flashmode --set-config artist=abc --get-config artist");
-    EXPECT_EQ(0u, run.exit);
-    EXPECT_EQ("flashmode set to 3\nflashmode = 3\nartist set to abc\nartist = abc\n", run.out);
-    EXPECT_EQ("", run.err);
+bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+void RemoveTree(const std::string& folder) {
+    WIN32_FIND_DATAA data;
+    const HANDLE find = FindFirstFileA((folder + "\\*").c_str(), &data);
+    if (find != INVALID_HANDLE_VALUE) {
+        do {
+            const std::string name = data.cFileName, path = folder + "\\" + name;
+            if (name == "." || name == "..") continue;
+            if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) RemoveTree(path);
+            else DeleteFileA(path.c_str());
+        } while (FindNextFileA(find, &data));
+        FindClose(find);
+    }
+    RemoveDirectoryA(folder.c_str());
 }
 
-TEST(SettingsCommand, RefusesWithOneLineOnStandardError) {
+// A fresh empty folder for one test's files, in the test's working directory.
+std::string Scratch(const std::string& name) {
+    const std::string folder = "cli_files\\" + name;
+    RemoveTree(folder);
+    CreateDirectoryA("cli_files", nullptr);
+    CreateDirectoryA(folder.c_str(), nullptr);
+    return folder;
+}
+
+std::string Contents(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    std::stringstream s;
+    s << file.rdbuf();
+    return s.str();
+}
+
+void Write(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
+
+bool IsJpeg(const std::string& path) { return Contents(path).compare(0, 2, "\xFF\xD8") == 0; }
+
+bool Exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+// ---- The command line ----------------------------------------------------------------------
+
+TEST(CommandLine, EveryWayOfAskingForHelpPrintsTheWholeUsage) {
+    const Outcome help = Launch("--help");
+    EXPECT_EQ(0u, help.exit);
+    EXPECT_TRUE(Contains(help.out, "--set-config") && Contains(help.out, "--capture-image-and-download")) << help.out;
+    EXPECT_TRUE(Contains(help.out, "Exit status: 0 everything asked was done; 1 something failed")) << help.out;
+    for (const char* args : {"", "-h", "--usage", "--virtual --help --auto-detect"}) {
+        const Outcome run = Launch(args);
+        EXPECT_EQ(0u, run.exit) << args;
+        EXPECT_EQ(help.out, run.out) << args;
+        EXPECT_EQ("", run.err) << args;
+    }
+}
+
+TEST(CommandLine, MistakesExitTwoWithOneLineAndDoNothing) {
     struct Case {
-        std::string args;
-        std::string error;
+        std::string args, error;
     };
     const Case cases[] = {
-        {"--get-config nosuch", "fotex: unknown setting 'nosuch' (see --list-config)\n"},
-        {"--set-config nosuch=1", "fotex: unknown setting 'nosuch' (see --list-config)\n"},
-        {"--set-config batterystatus=5", "fotex: batterystatus is read only\n"},
-        {"--set-config flashmode=abc", "fotex: 'abc' is not a number (flashmode takes a 32-bit integer)\n"},
-        {"--set-config fnumber=4294967296", "fotex: '4294967296' is not a number (fnumber takes a 32-bit integer)\n"},
-        {"--set-config flashmode=", "fotex: '' is not a number (flashmode takes a 32-bit integer)\n"},
+        {"--nosuch", "unknown option --nosuch (see --help)"},
+        {"-x", "unknown option -x (see --help)"},
+        {"auto-detect", "unexpected argument 'auto-detect' (options start with -- ; see --help)"},
+        {"--auto-detect=1", "--auto-detect takes no value"},
+        {"--get-config", "--get-config needs NAME"},
+        {"--device 99999999999 --summary", "--device takes a device index as --auto-detect lists them (0, 1, ...), not '99999999999'"},
+        {"--device -1 --summary", "--device takes a device index as --auto-detect lists them (0, 1, ...), not '-1'"},
+        {"--filename \"\" --capture-image-and-download", "--filename needs a name"},
+        {"--filename a%q --capture-image-and-download", "--filename 'a%q': unknown field %q (see --help)"},
+        {"--filename %f --capture-image-and-download", "--filename '%f': %f (the camera's file name) has no value here"},
+        {"--format xyz --capture-image-and-download", "unknown format 'xyz' (formats: bmp emf wmf jpg jpeg png gif tiff tif exif pcd fpix ico ciff pict jp2 jpx raw avi mpg, or a code of fotex.h)"},
+        {"--dialog --filename x", "--filename x shapes none of the actions given (it is for --capture-image-and-download)"},
+        {"--capture-image-and-download --filename a --capture-image-and-download --filename b",
+         "--filename b shapes none of the actions given (it is for --capture-image-and-download)"},
+        {"--summary --get-config nosuch", "unknown setting 'nosuch' (see --list-config)"},
+        {"--set-config nosuch=1", "unknown setting 'nosuch' (see --list-config)"},
+        {"--set-config flashmode", "--set-config needs NAME=VALUE, not 'flashmode'"},
+        {"--set-config batterystatus=5", "batterystatus is read only"},
+        {"--set-config flashmode=abc", "'abc' is not a decimal number (flashmode takes a whole number from -2147483648 to 2147483647)"},
+        {"--set-config fnumber=0x230", "'0x230' is not a decimal number (fnumber takes a whole number from -2147483648 to 2147483647)"},
+        {"--set-config fnumber=4294967296", "'4294967296' is not a decimal number (fnumber takes a whole number from -2147483648 to 2147483647)"},
+        {"--set-config flashmode=", "'' is not a decimal number (flashmode takes a whole number from -2147483648 to 2147483647)"},
+        {"--set-config flashmode=1-2", "'1-2' is not a decimal number (flashmode takes a whole number from -2147483648 to 2147483647)"},
+        {"--set-config copyright=" + std::string(128, 'c'), "text for copyright is too long (at most 127 characters)"},
+        {"--set-config artist=\xD0\x96", "'\xD0\x96' cannot be sent: Fotex.dll takes text in the system code page (" +
+                                              std::to_string(GetACP()) + "), which cannot write all of it"},
+    };
+    const std::string never = Scratch("mistakes") + "\\never";
+    for (size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i) {
+        // A capture first: a command line with a mistake does none of it.
+        const Outcome run = Fotex("--capture-image-and-download --filename " + never + " " + cases[i].args);
+        EXPECT_EQ(2u, run.exit) << "case " << i << ": " << cases[i].args;
+        EXPECT_EQ("fotex: " + cases[i].error + "\n", run.err) << "case " << i << ": " << cases[i].args;
+        EXPECT_EQ("", run.out) << "case " << i << ": " << cases[i].args;
+        EXPECT_FALSE(Exists(never + ".jpg")) << "case " << i;
+    }
+    const Outcome idle = Launch("--virtual -q");
+    EXPECT_EQ(2u, idle.exit);
+    EXPECT_EQ("fotex: nothing to do: give an action such as --auto-detect (see --help)\n", idle.err);
+}
+
+TEST(CommandLine, ValuesComeInEveryGphoto2Spelling) {
+    const std::string folder = Scratch("spelling");
+    const char* lines[] = {"--get-config flashmode", "--get-config=flashmode", "-q --get-config flashmode",
+                           "--parsable --get-config flashmode"};
+    for (const char* args : lines) {
+        const Outcome run = Fotex(args);
+        EXPECT_EQ(0u, run.exit) << args;
+        EXPECT_TRUE(Contains(run.out, "Current: 1\n")) << args << "\n" << run.out;
+    }
+    const std::string spellings[] = {"-P -f " + folder + "\\a", "-Pf" + folder + "\\b", "-qPf " + folder + "\\c",
+                                     "--folder=" + folder + "\\d --get-all-files"};
+    for (const std::string& args : spellings) {
+        const Outcome run = Fotex(args);
+        EXPECT_EQ(0u, run.exit) << args << "\n" << run.err;
+    }
+    for (const char* sub : {"a", "b", "c", "d"}) EXPECT_TRUE(Exists(folder + "\\" + sub + "\\img       0.jpg")) << sub;
+}
+
+// ---- What goes where ----------------------------------------------------------------------
+
+TEST(Streams, TheLibrarysTraceGoesToStandardErrorBeforeTheToolsOwnLine) {
+    // Without --virtual the tool meets Wine's own service, which fails the enumeration.
+    const Outcome run = Launch("--auto-detect");
+    EXPECT_EQ(1u, run.exit);
+    EXPECT_EQ("", run.out);
+    EXPECT_EQ("Error calling IEnumWIA_DEV_INFO::Reset(): HRESULT: 0x80004001\n"
+              "fotex: cannot list the devices: the image-acquisition service failed (status -1)\n",
+              run.err);
+}
+
+TEST(Streams, QuietLeavesResultsOnly) {
+    const std::string folder = Scratch("quiet");
+    const Outcome run = Fotex("-q --capture-image-and-download --filename " + folder + "\\q --get-config flashmode");
+    EXPECT_EQ(0u, run.exit) << run.err;
+    EXPECT_EQ("Label: Flash Mode\nReadonly: 0\nType: TEXT\nCurrent: 1\nEND\n", run.out);
+    EXPECT_TRUE(IsJpeg(folder + "\\q.jpg"));
+}
+
+TEST(Streams, ParsableRecordsAreTabSeparated) {
+    struct Case {
+        const char* args;
+        std::vector<std::string> lines;  // the first lines
+    };
+    const Case cases[] = {
+        {"--auto-detect",
+         {"0\tFotex Virtual Camera\tFotex virtual digital camera\t{6BDD1FC6-810F-11D0-BEC7-08002BE2092F}\\0000",
+          "1\tFotex Pocket Camera\tFotex virtual camera without pictures\t{6BDD1FC6-810F-11D0-BEC7-08002BE2092F}\\0001"}},
+        {"--storage-info", {"taken\t3", "remaining\t497"}},
+        {"--device 1 --list-config", {"exposuremode\trw\tvalue\t2", "exposurecomp\trw\tvalue\t0"}},
+    };
+    for (const Case& c : cases) {
+        const Outcome run = Fotex(std::string("--parsable ") + c.args);
+        EXPECT_EQ(0u, run.exit) << c.args;
+        const std::vector<std::string> lines = Lines(run.out);
+        ASSERT_GE(lines.size(), c.lines.size()) << c.args;
+        for (size_t i = 0; i < c.lines.size(); ++i) EXPECT_EQ(c.lines[i], lines[i]) << c.args;
+        EXPECT_EQ("", run.err) << c.args;
+    }
+    const std::vector<std::string> config = Lines(Fotex("--parsable --device 1 --list-config").out);
+    ASSERT_EQ(37u, config.size());
+    EXPECT_EQ("panposition\trw\terror\tthe camera lacks it or refused the read (status -1)", config[6]);
+    EXPECT_EQ("batterystatus\tro\tvalue\t80", config[11]);
+}
+
+// ---- Devices ------------------------------------------------------------------------------
+
+TEST(Devices, AutoDetectColumnsFitTheLongestText) {
+    const Outcome run = Fotex("--auto-detect");
+    EXPECT_EQ(0u, run.exit);
+    const std::vector<std::string> lines = Lines(run.out);
+    ASSERT_EQ(4u, lines.size()) << run.out;
+    EXPECT_EQ("Index Name                  Description                            Identifier", lines[0]);
+    EXPECT_EQ("1     Fotex Pocket Camera   Fotex virtual camera without pictures  {6BDD1FC6-810F-11D0-BEC7-08002BE2092F}\\0001",
+              lines[3]);
+}
+
+TEST(Devices, EachReportAnswersInItsOwnLayout) {
+    struct Case {
+        const char* args;
+        const char* out;
+    };
+    const Case cases[] = {
+        {"--version", "Fotex 1.3 (file version 1.3.0.0, x64)\n"},
+        {"-v", "Fotex 1.3 (file version 1.3.0.0, x64)\n"},
+        {"--storage-info", "Storage:\n  Pictures taken:      3\n  Pictures remaining:  497\n"},
+        {"--abilities",
+         "Abilities for camera             : Fotex Virtual Camera\n"
+         "Capture choices                  : Image\n"
+         "Delete all files                 : yes\n"
+         "Other device commands            : 1 (not offered by fotex)\n"},
+    };
+    for (const Case& c : cases) {
+        const Outcome run = Fotex(c.args);
+        EXPECT_EQ(0u, run.exit) << c.args;
+        EXPECT_EQ(c.out, run.out) << c.args;
+        EXPECT_EQ("", run.err) << c.args;
+    }
+}
+
+TEST(Devices, AMissingDeviceIsNamedWithTheCountListed) {
+    const Outcome run = Fotex("--device 5 --summary");
+    EXPECT_EQ(1u, run.exit);
+    EXPECT_EQ("", run.out);
+    EXPECT_EQ("fotex: no device 5 (2 listed, from 0)\n", run.err);
+}
+
+TEST(Devices, DeleteAllFilesLeavesNothingToDownload) {
+    const std::string folder = Scratch("deleteall");
+    const Outcome run = Fotex("-D -P -f " + folder);
+    EXPECT_EQ(0u, run.exit) << run.err;
+    EXPECT_EQ("Asked the camera to delete all its files\n0 files saved in " + folder + "\n", run.out);
+}
+
+// ---- Settings -----------------------------------------------------------------------------
+
+TEST(SettingsCommand, SetsAndReadsBackAnIntegerAndATextInGphoto2Layout) {
+    const Outcome run = Fotex("--set-config flashmode=3 --get-config flashmode --set-config artist=abc --get-config artist");
+    EXPECT_EQ(0u, run.exit);
+    EXPECT_EQ("flashmode set to 3\nLabel: Flash Mode\nReadonly: 0\nType: TEXT\nCurrent: 3\nEND\n"
+              "artist set to abc\nLabel: Artist\nReadonly: 0\nType: TEXT\nCurrent: abc\nEND\n",
+              run.out);
+    EXPECT_EQ("", run.err);
+    EXPECT_TRUE(Contains(Fotex("--get-config batterystatus").out, "Label: Battery Status\nReadonly: 1\n"));
+}
+
+TEST(SettingsCommand, WholeNumbersAreDecimalWithBlanksIgnoredOnBothSides) {
+    const struct {
+        const char* value;
+        const char* read;
+    } cases[] = {{"010", "10"}, {"\" 5\"", "5"}, {"\"5 \"", "5"}, {"+7", "7"}, {"-3", "-3"}, {"\"\t12\t\"", "12"}};
+    for (const auto& c : cases) {
+        const Outcome run = Fotex(std::string("-q --set-config fnumber=") + c.value + " --get-config fnumber");
+        EXPECT_EQ(0u, run.exit) << c.value << ": " << run.err;
+        EXPECT_TRUE(Contains(run.out, std::string("Current: ") + c.read + "\n")) << c.value << "\n" << run.out;
+    }
+    EXPECT_EQ("fnumber set to 10\n", Fotex("--set-config fnumber=010").out);
+}
+
+TEST(SettingsCommand, TextIsUtf8InTheEchoAndTheRead) {
+    const std::string name = "J\xC3\xB6rg M\xC3\xBCller";
+    const Outcome run = Fotex("--set-config \"artist=" + name + "\" --get-config artist");
+    EXPECT_EQ(0u, run.exit) << run.err;
+    EXPECT_EQ("artist set to " + name + "\nLabel: Artist\nReadonly: 0\nType: TEXT\nCurrent: " + name + "\nEND\n", run.out);
+}
+
+TEST(SettingsCommand, ATextThatFillsTheLibrarysBufferIsNoted) {
+    const Outcome run = Fotex("-q --set-config copyright=" + std::string(70, 'c') + " --get-config copyright");
+    EXPECT_EQ(0u, run.exit);
+    EXPECT_TRUE(Contains(run.out, "Current: " + std::string(64, 'c') + "\n")) << run.out;
+    EXPECT_EQ("", run.err);  // quiet
+    const Outcome noted = Fotex("--set-config copyright=" + std::string(70, 'c') + " --get-config copyright");
+    EXPECT_EQ("fotex: note: copyright fills the library's buffer (64 characters): the camera's text may be longer\n", noted.err);
+}
+
+TEST(SettingsCommand, TheCameraRefusingExitsOne) {
+    struct Case {
+        const char* args;
+        const char* error;
+    };
+    const Case cases[] = {
         {"--set-config flashmode=99", "fotex: the camera refused flashmode=99 (status -1)\n"},
-        {"--set-config flashmode", "fotex: --set-config needs NAME=VALUE, not 'flashmode'\n"},
-        {"--set-config copyright=" + std::string(128, 'c'), "fotex: text for copyright is too long (at most 127 characters)\n"},
         {"--device 1 --get-config panposition",
          "fotex: panposition cannot be read: the camera lacks it or refused the read (status -1)\n"},
     };
-    for (size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i) {
-        const Outcome run = Fotex(cases[i].args);
-        EXPECT_NE(0u, run.exit) << "case " << i << ": " << cases[i].args;
-        EXPECT_EQ(cases[i].error, run.err) << "case " << i << ": " << cases[i].args;
-        EXPECT_EQ("", run.out) << "case " << i << ": " << cases[i].args;
+    for (const Case& c : cases) {
+        const Outcome run = Fotex(c.args);
+        EXPECT_EQ(1u, run.exit) << c.args;
+        EXPECT_EQ(c.error, run.err) << c.args;
+        EXPECT_EQ("", run.out) << c.args;
     }
 }
 
@@ -116,6 +362,191 @@ TEST(SettingsCommand, SummaryEndsWithTheSettings) {
     EXPECT_EQ(0u, run.exit);
     EXPECT_NE(std::string::npos, run.out.find("Settings:\n  exposuremode = 2\n")) << run.out;
     EXPECT_NE(std::string::npos, run.out.find("  artist = Fotex\n")) << run.out;
+}
+
+// ---- Pictures -----------------------------------------------------------------------------
+
+TEST(Capture, SavesUnderTheFilenameWithTheExtensionAddedAndMakesItsFolder) {
+    const std::string folder = Scratch("capture");
+    struct Case {
+        std::string args, file;
+    };
+    const Case cases[] = {
+        {"--filename " + folder + "\\new\\shot", folder + "\\new\\shot.jpg"},
+        {"--filename " + folder + "\\b.jpg", folder + "\\b.jpg"},
+        {"--format png --filename " + folder + "\\c", folder + "\\c.png"},
+        {"--filename " + folder + "\\%n-%C-%%", folder + "\\1-jpg-%.jpg"},
+    };
+    for (const Case& c : cases) {
+        const Outcome run = Fotex("--capture-image-and-download " + c.args);
+        EXPECT_EQ(0u, run.exit) << c.args << "\n" << run.err;
+        EXPECT_EQ("Saving file as " + c.file + "\n", run.out) << c.args;
+        EXPECT_TRUE(Exists(c.file)) << c.file;
+    }
+    EXPECT_TRUE(IsJpeg(folder + "\\new\\shot.jpg"));
+}
+
+TEST(Capture, TimeFieldsAreTheSavingTime) {
+    const std::string folder = Scratch("time");
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    const Outcome run = Fotex("-q --capture-image-and-download --filename " + folder + "\\%Y-%m-%d_%H%M%S");
+    EXPECT_EQ(0u, run.exit) << run.err;
+    WIN32_FIND_DATAA data;
+    const HANDLE find = FindFirstFileA((folder + "\\*.jpg").c_str(), &data);
+    ASSERT_NE(INVALID_HANDLE_VALUE, find);
+    FindClose(find);
+    const std::string name = data.cFileName;
+    ASSERT_EQ(std::string("YYYY-MM-DD_HHMMSS.jpg").size(), name.size()) << name;
+    char date[16];
+    snprintf(date, sizeof date, "%04d-%02d-%02d_", now.wYear, now.wMonth, now.wDay);
+    EXPECT_EQ(date, name.substr(0, 11));
+}
+
+TEST(Capture, SeveralCapturesEachGetTheirOwnFilename) {
+    const std::string folder = Scratch("several");
+    struct Case {
+        std::string args;
+        std::vector<std::string> files;
+    };
+    const Case cases[] = {
+        {"--filename " + folder + "\\a --capture-image-and-download --filename " + folder + "\\b --capture-image-and-download",
+         {folder + "\\a.jpg", folder + "\\b.jpg"}},
+        {"--capture-image-and-download --filename " + folder + "\\after", {folder + "\\after.jpg"}},
+        {"--filename " + folder + "\\n%n --capture-image-and-download --capture-image-and-download",
+         {folder + "\\n1.jpg", folder + "\\n2.jpg"}},
+    };
+    for (const Case& c : cases) {
+        const Outcome run = Fotex(c.args);
+        EXPECT_EQ(0u, run.exit) << c.args << "\n" << run.err;
+        std::string saved;
+        for (const std::string& f : c.files) {
+            saved += "Saving file as " + f + "\n";
+            EXPECT_TRUE(IsJpeg(f)) << f;
+        }
+        EXPECT_EQ(saved, run.out) << c.args;
+    }
+}
+
+TEST(Capture, NeverReplacesAFileUnlessAskedAndChecksBeforeTakingThePicture) {
+    const std::string folder = Scratch("existing");
+    const std::string file = folder + "\\old.jpg";
+    struct Case {
+        const char* rule;
+        DWORD exit;
+        const char* out;
+        bool replaced;
+    };
+    const Case cases[] = {
+        {"", 1, "", false},
+        {"--skip-existing", 0, "Skipping existing file ", false},
+        {"--force-overwrite", 0, "Saving file as ", true},
+    };
+    for (const Case& c : cases) {
+        Write(file, "mine");
+        const Outcome run = Fotex(std::string(c.rule) + " --capture-image-and-download --filename " + file + " --storage-info");
+        EXPECT_EQ(c.exit, run.exit) << c.rule;
+        EXPECT_EQ(c.replaced, IsJpeg(file)) << c.rule;
+        EXPECT_EQ(!c.replaced, Contents(file) == "mine") << c.rule;
+        if (c.exit == 0) {
+            EXPECT_TRUE(Contains(run.out, c.out + file + "\n")) << run.out;
+            // The storage counter tells whether a picture was taken.
+            EXPECT_TRUE(Contains(run.out, c.replaced ? "Pictures taken:      4" : "Pictures taken:      3")) << run.out;
+        } else {
+            EXPECT_EQ("fotex: " + file + " exists (--force-overwrite replaces it, --skip-existing leaves it); no picture taken\n",
+                      run.err);
+        }
+    }
+    // A folder in the way is never replaced: before, the library's failure was reported as saved.
+    CreateDirectoryA((folder + "\\X.jpg").c_str(), nullptr);
+    for (const char* rule : {"", "--force-overwrite"}) {
+        const Outcome run = Fotex(std::string(rule) + " --capture-image-and-download --filename " + folder + "\\X");
+        EXPECT_EQ(1u, run.exit) << rule;
+        EXPECT_EQ("", run.out) << rule;
+        EXPECT_EQ("fotex: " + folder + "\\X.jpg is a folder; no picture taken\n", run.err) << rule;
+    }
+}
+
+TEST(Capture, ANameOverTheLibrarysLimitIsRefusedBeforeTheCapture) {
+    const std::string folder = Scratch("long");
+    const std::string fits = folder + "\\" + std::string(127 - folder.size() - 5, 'n');  // 127 with ".jpg"
+    const Outcome ok = Fotex("-q --capture-image-and-download --filename " + fits);
+    EXPECT_EQ(0u, ok.exit) << ok.err;
+    EXPECT_TRUE(IsJpeg(fits + ".jpg"));
+    const std::string over = fits + "o";
+    const Outcome run = Fotex("--capture-image-and-download --filename " + over);
+    EXPECT_EQ(1u, run.exit);
+    EXPECT_EQ("fotex: the name " + over + ".jpg is 128 characters long; Fotex.dll takes at most 127, extension included; "
+              "no picture taken\n",
+              run.err);
+}
+
+TEST(Capture, CaptureImageLeavesThePictureOnTheCamera) {
+    const Outcome run = Fotex("--capture-image --storage-info");
+    EXPECT_EQ(0u, run.exit) << run.err;
+    EXPECT_EQ("New picture taken; it stays on the camera\nStorage:\n  Pictures taken:      4\n  Pictures remaining:  496\n", run.out);
+}
+
+TEST(Download, GetAllFilesMakesNestedFoldersAndNamesEachFile) {
+    const std::string folder = Scratch("all") + "\\x\\y";
+    const Outcome run = Fotex("--get-all-files --folder " + folder);
+    EXPECT_EQ(0u, run.exit) << run.err;
+    const std::string expected[] = {"img       0.jpg", "img       0~1.jpg", "img       1.jpg", "img       2.jpg"};
+    std::string out;
+    for (const std::string& name : expected) {
+        out += "Saving file as " + folder + "\\" + name + "\n";
+        EXPECT_TRUE(Exists(folder + "\\" + name)) << name;
+    }
+    EXPECT_EQ(out + "4 files saved in " + folder + "\n", run.out);
+}
+
+TEST(Download, GetAllFilesFailsWhenItCannotSaveEverything) {
+    const std::string folder = Scratch("allfail");
+    Write(folder + "\\file", "x");
+    const std::string prefix(127 - folder.size() - 1 - 8 - 4 + 1, 'p');
+    struct Case {
+        std::string args, error;
+    };
+    const Case cases[] = {
+        {"--folder " + folder + "\\file", "fotex: " + folder + "\\file is a file, not a folder; nothing saved\n"},
+        {"--folder " + folder + " --prefix " + prefix,
+         "fotex: names like " + folder + "\\" + prefix + "12345678.jpg do not fit: the name " + folder + "\\" + prefix +
+             "12345678.jpg is 128 characters long; Fotex.dll takes at most 127, extension included; nothing saved\n"},
+    };
+    for (const Case& c : cases) {
+        const Outcome run = Fotex("--get-all-files " + c.args);
+        EXPECT_EQ(1u, run.exit) << c.args;
+        EXPECT_EQ("", run.out) << c.args;
+        EXPECT_EQ(c.error, run.err) << c.args;
+    }
+    // One name too long for the library part-way: the files before it are kept and named, and
+    // the stop is reported.
+    const std::string tight(127 - folder.size() - 1 - 8 - 4 - 2 + 1, 't');  // "~1" does not fit
+    const Outcome run = Fotex("--get-all-files --folder " + folder + " --prefix " + tight);
+    EXPECT_EQ(1u, run.exit);
+    EXPECT_TRUE(Contains(run.out, "Saving file as " + folder + "\\" + tight + "       0.jpg\n")) << run.out;
+    EXPECT_TRUE(Contains(run.err, "fotex: the transfer stopped at a failure (the line above): the pictures after it were not saved\n"))
+        << run.err;
+}
+
+TEST(Dialog, SavesTheSystemDialogsPictureUnderTheFileRules) {
+    const char* kalto = "C:\\kalto.jpg";
+    DeleteFileA(kalto);
+    const Outcome first = Fotex("--dialog");
+    EXPECT_EQ(0u, first.exit) << first.err;
+    EXPECT_EQ("Saving file as C:\\kalto.jpg\n", first.out);
+    EXPECT_TRUE(IsJpeg(kalto));
+    Write(kalto, "mine");
+    const Outcome refused = Fotex("--dialog");
+    EXPECT_EQ(1u, refused.exit);
+    EXPECT_EQ("fotex: C:\\kalto.jpg exists (--force-overwrite replaces it, --skip-existing leaves it); the dialog was not shown\n",
+              refused.err);
+    EXPECT_EQ("mine", Contents(kalto));
+    EXPECT_EQ(0u, Fotex("--dialog --skip-existing").exit);
+    EXPECT_EQ("mine", Contents(kalto));
+    EXPECT_EQ(0u, Fotex("--dialog --force-overwrite").exit);
+    EXPECT_TRUE(IsJpeg(kalto));
+    DeleteFileA(kalto);
 }
 
 }  // namespace

@@ -1,0 +1,153 @@
+// Pictures into files: capture, download everything, the system dialog. The library reports
+// nothing about a transfer, so a picture counts as saved only when its file is there and the
+// library traced no failure while writing it.
+#include <windows.h>
+
+#include <algorithm>
+#include <set>
+#include <vector>
+
+#include "commands.h"
+#include "files.h"
+
+namespace fotexcli {
+
+namespace {
+
+// Where ImageTransferDialog puts the picture it acquires.
+const char kDialogFile[] = "C:\\kalto.jpg";
+
+std::set<std::wstring> FilesIn(const std::string& folder) {
+    std::set<std::wstring> names;
+    WIN32_FIND_DATAW data;
+    const HANDLE find = FindFirstFileW(Wide(folder + "\\*").c_str(), &data);
+    if (find == INVALID_HANDLE_VALUE) return names;
+    do {
+        if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.insert(data.cFileName);
+    } while (FindNextFileW(find, &data));
+    FindClose(find);
+    return names;
+}
+
+// Takes a picture; 0 when the camera took none.
+FOTEX_ITEM Take(Session& session) {
+    FOTEX_ITEM item = 0;
+    session.Call([&] {
+        TakeAPicture(session.device(), &item);
+        return 0;
+    });
+    return item;
+}
+
+}  // namespace
+
+std::string CheckCapture(const Action& action) {
+    return action.shape.filename.empty() ? "" : CheckPattern(action.shape.filename, false);
+}
+
+int CaptureImage(Session& session, const Action&) {
+    if (!session.Open()) return kFailed;
+    FOTEX_ITEM item = Take(session);
+    if (item == 0) return Fail("the camera took no picture");
+    // A transfer without a name only gives the handle back.
+    session.Call([&] {
+        TransferPicture(item, nullptr, FOTEX_FORMAT_JPEG, FOTEX_KEEP);
+        return 0;
+    });
+    ++session.captures;
+    session.Progress("New picture taken; it stays on the camera");
+    return kDone;
+}
+
+int CaptureAndDownload(Session& session, const Action& action) {
+    const Shape& shape = action.shape;
+    NameParts parts;
+    parts.number = session.captures + 1;
+    GetLocalTime(&parts.time);
+    parts.extension = ExtensionOf(shape.format);
+    const std::string name = WithExtension(Expand(shape.filename.empty() ? "capt%04n" : shape.filename, parts), parts.extension);
+    std::string ansi;
+    const std::string problem = LibraryNameProblem(name, ansi);
+    if (!problem.empty()) return Fail(problem + "; no picture taken");
+    std::string why;
+    if (!MakeFolders(FolderOf(name), why)) return Fail(why + "; no picture taken");
+    Target target(name);
+    switch (target.Prepare(shape.existing, why)) {
+        case Target::Refuse: return Fail(why + "; no picture taken");
+        case Target::Skip: session.Progress("Skipping existing file " + name); return kDone;
+        case Target::Write: break;
+    }
+    if (!session.Open()) return kFailed;
+
+    FOTEX_ITEM item = Take(session);
+    if (item == 0) return Fail("the camera took no picture");
+    ++session.captures;
+    // The library appends the extension in place.
+    const size_t base = ansi.size() - (parts.extension.empty() ? 0 : parts.extension.size() + 1);
+    std::vector<char> buffer(ansi.begin(), ansi.begin() + static_cast<std::ptrdiff_t>(base));
+    buffer.resize(base + FOTEX_EXTENSION_ROOM + 1, '\0');
+    session.Call([&] {
+        TransferPicture(item, buffer.data(), shape.format, shape.keep ? FOTEX_KEEP : FOTEX_DELETE_AFTER_TRANSFER);
+        return 0;
+    });
+    if (!session.traced().empty() || !IsFile(name))
+        return Fail("could not save the new picture as " + name + "; it stays on the camera");
+    target.Keep();
+    session.Progress("Saving file as " + name);
+    if (!shape.keep) session.Progress("Deleting the picture from the camera");
+    return kDone;
+}
+
+int GetAllFiles(Session& session, const Action& action) {
+    const Shape& shape = action.shape;
+    std::string why;
+    if (!MakeFolders(shape.folder, why)) return Fail(why + "; nothing saved");
+    // The library names each file folder\prefix, the number in eight places, the extension.
+    const std::string extension = ExtensionOf(shape.format);
+    const std::string longest = shape.folder + "\\" + shape.prefix + "12345678" + (extension.empty() ? "" : "." + extension);
+    std::string folder, prefix, ignored;
+    std::string problem = LibraryNameProblem(longest, ignored);
+    if (problem.empty() && !ToAnsi(shape.folder, folder)) problem = "the folder cannot be written in the system code page";
+    if (problem.empty() && !ToAnsi(shape.prefix, prefix)) problem = "the prefix cannot be written in the system code page";
+    if (!problem.empty()) return Fail("names like " + longest + " do not fit: " + problem + "; nothing saved");
+    if (!session.Open()) return kFailed;
+
+    const std::set<std::wstring> before = FilesIn(shape.folder);
+    session.Call([&] {
+        TransferAllImages(session.device(), folder.c_str(), prefix.c_str(), shape.format,
+                          shape.keep ? FOTEX_KEEP : FOTEX_DELETE_AFTER_TRANSFER);
+        return 0;
+    });
+    int saved = 0;
+    for (const std::wstring& file : FilesIn(shape.folder)) {
+        if (before.count(file)) continue;
+        session.Progress("Saving file as " + shape.folder + "\\" + Utf8(file));
+        ++saved;
+    }
+    session.Progress(std::to_string(saved) + " file" + (saved == 1 ? "" : "s") + " saved in " + shape.folder);
+    if (!session.traced().empty())
+        return Fail("the transfer stopped at a failure (the line above): the pictures after it were not saved");
+    return kDone;
+}
+
+int Dialog(Session& session, const Action& action) {
+    Target target(kDialogFile);
+    std::string why;
+    switch (target.Prepare(action.shape.existing, why)) {
+        case Target::Refuse: return Fail(why + "; the dialog was not shown");
+        case Target::Skip: session.Progress(std::string("Skipping existing file ") + kDialogFile); return kDone;
+        case Target::Write: break;
+    }
+    if (!session.Open()) return kFailed;
+    const int status = session.Call([&] { return ImageTransferDialog(0, session.device()); });
+    if (status != FOTEX_OK) {
+        const std::string reason = status == FOTEX_DIALOG_NO_MANAGER ? "the device manager could not be created" : "no device";
+        return Fail("cannot show the dialog: " + reason + " (status " + std::to_string(status) + ")");
+    }
+    if (!IsFile(kDialogFile)) return Fail("no picture was acquired: the dialog was cancelled or failed");
+    target.Keep();
+    session.Progress(std::string("Saving file as ") + kDialogFile);
+    return kDone;
+}
+
+}  // namespace fotexcli

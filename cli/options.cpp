@@ -1,0 +1,295 @@
+// The command line: long options with "--opt VALUE" or "--opt=VALUE", short ones as gphoto2
+// has them ("-f DIR", "-fDIR", "-qa"). Options that shape an action apply to the actions after
+// them; an action with none before it takes the first one after it, so both
+// "--filename x --capture-image-and-download" and gphoto2's order work.
+#include "options.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+
+#include "commands.h"
+
+namespace fotexcli {
+
+namespace {
+
+enum class Takes { Nothing, Value };
+using Runner = int (*)(Session&, const Action&);
+using Checker = std::string (*)(const Action&);
+
+enum class Kind {
+    Action,    // something to do, in command-line order
+    Shaping,   // shapes the actions around it (field)
+    Virtual,   // --virtual
+    Device,    // --device N
+    Quiet,     // -q
+    Parsable,  // --parsable
+    Help,      // -h, --help, --usage
+};
+
+struct Option {
+    const char* name;
+    char shortName;
+    Kind kind;
+    Takes takes;
+    const char* value;   // the value's name in --help
+    unsigned fields;     // Action: the Shape fields it reads; Shaping: the one it sets
+    Runner run;
+    Checker check;
+    const char* help;    // "\n" starts a new line of help
+    const char* section = nullptr;  // a heading in --help before this row
+};
+
+const Option kOptions[] = {
+    {"help", 'h', Kind::Help, Takes::Nothing, nullptr, 0, nullptr, nullptr, "show this text (also --usage, and fotex alone)",
+     "Common options"},
+    {"usage", 0, Kind::Help, Takes::Nothing, nullptr, 0, nullptr, nullptr, nullptr},
+    {"version", 'v', Kind::Action, Takes::Nothing, nullptr, 0, Version, nullptr, "show the library's version"},
+    {"quiet", 'q', Kind::Quiet, Takes::Nothing, nullptr, 0, nullptr, nullptr, "print results only: no progress lines, no notes"},
+    {"parsable", 0, Kind::Parsable, Takes::Nothing, nullptr, 0, nullptr, nullptr,
+     "one record a line, fields separated by tabs (--auto-detect,\n--list-config, --storage-info); implies --quiet"},
+    {"virtual", 0, Kind::Virtual, Takes::Nothing, nullptr, 0, nullptr, nullptr, "register the virtual camera in this process first"},
+    {"device", 0, Kind::Device, Takes::Value, "N", 0, nullptr, nullptr, "the device to use, by its index in --auto-detect (default 0)"},
+
+    {"auto-detect", 0, Kind::Action, Takes::Nothing, nullptr, 0, AutoDetect, nullptr, "list the image-acquisition devices", "Camera"},
+    {"summary", 0, Kind::Action, Takes::Nothing, nullptr, 0, Summary, nullptr, "show the device's identity and settings"},
+    {"abilities", 'a', Kind::Action, Takes::Nothing, nullptr, 0, Abilities, nullptr, "show which commands the camera offers"},
+    {"storage-info", 0, Kind::Action, Takes::Nothing, nullptr, 0, StorageInfo, nullptr, "show how many pictures were taken and how many fit"},
+
+    {"capture-image", 0, Kind::Action, Takes::Nothing, nullptr, 0, CaptureImage, nullptr,
+     "take a picture and leave it on the camera", "Pictures"},
+    {"capture-image-and-download", 0, Kind::Action, Takes::Nothing, nullptr, kFilename | kFormat | kKeep | kExisting,
+     CaptureAndDownload, CheckCapture, "take a picture and save it as --filename"},
+    {"get-all-files", 'P', Kind::Action, Takes::Nothing, nullptr, kFolder | kPrefix | kFormat | kKeep, GetAllFiles, nullptr,
+     "save every picture and video into --folder as PREFIX<number>.EXT;\nnames in use get ~1, ~2, ... before the extension"},
+    {"delete-all-files", 'D', Kind::Action, Takes::Nothing, nullptr, 0, DeleteAllFiles, nullptr, "delete every picture and video on the camera"},
+    {"dialog", 0, Kind::Action, Takes::Nothing, nullptr, kExisting, Dialog, nullptr,
+     "acquire a picture through the system dialog; it always saves C:\\kalto.jpg"},
+
+    {"filename", 0, Kind::Shaping, Takes::Value, "PATTERN", kFilename, nullptr, nullptr,
+     "file name (default capt%04n); the format's extension is added\nunless the name ends in it; patterns below",
+     "Options for the picture actions: each applies to the actions after it"},
+    {"format", 0, Kind::Shaping, Takes::Value, "F", kFormat, nullptr, nullptr, "a format code or extension (default jpg)"},
+    {"folder", 'f', Kind::Shaping, Takes::Value, "DIR", kFolder, nullptr, nullptr,
+     "folder for --get-all-files, made with its parents when missing (default .)"},
+    {"prefix", 0, Kind::Shaping, Takes::Value, "P", kPrefix, nullptr, nullptr, "file-name prefix for --get-all-files (default img)"},
+    {"force-overwrite", 0, Kind::Shaping, Takes::Nothing, nullptr, kExisting, nullptr, nullptr,
+     "replace a file of the same name (by default fotex refuses)"},
+    {"skip-existing", 0, Kind::Shaping, Takes::Nothing, nullptr, kExisting, nullptr, nullptr,
+     "leave a file of the same name alone and go on with the next"},
+    {"keep", 0, Kind::Shaping, Takes::Nothing, nullptr, kKeep, nullptr, nullptr, "keep saved pictures on the camera (default)"},
+    {"no-keep", 0, Kind::Shaping, Takes::Nothing, nullptr, kKeep, nullptr, nullptr, "delete each picture from the camera once saved"},
+
+    {"list-config", 0, Kind::Action, Takes::Nothing, nullptr, 0, ListConfig, nullptr, "list every camera setting with its value",
+     "Camera settings"},
+    {"get-config", 0, Kind::Action, Takes::Value, "NAME", 0, GetConfig, CheckGetConfig, "show one setting (names as --list-config shows them)"},
+    {"set-config", 0, Kind::Action, Takes::Value, "NAME=VALUE", 0, SetConfig, CheckSetConfig, "change one setting"},
+};
+
+const char kUsageTail[] =
+    "\n"
+    "File-name patterns (--filename):\n"
+    "  %n  the picture's number, from 1 (%04n: four digits, zero-filled)\n"
+    "  %C  the format's extension      %Y %m %d %H %M %S  the time it was saved\n"
+    "  %%  a percent sign\n"
+    "\n"
+    "Values of settings: whole numbers are decimal, with an optional sign; blanks around them\n"
+    "are ignored and leading zeros change nothing (010 is ten); 0x... and other forms are\n"
+    "refused. Text is sent as given, in the system code page, at most 127 characters.\n"
+    "\n"
+    "Output: results on standard output; errors, notes and the library's own trace lines on\n"
+    "standard error. Text is UTF-8. A file is never replaced without --force-overwrite.\n"
+    "\n"
+    "Exit status: 0 everything asked was done; 1 something failed (each failure is named on\n"
+    "standard error); 2 the command line is wrong (nothing was done).\n";
+
+std::string Usage() {
+    std::string text = "Usage: fotex [OPTION...]\n";
+    for (const Option& o : kOptions) {
+        if (!o.help) continue;
+        if (o.section) text += std::string("\n") + o.section + "\n";
+        std::string left = "  ";
+        left += o.shortName ? std::string("-") + o.shortName + ", " : std::string("    ");
+        left += std::string("--") + o.name;
+        if (o.value) left += std::string("=") + o.value;
+        const size_t column = 34;
+        left += left.size() < column ? std::string(column - left.size(), ' ') : std::string("\n") + std::string(column, ' ');
+        std::string help = o.help;
+        for (size_t p; (p = help.find('\n')) != std::string::npos;) {
+            text += left + help.substr(0, p) + "\n";
+            left = std::string(column, ' ');
+            help = help.substr(p + 1);
+        }
+        text += left + help + "\n";
+    }
+    text += "\nFormats: " + FormatNames() + ", or a code of fotex.h\n";
+    return text + kUsageTail;
+}
+
+const Option* FindLong(const std::string& name) {
+    for (const Option& o : kOptions)
+        if (name == o.name) return &o;
+    return nullptr;
+}
+
+const Option* FindShort(char c) {
+    for (const Option& o : kOptions)
+        if (o.shortName == c) return &o;
+    return nullptr;
+}
+
+std::string Spelling(const Option& o) { return std::string("--") + o.name; }
+
+// A shaping option as given: where it stands among the actions, and what it sets.
+struct Given {
+    size_t before;  // the number of actions before it
+    const Option* option;
+    std::string value;
+    bool used = false;
+};
+
+// Sets the field of `shape` that `given` sets; "" or a usage error.
+std::string Apply(const Given& given, Shape& shape) {
+    const std::string name = given.option->name;
+    if (name == "filename") {
+        if (given.value.empty()) return "--filename needs a name";
+        shape.filename = given.value;
+    } else if (name == "format") {
+        if (!ParseFormat(given.value, shape.format))
+            return "unknown format '" + given.value + "' (formats: " + FormatNames() + ", or a code of fotex.h)";
+    } else if (name == "folder") {
+        if (given.value.empty()) return "--folder needs a folder";
+        shape.folder = given.value;
+    } else if (name == "prefix") {
+        shape.prefix = given.value;
+    } else if (name == "force-overwrite") {
+        shape.existing = Existing::Replace;
+    } else if (name == "skip-existing") {
+        shape.existing = Existing::Skip;
+    } else if (name == "keep" || name == "no-keep") {
+        shape.keep = name == "keep";
+    }
+    return "";
+}
+
+// Gives each action the shaping options in force at its place; reports one that shapes nothing.
+int Resolve(std::vector<Given>& given, Options& options) {
+    for (size_t a = 0; a < options.actions.size(); ++a) {
+        Action& action = options.actions[a];
+        const Option* verb = FindLong(action.verb);
+        for (unsigned field = 1; field <= kExisting; field <<= 1) {
+            if (!(verb->fields & field)) continue;
+            Given* chosen = nullptr;
+            for (Given& g : given)
+                if (g.option->fields == field && g.before <= a) chosen = &g;
+            if (!chosen)
+                for (Given& g : given)
+                    if (g.option->fields == field && g.before > a) {
+                        chosen = &g;
+                        break;
+                    }
+            if (!chosen) continue;
+            chosen->used = true;
+            const std::string error = Apply(*chosen, action.shape);
+            if (!error.empty()) return UsageError(error);
+        }
+        if (verb->check) {
+            const std::string error = verb->check(action);
+            if (!error.empty()) return UsageError(error);
+        }
+    }
+    for (const Given& g : given) {
+        if (g.used) continue;
+        std::string users;
+        for (const Option& o : kOptions)
+            if (o.kind == Kind::Action && (o.fields & g.option->fields)) users += (users.empty() ? "" : ", ") + Spelling(o);
+        return UsageError(Spelling(*g.option) + (g.value.empty() ? "" : " " + g.value) +
+                          " shapes none of the actions given (it is for " + users + ")");
+    }
+    return -1;
+}
+
+}  // namespace
+
+std::string Trim(const std::string& text) {
+    const size_t first = text.find_first_not_of(" \t");
+    if (first == std::string::npos) return "";
+    return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+}
+
+bool ParseDecimal(const std::string& text, int& value) {
+    const std::string t = Trim(text);
+    size_t digits = t.empty() || (t[0] != '+' && t[0] != '-') ? 0 : 1;
+    if (digits == t.size()) return false;
+    for (size_t i = digits; i < t.size(); ++i)
+        if (t[i] < '0' || t[i] > '9') return false;
+    errno = 0;
+    const long long v = std::strtoll(t.c_str(), nullptr, 10);
+    if (errno == ERANGE || v < INT_MIN || v > INT_MAX) return false;
+    value = static_cast<int>(v);
+    return true;
+}
+
+int ParseCommandLine(const std::vector<std::string>& args, Options& options) {
+    if (args.empty()) {
+        std::fputs(Usage().c_str(), stdout);
+        return kDone;
+    }
+    std::vector<Given> given;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        // The options in this argument, each with its value if it has one inline.
+        std::vector<std::pair<const Option*, std::string>> found;
+        std::vector<bool> inlineValue;
+        if (arg.compare(0, 2, "--") == 0 && arg.size() > 2) {
+            const size_t eq = arg.find('=');
+            const Option* o = FindLong(arg.substr(2, eq == std::string::npos ? std::string::npos : eq - 2));
+            if (!o) return UsageError("unknown option " + arg.substr(0, eq) + " (see --help)");
+            if (eq != std::string::npos && o->takes == Takes::Nothing) return UsageError(Spelling(*o) + " takes no value");
+            found.push_back({o, eq == std::string::npos ? "" : arg.substr(eq + 1)});
+            inlineValue.push_back(eq != std::string::npos);
+        } else if (arg.size() > 1 && arg[0] == '-') {
+            for (size_t c = 1; c < arg.size(); ++c) {
+                const Option* o = FindShort(arg[c]);
+                if (!o) return UsageError(std::string("unknown option -") + arg[c] + " (see --help)");
+                const bool rest = o->takes == Takes::Value && c + 1 < arg.size();
+                found.push_back({o, rest ? arg.substr(c + 1) : ""});
+                inlineValue.push_back(rest);
+                if (o->takes == Takes::Value) break;
+            }
+        } else {
+            return UsageError("unexpected argument '" + arg + "' (options start with -- ; see --help)");
+        }
+        for (size_t k = 0; k < found.size(); ++k) {
+            const Option& o = *found[k].first;
+            std::string value = found[k].second;
+            if (o.takes == Takes::Value && !inlineValue[k]) {
+                if (i + 1 >= args.size()) return UsageError(Spelling(o) + " needs " + o.value);
+                value = args[++i];
+            }
+            switch (o.kind) {
+                case Kind::Help: std::fputs(Usage().c_str(), stdout); return kDone;
+                case Kind::Virtual: options.virtualCamera = true; break;
+                case Kind::Quiet: options.quiet = true; break;
+                case Kind::Parsable: options.parsable = true; break;
+                case Kind::Device:
+                    if (!ParseDecimal(value, options.device) || options.device < 0)
+                        return UsageError("--device takes a device index as --auto-detect lists them (0, 1, ...), not '" + value + "'");
+                    break;
+                case Kind::Shaping: given.push_back({options.actions.size(), &o, value}); break;
+                case Kind::Action: options.actions.push_back({o.name, value, Shape{}}); break;
+            }
+        }
+    }
+    if (options.actions.empty()) return UsageError("nothing to do: give an action such as --auto-detect (see --help)");
+    return Resolve(given, options);
+}
+
+int RunAction(Session& session, const Action& action) {
+    const Option* o = FindLong(action.verb);
+    return o && o->run ? o->run(session, action) : Fail("unknown action " + action.verb);
+}
+
+}  // namespace fotexcli

@@ -1,0 +1,182 @@
+// Text conversions, output streams, the library's trace and the open device.
+#include <windows.h>
+
+#include <fcntl.h>
+#include <io.h>
+
+#include <algorithm>
+#include <cstdio>
+
+#include "cli.h"
+
+namespace fotexcli {
+
+std::wstring Wide(const std::string& utf8) {
+    if (utf8.empty()) return {};
+    const int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+    std::wstring wide(static_cast<size_t>(n), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), &wide[0], n);
+    return wide;
+}
+
+std::string Utf8(const std::wstring& wide) {
+    if (wide.empty()) return {};
+    const int n = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0, nullptr, nullptr);
+    std::string text(static_cast<size_t>(n), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), &text[0], n, nullptr, nullptr);
+    return text;
+}
+
+std::string FromUtf16(const void* bytes, size_t maxBytes, bool* full) {
+    const auto* units = static_cast<const wchar_t*>(bytes);
+    size_t n = 0;
+    while (n < maxBytes / 2 && units[n] != 0) ++n;
+    if (full) *full = n == maxBytes / 2;
+    return Utf8(std::wstring(units, n));
+}
+
+bool ToAnsi(const std::string& utf8, std::string& ansi) {
+    const std::wstring wide = Wide(utf8);
+    ansi.clear();
+    if (wide.empty()) return true;
+    BOOL lossy = FALSE;
+    const int n = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), static_cast<int>(wide.size()), nullptr, 0,
+                                      nullptr, &lossy);
+    if (n <= 0 || lossy) return false;
+    ansi.assign(static_cast<size_t>(n), '\0');
+    WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), static_cast<int>(wide.size()), &ansi[0], n, nullptr, &lossy);
+    return !lossy;
+}
+
+size_t Columns(const std::string& utf8) {
+    size_t n = 0;
+    for (unsigned char c : utf8)
+        if ((c & 0xC0) != 0x80) ++n;
+    return n;
+}
+
+void Print(const std::string& line) {
+    std::fputs(line.c_str(), stdout);
+    std::fputc('\n', stdout);
+}
+
+int Fail(const std::string& message) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "fotex: %s\n", message.c_str());
+    std::fflush(stderr);
+    return kFailed;
+}
+
+int UsageError(const std::string& message) {
+    Fail(message);
+    return kUsage;
+}
+
+Trace::Trace() {
+    wchar_t folder[MAX_PATH], path[MAX_PATH];
+    if (!GetTempPathW(MAX_PATH, folder) || !GetTempFileNameW(folder, L"ftx", 0, path)) return;
+    const HANDLE file = CreateFileW(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                    FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return;
+    scratch_ = _open_osfhandle(reinterpret_cast<intptr_t>(file), _O_RDWR | _O_BINARY);
+    if (scratch_ < 0) CloseHandle(file);
+}
+
+Trace::~Trace() {
+    if (scratch_ >= 0) _close(scratch_);
+}
+
+void Trace::Begin() {
+    std::fflush(stdout);
+    saved_ = _dup(1);
+    if (saved_ < 0) return;
+    // Without a scratch file the lines still reach stderr, only not read back.
+    _dup2(scratch_ >= 0 ? scratch_ : 2, 1);
+}
+
+std::string Trace::End() {
+    std::fflush(stdout);
+    if (saved_ >= 0) {
+        _dup2(saved_, 1);
+        _close(saved_);
+        saved_ = -1;
+    }
+    std::string text;
+    if (scratch_ < 0) return text;
+    const long size = _lseek(scratch_, 0, SEEK_END);
+    if (size > 0) {
+        text.resize(static_cast<size_t>(size));
+        _lseek(scratch_, 0, SEEK_SET);
+        text.resize(static_cast<size_t>(std::max(0, _read(scratch_, &text[0], static_cast<unsigned>(size)))));
+        std::fputs(text.c_str(), stderr);
+        std::fflush(stderr);
+    }
+    _chsize(scratch_, 0);
+    _lseek(scratch_, 0, SEEK_SET);
+    return text;
+}
+
+Session::~Session() {
+    Call([&] {
+        CloseWiaDevice(&device_);
+        return 0;
+    });
+}
+
+void Session::Progress(const std::string& line) const {
+    if (!quiet()) Print(line);
+}
+
+void Session::Note(const std::string& line) const {
+    if (quiet()) return;
+    std::fflush(stdout);
+    std::fprintf(stderr, "fotex: %s\n", line.c_str());
+    std::fflush(stderr);
+}
+
+namespace {
+
+std::string WhyNoList(int status) {
+    switch (status) {
+        case FOTEX_ENUM_SERVICE_FAILED: return "the image-acquisition service failed";
+        case FOTEX_ENUM_NO_MANAGER: return "the device manager could not be created";
+        default: return "unexpected status";
+    }
+}
+
+std::string WhyNotOpen(int status) {
+    switch (status) {
+        case FOTEX_OPEN_NO_MANAGER: return "the device manager could not be created";
+        case FOTEX_OPEN_BAD_INDEX: return "the device is no longer listed";
+        case FOTEX_OK: return "the service could not open it";
+        default: return "unexpected status";
+    }
+}
+
+}  // namespace
+
+bool Session::List() {
+    const int status = Call([&] { return EnumerateWiaDevices(&count_); });
+    if (status == FOTEX_OK) return true;
+    Fail("cannot list the devices: " + WhyNoList(status) + " (status " + std::to_string(status) + ")");
+    return false;
+}
+
+bool Session::Open() {
+    if (device_ != 0) return true;
+    if (!List()) return false;
+    if (options_.device >= count_) {
+        Fail(count_ == 0 ? std::string("no device found")
+                         : "no device " + std::to_string(options_.device) + " (" + std::to_string(count_) + " listed, from 0)");
+        return false;
+    }
+    const int opened = Call([&] { return OpenWiaDevice(options_.device, &device_); });
+    if (opened != FOTEX_OK || device_ == 0) {
+        Fail("cannot open device " + std::to_string(options_.device) + ": " + WhyNotOpen(opened) + " (status " +
+             std::to_string(opened) + ")");
+        return false;
+    }
+    return true;
+}
+
+}  // namespace fotexcli
