@@ -5,16 +5,35 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/build.sh" >/dev/null
 cd "$root/build/x64"
 export WINEPREFIX="$PWD/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-run() { echo "\$ fotex $*"; /usr/lib/wine/wine64 ./fotex.exe "$@"; echo; }
+# Each command with its exit status: 0 done, 1 failed, 2 a wrong command line.
+run() {
+  echo "\$ fotex $*"
+  local status=0
+  /usr/lib/wine/wine64 ./fotex.exe "$@" || status=$?
+  echo "(exit status $status)"
+  echo
+}
 run --version
 run --virtual --auto-detect
+run --virtual --parsable --auto-detect
 run --virtual --summary
 # Camera settings: one integer and one text, set and read back in one session.
 run --virtual --device 1 --list-config
-run --virtual --set-config flashmode=3 --get-config flashmode --set-config artist="Ann Smith" --get-config artist
+run --virtual --set-config flashmode=3 --get-config flashmode --set-config artist="Jörg Müller" --get-config artist
+# Values are decimal: 010 is ten; hexadecimal is refused before anything is done.
+run --virtual --set-config fnumber=010 --set-config fnumber=0x230
 # Pictures from the virtual camera land in build/x64/demo.
 rm -rf demo && mkdir demo
 run --virtual --abilities --storage-info
 run --virtual --capture-image-and-download --filename 'demo\shot' --format jpg
-run --virtual --get-all-files --folder 'demo\camera' --prefix img
-echo "The new picture is $PWD/demo/shot.jpg; every picture and video of the camera is in $PWD/demo/camera/."
+# Each capture its own name; a file in the way is refused before the picture is taken,
+# skipped with --skip-existing, replaced only with --force-overwrite.
+run --virtual --filename 'demo\%Y%m%d-%n' --capture-image-and-download --capture-image-and-download
+run --virtual --capture-image-and-download --filename 'demo\shot'
+run --virtual --skip-existing --capture-image-and-download --filename 'demo\shot'
+# The library's own trace goes to standard error; standard output holds results only.
+echo "\$ fotex --auto-detect 2>/dev/null   (Wine's own service, without the virtual camera)"
+/usr/lib/wine/wine64 ./fotex.exe --auto-detect 2>/dev/null || echo "(exit status $?, nothing on standard output)"
+echo
+run --virtual --get-all-files --folder 'demo\camera\all' --prefix img
+echo "The new pictures are in $PWD/demo; every picture and video of the camera is in $PWD/demo/camera/all/."
