@@ -110,7 +110,11 @@ void Write(const std::string& path, const std::string& text) { std::ofstream(pat
 
 bool IsJpeg(const std::string& path) { return Contents(path).compare(0, 2, "\xFF\xD8") == 0; }
 
-bool Exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+bool Exists(const std::string& utf8) {
+    wchar_t path[MAX_PATH];
+    return MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, path, MAX_PATH) > 0 &&
+           GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES;
+}
 
 // ---- The command line ----------------------------------------------------------------------
 
@@ -376,6 +380,7 @@ TEST(Capture, SavesUnderTheFilenameWithTheExtensionAddedAndMakesItsFolder) {
         {"--filename " + folder + "\\b.jpg", folder + "\\b.jpg"},
         {"--format png --filename " + folder + "\\c", folder + "\\c.png"},
         {"--filename " + folder + "\\%n-%C-%%", folder + "\\1-jpg-%.jpg"},
+        {"--filename " + folder + "\\J\xC3\xB6rg", folder + "\\J\xC3\xB6rg.jpg"},
     };
     for (const Case& c : cases) {
         const Outcome run = Fotex("--capture-image-and-download " + c.args);
@@ -479,6 +484,21 @@ TEST(Capture, ANameOverTheLibrarysLimitIsRefusedBeforeTheCapture) {
     EXPECT_EQ("fotex: the name " + over + ".jpg is 128 characters long; Fotex.dll takes at most 127, extension included; "
               "no picture taken\n",
               run.err);
+}
+
+TEST(Capture, NoKeepDeletesEachSavedPictureFromTheCamera) {
+    const std::string folder = Scratch("nokeep");
+    const struct {
+        const char* keep;
+        const char* camera;
+        const char* files;
+    } cases[] = {{"--keep", "a", "5 files saved"}, {"--no-keep", "b", "4 files saved"}};
+    for (const auto& c : cases) {
+        const Outcome run = Fotex(std::string(c.keep) + " --capture-image-and-download --filename " + folder + "\\" + c.camera +
+                                  " --keep -P -f " + folder + "\\" + c.camera);
+        EXPECT_EQ(0u, run.exit) << c.keep << run.err;
+        EXPECT_TRUE(Contains(run.out, c.files)) << c.keep << "\n" << run.out;
+    }
 }
 
 TEST(Capture, CaptureImageLeavesThePictureOnTheCamera) {
