@@ -116,6 +116,14 @@ bool Exists(const std::string& utf8) {
            GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES;
 }
 
+// Runs fotex with the virtual camera and checks the whole outcome.
+void ExpectRun(const std::string& args, DWORD exit, const std::string& out, const std::string& err) {
+    const Outcome run = Fotex(args);
+    EXPECT_EQ(exit, run.exit) << args;
+    EXPECT_EQ(out, run.out) << args;
+    EXPECT_EQ(err, run.err) << args;
+}
+
 // ---- The command line ----------------------------------------------------------------------
 
 TEST(CommandLine, EveryWayOfAskingForHelpPrintsTheWholeUsage) {
@@ -268,19 +276,11 @@ TEST(Devices, EachReportAnswersInItsOwnLayout) {
          "Delete all files                 : yes\n"
          "Other device commands            : 1 (not offered by fotex)\n"},
     };
-    for (const Case& c : cases) {
-        const Outcome run = Fotex(c.args);
-        EXPECT_EQ(0u, run.exit) << c.args;
-        EXPECT_EQ(c.out, run.out) << c.args;
-        EXPECT_EQ("", run.err) << c.args;
-    }
+    for (const Case& c : cases) ExpectRun(c.args, 0, c.out, "");
 }
 
 TEST(Devices, AMissingDeviceIsNamedWithTheCountListed) {
-    const Outcome run = Fotex("--device 5 --summary");
-    EXPECT_EQ(1u, run.exit);
-    EXPECT_EQ("", run.out);
-    EXPECT_EQ("fotex: no device 5 (2 listed, from 0)\n", run.err);
+    ExpectRun("--device 5 --summary", 1, "", "fotex: no device 5 (2 listed, from 0)\n");
 }
 
 TEST(Devices, DeleteAllFilesLeavesNothingToDownload) {
@@ -341,12 +341,7 @@ TEST(SettingsCommand, TheCameraRefusingExitsOne) {
         {"--device 1 --get-config panposition",
          "fotex: panposition cannot be read: the camera lacks it or refused the read (status -1)\n"},
     };
-    for (const Case& c : cases) {
-        const Outcome run = Fotex(c.args);
-        EXPECT_EQ(1u, run.exit) << c.args;
-        EXPECT_EQ(c.error, run.err) << c.args;
-        EXPECT_EQ("", run.out) << c.args;
-    }
+    for (const Case& c : cases) ExpectRun(c.args, 1, "", c.error);
 }
 
 TEST(SettingsCommand, ListsEverySettingWithItsValueOrWhyNot) {
@@ -464,12 +459,9 @@ TEST(Capture, NeverReplacesAFileUnlessAskedAndChecksBeforeTakingThePicture) {
     }
     // A folder in the way is never replaced: before, the library's failure was reported as saved.
     CreateDirectoryA((folder + "\\X.jpg").c_str(), nullptr);
-    for (const char* rule : {"", "--force-overwrite"}) {
-        const Outcome run = Fotex(std::string(rule) + " --capture-image-and-download --filename " + folder + "\\X");
-        EXPECT_EQ(1u, run.exit) << rule;
-        EXPECT_EQ("", run.out) << rule;
-        EXPECT_EQ("fotex: " + folder + "\\X.jpg is a folder; no picture taken\n", run.err) << rule;
-    }
+    for (const char* rule : {"", "--force-overwrite"})
+        ExpectRun(std::string(rule) + " --capture-image-and-download --filename " + folder + "\\X", 1, "",
+                  "fotex: " + folder + "\\X.jpg is a folder; no picture taken\n");
 }
 
 TEST(Capture, ANameOverTheLibrarysLimitIsRefusedBeforeTheCapture) {
@@ -533,12 +525,7 @@ TEST(Download, GetAllFilesFailsWhenItCannotSaveEverything) {
          "fotex: names like " + folder + "\\" + prefix + "12345678.jpg do not fit: the name " + folder + "\\" + prefix +
              "12345678.jpg is 128 characters long; Fotex.dll takes at most 127, extension included; nothing saved\n"},
     };
-    for (const Case& c : cases) {
-        const Outcome run = Fotex("--get-all-files " + c.args);
-        EXPECT_EQ(1u, run.exit) << c.args;
-        EXPECT_EQ("", run.out) << c.args;
-        EXPECT_EQ(c.error, run.err) << c.args;
-    }
+    for (const Case& c : cases) ExpectRun("--get-all-files " + c.args, 1, "", c.error);
     // One name too long for the library part-way: the files before it are kept and named, and
     // the stop is reported.
     const std::string tight(127 - folder.size() - 1 - 8 - 4 - 2 + 1, 't');  // "~1" does not fit
