@@ -15,7 +15,8 @@ namespace fotexcli {
 
 namespace {
 
-enum class Takes { Nothing, Value };
+// Optional: a value only in the --opt=VALUE form, so a following option is never taken for it.
+enum class Takes { Nothing, Value, Optional };
 using Runner = int (*)(Session&, const Action&);
 using Checker = std::string (*)(const Action&);
 
@@ -113,7 +114,7 @@ std::string Usage() {
         std::string left = "  ";
         left += o.shortName ? std::string("-") + o.shortName + ", " : std::string("    ");
         left += std::string("--") + o.name;
-        if (o.value) left += std::string("=") + o.value;
+        if (o.value) left += o.takes == Takes::Optional ? std::string("[=") + o.value + "]" : std::string("=") + o.value;
         const size_t column = 34;
         left += left.size() < column ? std::string(column - left.size(), ' ') : std::string("\n") + std::string(column, ' ');
         std::string help = o.help;
@@ -213,6 +214,25 @@ int Resolve(std::vector<Given>& given, Options& options) {
 
 }  // namespace
 
+bool ParseNumbers(const std::string& text, std::vector<std::pair<int, int>>& ranges) {
+    ranges.clear();
+    size_t start = 0;
+    do {
+        size_t end = text.find(',', start);
+        if (end == std::string::npos) end = text.size();
+        const std::string part = text.substr(start, end - start);
+        const size_t dash = part.find('-', part.find_first_not_of(" \t") + 1);
+        int first = 0, last = 0;
+        if (!ParseDecimal(part.substr(0, dash), first)) return false;
+        last = first;
+        if (dash != std::string::npos && !ParseDecimal(part.substr(dash + 1), last)) return false;
+        if (first < 1 || last < first) return false;
+        ranges.push_back({first, last});
+        start = end + 1;
+    } while (start <= text.size());
+    return true;
+}
+
 std::string Trim(const std::string& text) {
     const size_t first = text.find_first_not_of(" \t");
     if (first == std::string::npos) return "";
@@ -254,10 +274,10 @@ int ParseCommandLine(const std::vector<std::string>& args, Options& options) {
             for (size_t c = 1; c < arg.size(); ++c) {
                 const Option* o = FindShort(arg[c]);
                 if (!o) return UsageError(std::string("unknown option -") + arg[c] + " (see --help)");
-                const bool rest = o->takes == Takes::Value && c + 1 < arg.size();
+                const bool rest = o->takes != Takes::Nothing && c + 1 < arg.size();
                 found.push_back({o, rest ? arg.substr(c + 1) : ""});
                 inlineValue.push_back(rest);
-                if (o->takes == Takes::Value) break;
+                if (rest) break;
             }
         } else {
             return UsageError("unexpected argument '" + arg + "' (options start with -- ; see --help)");
