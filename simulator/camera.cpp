@@ -113,7 +113,7 @@ const char* OpName(Op op) {
         "GetImageDlg", "QueryPropertyStorage", "QueryDataTransfer", "ReadMultiple",
         "WriteMultiple", "GetItemType", "EnumChildItems", "ItemNext", "DeleteItem",
         "DeviceCommand", "EnumDeviceCapabilities", "CapsReset", "CapsGetCount", "CapsNext",
-        "GetData"};
+        "GetData", "FindItemByName"};
     int i = static_cast<int>(op);
     return i >= 0 && i < kOpCount ? names[i] : "?";
 }
@@ -128,6 +128,10 @@ bool operator==(const Value& a, const Value& b) {
         return a.nullString == b.nullString && a.s == b.s;
     case VT_CLSID:
         return IsEqualGUID(a.guid, b.guid) != 0;
+    case VT_VECTOR | VT_UI2:
+        return a.words == b.words;
+    case VT_VECTOR | VT_UI1:
+        return a.bytes == b.bytes;
     default:
         return true;
     }
@@ -156,6 +160,10 @@ Item& Item::Add(std::wstring childName, LONG childType) {
     child->name = std::move(childName);
     child->type = childType;
     child->parent = this;
+    // A second apart, in the order the camera took them.
+    const unsigned n = static_cast<unsigned>(children.size());
+    child->time = {2026, 12, 2, 1, static_cast<WORD>(9 + n / 3600 % 12), static_cast<WORD>(n / 60 % 60),
+                   static_cast<WORD>(n % 60), 0};
     AddTransferProperties(*child);
     children.push_back(child);
     return *child;

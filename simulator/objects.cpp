@@ -54,9 +54,23 @@ bool ToValue(const PROPVARIANT& v, Value* out) {
         if (!v.puuid) return false;
         *out = Value::Guid(*v.puuid);
         return true;
+    case VT_VECTOR | VT_UI2:
+        *out = Value::Words(std::vector<uint16_t>(v.caui.pElems, v.caui.pElems + v.caui.cElems));
+        return true;
+    case VT_VECTOR | VT_UI1:
+        *out = Value::Bytes(std::vector<uint8_t>(v.caub.pElems, v.caub.pElems + v.caub.cElems));
+        return true;
     default:
         return false;
     }
+}
+
+// A vector's elements in CoTaskMem, as PropVariantClear frees them.
+template <class T>
+T* CopyElements(const std::vector<T>& from) {
+    auto* to = static_cast<T*>(CoTaskMemAlloc(from.empty() ? 1 : from.size() * sizeof(T)));
+    if (to && !from.empty()) std::memcpy(to, from.data(), from.size() * sizeof(T));
+    return to;
 }
 
 // Copies by COM's rules: the caller frees what it gets with PropVariantClear.
@@ -84,6 +98,18 @@ bool FromValue(const Value& value, PROPVARIANT* v) {
         v->puuid = g;
         return true;
     }
+    case VT_VECTOR | VT_UI2:
+        v->caui.pElems = CopyElements(value.words);
+        if (!v->caui.pElems) return false;
+        v->caui.cElems = static_cast<ULONG>(value.words.size());
+        v->vt = VT_VECTOR | VT_UI2;
+        return true;
+    case VT_VECTOR | VT_UI1:
+        v->caub.pElems = CopyElements(value.bytes);
+        if (!v->caub.pElems) return false;
+        v->caub.cElems = static_cast<ULONG>(value.bytes.size());
+        v->vt = VT_VECTOR | VT_UI1;
+        return true;
     default:
         return true;  // VT_EMPTY
     }
@@ -118,8 +144,14 @@ public:
             if (specs[i].ulKind != PRSPEC_PROPID) continue;  // names are never assigned here
             read.push_back(specs[i].propid);
             auto it = map_->find(specs[i].propid);
-            if (it == map_->end()) continue;
-            if (!FromValue(it->second.value, &values[i])) {
+            Value computed;
+            const Value* value = nullptr;
+            if (it != map_->end())
+                value = &it->second.value;
+            else if (item_ && ComputedProperty(core->Locate(dev_), *item_, specs[i].propid, &computed))
+                value = &computed;
+            if (!value) continue;
+            if (!FromValue(*value, &values[i])) {
                 FreePropVariantArray(i + 1, values);
                 return E_OUTOFMEMORY;
             }
@@ -381,6 +413,7 @@ public:
             return E_INVALIDARG;
         if (!hasFormat || !AcceptsFormat(*item_, format->second.value.guid)) return E_INVALIDARG;
         if (!medium->lpszFileName) return E_INVALIDARG;
+        if (core->camera && core->camera->onTransfer) core->camera->onTransfer(medium->lpszFileName);
         return WriteItemFile(*item_, format->second.value.guid, medium->lpszFileName);
     }
 
@@ -564,9 +597,16 @@ public:
         Clear(pp);
         return E_NOTIMPL;
     }
-    HRESULT WINAPI FindItemByName(LONG, BSTR, IWiaItem** pp) override {
+    HRESULT WINAPI FindItemByName(LONG, BSTR fullName, IWiaItem** pp) override {
+        HRESULT hr;
         Clear(pp);
-        return E_NOTIMPL;
+        if (core->Stop(Op::FindItemByName, dev_, item_.get(), &hr)) return hr;
+        if (!fullName) return E_INVALIDARG;
+        if (!pp) return E_POINTER;
+        std::shared_ptr<Item> found = FindByFullName(*core->Locate(dev_), fullName);
+        if (!found) return S_FALSE;
+        *pp = new ItemObject(core, dev_, std::move(found));
+        return S_OK;
     }
     HRESULT WINAPI DeviceDlg(HWND, LONG, LONG, LONG*, IWiaItem***) override { return E_NOTIMPL; }
     HRESULT WINAPI DumpItemData(BSTR*) override { return E_NOTIMPL; }
@@ -584,10 +624,17 @@ private:
                 break;
             }
         }
+        // A name no item of the folder has, as a camera numbers its files.
         wchar_t name[32];
-        swprintf(name, 32, L"PIC_%04d", core->nextPicture++);
+        bool used = true;
+        for (; used; ++core->nextPicture) {
+            swprintf(name, 32, L"IMG_%04d", core->nextPicture);
+            used = std::any_of(target->children.begin(), target->children.end(),
+                                [&name](const std::shared_ptr<Item>& c) { return c && !c->deleted && c->name == name; });
+        }
         target->Add(name, wia::kItemTypeImage | wia::kItemTypeFile);
         std::shared_ptr<Item> picture = target->children.back();
+        GetLocalTime(&picture->time);
 
         auto taken = root.props.find(wia::kDpcPicturesTaken);
         if (taken != root.props.end() && taken->second.value.type == VT_I4) ++taken->second.value.i;

@@ -1,8 +1,10 @@
 #include <windows.h>
 #include <objbase.h>
 
-// The runtime constructs the device list before this runs and destroys it after, so the list
-// outlives COM on both ends.
+#include "contents.h"
+
+// The runtime constructs the device and item lists before this runs and destroys them after, so
+// the lists outlive COM on both ends.
 extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
     switch (reason) {
     case DLL_PROCESS_ATTACH:
@@ -11,8 +13,12 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
         break;
     case DLL_PROCESS_DETACH:
         // A non-null `reserved` means the process is exiting: COM may already be gone, and
-        // calling into it then can hang or crash.
-        if (reserved == nullptr) CoUninitialize();
+        // calling into it then can hang or crash. Otherwise the item lists' references go back
+        // while COM still lives.
+        if (reserved == nullptr) {
+            fotex::Lists().ReleaseAll();
+            CoUninitialize();
+        }
         break;
     default:
         break;

@@ -57,7 +57,17 @@ struct MessageBoxCall {
     X(GetStorageInfo)         \
     X(TransferPicture)        \
     X(TransferAllImages)      \
-    X(ImageTransferDialog)
+    X(ImageTransferDialog)    \
+    X(ListCameraItems)        \
+    X(GetCameraItemText)      \
+    X(GetCameraItemValue)     \
+    X(OpenCameraItem)         \
+    X(FindCameraItem)         \
+    X(SaveCameraItem)         \
+    X(SaveCameraThumbnail)    \
+    X(DeleteCameraItem)       \
+    X(ReleaseCameraItem)      \
+    X(DescribeStatus)
 
 class Library {
 public:
