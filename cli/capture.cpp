@@ -9,6 +9,7 @@
 
 #include "commands.h"
 #include "files.h"
+#include "options.h"
 
 namespace fotexcli {
 
@@ -98,7 +99,20 @@ int CaptureAndDownload(Session& session, const Action& action) {
     return kDone;
 }
 
+std::string CheckGetAllFiles(const Action& action) {
+    const unsigned given = action.shape.given;
+    if (given & kFilename) {
+        if (given & kPrefix) return "--get-all-files takes --filename or --prefix, not both";
+        return CheckPattern(action.shape.filename, true);
+    }
+    if (given & kExisting)
+        return "--get-all-files takes --force-overwrite and --skip-existing with --filename only: without it the "
+               "library names the files and never replaces one";
+    return "";
+}
+
 int GetAllFiles(Session& session, const Action& action) {
+    if (action.shape.given & kFilename) return GetAllFilesByPattern(session, action);
     const Shape& shape = action.shape;
     std::string why;
     if (!MakeFolders(shape.folder, why)) return Fail(why + "; nothing saved");

@@ -24,6 +24,7 @@ struct Shape {
     int format = FOTEX_FORMAT_JPEG;
     bool keep = true;
     Existing existing = Existing::Refuse;
+    unsigned given = 0;  // the ShapeField bits set on the command line, the rest are defaults
 };
 
 // One thing asked for, in command-line order.
@@ -35,6 +36,7 @@ struct Action {
 
 struct Options {
     bool virtualCamera = false;
+    std::string virtualFolder;  // --virtual-folder: a camera of the pictures in this folder
     int device = 0;
     bool quiet = false;     // results only, no progress lines or notes
     bool parsable = false;  // tab-separated records; implies quiet
@@ -68,6 +70,8 @@ std::string Utf8(const std::wstring& wide);
 std::string FromUtf16(const void* bytes, size_t maxBytes = FOTEX_TEXT_BYTES, bool* full = nullptr);
 // The text in the system code page; false when the code page cannot write all of it.
 bool ToAnsi(const std::string& utf8, std::string& ansi);
+// "0x80070005": an HRESULT or status as the library's trace writes it.
+std::string Hex(long code);
 // Characters (code points) in UTF-8 text, for column widths.
 size_t Columns(const std::string& utf8);
 
@@ -76,6 +80,8 @@ size_t Columns(const std::string& utf8);
 void Print(const std::string& line);
 int Fail(const std::string& message);  // "fotex: message" on stderr; returns kFailed
 int UsageError(const std::string& message);  // the same; returns kUsage
+// The same for one item of several: returns false, and the action goes on with the next.
+bool FailItem(const std::string& message);
 
 // An open device, and the context every action gets.
 class Session {

@@ -185,9 +185,11 @@ int DeleteAllFiles(Session& session, const Action&) {
         DeleteAll(session.device());
         return 0;
     });
-    // The library reports nothing: only a trace line tells of a failure.
-    if (!session.traced().empty()) return Fail("the camera did not delete its files");
-    session.Progress("Asked the camera to delete all its files");
+    // The library reports nothing: what is left on the camera tells.
+    const int left = RemainingFiles(session);
+    if (left < 0) return kFailed;
+    if (left > 0) return Fail("the camera did not delete all its files: " + std::to_string(left) + " left");
+    session.Progress("Deleted all files on the camera");
     return kDone;
 }
 

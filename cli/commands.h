@@ -22,7 +22,22 @@ int CaptureImage(Session& session, const Action& action);
 int CaptureAndDownload(Session& session, const Action& action);
 std::string CheckCapture(const Action& action);
 int GetAllFiles(Session& session, const Action& action);
+std::string CheckGetAllFiles(const Action& action);
 int Dialog(Session& session, const Action& action);
+
+// What is on the camera (contents.cpp). Files go by the numbers --list-files shows, from 1.
+int ListFiles(Session& session, const Action& action);
+int NumFiles(Session& session, const Action& action);
+int GetFile(Session& session, const Action& action);
+int GetThumbnail(Session& session, const Action& action);
+int DeleteFiles(Session& session, const Action& action);
+std::string CheckFiles(const Action& action);
+// Every file under the action's --filename pattern, each with the file rules.
+int GetAllFilesByPattern(Session& session, const Action& action);
+// How many files the camera lists; -1 reported when it cannot list them.
+int RemainingFiles(Session& session);
+// The library's words for a status of its newer functions, with the code.
+std::string StatusText(int status);
 
 // Camera settings (settings.cpp).
 int ListConfig(Session& session, const Action& action);

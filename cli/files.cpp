@@ -100,6 +100,10 @@ std::string LibraryNameProblem(const std::string& name, std::string& ansi) {
     return "";
 }
 
+std::string ExistsMessage(const std::string& path) {
+    return path + " exists (--force-overwrite replaces it, --skip-existing leaves it)";
+}
+
 Target::Decision Target::Prepare(Existing rule, std::string& why) {
     const std::wstring path = Wide(path_);
     const DWORD a = GetFileAttributesW(path.c_str());
@@ -113,7 +117,7 @@ Target::Decision Target::Prepare(Existing rule, std::string& why) {
     }
     if (rule == Existing::Skip) return Skip;
     if (rule == Existing::Refuse) {
-        why = path_ + " exists (--force-overwrite replaces it, --skip-existing leaves it)";
+        why = ExistsMessage(path_);
         return Refuse;
     }
     std::wstring folder = Wide(FolderOf(path_));

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "cli.h"
+#include "commands.h"
 #include "fotexsim.h"
 #include "options.h"
 
@@ -54,17 +55,16 @@ int main() {
     {
         Trace trace;
         fotexsim::Camera camera;
-        if (options.virtualCamera) {
-            camera.LoadDefaultScenario();
-            if (FAILED(camera.Register())) {
-                CoUninitialize();
-                return Fail("cannot register the virtual camera");
-            }
+        if (options.virtualCamera) camera.LoadDefaultScenario();
+        if (!options.virtualFolder.empty()) {
+            const HRESULT hr = camera.AddFolderCamera(Wide(options.virtualFolder), L"Fotex Folder Camera");
+            if (FAILED(hr)) status = Fail("cannot make a camera of the folder " + options.virtualFolder + ": " + StatusText(hr));
         }
+        if (status == kDone && (options.virtualCamera || !options.virtualFolder.empty()) && FAILED(camera.Register()))
+            status = Fail("cannot register the virtual camera");
         Session session(options, trace);
         // Later actions may rely on earlier ones (a setting before a capture): stop at a failure.
-        for (const Action& action : options.actions)
-            if ((status = RunAction(session, action)) != kDone) break;
+        for (size_t i = 0; status == kDone && i < options.actions.size(); ++i) status = RunAction(session, options.actions[i]);
     }
     CoUninitialize();
     return status;

@@ -24,6 +24,7 @@ enum class Kind {
     Action,    // something to do, in command-line order
     Shaping,   // shapes the actions around it (field)
     Virtual,   // --virtual
+    VirtualFolder,  // --virtual-folder DIR
     Device,    // --device N
     Quiet,     // -q
     Parsable,  // --parsable
@@ -52,6 +53,8 @@ const Option kOptions[] = {
     {"parsable", 0, Kind::Parsable, Takes::Nothing, nullptr, 0, nullptr, nullptr,
      "one record a line, fields separated by tabs (--auto-detect,\n--list-config, --storage-info); implies --quiet"},
     {"virtual", 0, Kind::Virtual, Takes::Nothing, nullptr, 0, nullptr, nullptr, "register the virtual camera in this process first"},
+    {"virtual-folder", 0, Kind::VirtualFolder, Takes::Value, "DIR", 0, nullptr, nullptr,
+     "also a virtual camera whose files are the pictures and videos\nunder DIR (its subfolders are camera folders)"},
     {"device", 0, Kind::Device, Takes::Value, "N", 0, nullptr, nullptr, "the device to use, by its index in --auto-detect (default 0)"},
 
     {"auto-detect", 0, Kind::Action, Takes::Nothing, nullptr, 0, AutoDetect, nullptr, "list the image-acquisition devices", "Camera"},
@@ -59,22 +62,33 @@ const Option kOptions[] = {
     {"abilities", 'a', Kind::Action, Takes::Nothing, nullptr, 0, Abilities, nullptr, "show which commands the camera offers"},
     {"storage-info", 0, Kind::Action, Takes::Nothing, nullptr, 0, StorageInfo, nullptr, "show how many pictures were taken and how many fit"},
 
+    {"list-files", 'L', Kind::Action, Takes::Nothing, nullptr, 0, ListFiles, nullptr,
+     "list the files on the camera: number, name, size, kind, time", "Files on the camera"},
+    {"num-files", 'n', Kind::Action, Takes::Nothing, nullptr, 0, NumFiles, nullptr, "show how many files are on the camera"},
+    {"get-file", 'p', Kind::Action, Takes::Value, "RANGE", kFilename | kFolder | kFormat | kKeep | kExisting, GetFile, CheckFiles,
+     "save the files of these numbers (3, or 1-3,7) under --filename\n(default %f.%C: the camera's names)"},
+    {"get-thumbnail", 't', Kind::Action, Takes::Value, "RANGE", kFilename | kFolder | kExisting, GetThumbnail, CheckFiles,
+     "save their thumbnails as BMP files (default thumb_%f.bmp)"},
+    {"delete-file", 'd', Kind::Action, Takes::Value, "RANGE", 0, DeleteFiles, CheckFiles, "delete the files of these numbers from the camera"},
+
     {"capture-image", 0, Kind::Action, Takes::Nothing, nullptr, 0, CaptureImage, nullptr,
      "take a picture and leave it on the camera", "Pictures"},
     {"capture-image-and-download", 0, Kind::Action, Takes::Nothing, nullptr, kFilename | kFormat | kKeep | kExisting,
      CaptureAndDownload, CheckCapture, "take a picture and save it as --filename"},
-    {"get-all-files", 'P', Kind::Action, Takes::Nothing, nullptr, kFolder | kPrefix | kFormat | kKeep, GetAllFiles, nullptr,
-     "save every picture and video into --folder as PREFIX<number>.EXT;\nnames in use get ~1, ~2, ... before the extension"},
+    {"get-all-files", 'P', Kind::Action, Takes::Nothing, nullptr, kFilename | kFolder | kPrefix | kFormat | kKeep | kExisting,
+     GetAllFiles, CheckGetAllFiles,
+     "save every picture and video into --folder: with --filename under\nthat pattern (%f: the camera's names), with the file rules;\n"
+     "without, as PREFIX<number>.EXT, names in use getting ~1, ~2, ..."},
     {"delete-all-files", 'D', Kind::Action, Takes::Nothing, nullptr, 0, DeleteAllFiles, nullptr, "delete every picture and video on the camera"},
     {"dialog", 0, Kind::Action, Takes::Nothing, nullptr, kExisting, Dialog, nullptr,
      "acquire a picture through the system dialog; it always saves C:\\kalto.jpg"},
 
     {"filename", 0, Kind::Shaping, Takes::Value, "PATTERN", kFilename, nullptr, nullptr,
-     "file name (default capt%04n); the format's extension is added\nunless the name ends in it; patterns below",
+     "file name (captures: capt%04n); the format's extension is added\nunless the name ends in it; patterns below",
      "Options for the picture actions: each applies to the actions after it"},
-    {"format", 0, Kind::Shaping, Takes::Value, "F", kFormat, nullptr, nullptr, "a format code or extension (default jpg)"},
+    {"format", 0, Kind::Shaping, Takes::Value, "F", kFormat, nullptr, nullptr, "a format code or extension (captures: jpg; files: their own)"},
     {"folder", 'f', Kind::Shaping, Takes::Value, "DIR", kFolder, nullptr, nullptr,
-     "folder for --get-all-files, made with its parents when missing (default .)"},
+     "folder for the files saved from the camera, made with its\nparents when missing (default .)"},
     {"prefix", 0, Kind::Shaping, Takes::Value, "P", kPrefix, nullptr, nullptr, "file-name prefix for --get-all-files (default img)"},
     {"force-overwrite", 0, Kind::Shaping, Takes::Nothing, nullptr, kExisting, nullptr, nullptr,
      "replace a file of the same name (by default fotex refuses)"},
@@ -92,8 +106,10 @@ const Option kOptions[] = {
 const char kUsageTail[] =
     "\n"
     "File-name patterns (--filename):\n"
-    "  %n  the picture's number, from 1 (%04n: four digits, zero-filled)\n"
-    "  %C  the format's extension      %Y %m %d %H %M %S  the time it was saved\n"
+    "  %n  the picture's number, from 1 (%04n: four digits, zero-filled); for files on the\n"
+    "      camera, the number --list-files shows\n"
+    "  %f  the camera's file name without extension (files on the camera)\n"
+    "  %C  the extension               %Y %m %d %H %M %S  the file's time (captures: now)\n"
     "  %%  a percent sign\n"
     "\n"
     "Values of settings: whole numbers are decimal, with an optional sign; blanks around them\n"
@@ -177,27 +193,39 @@ std::string Apply(const Given& given, Shape& shape) {
 
 // Gives each action the shaping options in force at its place; reports one that shapes nothing.
 int Resolve(std::vector<Given>& given, Options& options) {
-    for (size_t a = 0; a < options.actions.size(); ++a) {
-        Action& action = options.actions[a];
-        const Option* verb = FindLong(action.verb);
+    std::vector<Action>& actions = options.actions;
+    auto shapes = [&](size_t a, unsigned field) { return (FindLong(actions[a].verb)->fields & field) != 0; };
+    // Which option each action takes, field by field, in command-line order.
+    std::vector<std::vector<const Given*>> chosen(actions.size(), std::vector<const Given*>(kExisting + 1, nullptr));
+    for (unsigned field = 1; field <= kExisting; field <<= 1) {
+        Given* current = nullptr;  // in force for the actions that follow
+        for (size_t a = 0; a <= actions.size(); ++a) {
+            for (Given& g : given) {
+                if (g.option->fields != field || g.before != a) continue;
+                // After actions without one of their own: theirs (gphoto2's order).
+                bool bound = false;
+                for (size_t k = a; k-- > 0 && !chosen[k][field];)
+                    if (shapes(k, field)) chosen[k][field] = &g, bound = g.used = true;
+                if (bound) continue;
+                if (current) current->used = true;  // overridden before any action took it
+                current = &g;
+            }
+            if (a < actions.size() && shapes(a, field) && current) {
+                chosen[a][field] = current;
+                current->used = true;
+            }
+        }
+    }
+    for (size_t a = 0; a < actions.size(); ++a) {
+        const Option* verb = FindLong(actions[a].verb);
         for (unsigned field = 1; field <= kExisting; field <<= 1) {
-            if (!(verb->fields & field)) continue;
-            Given* chosen = nullptr;
-            for (Given& g : given)
-                if (g.option->fields == field && g.before <= a) chosen = &g;
-            if (!chosen)
-                for (Given& g : given)
-                    if (g.option->fields == field && g.before > a) {
-                        chosen = &g;
-                        break;
-                    }
-            if (!chosen) continue;
-            chosen->used = true;
-            const std::string error = Apply(*chosen, action.shape);
+            if (!chosen[a][field]) continue;
+            actions[a].shape.given |= field;
+            const std::string error = Apply(*chosen[a][field], actions[a].shape);
             if (!error.empty()) return UsageError(error);
         }
         if (verb->check) {
-            const std::string error = verb->check(action);
+            const std::string error = verb->check(actions[a]);
             if (!error.empty()) return UsageError(error);
         }
     }
@@ -292,6 +320,10 @@ int ParseCommandLine(const std::vector<std::string>& args, Options& options) {
             switch (o.kind) {
                 case Kind::Help: std::fputs(Usage().c_str(), stdout); return kDone;
                 case Kind::Virtual: options.virtualCamera = true; break;
+                case Kind::VirtualFolder:
+                    if (value.empty()) return UsageError("--virtual-folder needs a folder");
+                    options.virtualFolder = value;
+                    break;
                 case Kind::Quiet: options.quiet = true; break;
                 case Kind::Parsable: options.parsable = true; break;
                 case Kind::Device:

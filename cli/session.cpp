@@ -48,6 +48,12 @@ bool ToAnsi(const std::string& utf8, std::string& ansi) {
     return !lossy;
 }
 
+std::string Hex(long code) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%08X", static_cast<unsigned>(code));
+    return text;
+}
+
 size_t Columns(const std::string& utf8) {
     size_t n = 0;
     for (unsigned char c : utf8)
@@ -65,6 +71,11 @@ int Fail(const std::string& message) {
     std::fprintf(stderr, "fotex: %s\n", message.c_str());
     std::fflush(stderr);
     return kFailed;
+}
+
+bool FailItem(const std::string& message) {
+    Fail(message);
+    return false;
 }
 
 int UsageError(const std::string& message) {

@@ -155,9 +155,9 @@ TEST(CommandLine, MistakesExitTwoWithOneLineAndDoNothing) {
         {"--filename a%q --capture-image-and-download", "--filename 'a%q': unknown field %q (see --help)"},
         {"--filename %f --capture-image-and-download", "--filename '%f': %f (the camera's file name) has no value here"},
         {"--format xyz --capture-image-and-download", "unknown format 'xyz' (formats: bmp emf wmf jpg jpeg png gif tiff tif exif pcd fpix ico ciff pict jp2 jpx raw avi mpg, or a code of fotex.h)"},
-        {"--dialog --filename x", "--filename x shapes none of the actions given (it is for --capture-image-and-download)"},
-        {"--capture-image-and-download --filename a --capture-image-and-download --filename b",
-         "--filename b shapes none of the actions given (it is for --capture-image-and-download)"},
+        {"--dialog --filename x", "--filename x shapes none of the actions given (it is for --get-file, --get-thumbnail, --capture-image-and-download, --get-all-files)"},
+        {"--filename a --filename b", "--filename b shapes none of the actions given (it is for --get-file, --get-thumbnail, "
+         "--capture-image-and-download, --get-all-files)"},
         {"--summary --get-config nosuch", "unknown setting 'nosuch' (see --list-config)"},
         {"--set-config nosuch=1", "unknown setting 'nosuch' (see --list-config)"},
         {"--set-config flashmode", "--set-config needs NAME=VALUE, not 'flashmode'"},
@@ -168,6 +168,15 @@ TEST(CommandLine, MistakesExitTwoWithOneLineAndDoNothing) {
         {"--set-config flashmode=", "'' is not a decimal number (flashmode takes a whole number from -2147483648 to 2147483647)"},
         {"--set-config flashmode=1-2", "'1-2' is not a decimal number (flashmode takes a whole number from -2147483648 to 2147483647)"},
         {"--set-config copyright=" + std::string(128, 'c'), "text for copyright is too long (at most 127 characters)"},
+        {"--get-file x", "--get-file takes file numbers as --list-files shows them (3, or 1-3,7), not 'x'"},
+        {"-p 0", "--get-file takes file numbers as --list-files shows them (3, or 1-3,7), not '0'"},
+        {"-d 3-1", "--delete-file takes file numbers as --list-files shows them (3, or 1-3,7), not '3-1'"},
+        {"-t 1,", "--get-thumbnail takes file numbers as --list-files shows them (3, or 1-3,7), not '1,'"},
+        {"-P --filename a --prefix b", "--get-all-files takes --filename or --prefix, not both"},
+        {"-P --skip-existing",
+         "--get-all-files takes --force-overwrite and --skip-existing with --filename only: without it the library names the "
+         "files and never replaces one"},
+        {"--virtual-folder \"\" -L", "--virtual-folder needs a folder"},
         {"--set-config artist=\xD0\x96", "'\xD0\x96' cannot be sent: Fotex.dll takes text in the system code page (" +
                                               std::to_string(GetACP()) + "), which cannot write all of it"},
     };
@@ -285,9 +294,8 @@ TEST(Devices, AMissingDeviceIsNamedWithTheCountListed) {
 
 TEST(Devices, DeleteAllFilesLeavesNothingToDownload) {
     const std::string folder = Scratch("deleteall");
-    const Outcome run = Fotex("-D -P -f " + folder);
-    EXPECT_EQ(0u, run.exit) << run.err;
-    EXPECT_EQ("Asked the camera to delete all its files\n0 files saved in " + folder + "\n", run.out);
+    ExpectRun("-D -n -P -f " + folder, 0,
+              "Deleted all files on the camera\nNumber of files on the camera: 0\n0 files saved in " + folder + "\n", "");
 }
 
 // ---- Settings -----------------------------------------------------------------------------
@@ -413,6 +421,8 @@ TEST(Capture, SeveralCapturesEachGetTheirOwnFilename) {
         {"--filename " + folder + "\\a --capture-image-and-download --filename " + folder + "\\b --capture-image-and-download",
          {folder + "\\a.jpg", folder + "\\b.jpg"}},
         {"--capture-image-and-download --filename " + folder + "\\after", {folder + "\\after.jpg"}},
+        {"--capture-image-and-download --filename " + folder + "\\c --capture-image-and-download --filename " + folder + "\\d",
+         {folder + "\\c.jpg", folder + "\\d.jpg"}},
         {"--filename " + folder + "\\n%n --capture-image-and-download --capture-image-and-download",
          {folder + "\\n1.jpg", folder + "\\n2.jpg"}},
     };
@@ -554,6 +564,130 @@ TEST(Dialog, SavesTheSystemDialogsPictureUnderTheFileRules) {
     EXPECT_EQ(0u, Fotex("--dialog --force-overwrite").exit);
     EXPECT_TRUE(IsJpeg(kalto));
     DeleteFileA(kalto);
+}
+
+// ---- Files on the camera ------------------------------------------------------------------
+
+TEST(Files, ListFilesInGphoto2sLayoutAndAsRecords) {
+    ExpectRun("--list-files", 0,
+              "There are 4 files in folder '\\DCIM'.\n"
+              "#1     IMG_0001.jpg                rd     3 KB image 2026-12-01T09:00:00\n"
+              "#2     IMG_0002.jpg                rd     3 KB image 2026-12-01T09:00:01\n"
+              "#3     IMG_0003.jpg                rd     3 KB image 2026-12-01T09:00:02\n"
+              "#4     MOV_0001.avi                rd     1 KB video 2026-12-01T09:00:03\n",
+              "");
+    ExpectRun("--parsable -L -n", 0,
+              "1\tIMG_0001.jpg\t2157\timage\t2026-12-01T09:00:00\t0000\\Root\\DCIM\\IMG_0001\n"
+              "2\tIMG_0002.jpg\t2297\timage\t2026-12-01T09:00:01\t0000\\Root\\DCIM\\IMG_0002\n"
+              "3\tIMG_0003.jpg\t2516\timage\t2026-12-01T09:00:02\t0000\\Root\\DCIM\\IMG_0003\n"
+              "4\tMOV_0001.avi\t36\tvideo\t2026-12-01T09:00:03\t0000\\Root\\DCIM\\MOV_0001\n4\n",
+              "");
+    ExpectRun("--device 1 -L -n", 0, "There is no file on the camera.\nNumber of files on the camera: 0\n", "");
+}
+
+TEST(Files, GetFileSavesTheNumbersGivenAndNamesEachMissingOne) {
+    const std::string folder = Scratch("getfile");
+    struct Case {
+        std::string args;
+        DWORD exit;
+        std::vector<std::string> saved;
+        std::string err;
+    };
+    const Case cases[] = {
+        {"-p 1-2,4 -f " + folder + "\\a", 0, {"a\\IMG_0001.jpg", "a\\IMG_0002.jpg", "a\\MOV_0001.avi"}, ""},
+        {"--get-file=3 --filename " + folder + "\\b\\%n-%f-%Y", 0, {"b\\3-IMG_0003-2026.jpg"}, ""},
+        {"-p 2,9 -f " + folder + "\\c", 1, {"c\\IMG_0002.jpg"}, "fotex: file 9 is not on the camera (4 listed, from 1)\n"},
+        {"-p 4-9 -f " + folder + "\\d", 1, {"d\\MOV_0001.avi"}, "fotex: files 5-9 are not on the camera (4 listed, from 1)\n"},
+        {"--format bmp -p 1 -f " + folder + "\\e", 0, {"e\\IMG_0001.bmp"}, ""},
+    };
+    for (const Case& c : cases) {
+        const Outcome run = Fotex(c.args);
+        EXPECT_EQ(c.exit, run.exit) << c.args;
+        std::string out;
+        for (const std::string& f : c.saved) {
+            out += "Saving file as " + folder + "\\" + f + "\n";
+            EXPECT_TRUE(Exists(folder + "\\" + f)) << f;
+        }
+        EXPECT_EQ(out, run.out) << c.args;
+        EXPECT_EQ(c.err, run.err) << c.args;
+    }
+    EXPECT_TRUE(IsJpeg(folder + "\\a\\IMG_0001.jpg"));
+    EXPECT_EQ("BM", Contents(folder + "\\e\\IMG_0001.bmp").substr(0, 2));
+}
+
+TEST(Files, SavingFilesFollowsTheFileRulesAndNamesEachRefusal) {
+    const std::string folder = Scratch("rules");
+    Write(folder + "\\IMG_0001.jpg", "mine");
+    Write(folder + "\\thumb_IMG_0001.bmp", "mine");
+    struct Case {
+        std::string args;
+        DWORD exit;
+        std::string out, err;
+        bool replaced;
+    };
+    const Case cases[] = {
+        {"-p 1-2 -f " + folder, 1, "Saving file as " + folder + "\\IMG_0002.jpg\n",
+         "fotex: could not save #1 IMG_0001.jpg: " + folder + "\\IMG_0001.jpg exists (--force-overwrite replaces it, "
+         "--skip-existing leaves it)\n", false},
+        {"--skip-existing -p 1 -f " + folder, 0, "Skipping existing file " + folder + "\\IMG_0001.jpg\n", "", false},
+        {"-t 1 -f " + folder, 1, "", "fotex: could not save #1 IMG_0001.jpg: " + folder + "\\thumb_IMG_0001.bmp exists "
+         "(--force-overwrite replaces it, --skip-existing leaves it)\n", false},
+        {"--force-overwrite -p 1 -t 1 -f " + folder, 0,
+         "Saving file as " + folder + "\\IMG_0001.jpg\nSaving file as " + folder + "\\thumb_IMG_0001.bmp\n", "", true},
+    };
+    for (const Case& c : cases) {
+        ExpectRun(c.args, c.exit, c.out, c.err);
+        EXPECT_EQ(c.replaced, IsJpeg(folder + "\\IMG_0001.jpg")) << c.args;
+    }
+    EXPECT_EQ("BM", Contents(folder + "\\thumb_IMG_0001.bmp").substr(0, 2));
+}
+
+TEST(Files, DeleteFileRemovesTheNumbersGiven) {
+    ExpectRun("-d 1,3 -L", 0,
+              "Deleted #1 IMG_0001.jpg from the camera\nDeleted #3 IMG_0003.jpg from the camera\n"
+              "There are 2 files in folder '\\DCIM'.\n"
+              "#1     IMG_0002.jpg                rd     3 KB image 2026-12-01T09:00:01\n"
+              "#2     MOV_0001.avi                rd     1 KB video 2026-12-01T09:00:03\n",
+              "");
+    ExpectRun("-d 4-5 -n", 1, "Deleted #4 MOV_0001.avi from the camera\n", "fotex: file 5 is not on the camera (4 listed, from 1)\n");
+}
+
+TEST(Files, GetAllFilesWithAPatternKeepsTheCamerasNames) {
+    const std::string folder = Scratch("pattern");
+    const std::string names[] = {"1_IMG_0001.jpg", "2_IMG_0002.jpg", "3_IMG_0003.jpg", "4_MOV_0001.avi"};
+    std::string saved, skipped;
+    for (const std::string& n : names) {
+        saved += "Saving file as " + folder + "\\deep\\" + n + "\n";
+        skipped += "Skipping existing file " + folder + "\\deep\\" + n + "\n";
+    }
+    ExpectRun("-P --filename %n_%f -f " + folder + "\\deep", 0, saved + "4 of 4 files saved, 0 skipped, 0 failed\n", "");
+    ExpectRun("-P --filename %n_%f -f " + folder + "\\deep --skip-existing", 0, skipped + "0 of 4 files saved, 4 skipped, 0 failed\n", "");
+    const Outcome refused = Fotex("-P --filename %n_%f -f " + folder + "\\deep");
+    EXPECT_EQ(1u, refused.exit);
+    EXPECT_EQ(4u, Lines(refused.err).size()) << refused.err;
+    EXPECT_EQ("0 of 4 files saved, 0 skipped, 4 failed\n", refused.out);
+}
+
+TEST(Files, AFolderOfPicturesServesAsACamera) {
+    const std::string folder = Scratch("folder");
+    ASSERT_EQ(0u, Fotex("-q --filename " + folder + "\\pics\\a --capture-image-and-download --filename " + folder +
+                        "\\pics\\sub\\b --capture-image-and-download").exit);
+    const Outcome list = Launch("--virtual-folder " + folder + "\\pics --parsable -L");
+    EXPECT_EQ(0u, list.exit) << list.err;
+    const std::vector<std::string> lines = Lines(list.out);
+    ASSERT_EQ(2u, lines.size()) << list.out;
+    EXPECT_EQ("1\ta.jpg\t", lines[0].substr(0, 8));
+    EXPECT_EQ("2\tb.jpg\t", lines[1].substr(0, 8));
+    const Outcome get = Launch("--virtual-folder " + folder + "\\pics -p 1-2 -t 2 -f " + folder + "\\out");
+    EXPECT_EQ(0u, get.exit) << get.err;
+    EXPECT_EQ(Contents(folder + "\\pics\\a.jpg"), Contents(folder + "\\out\\a.jpg"));
+    EXPECT_EQ(Contents(folder + "\\pics\\sub\\b.jpg"), Contents(folder + "\\out\\b.jpg"));
+    EXPECT_EQ("BM", Contents(folder + "\\out\\thumb_b.bmp").substr(0, 2));
+    const Outcome missing = Launch("--virtual-folder " + folder + "\\nosuch -L");
+    EXPECT_EQ(1u, missing.exit);
+    const std::string start = "fotex: cannot make a camera of the folder " + folder + "\\nosuch: ";
+    EXPECT_EQ(start, missing.err.substr(0, start.size()));
+    EXPECT_TRUE(Contains(missing.err, "(0x80070002)\n")) << missing.err;
 }
 
 }  // namespace

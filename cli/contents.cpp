@@ -1,0 +1,270 @@
+// What is on the camera: list, count, save chosen files or their thumbnails, delete chosen files,
+// save every file under a pattern. Files go by the numbers --list-files shows, from 1.
+#include <windows.h>
+
+#include <cstdio>
+#include <vector>
+
+#include "commands.h"
+#include "files.h"
+#include "options.h"
+
+namespace fotexcli {
+
+namespace {
+
+// Lists the camera's items; reports and returns false when it cannot.
+bool ListItems(Session& session, int& count) {
+    if (!session.Open()) return false;
+    count = 0;
+    const int status = session.Call([&] { return ListCameraItems(session.device(), &count); });
+    if (status == FOTEX_OK) return true;
+    Fail("cannot list the files on the camera: " + StatusText(status));
+    return false;
+}
+
+// A text of the listed item at `index`, any length; "" and the status when it cannot be read.
+std::string ItemText(Session& session, int index, int what, int* failure = nullptr) {
+    std::vector<wchar_t> text(256);
+    for (;;) {
+        const int bytes = static_cast<int>(text.size() * sizeof(wchar_t));
+        const int status = session.Call([&] { return GetCameraItemText(session.device(), index, what, text.data(), bytes); });
+        if (status == FOTEX_OK) return Utf8(text.data());
+        if (status != FOTEX_E_INSUFFICIENT_BUFFER || text.size() >= (1u << 16)) {
+            if (failure) *failure = status;
+            return "";
+        }
+        text.resize(text.size() * 2);
+    }
+}
+
+int ItemValue(Session& session, int index, int what, int fallback) {
+    int value = fallback;
+    const int status = session.Call([&] { return GetCameraItemValue(session.device(), index, what, &value); });
+    return status == FOTEX_OK ? value : fallback;
+}
+
+// "0000\Root\DCIM\IMG_0001": the device's number and the root come first.
+std::string FolderOfFullName(const std::string& full) {
+    size_t start = full.find('\\');
+    if (start != std::string::npos) start = full.find('\\', start + 1);
+    const size_t leaf = full.rfind('\\');
+    if (start == std::string::npos || leaf <= start) return "\\";
+    return full.substr(start, leaf - start);
+}
+
+std::string WithoutExtension(const std::string& name) {
+    const size_t dot = name.rfind('.');
+    return dot == std::string::npos || dot == 0 ? name : name.substr(0, dot);
+}
+
+std::string ExtensionOfName(const std::string& name) {
+    const size_t dot = name.rfind('.');
+    return dot == std::string::npos || dot == 0 ? "" : name.substr(dot + 1);
+}
+
+// "2026-12-08T10:30:00" into the time fields of a pattern; false when it is not such a text.
+bool ParseItemTime(const std::string& text, SYSTEMTIME& time) {
+    int y, mo, d, h, mi, s;
+    if (std::sscanf(text.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d", &y, &mo, &d, &h, &mi, &s) != 6) return false;
+    time = SYSTEMTIME{static_cast<WORD>(y), static_cast<WORD>(mo), 0, static_cast<WORD>(d),
+                      static_cast<WORD>(h), static_cast<WORD>(mi), static_cast<WORD>(s), 0};
+    return true;
+}
+
+// The file name a listed item is saved under, with what its pattern needs.
+std::string FileNameFor(Session& session, int index, const Shape& shape, const std::string& pattern, bool thumbnail,
+                        std::string& cameraName) {
+    NameParts parts;
+    parts.number = index + 1;
+    cameraName = ItemText(session, index, FOTEX_ITEM_FILE_NAME);
+    parts.cameraName = WithoutExtension(cameraName);
+    parts.hasCameraName = true;
+    if (!ParseItemTime(ItemText(session, index, FOTEX_ITEM_TIME), parts.time)) GetLocalTime(&parts.time);
+    const std::string own = ExtensionOfName(cameraName);
+    parts.extension = thumbnail ? "bmp" : (shape.given & kFormat) || own.empty() ? ExtensionOf(shape.format) : own;
+    const std::string name = WithExtension(Expand(pattern, parts), parts.extension);
+    return shape.folder == "." ? name : shape.folder + "\\" + name;
+}
+
+// The transfer format of a listed item: --format when given, else its own, as its extension says.
+int FormatFor(const Shape& shape, const std::string& cameraName) {
+    int format = FOTEX_FORMAT_JPEG;
+    if (shape.given & kFormat) return shape.format;
+    return ParseFormat(ExtensionOfName(cameraName), format) ? format : FOTEX_FORMAT_JPEG;
+}
+
+enum class Save { File, Thumbnail };
+
+enum class Saved { Yes, Skipped, No };
+
+Saved Unsaved(const std::string& message) {
+    Fail(message);
+    return Saved::No;
+}
+
+// Saves the listed item (or its thumbnail) at `index` under the file rules; failures reported.
+Saved SaveItem(Session& session, int index, const Shape& shape, Save what) {
+    const std::string pattern =
+        !shape.filename.empty() ? shape.filename : what == Save::Thumbnail ? "thumb_%f.%C" : "%f.%C";
+    std::string cameraName;
+    const std::string path = FileNameFor(session, index, shape, pattern, what == Save::Thumbnail, cameraName);
+    const std::string label = "#" + std::to_string(index + 1) + " " + cameraName;
+    std::string why;
+    if (!MakeFolders(FolderOf(path), why)) return Unsaved("could not save " + label + ": " + why);
+    if (IsFile(path) && shape.existing == Existing::Skip) {
+        session.Progress("Skipping existing file " + path);
+        return Saved::Skipped;
+    }
+    FOTEX_ITEM item = 0;
+    int status = session.Call([&] { return OpenCameraItem(session.device(), index, &item); });
+    if (status == FOTEX_OK) {
+        const std::wstring wide = Wide(path);
+        const int replace = shape.existing == Existing::Replace ? FOTEX_SAVE_REPLACE : 0;
+        status = session.Call([&] {
+            return what == Save::File
+                       ? SaveCameraItem(item, wide.c_str(), FormatFor(shape, cameraName), replace | (shape.keep ? 0 : FOTEX_SAVE_DELETE))
+                       : SaveCameraThumbnail(item, wide.c_str(), replace);
+        });
+        session.Call([&] {
+            ReleaseCameraItem(&item);
+            return 0;
+        });
+    }
+    if (status == FOTEX_E_FILE_EXISTS)
+        return Unsaved("could not save " + label + ": " + ExistsMessage(path));
+    if (status != FOTEX_OK) return Unsaved("could not save " + label + " as " + path + ": " + StatusText(status));
+    session.Progress("Saving file as " + path);
+    if (what == Save::File && !shape.keep) session.Progress("Deleting " + cameraName + " from the camera");
+    return Saved::Yes;
+}
+
+// Runs `each` on every listed item the action's numbers name; kFailed when any failed or was missing.
+template <class Each>
+int ForNumbers(Session& session, const Action& action, Each each) {
+    std::vector<std::pair<int, int>> ranges;
+    ParseNumbers(action.argument, ranges);
+    int count = 0;
+    if (!ListItems(session, count)) return kFailed;
+    bool ok = true;
+    for (const auto& range : ranges) {
+        for (int n = range.first; n <= range.second && n <= count; ++n) ok = each(n - 1) && ok;
+        if (range.second > count) {
+            const std::string missing = range.second > std::max(range.first, count + 1)
+                                            ? "files " + std::to_string(std::max(range.first, count + 1)) + "-" + std::to_string(range.second) + " are"
+                                            : "file " + std::to_string(range.second) + " is";
+            ok = FailItem(missing + " not on the camera (" + std::to_string(count) + " listed, from 1)");
+        }
+    }
+    return ok ? kDone : kFailed;
+}
+
+}  // namespace
+
+std::string StatusText(int status) {
+    wchar_t text[512] = L"";
+    DescribeStatus(status, text, sizeof text);  // prints nothing
+    return (text[0] ? Utf8(text) + " " : std::string()) + "(" + Hex(status) + ")";
+}
+
+std::string CheckFiles(const Action& action) {
+    std::vector<std::pair<int, int>> ranges;
+    if (!ParseNumbers(action.argument, ranges))
+        return "--" + action.verb + " takes file numbers as --list-files shows them (3, or 1-3,7), not '" + action.argument + "'";
+    return action.shape.filename.empty() ? "" : CheckPattern(action.shape.filename, true);
+}
+
+int ListFiles(Session& session, const Action&) {
+    int count = 0;
+    if (!ListItems(session, count)) return kFailed;
+    struct Row {
+        std::string folder, line;
+    };
+    std::vector<Row> rows;
+    bool ok = true;
+    for (int i = 0; i < count; ++i) {
+        int failure = 0;
+        const std::string name = ItemText(session, i, FOTEX_ITEM_FILE_NAME, &failure);
+        if (failure) {
+            ok = FailItem("cannot read the name of file #" + std::to_string(i + 1) + ": " + StatusText(failure));
+            continue;
+        }
+        const std::string full = ItemText(session, i, FOTEX_ITEM_FULL_NAME), time = ItemText(session, i, FOTEX_ITEM_TIME);
+        const int size = ItemValue(session, i, FOTEX_ITEM_SIZE, -1);
+        const char* kind = ItemValue(session, i, FOTEX_ITEM_TYPE, 0) & FOTEX_ITEM_VIDEO ? "video" : "image";
+        if (session.options().parsable) {
+            Print(TabbedLine({std::to_string(i + 1), name, size < 0 ? "" : std::to_string(size), kind, time, full}));
+            continue;
+        }
+        char line[512];
+        const std::string kb = size < 0 ? "?" : std::to_string((size + 1023) / 1024);
+        std::snprintf(line, sizeof line, "#%-5d %-27s rd %5s KB %s %s", i + 1, name.c_str(), kb.c_str(), kind, time.c_str());
+        rows.push_back({FolderOfFullName(full), line});
+    }
+    // gphoto2's layout: the files of each folder under a line naming it.
+    for (size_t r = 0; r < rows.size();) {
+        size_t end = r;
+        while (end < rows.size() && rows[end].folder == rows[r].folder) ++end;
+        const size_t n = end - r;
+        Print(n == 1 ? "There is 1 file in folder '" + rows[r].folder + "'."
+                     : "There are " + std::to_string(n) + " files in folder '" + rows[r].folder + "'.");
+        for (; r < end; ++r) Print(rows[r].line);
+    }
+    if (count == 0 && !session.options().parsable) Print("There is no file on the camera.");
+    return ok ? kDone : kFailed;
+}
+
+int NumFiles(Session& session, const Action&) {
+    int count = 0;
+    if (!ListItems(session, count)) return kFailed;
+    Print(session.options().parsable ? std::to_string(count) : "Number of files on the camera: " + std::to_string(count));
+    return kDone;
+}
+
+int GetFile(Session& session, const Action& action) {
+    return ForNumbers(session, action, [&](int index) { return SaveItem(session, index, action.shape, Save::File) != Saved::No; });
+}
+
+int GetThumbnail(Session& session, const Action& action) {
+    return ForNumbers(session, action, [&](int index) { return SaveItem(session, index, action.shape, Save::Thumbnail) != Saved::No; });
+}
+
+int DeleteFiles(Session& session, const Action& action) {
+    // Every handle first: deleting one renumbers nothing that is already open.
+    std::vector<std::pair<FOTEX_ITEM, std::string>> chosen;
+    int result = ForNumbers(session, action, [&](int index) {
+        FOTEX_ITEM item = 0;
+        const std::string label = "#" + std::to_string(index + 1) + " " + ItemText(session, index, FOTEX_ITEM_FILE_NAME);
+        const int status = session.Call([&] { return OpenCameraItem(session.device(), index, &item); });
+        if (status != FOTEX_OK) return FailItem("cannot delete " + label + ": " + StatusText(status));
+        chosen.push_back({item, label});
+        return true;
+    });
+    for (auto& c : chosen) {
+        const int status = session.Call([&] { return DeleteCameraItem(c.first); });
+        session.Call([&] {
+            ReleaseCameraItem(&c.first);
+            return 0;
+        });
+        if (status != FOTEX_OK) result = Fail("cannot delete " + c.second + ": " + StatusText(status));
+        else session.Progress("Deleted " + c.second + " from the camera");
+    }
+    return result;
+}
+
+int GetAllFilesByPattern(Session& session, const Action& action) {
+    int count = 0;
+    if (!ListItems(session, count)) return kFailed;
+    int tally[3] = {0, 0, 0};
+    for (int i = 0; i < count; ++i) ++tally[static_cast<int>(SaveItem(session, i, action.shape, Save::File))];
+    session.Progress(std::to_string(tally[0]) + " of " + std::to_string(count) + " files saved, " + std::to_string(tally[1]) +
+                     " skipped, " + std::to_string(tally[2]) + " failed");
+    return tally[2] ? kFailed : kDone;
+}
+
+int RemainingFiles(Session& session) {
+    int count = 0;
+    return ListItems(session, count) ? count : -1;
+}
+
+}  // namespace fotexcli
