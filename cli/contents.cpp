@@ -201,14 +201,19 @@ int ListFiles(Session& session, const Action&) {
         std::snprintf(line, sizeof line, "#%-5d %-27s rd %5s KB %s %s", i + 1, name.c_str(), kb.c_str(), kind, time.c_str());
         rows.push_back({FolderOfFullName(full), line});
     }
-    // gphoto2's layout: the files of each folder under a line naming it.
-    for (size_t r = 0; r < rows.size();) {
-        size_t end = r;
-        while (end < rows.size() && rows[end].folder == rows[r].folder) ++end;
-        const size_t n = end - r;
-        Print(n == 1 ? "There is 1 file in folder '" + rows[r].folder + "'."
-                     : "There are " + std::to_string(n) + " files in folder '" + rows[r].folder + "'.");
-        for (; r < end; ++r) Print(rows[r].line);
+    // gphoto2's layout: the files of each folder under a line naming it, folders in the order met.
+    std::vector<bool> printed(rows.size(), false);
+    for (size_t r = 0; r < rows.size(); ++r) {
+        if (printed[r]) continue;
+        std::vector<size_t> in;
+        for (size_t o = r; o < rows.size(); ++o)
+            if (!printed[o] && rows[o].folder == rows[r].folder) in.push_back(o);
+        Print(in.size() == 1 ? "There is 1 file in folder '" + rows[r].folder + "'."
+                             : "There are " + std::to_string(in.size()) + " files in folder '" + rows[r].folder + "'.");
+        for (size_t o : in) {
+            Print(rows[o].line);
+            printed[o] = true;
+        }
     }
     if (count == 0 && !session.options().parsable) Print("There is no file on the camera.");
     return ok ? kDone : kFailed;

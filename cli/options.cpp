@@ -85,7 +85,8 @@ const Option kOptions[] = {
 
     {"filename", 0, Kind::Shaping, Takes::Value, "PATTERN", kFilename, nullptr, nullptr,
      "file name (captures: capt%04n); the format's extension is added\nunless the name ends in it; patterns below",
-     "Options for the picture actions: each applies to the actions after it"},
+     "Options for saving pictures: each applies to the actions after it;\n"
+     "given after actions without one of their own, to those"},
     {"format", 0, Kind::Shaping, Takes::Value, "F", kFormat, nullptr, nullptr, "a format code or extension (captures: jpg; files: their own)"},
     {"folder", 'f', Kind::Shaping, Takes::Value, "DIR", kFolder, nullptr, nullptr,
      "folder for the files saved from the camera, made with its\nparents when missing (default .)"},

@@ -36,4 +36,9 @@ echo "\$ fotex --auto-detect 2>/dev/null   (Wine's own service, without the virt
 /usr/lib/wine/wine64 ./fotex.exe --auto-detect 2>/dev/null || echo "(exit status $?, nothing on standard output)"
 echo
 run --virtual --get-all-files --folder 'demo\camera\all' --prefix img
-echo "The new pictures are in $PWD/demo; every picture and video of the camera is in $PWD/demo/camera/all/."
+# What is on the camera, by number; the camera's own names with %f.
+run --virtual --list-files --get-file 2-3 --filename 'demo\camera\picked\%n-%f' --delete-file 1 --num-files
+# A folder of pictures as a camera: the pictures just taken, listed, one saved with its thumbnail.
+run --virtual-folder 'demo\camera\picked' --list-files --get-file 1 --get-thumbnail 1 --folder 'demo\fromfolder'
+echo "The new pictures are in $PWD/demo; every picture and video of the camera is in $PWD/demo/camera/all/;"
+echo "the folder camera's first picture and its thumbnail are in $PWD/demo/fromfolder/."

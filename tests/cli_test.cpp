@@ -678,6 +678,10 @@ TEST(Files, AFolderOfPicturesServesAsACamera) {
     ASSERT_EQ(2u, lines.size()) << list.out;
     EXPECT_EQ("1\ta.jpg\t", lines[0].substr(0, 8));
     EXPECT_EQ("2\tb.jpg\t", lines[1].substr(0, 8));
+    const std::vector<std::string> layout = Lines(Launch("--virtual-folder " + folder + "\\pics -L").out);
+    ASSERT_EQ(4u, layout.size());
+    EXPECT_EQ("There is 1 file in folder '\\'.", layout[0]);
+    EXPECT_EQ("There is 1 file in folder '\\sub'.", layout[2]);
     const Outcome get = Launch("--virtual-folder " + folder + "\\pics -p 1-2 -t 2 -f " + folder + "\\out");
     EXPECT_EQ(0u, get.exit) << get.err;
     EXPECT_EQ(Contents(folder + "\\pics\\a.jpg"), Contents(folder + "\\out\\a.jpg"));
