@@ -67,13 +67,10 @@ int CaptureAndDownload(Session& session, const Action& action) {
     GetLocalTime(&parts.time);
     parts.extension = ExtensionOf(shape.format);
     const std::string name = WithExtension(Expand(shape.filename.empty() ? "capt%04n" : shape.filename, parts), parts.extension);
-    std::string ansi;
-    const std::string problem = LibraryNameProblem(name, ansi);
-    if (!problem.empty()) return Fail(problem + "; no picture taken");
     std::string why;
     if (!MakeFolders(FolderOf(name), why)) return Fail(why + "; no picture taken");
-    Target target(name);
-    switch (target.Prepare(shape.existing, why)) {
+    // Checked before the picture is taken; the library then keeps the rule while it writes.
+    switch (Target::Look(name, shape.existing, why)) {
         case Target::Refuse: return Fail(why + "; no picture taken");
         case Target::Skip: session.Progress("Skipping existing file " + name); return kDone;
         case Target::Write: break;
@@ -83,17 +80,14 @@ int CaptureAndDownload(Session& session, const Action& action) {
     FOTEX_ITEM item = Take(session);
     if (item == 0) return Fail("the camera took no picture");
     ++session.captures;
-    // The library appends the extension in place.
-    const size_t base = ansi.size() - (parts.extension.empty() ? 0 : parts.extension.size() + 1);
-    std::vector<char> buffer(ansi.begin(), ansi.begin() + static_cast<std::ptrdiff_t>(base));
-    buffer.resize(base + FOTEX_EXTENSION_ROOM + 1, '\0');
+    const std::wstring wide = Wide(name);
+    const int flags = (shape.existing == Existing::Replace ? FOTEX_SAVE_REPLACE : 0) | (shape.keep ? 0 : FOTEX_SAVE_DELETE);
+    const int status = session.Call([&] { return SaveCameraItem(item, wide.c_str(), shape.format, flags); });
     session.Call([&] {
-        TransferPicture(item, buffer.data(), shape.format, shape.keep ? FOTEX_KEEP : FOTEX_DELETE_AFTER_TRANSFER);
+        ReleaseCameraItem(&item);
         return 0;
     });
-    if (!session.traced().empty() || !IsFile(name))
-        return Fail("could not save the new picture as " + name + "; it stays on the camera");
-    target.Keep();
+    if (status != FOTEX_OK) return Fail("could not save the new picture as " + name + ": " + StatusText(status) + "; it stays on the camera");
     session.Progress("Saving file as " + name);
     if (!shape.keep) session.Progress("Deleting the picture from the camera");
     return kDone;

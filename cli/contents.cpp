@@ -112,9 +112,10 @@ Saved SaveItem(Session& session, int index, const Shape& shape, Save what) {
     const std::string label = "#" + std::to_string(index + 1) + " " + cameraName;
     std::string why;
     if (!MakeFolders(FolderOf(path), why)) return Unsaved("could not save " + label + ": " + why);
-    if (IsFile(path) && shape.existing == Existing::Skip) {
-        session.Progress("Skipping existing file " + path);
-        return Saved::Skipped;
+    switch (Target::Look(path, shape.existing, why)) {
+        case Target::Refuse: return Unsaved("could not save " + label + ": " + why);
+        case Target::Skip: session.Progress("Skipping existing file " + path); return Saved::Skipped;
+        case Target::Write: break;
     }
     FOTEX_ITEM item = 0;
     int status = session.Call([&] { return OpenCameraItem(session.device(), index, &item); });

@@ -104,33 +104,39 @@ std::string ExistsMessage(const std::string& path) {
     return path + " exists (--force-overwrite replaces it, --skip-existing leaves it)";
 }
 
-Target::Decision Target::Prepare(Existing rule, std::string& why) {
-    const std::wstring path = Wide(path_);
-    const DWORD a = GetFileAttributesW(path.c_str());
-    if (a == INVALID_FILE_ATTRIBUTES) {
-        pending_ = true;
-        return Write;
-    }
+Target::Decision Target::Look(const std::string& path, Existing rule, std::string& why) {
+    const DWORD a = GetFileAttributesW(Wide(path).c_str());
+    if (a == INVALID_FILE_ATTRIBUTES) return Write;
     if (a & FILE_ATTRIBUTE_DIRECTORY) {
-        why = path_ + " is a folder";
+        why = path + " is a folder";
         return Refuse;
     }
     if (rule == Existing::Skip) return Skip;
     if (rule == Existing::Refuse) {
-        why = ExistsMessage(path_);
+        why = ExistsMessage(path);
         return Refuse;
     }
+    return Write;
+}
+
+Target::Decision Target::Prepare(Existing rule, std::string& why) {
+    const std::wstring path = Wide(path_);
+    const Decision decision = Look(path_, rule, why);
+    if (decision != Write) return decision;
+    pending_ = true;
+    if (GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) return Write;
     std::wstring folder = Wide(FolderOf(path_));
     if (folder.empty()) folder = L".";
     wchar_t aside[MAX_PATH];
     if (!GetTempFileNameW(folder.c_str(), L"ftx", 0, aside)) aside[0] = 0;
     if (!aside[0] || !MoveFileExW(path.c_str(), aside, MOVEFILE_REPLACE_EXISTING)) {
+        const DWORD error = GetLastError();
         if (aside[0]) DeleteFileW(aside);
-        why = "cannot move " + path_ + " aside to replace it (error " + std::to_string(GetLastError()) + ")";
+        why = "cannot move " + path_ + " aside to replace it (error " + std::to_string(error) + ")";
+        pending_ = false;
         return Refuse;
     }
     aside_ = aside;
-    pending_ = true;
     return Write;
 }
 

@@ -44,6 +44,8 @@ public:
     Target(const Target&) = delete;
     Target& operator=(const Target&) = delete;
 
+    // The decision alone, for writers that replace through the library (FOTEX_SAVE_REPLACE).
+    static Decision Look(const std::string& path, Existing rule, std::string& why);
     Decision Prepare(Existing rule, std::string& why);
     // The new file is there: keep it and drop the old one.
     void Keep();
