@@ -28,3 +28,21 @@ extern "C" void __cdecl FotexSimRevoke(void) {
     g_camera->Revoke();
     g_registered = false;
 }
+
+namespace {
+
+bool Known(int camera) { return g_camera != nullptr && camera >= 0 && static_cast<size_t>(camera) < g_camera->devices.size(); }
+
+}  // namespace
+
+extern "C" int __cdecl FotexSimPressShutter(int camera) {
+    return Known(camera) && g_camera->PressShutter(static_cast<size_t>(camera)) != nullptr ? 1 : 0;
+}
+
+extern "C" int __cdecl FotexSimUnplug(int camera) {
+    return Known(camera) && g_camera->Unplug(static_cast<size_t>(camera)) ? 1 : 0;
+}
+
+extern "C" int __cdecl FotexSimPlugIn(int camera) {
+    return Known(camera) && g_camera->PlugIn(static_cast<size_t>(camera)) ? 1 : 0;
+}

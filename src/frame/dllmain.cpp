@@ -1,8 +1,10 @@
 #include <windows.h>
 #include <objbase.h>
 
-// The runtime constructs the device list before this runs and destroys it after, so the list
-// outlives COM on both ends.
+#include "events.h"
+
+// The runtime constructs the device list and the event state before this runs and destroys them
+// after, so both outlive COM on both ends.
 extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
     switch (reason) {
     case DLL_PROCESS_ATTACH:
@@ -12,6 +14,8 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
     case DLL_PROCESS_DETACH:
         // A non-null `reserved` means the process is exiting: COM may already be gone, and
         // calling into it then can hang or crash.
+        // The event registration goes first, while the service can still be told.
+        fotex::UnloadCameraEvents(reserved == nullptr);
         if (reserved == nullptr) CoUninitialize();
         break;
     default:

@@ -57,7 +57,10 @@ struct MessageBoxCall {
     X(GetStorageInfo)         \
     X(TransferPicture)        \
     X(TransferAllImages)      \
-    X(ImageTransferDialog)
+    X(ImageTransferDialog)    \
+    X(GetSettingChoices)      \
+    X(WaitForCameraEvent)     \
+    X(StopCameraEvents)
 
 class Library {
 public:
