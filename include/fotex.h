@@ -417,7 +417,7 @@ int FOTEX_CALL SetCopyRight(FOTEX_DEVICE device, const char* text);
 /* Statuses, as HRESULTs. */
 #define FOTEX_E_HANDLE ((int)0x80070006L)              /* the device or item handle is 0 */
 #define FOTEX_E_POINTER ((int)0x80004003L)             /* a pointer the call needs is null */
-#define FOTEX_E_INVALIDARG ((int)0x80070057L)          /* an unknown selector or flag */
+#define FOTEX_E_INVALIDARG ((int)0x80070057L)          /* an unknown selector or flag, an argument out of its range */
 #define FOTEX_E_BOUNDS ((int)0x8000000BL)              /* the index is not in the list */
 #define FOTEX_E_INSUFFICIENT_BUFFER ((int)0x8007007AL) /* the text buffer is too small */
 #define FOTEX_E_NOT_FOUND ((int)0x80070490L)           /* no such property, or no such item */
@@ -522,6 +522,96 @@ void FOTEX_CALL ReleaseCameraItem(FOTEX_ITEM* item);
    256 bytes hold every text of the library's own.
    Returns FOTEX_OK; FOTEX_E_POINTER text is null; FOTEX_E_INSUFFICIENT_BUFFER. */
 int FOTEX_CALL DescribeStatus(int status, void* text, int bytes);
+
+/* ---- Setting choices and camera events ---------------------------------------------------- */
+
+/* What values a setting takes, and what the camera just did. These three functions came after
+   the 83 above and follow the conventions of the camera contents functions: a host that must
+   also run with an older Fotex.dll finds them by name (GetProcAddress); they return FOTEX_OK (1)
+   or a negative HRESULT; text out is NUL-terminated UTF-16 into a buffer whose size in bytes the
+   caller passes; on failure no output is written; nothing is printed. */
+
+/* Statuses, as HRESULTs, beside those of the camera contents functions. */
+#define FOTEX_E_MORE_DATA ((int)0x800700EAL)           /* more values than the capacity */
+#define FOTEX_E_WRONG_THREAD ((int)0x8001010EL)        /* events were registered on another thread */
+
+/* The access of GetSettingChoices: bits. */
+#define FOTEX_ACCESS_READ 1
+#define FOTEX_ACCESS_WRITE 2
+
+/* The kind of GetSettingChoices: the form of the valid values. */
+#define FOTEX_CHOICES_ANY 0   /* any value; no values */
+#define FOTEX_CHOICES_RANGE 1 /* three values: minimum, maximum, step */
+#define FOTEX_CHOICES_LIST 2  /* the valid values, in the camera's order */
+#define FOTEX_CHOICES_FLAGS 3 /* one value: the mask of the bits that may be set */
+
+/* Tells which values the property `property_id` of the device's root item takes: any property
+   id the camera has, not only the 37 settings above (FOTEX_PROP_*). Asks the camera each time
+   (IWiaPropertyStorage::GetPropertyAttributes) and keeps nothing.
+   - *access receives FOTEX_ACCESS_READ | FOTEX_ACCESS_WRITE as the camera grants them.
+   - *kind receives FOTEX_CHOICES_*, *nominal the camera's nominal (default) value (0 for
+     FOTEX_CHOICES_ANY), and *count the number of values: 0 for ANY, 3 for RANGE (minimum,
+     maximum, step), the number of valid values for LIST, 1 for FLAGS (the mask).
+   - `values` is an array of `capacity` integers that receives the first `capacity` values.
+   Text settings, and settings whose valid values the camera gives in another form than 32-bit
+   integers, report their access and FOTEX_CHOICES_ANY. A null access, kind, nominal or count is
+   skipped; `values` may be null only when capacity is 0 (to learn the count first).
+   Returns FOTEX_OK; FOTEX_E_MORE_DATA the count exceeds `capacity` (the first `capacity` values
+   and every other output are written, so call again with capacity *count); FOTEX_E_HANDLE device
+   is 0; FOTEX_E_INVALIDARG capacity is negative; FOTEX_E_POINTER values is null with a capacity
+   above 0; FOTEX_E_NOT_FOUND the camera lacks the property; or the service's HRESULT (the
+   property storage could not be had, or the camera refused the question). */
+int FOTEX_CALL GetSettingChoices(FOTEX_DEVICE device, int property_id, int* access, int* kind, int* nominal,
+                                 int* values, int capacity, int* count);
+
+/* The kinds of WaitForCameraEvent. */
+#define FOTEX_EVENT_DEVICE_CONNECTED 1    /* a camera was plugged in */
+#define FOTEX_EVENT_DEVICE_DISCONNECTED 2 /* a camera was unplugged */
+#define FOTEX_EVENT_ITEM_CREATED 3        /* a new item, such as a picture taken */
+#define FOTEX_EVENT_ITEM_DELETED 4        /* an item was deleted */
+#define FOTEX_EVENT_TREE_UPDATED 5        /* many items changed (delete all): list them again */
+#define FOTEX_EVENT_LOST 6                /* the queue was full: events after the ones before were dropped */
+
+/* Most events the queue holds between two calls; one more arriving is dropped, and the whole run
+   of dropped events is reported as one FOTEX_EVENT_LOST in its place. */
+#define FOTEX_EVENT_QUEUE 1024
+/* Longest device identifier and item name an event carries, in UTF-16 units with the terminator;
+   a longer one arrives cut to this length. */
+#define FOTEX_EVENT_DEVICE_UNITS 256
+#define FOTEX_EVENT_NAME_UNITS 1024
+
+/* Takes the oldest camera event of the queue, waiting up to `timeout_ms` milliseconds for one
+   (0 only looks, -1 waits without end).
+   - *kind receives FOTEX_EVENT_*; `device_id` (a buffer of `device_id_bytes` bytes) the device's
+     identifier, as GetWiaDeviceInfo gives it; `item_name` (a buffer of `item_name_bytes` bytes)
+     the item's full name for FOTEX_EVENT_ITEM_CREATED and FOTEX_EVENT_ITEM_DELETED (the name
+     FindCameraItem takes), an empty text for the other kinds. Both as NUL-terminated UTF-16;
+     FOTEX_EVENT_DEVICE_UNITS and FOTEX_EVENT_NAME_UNITS units always suffice. A null kind is
+     skipped; a null buffer (with a size of 0) is skipped.
+   - The first call registers for the five events on every device (IWiaDevMgr::
+     RegisterEventCallbackInterface) in the calling thread's apartment. The registration lasts
+     until StopCameraEvents or the unloading of the DLL, and every later call must come from the
+     same thread. Events arriving between calls are queued (FOTEX_EVENT_QUEUE at most).
+   - The service delivers events as calls into that thread's apartment, which it receives only
+     while the thread handles its window messages: while it waits, this function takes the
+     thread's messages and dispatches them (the host's windows included). A WM_QUIT ends the wait:
+     it is posted again for the host's own loop and the call returns 0. A thread that neither
+     waits here nor runs a message loop receives no events.
+   Returns 1 with an event; 0 when none came within the time (or WM_QUIT, or StopCameraEvents
+   called from a message handled during the wait); FOTEX_E_INSUFFICIENT_BUFFER a text and its
+   terminator do not fit its buffer (the event stays first in the queue: call again with larger
+   buffers); FOTEX_E_INVALIDARG timeout_ms below -1 or a negative size; FOTEX_E_POINTER a null
+   buffer with a size above 0; FOTEX_E_WRONG_THREAD the events were registered on another thread;
+   or the service's HRESULT when the registration failed (nothing is registered then: the next
+   call tries again). Against Wine's own service, which lacks events, that is 0x80004001
+   (E_NOTIMPL). */
+int FOTEX_CALL WaitForCameraEvent(int timeout_ms, int* kind, void* device_id, int device_id_bytes, void* item_name,
+                                  int item_name_bytes);
+
+/* Ends the registration of WaitForCameraEvent and empties its queue; the next WaitForCameraEvent
+   registers again, on its own thread. Call it from the thread that registered. Does nothing when
+   nothing is registered. */
+void FOTEX_CALL StopCameraEvents(void);
 
 #ifdef __cplusplus
 }

@@ -40,6 +40,8 @@ enum class Op {
     CapsNext,                // IEnumWIA_DEV_CAPS::Next
     GetData,                 // IWiaDataTransfer::idtGetData
     FindItemByName,          // IWiaItem::FindItemByName
+    GetPropertyAttributes,   // IWiaPropertyStorage::GetPropertyAttributes
+    RegisterEventCallback,   // IWiaDevMgr::RegisterEventCallbackInterface
     Count
 };
 constexpr int kOpCount = static_cast<int>(Op::Count);
@@ -67,12 +69,28 @@ struct Value {
 bool operator==(const Value& a, const Value& b);
 
 // One property of a storage. A write is refused (E_ACCESSDENIED) when read-only, and refused
-// (E_INVALIDARG) when the value's type differs from `writeType` or is not among `allowed`.
+// (E_INVALIDARG) when the value's type differs from `writeType` or, for integers, is not among
+// `allowed`, outside `range` or has bits outside `flags`. GetPropertyAttributes reports the
+// same limits (the list first, then the range, then the flags) with `nominal`.
 struct Property {
     Value value;
     bool readOnly = false;
     VARTYPE writeType = VT_EMPTY;     // VT_EMPTY: the type of `value`
     std::vector<int32_t> allowed;     // integers only; empty: any value
+    struct Range {
+        bool on = false;
+        int32_t min = 0, max = 0, step = 1;  // min, min + step, ... up to max
+    } range;
+    struct Flags {
+        bool on = false;
+        uint32_t mask = 0;            // the bits that may be set
+    } flags;
+    int32_t nominal = 0;
+
+    // Whether a write of the integer `v` passes the limits.
+    bool Accepts(int32_t v) const;
+    // No limits at all: any value of the type.
+    void ClearLimits();
 };
 using PropertyMap = std::map<PROPID, Property>;
 
@@ -155,6 +173,12 @@ struct LastCalls {
         GUID command{};
         bool itemOut = false;         // an item-pointer address was given
     } command;
+    struct Registration {
+        LONG flags = -1;
+        bool deviceIdNull = true;
+        std::wstring deviceId;
+        std::vector<GUID> events;     // every event registered for while logging, in order
+    } registration;
     LONG capsFlag = -1;
     LONG deleteFlags = -1;
     struct GetData {
@@ -231,6 +255,28 @@ public:
     // the calling thread, which must have initialised COM.
     HRESULT Register();
     void Revoke();
+
+    // --- events ---------------------------------------------------------------------------------
+    // Each registration (IWiaDevMgr::RegisterEventCallbackInterface) is served by a hidden
+    // window of the registering thread: an event raised on any thread is posted there, and the
+    // callback is called when that thread dispatches its messages, as the service's calls reach
+    // a single-threaded apartment. Captures, deletions, delete-all, unplugging and plugging in
+    // raise their events; these may be called from any thread while no other thread is inside
+    // a call to the camera.
+    // A picture taken with the camera's own button: a new item and ITEM_CREATED. Null when
+    // there is no such device or it is unplugged.
+    Item* PressShutter(size_t device);
+    // Unplugging makes the device offline (every call on its objects fails) and raises
+    // DEVICE_DISCONNECTED; plugging in undoes it and raises DEVICE_CONNECTED. False when there
+    // is no such device or it is already in that state.
+    bool Unplug(size_t device);
+    bool PlugIn(size_t device);
+    // Raises any event for a device, with an item name or none.
+    void RaiseEvent(const GUID& event, size_t device, const std::wstring& itemName = L"");
+    long EventRegistrations() const;  // live registrations
+    long EventsDelivered() const;     // callbacks made
+    long EventsPending() const;       // posted, not yet dispatched
+    DWORD LastDeliveryThread() const; // the thread that received the last callback
 
     // --- helpers for tests ----------------------------------------------------------------------
     Device* FindDevice(const std::wstring& id);

@@ -35,6 +35,27 @@ void __cdecl FotexSimRevoke(void);
    system's error when the folder does not exist or cannot be read. */
 int __cdecl FotexSimAddFolderCamera(const wchar_t* folder, const wchar_t* name);
 
+/* Things that happen to a camera by themselves; `camera` is the index of the device as
+   EnumerateWiaDevices lists the virtual cameras (0 "Fotex Virtual Camera", 1 "Fotex Pocket
+   Camera"). Each raises its event for the hosts that registered (WaitForCameraEvent): it is
+   posted to the registering thread, which receives it only while it handles its messages, as
+   the service's events reach a host. They may be called from any thread, as long as no other
+   thread is inside a call to Fotex.dll then, except WaitForCameraEvent.
+
+   FotexSimPressShutter: a picture taken with the camera's own button, a new item in its first
+   folder; FOTEX_EVENT_ITEM_CREATED with the item's full name. Returns 1, or 0 when there is no
+   such camera or it is unplugged.
+   FotexSimUnplug: the camera goes offline (every call on its open handles fails, and it cannot
+   be opened); FOTEX_EVENT_DEVICE_DISCONNECTED. FotexSimPlugIn: back again, and its open handles
+   work again; FOTEX_EVENT_DEVICE_CONNECTED. Each returns 1, or 0 when there is no such camera or
+   it is already unplugged (plugged in).
+   The camera also raises FOTEX_EVENT_ITEM_CREATED for TakeAPicture, FOTEX_EVENT_ITEM_DELETED for
+   each item deleted on its own, and FOTEX_EVENT_TREE_UPDATED for DeleteAll.
+   Before FotexSimRegister has been called, all three return 0. */
+int __cdecl FotexSimPressShutter(int camera);
+int __cdecl FotexSimUnplug(int camera);
+int __cdecl FotexSimPlugIn(int camera);
+
 #ifdef __cplusplus
 }
 #endif

@@ -39,3 +39,21 @@ extern "C" int __cdecl FotexSimAddFolderCamera(const wchar_t* folder, const wcha
     const HRESULT hr = TheCamera().AddFolderCamera(folder, name ? name : L"");
     return FAILED(hr) ? static_cast<int>(hr) : 1;
 }
+
+namespace {
+
+bool Known(int camera) { return g_camera != nullptr && camera >= 0 && static_cast<size_t>(camera) < g_camera->devices.size(); }
+
+}  // namespace
+
+extern "C" int __cdecl FotexSimPressShutter(int camera) {
+    return Known(camera) && g_camera->PressShutter(static_cast<size_t>(camera)) != nullptr ? 1 : 0;
+}
+
+extern "C" int __cdecl FotexSimUnplug(int camera) {
+    return Known(camera) && g_camera->Unplug(static_cast<size_t>(camera)) ? 1 : 0;
+}
+
+extern "C" int __cdecl FotexSimPlugIn(int camera) {
+    return Known(camera) && g_camera->PlugIn(static_cast<size_t>(camera)) ? 1 : 0;
+}

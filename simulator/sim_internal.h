@@ -5,6 +5,9 @@
 #include "fotexsim.h"
 #include "wia_ids.h"
 
+#include <atomic>
+#include <mutex>
+
 namespace fotexsim {
 
 constexpr HRESULT kItemDeleted = static_cast<HRESULT>(0x80210009);      // WIA_ERROR_ITEM_DELETED
@@ -12,6 +15,7 @@ constexpr HRESULT kNoDevice = static_cast<HRESULT>(0x80210015);         // WIA_S
 
 struct Tracked;
 struct Core;
+struct EventLink;
 
 // Names a device without pointing into Camera::devices, which may grow or vanish. The root
 // item is the identity; the index is only where it was last seen.
@@ -42,6 +46,15 @@ struct Core {
     int nextPicture = 1;
     LastCalls orphanLast;  // where calls land once the camera is gone
 
+    // Event registrations and the hidden window of each registering thread; read by whichever
+    // thread raises an event.
+    std::mutex eventLock;
+    std::vector<std::shared_ptr<EventLink>> links;
+    std::map<DWORD, HWND> windows;
+    std::atomic<long> delivered{0};
+    std::atomic<long> pending{0};
+    std::atomic<DWORD> deliveryThread{0};  // of the last callback made
+
     LastCalls& last() { return camera ? camera->last : orphanLast; }
     // Counts the call; true when the fault plan claims it, with the planned result in *hr.
     bool Faulted(Op op, HRESULT* hr);
@@ -49,6 +62,8 @@ struct Core {
     // Fault, then an offline or vanished device, then a deleted item (when one is given).
     bool Stop(Op op, DeviceRef& ref, const Item* item, HRESULT* hr);
     bool Unavailable(DeviceRef& ref, const Item* item, HRESULT* hr);
+    // Posts the event to every registration for it on this device or on all devices.
+    void Raise(const GUID& event, const Device& device, const std::wstring& itemName);
 };
 
 struct Camera::State {
@@ -73,6 +88,20 @@ struct Tracked {
 // The class factory registered for CLSID_WiaDevMgr; it serves Camera::Current(). COM holds it,
 // not the client, so it stays out of the ledger.
 IClassFactory* NewClassFactory();
+
+// Events (events.cpp). A registration's link, with its thread's window made when needed; null
+// with the failure in *hr. Unsubscribe ends the deliveries still on their way too.
+std::shared_ptr<EventLink> Subscribe(const std::shared_ptr<Core>& core, const GUID& event, BSTR deviceId,
+                                     IWiaEventCallback* callback, HRESULT* hr);
+void Unsubscribe(Core& core, const std::shared_ptr<EventLink>& link);
+// Destroys the windows of the calling thread with what is still posted to them.
+void CloseEventWindows(Core& core);
+// An IUnknown whose last release ends the registration (objects.cpp).
+IUnknown* NewEventRegistration(std::shared_ptr<Core> core, std::shared_ptr<EventLink> link);
+
+// A new picture in the first folder of the device (or its root), counted in the device's
+// counters, with ITEM_CREATED raised.
+std::shared_ptr<Item> TakeNewPicture(Core& core, Device& device);
 
 // Item-tree operations shared by the camera and the item objects; none of them recurses.
 void AddTransferProperties(Item& item);

@@ -316,11 +316,11 @@ TEST(SettingsCommand, WholeNumbersAreDecimalWithBlanksIgnoredOnBothSides) {
         const char* read;
     } cases[] = {{"010", "10"}, {"\" 5\"", "5"}, {"\"5 \"", "5"}, {"+7", "7"}, {"-3", "-3"}, {"\"\t12\t\"", "12"}};
     for (const auto& c : cases) {
-        const Outcome run = Fotex(std::string("-q --set-config fnumber=") + c.value + " --get-config fnumber");
+        const Outcome run = Fotex(std::string("-q --set-config exposurecomp=") + c.value + " --get-config exposurecomp");
         EXPECT_EQ(0u, run.exit) << c.value << ": " << run.err;
         EXPECT_TRUE(Contains(run.out, std::string("Current: ") + c.read + "\n")) << c.value << "\n" << run.out;
     }
-    EXPECT_EQ("fnumber set to 10\n", Fotex("--set-config fnumber=010").out);
+    EXPECT_EQ("exposurecomp set to 10\n", Fotex("--set-config exposurecomp=010").out);
 }
 
 TEST(SettingsCommand, TextIsUtf8InTheEchoAndTheRead) {

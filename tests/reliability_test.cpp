@@ -495,6 +495,58 @@ std::vector<Scenario> Scenarios() {
         return "";
     }});
 
+    all.push_back({"GetSettingChoices", true, [open](Sweep& s) {
+        SweepAccess& t = Access(s.test);
+        FOTEX_DEVICE device = open(t);
+        int access = kUnset, kind = kUnset, nominal = kUnset, count = kUnset;
+        Guarded<8 * sizeof(int)> values;
+        s.Arm();
+        const int result = t.lib.GetSettingChoices(device, 2056, &access, &kind, &nominal,
+                                                   reinterpret_cast<int*>(values.data()), 8, &count);
+        s.Done();
+        t.lib.CloseWiaDevice(&device);
+        const bool untouched = values.Untouched() && access == kUnset && kind == kUnset && nominal == kUnset && count == kUnset;
+        return Outcome(t, "status=" + std::to_string(result) + (untouched ? " untouched" : " written") +
+                              (values.GuardsIntact() ? "" : " OVERRUN"));
+    }, [](Op op, HRESULT hr) -> std::string {
+        auto out = [](HRESULT status) { return "status=" + std::to_string(static_cast<int>(status)) + " untouched trace[] box[]"; };
+        // A success without a storage is no storage; a question answered without success, no such property.
+        if (op == Op::QueryPropertyStorage) return out(FAILED(hr) ? hr : E_NOINTERFACE);
+        if (op == Op::GetPropertyAttributes) return out(FAILED(hr) ? hr : static_cast<HRESULT>(0x80070490));
+        return "";
+    }});
+
+    // The first wait registers for the five events; a failure leaves nothing registered.
+    all.push_back({"WaitForCameraEvent", false, [](Sweep& s) {
+        SweepAccess& t = Access(s.test);
+        Guarded<512> device, item;
+        int kind = kUnset;
+        s.Arm();
+        const int result = t.lib.WaitForCameraEvent(0, &kind, device.data(), 512, item.data(), 512);
+        s.Done();
+        const long registered = t.camera.EventRegistrations();
+        t.lib.StopCameraEvents();
+        const bool untouched = kind == kUnset && device.Untouched() && item.Untouched();
+        return Outcome(t, "status=" + std::to_string(result) + (untouched ? " untouched" : " written") + " registered=" +
+                              std::to_string(registered) + (device.GuardsIntact() && item.GuardsIntact() ? "" : " OVERRUN"));
+    }, [](Op op, HRESULT hr) -> std::string {
+        // A success that yields no object counts as a missing pointer.
+        const HRESULT status = FAILED(hr) ? hr : E_POINTER;
+        if (op == Op::CreateInstance || op == Op::RegisterEventCallback)
+            return "status=" + std::to_string(static_cast<int>(status)) + " untouched registered=0 trace[] box[]";
+        return "";
+    }});
+
+    all.push_back({"StopCameraEvents", false, [](Sweep& s) {
+        SweepAccess& t = Access(s.test);
+        t.lib.WaitForCameraEvent(0, nullptr, nullptr, 0, nullptr, 0);
+        s.Arm();
+        t.lib.StopCameraEvents();
+        t.lib.StopCameraEvents();  // a second stop does nothing
+        s.Done();
+        return Outcome(t, "registered=" + std::to_string(t.camera.EventRegistrations()));
+    }, nullptr});
+
     // The camera settings, from the table that generates their exports.
     auto property = [&](const char* name, bool text, bool setter) {
         all.push_back({name, true, [open, name, text, setter, value](Sweep& s) {
@@ -544,15 +596,15 @@ std::vector<Scenario> Scenarios() {
 // The operations that reach an open device (and fail while it is unplugged).
 bool DeviceBound(Op op) {
     return op != Op::CreateInstance && op != Op::EnumDeviceInfo && op != Op::DevInfoReset && op != Op::DevInfoNext &&
-           op != Op::CreateDevice && op != Op::GetImageDlg;
+           op != Op::CreateDevice && op != Op::GetImageDlg && op != Op::RegisterEventCallback;
 }
 
 TEST_F(ReliabilityTest, EveryFailureOfEveryOperationOfEveryExportIsReportedAsDocumented) {
     const std::vector<Scenario> scenarios = Scenarios();
     std::set<std::string> names;
     for (const Scenario& s : scenarios) names.insert(s.name);
-    ASSERT_EQ(83u, scenarios.size());
-    ASSERT_EQ(83u, names.size());
+    ASSERT_EQ(86u, scenarios.size());
+    ASSERT_EQ(86u, names.size());
 
     int cases = 0, unplugged = 0;
     for (const Scenario& scenario : scenarios) {
@@ -677,6 +729,8 @@ TEST_F(ReliabilityTest, RandomBadInputNeitherCrashesNorWritesOutOfBoundsNorLeaks
     Guarded<128> a, b, c;
     Guarded<8> x, y;
     Guarded<420> name;
+    Guarded<512> event;
+    Guarded<8 * sizeof(int)> list;
     auto device = [&]() -> FOTEX_DEVICE { return devices.empty() || pick(10) == 0 ? 0 : devices[pick(devices.size())]; };
     auto buffer = [&](Guarded<128>& g) -> void* { return pick(8) == 0 ? nullptr : g.data(); };
     auto integer = [&](Guarded<8>& g) -> int* { return pick(8) == 0 ? nullptr : reinterpret_cast<int*>(g.data()); };
@@ -734,6 +788,27 @@ TEST_F(ReliabilityTest, RandomBadInputNeitherCrashesNorWritesOutOfBoundsNorLeaks
             // The driver misbehaves for a while, or the camera is unplugged or plugged back.
             if (pick(4) == 0) camera.devices[pick(2)].offline ^= true;
             else camera.FailOn(static_cast<Op>(pick(fotexsim::kOpCount)), kFaults[pick(5)], 1 + pick(3), 1 + pick(3));
+        } else if (r < 245) {
+            const int ids[] = {2056, 2079, 2062, 2091, 2050, 9999, 0, -1, static_cast<int>(rng())};
+            const int capacities[] = {0, 1, 3, 8, -1, INT_MIN};
+            const int capacity = capacities[pick(6)];
+            int* values = pick(6) == 0 ? nullptr : reinterpret_cast<int*>(list.data());
+            lib.GetSettingChoices(device(), ids[pick(9)], integer(x), integer(y), pick(4) ? integer(x) : nullptr, values,
+                                  capacity, integer(y));
+        } else if (r < 265) {
+            const int sizes[] = {-5, 0, 1, 2, 7, 40, 128, 512};
+            lib.WaitForCameraEvent(pick(20) == 0 ? 1 : pick(20) == 0 ? -2 : 0, integer(x), pick(8) ? event.data() : nullptr,
+                                   sizes[pick(8)], pick(8) ? name.data() : nullptr, sizes[pick(8)]);
+        } else if (r < 268) {
+            lib.StopCameraEvents();
+        } else if (r < 278) {
+            // The camera's own button, and its cable.
+            const size_t which = static_cast<size_t>(pick(3));  // 2: no such camera
+            switch (pick(3)) {
+            case 0: camera.PressShutter(which); break;
+            case 1: camera.Unplug(which); break;
+            default: camera.PlugIn(which); break;
+            }
         } else {
             const PropertyExport& p = kProperties[pick(sizeof kProperties / sizeof kProperties[0])];
             void* f = lib.Symbol(p.name);
@@ -747,7 +822,7 @@ TEST_F(ReliabilityTest, RandomBadInputNeitherCrashesNorWritesOutOfBoundsNorLeaks
             }
         }
         if (!(a.GuardsIntact() && b.GuardsIntact() && c.GuardsIntact() && x.GuardsIntact() && y.GuardsIntact() &&
-              name.GuardsIntact()))
+              name.GuardsIntact() && event.GuardsIntact() && list.GuardsIntact()))
             FAIL() << "write out of bounds at call " << call << ", seed " << seed << " (choice " << r << ")";
         if (call % 4096 == 0) {
             Output();
@@ -757,12 +832,13 @@ TEST_F(ReliabilityTest, RandomBadInputNeitherCrashesNorWritesOutOfBoundsNorLeaks
     }
 
     camera.ClearFaults();
+    lib.StopCameraEvents();
     for (FOTEX_DEVICE& d : devices) lib.CloseWiaDevice(&d);
     for (FOTEX_ITEM item : items) reinterpret_cast<IUnknown*>(item)->Release();
     EXPECT_TRUE(Ledger(0)) << "seed " << seed;
     EXPECT_TRUE(mark.Balanced()) << "seed " << seed;
     Output();
-    Report("bad input: " + std::to_string(call) + " calls across 83 exports, seed " + std::to_string(seed));
+    Report("bad input: " + std::to_string(call) + " calls across 86 exports, seed " + std::to_string(seed));
 }
 
 // ---- lifetime --------------------------------------------------------------------------------
@@ -810,7 +886,9 @@ TEST_F(ReliabilityTest, LoadedAndUnloadedAThousandTimesWithHandlesLeftOpenStaysF
         lib.TakeAPicture(device, &item);
         ASSERT_NE(0, item) << "load " << i;
         lib.DeleteAll(device);  // the camera keeps no picture per load, so its memory is flat too
-        lib.Unload();
+        ASSERT_EQ(0, lib.WaitForCameraEvent(0, nullptr, nullptr, 0, nullptr, 0)) << "load " << i;
+        lib.Unload();  // still registered for events
+        ASSERT_EQ(0, camera.EventRegistrations()) << "load " << i;
         // The host still owns both references after the library is gone.
         ASSERT_TRUE(Ledger(2)) << "load " << i;
         reinterpret_cast<IUnknown*>(item)->Release();

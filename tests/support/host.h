@@ -67,7 +67,10 @@ struct MessageBoxCall {
     X(SaveCameraThumbnail)    \
     X(DeleteCameraItem)       \
     X(ReleaseCameraItem)      \
-    X(DescribeStatus)
+    X(DescribeStatus)         \
+    X(GetSettingChoices)      \
+    X(WaitForCameraEvent)     \
+    X(StopCameraEvents)
 
 class Library {
 public:
