@@ -1,6 +1,7 @@
 // The fotex command-line host: gphoto2-style options over Fotex.dll's exports.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -37,6 +38,7 @@ struct Action {
 struct Options {
     bool virtualCamera = false;
     std::string virtualFolder;  // --virtual-folder: a camera of the pictures in this folder
+    int virtualShutter = 0;     // --virtual-shutter: presses of the virtual camera's button while waiting
     int device = 0;
     bool quiet = false;     // results only, no progress lines or notes
     bool parsable = false;  // tab-separated records; implies quiet
@@ -118,6 +120,7 @@ public:
     const std::string& traced() const { return traced_; }
 
     int captures = 0;  // pictures taken so far, for %n
+    std::function<void()> pressShutter;  // the virtual camera's own button, when there is one
 
 private:
     const Options& options_;

@@ -72,6 +72,8 @@ std::string Pad(const std::string& text, size_t width) {
 
 }  // namespace
 
+std::string DeviceIdentifier(Session& session, int index) { return ReadIdentity(session, index).id; }
+
 std::string ExtensionOf(int format) {
     for (const auto& f : kFormats)
         if (f.code == format) return f.name;

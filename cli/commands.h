@@ -36,8 +36,15 @@ std::string CheckFiles(const Action& action);
 int GetAllFilesByPattern(Session& session, const Action& action);
 // How many files the camera lists; -1 reported when it cannot list them.
 int RemainingFiles(Session& session);
+// The identifier of the listed device at `index`.
+std::string DeviceIdentifier(Session& session, int index);
 // The library's words for a status of its newer functions, with the code.
 std::string StatusText(int status);
+
+// Camera events (events.cpp).
+int WaitEvent(Session& session, const Action& action);
+int CaptureTethered(Session& session, const Action& action);
+std::string CheckUntil(const Action& action);
 
 // Camera settings (settings.cpp).
 int ListConfig(Session& session, const Action& action);

@@ -63,6 +63,7 @@ int main() {
         if (status == kDone && (options.virtualCamera || !options.virtualFolder.empty()) && FAILED(camera.Register()))
             status = Fail("cannot register the virtual camera");
         Session session(options, trace);
+        if (options.virtualCamera) session.pressShutter = [&] { camera.PressShutter(static_cast<size_t>(options.device)); };
         // Later actions may rely on earlier ones (a setting before a capture): stop at a failure.
         for (size_t i = 0; status == kDone && i < options.actions.size(); ++i) status = RunAction(session, options.actions[i]);
     }

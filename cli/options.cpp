@@ -25,6 +25,7 @@ enum class Kind {
     Shaping,   // shapes the actions around it (field)
     Virtual,   // --virtual
     VirtualFolder,  // --virtual-folder DIR
+    VirtualShutter, // --virtual-shutter N
     Device,    // --device N
     Quiet,     // -q
     Parsable,  // --parsable
@@ -55,6 +56,8 @@ const Option kOptions[] = {
     {"virtual", 0, Kind::Virtual, Takes::Nothing, nullptr, 0, nullptr, nullptr, "register the virtual camera in this process first"},
     {"virtual-folder", 0, Kind::VirtualFolder, Takes::Value, "DIR", 0, nullptr, nullptr,
      "also a virtual camera whose files are the pictures and videos\nunder DIR (its subfolders are camera folders)"},
+    {"virtual-shutter", 0, Kind::VirtualShutter, Takes::Value, "N", 0, nullptr, nullptr,
+     "press the virtual camera's own button N times while fotex waits\nfor events (--wait-event, --capture-tethered)"},
     {"device", 0, Kind::Device, Takes::Value, "N", 0, nullptr, nullptr, "the device to use, by its index in --auto-detect (default 0)"},
 
     {"auto-detect", 0, Kind::Action, Takes::Nothing, nullptr, 0, AutoDetect, nullptr, "list the image-acquisition devices", "Camera"},
@@ -97,6 +100,12 @@ const Option kOptions[] = {
      "leave a file of the same name alone and go on with the next"},
     {"keep", 0, Kind::Shaping, Takes::Nothing, nullptr, kKeep, nullptr, nullptr, "keep saved pictures on the camera (default)"},
     {"no-keep", 0, Kind::Shaping, Takes::Nothing, nullptr, kKeep, nullptr, nullptr, "delete each picture from the camera once saved"},
+
+    {"wait-event", 0, Kind::Action, Takes::Optional, "COUNT|Ns", 0, WaitEvent, CheckUntil,
+     "print each camera event on a line: kind, device, item; until COUNT\nevents, N seconds (Ns, Nms) or Ctrl-C", "Camera events"},
+    {"capture-tethered", 0, Kind::Action, Takes::Optional, "COUNT|Ns", kFilename | kFolder | kFormat | kKeep | kExisting,
+     CaptureTethered, CheckUntil,
+     "save each new picture the camera takes (default %f.%C), with the\nfile rules, until COUNT pictures, N seconds or Ctrl-C"},
 
     {"list-config", 0, Kind::Action, Takes::Nothing, nullptr, 0, ListConfig, nullptr, "list every camera setting with its value",
      "Camera settings"},
@@ -321,6 +330,10 @@ int ParseCommandLine(const std::vector<std::string>& args, Options& options) {
             switch (o.kind) {
                 case Kind::Help: std::fputs(Usage().c_str(), stdout); return kDone;
                 case Kind::Virtual: options.virtualCamera = true; break;
+                case Kind::VirtualShutter:
+                    if (!ParseDecimal(value, options.virtualShutter) || options.virtualShutter < 0)
+                        return UsageError("--virtual-shutter takes a number of presses, not '" + value + "'");
+                    break;
                 case Kind::VirtualFolder:
                     if (value.empty()) return UsageError("--virtual-folder needs a folder");
                     options.virtualFolder = value;

@@ -6,6 +6,7 @@
 #include <cctype>
 #include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -72,6 +73,144 @@ const struct {
     {WIA_DPC_WHITE_BALANCE, WIA_DPC_WHITE_BALANCE_STR}, {WIA_DPC_UPLOAD_URL, WIA_DPC_UPLOAD_URL_STR},
     {WIA_DPC_ARTIST, WIA_DPC_ARTIST_STR}, {WIA_DPC_COPYRIGHT_INFO, WIA_DPC_COPYRIGHT_INFO_STR},
 };
+
+// The meanings the service's documentation gives to values of some settings (wiadef.h).
+const struct {
+    int id;
+    int value;
+    const char* name;
+} kValueNames[] = {
+    {WIA_DPC_FLASH_MODE, FLASHMODE_AUTO, "Auto"}, {WIA_DPC_FLASH_MODE, FLASHMODE_OFF, "Off"},
+    {WIA_DPC_FLASH_MODE, FLASHMODE_FILL, "Fill"}, {WIA_DPC_FLASH_MODE, FLASHMODE_REDEYE_AUTO, "Red-eye auto"},
+    {WIA_DPC_FLASH_MODE, FLASHMODE_REDEYE_FILL, "Red-eye fill"}, {WIA_DPC_FLASH_MODE, FLASHMODE_EXTERNALSYNC, "External sync"},
+    {WIA_DPC_WHITE_BALANCE, WHITEBALANCE_MANUAL, "Manual"}, {WIA_DPC_WHITE_BALANCE, WHITEBALANCE_AUTO, "Auto"},
+    {WIA_DPC_WHITE_BALANCE, WHITEBALANCE_ONEPUSH_AUTO, "One-push auto"}, {WIA_DPC_WHITE_BALANCE, WHITEBALANCE_DAYLIGHT, "Daylight"},
+    {WIA_DPC_WHITE_BALANCE, WHITEBALANCE_FLORESCENT, "Fluorescent"}, {WIA_DPC_WHITE_BALANCE, WHITEBALANCE_TUNGSTEN, "Tungsten"},
+    {WIA_DPC_WHITE_BALANCE, WHITEBALANCE_FLASH, "Flash"},
+    {WIA_DPC_EXPOSURE_MODE, EXPOSUREMODE_MANUAL, "Manual"}, {WIA_DPC_EXPOSURE_MODE, EXPOSUREMODE_AUTO, "Auto"},
+    {WIA_DPC_EXPOSURE_MODE, EXPOSUREMODE_APERTURE_PRIORITY, "Aperture priority"},
+    {WIA_DPC_EXPOSURE_MODE, EXPOSUREMODE_SHUTTER_PRIORITY, "Shutter priority"},
+    {WIA_DPC_EXPOSURE_MODE, EXPOSUREMODE_PROGRAM_CREATIVE, "Program creative"},
+    {WIA_DPC_EXPOSURE_MODE, EXPOSUREMODE_PROGRAM_ACTION, "Program action"}, {WIA_DPC_EXPOSURE_MODE, EXPOSUREMODE_PORTRAIT, "Portrait"},
+    {WIA_DPC_FOCUS_MODE, FOCUSMODE_MANUAL, "Manual"}, {WIA_DPC_FOCUS_MODE, FOCUSMODE_AUTO, "Auto"},
+    {WIA_DPC_FOCUS_MODE, FOCUSMODE_MACROAUTO, "Macro auto"},
+    {WIA_DPC_EXPOSURE_METERING_MODE, EXPOSUREMETERING_AVERAGE, "Average"},
+    {WIA_DPC_EXPOSURE_METERING_MODE, EXPOSUREMETERING_CENTERWEIGHT, "Center-weighted"},
+    {WIA_DPC_EXPOSURE_METERING_MODE, EXPOSUREMETERING_MULTISPOT, "Multi-spot"},
+    {WIA_DPC_EXPOSURE_METERING_MODE, EXPOSUREMETERING_CENTERSPOT, "Center spot"},
+    {WIA_DPC_FOCUS_METERING_MODE, FOCUSMETERING_CENTERSPOT, "Center spot"},
+    {WIA_DPC_FOCUS_METERING_MODE, FOCUSMETERING_MULTISPOT, "Multi-spot"},
+    {WIA_DPC_CAPTURE_MODE, CAPTUREMODE_NORMAL, "Normal"}, {WIA_DPC_CAPTURE_MODE, CAPTUREMODE_BURST, "Burst"},
+    {WIA_DPC_CAPTURE_MODE, CAPTUREMODE_TIMELAPSE, "Time-lapse"},
+    {WIA_DPC_EFFECT_MODE, EFFECTMODE_STANDARD, "Standard"}, {WIA_DPC_EFFECT_MODE, EFFECTMODE_BW, "Black and white"},
+    {WIA_DPC_EFFECT_MODE, EFFECTMODE_SEPIA, "Sepia"},
+    {WIA_DPC_POWER_MODE, POWERMODE_LINE, "Line"}, {WIA_DPC_POWER_MODE, POWERMODE_BATTERY, "Battery"},
+};
+
+// A value as people say it: its documented name, "f/2.8" for an f-number (kept in hundredths),
+// or the number.
+std::string ValueText(int id, int value) {
+    for (const auto& n : kValueNames)
+        if (n.id == id && n.value == value) return n.name;
+    if (id == WIA_DPC_FNUMBER && value > 0) {
+        char text[32];
+        if (value % 100 == 0) std::snprintf(text, sizeof text, "f/%d", value / 100);
+        else if (value % 10 == 0) std::snprintf(text, sizeof text, "f/%d.%d", value / 100, value % 100 / 10);
+        else std::snprintf(text, sizeof text, "f/%d.%02d", value / 100, value % 100);
+        return text;
+    }
+    return std::to_string(value);
+}
+
+// The names a setting's values have, for messages; "" when none.
+std::string NamesOf(int id) {
+    std::string names;
+    for (const auto& n : kValueNames)
+        if (n.id == id) names += (names.empty() ? "" : ", ") + std::string(n.name);
+    if (id == WIA_DPC_FNUMBER) names = "f/2.8 and the like";
+    return names;
+}
+
+// A decimal number, one of the setting's names (any case), or an f-number as f/2.8.
+bool ParseValue(int id, const std::string& text, int& value) {
+    if (ParseDecimal(text, value)) return true;
+    const std::string t = Trim(text);
+    for (const auto& n : kValueNames)
+        if (n.id == id && _stricmp(n.name, t.c_str()) == 0) {
+            value = n.value;
+            return true;
+        }
+    double f = 0;
+    char rest = 0;
+    if (id == WIA_DPC_FNUMBER && (t[0] == 'f' || t[0] == 'F') && t.size() > 2 && t[1] == '/' &&
+        std::sscanf(t.c_str() + 2, "%lf%c", &f, &rest) == 1 && f > 0 && f < 2e7) {
+        value = static_cast<int>(f * 100 + 0.5);
+        return true;
+    }
+    return false;
+}
+
+// What the camera says about a setting's values.
+struct Choices {
+    bool known = false;
+    int access = FOTEX_ACCESS_READ | FOTEX_ACCESS_WRITE;
+    int kind = FOTEX_CHOICES_ANY;
+    std::vector<int> values;
+};
+
+Choices AskChoices(Session& session, int id) {
+    Choices c;
+    int nominal = 0, count = 0;
+    std::vector<int> values(16);
+    for (;;) {
+        const int status = session.Call([&] {
+            return GetSettingChoices(session.device(), id, &c.access, &c.kind, &nominal, values.data(),
+                                     static_cast<int>(values.size()), &count);
+        });
+        if (status == FOTEX_E_MORE_DATA && count > static_cast<int>(values.size())) {
+            values.resize(static_cast<size_t>(count));
+            continue;
+        }
+        c.known = status == FOTEX_OK;
+        if (c.known) c.values.assign(values.begin(), values.begin() + count);
+        return c;
+    }
+}
+
+// The values a list or a mask allows, at most 64 of a mask.
+std::vector<int> Allowed(const Choices& c) {
+    if (c.kind == FOTEX_CHOICES_LIST) return c.values;
+    std::vector<int> all;
+    if (c.kind != FOTEX_CHOICES_FLAGS || c.values.empty()) return all;
+    const unsigned mask = static_cast<unsigned>(c.values[0]);
+    unsigned sub = 0;
+    do {
+        all.push_back(static_cast<int>(sub));
+        sub = (sub - mask) & mask;  // the next combination of the mask's bits
+    } while (sub != 0 && all.size() < 64);
+    return all;
+}
+
+// "" when the camera takes the value, else what it takes.
+std::string Refusal(const Choices& c, int id, int value) {
+    if (!c.known || c.kind == FOTEX_CHOICES_ANY) return "";
+    if (c.kind == FOTEX_CHOICES_RANGE && c.values.size() == 3) {
+        const int min = c.values[0], max = c.values[1], step = c.values[2];
+        if (value >= min && value <= max && (step <= 0 || (static_cast<long long>(value) - min) % step == 0)) return "";
+        return "from " + ValueText(id, min) + " to " + ValueText(id, max) + " in steps of " + std::to_string(step);
+    }
+    if (c.kind == FOTEX_CHOICES_FLAGS && !c.values.empty()) {
+        if ((static_cast<unsigned>(value) & ~static_cast<unsigned>(c.values[0])) == 0) return "";
+        return "the bits of " + Hex(c.values[0]) + " only";
+    }
+    std::string list;
+    for (int v : c.values) {
+        if (v == value) return "";
+        const std::string text = ValueText(id, v);
+        list += (list.empty() ? "" : ", ") + (text == std::to_string(v) ? text : text + " (" + std::to_string(v) + ")");
+    }
+    return list;
+}
 
 std::string Label(const Setting& s) {
     for (const auto& l : kLabels)
@@ -210,10 +349,24 @@ int GetConfig(Session& session, const Action& action) {
     const Reading r = Read(session, s);
     if (!r.ok) return Fail(s.name() + " cannot be read: " + r.text);
     if (r.full) NoteFull(session, s);
+    const Choices c = AskChoices(session, s.id);
+    const std::vector<int> allowed = Allowed(c);
+    const bool toggle = c.kind == FOTEX_CHOICES_LIST && allowed == std::vector<int>{0, 1};
+    const char* type = s.text() || !c.known || c.kind == FOTEX_CHOICES_ANY || (c.kind == FOTEX_CHOICES_FLAGS && allowed.empty()) ? "TEXT"
+                       : c.kind == FOTEX_CHOICES_RANGE ? "RANGE"
+                       : toggle ? "TOGGLE"
+                                : "MENU";
     Print("Label: " + Label(s));
-    Print(std::string("Readonly: ") + (s.writable() ? "0" : "1"));
-    Print("Type: TEXT");
-    Print("Current: " + r.text);
+    Print(std::string("Readonly: ") + (s.writable() && (c.access & FOTEX_ACCESS_WRITE) ? "0" : "1"));
+    Print(std::string("Type: ") + type);
+    Print("Current: " + (s.text() || toggle ? r.text : ValueText(s.id, std::atoi(r.text.c_str()))));
+    if (c.kind == FOTEX_CHOICES_RANGE && c.values.size() == 3 && !s.text()) {
+        Print("Bottom: " + std::to_string(c.values[0]));
+        Print("Top: " + std::to_string(c.values[1]));
+        Print("Step: " + std::to_string(c.values[2]));
+    } else if (!toggle && !s.text()) {
+        for (size_t i = 0; i < allowed.size(); ++i) Print("Choice: " + std::to_string(i) + " " + ValueText(s.id, allowed[i]));
+    }
     Print("END");
     return kDone;
 }
@@ -226,7 +379,10 @@ std::string CheckSetConfig(const Action& action) {
     if (!s->writable()) return name + " is read only";
     int value = 0;
     if (s->text()) return TextProblem(name, text, ansi);
-    return ParseDecimal(text, value) ? "" : NotANumber(name, text);
+    if (ParseValue(s->id, text, value)) return "";
+    const std::string names = NamesOf(s->id);
+    return names.empty() ? NotANumber(name, text)
+                         : "'" + text + "' is neither a decimal number nor a value of " + name + " (" + names + ")";
 }
 
 int SetConfig(Session& session, const Action& action) {
@@ -241,8 +397,14 @@ int SetConfig(Session& session, const Action& action) {
         status = session.Call([&] { return s.setText(session.device(), ansi.c_str()); });
     } else {
         int value = 0;
-        ParseDecimal(text, value);
-        shown = std::to_string(value);
+        ParseValue(s.id, text, value);
+        const std::string named = ValueText(s.id, value);
+        shown = std::to_string(value) + (named == std::to_string(value) ? "" : " (" + named + ")");
+        // The camera says which values it takes; say them rather than send one it refuses.
+        const Choices c = AskChoices(session, s.id);
+        if (c.known && !(c.access & FOTEX_ACCESS_WRITE)) return Fail(name + " is read only on this camera");
+        const std::string takes = Refusal(c, s.id, value);
+        if (!takes.empty()) return Fail(name + " cannot be " + shown + ": the camera takes " + takes);
         status = session.Call([&] { return s.setInt(session.device(), value); });
     }
     if (status != FOTEX_OK) return Fail(Why(status) + " " + name + "=" + shown + " (status " + std::to_string(status) + ")");

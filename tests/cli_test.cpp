@@ -155,18 +155,24 @@ TEST(CommandLine, MistakesExitTwoWithOneLineAndDoNothing) {
         {"--filename a%q --capture-image-and-download", "--filename 'a%q': unknown field %q (see --help)"},
         {"--filename %f --capture-image-and-download", "--filename '%f': %f (the camera's file name) has no value here"},
         {"--format xyz --capture-image-and-download", "unknown format 'xyz' (formats: bmp emf wmf jpg jpeg png gif tiff tif exif pcd fpix ico ciff pict jp2 jpx raw avi mpg, or a code of fotex.h)"},
-        {"--dialog --filename x", "--filename x shapes none of the actions given (it is for --get-file, --get-thumbnail, --capture-image-and-download, --get-all-files)"},
+        {"--dialog --filename x", "--filename x shapes none of the actions given (it is for --get-file, --get-thumbnail, --capture-image-and-download, --get-all-files, --capture-tethered)"},
         {"--filename a --filename b", "--filename b shapes none of the actions given (it is for --get-file, --get-thumbnail, "
-         "--capture-image-and-download, --get-all-files)"},
+         "--capture-image-and-download, --get-all-files, --capture-tethered)"},
         {"--summary --get-config nosuch", "unknown setting 'nosuch' (see --list-config)"},
         {"--set-config nosuch=1", "unknown setting 'nosuch' (see --list-config)"},
         {"--set-config flashmode", "--set-config needs NAME=VALUE, not 'flashmode'"},
         {"--set-config batterystatus=5", "batterystatus is read only"},
-        {"--set-config flashmode=abc", "'abc' is not a decimal number (flashmode takes a whole number from -2147483648 to 2147483647)"},
-        {"--set-config fnumber=0x230", "'0x230' is not a decimal number (fnumber takes a whole number from -2147483648 to 2147483647)"},
-        {"--set-config fnumber=4294967296", "'4294967296' is not a decimal number (fnumber takes a whole number from -2147483648 to 2147483647)"},
-        {"--set-config flashmode=", "'' is not a decimal number (flashmode takes a whole number from -2147483648 to 2147483647)"},
-        {"--set-config flashmode=1-2", "'1-2' is not a decimal number (flashmode takes a whole number from -2147483648 to 2147483647)"},
+        {"--set-config flashmode=abc", "'abc' is neither a decimal number nor a value of flashmode (Auto, Off, Fill, Red-eye auto, Red-eye fill, External sync)"},
+        {"--set-config exposurecomp=abc", "'abc' is not a decimal number (exposurecomp takes a whole number from -2147483648 to 2147483647)"},
+        {"--set-config fnumber=0x230", "'0x230' is neither a decimal number nor a value of fnumber (f/2.8 and the like)"},
+        {"--set-config exposurecomp=4294967296", "'4294967296' is not a decimal number (exposurecomp takes a whole number from -2147483648 to 2147483647)"},
+        {"--set-config exposurecomp=", "'' is not a decimal number (exposurecomp takes a whole number from -2147483648 to 2147483647)"},
+        {"--set-config flashmode=1-2", "'1-2' is neither a decimal number nor a value of flashmode (Auto, Off, Fill, Red-eye auto, Red-eye fill, External sync)"},
+        {"--set-config fnumber=f/x", "'f/x' is neither a decimal number nor a value of fnumber (f/2.8 and the like)"},
+        {"--wait-event=abc", "--wait-event takes a count (5), seconds (10s) or milliseconds (500ms), not 'abc'"},
+        {"--wait-event=0", "--wait-event takes a count (5), seconds (10s) or milliseconds (500ms), not '0'"},
+        {"--capture-tethered=5x", "--capture-tethered takes a count (5), seconds (10s) or milliseconds (500ms), not '5x'"},
+        {"--virtual-shutter -1 --wait-event", "--virtual-shutter takes a number of presses, not '-1'"},
         {"--set-config copyright=" + std::string(128, 'c'), "text for copyright is too long (at most 127 characters)"},
         {"--get-file x", "--get-file takes file numbers as --list-files shows them (3, or 1-3,7), not 'x'"},
         {"-p 0", "--get-file takes file numbers as --list-files shows them (3, or 1-3,7), not '0'"},
@@ -201,7 +207,7 @@ TEST(CommandLine, ValuesComeInEveryGphoto2Spelling) {
     for (const char* args : lines) {
         const Outcome run = Fotex(args);
         EXPECT_EQ(0u, run.exit) << args;
-        EXPECT_TRUE(Contains(run.out, "Current: 1\n")) << args << "\n" << run.out;
+        EXPECT_TRUE(Contains(run.out, "Current: Auto\n")) << args << "\n" << run.out;
     }
     const std::string spellings[] = {"-P -f " + folder + "\\a", "-Pf" + folder + "\\b", "-qPf " + folder + "\\c",
                                      "--folder=" + folder + "\\d --get-all-files"};
@@ -228,7 +234,9 @@ TEST(Streams, QuietLeavesResultsOnly) {
     const std::string folder = Scratch("quiet");
     const Outcome run = Fotex("-q --capture-image-and-download --filename " + folder + "\\q --get-config flashmode");
     EXPECT_EQ(0u, run.exit) << run.err;
-    EXPECT_EQ("Label: Flash Mode\nReadonly: 0\nType: TEXT\nCurrent: 1\nEND\n", run.out);
+    EXPECT_EQ("Label: Flash Mode\nReadonly: 0\nType: MENU\nCurrent: Auto\nChoice: 0 Auto\nChoice: 1 Off\nChoice: 2 Fill\n"
+              "Choice: 3 Red-eye auto\nChoice: 4 Red-eye fill\nChoice: 5 External sync\nEND\n",
+              run.out);
     EXPECT_TRUE(IsJpeg(folder + "\\q.jpg"));
 }
 
@@ -301,9 +309,9 @@ TEST(Devices, DeleteAllFilesLeavesNothingToDownload) {
 // ---- Settings -----------------------------------------------------------------------------
 
 TEST(SettingsCommand, SetsAndReadsBackAnIntegerAndATextInGphoto2Layout) {
-    const Outcome run = Fotex("--set-config flashmode=3 --get-config flashmode --set-config artist=abc --get-config artist");
+    const Outcome run = Fotex("--set-config exposurecomp=3 --get-config exposurecomp --set-config artist=abc --get-config artist");
     EXPECT_EQ(0u, run.exit);
-    EXPECT_EQ("flashmode set to 3\nLabel: Flash Mode\nReadonly: 0\nType: TEXT\nCurrent: 3\nEND\n"
+    EXPECT_EQ("exposurecomp set to 3\nLabel: Exposure Compensation\nReadonly: 0\nType: TEXT\nCurrent: 3\nEND\n"
               "artist set to abc\nLabel: Artist\nReadonly: 0\nType: TEXT\nCurrent: abc\nEND\n",
               run.out);
     EXPECT_EQ("", run.err);
@@ -345,7 +353,7 @@ TEST(SettingsCommand, TheCameraRefusingExitsOne) {
         const char* error;
     };
     const Case cases[] = {
-        {"--set-config flashmode=99", "fotex: the camera refused flashmode=99 (status -1)\n"},
+        {"--device 1 --set-config panposition=5", "fotex: the camera refused panposition=5 (status -1)\n"},
         {"--device 1 --get-config panposition",
          "fotex: panposition cannot be read: the camera lacks it or refused the read (status -1)\n"},
     };
@@ -688,6 +696,78 @@ TEST(Files, AFolderOfPicturesServesAsACamera) {
     const std::string start = "fotex: cannot make a camera of the folder " + folder + "\\nosuch: ";
     EXPECT_EQ(start, missing.err.substr(0, start.size()));
     EXPECT_TRUE(Contains(missing.err, "(0x80070002)\n")) << missing.err;
+}
+
+// ---- Setting choices and camera events ----------------------------------------------------
+
+TEST(Choices, GetConfigShowsWhatTheCameraTakesInGphoto2sLayout) {
+    struct Case {
+        const char* name;
+        std::string out;
+    };
+    const Case cases[] = {
+        {"fnumber", "Label: F Number\nReadonly: 0\nType: MENU\nCurrent: f/2.8\nChoice: 0 f/2.8\nChoice: 1 f/4\n"
+                    "Choice: 2 f/5.6\nChoice: 3 f/8\nChoice: 4 f/11\nChoice: 5 f/16\nEND\n"},
+        {"panposition", "Label: Pan Position\nReadonly: 0\nType: RANGE\nCurrent: 0\nBottom: -180\nTop: 180\nStep: 1\nEND\n"},
+        {"batterystatus", "Label: Battery Status\nReadonly: 1\nType: RANGE\nCurrent: 80\nBottom: 0\nTop: 100\nStep: 1\nEND\n"},
+        {"timermode", "Label: Timer Mode\nReadonly: 0\nType: MENU\nCurrent: 0\nChoice: 0 0\nChoice: 1 1\nChoice: 2 2\n"
+                      "Choice: 3 3\nEND\n"},
+        {"whitebalance", "Label: White Balance\nReadonly: 0\nType: MENU\nCurrent: Auto\nChoice: 0 Manual\nChoice: 1 Auto\n"
+                         "Choice: 2 One-push auto\nChoice: 3 Daylight\nChoice: 4 Fluorescent\nChoice: 5 Tungsten\n"
+                         "Choice: 6 Flash\nEND\n"},
+        {"artist", "Label: Artist\nReadonly: 0\nType: TEXT\nCurrent: Fotex\nEND\n"},
+    };
+    for (const Case& c : cases) ExpectRun(std::string("--get-config ") + c.name, 0, c.out, "");
+}
+
+TEST(Choices, SetConfigTakesNamesAndRefusesWhatTheCameraDoesNotTake) {
+    ExpectRun("--set-config flashmode=fill --set-config fnumber=F/5.6 --set-config whitebalance=2 --list-config", 0,
+              "flashmode set to 3 (Fill)\nfnumber set to 560 (f/5.6)\nwhitebalance set to 2 (Auto)\n" +
+                  Fotex("--set-config flashmode=3 --set-config fnumber=560 -q --list-config").out,
+              "");
+    struct Case {
+        const char* args;
+        const char* error;
+    };
+    const Case cases[] = {
+        {"--set-config fnumber=10",
+         "fotex: fnumber cannot be 10 (f/0.1): the camera takes f/2.8 (280), f/4 (400), f/5.6 (560), f/8 (800), f/11 (1100), "
+         "f/16 (1600)\n"},
+        {"--set-config panposition=181", "fotex: panposition cannot be 181: the camera takes from -180 to 180 in steps of 1\n"},
+        {"--set-config panposition=-181", "fotex: panposition cannot be -181: the camera takes from -180 to 180 in steps of 1\n"},
+        {"--set-config thumbwidth=100", "fotex: thumbwidth cannot be 100: the camera takes from 80 to 320 in steps of 80\n"},
+        {"--set-config timermode=4", "fotex: timermode cannot be 4: the camera takes the bits of 0x00000003 only\n"},
+    };
+    for (const Case& c : cases) ExpectRun(c.args, 1, "", c.error);
+}
+
+TEST(Events, WaitEventPrintsEachEventOnALine) {
+    const std::string created = "ITEM_CREATED 0000\\Root\\DCIM\\IMG_000";
+    const std::string device = " on {6BDD1FC6-810F-11D0-BEC7-08002BE2092F}\\0000\n";
+    ExpectRun("--virtual-shutter 2 --wait-event=2", 0, created + "4" + device + created + "5" + device, "");
+    ExpectRun("--virtual-shutter 1 --parsable --wait-event=300ms", 0,
+              "ITEM_CREATED\t{6BDD1FC6-810F-11D0-BEC7-08002BE2092F}\\0000\t0000\\Root\\DCIM\\IMG_0004\n", "");
+    ExpectRun("--wait-event=100ms", 0, "", "");
+    // Wine's own service has no events.
+    const Outcome wine = Launch("--wait-event=1");
+    EXPECT_EQ(1u, wine.exit);
+    EXPECT_EQ("fotex: cannot wait for camera events: E_NOTIMPL: the service does not offer this (0x80004001)\n", wine.err);
+}
+
+TEST(Events, CaptureTetheredSavesEachNewPictureUnderTheFileRules) {
+    const std::string folder = Scratch("tethered");
+    const std::string saved = "Saving file as " + folder + "\\IMG_0004.jpg\nSaving file as " + folder + "\\IMG_0005.jpg\n";
+    ExpectRun("--virtual-shutter 2 --capture-tethered=2 -f " + folder, 0, saved, "");
+    EXPECT_TRUE(IsJpeg(folder + "\\IMG_0004.jpg"));
+    Write(folder + "\\IMG_0004.jpg", "mine");
+    DeleteFileA((folder + "\\IMG_0005.jpg").c_str());
+    ExpectRun("--virtual-shutter 2 --capture-tethered=2 -f " + folder, 1, "Saving file as " + folder + "\\IMG_0005.jpg\n",
+              "fotex: could not save 0000\\Root\\DCIM\\IMG_0004: " + folder + "\\IMG_0004.jpg exists (--force-overwrite "
+              "replaces it, --skip-existing leaves it)\n");
+    EXPECT_EQ("mine", Contents(folder + "\\IMG_0004.jpg"));
+    ExpectRun("--virtual-shutter 1 --capture-tethered=1 --filename t%n-%f --format bmp --skip-existing -f " + folder, 0,
+              "Saving file as " + folder + "\\t1-IMG_0004.bmp\n", "");
+    EXPECT_EQ("BM", Contents(folder + "\\t1-IMG_0004.bmp").substr(0, 2));
 }
 
 }  // namespace

@@ -1,0 +1,183 @@
+// What the camera does by itself: --wait-event prints each event, --capture-tethered saves each
+// new picture as it appears. Both run until a count or a time is reached, or Ctrl-C.
+#include <windows.h>
+
+#include <algorithm>
+#include <vector>
+
+#include "commands.h"
+#include "files.h"
+#include "options.h"
+
+namespace fotexcli {
+
+namespace {
+
+// Set by the console's Ctrl-C handler, which the system calls on a thread of its own with no
+// way to pass it anything else.
+volatile LONG g_interrupted = 0;
+
+BOOL WINAPI OnCtrlC(DWORD type) {
+    if (type != CTRL_C_EVENT && type != CTRL_BREAK_EVENT) return FALSE;
+    InterlockedExchange(&g_interrupted, 1);
+    return TRUE;
+}
+
+// How long to go on: COUNT events, N seconds ("Ns"), N milliseconds ("Nms"), or, with nothing,
+// until Ctrl-C.
+struct Until {
+    int count = 0;
+    DWORD ms = 0;
+};
+
+bool ParseUntil(const std::string& text, Until& until) {
+    until = Until{};
+    if (text.empty()) return true;
+    const size_t digits = text.find_first_not_of("0123456789");
+    int n = 0;
+    if (digits == 0 || !ParseDecimal(text.substr(0, digits), n) || n <= 0) return false;
+    const std::string unit = digits == std::string::npos ? "" : text.substr(digits);
+    if (unit.empty()) until.count = n;
+    else if (unit == "s" && n <= 86400 * 24) until.ms = static_cast<DWORD>(n) * 1000;
+    else if (unit == "ms") until.ms = static_cast<DWORD>(n);
+    else return false;
+    return true;
+}
+
+struct Event {
+    int kind = 0;
+    std::string device, item;
+};
+
+const char* KindName(int kind) {
+    switch (kind) {
+        case FOTEX_EVENT_DEVICE_CONNECTED: return "DEVICE_CONNECTED";
+        case FOTEX_EVENT_DEVICE_DISCONNECTED: return "DEVICE_DISCONNECTED";
+        case FOTEX_EVENT_ITEM_CREATED: return "ITEM_CREATED";
+        case FOTEX_EVENT_ITEM_DELETED: return "ITEM_DELETED";
+        case FOTEX_EVENT_TREE_UPDATED: return "TREE_UPDATED";
+        case FOTEX_EVENT_LOST: return "LOST";
+        default: return "UNKNOWN";
+    }
+}
+
+// One wait of at most `ms`: 1 with an event, 0 without, or the library's failure.
+int Next(Session& session, int ms, Event& event) {
+    wchar_t device[FOTEX_EVENT_DEVICE_UNITS] = L"", item[FOTEX_EVENT_NAME_UNITS] = L"";
+    const int status = session.Call([&] {
+        return WaitForCameraEvent(ms, &event.kind, device, sizeof device, item, sizeof item);
+    });
+    event.device = Utf8(device);
+    event.item = Utf8(item);
+    return status;
+}
+
+// Waits for events and hands each to `handle`, which says whether it counts towards a COUNT.
+// kDone when the count or time was reached (or Ctrl-C ended a wait without either).
+template <class Handle>
+int Watch(Session& session, const Action& action, Handle handle) {
+    Until until;
+    ParseUntil(action.argument, until);
+    g_interrupted = 0;
+    SetConsoleCtrlHandler(OnCtrlC, TRUE);
+    const DWORD start = GetTickCount();
+    int counted = 0, status = kDone;
+    Event event;
+    // The first call registers for the events; they are queued from then on.
+    int got = Next(session, 0, event);
+    int presses = session.options().virtualShutter;
+    for (;;) {
+        if (got < 0) {
+            status = Fail("cannot wait for camera events: " + StatusText(got));
+            break;
+        }
+        if (got == 1 && handle(event)) ++counted;
+        if (until.count && counted >= until.count) break;
+        const DWORD elapsed = GetTickCount() - start;
+        if (until.ms && elapsed >= until.ms) break;
+        if (g_interrupted) {
+            if (until.count || until.ms) status = Fail("interrupted");
+            break;
+        }
+        if (presses > 0 && session.pressShutter) {
+            --presses;
+            session.pressShutter();
+        }
+        const DWORD slice = until.ms ? std::min<DWORD>(100, until.ms - elapsed) : 100;
+        got = Next(session, static_cast<int>(slice), event);
+    }
+    SetConsoleCtrlHandler(OnCtrlC, FALSE);
+    session.Call([] {
+        StopCameraEvents();
+        return 0;
+    });
+    return status;
+}
+
+std::string Leaf(const std::string& fullName) {
+    const size_t slash = fullName.rfind('\\');
+    return slash == std::string::npos ? fullName : fullName.substr(slash + 1);
+}
+
+}  // namespace
+
+std::string CheckUntil(const Action& action) {
+    Until until;
+    if (!ParseUntil(action.argument, until))
+        return "--" + action.verb + " takes a count (5), seconds (10s) or milliseconds (500ms), not '" + action.argument + "'";
+    return action.shape.filename.empty() ? "" : CheckPattern(action.shape.filename, true);
+}
+
+int WaitEvent(Session& session, const Action& action) {
+    return Watch(session, action, [&](const Event& e) {
+        if (session.options().parsable) Print(TabbedLine({KindName(e.kind), e.device, e.item}));
+        else Print(std::string(KindName(e.kind)) + " " + (e.item.empty() ? e.device : e.item + " on " + e.device));
+        return true;
+    });
+}
+
+int CaptureTethered(Session& session, const Action& action) {
+    if (!session.Open()) return kFailed;
+    const std::string mine = DeviceIdentifier(session, session.index());
+    const Shape& shape = action.shape;
+    bool ok = true;
+    int number = 0;
+    auto failed = [&](const std::string& message) {
+        ok = FailItem(message);
+        return true;  // a picture all the same
+    };
+    const int status = Watch(session, action, [&](const Event& e) {
+        if (e.kind != FOTEX_EVENT_ITEM_CREATED || e.device != mine) return false;
+        NameParts parts;
+        parts.number = ++number;
+        GetLocalTime(&parts.time);
+        parts.cameraName = Leaf(e.item);
+        parts.extension = ExtensionOf(shape.format);
+        std::string path = WithExtension(Expand(shape.filename.empty() ? "%f.%C" : shape.filename, parts), parts.extension);
+        if (shape.folder != ".") path = shape.folder + "\\" + path;
+        std::string why;
+        if (!MakeFolders(FolderOf(path), why)) return failed("could not save " + e.item + ": " + why);
+        switch (Target::Look(path, shape.existing, why)) {
+            case Target::Refuse: return failed("could not save " + e.item + ": " + why);
+            case Target::Skip: session.Progress("Skipping existing file " + path); return true;
+            case Target::Write: break;
+        }
+        FOTEX_ITEM item = 0;
+        const std::wstring name = Wide(e.item), file = Wide(path);
+        int saved = session.Call([&] { return FindCameraItem(session.device(), name.c_str(), &item); });
+        if (saved == FOTEX_OK) {
+            const int flags = (shape.existing == Existing::Replace ? FOTEX_SAVE_REPLACE : 0) | (shape.keep ? 0 : FOTEX_SAVE_DELETE);
+            saved = session.Call([&] { return SaveCameraItem(item, file.c_str(), shape.format, flags); });
+            session.Call([&] {
+                ReleaseCameraItem(&item);
+                return 0;
+            });
+        }
+        if (saved != FOTEX_OK) return failed("could not save " + e.item + " as " + path + ": " + StatusText(saved));
+        session.Progress("Saving file as " + path);
+        return true;
+    });
+    return status == kDone && ok ? kDone : kFailed;
+}
+
+}  // namespace fotexcli
