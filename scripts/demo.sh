@@ -21,7 +21,10 @@ run --virtual --summary
 run --virtual --device 1 --list-config
 run --virtual --set-config flashmode=3 --get-config flashmode --set-config artist="Jörg Müller" --get-config artist
 # Values are decimal: 010 is ten; hexadecimal is refused before anything is done.
-run --virtual --set-config fnumber=010 --set-config fnumber=0x230
+run --virtual --set-config exposurecomp=010 --set-config exposurecomp=0x230
+# A setting's choices, a value by its name, and one the camera does not take.
+run --virtual --get-config fnumber --set-config fnumber=f/5.6 --get-config flashmode
+run --virtual --set-config fnumber=10
 # Pictures from the virtual camera land in build/x64/demo.
 rm -rf demo && mkdir demo
 run --virtual --abilities --storage-info
@@ -40,5 +43,9 @@ run --virtual --get-all-files --folder 'demo\camera\all' --prefix img
 run --virtual --list-files --get-file 2-3 --filename 'demo\camera\picked\%n-%f' --delete-file 1 --num-files
 # A folder of pictures as a camera: the pictures just taken, listed, one saved with its thumbnail.
 run --virtual-folder 'demo\camera\picked' --list-files --get-file 1 --get-thumbnail 1 --folder 'demo\fromfolder'
+# Events and tethered shooting: FotexSim presses the virtual camera's own button while fotex waits.
+run --virtual --virtual-shutter 2 --wait-event=2
+run --virtual --virtual-shutter 3 --capture-tethered=3 --folder 'demo\tethered'
 echo "The new pictures are in $PWD/demo; every picture and video of the camera is in $PWD/demo/camera/all/;"
-echo "the folder camera's first picture and its thumbnail are in $PWD/demo/fromfolder/."
+echo "the folder camera's first picture and its thumbnail are in $PWD/demo/fromfolder/;"
+echo "the pictures taken with the camera's own button are in $PWD/demo/tethered/."
