@@ -42,10 +42,11 @@ extern "C" {
    service object, holding one reference that belongs to the caller; 0 means none. A device
    handle comes from OpenWiaDevice and goes back through CloseWiaDevice; an item handle comes
    from TakeAPicture and goes back through TransferPicture. */
-#if defined(_WIN64) && defined(_MSC_VER)
+#if defined(_WIN64) && defined(_MSC_VER) && !defined(__clang__)
 typedef __int64 FOTEX_HANDLE;
 #elif defined(_WIN64)
-/* long long is not C89 nor C++98, but the 64-bit handle needs it */
+/* long long is not C89 nor C++98, but the 64-bit handle needs it; clang reads these pragmas too,
+   and warns of __int64 as an extension under -pedantic */
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wlong-long"
 typedef long long FOTEX_HANDLE;
