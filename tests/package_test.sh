@@ -30,6 +30,41 @@ grep -q ' T _VexaVersionInfo$' <<<"$nm86" || fail "x86 Fotex.lib lacks _VexaVers
 grep -q ' I __imp_VexaVersionInfo$' <<<"$nm64" || fail "x64 Fotex.lib lacks __imp_VexaVersionInfo"
 grep -q ' T VexaVersionInfo$' <<<"$nm64" || fail "x64 Fotex.lib lacks VexaVersionInfo"
 
+# Microsoft's toolchain: every name of the module-definition file is imported undecorated, and a
+# host with no C runtime, built by clang for the MSVC targets and linked by lld-link against the
+# kit's Fotex.lib (with /SAFESEH on i686, as Visual Studio's 32-bit projects link), runs under
+# Wine (x64) or is read as a file (x86: 32-bit code cannot run on this kernel).
+llvm() { local n; for n in "$1" "$1"-{19,18,17,16,15,14}; do command -v "$n" && return; done; fail "no $1"; }
+dlltool=$(llvm llvm-dlltool) readobj=$(llvm llvm-readobj) lld_link=$(llvm lld-link) clang=$(llvm clang)
+def_names=$(sed -e 's/;.*//' -e '1,/^EXPORTS/d' "$source/src/exports/Fotex.def" | awk 'NF {print $1}' | sort)
+# The name a program imports for each member: "noprefix" drops the cdecl underscore of i686.
+imported() {
+  "$readobj" "$1" | awk '/^Name type:/ {type = $3}
+    /^Symbol: / && $2 !~ /^__imp_/ && type != "" {name = $2; if (type != "name") sub(/^_/, "", name);
+                                                  if (type == "undecorate") sub(/@.*/, "", name); print name; type = ""}' | sort
+}
+host_imports=$(printf '%s\n' CloseWiaDevice EnumerateWiaDevices GetFlashMode GetWiaDeviceInfo OpenWiaDevice \
+               SetFlashMode TakeAPicture TransferPicture VexaVersionInfo)
+for target in "x86 i686 i386 /safeseh" "x64 x86_64 i386:x86-64 /safeseh:no"; do
+  read -r arch cpu machine seh <<<"$target"
+  out=$work/msvc/$arch
+  mkdir -p "$out"
+  [ "$(imported "$kit/lib/$arch/Fotex.lib")" = "$def_names" ] ||
+    fail "$arch Fotex.lib does not import exactly the undecorated names of Fotex.def"
+  # The 64-bit machine has no stdcall decoration to kill.
+  sed "$([ "$arch" = x64 ] && echo 's/@[0-9]*$//')" "$source/tests/msvc/kernel32.def" >"$out/kernel32.def"
+  "$dlltool" -m "$machine" -k -d "$out/kernel32.def" -D kernel32.dll -l "$out/kernel32.lib"
+  "$clang" --target="$cpu-pc-windows-msvc" -std=c89 -pedantic -Wall -Wextra -Werror -ffreestanding -O1 \
+           -I"$kit/include" -c "$source/tests/msvc/host.c" -o "$out/host.obj"
+  "$lld_link" /nologo /entry:start /subsystem:console /nodefaultlib "$seh" /out:"$out/host.exe" \
+              "$out/host.obj" "$kit/lib/$arch/Fotex.lib" "$out/kernel32.lib" || fail "lld-link refused the $arch Fotex.lib"
+  headers=$("$readobj" --file-headers "$out/host.exe")
+  grep -q "Machine: IMAGE_FILE_MACHINE_$([ "$arch" = x64 ] && echo AMD64 || echo I386)" <<<"$headers" ||
+    fail "$arch host.exe has the wrong machine"
+  [ "$("$readobj" --coff-imports "$out/host.exe" | awk '/^  Name: / {dll = $2} /^  Symbol: / && dll == "Fotex.dll" {print $2}' | sort)" = "$host_imports" ] ||
+    fail "$arch host.exe does not import its Fotex.dll functions by their undecorated names"
+done
+
 for example in capture-c settings-cpp; do
   cmake -S "$kit/examples/$example" -B "$work/$example" -G Ninja -DCMAKE_BUILD_TYPE=Release \
         -DCMAKE_TOOLCHAIN_FILE="$source/cmake/mingw-x86_64.cmake" -DCMAKE_PREFIX_PATH="$kit" >/dev/null
@@ -48,6 +83,15 @@ expect "$out" "  name: Fotex Virtual Camera"
 expect "$out" "saved capture-c-picture.jpg"
 [ "$(head -c 2 "$work/capture-c/capture-c-picture.jpg" | od -An -tx1 | tr -d ' ')" = ffd8 ] ||
   fail "capture-c-picture.jpg is not a JPEG"
+
+cp "$kit"/bin/x64/Fotex.dll "$kit"/bin/x64/FotexSim.dll "$work/msvc/x64"
+out=$(cd "$work/msvc/x64" && /usr/lib/wine/wine64 ./host.exe | tr -d '\r') || fail "the MSVC host failed: $out"
+for line in "Fotex 1.3 1.3.0.0 x64" "register: 1" "enumerate: 1" "devices: 2" "device 0: Fotex Virtual Camera" \
+            "open: 1" "set flash mode: 1" "flash mode: 1 -> 3" "picture taken: 1" "saved msvc-host-picture.jpg" "closed: 1"; do
+  expect "$out" "$line"
+done
+[ "$(head -c 2 "$work/msvc/x64/msvc-host-picture.jpg" | od -An -tx1 | tr -d ' ')" = ffd8 ] ||
+  fail "the MSVC host's picture is not a JPEG"
 
 out=$(run settings-cpp settings.exe) || fail "settings.exe failed: $out"
 expect "$out" "f-number x100 = 280"
