@@ -13,14 +13,40 @@ fail() { echo "package_test: $*" >&2; exit 1; }
 unzip -q "$work"/cpack/Fotex-*-win.zip -d "$work/unzipped"
 kit=$(echo "$work"/unzipped/Fotex-*-win)
 
+# The zip depends neither on when nor where it was made: packed again later it is the same
+# bytes, no file in it names the build or source folder, and no library member carries a path.
+sleep 1
+(cd "$build" && cpack -G ZIP -B "$work/again" >/dev/null)
+cmp -s "$work"/cpack/Fotex-*-win.zip "$work"/again/Fotex-*-win.zip || fail "a second pack differs from the first"
+for folder in "$build" "$source"; do
+  ! grep -rlF "$folder" "$kit" || fail "these kit files name the folder $folder"
+done
+for library in "$kit"/lib/*/*.lib "$kit"/lib/*/*.a; do
+  ! ar t "$library" | grep / || fail "members of $library carry a path"
+done
+
 for f in bin/x86/Fotex.dll bin/x86/FotexSim.dll bin/x64/Fotex.dll bin/x64/FotexSim.dll bin/x64/fotex.exe \
          include/fotex.h include/fotexsim_api.h lib/x86/libFotex.dll.a lib/x86/Fotex.lib \
          lib/x64/libFotex.dll.a lib/x64/Fotex.lib lib/cmake/Fotex/FotexConfig.cmake \
-         lib/cmake/Fotex/FotexConfigVersion.cmake README.md LICENSE docs/host-guide.md; do
+         lib/cmake/Fotex/FotexConfigVersion.cmake README.md LICENSE docs/host-guide.md \
+         toolchains/mingw-i686.cmake toolchains/mingw-x86_64.cmake; do
   [ -s "$kit/$f" ] || fail "missing $f"
 done
 [[ $(file -b "$kit/bin/x86/Fotex.dll") == *"Intel 80386"* ]] || fail "bin/x86/Fotex.dll is not i686"
 [[ $(file -b "$kit/bin/x64/Fotex.dll") == *x86-64* ]] || fail "bin/x64/Fotex.dll is not x86_64"
+
+# The kit's README names only what the kit holds: every path in inline code or a link (a name
+# with a slash from the kit's top, a bare file name anywhere in it).
+awk '/^```/ {fenced = !fenced; next} !fenced' "$kit/README.md" |
+  grep -oE '`[^` ]+`|\]\([^)]+\)' | sed -E 's/^`|`$|^\]\(|\)$//g' | sort -u >"$work/readme-paths"
+grep -q 'docs/host-guide.md' "$work/readme-paths" || fail "found no paths in the kit's README"
+while read -r path; do
+  case $path in
+    -* | /*) ;; # options: /SAFESEH, --virtual
+    */*) [ -e "$kit/${path%/}" ] || fail "README.md names $path, which the kit lacks" ;;
+    *.*) [ -n "$(find "$kit" -name "$path" -print -quit)" ] || fail "README.md names $path, which the kit lacks" ;;
+  esac
+done <"$work/readme-paths"
 
 # MSVC links cdecl names with a leading underscore on i686 only.
 symbols() { "$1" "$kit/lib/$2/Fotex.lib"; }
@@ -65,13 +91,20 @@ for target in "x86 i686 i386 /safeseh" "x64 x86_64 i386:x86-64 /safeseh:no"; do
     fail "$arch host.exe does not import its Fotex.dll functions by their undecorated names"
 done
 
-for example in capture-c settings-cpp; do
+# Both examples cross-build with the kit's own toolchain file: one finds the package through
+# CMAKE_PREFIX_PATH, the other through Fotex_DIR, as under a toolchain that confines package
+# search to its root path.
+build_example() { # <example> <how to find the package>
+  local example=$1
+  shift
   cmake -S "$kit/examples/$example" -B "$work/$example" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-        -DCMAKE_TOOLCHAIN_FILE="$source/cmake/mingw-x86_64.cmake" -DCMAKE_PREFIX_PATH="$kit" >/dev/null
-  grep -q "^Fotex_DIR:PATH=$kit/lib/cmake/Fotex$" "$work/$example/CMakeCache.txt" ||
+        -DCMAKE_TOOLCHAIN_FILE="$kit/toolchains/mingw-x86_64.cmake" "$@" >/dev/null
+  grep -q "^Fotex_DIR:[A-Z]*=$kit/lib/cmake/Fotex$" "$work/$example/CMakeCache.txt" ||
     fail "$example found Fotex outside the unpacked kit"
   cmake --build "$work/$example" >/dev/null
-done
+}
+build_example capture-c -DCMAKE_PREFIX_PATH="$kit"
+build_example settings-cpp -DCMAKE_FIND_ROOT_PATH_MODE_PACKAGE=ONLY -DFotex_DIR="$kit/lib/cmake/Fotex"
 
 export WINEPREFIX="$build/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 run() { (cd "$work/$1" && /usr/lib/wine/wine64 "./$2" --virtual | tr -d '\r'); }
