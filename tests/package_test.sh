@@ -61,7 +61,10 @@ grep -q ' T VexaVersionInfo$' <<<"$nm64" || fail "x64 Fotex.lib lacks VexaVersio
 # kit's Fotex.lib (with /SAFESEH on i686, as Visual Studio's 32-bit projects link), runs under
 # Wine (x64) or is read as a file (x86: 32-bit code cannot run on this kernel).
 llvm() { local n; for n in "$1" "$1"-{19,18,17,16,15,14}; do command -v "$n" && return; done; fail "no $1"; }
-dlltool=$(llvm llvm-dlltool) readobj=$(llvm llvm-readobj) lld_link=$(llvm lld-link) clang=$(llvm clang)
+dlltool=$(llvm llvm-dlltool)
+readobj=$(llvm llvm-readobj)
+lld_link=$(llvm lld-link)
+clang=$(llvm clang)
 def_names=$(sed -e 's/;.*//' -e '1,/^EXPORTS/d' "$source/src/exports/Fotex.def" | awk 'NF {print $1}' | sort)
 # The name a program imports for each member: "noprefix" drops the cdecl underscore of i686.
 imported() {
@@ -71,7 +74,8 @@ imported() {
 }
 host_imports=$(printf '%s\n' CloseWiaDevice EnumerateWiaDevices GetFlashMode GetWiaDeviceInfo OpenWiaDevice \
                SetFlashMode TakeAPicture TransferPicture VexaVersionInfo)
-for target in "x86 i686 i386 /safeseh" "x64 x86_64 i386:x86-64 /safeseh:no"; do
+# lld-link turns /SAFESEH on for i386 by itself; it is named to make the point.
+for target in "x86 i686 i386 /safeseh" "x64 x86_64 i386:x86-64"; do
   read -r arch cpu machine seh <<<"$target"
   out=$work/msvc/$arch
   mkdir -p "$out"
@@ -82,7 +86,7 @@ for target in "x86 i686 i386 /safeseh" "x64 x86_64 i386:x86-64 /safeseh:no"; do
   "$dlltool" -m "$machine" -k -d "$out/kernel32.def" -D kernel32.dll -l "$out/kernel32.lib"
   "$clang" --target="$cpu-pc-windows-msvc" -std=c89 -pedantic -Wall -Wextra -Werror -ffreestanding -O1 \
            -I"$kit/include" -c "$source/tests/msvc/host.c" -o "$out/host.obj"
-  "$lld_link" /nologo /entry:start /subsystem:console /nodefaultlib "$seh" /out:"$out/host.exe" \
+  "$lld_link" /nologo /entry:start /subsystem:console /nodefaultlib ${seh:+"$seh"} /out:"$out/host.exe" \
               "$out/host.obj" "$kit/lib/$arch/Fotex.lib" "$out/kernel32.lib" || fail "lld-link refused the $arch Fotex.lib"
   headers=$("$readobj" --file-headers "$out/host.exe")
   grep -q "Machine: IMAGE_FILE_MACHINE_$([ "$arch" = x64 ] && echo AMD64 || echo I386)" <<<"$headers" ||
