@@ -29,7 +29,7 @@ for f in bin/x86/Fotex.dll bin/x86/FotexSim.dll bin/x64/Fotex.dll bin/x64/FotexS
          include/fotex.h include/fotexsim_api.h lib/x86/libFotex.dll.a lib/x86/Fotex.lib \
          lib/x64/libFotex.dll.a lib/x64/Fotex.lib lib/cmake/Fotex/FotexConfig.cmake \
          lib/cmake/Fotex/FotexConfigVersion.cmake README.md LICENSE docs/host-guide.md \
-         toolchains/mingw-i686.cmake toolchains/mingw-x86_64.cmake; do
+         toolchains/mingw-i686.cmake toolchains/mingw-x86_64.cmake toolchains/mingw-common.cmake; do
   [ -s "$kit/$f" ] || fail "missing $f"
 done
 [[ $(file -b "$kit/bin/x86/Fotex.dll") == *"Intel 80386"* ]] || fail "bin/x86/Fotex.dll is not i686"
@@ -98,17 +98,22 @@ done
 # Both examples cross-build with the kit's own toolchain file: one finds the package through
 # CMAKE_PREFIX_PATH, the other through Fotex_DIR, as under a toolchain that confines package
 # search to its root path.
-build_example() { # <example> <how to find the package>
-  local example=$1
-  shift
-  cmake -S "$kit/examples/$example" -B "$work/$example" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-        -DCMAKE_TOOLCHAIN_FILE="$kit/toolchains/mingw-x86_64.cmake" "$@" >/dev/null
-  grep -q "^Fotex_DIR:[A-Z]*=$kit/lib/cmake/Fotex$" "$work/$example/CMakeCache.txt" ||
+build_example() { # <example> <machine> <build folder> <how to find the package>
+  local example=$1 machine=$2 folder=$3
+  shift 3
+  cmake -S "$kit/examples/$example" -B "$folder" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+        -DCMAKE_TOOLCHAIN_FILE="$kit/toolchains/mingw-$machine.cmake" "$@" >/dev/null
+  grep -q "^Fotex_DIR:[A-Z]*=$kit/lib/cmake/Fotex$" "$folder/CMakeCache.txt" ||
     fail "$example found Fotex outside the unpacked kit"
-  cmake --build "$work/$example" >/dev/null
+  cmake --build "$folder" >/dev/null
 }
-build_example capture-c -DCMAKE_PREFIX_PATH="$kit"
-build_example settings-cpp -DCMAKE_FIND_ROOT_PATH_MODE_PACKAGE=ONLY -DFotex_DIR="$kit/lib/cmake/Fotex"
+build_example capture-c x86_64 "$work/capture-c" -DCMAKE_PREFIX_PATH="$kit"
+build_example settings-cpp x86_64 "$work/settings-cpp" -DCMAKE_FIND_ROOT_PATH_MODE_PACKAGE=ONLY -DFotex_DIR="$kit/lib/cmake/Fotex"
+# The 32-bit one cannot run here: it is built and its machine read.
+build_example capture-c i686 "$work/capture-c-x86" -DCMAKE_PREFIX_PATH="$kit"
+[[ $(file -b "$work/capture-c-x86/capture.exe") == *"Intel 80386"* ]] || fail "the i686 toolchain built no 32-bit program"
+[ -s "$work/capture-c-x86/Fotex.dll" ] && cmp -s "$work/capture-c-x86/Fotex.dll" "$kit/bin/x86/Fotex.dll" ||
+  fail "the 32-bit build did not take the 32-bit Fotex.dll"
 
 export WINEPREFIX="$build/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 run() { (cd "$work/$1" && /usr/lib/wine/wine64 "./$2" --virtual | tr -d '\r'); }

@@ -1,13 +1,5 @@
 # Builds a 32-bit Windows host on Linux with the mingw-w64 cross compilers, against this kit:
 #   cmake -S myhost -B build -DCMAKE_TOOLCHAIN_FILE=<kit>/toolchains/mingw-i686.cmake -DCMAKE_PREFIX_PATH=<kit>
-set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86)
-set(CMAKE_C_COMPILER i686-w64-mingw32-gcc)
-set(CMAKE_CXX_COMPILER i686-w64-mingw32-g++)
-set(CMAKE_RC_COMPILER i686-w64-mingw32-windres)
-set(CMAKE_FIND_ROOT_PATH /usr/i686-w64-mingw32)
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-# Packages are searched outside the root path too, so CMAKE_PREFIX_PATH can name the kit. Under a
-# toolchain that sets CMAKE_FIND_ROOT_PATH_MODE_PACKAGE to ONLY, pass -DFotex_DIR=<kit>/lib/cmake/Fotex.
+set(MINGW_TRIPLE i686-w64-mingw32)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)
