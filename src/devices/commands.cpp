@@ -101,15 +101,15 @@ extern "C" void FOTEX_CALL TakeAPicture(FOTEX_DEVICE device, FOTEX_ITEM* item) {
 
 extern "C" int FOTEX_CALL GetStorageInfo(FOTEX_DEVICE device, int* taken, int* remaining) {
     IWiaItem* root = ItemFromHandle(device);
-    if (root == nullptr) return -3;
+    if (root == nullptr) return FOTEX_ERR_NO_DEVICE;
 
     ComPtr<IWiaPropertyStorage> storage;
-    if (FAILED(QueryPropertyStorage(root, storage)) || !storage) return -2;
+    if (FAILED(QueryPropertyStorage(root, storage)) || !storage) return FOTEX_ERR_NO_STORAGE;
 
     const PROPSPEC specs[2] = {PropSpecById(wia::kDpcPicturesTaken), PropSpecById(wia::kDpcPicturesRemaining)};
     PropVariants<2> values;
-    if (values.ReadFrom(storage.get(), specs) != S_OK) return -1;
+    if (values.ReadFrom(storage.get(), specs) != S_OK) return FOTEX_ERR_REFUSED;
     if (values[0].vt == VT_I4 && taken != nullptr) *taken = values[0].lVal;
     if (values[1].vt == VT_I4 && remaining != nullptr) *remaining = values[1].lVal;
-    return 1;
+    return FOTEX_OK;
 }
