@@ -743,6 +743,7 @@ TEST_F(ReliabilityTest, RandomBadInputNeitherCrashesNorWritesOutOfBoundsNorLeaks
             // The driver misbehaves for a while, or the camera is unplugged or plugged back.
             if (pick(4) == 0) camera.devices[pick(2)].offline ^= true;
             else camera.FailOn(static_cast<Op>(pick(fotexsim::kOpCount)), kFaults[pick(5)], 1 + pick(3), 1 + pick(3));
+            camera.SetDirtyFailures(pick(2) == 0);
         } else {
             const PropertyExport& p = kProperties[pick(sizeof kProperties / sizeof kProperties[0])];
             void* f = lib.Symbol(p.name);
