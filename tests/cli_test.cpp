@@ -116,6 +116,12 @@ bool Exists(const std::string& utf8) {
            GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES;
 }
 
+// A command line and the one text it must print (on stdout or stderr, as the test says).
+struct Case {
+    const char* args;
+    const char* text;
+};
+
 // Runs fotex with the virtual camera and checks the whole outcome.
 void ExpectRun(const std::string& args, DWORD exit, const std::string& out, const std::string& err) {
     const Outcome run = Fotex(args);
@@ -279,10 +285,6 @@ TEST(Devices, AutoDetectColumnsFitTheLongestText) {
 }
 
 TEST(Devices, EachReportAnswersInItsOwnLayout) {
-    struct Case {
-        const char* args;
-        const char* out;
-    };
     const Case cases[] = {
         {"--version", "Fotex 1.3 (file version 1.3.0.0, x64)\n"},
         {"-v", "Fotex 1.3 (file version 1.3.0.0, x64)\n"},
@@ -293,7 +295,7 @@ TEST(Devices, EachReportAnswersInItsOwnLayout) {
          "Delete all files                 : yes\n"
          "Other device commands            : 1 (not offered by fotex)\n"},
     };
-    for (const Case& c : cases) ExpectRun(c.args, 0, c.out, "");
+    for (const Case& c : cases) ExpectRun(c.args, 0, c.text, "");
 }
 
 TEST(Devices, AMissingDeviceIsNamedWithTheCountListed) {
@@ -348,16 +350,12 @@ TEST(SettingsCommand, ATextThatFillsTheLibrarysBufferIsNoted) {
 }
 
 TEST(SettingsCommand, TheCameraRefusingExitsOne) {
-    struct Case {
-        const char* args;
-        const char* error;
-    };
     const Case cases[] = {
         {"--device 1 --set-config panposition=5", "fotex: the camera refused panposition=5 (status -1)\n"},
         {"--device 1 --get-config panposition",
          "fotex: panposition cannot be read: the camera lacks it or refused the read (status -1)\n"},
     };
-    for (const Case& c : cases) ExpectRun(c.args, 1, "", c.error);
+    for (const Case& c : cases) ExpectRun(c.args, 1, "", c.text);
 }
 
 TEST(SettingsCommand, ListsEverySettingWithItsValueOrWhyNot) {
@@ -572,14 +570,19 @@ TEST(Dialog, SavesTheSystemDialogsPictureUnderTheFileRules) {
 
 // ---- Files on the camera ------------------------------------------------------------------
 
+// A --list-files line for the virtual camera's file `which` (0 to 3) listed as `number`.
+std::string Row(int number, int which) {
+    const char* const files[] = {"IMG_0001.jpg                rd     3 KB image 2026-12-01T09:00:00",
+                                 "IMG_0002.jpg                rd     3 KB image 2026-12-01T09:00:01",
+                                 "IMG_0003.jpg                rd     3 KB image 2026-12-01T09:00:02",
+                                 "MOV_0001.avi                rd     1 KB video 2026-12-01T09:00:03"};
+    std::string line = "#" + std::to_string(number);
+    return line + std::string(7 - line.size(), ' ') + files[which] + "\n";
+}
+
 TEST(Files, ListFilesInGphoto2sLayoutAndAsRecords) {
     ExpectRun("--list-files", 0,
-              "There are 4 files in folder '\\DCIM'.\n"
-              "#1     IMG_0001.jpg                rd     3 KB image 2026-12-01T09:00:00\n"
-              "#2     IMG_0002.jpg                rd     3 KB image 2026-12-01T09:00:01\n"
-              "#3     IMG_0003.jpg                rd     3 KB image 2026-12-01T09:00:02\n"
-              "#4     MOV_0001.avi                rd     1 KB video 2026-12-01T09:00:03\n",
-              "");
+              "There are 4 files in folder '\\DCIM'.\n" + Row(1, 0) + Row(2, 1) + Row(3, 2) + Row(4, 3), "");
     ExpectRun("--parsable -L -n", 0,
               "1\tIMG_0001.jpg\t2157\timage\t2026-12-01T09:00:00\t0000\\Root\\DCIM\\IMG_0001\n"
               "2\tIMG_0002.jpg\t2297\timage\t2026-12-01T09:00:01\t0000\\Root\\DCIM\\IMG_0002\n"
@@ -649,10 +652,7 @@ TEST(Files, SavingFilesFollowsTheFileRulesAndNamesEachRefusal) {
 TEST(Files, DeleteFileRemovesTheNumbersGiven) {
     ExpectRun("-d 1,3 -L", 0,
               "Deleted #1 IMG_0001.jpg from the camera\nDeleted #3 IMG_0003.jpg from the camera\n"
-              "There are 2 files in folder '\\DCIM'.\n"
-              "#1     IMG_0002.jpg                rd     3 KB image 2026-12-01T09:00:01\n"
-              "#2     MOV_0001.avi                rd     1 KB video 2026-12-01T09:00:03\n",
-              "");
+              "There are 2 files in folder '\\DCIM'.\n" + Row(1, 1) + Row(2, 3), "");
     ExpectRun("-d 4-5 -n", 1, "Deleted #4 MOV_0001.avi from the camera\n", "fotex: file 5 is not on the camera (4 listed, from 1)\n");
 }
 
@@ -725,10 +725,6 @@ TEST(Choices, SetConfigTakesNamesAndRefusesWhatTheCameraDoesNotTake) {
               "flashmode set to 3 (Fill)\nfnumber set to 560 (f/5.6)\nwhitebalance set to 2 (Auto)\n" +
                   Fotex("--set-config flashmode=3 --set-config fnumber=560 -q --list-config").out,
               "");
-    struct Case {
-        const char* args;
-        const char* error;
-    };
     const Case cases[] = {
         {"--set-config fnumber=10",
          "fotex: fnumber cannot be 10 (f/0.1): the camera takes f/2.8 (280), f/4 (400), f/5.6 (560), f/8 (800), f/11 (1100), "
@@ -738,7 +734,7 @@ TEST(Choices, SetConfigTakesNamesAndRefusesWhatTheCameraDoesNotTake) {
         {"--set-config thumbwidth=100", "fotex: thumbwidth cannot be 100: the camera takes from 80 to 320 in steps of 80\n"},
         {"--set-config timermode=4", "fotex: timermode cannot be 4: the camera takes the bits of 0x00000003 only\n"},
     };
-    for (const Case& c : cases) ExpectRun(c.args, 1, "", c.error);
+    for (const Case& c : cases) ExpectRun(c.args, 1, "", c.text);
 }
 
 TEST(Events, WaitEventPrintsEachEventOnALine) {
