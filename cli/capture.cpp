@@ -118,7 +118,10 @@ int GetAllFiles(Session& session, const Action& action) {
     if (problem.empty() && !ToAnsi(shape.folder, folder)) problem = "the folder cannot be written in the system code page";
     if (problem.empty() && !ToAnsi(shape.prefix, prefix)) problem = "the prefix cannot be written in the system code page";
     if (!problem.empty()) return Fail("names like " + longest + " do not fit: " + problem + "; nothing saved");
-    if (!session.Open()) return kFailed;
+    // The library says nothing of the files it did not save: the list, in the same order as its
+    // walk, names them.
+    std::vector<std::string> names;
+    if (!CameraFileNames(session, names)) return kFailed;
 
     const std::set<std::wstring> before = FilesIn(shape.folder);
     session.Call([&] {
@@ -133,9 +136,13 @@ int GetAllFiles(Session& session, const Action& action) {
         ++saved;
     }
     session.Progress(std::to_string(saved) + " file" + (saved == 1 ? "" : "s") + " saved in " + shape.folder);
-    if (!session.traced().empty())
-        return Fail("the transfer stopped at a failure (the line above): the pictures after it were not saved");
-    return kDone;
+    if (session.traced().empty() && static_cast<size_t>(saved) >= names.size()) return kDone;
+    if (static_cast<size_t>(saved) >= names.size()) return Fail("the transfer failed (the line above)");
+    Fail("could not save #" + std::to_string(saved + 1) + " " + names[saved] + " (the line above)");
+    std::string rest;
+    for (size_t i = saved + 1; i < names.size(); ++i) rest += (rest.empty() ? "" : ", ") + ("#" + std::to_string(i + 1) + " " + names[i]);
+    if (!rest.empty()) Fail("not saved either, as the transfer stopped: " + rest);
+    return kFailed;
 }
 
 int Dialog(Session& session, const Action& action) {

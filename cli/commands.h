@@ -34,6 +34,9 @@ int DeleteFiles(Session& session, const Action& action);
 std::string CheckFiles(const Action& action);
 // Every file under the action's --filename pattern, each with the file rules.
 int GetAllFilesByPattern(Session& session, const Action& action);
+// The camera's file names in the order of its list (the order of TransferAllImages' walk);
+// false reported.
+bool CameraFileNames(Session& session, std::vector<std::string>& names);
 // How many files the camera lists; -1 reported when it cannot list them.
 int RemainingFiles(Session& session);
 // The identifier of the listed device at `index`.

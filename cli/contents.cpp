@@ -268,6 +268,14 @@ int GetAllFilesByPattern(Session& session, const Action& action) {
     return tally[2] ? kFailed : kDone;
 }
 
+bool CameraFileNames(Session& session, std::vector<std::string>& names) {
+    int count = 0;
+    if (!ListItems(session, count)) return false;
+    names.clear();
+    for (int i = 0; i < count; ++i) names.push_back(ItemText(session, i, FOTEX_ITEM_FILE_NAME));
+    return true;
+}
+
 int RemainingFiles(Session& session) {
     int count = 0;
     return ListItems(session, count) ? count : -1;

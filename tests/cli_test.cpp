@@ -538,14 +538,26 @@ TEST(Download, GetAllFilesFailsWhenItCannotSaveEverything) {
              "12345678.jpg is 128 characters long; Fotex.dll takes at most 127, extension included; nothing saved\n"},
     };
     for (const Case& c : cases) ExpectRun("--get-all-files " + c.args, 1, "", c.error);
-    // One name too long for the library part-way: the files before it are kept and named, and
-    // the stop is reported.
+    // One name too long for the library part-way (the video's, stepped aside with "~1"): the
+    // files before it are kept and named, and so is the one that could not be saved.
     const std::string tight(127 - folder.size() - 1 - 8 - 4 - 2 + 1, 't');  // "~1" does not fit
     const Outcome run = Fotex("--get-all-files --folder " + folder + " --prefix " + tight);
     EXPECT_EQ(1u, run.exit);
     EXPECT_TRUE(Contains(run.out, "Saving file as " + folder + "\\" + tight + "       0.jpg\n")) << run.out;
-    EXPECT_TRUE(Contains(run.err, "fotex: the transfer stopped at a failure (the line above): the pictures after it were not saved\n"))
-        << run.err;
+    EXPECT_TRUE(Contains(run.out, "3 files saved in ")) << run.out;
+    EXPECT_EQ("File name too long: HRESULT: 0x800700CE\nfotex: could not save #4 MOV_0001.avi (the line above)\n", run.err);
+    // A file in the way of the second picture: it steps aside into a name too long, and the walk
+    // stops there; every picture after it is named too.
+    const std::string other = folder + "\\b";
+    CreateDirectoryA(other.c_str(), nullptr);
+    const std::string tighter(127 - other.size() - 1 - 8 - 4 - 2 + 1, 't');
+    Write(other + "\\" + tighter + "       1.jpg", "mine");
+    const Outcome stopped = Fotex("--get-all-files --folder " + other + " --prefix " + tighter);
+    EXPECT_EQ(1u, stopped.exit);
+    EXPECT_EQ("File name too long: HRESULT: 0x800700CE\nfotex: could not save #2 IMG_0002.jpg (the line above)\n"
+              "fotex: not saved either, as the transfer stopped: #3 IMG_0003.jpg, #4 MOV_0001.avi\n",
+              stopped.err);
+    EXPECT_EQ("mine", Contents(other + "\\" + tighter + "       1.jpg"));
 }
 
 TEST(Dialog, SavesTheSystemDialogsPictureUnderTheFileRules) {
