@@ -86,7 +86,7 @@ int PutText(void* out, int bytes, const TextPiece* pieces, int count);
 // `fileName` only when complete. Never replaces an existing file unless `replace`.
 class FileMaker {
 public:
-    virtual HRESULT Write(WCHAR* path) = 0;
+    virtual HRESULT Write(WCHAR*) { return E_NOTIMPL; }  // not pure: see ItemVisitor
 
 protected:
     ~FileMaker() = default;

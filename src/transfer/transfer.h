@@ -45,10 +45,11 @@ HRESULT WriteItemToFile(IWiaItem* item, IWiaPropertyStorage* storage, const GUID
                         bool trace);
 
 // Receives the items of a walk, one call per item, with its type flags (0 when they could not
-// be read) and the walk's result so far; returns the result the walk goes on with.
+// be read) and the walk's result so far; returns the result the walk goes on with. Not pure: a
+// pure virtual function would link the runtime's terminate handler into the DLL.
 class ItemVisitor {
 public:
-    virtual HRESULT Visit(IWiaItem* item, LONG type, HRESULT current) = 0;
+    virtual HRESULT Visit(IWiaItem*, LONG, HRESULT current) { return current; }
 
 protected:
     ~ItemVisitor() = default;
