@@ -858,6 +858,68 @@ TEST_F(ContentsTest, StatusTextThatDoesNotFitWritesNothing) {
     EXPECT_TRUE(text.GuardsIntact());
 }
 
+// ---- Wine's own service ----------------------------------------------------------------------
+
+// Without the virtual camera, Wine's own service answers: it opens no device, so no handle exists
+// and every function taking one says so, printing nothing and writing nothing.
+TEST_F(ContentsTest, WithWinesOwnServiceNoHandleExistsAndEachFunctionSaysSo) {
+    lib.CloseWiaDevice(&handle);
+    camera.Revoke();
+    int count = kSentinel;
+    EXPECT_EQ(-1, lib.EnumerateWiaDevices(&count));
+    // The device listed before stays listed, but Wine's service does not create it.
+    FOTEX_DEVICE device = kNoItem;
+    EXPECT_EQ(1, lib.OpenWiaDevice(0, &device));
+    ASSERT_EQ(0, device);
+    Output();
+    Guarded<256> text;
+    int value = kSentinel;
+    FOTEX_ITEM item = kNoItem;
+    const std::wstring name = At(L"none.jpg");
+    const int statuses[] = {
+        lib.ListCameraItems(device, &count),
+        lib.GetCameraItemText(device, 0, kFileName, text.data(), 256),
+        lib.GetCameraItemValue(device, 0, kSize, &value),
+        lib.OpenCameraItem(device, 0, &item),
+        lib.FindCameraItem(device, L"0000\\Root", &item),
+        lib.SaveCameraItem(0, name.c_str(), 3, 0),
+        lib.SaveCameraThumbnail(0, name.c_str(), 0),
+        lib.DeleteCameraItem(0),
+    };
+    for (size_t i = 0; i < std::size(statuses); ++i) EXPECT_EQ(kHandle, statuses[i]) << "function " << i;
+    FOTEX_ITEM zero = 0;
+    lib.ReleaseCameraItem(&zero);
+    EXPECT_EQ(kSentinel, count);
+    EXPECT_EQ(kSentinel, value);
+    EXPECT_EQ(kNoItem, item);
+    EXPECT_TRUE(text.Untouched());
+    EXPECT_TRUE(Files().empty());
+    EXPECT_EQ("", Output());
+    camera.Register();
+}
+
+// The failures Wine's service reports (E_NOTIMPL from Reset and CreateDevice, the RPC failure of
+// Next and GetImageDlg) are described like any other status.
+TEST_F(ContentsTest, WinesServiceFailuresAreDescribed) {
+    lib.CloseWiaDevice(&handle);
+    camera.Revoke();
+    int count = 0;
+    lib.EnumerateWiaDevices(&count);
+    Output();
+    const struct {
+        int status;
+        const wchar_t* part;
+    } cases[] = {{static_cast<int>(0x80004001), L"E_NOTIMPL"}, {static_cast<int>(0x800706F4), L""}};
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        Guarded<512> text;
+        ASSERT_EQ(kOk, lib.DescribeStatus(cases[i].status, text.data(), 512)) << "case " << i;
+        const std::wstring got = reinterpret_cast<const wchar_t*>(text.data());
+        EXPECT_NE(std::wstring::npos, got.find(cases[i].part)) << "case " << i;
+        EXPECT_EQ(std::wstring::npos, got.find(L"Unknown status")) << "case " << i;
+    }
+    camera.Register();
+}
+
 // ---- the virtual camera ----------------------------------------------------------------------
 
 TEST_F(ContentsTest, CaptureAddsAnItemWithANameNotInUse) {
