@@ -93,6 +93,14 @@ struct Item {
     // picture it can decode) and its size.
     std::shared_ptr<const std::vector<uint8_t>> thumbnail;
     bool thumbnailMade = false;
+    // The service object of this item while one lives: enumerations and searches hand the same
+    // object out again, as a real service's proxies keep one identity per item. Not copied.
+    struct HandedOut {
+        IWiaItem* object = nullptr;
+        HandedOut() = default;
+        HandedOut(const HandedOut&) {}
+        HandedOut& operator=(const HandedOut&) { return *this; }
+    } handedOut;
     std::vector<std::shared_ptr<Item>> children;
     std::vector<GUID> formats;        // formats the item accepts; empty: all transfer formats
     uint32_t seed = 0;                // picks the picture's colours

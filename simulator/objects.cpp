@@ -491,6 +491,20 @@ class ItemObject final : public Object<IWiaItem> {
 public:
     ItemObject(std::shared_ptr<Core> c, DeviceRef dev, std::shared_ptr<Item> item)
         : Object(std::move(c), "Item", item->name), dev_(std::move(dev)), item_(std::move(item)) {}
+    ~ItemObject() override {
+        if (item_->handedOut.object == this) item_->handedOut.object = nullptr;
+    }
+
+    // The item's live object with a new reference, or a new one that later calls hand out again.
+    static IWiaItem* For(std::shared_ptr<Core> c, const DeviceRef& dev, std::shared_ptr<Item> item) {
+        if (IWiaItem* live = item->handedOut.object) {
+            live->AddRef();
+            return live;
+        }
+        auto* made = new ItemObject(std::move(c), dev, item);
+        item->handedOut.object = made;
+        return made;
+    }
 
     HRESULT WINAPI QueryInterface(REFIID riid, void** ppv) override {
         HRESULT hr;
@@ -605,7 +619,7 @@ public:
         if (!pp) return E_POINTER;
         std::shared_ptr<Item> found = FindByFullName(*core->Locate(dev_), fullName);
         if (!found) return S_FALSE;
-        *pp = new ItemObject(core, dev_, std::move(found));
+        *pp = ItemObject::For(core, dev_, std::move(found));
         return S_OK;
     }
     HRESULT WINAPI DeviceDlg(HWND, LONG, LONG, LONG*, IWiaItem***) override { return E_NOTIMPL; }
@@ -641,7 +655,7 @@ private:
         auto left = root.props.find(wia::kDpcPicturesRemaining);
         if (left != root.props.end() && left->second.value.type == VT_I4 && left->second.value.i > 0)
             --left->second.value.i;
-        if (out) *out = new ItemObject(core, dev_, std::move(picture));
+        if (out) *out = ItemObject::For(core, dev_, std::move(picture));
         return S_OK;
     }
 
@@ -667,7 +681,7 @@ HRESULT EnumItems::Next(ULONG n, IWiaItem** out, ULONG* fetched) {
             if (++skipped > items_->size()) break;
             continue;
         }
-        out[got++] = new ItemObject(core, dev_, item);
+        out[got++] = ItemObject::For(core, dev_, item);
     }
     if (fetched) *fetched = got;
     return got == n ? S_OK : S_FALSE;

@@ -231,6 +231,25 @@ TEST_F(ContentsTest, ListIsRenewedByTheNextListAndDroppedByClose) {
     EXPECT_EQ(L"[" + std::to_wstring(kBounds) + L"]", Text(0, kFileName));
 }
 
+// The new list is walked while the old one still holds the items, so the service hands out the
+// objects it has instead of making them anew; an item keeps one identity, as through a real
+// service's proxies.
+TEST_F(ContentsTest, ListingAgainReusesTheServicesItemObjects) {
+    ASSERT_EQ(4, List());
+    FOTEX_ITEM first = OpenItem(2);
+    const long created = camera.ObjectsCreated();
+    ASSERT_EQ(4, List());
+    EXPECT_EQ(created + 2, camera.ObjectsCreated()) << "only the two enumerators are new";
+    FOTEX_ITEM again = OpenItem(2);
+    EXPECT_EQ(first, again);
+    FOTEX_ITEM found = 0;
+    ASSERT_EQ(kOk, lib.FindCameraItem(handle, L"0000\\Root\\DCIM\\IMG_0003", &found));
+    EXPECT_EQ(first, found);
+    EXPECT_TRUE(Ledger(1 + 4 + 3));
+    for (FOTEX_ITEM* item : {&first, &again, &found}) lib.ReleaseCameraItem(item);
+    EXPECT_TRUE(Ledger(1 + 4));
+}
+
 TEST_F(ContentsTest, EachDeviceHandleHasItsOwnList) {
     camera.AddStandardCamera(L"fotex\\0001", L"Beta", L"Second camera", 1);
     Enumerate(2);

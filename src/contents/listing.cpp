@@ -19,12 +19,13 @@ public:
     HRESULT Visit(IWiaItem* item, LONG type, HRESULT current) override {
         if ((type & (wia::kItemTypeImage | wia::kItemTypeVideo)) == 0) return current;
         // The count goes to the host as an int.
-        if (list_.count() >= static_cast<uint32_t>(INT_MAX)) return FOTEX_E_BOUNDS;
+        if (++listed_ > static_cast<uint32_t>(INT_MAX)) return FOTEX_E_BOUNDS;
         return list_.Append(item, type) ? current : E_OUTOFMEMORY;
     }
 
 private:
     ItemList& list_;
+    uint32_t listed_ = 0;
 };
 
 // The listed item, or the status that says why there is none.
@@ -112,15 +113,15 @@ extern "C" int FOTEX_CALL ListCameraItems(FOTEX_DEVICE device, int* count) {
     if (root == nullptr) return FOTEX_E_HANDLE;
     ItemList* list = Lists().Obtain(root);
     if (list == nullptr) return E_OUTOFMEMORY;
-    list->Empty();
-    if (count == nullptr) return FOTEX_E_POINTER;
+    if (count == nullptr) {
+        list->Empty();
+        return FOTEX_E_POINTER;
+    }
 
     ListVisitor visitor(*list);
     const HRESULT hr = WalkItemTree(root, visitor, false);
-    if (hr != S_OK) {
-        list->Empty();
-        return FailureStatus(hr);
-    }
+    list->Finish(hr == S_OK);
+    if (hr != S_OK) return FailureStatus(hr);
     *count = static_cast<int>(list->count());
     return FOTEX_OK;
 }
