@@ -460,11 +460,12 @@ int FOTEX_CALL SetCopyRight(FOTEX_DEVICE device, const char* text);
    valid for the functions below taking a device and an index.
    The list belongs to the device handle and holds its own references to the items: it lasts
    until the next ListCameraItems on that handle, CloseWiaDevice on it, or the unloading of the
-   DLL. Any number of devices can have lists at once.
+   DLL. Any number of devices can have lists at once. The old list is given back once the new
+   one is complete, so the service hands out the item objects it already has.
    Returns FOTEX_OK; FOTEX_E_HANDLE device is 0; FOTEX_E_POINTER count is null; the service's
-   HRESULT when the walk failed (0x800703E9 for a tree deeper than 64 levels, FOTEX_E_BOUNDS for a
-   folder of more than 1,000,000 items). On every failure the device's list is empty and *count
-   is not written. */
+   HRESULT when the walk failed (E_FAIL for a success code other than S_OK, 0x800703E9 for a tree
+   deeper than 64 levels, FOTEX_E_BOUNDS for a folder of more than 1,000,000 items). On every
+   failure the device's list is empty and *count is not written. */
 int FOTEX_CALL ListCameraItems(FOTEX_DEVICE device, int* count);
 
 /* Copies a text of the listed item at `index` into `text`, a buffer of `bytes` bytes, as
@@ -476,15 +477,16 @@ int FOTEX_CALL ListCameraItems(FOTEX_DEVICE device, int* count);
    unknown `what`; FOTEX_E_BOUNDS index not in the device's list (or no list); FOTEX_E_NOT_FOUND
    the item lacks the property (or gives it in a form that is not text or time);
    FOTEX_E_INSUFFICIENT_BUFFER the text and terminator need more than `bytes`; or the service's
-   HRESULT. */
+   HRESULT (E_FAIL for a success code other than S_OK). On failure nothing is written. */
 int FOTEX_CALL GetCameraItemText(FOTEX_DEVICE device, int index, int what, void* text, int bytes);
 
 /* Stores a number of the listed item at `index` in *value: `what` is FOTEX_ITEM_TYPE (the type
    flags seen when the list was made), FOTEX_ITEM_SIZE (bytes), FOTEX_ITEM_THUMB_WIDTH or
    FOTEX_ITEM_THUMB_HEIGHT (pixels). Walks nothing and allocates nothing.
    Returns FOTEX_OK; FOTEX_E_HANDLE; FOTEX_E_POINTER value is null; FOTEX_E_INVALIDARG unknown
-   `what`; FOTEX_E_BOUNDS; FOTEX_E_NOT_FOUND the item lacks the property (or gives it as anything
-   but a 32-bit integer of 0 or more); or the service's HRESULT. */
+   `what`; FOTEX_E_BOUNDS; FOTEX_E_NOT_FOUND the item lacks the property (or gives it as no
+   integer); 0x80070216 (arithmetic overflow) an unsigned or 64-bit value beyond 2,147,483,647;
+   or the service's HRESULT. On failure *value is not written. */
 int FOTEX_CALL GetCameraItemValue(FOTEX_DEVICE device, int index, int what, int* value);
 
 /* Stores a new handle to the listed item at `index` in *item; release it with ReleaseCameraItem
@@ -533,7 +535,8 @@ void FOTEX_CALL ReleaseCameraItem(FOTEX_ITEM* item);
 
 /* Copies a short English text for `status` into `text`, a buffer of `bytes` bytes, as
    NUL-terminated UTF-16: every status of the ten functions above, the service's errors by name
-   and meaning ("WIA_ERROR_OFFLINE: the device is offline"), the system's message otherwise.
+   and meaning ("WIA_ERROR_OFFLINE: the device is offline"), the system's message otherwise
+   (-1 to -6, the statuses of the functions above the camera contents, have one text saying so).
    256 bytes hold every text of the library's own.
    Returns FOTEX_OK; FOTEX_E_POINTER text is null; FOTEX_E_INSUFFICIENT_BUFFER. */
 int FOTEX_CALL DescribeStatus(int status, void* text, int bytes);

@@ -8,7 +8,6 @@
 #include <wia.h>
 
 #include <array>
-#include <functional>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -112,6 +111,14 @@ struct Item {
     // picture it can decode) and its size.
     std::shared_ptr<const std::vector<uint8_t>> thumbnail;
     bool thumbnailMade = false;
+    // The service object of this item while one lives: enumerations and searches hand the same
+    // object out again, as a real service's proxies keep one identity per item. Not copied.
+    struct HandedOut {
+        IWiaItem* object = nullptr;
+        HandedOut() = default;
+        HandedOut(const HandedOut&) {}
+        HandedOut& operator=(const HandedOut&) { return *this; }
+    } handedOut;
     std::vector<std::shared_ptr<Item>> children;
     std::vector<GUID> formats;        // formats the item accepts; empty: all transfer formats
     uint32_t seed = 0;                // picks the picture's colours
@@ -217,8 +224,6 @@ public:
     // Called at every counted call, before the fault plan: a test acts while the service works
     // (another program saving a file in the middle of a transfer, say).
     std::function<void(Op)> onCall;
-    // Called by a transfer with the file name it was given, before it writes the file.
-    std::function<void(const std::wstring& file)> onTransfer;
 
     // A device with the three identity texts, a root item with the camera properties of a
     // typical camera, and take-picture, delete-all and synchronize capabilities.

@@ -487,7 +487,6 @@ public:
             return E_INVALIDARG;
         if (!hasFormat || !AcceptsFormat(*item_, format->second.value.guid)) return E_INVALIDARG;
         if (!medium->lpszFileName) return E_INVALIDARG;
-        if (core->camera && core->camera->onTransfer) core->camera->onTransfer(medium->lpszFileName);
         return WriteItemFile(*item_, format->second.value.guid, medium->lpszFileName);
     }
 
@@ -565,6 +564,20 @@ class ItemObject final : public Object<IWiaItem> {
 public:
     ItemObject(std::shared_ptr<Core> c, DeviceRef dev, std::shared_ptr<Item> item)
         : Object(std::move(c), "Item", item->name), dev_(std::move(dev)), item_(std::move(item)) {}
+    ~ItemObject() override {
+        if (item_->handedOut.object == this) item_->handedOut.object = nullptr;
+    }
+
+    // The item's live object with a new reference, or a new one that later calls hand out again.
+    static IWiaItem* For(std::shared_ptr<Core> c, const DeviceRef& dev, std::shared_ptr<Item> item) {
+        if (IWiaItem* live = item->handedOut.object) {
+            live->AddRef();
+            return live;
+        }
+        auto* made = new ItemObject(std::move(c), dev, item);
+        item->handedOut.object = made;
+        return made;
+    }
 
     HRESULT WINAPI QueryInterface(REFIID riid, void** ppv) override {
         HRESULT hr;
@@ -658,7 +671,7 @@ public:
         if (!offered) return E_INVALIDARG;
         if (*command == wia::WIA_CMD_TAKE_PICTURE) {
             std::shared_ptr<Item> picture = TakeNewPicture(*core, *device);
-            if (out) *out = new ItemObject(core, dev_, std::move(picture));
+            if (out) *out = ItemObject::For(core, dev_, std::move(picture));
             return S_OK;
         }
         if (*command == wia::WIA_CMD_DELETE_ALL_ITEMS) {
@@ -715,7 +728,7 @@ public:
         if (!pp) return E_POINTER;
         std::shared_ptr<Item> found = FindByFullName(*core->Locate(dev_), fullName);
         if (!found) return S_FALSE;
-        *pp = new ItemObject(core, dev_, std::move(found));
+        *pp = ItemObject::For(core, dev_, std::move(found));
         return S_OK;
     }
     HRESULT WINAPI DeviceDlg(HWND, LONG, LONG, LONG*, IWiaItem***) override { return E_NOTIMPL; }
@@ -750,7 +763,7 @@ HRESULT EnumItems::Next(ULONG n, IWiaItem** out, ULONG* fetched) {
             if (++skipped > items_->size()) break;
             continue;
         }
-        out[got++] = new ItemObject(core, dev_, item);
+        out[got++] = ItemObject::For(core, dev_, item);
     }
     if (fetched) *fetched = got;
     return got == n ? S_OK : S_FALSE;

@@ -231,6 +231,25 @@ TEST_F(ContentsTest, ListIsRenewedByTheNextListAndDroppedByClose) {
     EXPECT_EQ(L"[" + std::to_wstring(kBounds) + L"]", Text(0, kFileName));
 }
 
+// The new list is walked while the old one still holds the items, so the service hands out the
+// objects it has instead of making them anew; an item keeps one identity, as through a real
+// service's proxies.
+TEST_F(ContentsTest, ListingAgainReusesTheServicesItemObjects) {
+    ASSERT_EQ(4, List());
+    FOTEX_ITEM first = OpenItem(2);
+    const long created = camera.ObjectsCreated();
+    ASSERT_EQ(4, List());
+    EXPECT_EQ(created + 3, camera.ObjectsCreated()) << "two enumerators and the unlisted DCIM folder, no picture";
+    FOTEX_ITEM again = OpenItem(2);
+    EXPECT_EQ(first, again);
+    FOTEX_ITEM found = 0;
+    ASSERT_EQ(kOk, lib.FindCameraItem(handle, L"0000\\Root\\DCIM\\IMG_0003", &found));
+    EXPECT_EQ(first, found);
+    EXPECT_TRUE(Ledger(1 + 4 + 3));
+    for (FOTEX_ITEM* item : {&first, &again, &found}) lib.ReleaseCameraItem(item);
+    EXPECT_TRUE(Ledger(1 + 4));
+}
+
 TEST_F(ContentsTest, EachDeviceHandleHasItsOwnList) {
     camera.AddStandardCamera(L"fotex\\0001", L"Beta", L"Second camera", 1);
     Enumerate(2);
@@ -622,7 +641,9 @@ TEST_F(ContentsTest, FileAppearingDuringTheTransferIsNeverReplaced) {
     ASSERT_EQ(4, List());
     FOTEX_ITEM item = OpenItem(0);
     const std::wstring target = At(L"race.jpg");
-    camera.onTransfer = [&target](const std::wstring&) { WriteAll(target, "theirs"); };
+    camera.onCall = [&target](Op op) {
+        if (op == Op::GetData) WriteAll(target, "theirs");
+    };
     EXPECT_EQ(kFileExists, lib.SaveCameraItem(item, target.c_str(), 3, kDelete));
     EXPECT_EQ("theirs", ReadAll(target));
     EXPECT_EQ(std::vector<std::wstring>{L"race.jpg"}, Files()) << "the transferred data is not left behind";
@@ -631,7 +652,7 @@ TEST_F(ContentsTest, FileAppearingDuringTheTransferIsNeverReplaced) {
     DeleteFileW(target.c_str());
     EXPECT_EQ(kOk, lib.SaveCameraItem(item, target.c_str(), 3, kReplace));
     EXPECT_TRUE(IsJpeg(ReadAll(target)));
-    camera.onTransfer = nullptr;
+    camera.onCall = nullptr;
     lib.ReleaseCameraItem(&item);
 }
 
@@ -825,6 +846,8 @@ TEST_F(ContentsTest, EveryStatusHasAText) {
         {static_cast<int>(0x80210006), L"WIA_ERROR_BUSY"},
         {static_cast<int>(0x80210015), L"WIA_S_NO_DEVICE_AVAILABLE"},
         {static_cast<int>(0x12345678), L"Unknown status 0x12345678"},
+        {-1, L"Fotex 1.3"},
+        {-6, L"Fotex 1.3"},
     };
     for (size_t i = 0; i < std::size(cases); ++i) {
         Guarded<512> text;
@@ -856,6 +879,68 @@ TEST_F(ContentsTest, StatusTextThatDoesNotFitWritesNothing) {
     EXPECT_EQ(kOk, lib.DescribeStatus(kOk, text.data(), exact));
     EXPECT_EQ(L"Done", std::wstring(reinterpret_cast<const wchar_t*>(text.data())));
     EXPECT_TRUE(text.GuardsIntact());
+}
+
+// ---- Wine's own service ----------------------------------------------------------------------
+
+// Without the virtual camera, Wine's own service answers: it opens no device, so no handle exists
+// and every function taking one says so, printing nothing and writing nothing.
+TEST_F(ContentsTest, WithWinesOwnServiceNoHandleExistsAndEachFunctionSaysSo) {
+    lib.CloseWiaDevice(&handle);
+    camera.Revoke();
+    int count = kSentinel;
+    EXPECT_EQ(-1, lib.EnumerateWiaDevices(&count));
+    // The device listed before stays listed, but Wine's service does not create it.
+    FOTEX_DEVICE device = kNoItem;
+    EXPECT_EQ(1, lib.OpenWiaDevice(0, &device));
+    ASSERT_EQ(0, device);
+    Output();
+    Guarded<256> text;
+    int value = kSentinel;
+    FOTEX_ITEM item = kNoItem;
+    const std::wstring name = At(L"none.jpg");
+    const int statuses[] = {
+        lib.ListCameraItems(device, &count),
+        lib.GetCameraItemText(device, 0, kFileName, text.data(), 256),
+        lib.GetCameraItemValue(device, 0, kSize, &value),
+        lib.OpenCameraItem(device, 0, &item),
+        lib.FindCameraItem(device, L"0000\\Root", &item),
+        lib.SaveCameraItem(0, name.c_str(), 3, 0),
+        lib.SaveCameraThumbnail(0, name.c_str(), 0),
+        lib.DeleteCameraItem(0),
+    };
+    for (size_t i = 0; i < std::size(statuses); ++i) EXPECT_EQ(kHandle, statuses[i]) << "function " << i;
+    FOTEX_ITEM zero = 0;
+    lib.ReleaseCameraItem(&zero);
+    EXPECT_EQ(kSentinel, count);
+    EXPECT_EQ(kSentinel, value);
+    EXPECT_EQ(kNoItem, item);
+    EXPECT_TRUE(text.Untouched());
+    EXPECT_TRUE(Files().empty());
+    EXPECT_EQ("", Output());
+    camera.Register();
+}
+
+// The failures Wine's service reports (E_NOTIMPL from Reset and CreateDevice, the RPC failure of
+// Next and GetImageDlg) are described like any other status.
+TEST_F(ContentsTest, WinesServiceFailuresAreDescribed) {
+    lib.CloseWiaDevice(&handle);
+    camera.Revoke();
+    int count = 0;
+    lib.EnumerateWiaDevices(&count);
+    Output();
+    const struct {
+        int status;
+        const wchar_t* part;
+    } cases[] = {{static_cast<int>(0x80004001), L"E_NOTIMPL"}, {static_cast<int>(0x800706F4), L""}};
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        Guarded<512> text;
+        ASSERT_EQ(kOk, lib.DescribeStatus(cases[i].status, text.data(), 512)) << "case " << i;
+        const std::wstring got = reinterpret_cast<const wchar_t*>(text.data());
+        EXPECT_NE(std::wstring::npos, got.find(cases[i].part)) << "case " << i;
+        EXPECT_EQ(std::wstring::npos, got.find(L"Unknown status")) << "case " << i;
+    }
+    camera.Register();
 }
 
 // ---- the virtual camera ----------------------------------------------------------------------

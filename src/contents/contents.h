@@ -22,16 +22,22 @@ struct ListedItem {
     LONG type;
 };
 
-// The items listed for one device handle, in walk order. Storage only grows while the handle
-// lives, so listing a device again reuses it.
+// The items listed for one device handle, in walk order. A new listing is made beside the
+// current one and replaces it only when complete: while it is made, the old list still holds the
+// items, so the service hands out the objects it already has instead of making them anew. The
+// two arrays only grow while the handle lives, so listing a device again allocates nothing.
 class ItemList {
 public:
     IWiaItem* device = nullptr;
 
-    uint32_t count() const { return count_; }
-    const ListedItem& at(uint32_t index) const { return items_[index]; }
-    // Adds a reference of its own; false when storage cannot be had (nothing changes then).
+    uint32_t count() const { return current_.count; }
+    const ListedItem& at(uint32_t index) const { return current_.items[index]; }
+
+    // Appends to the listing being made, with a reference of its own; false when storage cannot
+    // be had (nothing changes then).
     bool Append(IWiaItem* item, LONG type);
+    // Ends the listing being made: on success it becomes the list; otherwise both go empty.
+    void Finish(bool complete);
     // Releases every item; the storage stays for the next listing.
     void Empty();
     // Releases every item and the storage.
@@ -40,9 +46,13 @@ public:
     void Forget();
 
 private:
-    ListedItem* items_ = nullptr;
-    uint32_t count_ = 0;
-    uint32_t capacity_ = 0;
+    struct Records {
+        ListedItem* items = nullptr;
+        uint32_t count = 0;
+        uint32_t capacity = 0;
+        void Release();
+    };
+    Records current_, next_;
 };
 
 // The lists of all device handles, keyed by the handle: a host has a few devices open at most,
@@ -86,7 +96,7 @@ int PutText(void* out, int bytes, const TextPiece* pieces, int count);
 // `fileName` only when complete. Never replaces an existing file unless `replace`.
 class FileMaker {
 public:
-    virtual HRESULT Write(WCHAR* path) = 0;
+    virtual HRESULT Write(WCHAR*) { return E_NOTIMPL; }  // not pure: see ItemVisitor
 
 protected:
     ~FileMaker() = default;

@@ -27,30 +27,45 @@ bool Grow(T*& records, uint32_t count, uint32_t& capacity) {
 ItemLists& Lists() { return g_lists; }
 
 bool ItemList::Append(IWiaItem* item, LONG type) {
-    if (!Grow(items_, count_, capacity_)) return false;
+    if (!Grow(next_.items, next_.count, next_.capacity)) return false;
     item->AddRef();
-    items_[count_++] = {item, type};
+    next_.items[next_.count++] = {item, type};
     return true;
 }
 
-void ItemList::Empty() {
+void ItemList::Records::Release() {
     // Emptied before the releases: a release may call back into the library.
-    const uint32_t n = count_;
-    count_ = 0;
-    for (uint32_t i = 0; i < n; ++i) items_[i].item->Release();
+    const uint32_t n = count;
+    count = 0;
+    for (uint32_t i = 0; i < n; ++i) items[i].item->Release();
+}
+
+void ItemList::Finish(bool complete) {
+    current_.Release();
+    if (complete) {
+        const Records made = next_;
+        next_ = current_;
+        current_ = made;
+    } else {
+        next_.Release();
+    }
+}
+
+void ItemList::Empty() {
+    current_.Release();
+    next_.Release();
 }
 
 void ItemList::Forget() {
-    std::free(items_);
-    items_ = nullptr;
-    count_ = capacity_ = 0;
+    std::free(current_.items);
+    std::free(next_.items);
+    current_ = Records();
+    next_ = Records();
 }
 
 void ItemList::Free() {
     Empty();
-    std::free(items_);
-    items_ = nullptr;
-    capacity_ = 0;
+    Forget();
 }
 
 ItemLists::~ItemLists() {

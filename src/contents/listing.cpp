@@ -19,12 +19,13 @@ public:
     HRESULT Visit(IWiaItem* item, LONG type, HRESULT current) override {
         if ((type & (wia::kItemTypeImage | wia::kItemTypeVideo)) == 0) return current;
         // The count goes to the host as an int.
-        if (list_.count() >= static_cast<uint32_t>(INT_MAX)) return FOTEX_E_BOUNDS;
+        if (++listed_ > static_cast<uint32_t>(INT_MAX)) return FOTEX_E_BOUNDS;
         return list_.Append(item, type) ? current : E_OUTOFMEMORY;
     }
 
 private:
     ItemList& list_;
+    uint32_t listed_ = 0;
 };
 
 // The listed item, or the status that says why there is none.
@@ -52,7 +53,7 @@ HRESULT ReadItem(IWiaItem* item, const PROPID (&ids)[N], PropVariants<N>& values
         for (size_t i = 0; i < N; ++i) PropVariantInit(&values[i]);
         return hr;
     }
-    return values[0].vt == VT_EMPTY ? HRESULT_FROM_WIN32(ERROR_NOT_FOUND) : S_OK;
+    return values[0].vt == VT_EMPTY ? FOTEX_E_NOT_FOUND : S_OK;
 }
 
 // The text of a string value, or false for any other type.
@@ -94,7 +95,7 @@ HRESULT IntegerOf(const PROPVARIANT& v, int* value) {
     case VT_UI4: n = v.ulVal; break;
     case VT_I8: n = v.hVal.QuadPart; break;
     case VT_UI8: n = v.uhVal.QuadPart > static_cast<ULONGLONG>(INT_MAX) ? -1 : static_cast<LONGLONG>(v.uhVal.QuadPart); break;
-    default: return HRESULT_FROM_WIN32(ERROR_NOT_FOUND);
+    default: return FOTEX_E_NOT_FOUND;
     }
     if (n < 0 || n > INT_MAX) return kOverflow;
     *value = static_cast<int>(n);
@@ -112,15 +113,15 @@ extern "C" int FOTEX_CALL ListCameraItems(FOTEX_DEVICE device, int* count) {
     if (root == nullptr) return FOTEX_E_HANDLE;
     ItemList* list = Lists().Obtain(root);
     if (list == nullptr) return E_OUTOFMEMORY;
-    list->Empty();
-    if (count == nullptr) return FOTEX_E_POINTER;
+    if (count == nullptr) {
+        list->Empty();
+        return FOTEX_E_POINTER;
+    }
 
     ListVisitor visitor(*list);
     const HRESULT hr = WalkItemTree(root, visitor, false);
-    if (hr != S_OK) {
-        list->Empty();
-        return FailureStatus(hr);
-    }
+    list->Finish(hr == S_OK);
+    if (hr != S_OK) return FailureStatus(hr);
     *count = static_cast<int>(list->count());
     return FOTEX_OK;
 }
@@ -142,15 +143,14 @@ extern "C" int FOTEX_CALL GetCameraItemText(FOTEX_DEVICE device, int index, int 
     hr = ReadItem(listed->item, ids, values);
     if (hr != S_OK) return FailureStatus(hr);
 
-    const HRESULT notFound = HRESULT_FROM_WIN32(ERROR_NOT_FOUND);
     if (what == FOTEX_ITEM_TIME) {
         WCHAR time[20];
-        if (!TimeOf(values[0], time)) return notFound;
+        if (!TimeOf(values[0], time)) return FOTEX_E_NOT_FOUND;
         const TextPiece piece = {time, 19};
         return PutText(text, bytes, &piece, 1);
     }
     TextPiece pieces[3] = {};
-    if (!TextOf(values[0], &pieces[0])) return notFound;
+    if (!TextOf(values[0], &pieces[0])) return FOTEX_E_NOT_FOUND;
     int count = 1;
     if (what == FOTEX_ITEM_FILE_NAME && TextOf(values[1], &pieces[2]) && pieces[2].units > 0) {
         pieces[1] = {L".", 1};

@@ -57,41 +57,6 @@ namespace {
 
 bool Exists(const WCHAR* name) { return GetFileAttributesW(name) != INVALID_FILE_ATTRIBUTES; }
 
-// Writes the format and the file medium into the item's properties and hands out its data
-// transfer interface.
-HRESULT PrepareTransfer(IWiaItem* item, IWiaPropertyStorage* storage, const GUID& format,
-                        ComPtr<IWiaDataTransfer>& transfer) {
-    // Plain records, not owners: the GUID they point to lives on this stack, not in CoTaskMem.
-    GUID formatId = format;
-    const PROPSPEC specs[2] = {PropSpecById(wia::kIpaFormat), PropSpecById(wia::kIpaTymed)};
-    PROPVARIANT values[2];
-    std::memset(values, 0, sizeof values);
-    values[0].vt = VT_CLSID;
-    values[0].puuid = &formatId;
-    values[1].vt = VT_I4;
-    values[1].lVal = TYMED_FILE;
-    HRESULT hr = storage->WriteMultiple(2, specs, values, wia::kIpaFirst);
-    if (FAILED(hr)) return hr;
-
-    hr = item->QueryInterface(wia::IID_IWiaDataTransfer, transfer.put_void());
-    if (FAILED(hr)) transfer.detach();
-    if (hr != S_OK) return hr;
-    return transfer ? S_OK : E_NOINTERFACE;
-}
-
-// Has the service write the item's data into `file`.
-HRESULT GetDataToFile(IWiaDataTransfer* transfer, WCHAR* file, bool trace) {
-    // The file medium is asked for through WIA_IPA_TYMED; the record itself stays TYMED_NULL.
-    STGMEDIUM medium;
-    std::memset(&medium, 0, sizeof medium);
-    medium.tymed = TYMED_NULL;
-    medium.lpszFileName = file;
-    medium.pUnkForRelease = nullptr;
-    const HRESULT hr = transfer->idtGetData(&medium, nullptr);
-    if (hr != S_OK && trace) TraceHresult("pWiaDataTransfer->idtGetData failed", hr);
-    return hr;
-}
-
 // Steps `name` (nameBytes long, `wide` its widened complete name) aside to the first complete
 // name no file holds, writing "~n" and the extension after its first nameBytes.
 HRESULT FirstFreeName(char* name, size_t nameBytes, const char* extension, WCHAR (&wide)[kWideNameUnits]) {
@@ -133,7 +98,7 @@ HRESULT TransferItemToFile(IWiaItem* item, char* name, int code, int deleteFlag,
     if (format.extension[0] != 0) std::memcpy(name + nameBytes, format.extension, std::strlen(format.extension) + 1);
 
     ComPtr<IWiaDataTransfer> transfer;
-    hr = PrepareTransfer(item, storage.get(), *format.format, transfer);
+    hr = PrepareFileTransfer(item, storage.get(), *format.format, transfer);
     if (hr != S_OK) return hr;
 
     // Checked last, just before the service writes: the window in which another program can
@@ -145,17 +110,42 @@ HRESULT TransferItemToFile(IWiaItem* item, char* name, int code, int deleteFlag,
             return hr;
         }
     }
-    hr = GetDataToFile(transfer.get(), wide, true);
+
+    hr = GetDataIntoFile(transfer.get(), wide, true);
     if (hr == S_OK && deleteFlag == 1) item->DeleteItem(0);  // a picture left on the camera is no loss
     return hr;
 }
 
+HRESULT PrepareFileTransfer(IWiaItem* item, IWiaPropertyStorage* storage, const GUID& format,
+                            ComPtr<IWiaDataTransfer>& transfer) {
+    // Plain records, not owners: the GUID they point to lives on this stack, not in CoTaskMem.
+    GUID formatId = format;
+    const PROPSPEC specs[2] = {PropSpecById(wia::kIpaFormat), PropSpecById(wia::kIpaTymed)};
+    PROPVARIANT values[2];
+    std::memset(values, 0, sizeof values);
+    values[0].vt = VT_CLSID;
+    values[0].puuid = &formatId;
+    values[1].vt = VT_I4;
+    values[1].lVal = TYMED_FILE;
+    HRESULT hr = storage->WriteMultiple(2, specs, values, wia::kIpaFirst);
+    if (FAILED(hr)) return hr;
 
-HRESULT WriteItemToFile(IWiaItem* item, IWiaPropertyStorage* storage, const GUID& format, WCHAR* file,
-                        bool trace) {
-    ComPtr<IWiaDataTransfer> transfer;
-    const HRESULT hr = PrepareTransfer(item, storage, format, transfer);
-    return hr != S_OK ? hr : GetDataToFile(transfer.get(), file, trace);
+    hr = item->QueryInterface(wia::IID_IWiaDataTransfer, transfer.put_void());
+    if (FAILED(hr)) transfer.detach();
+    if (hr != S_OK) return hr;
+    return transfer ? S_OK : E_NOINTERFACE;
+}
+
+HRESULT GetDataIntoFile(IWiaDataTransfer* transfer, WCHAR* file, bool trace) {
+    // The file medium is asked for through WIA_IPA_TYMED; the record itself stays TYMED_NULL.
+    STGMEDIUM medium;
+    std::memset(&medium, 0, sizeof medium);
+    medium.tymed = TYMED_NULL;
+    medium.lpszFileName = file;
+    medium.pUnkForRelease = nullptr;
+    const HRESULT hr = transfer->idtGetData(&medium, nullptr);
+    if (hr != S_OK && trace) TraceHresult("pWiaDataTransfer->idtGetData failed", hr);
+    return hr;
 }
 
 }  // namespace fotex

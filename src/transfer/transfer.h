@@ -6,6 +6,8 @@
 
 #include <cstddef>
 
+#include "com.h"
+
 namespace fotex {
 
 // ERROR_FILENAME_EXCED_RANGE as an HRESULT: the complete name exceeds 127 UTF-16 units.
@@ -47,17 +49,20 @@ enum class Existing {
 HRESULT TransferItemToFile(IWiaItem* item, char* name, int code, int deleteFlag,
                            Existing existing = Existing::Replace);
 
-// The service calls of a transfer once the item's storage is at hand: format and file medium
-// written, then the data into `file`. A failed data call is traced when `trace` is set. Borrows
-// both; S_OK only when the file was written.
-HRESULT WriteItemToFile(IWiaItem* item, IWiaPropertyStorage* storage, const GUID& format, WCHAR* file,
-                        bool trace);
+// The service calls of a transfer into a file, in two steps so that the name can be settled
+// last: the format and file medium written to the item's storage and its data-transfer interface
+// obtained (S_OK only with one in `transfer`); then the data into `file`, a failure traced when
+// `trace` is set (S_OK only when the file was written). Both borrow what they are given.
+HRESULT PrepareFileTransfer(IWiaItem* item, IWiaPropertyStorage* storage, const GUID& format,
+                            ComPtr<IWiaDataTransfer>& transfer);
+HRESULT GetDataIntoFile(IWiaDataTransfer* transfer, WCHAR* file, bool trace);
 
 // Receives the items of a walk, one call per item, with its type flags (0 when they could not
-// be read) and the walk's result so far; returns the result the walk goes on with.
+// be read) and the walk's result so far; returns the result the walk goes on with. Not pure: a
+// pure virtual function would link the runtime's terminate handler into the DLL.
 class ItemVisitor {
 public:
-    virtual HRESULT Visit(IWiaItem* item, LONG type, HRESULT current) = 0;
+    virtual HRESULT Visit(IWiaItem*, LONG, HRESULT current) { return current; }
 
 protected:
     ~ItemVisitor() = default;

@@ -72,7 +72,8 @@ private:
 
 }  // namespace
 
-HRESULT WalkItemTree(IWiaItem* item, ItemVisitor& visitor, bool trace, int depth) {
+// Kept out of line: inlined with its visitor, the recursion unrolls into kilobytes of copies.
+[[gnu::noinline]] HRESULT WalkItemTree(IWiaItem* item, ItemVisitor& visitor, bool trace, int depth) {
     if (item == nullptr) return E_INVALIDARG;
     if (depth > kMaxDepth) {
         if (trace) TraceHresult("Item tree too deep", kTreeTooDeep);
