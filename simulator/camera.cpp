@@ -118,7 +118,7 @@ const char* OpName(Op op) {
         "GetImageDlg", "QueryPropertyStorage", "QueryDataTransfer", "ReadMultiple",
         "WriteMultiple", "GetItemType", "EnumChildItems", "ItemNext", "DeleteItem",
         "DeviceCommand", "EnumDeviceCapabilities", "CapsReset", "CapsGetCount", "CapsNext",
-        "GetData", "GetPropertyAttributes", "RegisterEventCallback"};
+        "GetData", "FindItemByName", "GetPropertyAttributes", "RegisterEventCallback"};
     int i = static_cast<int>(op);
     return i >= 0 && i < kOpCount ? names[i] : "?";
 }
@@ -133,6 +133,10 @@ bool operator==(const Value& a, const Value& b) {
         return a.nullString == b.nullString && a.s == b.s;
     case VT_CLSID:
         return IsEqualGUID(a.guid, b.guid) != 0;
+    case VT_VECTOR | VT_UI2:
+        return a.words == b.words;
+    case VT_VECTOR | VT_UI1:
+        return a.bytes == b.bytes;
     default:
         return true;
     }
@@ -176,6 +180,10 @@ Item& Item::Add(std::wstring childName, LONG childType) {
     child->name = std::move(childName);
     child->type = childType;
     child->parent = this;
+    // A second apart, in the order the camera took them.
+    const unsigned n = static_cast<unsigned>(children.size());
+    child->time = {2026, 12, 2, 1, static_cast<WORD>(9 + n / 3600 % 12), static_cast<WORD>(n / 60 % 60),
+                   static_cast<WORD>(n % 60), 0};
     AddTransferProperties(*child);
     children.push_back(child);
     return *child;
@@ -231,17 +239,24 @@ std::shared_ptr<Item> TakeNewPicture(Core& core, Device& device) {
             break;
         }
     }
+    // A name no item of the folder has, as a camera numbers its files.
     wchar_t name[32];
-    swprintf(name, 32, L"PIC_%04d", core.nextPicture++);
+    bool used = true;
+    for (; used; ++core.nextPicture) {
+        swprintf(name, 32, L"IMG_%04d", core.nextPicture);
+        used = std::any_of(target->children.begin(), target->children.end(),
+                           [&name](const std::shared_ptr<Item>& c) { return c && !c->deleted && c->name == name; });
+    }
     target->Add(name, wia::kItemTypeImage | wia::kItemTypeFile);
     std::shared_ptr<Item> picture = target->children.back();
+    GetLocalTime(&picture->time);
 
     auto taken = root.props.find(wia::kDpcPicturesTaken);
     if (taken != root.props.end() && taken->second.value.type == VT_I4) ++taken->second.value.i;
     auto left = root.props.find(wia::kDpcPicturesRemaining);
     if (left != root.props.end() && left->second.value.type == VT_I4 && left->second.value.i > 0)
         --left->second.value.i;
-    core.Raise(wia::WIA_EVENT_ITEM_CREATED, device, Camera::FullItemName(device, *picture));
+    core.Raise(wia::WIA_EVENT_ITEM_CREATED, device, FullItemName(device, *picture));
     return picture;
 }
 
@@ -510,15 +525,6 @@ long Camera::EventRegistrations() const {
 long Camera::EventsDelivered() const { return state_->core->delivered; }
 long Camera::EventsPending() const { return state_->core->pending; }
 DWORD Camera::LastDeliveryThread() const { return state_->core->deliveryThread; }
-
-std::wstring Camera::FullItemName(const Device& device, const Item& item) {
-    const size_t slash = device.id.rfind(L'\\');
-    std::wstring name = slash == std::wstring::npos ? device.id : device.id.substr(slash + 1);
-    std::vector<const Item*> path;
-    for (const Item* it = &item; it; it = it->parent) path.push_back(it);
-    for (auto it = path.rbegin(); it != path.rend(); ++it) name += L"\\" + (*it)->name;
-    return name;
-}
 
 Device* Camera::FindDevice(const std::wstring& id) {
     for (Device& d : devices)

@@ -8,6 +8,7 @@
 #include <wia.h>
 
 #include <array>
+#include <functional>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -38,6 +39,7 @@ enum class Op {
     CapsGetCount,            // IEnumWIA_DEV_CAPS::GetCount
     CapsNext,                // IEnumWIA_DEV_CAPS::Next
     GetData,                 // IWiaDataTransfer::idtGetData
+    FindItemByName,          // IWiaItem::FindItemByName
     GetPropertyAttributes,   // IWiaPropertyStorage::GetPropertyAttributes
     RegisterEventCallback,   // IWiaDevMgr::RegisterEventCallbackInterface
     Count
@@ -52,6 +54,8 @@ struct Value {
     std::wstring s;     // VT_BSTR
     bool nullString = false;  // VT_BSTR with a null BSTR
     GUID guid{};        // VT_CLSID
+    std::vector<uint16_t> words;  // VT_VECTOR | VT_UI2
+    std::vector<uint8_t> bytes;   // VT_VECTOR | VT_UI1
 
     static Value Empty() { return {}; }
     static Value Int(int32_t v) { Value x; x.type = VT_I4; x.i = v; return x; }
@@ -59,6 +63,8 @@ struct Value {
     static Value Text(std::wstring v) { Value x; x.type = VT_BSTR; x.s = std::move(v); return x; }
     static Value NullText() { Value x; x.type = VT_BSTR; x.nullString = true; return x; }
     static Value Guid(const GUID& g) { Value x; x.type = VT_CLSID; x.guid = g; return x; }
+    static Value Words(std::vector<uint16_t> v) { Value x; x.type = VT_VECTOR | VT_UI2; x.words = std::move(v); return x; }
+    static Value Bytes(std::vector<uint8_t> v) { Value x; x.type = VT_VECTOR | VT_UI1; x.bytes = std::move(v); return x; }
 };
 bool operator==(const Value& a, const Value& b);
 
@@ -88,11 +94,31 @@ struct Property {
 };
 using PropertyMap = std::map<PROPID, Property>;
 
-// One item of a device's tree.
+// One item of a device's tree. Besides `props`, every item answers reads of its name, full name
+// and time (WIA_IPA_ITEM_NAME, _FULL_ITEM_NAME, _ITEM_TIME), and image and video items of their
+// size, file name extension and thumbnail (WIA_IPA_ITEM_SIZE, _FILENAME_EXTENSION, WIA_IPC_THUMBNAIL,
+// _THUMB_WIDTH, _THUMB_HEIGHT), computed from the fields below when read. An entry in `props`
+// overrides such a value; an id in `lacks` removes it.
 struct Item {
     std::wstring name;
     LONG type = 0;                    // WiaItemType flags
     PropertyMap props;
+    std::vector<PROPID> lacks;        // computed properties this item does not have
+    SYSTEMTIME time{};                // WIA_IPA_ITEM_TIME
+    int thumbWidth = 160, thumbHeight = 120;  // thumbnail size of a generated picture
+    std::wstring file;                // the folder camera: the file whose bytes the item gives
+    // What the folder camera has worked out once: the thumbnail (empty when the file is no
+    // picture it can decode) and its size.
+    std::shared_ptr<const std::vector<uint8_t>> thumbnail;
+    bool thumbnailMade = false;
+    // The service object of this item while one lives: enumerations and searches hand the same
+    // object out again, as a real service's proxies keep one identity per item. Not copied.
+    struct HandedOut {
+        IWiaItem* object = nullptr;
+        HandedOut() = default;
+        HandedOut(const HandedOut&) {}
+        HandedOut& operator=(const HandedOut&) { return *this; }
+    } handedOut;
     std::vector<std::shared_ptr<Item>> children;
     std::vector<GUID> formats;        // formats the item accepts; empty: all transfer formats
     uint32_t seed = 0;                // picks the picture's colours
@@ -194,6 +220,8 @@ public:
     std::vector<Device> devices;
     HRESULT dialogResult = S_OK;     // what GetImageDlg returns; S_OK writes a JPEG to the name given
     HRESULT factoryResult = S_OK;    // what the factory's CreateInstance returns when not S_OK
+    // Called by a transfer with the file name it was given, before it writes the file.
+    std::function<void(const std::wstring& file)> onTransfer;
 
     // A device with the three identity texts, a root item with the camera properties of a
     // typical camera, and take-picture, delete-all and synchronize capabilities.
@@ -258,14 +286,17 @@ public:
     long EventsPending() const;       // posted, not yet dispatched
     DWORD LastDeliveryThread() const; // the thread that received the last callback
 
-    // The item's full name: the device's number (its identifier after the last backslash) and
-    // the names from the root down, "0000\Root\DCIM\IMG_0001".
-    static std::wstring FullItemName(const Device& device, const Item& item);
-
     // --- helpers for tests ----------------------------------------------------------------------
     Device* FindDevice(const std::wstring& id);
     // Items of a device, depth first, not counting the root; deleted items are gone.
     std::vector<Item*> ItemsOf(const Device& device);
+
+    // A camera whose items are the picture and video files under `folder` (JPEG, PNG, BMP, GIF,
+    // TIFF, AVI, MPEG), its subfolders being camera folders; each item transfers its file's bytes
+    // in the file's own format and refuses every other format. Deleting items and taking pictures
+    // change the camera only, never the folder. Fails with the file system's error when the folder
+    // cannot be read; the camera is then unchanged.
+    HRESULT AddFolderCamera(const std::wstring& folder, const std::wstring& name, Device** added = nullptr);
 
     struct State;
     State& state() { return *state_; }
@@ -274,5 +305,10 @@ private:
     std::unique_ptr<State> state_;
     DWORD cookie_ = 0;
 };
+
+// The service's full item name: the device's number (its id after the last backslash), then the
+// names from the root down, joined by backslashes: "0000\Root\DCIM\IMG_0001". The one place
+// that makes these names; FindItemByName and events take them.
+std::wstring FullItemName(const Device& device, const Item& item);
 
 }  // namespace fotexsim

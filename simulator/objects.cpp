@@ -54,9 +54,23 @@ bool ToValue(const PROPVARIANT& v, Value* out) {
         if (!v.puuid) return false;
         *out = Value::Guid(*v.puuid);
         return true;
+    case VT_VECTOR | VT_UI2:
+        *out = Value::Words(std::vector<uint16_t>(v.caui.pElems, v.caui.pElems + v.caui.cElems));
+        return true;
+    case VT_VECTOR | VT_UI1:
+        *out = Value::Bytes(std::vector<uint8_t>(v.caub.pElems, v.caub.pElems + v.caub.cElems));
+        return true;
     default:
         return false;
     }
+}
+
+// A vector's elements in CoTaskMem, as PropVariantClear frees them.
+template <class T>
+T* CopyElements(const std::vector<T>& from) {
+    auto* to = static_cast<T*>(CoTaskMemAlloc(from.empty() ? 1 : from.size() * sizeof(T)));
+    if (to && !from.empty()) std::memcpy(to, from.data(), from.size() * sizeof(T));
+    return to;
 }
 
 // Copies by COM's rules: the caller frees what it gets with PropVariantClear.
@@ -84,6 +98,18 @@ bool FromValue(const Value& value, PROPVARIANT* v) {
         v->puuid = g;
         return true;
     }
+    case VT_VECTOR | VT_UI2:
+        v->caui.pElems = CopyElements(value.words);
+        if (!v->caui.pElems) return false;
+        v->caui.cElems = static_cast<ULONG>(value.words.size());
+        v->vt = VT_VECTOR | VT_UI2;
+        return true;
+    case VT_VECTOR | VT_UI1:
+        v->caub.pElems = CopyElements(value.bytes);
+        if (!v->caub.pElems) return false;
+        v->caub.cElems = static_cast<ULONG>(value.bytes.size());
+        v->vt = VT_VECTOR | VT_UI1;
+        return true;
     default:
         return true;  // VT_EMPTY
     }
@@ -118,8 +144,14 @@ public:
             if (specs[i].ulKind != PRSPEC_PROPID) continue;  // names are never assigned here
             read.push_back(specs[i].propid);
             auto it = map_->find(specs[i].propid);
-            if (it == map_->end()) continue;
-            if (!FromValue(it->second.value, &values[i])) {
+            Value computed;
+            const Value* value = nullptr;
+            if (it != map_->end())
+                value = &it->second.value;
+            else if (item_ && ComputedProperty(core->Locate(dev_), *item_, specs[i].propid, &computed))
+                value = &computed;
+            if (!value) continue;
+            if (!FromValue(*value, &values[i])) {
                 FreePropVariantArray(i + 1, values);
                 return E_OUTOFMEMORY;
             }
@@ -429,6 +461,7 @@ public:
             return E_INVALIDARG;
         if (!hasFormat || !AcceptsFormat(*item_, format->second.value.guid)) return E_INVALIDARG;
         if (!medium->lpszFileName) return E_INVALIDARG;
+        if (core->camera && core->camera->onTransfer) core->camera->onTransfer(medium->lpszFileName);
         return WriteItemFile(*item_, format->second.value.guid, medium->lpszFileName);
     }
 
@@ -506,6 +539,20 @@ class ItemObject final : public Object<IWiaItem> {
 public:
     ItemObject(std::shared_ptr<Core> c, DeviceRef dev, std::shared_ptr<Item> item)
         : Object(std::move(c), "Item", item->name), dev_(std::move(dev)), item_(std::move(item)) {}
+    ~ItemObject() override {
+        if (item_->handedOut.object == this) item_->handedOut.object = nullptr;
+    }
+
+    // The item's live object with a new reference, or a new one that later calls hand out again.
+    static IWiaItem* For(std::shared_ptr<Core> c, const DeviceRef& dev, std::shared_ptr<Item> item) {
+        if (IWiaItem* live = item->handedOut.object) {
+            live->AddRef();
+            return live;
+        }
+        auto* made = new ItemObject(std::move(c), dev, item);
+        item->handedOut.object = made;
+        return made;
+    }
 
     HRESULT WINAPI QueryInterface(REFIID riid, void** ppv) override {
         HRESULT hr;
@@ -555,7 +602,7 @@ public:
         core->last().deleteFlags = flags;
         if (item_ == dev_.root) return E_INVALIDARG;  // the device itself cannot be deleted
         Device* device = core->Locate(dev_);
-        const std::wstring name = Camera::FullItemName(*device, *item_);
+        const std::wstring name = FullItemName(*device, *item_);
         DetachItem(*item_);
         core->Raise(wia::WIA_EVENT_ITEM_DELETED, *device, name);
         return S_OK;
@@ -577,7 +624,7 @@ public:
         if (!offered) return E_INVALIDARG;
         if (*command == wia::WIA_CMD_TAKE_PICTURE) {
             std::shared_ptr<Item> picture = TakeNewPicture(*core, *device);
-            if (out) *out = new ItemObject(core, dev_, std::move(picture));
+            if (out) *out = ItemObject::For(core, dev_, std::move(picture));
             return S_OK;
         }
         if (*command == wia::WIA_CMD_DELETE_ALL_ITEMS) {
@@ -620,9 +667,16 @@ public:
         Clear(pp);
         return E_NOTIMPL;
     }
-    HRESULT WINAPI FindItemByName(LONG, BSTR, IWiaItem** pp) override {
+    HRESULT WINAPI FindItemByName(LONG, BSTR fullName, IWiaItem** pp) override {
+        HRESULT hr;
         Clear(pp);
-        return E_NOTIMPL;
+        if (core->Stop(Op::FindItemByName, dev_, item_.get(), &hr)) return hr;
+        if (!fullName) return E_INVALIDARG;
+        if (!pp) return E_POINTER;
+        std::shared_ptr<Item> found = FindByFullName(*core->Locate(dev_), fullName);
+        if (!found) return S_FALSE;
+        *pp = ItemObject::For(core, dev_, std::move(found));
+        return S_OK;
     }
     HRESULT WINAPI DeviceDlg(HWND, LONG, LONG, LONG*, IWiaItem***) override { return E_NOTIMPL; }
     HRESULT WINAPI DumpItemData(BSTR*) override { return E_NOTIMPL; }
@@ -653,7 +707,7 @@ HRESULT EnumItems::Next(ULONG n, IWiaItem** out, ULONG* fetched) {
             if (++skipped > items_->size()) break;
             continue;
         }
-        out[got++] = new ItemObject(core, dev_, item);
+        out[got++] = ItemObject::For(core, dev_, item);
     }
     if (fetched) *fetched = got;
     return got == n ? S_OK : S_FALSE;

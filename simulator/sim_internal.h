@@ -110,9 +110,26 @@ void DeleteAllMedia(Item& root);       // every image and video item of the tree
 bool AcceptsFormat(const Item& item, const GUID& format);
 const char* FormatName(const GUID& format);  // "BMP", ...; null for an unknown format
 
-// Writes the item's data in `format` to `path`: a picture for BMP, PNG and JPEG, otherwise a
-// short text naming the format. Returns the Win32 error as an HRESULT when the file fails.
+const wchar_t* FormatExtension(const GUID& format);  // "jpg", ...; null for an unknown format
+
+// Writes the item's data in `format` to `path`: a folder camera's item copies its file;
+// otherwise a picture for BMP, PNG and JPEG, and a short text naming the format for the rest.
+// Returns the Win32 error as an HRESULT when the file fails.
 HRESULT WriteItemFile(const Item& item, const GUID& format, const wchar_t* path);
+// The bytes WriteItemFile writes for a generated item.
+HRESULT ItemBytes(const Item& item, const GUID& format, std::vector<unsigned char>& bytes);
+
+// Item contents (contents.cpp): the value of a property the item computes when read, false when
+// it has none; the item of a device with that full name, or null.
+bool ComputedProperty(const Device* device, Item& item, PROPID id, Value* out);
+std::shared_ptr<Item> FindByFullName(const Device& device, const wchar_t* fullName);
+
+// Thumbnails as WIA_IPC_THUMBNAIL gives them: the pixels of a 24-bit bottom-up DIB, BGR, each
+// row padded to four bytes. From a generated item, and from RGB rows top row first.
+std::vector<unsigned char> RenderThumbnail(const Item& item);
+std::vector<unsigned char> DibFromRgb(const std::vector<unsigned char>& rgb, int w, int h);
+// Decodes a JPEG, PNG, BMP or GIF file's bytes into RGB rows (stb_image); false when it cannot.
+bool DecodePicture(const std::vector<unsigned char>& file, std::vector<unsigned char>& rgb, int* w, int* h);
 // The dialog's picture: a JPEG.
 HRESULT WriteDialogPicture(uint32_t seed, const wchar_t* path);
 

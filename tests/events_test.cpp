@@ -84,7 +84,7 @@ protected:
     }
     std::wstring Id(size_t device) { return camera.devices[device].id; }
     std::wstring NameOf(fotexsim::Item* item, size_t device = 0) {
-        return fotexsim::Camera::FullItemName(camera.devices[device], *item);
+        return fotexsim::FullItemName(camera.devices[device], *item);
     }
 };
 
@@ -181,7 +181,7 @@ TEST_F(EventsTest, EachKindCarriesItsDeviceAndAnItemNameOnlyForItems) {
     FOTEX_ITEM item = 0;
     lib.TakeAPicture(device, &item);
     ASSERT_NE(0, item);
-    const std::wstring picture = L"0000\\Root\\DCIM\\PIC_0001";
+    const std::wstring picture = L"0000\\Root\\DCIM\\IMG_0004";  // after the three the camera holds
     char name[MAX_PATH];
     GetTempPathA(MAX_PATH, name);
     std::strcat(name, "fotex-events-shot");
@@ -428,10 +428,10 @@ TEST_F(EventsTest, StopReleasesTheRegistrationsAndEmptiesTheQueue) {
     // Registering again starts from an empty queue.
     Register();
     EXPECT_EQ(10, camera.Calls(fotexsim::Op::RegisterEventCallback));
-    camera.PressShutter(0);
+    fotexsim::Item* taken = camera.PressShutter(0);
     const Event e = Wait(1000);
     EXPECT_EQ(1, e.status);
-    EXPECT_EQ(L"0000\\Root\\DCIM\\PIC_0004", e.item);
+    EXPECT_EQ(NameOf(taken), e.item);
     EXPECT_EQ(0, Wait(0).status);
 }
 

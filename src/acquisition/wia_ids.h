@@ -61,6 +61,14 @@ constexpr PROPID kDpcPicturesRemaining = 2051;
 constexpr PROPID kIpaFirst = 4098;
 constexpr PROPID kIpaFormat = 4106;
 constexpr PROPID kIpaTymed = 4108;
+constexpr PROPID kIpaItemName = 4098;
+constexpr PROPID kIpaFullItemName = 4099;
+constexpr PROPID kIpaItemTime = 4100;
+constexpr PROPID kIpaItemSize = 4116;
+constexpr PROPID kIpaFilenameExtension = 4123;
+constexpr PROPID kIpcThumbnail = 5122;
+constexpr PROPID kIpcThumbWidth = 5123;
+constexpr PROPID kIpcThumbHeight = 5124;
 
 // Property attributes: access flags, the form of the valid values, and where the parts sit in
 // the attribute's vector.
@@ -91,5 +99,6 @@ constexpr LONG kDialogSingleImage = 2;
 constexpr LONG kIntentColourMaximumQuality = 0x00020001;
 
 constexpr HRESULT kWiaErrorOffline = static_cast<HRESULT>(0x80210005);
+constexpr HRESULT kWiaErrorItemDeleted = static_cast<HRESULT>(0x80210009);
 
 }  // namespace fotex::wia

@@ -75,9 +75,15 @@ HRESULT TransferItemToFile(IWiaItem* item, char* name, int code, int deleteFlag)
     }
 
     std::memcpy(name + nameBytes, format.extension, std::strlen(format.extension) + 1);
+    hr = WriteItemToFile(item, storage.get(), *format.format, wide, true);
+    if (hr == S_OK && deleteFlag == 1) item->DeleteItem(0);  // a picture left on the camera is no loss
+    return hr;
+}
 
+HRESULT WriteItemToFile(IWiaItem* item, IWiaPropertyStorage* storage, const GUID& format, WCHAR* file,
+                        bool trace) {
     // Plain records, not owners: the GUID they point to lives on this stack, not in CoTaskMem.
-    GUID formatId = *format.format;
+    GUID formatId = format;
     const PROPSPEC specs[2] = {PropSpecById(wia::kIpaFormat), PropSpecById(wia::kIpaTymed)};
     PROPVARIANT values[2];
     std::memset(values, 0, sizeof values);
@@ -85,7 +91,7 @@ HRESULT TransferItemToFile(IWiaItem* item, char* name, int code, int deleteFlag)
     values[0].puuid = &formatId;
     values[1].vt = VT_I4;
     values[1].lVal = TYMED_FILE;
-    hr = storage->WriteMultiple(2, specs, values, wia::kIpaFirst);
+    HRESULT hr = storage->WriteMultiple(2, specs, values, wia::kIpaFirst);
     if (FAILED(hr)) return hr;
 
     ComPtr<IWiaDataTransfer> transfer;
@@ -98,14 +104,10 @@ HRESULT TransferItemToFile(IWiaItem* item, char* name, int code, int deleteFlag)
     STGMEDIUM medium;
     std::memset(&medium, 0, sizeof medium);
     medium.tymed = TYMED_NULL;
-    medium.lpszFileName = wide;
+    medium.lpszFileName = file;
     medium.pUnkForRelease = nullptr;
     hr = transfer->idtGetData(&medium, nullptr);
-    if (hr != S_OK) {
-        TraceHresult("pWiaDataTransfer->idtGetData failed", hr);
-        return hr;
-    }
-    if (deleteFlag == 1) item->DeleteItem(0);  // a picture left on the camera is no loss
+    if (hr != S_OK && trace) TraceHresult("pWiaDataTransfer->idtGetData failed", hr);
     return hr;
 }
 

@@ -58,6 +58,16 @@ struct MessageBoxCall {
     X(TransferPicture)        \
     X(TransferAllImages)      \
     X(ImageTransferDialog)    \
+    X(ListCameraItems)        \
+    X(GetCameraItemText)      \
+    X(GetCameraItemValue)     \
+    X(OpenCameraItem)         \
+    X(FindCameraItem)         \
+    X(SaveCameraItem)         \
+    X(SaveCameraThumbnail)    \
+    X(DeleteCameraItem)       \
+    X(ReleaseCameraItem)      \
+    X(DescribeStatus)         \
     X(GetSettingChoices)      \
     X(WaitForCameraEvent)     \
     X(StopCameraEvents)
