@@ -641,7 +641,9 @@ TEST_F(ContentsTest, FileAppearingDuringTheTransferIsNeverReplaced) {
     ASSERT_EQ(4, List());
     FOTEX_ITEM item = OpenItem(0);
     const std::wstring target = At(L"race.jpg");
-    camera.onTransfer = [&target](const std::wstring&) { WriteAll(target, "theirs"); };
+    camera.onCall = [&target](Op op) {
+        if (op == Op::GetData) WriteAll(target, "theirs");
+    };
     EXPECT_EQ(kFileExists, lib.SaveCameraItem(item, target.c_str(), 3, kDelete));
     EXPECT_EQ("theirs", ReadAll(target));
     EXPECT_EQ(std::vector<std::wstring>{L"race.jpg"}, Files()) << "the transferred data is not left behind";
@@ -650,7 +652,7 @@ TEST_F(ContentsTest, FileAppearingDuringTheTransferIsNeverReplaced) {
     DeleteFileW(target.c_str());
     EXPECT_EQ(kOk, lib.SaveCameraItem(item, target.c_str(), 3, kReplace));
     EXPECT_TRUE(IsJpeg(ReadAll(target)));
-    camera.onTransfer = nullptr;
+    camera.onCall = nullptr;
     lib.ReleaseCameraItem(&item);
 }
 

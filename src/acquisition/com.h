@@ -88,6 +88,24 @@ public:
     PropVariants& operator=(const PropVariants&) = delete;
     ~PropVariants() { FreePropVariantArray(N, v_); }
 
+    // Reads all N; a failing read may leave anything in the values, none of it ours to free.
+    template <class Storage>
+    HRESULT ReadFrom(Storage* storage, const PROPSPEC* specs) {
+        const HRESULT hr = storage->ReadMultiple(N, specs, v_);
+        if (FAILED(hr)) Disown();
+        return hr;
+    }
+    // The attributes of all N, with the same rule.
+    template <class Storage>
+    HRESULT AttributesFrom(Storage* storage, PROPSPEC* specs, ULONG* flags) {
+        const HRESULT hr = storage->GetPropertyAttributes(N, specs, flags, v_);
+        if (FAILED(hr)) Disown();
+        return hr;
+    }
+    void Disown() {
+        for (PROPVARIANT& v : v_) PropVariantInit(&v);
+    }
+
     PROPVARIANT* data() { return v_; }
     PROPVARIANT& operator[](size_t i) { return v_[i]; }
     static constexpr ULONG size() { return N; }

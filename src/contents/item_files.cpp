@@ -125,7 +125,9 @@ public:
         const HRESULT hr = QueryPropertyStorage(item_, storage);
         if (FAILED(hr)) return hr;
         if (!storage) return E_NOINTERFACE;
-        return WriteItemToFile(item_, storage.get(), format_, path, false);
+        ComPtr<IWiaDataTransfer> transfer;
+        const HRESULT prepared = PrepareFileTransfer(item_, storage.get(), format_, transfer);
+        return prepared == S_OK ? GetDataIntoFile(transfer.get(), path, false) : prepared;
     }
 
 private:

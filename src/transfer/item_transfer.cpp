@@ -1,4 +1,5 @@
 // Item transfer to file: one item into one file, in the format the host chose.
+#include <cstdio>
 #include <cstring>
 
 #include "com.h"
@@ -52,7 +53,26 @@ HRESULT WidenCompleteName(const char* name, size_t nameBytes, const char* extens
     return S_OK;
 }
 
-HRESULT TransferItemToFile(IWiaItem* item, char* name, int code, int deleteFlag) {
+namespace {
+
+bool Exists(const WCHAR* name) { return GetFileAttributesW(name) != INVALID_FILE_ATTRIBUTES; }
+
+// Steps `name` (nameBytes long, `wide` its widened complete name) aside to the first complete
+// name no file holds, writing "~n" and the extension after its first nameBytes.
+HRESULT FirstFreeName(char* name, size_t nameBytes, const char* extension, WCHAR (&wide)[kWideNameUnits]) {
+    size_t length = nameBytes;
+    for (unsigned n = 1; Exists(wide); ++n) {
+        if (n == 0) return kNameTooLong;  // every number taken
+        length = nameBytes + __ms_sprintf(name + nameBytes, "~%u", n);
+        if (const HRESULT hr = WidenCompleteName(name, length, extension, wide); FAILED(hr)) return hr;
+    }
+    std::memcpy(name + length, extension, std::strlen(extension) + 1);
+    return S_OK;
+}
+
+}  // namespace
+
+HRESULT TransferItemToFile(IWiaItem* item, char* name, int code, int deleteFlag, Existing existing) {
     if (item == nullptr) return E_INVALIDARG;
     if (name == nullptr) return E_POINTER;
 
@@ -74,14 +94,30 @@ HRESULT TransferItemToFile(IWiaItem* item, char* name, int code, int deleteFlag)
         return hr;
     }
 
-    std::memcpy(name + nameBytes, format.extension, std::strlen(format.extension) + 1);
-    hr = WriteItemToFile(item, storage.get(), *format.format, wide, true);
+    // A code without extension leaves the buffer alone: it may be read-only.
+    if (format.extension[0] != 0) std::memcpy(name + nameBytes, format.extension, std::strlen(format.extension) + 1);
+
+    ComPtr<IWiaDataTransfer> transfer;
+    hr = PrepareFileTransfer(item, storage.get(), *format.format, transfer);
+    if (hr != S_OK) return hr;
+
+    // Checked last, just before the service writes: the window in which another program can
+    // still create the file is as short as the service allows.
+    if (existing == Existing::StepAside) {
+        hr = FirstFreeName(name, nameBytes, format.extension, wide);
+        if (FAILED(hr)) {
+            TraceHresult("File name too long", hr);
+            return hr;
+        }
+    }
+
+    hr = GetDataIntoFile(transfer.get(), wide, true);
     if (hr == S_OK && deleteFlag == 1) item->DeleteItem(0);  // a picture left on the camera is no loss
     return hr;
 }
 
-HRESULT WriteItemToFile(IWiaItem* item, IWiaPropertyStorage* storage, const GUID& format, WCHAR* file,
-                        bool trace) {
+HRESULT PrepareFileTransfer(IWiaItem* item, IWiaPropertyStorage* storage, const GUID& format,
+                            ComPtr<IWiaDataTransfer>& transfer) {
     // Plain records, not owners: the GUID they point to lives on this stack, not in CoTaskMem.
     GUID formatId = format;
     const PROPSPEC specs[2] = {PropSpecById(wia::kIpaFormat), PropSpecById(wia::kIpaTymed)};
@@ -94,19 +130,20 @@ HRESULT WriteItemToFile(IWiaItem* item, IWiaPropertyStorage* storage, const GUID
     HRESULT hr = storage->WriteMultiple(2, specs, values, wia::kIpaFirst);
     if (FAILED(hr)) return hr;
 
-    ComPtr<IWiaDataTransfer> transfer;
     hr = item->QueryInterface(wia::IID_IWiaDataTransfer, transfer.put_void());
     if (FAILED(hr)) transfer.detach();
     if (hr != S_OK) return hr;
-    if (!transfer) return E_NOINTERFACE;
+    return transfer ? S_OK : E_NOINTERFACE;
+}
 
+HRESULT GetDataIntoFile(IWiaDataTransfer* transfer, WCHAR* file, bool trace) {
     // The file medium is asked for through WIA_IPA_TYMED; the record itself stays TYMED_NULL.
     STGMEDIUM medium;
     std::memset(&medium, 0, sizeof medium);
     medium.tymed = TYMED_NULL;
     medium.lpszFileName = file;
     medium.pUnkForRelease = nullptr;
-    hr = transfer->idtGetData(&medium, nullptr);
+    const HRESULT hr = transfer->idtGetData(&medium, nullptr);
     if (hr != S_OK && trace) TraceHresult("pWiaDataTransfer->idtGetData failed", hr);
     return hr;
 }

@@ -6,6 +6,8 @@
 
 #include <cstddef>
 
+#include "com.h"
+
 namespace fotex {
 
 // ERROR_FILENAME_EXCED_RANGE as an HRESULT: the complete name exceeds 127 UTF-16 units.
@@ -33,16 +35,27 @@ TransferFormat LookUpFormat(int code);
 HRESULT WidenCompleteName(const char* name, size_t nameBytes, const char* extension,
                           WCHAR (&wide)[kWideNameUnits]);
 
-// Has the service write `item` into the file `name` + the code's extension, appending the
-// extension to `name` in place (the buffer needs room for five more characters). With
-// deleteFlag 1 a transferred item is deleted from the camera. Borrows the item.
-HRESULT TransferItemToFile(IWiaItem* item, char* name, int code, int deleteFlag);
+// What a transfer does with a file already at its name.
+enum class Existing {
+    Replace,    // the service's own behaviour: it writes over it
+    StepAside,  // the first free name with "~1", "~2", ... before the extension; `name` then
+                // needs room for eleven more characters
+};
 
-// The service calls of a transfer once the item's storage is at hand: format and file medium
-// written, then the data into `file`. A failed data call is traced when `trace` is set. Borrows
-// both; S_OK only when the file was written.
-HRESULT WriteItemToFile(IWiaItem* item, IWiaPropertyStorage* storage, const GUID& format, WCHAR* file,
-                        bool trace);
+// Has the service write `item` into the file `name` + the code's extension, appending the
+// extension to `name` in place (the buffer needs room for five more characters; a code without
+// extension leaves it untouched). With deleteFlag 1 a transferred item is deleted from the
+// camera. Borrows the item.
+HRESULT TransferItemToFile(IWiaItem* item, char* name, int code, int deleteFlag,
+                           Existing existing = Existing::Replace);
+
+// The service calls of a transfer into a file, in two steps so that the name can be settled
+// last: the format and file medium written to the item's storage and its data-transfer interface
+// obtained (S_OK only with one in `transfer`); then the data into `file`, a failure traced when
+// `trace` is set (S_OK only when the file was written). Both borrow what they are given.
+HRESULT PrepareFileTransfer(IWiaItem* item, IWiaPropertyStorage* storage, const GUID& format,
+                            ComPtr<IWiaDataTransfer>& transfer);
+HRESULT GetDataIntoFile(IWiaDataTransfer* transfer, WCHAR* file, bool trace);
 
 // Receives the items of a walk, one call per item, with its type flags (0 when they could not
 // be read) and the walk's result so far; returns the result the walk goes on with. Not pure: a
