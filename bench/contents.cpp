@@ -218,11 +218,7 @@ void Saving(fotexsim::Camera& camera, fotextest::Library& lib) {
 int main() {
     CoInitialize(nullptr);
     fotexsim::Camera camera;
-    camera.SetLogging(false);
-    if (FAILED(camera.Register())) {
-        std::printf("cannot register the virtual camera\n");
-        return 2;
-    }
+    if (!RegisterCamera(camera)) return 2;
     fotextest::Library lib;
     lib.Load();
     HookAllocators(lib.module());

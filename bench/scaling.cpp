@@ -195,11 +195,7 @@ int main(int argc, char** argv) {
         if (std::strcmp(argv[i], "--full") == 0) g_full = true;
     CoInitialize(nullptr);
     fotexsim::Camera camera;
-    camera.SetLogging(false);
-    if (FAILED(camera.Register())) {
-        std::printf("cannot register the virtual camera\n");
-        return 2;
-    }
+    if (!RegisterCamera(camera)) return 2;
     Devices(camera);
 
     char temp[MAX_PATH];

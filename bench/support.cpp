@@ -197,6 +197,13 @@ HRESULT HandTransferTo(IWiaItem* item, const WCHAR* wide) {
     return hr;
 }
 
+bool RegisterCamera(fotexsim::Camera& camera) {
+    camera.SetLogging(false);
+    if (SUCCEEDED(camera.Register())) return true;
+    std::printf("cannot register the virtual camera\n");
+    return false;
+}
+
 void BuildTree(fotexsim::Camera& camera, Shape shape, int n) {
     namespace wia = fotex::wia;
     camera.devices.clear();

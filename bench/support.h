@@ -121,6 +121,10 @@ Paired Compare(A a, B b, int rounds, double blockSeconds) {
     return p;
 }
 
+// Registers `camera` for this process with its call log off (the counters go on); false, with a
+// line printed, when it cannot be registered.
+bool RegisterCamera(fotexsim::Camera& camera);
+
 enum class Shape { Flat, Deep, Wide };
 
 // Makes `camera` hold one device whose tree has `n` 8x8 images under its root: flat, one folder of

@@ -846,6 +846,8 @@ TEST_F(ContentsTest, EveryStatusHasAText) {
         {static_cast<int>(0x80210006), L"WIA_ERROR_BUSY"},
         {static_cast<int>(0x80210015), L"WIA_S_NO_DEVICE_AVAILABLE"},
         {static_cast<int>(0x12345678), L"Unknown status 0x12345678"},
+        {-1, L"Fotex 1.3"},
+        {-6, L"Fotex 1.3"},
     };
     for (size_t i = 0; i < std::size(cases); ++i) {
         Guarded<512> text;

@@ -609,19 +609,31 @@ std::vector<Scenario> Scenarios() {
         return op == Op::FindItemByName ? status(FAILED(hr) ? hr : kNotFound) + " untouched trace[] box[]" : "";
     }});
 
-    // The first picture, saved as EMF (the cheapest file) and deleted after the transfer.
-    all.push_back({"SaveCameraItem", true, [listed, status](Sweep& s) {
+    // A call on the handle of the first listed picture, between Arm() and Done(); the handle and
+    // the device are given back afterwards.
+    auto onFirstItem = [listed, status](Sweep& s, const std::function<int(SweepAccess&, FOTEX_ITEM)>& call,
+                                        const std::function<std::string(SweepAccess&)>& outputs) {
         SweepAccess& t = Access(s.test);
         FOTEX_DEVICE device = listed(t);
         FOTEX_ITEM item = 0;
         t.lib.OpenCameraItem(device, 0, &item);
-        const std::wstring name = std::wstring(t.dir.begin(), t.dir.end()) + L"\\first.emf";
         s.Arm();
-        const int result = t.lib.SaveCameraItem(item, name.c_str(), FOTEX_FORMAT_EMF, FOTEX_SAVE_DELETE);
+        const int result = call(t, item);
         s.Done();
         t.lib.ReleaseCameraItem(&item);
         t.lib.CloseWiaDevice(&device);
-        return Outcome(t, status(result) + " files=" + std::to_string(t.Files()) + " media=" + std::to_string(t.Media()));
+        return Outcome(t, status(result) + outputs(t));
+    };
+    auto inFolder = [](SweepAccess& t, const wchar_t* name) { return std::wstring(t.dir.begin(), t.dir.end()) + name; };
+    auto filesAndMedia = [](SweepAccess& t) {
+        return " files=" + std::to_string(t.Files()) + " media=" + std::to_string(t.Media());
+    };
+
+    // The first picture, saved as EMF (the cheapest file) and deleted after the transfer.
+    all.push_back({"SaveCameraItem", true, [onFirstItem, inFolder, filesAndMedia](Sweep& s) {
+        return onFirstItem(s, [inFolder](SweepAccess& t, FOTEX_ITEM item) {
+            return t.lib.SaveCameraItem(item, inFolder(t, L"\\first.emf").c_str(), FOTEX_FORMAT_EMF, FOTEX_SAVE_DELETE);
+        }, filesAndMedia);
     }, [status, kNoInterface](Op op, HRESULT hr) -> std::string {
         const std::string none = " files=0 media=4 trace[] box[]";
         switch (op) {
@@ -636,31 +648,15 @@ std::vector<Scenario> Scenarios() {
         }
     }});
 
-    all.push_back({"SaveCameraThumbnail", true, [listed, status](Sweep& s) {
-        SweepAccess& t = Access(s.test);
-        FOTEX_DEVICE device = listed(t);
-        FOTEX_ITEM item = 0;
-        t.lib.OpenCameraItem(device, 0, &item);
-        const std::wstring name = std::wstring(t.dir.begin(), t.dir.end()) + L"\\thumb.bmp";
-        s.Arm();
-        const int result = t.lib.SaveCameraThumbnail(item, name.c_str(), 0);
-        s.Done();
-        t.lib.ReleaseCameraItem(&item);
-        t.lib.CloseWiaDevice(&device);
-        return Outcome(t, status(result) + " files=" + std::to_string(t.Files()));
+    all.push_back({"SaveCameraThumbnail", true, [onFirstItem, inFolder](Sweep& s) {
+        return onFirstItem(s, [inFolder](SweepAccess& t, FOTEX_ITEM item) {
+            return t.lib.SaveCameraThumbnail(item, inFolder(t, L"\\thumb.bmp").c_str(), 0);
+        }, [](SweepAccess& t) { return " files=" + std::to_string(t.Files()); });
     }, read(" files=0")});
 
-    all.push_back({"DeleteCameraItem", true, [listed, status](Sweep& s) {
-        SweepAccess& t = Access(s.test);
-        FOTEX_DEVICE device = listed(t);
-        FOTEX_ITEM item = 0;
-        t.lib.OpenCameraItem(device, 0, &item);
-        s.Arm();
-        const int result = t.lib.DeleteCameraItem(item);
-        s.Done();
-        t.lib.ReleaseCameraItem(&item);
-        t.lib.CloseWiaDevice(&device);
-        return Outcome(t, status(result) + " media=" + std::to_string(t.Media()));
+    all.push_back({"DeleteCameraItem", true, [onFirstItem](Sweep& s) {
+        return onFirstItem(s, [](SweepAccess& t, FOTEX_ITEM item) { return t.lib.DeleteCameraItem(item); },
+                           [](SweepAccess& t) { return " media=" + std::to_string(t.Media()); });
     }, [status](Op op, HRESULT hr) -> std::string {
         return op == Op::DeleteItem ? status(FAILED(hr) ? hr : FOTEX_OK) + " media=4 trace[] box[]" : "";
     }});

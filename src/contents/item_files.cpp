@@ -204,7 +204,7 @@ public:
         }
         const PROPVARIANT& data = values_[0];
         if (data.vt != (VT_VECTOR | VT_UI1) || values_[1].vt != VT_I4 || values_[2].vt != VT_I4)
-            return HRESULT_FROM_WIN32(ERROR_NOT_FOUND);
+            return FOTEX_E_NOT_FOUND;
         const LONG w = values_[1].lVal, h = values_[2].lVal;
         // Far beyond any thumbnail; keeps the sizes below in 32 bits.
         if (w <= 0 || h <= 0 || w > 0x4000 || h > 0x4000 || data.caub.pElems == nullptr) return kInvalidData;
@@ -234,7 +234,7 @@ HRESULT MakeFileThroughTemporary(const wchar_t* fileName, bool replace, FileMake
     if (FAILED(hr)) return hr;
     // Found before the transfer, an existing file costs the camera nothing.
     if (!replace && GetFileAttributesW(names.target()) != INVALID_FILE_ATTRIBUTES)
-        return HRESULT_FROM_WIN32(ERROR_FILE_EXISTS);
+        return FOTEX_E_FILE_EXISTS;
 
     hr = maker.Write(names.temporary());
     if (hr != S_OK) {
@@ -246,7 +246,7 @@ HRESULT MakeFileThroughTemporary(const wchar_t* fileName, bool replace, FileMake
     if (MoveFileExW(names.temporary(), names.target(), replace ? MOVEFILE_REPLACE_EXISTING : 0)) return S_OK;
     const DWORD error = GetLastError();
     DeleteFileW(names.temporary());
-    if (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS) return HRESULT_FROM_WIN32(ERROR_FILE_EXISTS);
+    if (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS) return FOTEX_E_FILE_EXISTS;
     return HRESULT_FROM_WIN32(error);
 }
 

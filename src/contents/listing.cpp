@@ -53,7 +53,7 @@ HRESULT ReadItem(IWiaItem* item, const PROPID (&ids)[N], PropVariants<N>& values
         for (size_t i = 0; i < N; ++i) PropVariantInit(&values[i]);
         return hr;
     }
-    return values[0].vt == VT_EMPTY ? HRESULT_FROM_WIN32(ERROR_NOT_FOUND) : S_OK;
+    return values[0].vt == VT_EMPTY ? FOTEX_E_NOT_FOUND : S_OK;
 }
 
 // The text of a string value, or false for any other type.
@@ -95,7 +95,7 @@ HRESULT IntegerOf(const PROPVARIANT& v, int* value) {
     case VT_UI4: n = v.ulVal; break;
     case VT_I8: n = v.hVal.QuadPart; break;
     case VT_UI8: n = v.uhVal.QuadPart > static_cast<ULONGLONG>(INT_MAX) ? -1 : static_cast<LONGLONG>(v.uhVal.QuadPart); break;
-    default: return HRESULT_FROM_WIN32(ERROR_NOT_FOUND);
+    default: return FOTEX_E_NOT_FOUND;
     }
     if (n < 0 || n > INT_MAX) return kOverflow;
     *value = static_cast<int>(n);
@@ -143,15 +143,14 @@ extern "C" int FOTEX_CALL GetCameraItemText(FOTEX_DEVICE device, int index, int 
     hr = ReadItem(listed->item, ids, values);
     if (hr != S_OK) return FailureStatus(hr);
 
-    const HRESULT notFound = HRESULT_FROM_WIN32(ERROR_NOT_FOUND);
     if (what == FOTEX_ITEM_TIME) {
         WCHAR time[20];
-        if (!TimeOf(values[0], time)) return notFound;
+        if (!TimeOf(values[0], time)) return FOTEX_E_NOT_FOUND;
         const TextPiece piece = {time, 19};
         return PutText(text, bytes, &piece, 1);
     }
     TextPiece pieces[3] = {};
-    if (!TextOf(values[0], &pieces[0])) return notFound;
+    if (!TextOf(values[0], &pieces[0])) return FOTEX_E_NOT_FOUND;
     int count = 1;
     if (what == FOTEX_ITEM_FILE_NAME && TextOf(values[1], &pieces[2]) && pieces[2].units > 0) {
         pieces[1] = {L".", 1};

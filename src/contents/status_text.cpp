@@ -81,6 +81,13 @@ extern "C" int FOTEX_CALL DescribeStatus(int status, void* text, int bytes) {
         return PutText(text, bytes, &piece, 1);
     }
 
+    // The small codes of the 83 functions of 1.3 mean something else for each of them.
+    if (status < 0 && status >= FOTEX_CAP_READ_FAILED) {
+        static const WCHAR kOlder[] = L"A failure status of a function of Fotex 1.3: its meaning is given with that function";
+        const TextPiece piece = {kOlder, Length(kOlder)};
+        return PutText(text, bytes, &piece, 1);
+    }
+
     // A Win32 error wrapped in an HRESULT is looked up as the error itself.
     const HRESULT hr = status;
     const DWORD code = HRESULT_FACILITY(hr) == FACILITY_WIN32 && FAILED(hr) ? HRESULT_CODE(hr) : static_cast<DWORD>(hr);
