@@ -534,8 +534,9 @@ int FOTEX_CALL DeleteCameraItem(FOTEX_ITEM item);
 void FOTEX_CALL ReleaseCameraItem(FOTEX_ITEM* item);
 
 /* Copies a short English text for `status` into `text`, a buffer of `bytes` bytes, as
-   NUL-terminated UTF-16: every status of the ten functions above, the service's errors by name
-   and meaning ("WIA_ERROR_OFFLINE: the device is offline"), the system's message otherwise
+   NUL-terminated UTF-16: every status of the ten functions above and of the three below, the
+   service's errors by name and meaning ("WIA_ERROR_OFFLINE: the device is offline"), the
+   system's message otherwise
    (-1 to -6, the statuses of the functions above the camera contents, have one text saying so).
    256 bytes hold every text of the library's own.
    Returns FOTEX_OK; FOTEX_E_POINTER text is null; FOTEX_E_INSUFFICIENT_BUFFER. */

@@ -351,6 +351,23 @@ TEST_F(EventsTest, BadArgumentsAreRefusedBeforeAnythingIsRegistered) {
     EXPECT_EQ(0, camera.EventRegistrations());
 }
 
+TEST_F(EventsTest, StatusesOfChoicesAndEventsAreDescribed) {
+    const struct {
+        int status;
+        const wchar_t* part;
+    } cases[] = {
+        {static_cast<int>(0x800700EA), L"ERROR_MORE_DATA"},
+        {static_cast<int>(0x8001010E), L"RPC_E_WRONG_THREAD"},
+        {static_cast<int>(0x80070490), L"camera or item lacks the property"},
+    };
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        Guarded<256> text;
+        ASSERT_EQ(1, lib.DescribeStatus(cases[i].status, text.data(), 256)) << "case " << i;
+        EXPECT_NE(std::wstring::npos, std::wstring(reinterpret_cast<const wchar_t*>(text.data())).find(cases[i].part))
+            << "case " << i;
+    }
+}
+
 // ---- waiting ---------------------------------------------------------------------------------
 
 TEST_F(EventsTest, WaitWithoutEventsReturnsZeroAfterItsTime) {
