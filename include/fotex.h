@@ -29,8 +29,8 @@
  *   commands print nothing.
  * - Text from the caller is NUL-terminated ANSI (the system code page); text to the caller is
  *   UTF-16LE, at most 128 bytes, in a buffer of at least FOTEX_TEXT_BYTES (128) bytes. The
- *   camera contents functions at the end differ: UTF-16 both ways, statuses as HRESULTs, any
- *   length (see their section).
+ *   camera contents, setting choices and camera events functions at the end differ: UTF-16 both
+ *   ways, statuses as HRESULTs, any length (see their sections).
  *
  * The header is C89 and C++; in C it includes <stddef.h> for wchar_t and nothing else (include
  * <windows.h> before or after it, or not at all).
@@ -432,7 +432,7 @@ int FOTEX_CALL SetCopyRight(FOTEX_DEVICE device, const char* text);
 /* Statuses, as HRESULTs. */
 #define FOTEX_E_HANDLE ((int)0x80070006L)              /* the device or item handle is 0 */
 #define FOTEX_E_POINTER ((int)0x80004003L)             /* a pointer the call needs is null */
-#define FOTEX_E_INVALIDARG ((int)0x80070057L)          /* an unknown selector or flag, an argument out of its range */
+#define FOTEX_E_INVALIDARG ((int)0x80070057L)          /* an unknown selector or flag */
 #define FOTEX_E_BOUNDS ((int)0x8000000BL)              /* the index is not in the list */
 #define FOTEX_E_INSUFFICIENT_BUFFER ((int)0x8007007AL) /* the text buffer is too small */
 #define FOTEX_E_NOT_FOUND ((int)0x80070490L)           /* no such property, or no such item */
@@ -534,8 +534,9 @@ int FOTEX_CALL DeleteCameraItem(FOTEX_ITEM item);
 void FOTEX_CALL ReleaseCameraItem(FOTEX_ITEM* item);
 
 /* Copies a short English text for `status` into `text`, a buffer of `bytes` bytes, as
-   NUL-terminated UTF-16: every status of the ten functions above, the service's errors by name
-   and meaning ("WIA_ERROR_OFFLINE: the device is offline"), the system's message otherwise
+   NUL-terminated UTF-16: every status of the ten functions above and of the three below, the
+   service's errors by name and meaning ("WIA_ERROR_OFFLINE: the device is offline"), the
+   system's message otherwise
    (-1 to -6, the statuses of the functions above the camera contents, have one text saying so).
    256 bytes hold every text of the library's own.
    Returns FOTEX_OK; FOTEX_E_POINTER text is null; FOTEX_E_INSUFFICIENT_BUFFER. */
@@ -544,14 +545,14 @@ int FOTEX_CALL DescribeStatus(int status, void* text, int bytes);
 /* ---- Setting choices and camera events ---------------------------------------------------- */
 
 /* What values a setting takes, and what the camera just did. These three functions came after
-   the 83 above and follow the conventions of the camera contents functions: a host that must
+   the 83 of 1.3 and follow the conventions of the camera contents functions: a host that must
    also run with an older Fotex.dll finds them by name (GetProcAddress); they return FOTEX_OK (1)
    or a negative HRESULT; text out is NUL-terminated UTF-16 into a buffer whose size in bytes the
    caller passes; on failure no output is written; nothing is printed. */
 
-/* Statuses, as HRESULTs, beside those of the camera contents functions. */
-#define FOTEX_E_MORE_DATA ((int)0x800700EAL)           /* more values than the capacity */
-#define FOTEX_E_WRONG_THREAD ((int)0x8001010EL)        /* events were registered on another thread */
+/* Statuses of these three beside the FOTEX_E_* codes above, as HRESULTs. */
+#define FOTEX_E_MORE_DATA ((int)0x800700EAL)    /* more values than the capacity */
+#define FOTEX_E_WRONG_THREAD ((int)0x8001010EL) /* events were registered on another thread */
 
 /* The access of GetSettingChoices: bits. */
 #define FOTEX_ACCESS_READ 1

@@ -237,7 +237,15 @@ public:
             if (values) PropVariantInit(&values[i]);
             if (flags) flags[i] = 0;
         }
-        if (Stop(Op::GetPropertyAttributes, &hr)) return hr;
+        if (Stop(Op::GetPropertyAttributes, &hr)) {
+            if (FAILED(hr) && core->dirty && values && flags)
+                for (ULONG i = 0; i < n; ++i) {
+                    flags[i] = 0xFFFFFFFF;
+                    values[i].vt = VT_BSTR;
+                    values[i].bstrVal = core->StrayString();
+                }
+            return hr;
+        }
         if (n && (!specs || !flags || !values)) return E_INVALIDARG;
         bool found = false;
         for (ULONG i = 0; i < n; ++i) {
@@ -860,7 +868,11 @@ public:
                                                   IWiaEventCallback* callback, IUnknown** pp) override {
         HRESULT hr;
         Clear(pp);
-        if (core->Faulted(Op::RegisterEventCallback, &hr)) return hr;
+        if (core->Faulted(Op::RegisterEventCallback, &hr)) {
+            if (FAILED(hr))
+                core->LeaveStray(pp, [this] { return new PropStorage(core, std::make_shared<PropertyMap>(), L"stray"); });
+            return hr;
+        }
         auto& last = core->last().registration;
         last.flags = flags;
         last.deviceIdNull = deviceId == nullptr;

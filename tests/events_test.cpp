@@ -181,7 +181,7 @@ TEST_F(EventsTest, EachKindCarriesItsDeviceAndAnItemNameOnlyForItems) {
     FOTEX_ITEM item = 0;
     lib.TakeAPicture(device, &item);
     ASSERT_NE(0, item);
-    const std::wstring picture = L"0000\\Root\\DCIM\\IMG_0004";
+    const std::wstring picture = L"0000\\Root\\DCIM\\IMG_0004";  // after the three the camera holds
     char name[MAX_PATH];
     GetTempPathA(MAX_PATH, name);
     std::strcat(name, "fotex-events-shot");
@@ -351,6 +351,23 @@ TEST_F(EventsTest, BadArgumentsAreRefusedBeforeAnythingIsRegistered) {
     EXPECT_EQ(0, camera.EventRegistrations());
 }
 
+TEST_F(EventsTest, StatusesOfChoicesAndEventsAreDescribed) {
+    const struct {
+        int status;
+        const wchar_t* part;
+    } cases[] = {
+        {static_cast<int>(0x800700EA), L"ERROR_MORE_DATA"},
+        {static_cast<int>(0x8001010E), L"RPC_E_WRONG_THREAD"},
+        {static_cast<int>(0x80070490), L"camera or item lacks the property"},
+    };
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        Guarded<256> text;
+        ASSERT_EQ(1, lib.DescribeStatus(cases[i].status, text.data(), 256)) << "case " << i;
+        EXPECT_NE(std::wstring::npos, std::wstring(reinterpret_cast<const wchar_t*>(text.data())).find(cases[i].part))
+            << "case " << i;
+    }
+}
+
 // ---- waiting ---------------------------------------------------------------------------------
 
 TEST_F(EventsTest, WaitWithoutEventsReturnsZeroAfterItsTime) {
@@ -428,10 +445,10 @@ TEST_F(EventsTest, StopReleasesTheRegistrationsAndEmptiesTheQueue) {
     // Registering again starts from an empty queue.
     Register();
     EXPECT_EQ(10, camera.Calls(fotexsim::Op::RegisterEventCallback));
-    camera.PressShutter(0);
+    fotexsim::Item* taken = camera.PressShutter(0);
     const Event e = Wait(1000);
     EXPECT_EQ(1, e.status);
-    EXPECT_EQ(L"0000\\Root\\DCIM\\IMG_0007", e.item);
+    EXPECT_EQ(NameOf(taken), e.item);
     EXPECT_EQ(0, Wait(0).status);
 }
 

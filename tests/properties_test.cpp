@@ -459,38 +459,26 @@ struct Choices {
 };
 
 // The camera's own settings and limits, unlike PropertyTest.
-class ChoicesTest : public FotexTest {
+class ChoicesTest : public fotextest::OpenDeviceTest {
 protected:
     void SetUp() override {
-        FotexTest::SetUp();
-        if (HasFatalFailure()) return;
-        camera.AddDevice(L"dev-a", L"Alpha", L"First camera");
-        Enumerate(1);
-        device = Open();
+        OpenDeviceTest::SetUp();
         camera.ClearLog();
     }
-    void TearDown() override {
-        lib.CloseWiaDevice(&device);
-        EXPECT_TRUE(Ledger(0));
-        FotexTest::TearDown();
-    }
-    fotexsim::PropertyMap& Props() { return camera.devices[0].root->props; }
+    fotexsim::PropertyMap& Props() { return device().root->props; }
 
-    Choices Ask(int id, int capacity = 16, FOTEX_DEVICE handle = -1) {
+    Choices Ask(int id, int capacity = 16) {
         Choices c;
         c.values.assign(static_cast<size_t>(capacity) + 2, kChoiceSentinel);  // two beyond the capacity
-        c.status = lib.GetSettingChoices(handle == -1 ? device : handle, id, &c.access, &c.kind, &c.nominal,
-                                         c.values.data(), capacity, &c.count);
+        c.status = lib.GetSettingChoices(handle, id, &c.access, &c.kind, &c.nominal, c.values.data(), capacity, &c.count);
         EXPECT_EQ(kChoiceSentinel, c.values[capacity]) << id << " wrote beyond the capacity";
         EXPECT_EQ(kChoiceSentinel, c.values[capacity + 1]) << id << " wrote beyond the capacity";
         if (c.status == 1 || c.status == kMoreData) c.values.resize(std::min(capacity, c.count));
         return c;
     }
     int Set(const char* setter, int value) {
-        return reinterpret_cast<IntSetter>(lib.Symbol(setter))(device, value);
+        return reinterpret_cast<IntSetter>(lib.Symbol(setter))(handle, value);
     }
-
-    FOTEX_DEVICE device = 0;
 };
 
 TEST_F(ChoicesTest, SettingsReportTheirAccessKindNominalAndValues) {
@@ -570,9 +558,9 @@ TEST_F(ChoicesTest, MoreValuesThanTheCapacityWriteThePrefixAndReturnMoreData) {
     }
     // The count alone, without an array.
     int count = kChoiceSentinel;
-    EXPECT_EQ(kMoreData, lib.GetSettingChoices(device, 2079, nullptr, nullptr, nullptr, nullptr, 0, &count));
+    EXPECT_EQ(kMoreData, lib.GetSettingChoices(handle, 2079, nullptr, nullptr, nullptr, nullptr, 0, &count));
     EXPECT_EQ(3, count);
-    EXPECT_EQ(1, lib.GetSettingChoices(device, 2091, nullptr, nullptr, nullptr, nullptr, 0, nullptr));
+    EXPECT_EQ(1, lib.GetSettingChoices(handle, 2091, nullptr, nullptr, nullptr, nullptr, 0, nullptr));
 }
 
 TEST_F(ChoicesTest, BadArgumentsAreRefusedBeforeAskingTheCamera) {
@@ -590,8 +578,8 @@ TEST_F(ChoicesTest, BadArgumentsAreRefusedBeforeAskingTheCamera) {
     };
     for (size_t i = 0; i < std::size(cases); ++i) {
         int access = kChoiceSentinel, kind = kChoiceSentinel, nominal = kChoiceSentinel, count = kChoiceSentinel;
-        const FOTEX_DEVICE handle = cases[i].device == -1 ? device : cases[i].device;
-        EXPECT_EQ(cases[i].status, lib.GetSettingChoices(handle, 2089, &access, &kind, &nominal, cases[i].values,
+        const FOTEX_DEVICE which = cases[i].device == -1 ? handle : cases[i].device;
+        EXPECT_EQ(cases[i].status, lib.GetSettingChoices(which, 2089, &access, &kind, &nominal, cases[i].values,
                                                          cases[i].capacity, &count))
             << "case " << i;
         EXPECT_EQ(kChoiceSentinel, access + kind + nominal + count - 3 * kChoiceSentinel) << "case " << i;
@@ -624,8 +612,9 @@ TEST_F(ChoicesTest, FailuresComeBackAsTheServiceResultWithNothingWritten) {
         EXPECT_EQ(static_cast<int>(0x80070490), c.status) << absent;
         EXPECT_TRUE(c.Untouched()) << absent;
     }
-    camera.devices[0].offline = true;
+    device().offline = true;
     EXPECT_EQ(static_cast<int>(0x80210005), Ask(2089).status);
+    device().offline = false;
     EXPECT_EQ("", Output());
 }
 

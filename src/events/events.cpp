@@ -120,7 +120,8 @@ HRESULT CameraEvents::Register() {
     for (int i = 0; i < kEventKinds; ++i) {
         hr = manager->RegisterEventCallbackInterface(0, nullptr, kKinds[i].event, sink_.get(),
                                                      registrations_[i].put());
-        if (SUCCEEDED(hr) && !registrations_[i]) hr = E_POINTER;
+        if (FAILED(hr)) registrations_[i].detach();  // what a failing call left is not ours
+        else if (!registrations_[i]) hr = E_POINTER;
         if (FAILED(hr)) {
             Release(true);
             return hr;

@@ -12,7 +12,7 @@ DWORD g_comThread = 0;
 }  // namespace
 
 // The runtime constructs the device and item lists and the event state before this runs and
-// destroys them after, so they outlive COM on both ends.
+// destroys them after, so all of them outlive COM on both ends.
 extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
     switch (reason) {
     case DLL_PROCESS_ATTACH:
@@ -24,8 +24,8 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
     }
     case DLL_PROCESS_DETACH:
         // A non-null `reserved` means the process is exiting: COM may already be gone, and
-        // calling into it then can hang or crash. The event registration goes first, while the
-        // service can still be told; then the item lists' references go back while COM still lives.
+        // calling into it then can hang or crash. Otherwise the event registration and the item
+        // lists' references go back while COM still lives.
         fotex::UnloadCameraEvents(reserved == nullptr);
         if (reserved == nullptr) fotex::Lists().ReleaseAll();
         if (reserved == nullptr && g_comThread != 0 && g_comThread == GetCurrentThreadId()) CoUninitialize();

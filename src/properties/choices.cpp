@@ -78,7 +78,7 @@ int ReadSettingChoices(FOTEX_DEVICE device, int propertyId, int* access, int* ki
     PROPSPEC selector = PropSpecById(static_cast<PROPID>(propertyId));
     ULONG flags = 0;
     PropVariants<1> attribute;
-    hr = storage->GetPropertyAttributes(1, &selector, &flags, attribute.data());
+    hr = attribute.AttributesFrom(storage.get(), &selector, &flags);
     if (FAILED(hr)) return hr;
     // S_FALSE is how the service says it has no such property.
     if (hr != S_OK) return FOTEX_E_NOT_FOUND;
