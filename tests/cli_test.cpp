@@ -130,6 +130,13 @@ void ExpectRun(const std::string& args, DWORD exit, const std::string& out, cons
     EXPECT_EQ(err, run.err) << args;
 }
 
+// The lines fotex prints on stdout for a command line that must succeed.
+std::vector<std::string> OutputLines(const std::string& args) {
+    const Outcome run = Fotex(args);
+    EXPECT_EQ(0u, run.exit) << args << "\n" << run.err;
+    return Lines(run.out);
+}
+
 // ---- The command line ----------------------------------------------------------------------
 
 TEST(CommandLine, EveryWayOfAskingForHelpPrintsTheWholeUsage) {
@@ -266,7 +273,7 @@ TEST(Streams, ParsableRecordsAreTabSeparated) {
         for (size_t i = 0; i < c.lines.size(); ++i) EXPECT_EQ(c.lines[i], lines[i]) << c.args;
         EXPECT_EQ("", run.err) << c.args;
     }
-    const std::vector<std::string> config = Lines(Fotex("--parsable --device 1 --list-config").out);
+    const std::vector<std::string> config = OutputLines("--parsable --device 1 --list-config");
     ASSERT_EQ(37u, config.size());
     EXPECT_EQ("panposition\trw\terror\tthe camera lacks it or refused the read (status -1)", config[6]);
     EXPECT_EQ("batterystatus\tro\tvalue\t80", config[11]);
@@ -275,10 +282,8 @@ TEST(Streams, ParsableRecordsAreTabSeparated) {
 // ---- Devices ------------------------------------------------------------------------------
 
 TEST(Devices, AutoDetectColumnsFitTheLongestText) {
-    const Outcome run = Fotex("--auto-detect");
-    EXPECT_EQ(0u, run.exit);
-    const std::vector<std::string> lines = Lines(run.out);
-    ASSERT_EQ(4u, lines.size()) << run.out;
+    const std::vector<std::string> lines = OutputLines("--auto-detect");
+    ASSERT_EQ(4u, lines.size());
     EXPECT_EQ("Index Name                  Description                            Identifier", lines[0]);
     EXPECT_EQ("1     Fotex Pocket Camera   Fotex virtual camera without pictures  {6BDD1FC6-810F-11D0-BEC7-08002BE2092F}\\0001",
               lines[3]);
@@ -359,10 +364,8 @@ TEST(SettingsCommand, TheCameraRefusingExitsOne) {
 }
 
 TEST(SettingsCommand, ListsEverySettingWithItsValueOrWhyNot) {
-    const Outcome run = Fotex("--device 1 --list-config");
-    EXPECT_EQ(0u, run.exit);
-    const std::vector<std::string> lines = Lines(run.out);
-    ASSERT_EQ(37u, lines.size()) << run.out;
+    const std::vector<std::string> lines = OutputLines("--device 1 --list-config");
+    ASSERT_EQ(37u, lines.size());
     EXPECT_EQ("exposuremode = 2", lines[0]);
     EXPECT_EQ("panposition: cannot be read: the camera lacks it or refused the read (status -1)", lines[6]);
     EXPECT_EQ("batterystatus = 80 (read only)", lines[11]);
