@@ -6,57 +6,14 @@
 #include <string>
 #include <vector>
 
+#include "host.h"
+
 namespace {
 
-struct Outcome {
-    DWORD exit = 0xFFFFFFFF;
-    std::string out, err;
-};
+using Outcome = fotextest::ProgramRun;
 
-std::string ReadAll(HANDLE pipe) {
-    std::string text;
-    char chunk[4096];
-    DWORD n = 0;
-    while (ReadFile(pipe, chunk, sizeof chunk, &n, nullptr) && n > 0) text.append(chunk, n);
-    // The host's streams are in text mode: lines end in CR LF.
-    std::string lines;
-    for (char c : text)
-        if (c != '\r') lines += c;
-    return lines;
-}
-
-// fotex.exe beside this program, with stdout and stderr kept apart. Output is small enough
-// for the pipes' buffers, so reading after the exit cannot deadlock.
-Outcome Fotex(const std::string& args) {
-    Outcome run;
-    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-    HANDLE outRead, outWrite, errRead, errWrite;
-    if (!CreatePipe(&outRead, &outWrite, &inherit, 1 << 16) || !CreatePipe(&errRead, &errWrite, &inherit, 1 << 16)) return run;
-    SetHandleInformation(outRead, HANDLE_FLAG_INHERIT, 0);
-    SetHandleInformation(errRead, HANDLE_FLAG_INHERIT, 0);
-    STARTUPINFOA start{};
-    start.cb = sizeof start;
-    start.dwFlags = STARTF_USESTDHANDLES;
-    start.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-    start.hStdOutput = outWrite;
-    start.hStdError = errWrite;
-    std::string command = "fotex.exe --virtual " + args;
-    PROCESS_INFORMATION process{};
-    const BOOL started = CreateProcessA(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &start, &process);
-    CloseHandle(outWrite);
-    CloseHandle(errWrite);
-    if (started) {
-        run.out = ReadAll(outRead);
-        run.err = ReadAll(errRead);
-        WaitForSingleObject(process.hProcess, 60000);
-        GetExitCodeProcess(process.hProcess, &run.exit);
-        CloseHandle(process.hThread);
-        CloseHandle(process.hProcess);
-    }
-    CloseHandle(outRead);
-    CloseHandle(errRead);
-    return run;
-}
+// fotex.exe beside this program, against the virtual camera.
+Outcome Fotex(const std::string& args) { return fotextest::RunProgram("fotex.exe --virtual " + args); }
 
 std::vector<std::string> Lines(const std::string& text) {
     std::vector<std::string> lines;
