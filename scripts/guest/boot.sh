@@ -23,7 +23,7 @@ timeout --kill-after=15 "$limit" qemu-system-x86_64 \
   -append "console=ttyS0 root=/dev/vda rw init=/sbin/fotex-init panic=-1 quiet loglevel=3 fotex.share=$share fotex.run=$script" \
   -drive "file=$image/rootfs.img,format=raw,if=virtio,cache=unsafe" "${snapshot[@]}" \
   -virtfs "local,path=$share,mount_tag=share,security_model=none" \
-  </dev/null 2>&1 | tr -d '\r' | tee "$log"
+  </dev/null 2>&1 | sed -u 's/\r$//' | tee "$log"
 qemu_status=${PIPESTATUS[0]}
 if [ "$qemu_status" -eq 124 ] || [ "$qemu_status" -eq 137 ]; then
   echo "boot: the guest did not finish within $limit s" >&2
