@@ -13,7 +13,15 @@
  *   64-bit DLL (FOTEX_HANDLE).
  * - Every buffer belongs to the caller; the library writes into it only during the call.
  * - Call the functions from the thread that loaded the DLL, one at a time: the DLL joins that
- *   thread to a single-threaded COM apartment when it is loaded.
+ *   thread to a single-threaded COM apartment when it is loaded (and leaves it when unloaded,
+ *   only if loading joined it: a thread already in COM keeps its own set-up). A call from any
+ *   other thread that has not joined COM itself fails where it needs the service's device
+ *   manager, printing "CoCreateInstance failed on CLSID_WiaDevMgr: HRESULT: 0x800401F0"
+ *   (CO_E_NOTINITIALIZED): EnumerateWiaDevices returns FOTEX_ENUM_NO_MANAGER (-2),
+ *   OpenWiaDevice FOTEX_OPEN_NO_MANAGER (-1), ImageTransferDialog FOTEX_DIALOG_NO_MANAGER (-2).
+ *   A .NET host marks its entry point [STAThread] and makes its first call (which loads the DLL)
+ *   on the thread that makes all calls; LabVIEW's "Run in UI thread" call setting gives one
+ *   thread.
  * - Most functions return a status: FOTEX_OK (1) for success, 0 or a negative code for failure;
  *   the codes are listed per function, with named constants below.
  * - Failing service calls on the enumeration and transfer paths print one line on standard
@@ -42,10 +50,11 @@ extern "C" {
    service object, holding one reference that belongs to the caller; 0 means none. A device
    handle comes from OpenWiaDevice and goes back through CloseWiaDevice; an item handle comes
    from TakeAPicture and goes back through TransferPicture. */
-#if defined(_WIN64) && defined(_MSC_VER)
+#if defined(_WIN64) && defined(_MSC_VER) && !defined(__clang__)
 typedef __int64 FOTEX_HANDLE;
 #elif defined(_WIN64)
-/* long long is not C89 nor C++98, but the 64-bit handle needs it */
+/* long long is not C89 nor C++98, but the 64-bit handle needs it; clang reads these pragmas too,
+   and warns of __int64 as an extension under -pedantic */
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wlong-long"
 typedef long long FOTEX_HANDLE;
@@ -196,10 +205,14 @@ void FOTEX_CALL VexaVersionInfo(char* product, char* file_version, char* archite
    (skipped when count is null). Indexes 0 to *count - 1 are then valid for GetWiaDeviceInfo and
    OpenWiaDevice, until the next enumeration.
    Returns FOTEX_OK (1) done; FOTEX_ENUM_SERVICE_FAILED (-1) the service failed (the count is
-   written when the failure came part-way, with the devices listed before it);
-   FOTEX_ENUM_NO_MANAGER (-2) the device manager could not be created (the list and *count are
-   unchanged). Traces each failing service call ("Error calling IWiaDevMgr::EnumDeviceInfo:
-   HRESULT: ...", "CoCreateInstance failed on CLSID_WiaDevMgr: HRESULT: ...", and others). */
+   written when the failure came part-way, with the devices listed before it): this includes an
+   enumerator that answers success without a device ("Error calling IEnumWIA_DEV_INFO::Next:
+   HRESULT: 0x80004003"), one that lists more than 65536 devices ("Too many devices: HRESULT:
+   0x8000000B") and a list that cannot grow for want of memory ("Device list cannot grow:
+   HRESULT: 0x80070008"); FOTEX_ENUM_NO_MANAGER (-2) the device manager could not be created
+   (the list and *count are unchanged). Traces each failing service call ("Error calling
+   IWiaDevMgr::EnumDeviceInfo: HRESULT: ...", "CoCreateInstance failed on CLSID_WiaDevMgr:
+   HRESULT: ...", and others). */
 int FOTEX_CALL EnumerateWiaDevices(int* count);
 
 /* Copies the identifier, name and description of the listed device at `index` into three
@@ -242,8 +255,7 @@ void FOTEX_CALL DeleteAll(FOTEX_DEVICE device);
 /* Has the camera take a picture and stores the new picture's item handle in *item; the caller
    owns it and hands it to TransferPicture, which releases it. When the camera refuses, shows the
    modal box "error taking picture" (caption "Info", stop icon) and returns once it is closed;
-   *item then holds whatever the service left there. Does nothing when device is 0 or item is
-   null. */
+   *item is then 0. Does nothing when device is 0 or item is null. */
 void FOTEX_CALL TakeAPicture(FOTEX_DEVICE device, FOTEX_ITEM* item);
 
 /* Reads the camera's counts of pictures taken and pictures remaining into *taken and
@@ -263,6 +275,7 @@ int FOTEX_CALL GetStorageInfo(FOTEX_DEVICE device, int* taken, int* remaining);
    FOTEX_MAX_FILE_NAME (127) UTF-16 units: a longer one prints "File name too long: HRESULT: 0x800700CE" and leaves the
    buffer, the item and the file system alone. With delete_flag exactly 1 the picture is deleted
    (FOTEX_DELETE_AFTER_TRANSFER) from the camera after a successful transfer. An existing file of that name is replaced.
+   A format without extension leaves the buffer untouched (it may then be read-only).
    Nothing is returned: failures print a line ("pWiaDataTransfer->idtGetData failed: HRESULT:
    ..." and others). Does nothing when item is 0; with a null name only the handle is released. */
 void FOTEX_CALL TransferPicture(FOTEX_ITEM item, char* name, int format, int delete_flag);
@@ -272,7 +285,9 @@ void FOTEX_CALL TransferPicture(FOTEX_ITEM item, char* name, int format, int del
    walking the camera's tree depth first (FOTEX_ITEM_* flags above). Images and videos are numbered by two counters that
    start at 0 when the DLL is loaded and continue across calls and devices. An existing file is
    never replaced: the item then goes to the first free name with "~1", "~2", ... before the
-   extension. Each complete name may be at most 127 UTF-16 units. With delete_flag exactly 1 each
+   extension. Each name is checked just before the service is asked to write it; a file that
+   another program creates under that very name after the check and before the service opens
+   it is replaced. Each complete name may be at most 127 UTF-16 units. With delete_flag exactly 1 each
    item is deleted after its successful transfer. The walk stops at the first failure (printing
    its line) and at 64 levels below the root ("Item tree too deep: HRESULT: 0x800703E9"); files
    written before stay. Does nothing when device is 0, folder or prefix is null. */

@@ -5,6 +5,7 @@
 #include <climits>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 namespace fotexsim {
 
@@ -209,6 +210,7 @@ bool Core::Faulted(Op op, HRESULT* hr) {
     ++calls[i];
     long n = ++seq[i];
     if (logging) log.push_back(op);
+    if (camera && camera->onCall) camera->onCall(op);
     for (const Fault& f : faults) {
         if (f.op == op && n >= f.first && n <= f.last) {
             *hr = f.hr;
@@ -280,6 +282,8 @@ Camera::Camera() : state_(std::make_unique<State>()) {
 
 Camera::~Camera() {
     Revoke();
+    // Strays hold the core: free them, or neither would ever go.
+    ReleaseStrays();
     state_->core->camera = nullptr;
     if (g_current == this) g_current = nullptr;
 }
@@ -367,6 +371,12 @@ void Camera::FailOn(Op op, HRESULT hr, int nth, int times) {
 
 void Camera::ClearFaults() { state_->core->faults.clear(); }
 
+void Camera::SetDirtyFailures(bool on) { state_->core->dirty = on; }
+
+void Camera::ReleaseStrays() {
+    for (Tracked* t : std::exchange(state_->core->strays, {})) delete t;
+}
+
 int Camera::Calls(Op op) const { return state_->core->calls[static_cast<int>(op)]; }
 
 int Camera::TotalCalls() const {
@@ -386,7 +396,8 @@ void Camera::SetLogging(bool on) { state_->core->logging = on; }
 
 long Camera::LiveReferences() const {
     long sum = 0;
-    for (Tracked* t = state_->core->head; t; t = t->next) sum += static_cast<long>(t->refs);
+    // A stray's own reference is the core's; any other count than 1 is the caller's doing.
+    for (Tracked* t = state_->core->head; t; t = t->next) sum += static_cast<long>(t->refs) - (t->stray ? 1 : 0);
     return sum;
 }
 
@@ -399,7 +410,9 @@ std::vector<LiveObject> Camera::LiveObjects() const {
 std::string Camera::Describe() const {
     std::string out;
     for (Tracked* t = state_->core->head; t; t = t->next) {
+        if (t->stray && t->refs == 1) continue;
         out += t->kind;
+        if (t->stray) out += " (stray, 1 is its own)";
         if (!t->label.empty()) {
             out += " '";
             for (wchar_t ch : t->label) out += (ch > 0 && ch < 128) ? static_cast<char>(ch) : '?';

@@ -9,6 +9,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -170,6 +171,10 @@ public:
     std::vector<Device> devices;
     HRESULT dialogResult = S_OK;     // what GetImageDlg returns; S_OK writes a JPEG to the name given
     HRESULT factoryResult = S_OK;    // what the factory's CreateInstance returns when not S_OK
+    bool endlessDevices = false;     // a faulty service: the device enumerator starts over, never ends
+    // Called at every counted call, before the fault plan: a test acts while the service works
+    // (another program saving a file in the middle of a transfer, say).
+    std::function<void(Op)> onCall;
 
     // A device with the three identity texts, a root item with the camera properties of a
     // typical camera, and take-picture, delete-all and synchronize capabilities.
@@ -187,6 +192,14 @@ public:
     // on an operation that yields an object means "succeeds but yields nothing".
     void FailOn(Op op, HRESULT hr, int nth = 1, int times = 1);
     void ClearFaults();
+    // Dirty failures: a call that fails (a negative result, or an enumerator's Next that fetches
+    // nothing) leaves its outputs as a careless service does: object slots hold a live object the
+    // caller does not own, values hold strings the caller must not free, item types hold every
+    // flag. The ledger counts a stray object's references beyond its own one, so releasing or
+    // keeping it shows, and such strings are not counted as handed out.
+    void SetDirtyFailures(bool on);
+    // Frees the strays left so far, once the ledger has been checked.
+    void ReleaseStrays();
 
     // --- call log -------------------------------------------------------------------------------
     int Calls(Op op) const;

@@ -18,7 +18,7 @@ public:
     ULONG WINAPI AddRef() override { return ++refs; }
     ULONG WINAPI Release() override {
         ULONG r = --refs;
-        if (r == 0) delete this;
+        if (r == 0 && !stray) delete this;
         return r;
     }
 
@@ -37,6 +37,13 @@ protected:
 template <class T>
 void Clear(T** pp) {
     if (pp) *pp = nullptr;
+}
+
+// What a dirty failure leaves in an item slot.
+std::shared_ptr<Item> StrayItem() {
+    auto item = std::make_shared<Item>();
+    item->name = L"stray";
+    return item;
 }
 
 bool ToValue(const PROPVARIANT& v, Value* out) {
@@ -109,7 +116,14 @@ public:
         HRESULT hr;
         if (values)
             for (ULONG i = 0; i < n; ++i) PropVariantInit(&values[i]);
-        if (Stop(Op::ReadMultiple, &hr)) return hr;
+        if (Stop(Op::ReadMultiple, &hr)) {
+            if (FAILED(hr) && core->dirty && values)
+                for (ULONG i = 0; i < n; ++i) {
+                    values[i].vt = VT_BSTR;
+                    values[i].bstrVal = core->StrayString();
+                }
+            return hr;
+        }
         if (n && (!specs || !values)) return E_INVALIDARG;
         auto& read = core->last().read;
         read.clear();
@@ -217,8 +231,8 @@ using DevInfoList = std::shared_ptr<const std::vector<DevInfo>>;
 
 class EnumDevInfo final : public Object<IEnumWIA_DEV_INFO> {
 public:
-    EnumDevInfo(std::shared_ptr<Core> c, DevInfoList list, ULONG pos)
-        : Object(std::move(c), "EnumDevInfo", L""), list_(std::move(list)), pos_(pos) {}
+    EnumDevInfo(std::shared_ptr<Core> c, DevInfoList list, ULONG pos, bool endless = false)
+        : Object(std::move(c), "EnumDevInfo", L""), list_(std::move(list)), pos_(pos), endless_(endless) {}
 
     HRESULT WINAPI QueryInterface(REFIID riid, void** ppv) override {
         return Self(riid, wia::IID_IEnumWIA_DEV_INFO, ppv);
@@ -229,12 +243,17 @@ public:
         if (fetched) *fetched = 0;
         if (out)
             for (ULONG i = 0; i < n; ++i) out[i] = nullptr;
-        if (core->Faulted(Op::DevInfoNext, &hr)) return hr;
+        if (core->Faulted(Op::DevInfoNext, &hr)) {
+            if (hr != S_OK && n > 0)
+                core->LeaveStray(out, [this] { return new PropStorage(core, std::make_shared<PropertyMap>(), L"stray"); });
+            return hr;
+        }
         if (!out) return E_POINTER;
         if (n > 1 && !fetched) return E_INVALIDARG;
         ULONG got = 0;
         while (got < n && pos_ < list_->size()) {
             const DevInfo& d = (*list_)[pos_++];
+            if (endless_ && pos_ == list_->size()) pos_ = 0;
             out[got++] = new PropStorage(core, d.info, d.id);
         }
         if (fetched) *fetched = got;
@@ -269,6 +288,7 @@ public:
 private:
     DevInfoList list_;
     ULONG pos_;
+    bool endless_;
 };
 
 // --- capability enumerator -------------------------------------------------------------------
@@ -288,7 +308,13 @@ public:
         HRESULT hr;
         if (fetched) *fetched = 0;
         if (out) std::memset(out, 0, sizeof(WIA_DEV_CAP) * n);
-        if (core->Stop(Op::CapsNext, dev_, nullptr, &hr)) return hr;
+        if (core->Stop(Op::CapsNext, dev_, nullptr, &hr)) {
+            if (core->dirty && out && n > 0) {
+                out[0].guid = wia::WIA_CMD_TAKE_PICTURE;
+                out[0].bstrName = core->StrayString();
+            }
+            return hr;
+        }
         if (!out) return E_POINTER;
         if (n > 1 && !fetched) return E_INVALIDARG;
         ULONG got = 0;
@@ -463,14 +489,24 @@ public:
         HRESULT hr;
         if (riid == wia::IID_IWiaPropertyStorage) {
             Clear(ppv);
-            if (core->Stop(Op::QueryPropertyStorage, dev_, item_.get(), &hr)) return hr;
+            if (core->Stop(Op::QueryPropertyStorage, dev_, item_.get(), &hr)) {
+                if (FAILED(hr))
+                    core->LeaveStray(reinterpret_cast<IWiaPropertyStorage**>(ppv),
+                                     [this] { return new PropStorage(core, dev_, StrayItem()); });
+                return hr;
+            }
             if (!ppv) return E_POINTER;
             *ppv = static_cast<IWiaPropertyStorage*>(new PropStorage(core, dev_, item_));
             return S_OK;
         }
         if (riid == wia::IID_IWiaDataTransfer) {
             Clear(ppv);
-            if (core->Stop(Op::QueryDataTransfer, dev_, item_.get(), &hr)) return hr;
+            if (core->Stop(Op::QueryDataTransfer, dev_, item_.get(), &hr)) {
+                if (FAILED(hr))
+                    core->LeaveStray(reinterpret_cast<IWiaDataTransfer**>(ppv),
+                                     [this] { return new DataTransfer(core, dev_, StrayItem()); });
+                return hr;
+            }
             if (!ppv) return E_POINTER;
             *ppv = static_cast<IWiaDataTransfer*>(new DataTransfer(core, dev_, item_));
             return S_OK;
@@ -481,7 +517,10 @@ public:
     HRESULT WINAPI GetItemType(LONG* type) override {
         HRESULT hr;
         if (type) *type = 0;
-        if (core->Stop(Op::GetItemType, dev_, item_.get(), &hr)) return hr;
+        if (core->Stop(Op::GetItemType, dev_, item_.get(), &hr)) {
+            if (FAILED(hr) && core->dirty && type) *type = -1;  // every flag
+            return hr;
+        }
         if (!type) return E_INVALIDARG;
         *type = item_->type;
         return S_OK;
@@ -490,7 +529,13 @@ public:
     HRESULT WINAPI EnumChildItems(IEnumWiaItem** pp) override {
         HRESULT hr;
         Clear(pp);
-        if (core->Stop(Op::EnumChildItems, dev_, item_.get(), &hr)) return hr;
+        if (core->Stop(Op::EnumChildItems, dev_, item_.get(), &hr)) {
+            if (FAILED(hr))
+                core->LeaveStray(pp, [this] {
+                    return new EnumItems(core, dev_, std::make_shared<std::vector<std::shared_ptr<Item>>>(), 0);
+                });
+            return hr;
+        }
         if (!pp) return E_POINTER;
         auto items = std::make_shared<std::vector<std::shared_ptr<Item>>>();
         items->reserve(item_->children.size());
@@ -513,7 +558,10 @@ public:
     HRESULT WINAPI DeviceCommand(LONG flags, const GUID* command, IWiaItem** out) override {
         HRESULT hr;
         Clear(out);
-        if (core->Stop(Op::DeviceCommand, dev_, item_.get(), &hr)) return hr;
+        if (core->Stop(Op::DeviceCommand, dev_, item_.get(), &hr)) {
+            if (FAILED(hr)) core->LeaveStray(out, [this] { return new ItemObject(core, dev_, StrayItem()); });
+            return hr;
+        }
         auto& last = core->last().command;
         last.flags = flags;
         last.command = command ? *command : GUID{};
@@ -536,7 +584,13 @@ public:
     HRESULT WINAPI EnumDeviceCapabilities(LONG flags, IEnumWIA_DEV_CAPS** pp) override {
         HRESULT hr;
         Clear(pp);
-        if (core->Stop(Op::EnumDeviceCapabilities, dev_, item_.get(), &hr)) return hr;
+        if (core->Stop(Op::EnumDeviceCapabilities, dev_, item_.get(), &hr)) {
+            if (FAILED(hr))
+                core->LeaveStray(pp, [this] {
+                    return new EnumCaps(core, dev_, std::make_shared<std::vector<Capability>>(), 0);
+                });
+            return hr;
+        }
         core->last().capsFlag = flags;
         if (!pp) return E_POINTER;
         auto caps = std::make_shared<std::vector<Capability>>();
@@ -607,7 +661,10 @@ HRESULT EnumItems::Next(ULONG n, IWiaItem** out, ULONG* fetched) {
     if (fetched) *fetched = 0;
     if (out)
         for (ULONG i = 0; i < n; ++i) out[i] = nullptr;
-    if (core->Stop(Op::ItemNext, dev_, nullptr, &hr)) return hr;
+    if (core->Stop(Op::ItemNext, dev_, nullptr, &hr)) {
+        if (hr != S_OK && n > 0) core->LeaveStray(out, [this] { return new ItemObject(core, dev_, StrayItem()); });
+        return hr;
+    }
     if (!out) return E_POINTER;
     if (n > 1 && !fetched) return E_INVALIDARG;
     ULONG got = 0;
@@ -639,7 +696,13 @@ public:
     HRESULT WINAPI EnumDeviceInfo(LONG flag, IEnumWIA_DEV_INFO** pp) override {
         HRESULT hr;
         Clear(pp);
-        if (core->Faulted(Op::EnumDeviceInfo, &hr)) return hr;
+        if (core->Faulted(Op::EnumDeviceInfo, &hr)) {
+            if (FAILED(hr))
+                core->LeaveStray(pp, [this] {
+                    return new EnumDevInfo(core, std::make_shared<std::vector<DevInfo>>(), 0);
+                });
+            return hr;
+        }
         core->last().enumDeviceInfoFlag = flag;
         if (!pp) return E_POINTER;
         auto list = std::make_shared<std::vector<DevInfo>>();
@@ -648,14 +711,18 @@ public:
             for (const Device& d : core->camera->devices)
                 list->push_back({std::make_shared<PropertyMap>(d.info), d.id});
         }
-        *pp = new EnumDevInfo(core, std::move(list), 0);
+        const bool endless = core->camera && core->camera->endlessDevices && !list->empty();
+        *pp = new EnumDevInfo(core, std::move(list), 0, endless);
         return S_OK;
     }
 
     HRESULT WINAPI CreateDevice(BSTR id, IWiaItem** pp) override {
         HRESULT hr;
         Clear(pp);
-        if (core->Faulted(Op::CreateDevice, &hr)) return hr;
+        if (core->Faulted(Op::CreateDevice, &hr)) {
+            if (FAILED(hr)) core->LeaveStray(pp, [this] { return new ItemObject(core, DeviceRef{}, StrayItem()); });
+            return hr;
+        }
         core->last().createDeviceId = id ? id : L"";
         if (!id) return E_INVALIDARG;
         if (!pp) return E_POINTER;
@@ -740,7 +807,10 @@ public:
         if (!camera) return CO_E_SERVER_STOPPING;
         const std::shared_ptr<Core>& core = camera->state().core;
         HRESULT hr;
-        if (core->Faulted(Op::CreateInstance, &hr)) return hr;
+        if (core->Faulted(Op::CreateInstance, &hr)) {
+            if (FAILED(hr)) core->LeaveStray(reinterpret_cast<IWiaDevMgr**>(ppv), [&core] { return new DevMgr(core); });
+            return hr;
+        }
         if (camera->factoryResult != S_OK) return camera->factoryResult;
         if (outer) return CLASS_E_NOAGGREGATION;
         auto* mgr = new DevMgr(core);

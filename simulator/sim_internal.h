@@ -40,6 +40,8 @@ struct Core {
     long stringsOut = 0;
     long valuesOut = 0;
     int nextPicture = 1;
+    bool dirty = false;              // see Camera::SetDirtyFailures
+    std::vector<Tracked*> strays;    // left in failing calls' outputs; the core holds one reference
     LastCalls orphanLast;  // where calls land once the camera is gone
 
     LastCalls& last() { return camera ? camera->last : orphanLast; }
@@ -49,6 +51,18 @@ struct Core {
     // Fault, then an offline or vanished device, then a deleted item (when one is given).
     bool Stop(Op op, DeviceRef& ref, const Item* item, HRESULT* hr);
     bool Unavailable(DeviceRef& ref, const Item* item, HRESULT* hr);
+
+    // In dirty mode, `*out` receives an object from `make` that the caller does not own.
+    template <class I, class Make>
+    void LeaveStray(I** out, Make make) {
+        if (!dirty || !out) return;
+        auto* object = make();
+        object->stray = true;
+        strays.push_back(object);
+        *out = object;
+    }
+    // In dirty mode, a string the caller must not free (it is not counted as handed out).
+    BSTR StrayString() { return dirty ? SysAllocString(L"stray") : nullptr; }
 };
 
 struct Camera::State {
@@ -66,6 +80,7 @@ struct Tracked {
     const char* kind;
     std::wstring label;
     ULONG refs = 1;
+    bool stray = false;  // held by the core, never handed over: it outlives a release to 0
     Tracked* prev = nullptr;
     Tracked* next = nullptr;
 };

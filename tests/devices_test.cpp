@@ -1,6 +1,7 @@
 // The device directory and device handles.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -221,6 +222,39 @@ TEST_F(DirectoryTest, EnumeratorFailingPartWayDeliversTheDevicesReadBefore) {
     }
 }
 
+// A faulty service that keeps answering success without handing out a device: each answer ends
+// the enumeration as a failure, where asking again would never end.
+TEST_F(DirectoryTest, EnumeratorAnsweringSuccessWithoutADeviceFailsTheEnumeration) {
+    for (int times : {1, -1}) {
+        camera.devices.clear();
+        AddThree();
+        camera.FailOn(Op::DevInfoNext, S_OK, 2, times);
+        camera.ClearLog();
+        int count = -7;
+        EXPECT_EQ(-1, lib.EnumerateWiaDevices(&count)) << times;
+        EXPECT_EQ(1, count) << times;
+        EXPECT_EQ(2, camera.Calls(Op::DevInfoNext)) << times;
+        EXPECT_EQ("Error calling IEnumWIA_DEV_INFO::Next: HRESULT: 0x80004003\n", Output()) << times;
+        EXPECT_TRUE(Ledger(0)) << times;
+        ExpectIdentity(0, L"dev-a", L"Alpha", L"First camera");
+        ExpectOverflow(1);
+        camera.ClearFaults();
+    }
+}
+
+TEST_F(DirectoryTest, EnumeratorThatNeverEndsStopsAfter65536Devices) {
+    AddThree();
+    camera.endlessDevices = true;
+    camera.SetLogging(false);
+    int count = -7;
+    EXPECT_EQ(-1, lib.EnumerateWiaDevices(&count));
+    EXPECT_EQ(65536, count);
+    EXPECT_EQ("Too many devices: HRESULT: 0x8000000B\n", Output());
+    EXPECT_TRUE(Ledger(0));
+    ExpectIdentity(65535, L"dev-a", L"Alpha", L"First camera");  // 65535 = 3 * 21845
+    ExpectOverflow(65536);
+}
+
 TEST_F(DirectoryTest, EnumerationReplacesTheWholeList) {
     AddThree();
     Enumerate(3);
@@ -238,6 +272,31 @@ TEST_F(DirectoryTest, ManyDevicesGrowTheListWithoutLosingRecords) {
     ExpectIdentity(63, L"id63", L"name63", L"d");
     ExpectIdentity(99, L"id99", L"name99", L"d");
     ExpectOverflow(100);
+}
+
+// The list's storage that cannot grow ends the enumeration as a failure: the devices listed
+// before stay readable under their indexes and are counted, none is lost silently.
+int g_allocationsLeft = -1;
+void* __cdecl LimitedMalloc(size_t size) {
+    if (g_allocationsLeft == 0) return nullptr;
+    if (g_allocationsLeft > 0) --g_allocationsLeft;
+    return std::malloc(size);
+}
+
+TEST_F(DirectoryTest, ListThatCannotGrowKeepsTheDevicesListedBefore) {
+    for (int i = 0; i < 5; ++i) camera.AddDevice(L"id" + std::to_wstring(i), L"name" + std::to_wstring(i), L"d");
+    ASSERT_NE(nullptr, fotextest::PatchImport(lib.module(), "msvcrt.dll", "malloc", reinterpret_cast<void*>(&LimitedMalloc)));
+    g_allocationsLeft = 2;  // room for 1, then 2 records; growing to 4 fails
+    int count = -7;
+    EXPECT_EQ(-1, lib.EnumerateWiaDevices(&count));
+    g_allocationsLeft = -1;
+    EXPECT_EQ(2, count);
+    EXPECT_EQ("Device list cannot grow: HRESULT: 0x80070008\n", Output());
+    EXPECT_TRUE(Ledger(0));
+    ExpectIdentity(1, L"id1", L"name1", L"d");
+    ExpectOverflow(2);
+    Enumerate(5);  // with memory again, the list grows
+    ExpectIdentity(4, L"id4", L"name4", L"d");
 }
 
 TEST_F(DirectoryTest, NullCountStillRefillsTheList) {

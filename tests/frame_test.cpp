@@ -18,6 +18,9 @@ using fotextest::Library;
 using fotextest::StdoutCapture;
 
 // COM state is per thread, so each check runs on a thread of its own whose apartment starts empty.
+constexpr int kUnsetCount = -7;
+constexpr FOTEX_DEVICE kUnsetDevice = 7;
+
 void OnFreshThread(const std::function<void()>& body) {
     std::thread worker([&] { body(); });
     worker.join();
@@ -75,6 +78,46 @@ TEST(LibraryEntry, DetachDuringProcessExitLeavesComAlone) {
     });
 }
 
+// A host thread already in the multithreaded apartment: load's CoInitialize adds nothing
+// (RPC_E_CHANGED_MODE), so unload must take nothing away.
+TEST(LibraryEntry, UnloadLeavesTheMultithreadedApartmentOfTheLoadingThread) {
+    OnFreshThread([] {
+        ASSERT_EQ(S_OK, CoInitializeEx(nullptr, COINIT_MULTITHREADED));
+        HMODULE dll = LoadLibraryW(L"Fotex.dll");
+        ASSERT_NE(nullptr, dll);
+        FreeLibrary(dll);
+        IGlobalInterfaceTable* table = nullptr;
+        EXPECT_EQ(S_OK, CoCreateInstance(CLSID_StdGlobalInterfaceTable, nullptr, CLSCTX_INPROC_SERVER,
+                                         IID_IGlobalInterfaceTable, reinterpret_cast<void**>(&table)));
+        if (table != nullptr) table->Release();
+        EXPECT_EQ(S_FALSE, CoInitializeEx(nullptr, COINIT_MULTITHREADED)) << "the host's COM is gone";
+        CoUninitialize();
+        CoUninitialize();
+    });
+}
+
+// COM is per thread: an unload on another thread than the load must not end that thread's COM.
+TEST(LibraryEntry, UnloadOnAnotherThreadLeavesThatThreadsComAlone) {
+    HMODULE dll = nullptr;
+    HANDLE unloaded = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    // The loading thread lives on until the unload, so no thread can reuse its id.
+    std::thread loader([&] {
+        dll = LoadLibraryW(L"Fotex.dll");
+        OnFreshThread([&] {
+            ASSERT_EQ(S_OK, CoInitializeEx(nullptr, COINIT_MULTITHREADED));
+            FreeLibrary(dll);
+            EXPECT_EQ(S_FALSE, CoInitializeEx(nullptr, COINIT_MULTITHREADED)) << "the unloading thread's COM is gone";
+            CoUninitialize();
+            CoUninitialize();
+            SetEvent(unloaded);
+        });
+        WaitForSingleObject(unloaded, INFINITE);
+    });
+    loader.join();
+    CloseHandle(unloaded);
+    ASSERT_NE(nullptr, dll);
+}
+
 TEST(Trace, ZeroHresultPrintsTheMessageAlone) {
     StdoutCapture capture;
     fotex::TraceHresult("x", 0);
@@ -110,6 +153,34 @@ TEST_F(VersionTest, SkipsNullBuffers) {
     Guarded<10> file;
     lib.VexaVersionInfo(nullptr, file.chars(), nullptr);
     EXPECT_STREQ("1.3.0.0", file.chars());
+}
+
+class OtherThreadTest : public FotexTest {};
+
+// Calls from a thread that never joined COM fail where the device manager is needed, with the
+// manager-creation statuses and trace; the loading thread goes on working.
+TEST_F(OtherThreadTest, CallsWithoutComFailToCreateTheManager) {
+    camera.AddDevice(L"dev-a", L"Alpha", L"First camera");
+    Enumerate(1);
+    FOTEX_DEVICE device = Open();
+    int count = kUnsetCount, enumerated = 0, opened = 0, dialog = 0;
+    FOTEX_DEVICE other = kUnsetDevice;
+    std::thread([&] {
+        enumerated = lib.EnumerateWiaDevices(&count);
+        opened = lib.OpenWiaDevice(0, &other);
+        dialog = lib.ImageTransferDialog(0, device);
+    }).join();
+    EXPECT_EQ(-2, enumerated);
+    EXPECT_EQ(-1, opened);
+    EXPECT_EQ(-2, dialog);
+    EXPECT_EQ(kUnsetCount, count);
+    EXPECT_EQ(kUnsetDevice, other);
+    const std::string line = "CoCreateInstance failed on CLSID_WiaDevMgr: HRESULT: 0x800401F0\n";
+    EXPECT_EQ(line + line + line, Output());
+    EXPECT_TRUE(Boxes().empty());
+    Enumerate(1);
+    lib.CloseWiaDevice(&device);
+    EXPECT_TRUE(Ledger(0));
 }
 
 }  // namespace

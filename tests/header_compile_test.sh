@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# fotex.h compiles on its own and beside <windows.h>, for both machines, as strict C89 and as
-# C++98; its 64-bit handle type needs a pragma that only a strict build would catch.
+# fotex.h compiles silently on its own and beside <windows.h>, for both machines: as strict C89
+# and C++98 under mingw-w64's gcc, and on its own under clang targeting Microsoft's ABI (which
+# defines _MSC_VER and warns of __int64 and long long under -pedantic).
 # Usage: header_compile_test.sh <source tree>
 set -euo pipefail
 source=$1
@@ -17,6 +18,15 @@ for machine in i686 x86_64; do
         status=1
       fi
     done
+  done
+  # mingw-w64's <windows.h> does not serve the MSVC target, so clang sees the header alone.
+  for std in "c c89" "c c99" "c++ c++98" "c++ c++11"; do
+    read -r lang version <<<"$std"
+    if ! clang --target="$machine-pc-windows-msvc" -fms-extensions -x "$lang" -std="$version" \
+         "${flags[@]}" -DFOTEX_WINDOWS_NONE "$check"; then
+      echo "header_compile_test: clang $machine-pc-windows-msvc -std=$version failed" >&2
+      status=1
+    fi
   done
 done
 exit $status

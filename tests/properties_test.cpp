@@ -361,6 +361,41 @@ TEST_F(PropertyTest, TextSetterWidensWithTheAnsiCodePage) {
     }
 }
 
+// The limit counts UTF-16 units, not bytes: two-byte characters of code page 932 and the three-
+// and four-byte sequences of UTF-8 (a four-byte one widens into two units) against 127 units.
+TEST_F(PropertyTest, TextSetterLimitCountsUnitsInMultibyteCodePages) {
+    const struct {
+        UINT codePage;
+        const char* unit;    // one character
+        size_t unitsEach;    // UTF-16 units it widens into
+        std::wstring wide;
+    } cases[] = {
+        {932, "\x82\xA0", 1, L"\x3042"},               // HIRAGANA LETTER A
+        {65001, "\xE3\x81\x82", 1, L"\x3042"},          // HIRAGANA LETTER A
+        {65001, "\xF0\x9F\x98\x80", 2, L"\xD83D\xDE00"},  // GRINNING FACE, a surrogate pair
+    };
+    for (size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i)
+    for (const Row& row : kRows) {
+        if (!row.text()) continue;
+        ASSERT_TRUE(IsValidCodePage(cases[i].codePage)) << cases[i].codePage;
+        fotextest::AnsiCodePage page(lib.module(), cases[i].codePage);
+        ASSERT_TRUE(page.active());
+        const size_t fits = 127 / cases[i].unitsEach;
+        // Filled to exactly 127 units with ASCII where the characters leave one over.
+        const std::string longest = fotextest::Repeat(cases[i].unit, fits) + std::string(127 - fits * cases[i].unitsEach, 'x');
+        EXPECT_EQ(1, SetText(row, device, longest.c_str())) << row.setter << " case " << i;
+        std::wstring expected;
+        for (size_t n = 0; n < fits; ++n) expected += cases[i].wide;
+        expected += std::wstring(127 - fits * cases[i].unitsEach, L'x');
+        EXPECT_EQ(expected, camera.last.write.values.at(0).s) << row.setter << " case " << i;
+        const int writes = camera.Calls(Op::WriteMultiple);
+        EXPECT_EQ(-1, SetText(row, device, (longest + "y").c_str())) << row.setter << " case " << i;
+        EXPECT_EQ(-1, SetText(row, device, fotextest::Repeat(cases[i].unit, 128).c_str())) << row.setter << " case " << i;
+        EXPECT_EQ(writes, camera.Calls(Op::WriteMultiple)) << row.setter << " case " << i << " wrote a cut text";
+        ExpectQuiet(row.setter);
+    }
+}
+
 // These names differ from their getters' on purpose; each pair must still meet on one id.
 TEST_F(PropertyTest, DifferentlyNamedPairsAddressTheSameProperty) {
     struct Pair {

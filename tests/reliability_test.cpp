@@ -170,6 +170,7 @@ public:
     // A fresh camera with 3 pictures and a video in a DCIM folder.
     void FreshCamera(int devices = 1) {
         camera.ClearFaults();
+        camera.ReleaseStrays();
         camera.devices.clear();
         for (int i = 0; i < devices; ++i)
             camera.AddStandardCamera(L"dev-" + std::to_wstring(i), L"Camera", L"Camera " + std::to_wstring(i));
@@ -238,6 +239,7 @@ struct Sweep {
         for (int i = 0; i < fotexsim::kOpCount; ++i) calls[i] = Camera().Calls(static_cast<Op>(i));
         log = Camera().Log();
         Camera().ClearFaults();
+        Camera().SetDirtyFailures(false);
     }
     fotexsim::Camera& Camera();
 };
@@ -569,17 +571,24 @@ TEST_F(ReliabilityTest, EveryFailureOfEveryOperationOfEveryExportIsReportedAsDoc
         const auto called = sweep.calls;
         const std::vector<Op> log = sweep.log;
 
+        // Each failure twice: clean, and dirty (the outputs left holding strays and garbage),
+        // which the library must discard without freeing, releasing or reading them.
         for (int o = 0; o < fotexsim::kOpCount; ++o) {
             const Op op = static_cast<Op>(o);
             if (called[o] == 0) continue;
-            for (HRESULT hr : kResults) {
+            for (HRESULT hr : kResults)
+            for (bool dirty : {false, true}) {
                 const std::string expected = scenario.expect ? scenario.expect(op, hr) : "";
                 ASSERT_NE("", expected) << "no expectation for " << scenario.name << " when " << fotexsim::OpName(op) << " fails";
                 FreshCamera(2);
                 BalanceMark mark(camera);
-                sweep.arm = [this, op, hr] { camera.FailOn(op, hr); };
+                sweep.arm = [this, op, hr, dirty] {
+                    camera.SetDirtyFailures(dirty);
+                    camera.FailOn(op, hr);
+                };
                 const std::string seen = scenario.run(sweep);
-                const std::string where = scenario.name + " with " + fotexsim::OpName(op) + " failing with " + Hex8(hr);
+                const std::string where = scenario.name + " with " + fotexsim::OpName(op) + " failing with " + Hex8(hr) +
+                                          (dirty ? ", dirty" : "");
                 EXPECT_EQ(expected, seen) << where;
                 EXPECT_TRUE(Ledger(0)) << where;
                 EXPECT_TRUE(mark.Balanced()) << where;
@@ -608,7 +617,7 @@ TEST_F(ReliabilityTest, EveryFailureOfEveryOperationOfEveryExportIsReportedAsDoc
         ++unplugged;
     }
     Report("fault sweep: " + std::to_string(scenarios.size()) + " exports, " + std::to_string(cases) +
-           " failure cases, " + std::to_string(unplugged) + " unplugged cases, ledger and strings balanced after each");
+           " failure cases (half of them dirty), " + std::to_string(unplugged) + " unplugged cases, ledger and strings balanced after each");
 }
 
 }  // namespace
@@ -734,6 +743,7 @@ TEST_F(ReliabilityTest, RandomBadInputNeitherCrashesNorWritesOutOfBoundsNorLeaks
             // The driver misbehaves for a while, or the camera is unplugged or plugged back.
             if (pick(4) == 0) camera.devices[pick(2)].offline ^= true;
             else camera.FailOn(static_cast<Op>(pick(fotexsim::kOpCount)), kFaults[pick(5)], 1 + pick(3), 1 + pick(3));
+            camera.SetDirtyFailures(pick(2) == 0);
         } else {
             const PropertyExport& p = kProperties[pick(sizeof kProperties / sizeof kProperties[0])];
             void* f = lib.Symbol(p.name);
@@ -859,6 +869,33 @@ TEST_F(ReliabilityTest, LongCaptureTransferDeleteCycleKeepsHandlesAndMemoryFlat)
     Report("soak: " + std::to_string(cycles) + " capture-transfer-delete cycles (FOTEX_SOAK_CYCLES), handles " +
            std::to_string(warm.handles) + " -> " + std::to_string(end.handles) + ", private KiB " +
            std::to_string(warm.privateBytes >> 10) + " -> " + std::to_string(end.privateBytes >> 10));
+}
+
+// ---- allocations that fail -------------------------------------------------------------------
+
+BSTR WINAPI FailSysAllocString(const OLECHAR*) { return nullptr; }
+
+// Each export that hands the service a string of its own fails cleanly without it: no call with
+// a null string, the documented status, nothing leaked.
+TEST_F(ReliabilityTest, StringsThatCannotBeMadeFailTheirCallsCleanly) {
+    FreshCamera(1);
+    Enumerate(1);
+    FOTEX_DEVICE device = Open();
+    camera.ClearLog();
+    fotextest::PatchImport(lib.module(), "oleaut32.dll", "SysAllocString", reinterpret_cast<void*>(&FailSysAllocString));
+
+    FOTEX_DEVICE other = kUnset;
+    EXPECT_EQ(1, lib.OpenWiaDevice(0, &other));  // asked, but no device could be named
+    EXPECT_EQ(0, other);
+    EXPECT_EQ(-1, reinterpret_cast<TextSetter>(lib.Symbol("SetArtist"))(device, "Ann"));
+    EXPECT_EQ(1, lib.ImageTransferDialog(0, device));
+    EXPECT_EQ(Box("Open UI error: " + Hex8(E_OUTOFMEMORY) + "\n"), BoxesSeen());
+    EXPECT_EQ(0, camera.Calls(Op::CreateDevice) + camera.Calls(Op::WriteMultiple) + camera.Calls(Op::GetImageDlg));
+    EXPECT_EQ("", Output());
+
+    CountStrings(lib);
+    lib.CloseWiaDevice(&device);
+    EXPECT_TRUE(Ledger(0));
 }
 
 // ---- a driver whose enumerator never ends ----------------------------------------------------

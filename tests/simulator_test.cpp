@@ -634,6 +634,44 @@ TEST_F(StandardCameraTest, LedgerSeesEveryHeldReferenceWithKindAndItem) {
     pic->Release();
 }
 
+// Dirty failures: what a careless service leaves behind, and the ledger seeing a caller that
+// releases it, keeps a reference to it, or frees its strings.
+TEST_F(StandardCameraTest, DirtyFailuresLeaveStraysThatTheLedgerWatches) {
+    ComPtr<IWiaItem> root = Open();
+    ComPtr<IWiaPropertyStorage> storage = Storage(root.get());
+    const long held = camera.LiveReferences();
+    const long strings = camera.StringsHandedOut();
+    camera.SetDirtyFailures(true);
+    camera.FailOn(Op::QueryPropertyStorage, E_FAIL);
+    camera.FailOn(Op::GetItemType, E_FAIL);
+    camera.FailOn(Op::ReadMultiple, E_FAIL);
+
+    void* stray = nullptr;
+    EXPECT_EQ(root->QueryInterface(wia::IID_IWiaPropertyStorage, &stray), E_FAIL);
+    ASSERT_NE(stray, nullptr);
+    auto* object = static_cast<IUnknown*>(stray);
+    EXPECT_EQ(camera.LiveReferences(), held) << camera.Describe();  // left alone, as if never there
+    object->AddRef();
+    EXPECT_EQ(camera.LiveReferences(), held + 1) << "a kept reference shows";
+    object->Release();
+    object->Release();
+    EXPECT_EQ(camera.LiveReferences(), held - 1) << "a wrong release shows";
+    object->AddRef();
+    EXPECT_EQ(camera.LiveReferences(), held) << "the stray outlives a wrong release";
+
+    LONG type = 0;
+    EXPECT_EQ(root->GetItemType(&type), E_FAIL);
+    EXPECT_EQ(type, -1);
+    PROPSPEC selector = PropSpecById(2052);
+    PROPVARIANT value;
+    PropVariantInit(&value);
+    EXPECT_EQ(storage->ReadMultiple(1, &selector, &value), E_FAIL);
+    EXPECT_EQ(value.vt, VT_BSTR);
+    EXPECT_NE(value.bstrVal, nullptr);
+    EXPECT_EQ(camera.StringsHandedOut(), strings) << "not the caller's to free";
+    camera.SetDirtyFailures(false);
+}
+
 TEST(SimulatorLifetime, ObjectsOutliveTheirCamera) {
     IWiaItem* root = nullptr;
     IWiaItem* pic = nullptr;

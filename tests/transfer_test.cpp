@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <climits>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -67,7 +68,15 @@ protected:
     }
     void TearDown() override {
         OpenDeviceTest::TearDown();
-        for (const std::string& f : Files()) DeleteFileA((dir + "\\" + f).c_str());
+        // By wide names: a name outside the ANSI code page has no ANSI form to delete it by.
+        const std::wstring wide(dir.begin(), dir.end());
+        WIN32_FIND_DATAW data;
+        HANDLE find = FindFirstFileW((wide + L"\\*").c_str(), &data);
+        if (find != INVALID_HANDLE_VALUE) {
+            do DeleteFileW((wide + L"\\" + data.cFileName).c_str());
+            while (FindNextFileW(find, &data));
+            FindClose(find);
+        }
         RemoveDirectoryA(dir.c_str());
     }
 
@@ -228,6 +237,25 @@ TEST_F(TransferTest, FailuresKeepThePictureAndTraceAsTabulated) {
     }
 }
 
+TEST_F(TransferTest, CodeWithoutExtensionNeverWritesIntoTheName) {
+    // A constant string in read-only memory: any write into it faults.
+    char* page = static_cast<char*>(VirtualAlloc(nullptr, 4096, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+    ASSERT_NE(nullptr, page);
+    const std::string base = dir + "\\ro";
+    std::memcpy(page, base.c_str(), base.size() + 1);
+    DWORD old = 0;
+    ASSERT_TRUE(VirtualProtect(page, 4096, PAGE_READONLY, &old));
+    for (int code : {20, 127, -1}) {
+        lib.TransferPicture(Take(), page, code, 0);
+        EXPECT_EQ(base, std::string(page)) << "code " << code;
+        EXPECT_TRUE(IsJpeg(ReadFile(base))) << "code " << code;
+        DeleteFileA(base.c_str());
+    }
+    VirtualFree(page, 0, MEM_RELEASE);
+    EXPECT_EQ("", Output());
+    EXPECT_TRUE(Ledger(1));
+}
+
 TEST_F(TransferTest, NullItemCallsNothing) {
     Guarded<256> name;
     name.Set("C:\\a");
@@ -266,6 +294,57 @@ TEST_F(TransferTest, CompleteNameMayHaveAtMost127Units) {
         }
         EXPECT_TRUE(Ledger(1)) << "case " << i;
     }
+}
+
+// 127 UTF-16 units, not bytes, for one picture's name and for the walk's numbered names: the
+// folder is ASCII, the rest two-byte characters of code page 932 or three-byte ones of UTF-8.
+TEST_F(TransferTest, NameLimitCountsUnitsInMultibyteCodePages) {
+    const struct {
+        UINT codePage;
+        const char* unit;
+        const wchar_t* wide;
+    } cases[] = {{932, "\x82\xA0", L"\x3042"}, {65001, "\xE3\x81\x82", L"\x3042"}};  // HIRAGANA LETTER A
+    const std::string head = dir + "\\";
+    const std::wstring wideHead(head.begin(), head.end());
+    auto wideName = [&](const wchar_t* unit, size_t count, const std::wstring& tail) {
+        std::wstring name = wideHead;
+        for (size_t i = 0; i < count; ++i) name += unit;
+        return name + tail;
+    };
+    auto existsW = [](const std::wstring& name) { return GetFileAttributesW(name.c_str()) != INVALID_FILE_ATTRIBUTES; };
+    for (size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i) {
+        ASSERT_TRUE(IsValidCodePage(cases[i].codePage)) << cases[i].codePage;
+        fotextest::AnsiCodePage page(lib.module(), cases[i].codePage);
+        ASSERT_TRUE(page.active());
+        const size_t fits = 127 - head.size() - 4;  // ".jpg"
+        for (size_t count : {fits, fits + 1}) {
+            const bool accepted = count == fits;
+            const std::string base = head + fotextest::Repeat(cases[i].unit, count);
+            std::vector<char> buffer(base.begin(), base.end());
+            buffer.resize(base.size() + 8, '\0');
+            lib.TransferPicture(Take(), buffer.data(), 3, 0);
+            EXPECT_EQ(accepted ? "" : kTooLongTrace, Output()) << "case " << i << ", " << count;
+            EXPECT_EQ(accepted ? base + ".jpg" : base, std::string(buffer.data())) << "case " << i << ", " << count;
+            const std::wstring file = wideName(cases[i].wide, count, L".jpg");
+            EXPECT_EQ(accepted, existsW(file)) << "case " << i << ", " << count;
+            DeleteFileW(file.c_str());
+        }
+        // The walk's names: the prefix, eight characters of number and ".jpg".
+        const size_t prefixFits = fits - 8;
+        for (size_t count : {prefixFits, prefixFits + 1}) {
+            const bool accepted = count == prefixFits;
+            root().children.clear();
+            root().Add(L"IMG", wia::kItemTypeImage | wia::kItemTypeFile);
+            lib.TransferAllImages(handle, dir.c_str(), fotextest::Repeat(cases[i].unit, count).c_str(), 3, 0);
+            EXPECT_EQ(accepted ? "" : kTooLongTrace, Output()) << "case " << i << ", walk " << count;
+            char number[16];
+            std::snprintf(number, sizeof number, "%8d", static_cast<int>(2 * i + (accepted ? 0 : 1)));
+            const std::wstring file = wideName(cases[i].wide, count, std::wstring(number, number + 8) + L".jpg");
+            EXPECT_EQ(accepted, existsW(file)) << "case " << i << ", walk " << count;
+            DeleteFileW(file.c_str());
+        }
+    }
+    EXPECT_TRUE(Ledger(1));
 }
 
 // ---- TransferAllImages ----------------------------------------------------------------------
@@ -368,6 +447,22 @@ TEST_F(WalkTest, ExistingFilesAreKeptAndTheFirstFreeTildeNameUsed) {
     EXPECT_EQ("", Output());
 }
 
+TEST_F(WalkTest, FileSavedByAnotherProgramDuringTheWalkIsKept) {
+    Folder(root(), 3);
+    // Another program saves the name of the third picture while the first one is transferred,
+    // long after the walk began with the folder empty.
+    const std::string theirs = At(Numbered("w", 2));
+    camera.onCall = [&](Op op) {
+        if (op == Op::GetData && !Exists(theirs)) WriteFile(theirs, "theirs");
+    };
+    Walk("w");
+    camera.onCall = nullptr;
+    EXPECT_EQ("theirs", ReadFile(theirs));
+    EXPECT_TRUE(IsJpeg(ReadFile(At(Numbered("w", 2, "~1.jpg")))));
+    EXPECT_EQ(Names({Numbered("w", 0), Numbered("w", 1), Numbered("w", 2), Numbered("w", 2, "~1.jpg")}), Files());
+    EXPECT_EQ("", Output());
+}
+
 TEST_F(WalkTest, NameWithoutExtensionStepsAsideToo) {
     Folder(root(), 1);
     WriteFile(At(Numbered("u", 0, "")), "mine");
@@ -445,6 +540,21 @@ TEST_F(WalkTest, NameTooLongStopsTheWalk) {
     EXPECT_EQ(0, camera.Calls(Op::GetData));
     Walk("q");
     EXPECT_EQ(Names({Numbered("q", 1), Numbered("q", 2)}), Files());
+}
+
+TEST_F(WalkTest, FolderAndPrefixBeyondTheNameBufferStopBeforeAnyTransfer) {
+    Folder(root(), 1);
+    // Around the walk's own buffer: up to 381 bytes of folder, backslash and prefix may widen
+    // into 127 units in some code page, so the walk composes them; beyond, it refuses at once.
+    const size_t head = dir.size() + 1;
+    for (size_t total : {size_t{381}, size_t{382}, size_t{413}, size_t{5000}}) {
+        const std::string prefix(total - head, 'p');
+        Walk(prefix.c_str());
+        EXPECT_EQ(kTooLongTrace, Output()) << total;
+        EXPECT_EQ(0, camera.Calls(Op::GetData)) << total;
+        EXPECT_TRUE(Files().empty()) << total;
+    }
+    EXPECT_TRUE(Ledger(1));
 }
 
 TEST_F(WalkTest, TildeNameBeyondTheBoundStopsAndKeepsTheFile) {

@@ -88,6 +88,15 @@ public:
     PropVariants& operator=(const PropVariants&) = delete;
     ~PropVariants() { FreePropVariantArray(N, v_); }
 
+    // Reads all N; a failing read may leave anything in the values, none of it ours to free.
+    template <class Storage>
+    HRESULT ReadFrom(Storage* storage, const PROPSPEC* specs) {
+        const HRESULT hr = storage->ReadMultiple(N, specs, v_);
+        if (FAILED(hr))
+            for (PROPVARIANT& v : v_) PropVariantInit(&v);
+        return hr;
+    }
+
     PROPVARIANT* data() { return v_; }
     PROPVARIANT& operator[](size_t i) { return v_[i]; }
     static constexpr ULONG size() { return N; }

@@ -85,28 +85,31 @@ extern "C" void FOTEX_CALL TakeAPicture(FOTEX_DEVICE device, FOTEX_ITEM* item) {
     IWiaItem* root = ItemFromHandle(device);
     // Without a place for the new item its reference would be lost: take no picture.
     if (root == nullptr || item == nullptr) return;
-    // The host's variable receives the item directly; after a failure it holds what the service
-    // left there, which the library never reads.
-    const HRESULT hr = root->DeviceCommand(0, &wia::WIA_CMD_TAKE_PICTURE, reinterpret_cast<IWiaItem**>(item));
-    if (hr != S_OK) MessageBoxA(nullptr, "error taking picture", "Info", MB_ICONERROR);
+    // The host's variable gets the item only on success: after a failure it is 0, never
+    // something the service left behind that a host would pass on and release.
+    ComPtr<IWiaItem> picture;
+    const HRESULT hr = root->DeviceCommand(0, &wia::WIA_CMD_TAKE_PICTURE, picture.put());
+    if (FAILED(hr)) picture.detach();  // a failing call owns nothing it may have left there
+    if (hr != S_OK) {
+        *item = 0;
+        picture.reset();
+        MessageBoxA(nullptr, "error taking picture", "Info", MB_ICONERROR);
+        return;
+    }
+    *item = HandleFromItem(picture.detach());
 }
 
 extern "C" int FOTEX_CALL GetStorageInfo(FOTEX_DEVICE device, int* taken, int* remaining) {
     IWiaItem* root = ItemFromHandle(device);
-    if (root == nullptr) return -3;
+    if (root == nullptr) return FOTEX_ERR_NO_DEVICE;
 
     ComPtr<IWiaPropertyStorage> storage;
-    if (FAILED(QueryPropertyStorage(root, storage)) || !storage) return -2;
+    if (FAILED(QueryPropertyStorage(root, storage)) || !storage) return FOTEX_ERR_NO_STORAGE;
 
     const PROPSPEC specs[2] = {PropSpecById(wia::kDpcPicturesTaken), PropSpecById(wia::kDpcPicturesRemaining)};
     PropVariants<2> values;
-    const HRESULT hr = storage->ReadMultiple(values.size(), specs, values.data());
-    if (FAILED(hr)) {
-        // What a failing read left behind is not ours to free.
-        for (size_t i = 0; i < values.size(); ++i) PropVariantInit(&values[i]);
-    }
-    if (hr != S_OK) return -1;
+    if (values.ReadFrom(storage.get(), specs) != S_OK) return FOTEX_ERR_REFUSED;
     if (values[0].vt == VT_I4 && taken != nullptr) *taken = values[0].lVal;
     if (values[1].vt == VT_I4 && remaining != nullptr) *remaining = values[1].lVal;
-    return 1;
+    return FOTEX_OK;
 }

@@ -14,6 +14,12 @@ namespace fotex {
 
 namespace {
 
+// Far beyond any machine (the scaling benchmark lists 10,000); a faulty service whose enumerator
+// never reports the end would otherwise keep the call listing forever.
+constexpr unsigned long kMaxDevices = 65536;
+// E_BOUNDS: more devices than a list may hold.
+constexpr HRESULT kTooManyDevices = static_cast<HRESULT>(0x8000000B);
+
 void CopyField(const PROPVARIANT& value, WCHAR (&field)[kFieldUnits]) {
     if (value.vt != VT_BSTR || value.bstrVal == nullptr) return;
     for (size_t i = 0; i < kFieldTextUnits && value.bstrVal[i] != 0; ++i) field[i] = value.bstrVal[i];
@@ -27,7 +33,7 @@ HRESULT AppendDeviceRecord(IWiaPropertyStorage* storage) {
     const PROPSPEC specs[3] = {PropSpecById(wia::kDipDevId), PropSpecById(wia::kDipDevName),
                                PropSpecById(wia::kDipDevDesc)};
     PropVariants<3> values;
-    HRESULT hr = storage->ReadMultiple(values.size(), specs, values.data());
+    HRESULT hr = values.ReadFrom(storage, specs);
     if (FAILED(hr)) {
         TraceHresult("Error calling IWiaPropertyStorage::ReadMultiple", hr);
         return hr;
@@ -38,7 +44,10 @@ HRESULT AppendDeviceRecord(IWiaPropertyStorage* storage) {
     CopyField(values[0], record.id);
     CopyField(values[1], record.name);
     CopyField(values[2], record.description);
-    if (!Devices().append(record)) return E_OUTOFMEMORY;
+    if (!Devices().append(record)) {
+        TraceHresult("Device list cannot grow", kListCannotGrow);
+        return kListCannotGrow;
+    }
     return hr;
 }
 
@@ -48,42 +57,50 @@ using namespace fotex;
 
 extern "C" int FOTEX_CALL EnumerateWiaDevices(int* count) {
     ComPtr<IWiaDevMgr> manager;
-    if (FAILED(CreateDeviceManager(manager.put())) || !manager) return -2;
+    if (FAILED(CreateDeviceManager(manager.put())) || !manager) return FOTEX_ENUM_NO_MANAGER;
 
     ComPtr<IEnumWIA_DEV_INFO> devices;
     HRESULT hr = manager->EnumDeviceInfo(wia::kDevInfoEnumLocal, devices.put());
     if (FAILED(hr)) {
         devices.detach();
         TraceHresult("Error calling IWiaDevMgr::EnumDeviceInfo", hr);
-        return -1;
+        return FOTEX_ENUM_SERVICE_FAILED;
     }
     if (!devices) {
         // Success without an enumerator: nothing can be listed, and the list stays as it was.
         TraceHresult("Error calling IWiaDevMgr::EnumDeviceInfo", E_POINTER);
-        return -1;
+        return FOTEX_ENUM_SERVICE_FAILED;
     }
 
     hr = devices->Reset();
     if (FAILED(hr)) {
         TraceHresult("Error calling IEnumWIA_DEV_INFO::Reset()", hr);
-        return -1;
+        return FOTEX_ENUM_SERVICE_FAILED;
     }
 
     Devices().clear();
+    unsigned long fetched = 0;
     while (hr == S_OK) {
         ComPtr<IWiaPropertyStorage> storage;
         hr = devices->Next(1, storage.put(), nullptr);
-        if (hr == S_OK) {
-            if (storage) AppendDeviceRecord(storage.get());
-        } else {
-            storage.detach();
+        if (hr != S_OK) {
+            storage.detach();  // nothing was fetched, whatever the pointer holds
+        } else if (!storage) {
+            // Success without a device: asking again may give the same answer forever.
+            hr = E_POINTER;
+            TraceHresult("Error calling IEnumWIA_DEV_INFO::Next", hr);
+        } else if (++fetched > kMaxDevices) {
+            hr = kTooManyDevices;
+            TraceHresult("Too many devices", hr);
+        } else if (AppendDeviceRecord(storage.get()) == kListCannotGrow) {
+            hr = kListCannotGrow;  // the devices listed so far stay readable
         }
     }
     if (hr == S_FALSE) hr = S_OK;
 
     // Only records that could be read are counted, so every index below the count is readable.
     if (count != nullptr) *count = static_cast<int>(Devices().count());
-    return hr == S_OK ? 1 : -1;
+    return hr == S_OK ? FOTEX_OK : FOTEX_ENUM_SERVICE_FAILED;
 }
 
 extern "C" void FOTEX_CALL GetWiaDeviceInfo(int index, void* id, void* name, void* description) {

@@ -5,8 +5,12 @@
 
 namespace fotex {
 
+// ERROR_NOT_ENOUGH_MEMORY as an HRESULT: the device list could not grow.
+constexpr HRESULT kListCannotGrow = static_cast<HRESULT>(0x80070008);
+
 // Reads a device's identifier, name and description from its device-information storage
-// (borrowed) and appends them to the device list as one record.
+// (borrowed) and appends them to the device list as one record. Traces a failed read, and
+// kListCannotGrow.
 HRESULT AppendDeviceRecord(IWiaPropertyStorage* storage);
 
 }  // namespace fotex

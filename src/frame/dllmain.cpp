@@ -1,18 +1,29 @@
 #include <windows.h>
 #include <objbase.h>
 
+namespace {
+// The thread whose COM initialisation the load added to, or 0. A thread already in the
+// multithreaded apartment gains nothing (RPC_E_CHANGED_MODE), and COM is per thread: unloading
+// undoes only what loading did, on the thread that did it, and never the host's own set-up.
+DWORD g_comThread = 0;
+}  // namespace
+
 // The runtime constructs the device list before this runs and destroys it after, so the list
 // outlives COM on both ends.
 extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
     switch (reason) {
     case DLL_PROCESS_ATTACH:
+    {
         // A failure here is not fatal: each export reports its own service failures.
-        CoInitialize(nullptr);
+        const HRESULT hr = CoInitialize(nullptr);
+        if (hr == S_OK || hr == S_FALSE) g_comThread = GetCurrentThreadId();
         break;
+    }
     case DLL_PROCESS_DETACH:
         // A non-null `reserved` means the process is exiting: COM may already be gone, and
         // calling into it then can hang or crash.
-        if (reserved == nullptr) CoUninitialize();
+        if (reserved == nullptr && g_comThread != 0 && g_comThread == GetCurrentThreadId()) CoUninitialize();
+        g_comThread = 0;
         break;
     default:
         break;

@@ -34,7 +34,7 @@ int Read(FOTEX_DEVICE device, PROPID id, PropVariants<1>& value) {
     ComPtr<IWiaPropertyStorage> storage;
     if (const int status = OpenStorage(device, storage); status != kDone) return status;
     const PROPSPEC selector = PropSpecById(id);
-    return storage->ReadMultiple(1, &selector, value.data()) == S_OK ? kDone : kRefused;
+    return value.ReadFrom(storage.get(), &selector) == S_OK ? kDone : kRefused;
 }
 
 int Write(IWiaPropertyStorage* storage, PROPID id, const PROPVARIANT& value) {

@@ -1,4 +1,5 @@
 // Item transfer to file: one item into one file, in the format the host chose.
+#include <cstdio>
 #include <cstring>
 
 #include "com.h"
@@ -52,7 +53,26 @@ HRESULT WidenCompleteName(const char* name, size_t nameBytes, const char* extens
     return S_OK;
 }
 
-HRESULT TransferItemToFile(IWiaItem* item, char* name, int code, int deleteFlag) {
+namespace {
+
+bool Exists(const WCHAR* name) { return GetFileAttributesW(name) != INVALID_FILE_ATTRIBUTES; }
+
+// Steps `name` (nameBytes long, `wide` its widened complete name) aside to the first complete
+// name no file holds, writing "~n" and the extension after its first nameBytes.
+HRESULT FirstFreeName(char* name, size_t nameBytes, const char* extension, WCHAR (&wide)[kWideNameUnits]) {
+    size_t length = nameBytes;
+    for (unsigned n = 1; Exists(wide); ++n) {
+        if (n == 0) return kNameTooLong;  // every number taken
+        length = nameBytes + __ms_sprintf(name + nameBytes, "~%u", n);
+        if (const HRESULT hr = WidenCompleteName(name, length, extension, wide); FAILED(hr)) return hr;
+    }
+    std::memcpy(name + length, extension, std::strlen(extension) + 1);
+    return S_OK;
+}
+
+}  // namespace
+
+HRESULT TransferItemToFile(IWiaItem* item, char* name, int code, int deleteFlag, Existing existing) {
     if (item == nullptr) return E_INVALIDARG;
     if (name == nullptr) return E_POINTER;
 
@@ -74,7 +94,8 @@ HRESULT TransferItemToFile(IWiaItem* item, char* name, int code, int deleteFlag)
         return hr;
     }
 
-    std::memcpy(name + nameBytes, format.extension, std::strlen(format.extension) + 1);
+    // A code without extension leaves the buffer alone: it may be read-only.
+    if (format.extension[0] != 0) std::memcpy(name + nameBytes, format.extension, std::strlen(format.extension) + 1);
 
     // Plain records, not owners: the GUID they point to lives on this stack, not in CoTaskMem.
     GUID formatId = *format.format;
@@ -93,6 +114,16 @@ HRESULT TransferItemToFile(IWiaItem* item, char* name, int code, int deleteFlag)
     if (FAILED(hr)) transfer.detach();
     if (hr != S_OK) return hr;
     if (!transfer) return E_NOINTERFACE;
+
+    // Checked last, just before the service writes: the window in which another program can
+    // still create the file is as short as the service allows.
+    if (existing == Existing::StepAside) {
+        hr = FirstFreeName(name, nameBytes, format.extension, wide);
+        if (FAILED(hr)) {
+            TraceHresult("File name too long", hr);
+            return hr;
+        }
+    }
 
     // The file medium is asked for through WIA_IPA_TYMED; the record itself stays TYMED_NULL.
     STGMEDIUM medium;

@@ -30,10 +30,19 @@ TransferFormat LookUpFormat(int code);
 HRESULT WidenCompleteName(const char* name, size_t nameBytes, const char* extension,
                           WCHAR (&wide)[kWideNameUnits]);
 
+// What a transfer does with a file already at its name.
+enum class Existing {
+    Replace,    // the service's own behaviour: it writes over it
+    StepAside,  // the first free name with "~1", "~2", ... before the extension; `name` then
+                // needs room for eleven more characters
+};
+
 // Has the service write `item` into the file `name` + the code's extension, appending the
-// extension to `name` in place (the buffer needs room for five more characters). With
-// deleteFlag 1 a transferred item is deleted from the camera. Borrows the item.
-HRESULT TransferItemToFile(IWiaItem* item, char* name, int code, int deleteFlag);
+// extension to `name` in place (the buffer needs room for five more characters; a code without
+// extension leaves it untouched). With deleteFlag 1 a transferred item is deleted from the
+// camera. Borrows the item.
+HRESULT TransferItemToFile(IWiaItem* item, char* name, int code, int deleteFlag,
+                           Existing existing = Existing::Replace);
 
 // Transfers every image and video item at or below `item` into numbered files in `folder`,
 // depth first, and stops at the first failure. `depth` counts the levels below the walk's start.

@@ -31,66 +31,20 @@ constexpr HRESULT kTooManyItems = static_cast<HRESULT>(0x8000000B);
 // longest extension and the terminator.
 constexpr size_t kWalkNameBytes = kMaxNameBytes + 32;
 
-bool Exists(const WCHAR* name) { return GetFileAttributesW(name) != INVALID_FILE_ATTRIBUTES; }
-
-// Asking the file system for every name costs far more than the service's own calls. When the
-// folder held no name starting with the prefix as the walk began, a name can only be taken by an
-// item of the other kind numbered in this walk, and only those are checked.
-struct Walk {
-    bool fresh = false;
-    int imageStart = 0, videoStart = 0;
-};
-Walk g_walk;
-
-bool InRange(int number, int start, int end) {
-    return static_cast<unsigned>(number) - static_cast<unsigned>(start) <
-           static_cast<unsigned>(end) - static_cast<unsigned>(start);
-}
-
-bool MayBeTaken(int number, bool video) {
-    if (!g_walk.fresh) return true;
-    return video ? InRange(number, g_walk.imageStart, g_imageCounter)
-                 : InRange(number, g_walk.videoStart, g_videoCounter);
-}
-
-// True when no file in `folder` has a name starting with `prefix`.
-bool FolderFreeOfPrefix(const char* folder, const char* prefix) {
-    char pattern[kWalkNameBytes];
-    if (std::strlen(folder) + 1 + std::strlen(prefix) > kMaxNameBytes) return false;
-    const int length = __ms_sprintf(pattern, "%s\\%s", folder, prefix);
-    WCHAR wide[kWideNameUnits];
-    if (FAILED(WidenCompleteName(pattern, length, "*", wide))) return false;
-    WIN32_FIND_DATAW found;
-    const HANDLE search = FindFirstFileW(wide, &found);
-    if (search != INVALID_HANDLE_VALUE) {
-        FindClose(search);
-        return false;
-    }
-    return GetLastError() == ERROR_FILE_NOT_FOUND;
-}
-
 void Advance(int& counter) { counter = static_cast<int>(static_cast<unsigned>(counter) + 1u); }
 
-// Transfers one item under folder\prefix and the blank-padded number. An image and a video of
-// equal numbers, or a later call, may reach a name the walk already wrote: such a file is kept
-// and the item goes to the first free name with "~1", "~2", ... before the extension.
+// Transfers one item under folder\prefix and the blank-padded number. A file already there (from
+// an earlier call, an item of the other kind with the same number, or another program) is kept:
+// the item goes to the first free name with "~1", "~2", ... before the extension.
 HRESULT TransferNumbered(IWiaItem* item, const char* folder, const char* prefix, int code, int deleteFlag,
-                         int number, bool video) {
+                         int number) {
     if (std::strlen(folder) + 1 + std::strlen(prefix) > kMaxNameBytes) {
         TraceHresult("File name too long", kNameTooLong);
         return kNameTooLong;
     }
     char name[kWalkNameBytes];
-    const int base = __ms_sprintf(name, "%s\\%s%8d", folder, prefix, number);
-    const char* extension = LookUpFormat(code).extension;
-    WCHAR wide[kWideNameUnits];
-    // A name too long to widen goes on as it is: the transfer reports it.
-    int length = base;
-    for (unsigned n = 1; n != 0 && MayBeTaken(number, video) &&
-                         SUCCEEDED(WidenCompleteName(name, length, extension, wide)) && Exists(wide);
-         ++n)
-        length = base + __ms_sprintf(name + base, "~%u", n);
-    return TransferItemToFile(item, name, code, deleteFlag);
+    __ms_sprintf(name, "%s\\%s%8d", folder, prefix, number);
+    return TransferItemToFile(item, name, code, deleteFlag, Existing::StepAside);
 }
 
 }  // namespace
@@ -109,11 +63,11 @@ HRESULT TransferItemTree(IWiaItem* item, const char* folder, const char* prefix,
     if (FAILED(hr)) type = 0;  // a failed read is no type: the item is neither sent nor walked
 
     if (type & wia::kItemTypeImage) {
-        hr = TransferNumbered(item, folder, prefix, code, deleteFlag, g_imageCounter, false);
+        hr = TransferNumbered(item, folder, prefix, code, deleteFlag, g_imageCounter);
         Advance(g_imageCounter);
     }
     if (type & wia::kItemTypeVideo) {
-        hr = TransferNumbered(item, folder, prefix, code, deleteFlag, g_videoCounter, true);
+        hr = TransferNumbered(item, folder, prefix, code, deleteFlag, g_videoCounter);
         Advance(g_videoCounter);
     }
     if ((type & (wia::kItemTypeFolder | wia::kItemTypeHasAttachments)) == 0) return hr;
@@ -152,11 +106,5 @@ extern "C" void FOTEX_CALL TransferAllImages(FOTEX_DEVICE device, const char* fo
                                              int deleteFlag) {
     IWiaItem* root = ItemFromHandle(device);
     if (root == nullptr) return;
-    if (folder != nullptr && prefix != nullptr) {
-        g_walk.fresh = FolderFreeOfPrefix(folder, prefix);
-        g_walk.imageStart = g_imageCounter;
-        g_walk.videoStart = g_videoCounter;
-    }
     TransferItemTree(root, folder, prefix, code, deleteFlag);
-    g_walk.fresh = false;
 }

@@ -37,6 +37,29 @@ void* PatchImport(HMODULE module, const char* dll, const char* function, void* r
 }
 
 namespace {
+UINT g_codePage = CP_ACP;
+int WINAPI WidenInCodePage(UINT codePage, DWORD flags, LPCCH text, int bytes, LPWSTR wide, int units) {
+    return MultiByteToWideChar(codePage == CP_ACP ? g_codePage : codePage, flags, text, bytes, wide, units);
+}
+}  // namespace
+
+AnsiCodePage::AnsiCodePage(HMODULE module, UINT codePage) : module_(module) {
+    g_codePage = codePage;
+    original_ = PatchImport(module, "kernel32.dll", "MultiByteToWideChar", reinterpret_cast<void*>(&WidenInCodePage));
+}
+
+AnsiCodePage::~AnsiCodePage() {
+    if (original_ != nullptr) PatchImport(module_, "kernel32.dll", "MultiByteToWideChar", original_);
+    g_codePage = CP_ACP;
+}
+
+std::string Repeat(const char* unit, size_t count) {
+    std::string text;
+    for (size_t i = 0; i < count; ++i) text += unit;
+    return text;
+}
+
+namespace {
 StdoutCapture* g_active = nullptr;
 }  // namespace
 

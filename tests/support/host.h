@@ -17,6 +17,24 @@ namespace fotextest {
 // null when the module does not import it.
 void* PatchImport(HMODULE module, const char* dll, const char* function, void* replacement);
 
+// Makes `module` widen ANSI text with `codePage` (932, 65001, ...) as on a system whose ANSI code
+// page it is, by patching its import of MultiByteToWideChar; undone on destruction.
+class AnsiCodePage {
+public:
+    AnsiCodePage(HMODULE module, UINT codePage);
+    ~AnsiCodePage();
+    AnsiCodePage(const AnsiCodePage&) = delete;
+    AnsiCodePage& operator=(const AnsiCodePage&) = delete;
+    bool active() const { return original_ != nullptr; }
+
+private:
+    HMODULE module_;
+    void* original_;
+};
+
+// Text of `count` copies of `unit`, a multibyte character given by its bytes.
+std::string Repeat(const char* unit, size_t count);
+
 // Redirects descriptor 1 of msvcrt (shared by the DLL and this host) into a file.
 class StdoutCapture {
 public:
