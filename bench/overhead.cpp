@@ -248,11 +248,7 @@ int main() {
     CoInitialize(nullptr);
     fotexsim::Camera camera;
     camera.AddStandardCamera(L"bench-camera", L"Bench camera", L"Virtual camera for benchmarks", 3);
-    camera.SetLogging(false);
-    if (FAILED(camera.Register())) {
-        std::printf("cannot register the virtual camera\n");
-        return 2;
-    }
+    if (!RegisterCamera(camera)) return 2;
     fotextest::Library lib;
     if (!lib.Load()) {
         std::printf("cannot load Fotex.dll\n");

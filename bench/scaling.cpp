@@ -23,22 +23,6 @@ namespace {
 
 bool g_full = false;
 
-// Repeats `f` until `minSeconds` have passed (at least `minRuns` times) and returns the fastest
-// run: the one least disturbed by other processes.
-template <class F>
-double Fastest(F f, double minSeconds = 0.3, int minRuns = 3) {
-    double best = 1e30, total = 0;
-    for (int run = 0; run < minRuns || total < minSeconds; ++run) {
-        const double start = Seconds();
-        f();
-        const double t = Seconds() - start;
-        total += t;
-        if (t < best) best = t;
-        if (run >= 200) break;
-    }
-    return best;
-}
-
 fotexsim::Device InfoOnlyDevice(int i) {
     fotexsim::Device d;
     wchar_t id[64];
@@ -115,43 +99,6 @@ HRESULT HandWalk(IWiaItem* item, const char* folder, const char* prefix) {
     }
     children->Release();
     return hr == S_FALSE ? S_OK : hr;
-}
-
-enum class Shape { Flat, Deep, Wide };
-
-// Builds a tree of `n` images under a root: flat, one folder of n images; wide, n/10 sibling
-// folders of 10 images; deep, a chain of up to 60 nested folders with the images spread along it.
-void BuildTree(fotexsim::Camera& camera, Shape shape, int n) {
-    camera.devices.clear();
-    fotexsim::Device& d = camera.AddDevice(L"bench-camera", L"Bench camera", L"Virtual camera for benchmarks");
-    fotexsim::Item& root = *d.root;
-    const LONG image = wia::kItemTypeImage | wia::kItemTypeFile;
-    wchar_t name[32];
-    auto addImage = [&](fotexsim::Item& parent, int i) {
-        swprintf(name, 32, L"IMG_%06d", i);
-        fotexsim::Item& item = parent.Add(name, image);
-        item.width = item.height = 8;
-    };
-    if (shape == Shape::Flat) {
-        fotexsim::Item& dcim = root.Add(L"DCIM", wia::kItemTypeFolder);
-        for (int i = 0; i < n; ++i) addImage(dcim, i);
-    } else if (shape == Shape::Wide) {
-        for (int f = 0; f * 10 < n; ++f) {
-            swprintf(name, 32, L"F%06d", f);
-            fotexsim::Item& folder = root.Add(name, wia::kItemTypeFolder);
-            for (int i = f * 10; i < n && i < f * 10 + 10; ++i) addImage(folder, i);
-        }
-    } else {
-        const int levels = n < 60 ? n : 60;
-        fotexsim::Item* folder = &root;
-        int placed = 0;
-        for (int level = 0; level < levels; ++level) {
-            swprintf(name, 32, L"L%02d", level);
-            folder = &folder->Add(name, wia::kItemTypeFolder);
-            const int here = level == levels - 1 ? n - placed : n / levels;
-            for (int i = 0; i < here; ++i) addImage(*folder, placed++);
-        }
-    }
 }
 
 void Trees(fotexsim::Camera& camera, fotextest::Library& lib, const std::string& folder) {
@@ -248,11 +195,7 @@ int main(int argc, char** argv) {
         if (std::strcmp(argv[i], "--full") == 0) g_full = true;
     CoInitialize(nullptr);
     fotexsim::Camera camera;
-    camera.SetLogging(false);
-    if (FAILED(camera.Register())) {
-        std::printf("cannot register the virtual camera\n");
-        return 2;
-    }
+    if (!RegisterCamera(camera)) return 2;
     Devices(camera);
 
     char temp[MAX_PATH];

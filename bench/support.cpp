@@ -24,6 +24,15 @@ double Seconds() {
     return static_cast<double>(now.QuadPart) / frequency;
 }
 
+double ThreadSeconds() {
+    FILETIME created, exited, kernel, user;
+    GetThreadTimes(GetCurrentThread(), &created, &exited, &kernel, &user);
+    auto seconds = [](const FILETIME& t) {
+        return static_cast<double>((static_cast<ULONGLONG>(t.dwHighDateTime) << 32) | t.dwLowDateTime) * 1e-7;
+    };
+    return seconds(kernel) + seconds(user);
+}
+
 double Median(std::vector<double> values) {
     if (values.empty()) return 0;
     std::sort(values.begin(), values.end());
@@ -186,6 +195,47 @@ HRESULT HandTransferTo(IWiaItem* item, const WCHAR* wide) {
     }
     storage->Release();
     return hr;
+}
+
+bool RegisterCamera(fotexsim::Camera& camera) {
+    camera.SetLogging(false);
+    if (SUCCEEDED(camera.Register())) return true;
+    std::printf("cannot register the virtual camera\n");
+    return false;
+}
+
+void BuildTree(fotexsim::Camera& camera, Shape shape, int n) {
+    namespace wia = fotex::wia;
+    camera.devices.clear();
+    fotexsim::Device& d = camera.AddDevice(L"bench-camera", L"Bench camera", L"Virtual camera for benchmarks");
+    fotexsim::Item& root = *d.root;
+    const LONG image = wia::kItemTypeImage | wia::kItemTypeFile;
+    wchar_t name[32];
+    auto addImage = [&](fotexsim::Item& parent, int i) {
+        swprintf(name, 32, L"IMG_%06d", i);
+        fotexsim::Item& item = parent.Add(name, image);
+        item.width = item.height = 8;
+    };
+    if (shape == Shape::Flat) {
+        fotexsim::Item& dcim = root.Add(L"DCIM", wia::kItemTypeFolder);
+        for (int i = 0; i < n; ++i) addImage(dcim, i);
+    } else if (shape == Shape::Wide) {
+        for (int f = 0; f * 10 < n; ++f) {
+            swprintf(name, 32, L"F%06d", f);
+            fotexsim::Item& folder = root.Add(name, wia::kItemTypeFolder);
+            for (int i = f * 10; i < n && i < f * 10 + 10; ++i) addImage(folder, i);
+        }
+    } else {
+        const int levels = n < 60 ? n : 60;
+        fotexsim::Item* folder = &root;
+        int placed = 0;
+        for (int level = 0; level < levels; ++level) {
+            swprintf(name, 32, L"L%02d", level);
+            folder = &folder->Add(name, wia::kItemTypeFolder);
+            const int here = level == levels - 1 ? n - placed : n / levels;
+            for (int i = 0; i < here; ++i) addImage(*folder, placed++);
+        }
+    }
 }
 
 }  // namespace fotexbench

@@ -5,6 +5,8 @@
 #include <windows.h>
 #include <wia.h>
 
+#include "fotexsim.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -39,6 +41,43 @@ void Row(const std::string& what, const std::string& figure, const std::string& 
 std::string Format(const char* format, ...);
 // Exit status of the program: 1 when any target was missed.
 int Verdict();
+
+// Repeats `f` until `minSeconds` have passed (at least `minRuns` times) and returns the fastest
+// run: the one least disturbed by other processes.
+template <class F>
+double Fastest(F f, double minSeconds = 0.3, int minRuns = 3) {
+    double best = 1e30, total = 0;
+    for (int run = 0; run < minRuns || total < minSeconds; ++run) {
+        const double start = Seconds();
+        f();
+        const double t = Seconds() - start;
+        total += t;
+        if (t < best) best = t;
+        if (run >= 200) break;
+    }
+    return best;
+}
+
+// The processor time this thread spends per call of `f`, over calls adding up to at least
+// `minSeconds` of it: unlike the clock, it does not count the time other processes hold the
+// processor, which on a loaded machine grows with the length of a call. The system counts it in
+// steps of about 10 ms, hence the long total.
+double ThreadSeconds();
+template <class F>
+double CpuPerCall(F f, double minSeconds = 0.5) {
+    f();
+    // Asking for the time costs more than a short call: it is asked after batches that double.
+    long calls = 0, batch = 1;
+    const double start = ThreadSeconds();
+    double spent = 0;
+    do {
+        for (long i = 0; i < batch; ++i) f();
+        calls += batch;
+        batch *= 2;
+        spent = ThreadSeconds() - start;
+    } while (spent < minSeconds);
+    return spent / static_cast<double>(calls);
+}
 
 // --- implementation of the template ----------------------------------------------------------
 
@@ -81,6 +120,17 @@ Paired Compare(A a, B b, int rounds, double blockSeconds) {
     p.ratio = Median(ratios);
     return p;
 }
+
+// Registers `camera` for this process with its call log off (the counters go on); false, with a
+// line printed, when it cannot be registered.
+bool RegisterCamera(fotexsim::Camera& camera);
+
+enum class Shape { Flat, Deep, Wide };
+
+// Makes `camera` hold one device whose tree has `n` 8x8 images under its root: flat, one folder of
+// n images; wide, n/10 sibling folders of 10 images; deep, a chain of up to 60 nested folders with
+// the images spread along it.
+void BuildTree(fotexsim::Camera& camera, Shape shape, int n);
 
 // A JPEG transfer of one item into the file `wide`, written by hand against the service: the
 // baseline that the DLL's transfers are measured against.

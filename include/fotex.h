@@ -28,13 +28,19 @@
  *   output: "message: HRESULT: 0x%08X" (or the message alone). The settings and the device
  *   commands print nothing.
  * - Text from the caller is NUL-terminated ANSI (the system code page); text to the caller is
- *   UTF-16LE, at most 128 bytes, in a buffer of at least FOTEX_TEXT_BYTES (128) bytes.
+ *   UTF-16LE, at most 128 bytes, in a buffer of at least FOTEX_TEXT_BYTES (128) bytes. The
+ *   camera contents, setting choices and camera events functions at the end differ: UTF-16 both
+ *   ways, statuses as HRESULTs, any length (see their sections).
  *
- * The header is C89 and C++; it needs no other header (include <windows.h> before or after it,
- * or not at all).
+ * The header is C89 and C++; in C it includes <stddef.h> for wchar_t and nothing else (include
+ * <windows.h> before or after it, or not at all).
  */
 #ifndef FOTEX_H
 #define FOTEX_H
+
+#ifndef __cplusplus
+#include <stddef.h>
+#endif
 
 #ifdef __cplusplus
 extern "C" {
@@ -49,7 +55,8 @@ extern "C" {
 /* An open device (FOTEX_DEVICE) or a camera item (FOTEX_ITEM): the interface pointer of the
    service object, holding one reference that belongs to the caller; 0 means none. A device
    handle comes from OpenWiaDevice and goes back through CloseWiaDevice; an item handle comes
-   from TakeAPicture and goes back through TransferPicture. */
+   from TakeAPicture (or OpenCameraItem, FindCameraItem) and goes back through TransferPicture
+   (or ReleaseCameraItem). */
 #if defined(_WIN64) && defined(_MSC_VER) && !defined(__clang__)
 typedef __int64 FOTEX_HANDLE;
 #elif defined(_WIN64)
@@ -401,6 +408,229 @@ int FOTEX_CALL GetArtist(FOTEX_DEVICE device, void* text); /* FOTEX_PROP_ARTIST 
 int FOTEX_CALL SetArtist(FOTEX_DEVICE device, const char* text);
 int FOTEX_CALL GetCopyRight(FOTEX_DEVICE device, void* text); /* FOTEX_PROP_COPYRIGHT_INFO */
 int FOTEX_CALL SetCopyRight(FOTEX_DEVICE device, const char* text);
+
+/* ---- Camera contents ---------------------------------------------------------------------- */
+
+/* List what is on the camera, read each item's name, time, size and thumbnail size, save one
+   item or its thumbnail under any name, delete one item, and describe a status. These ten
+   functions came after the 83 above: a host that must also run with an older Fotex.dll finds
+   them by name (GetProcAddress) and does without them when they are missing.
+
+   Conventions of these ten functions (they differ from the functions above):
+   - They return FOTEX_OK (1) on success, otherwise a negative HRESULT: the failing service
+     call's own, or one of the FOTEX_E_* codes below. DescribeStatus turns any of them into text.
+   - Text out is UTF-16, NUL-terminated, into the caller's buffer, whose size in bytes the caller
+     passes; when the text and its terminator do not fit, FOTEX_E_INSUFFICIENT_BUFFER is returned
+     and nothing is written. Text in is UTF-16 (wchar_t), NUL-terminated.
+   - On failure no output (value, handle, text) is written.
+   - Nothing is printed and no message box is shown.
+   - An item handle (FOTEX_ITEM) from OpenCameraItem or FindCameraItem holds one reference that
+     belongs to the caller: give it back with ReleaseCameraItem, or hand it to TransferPicture,
+     which consumes it. SaveCameraItem, SaveCameraThumbnail and DeleteCameraItem leave it the
+     caller's. */
+
+/* Statuses, as HRESULTs. */
+#define FOTEX_E_HANDLE ((int)0x80070006L)              /* the device or item handle is 0 */
+#define FOTEX_E_POINTER ((int)0x80004003L)             /* a pointer the call needs is null */
+#define FOTEX_E_INVALIDARG ((int)0x80070057L)          /* an unknown selector or flag */
+#define FOTEX_E_BOUNDS ((int)0x8000000BL)              /* the index is not in the list */
+#define FOTEX_E_INSUFFICIENT_BUFFER ((int)0x8007007AL) /* the text buffer is too small */
+#define FOTEX_E_NOT_FOUND ((int)0x80070490L)           /* no such property, or no such item */
+#define FOTEX_E_FILE_EXISTS ((int)0x80070050L)         /* the file exists; replacing was not asked for */
+
+/* The `what` of GetCameraItemText. */
+#define FOTEX_ITEM_FILE_NAME 1 /* the item's name, then "." and its file name extension if any */
+#define FOTEX_ITEM_FULL_NAME 2 /* the service's full item name, as FindCameraItem and events take it */
+#define FOTEX_ITEM_TIME 3      /* the item's time, "YYYY-MM-DDThh:mm:ss" as the camera keeps it */
+
+/* The `what` of GetCameraItemValue. */
+#define FOTEX_ITEM_TYPE 1         /* the item-type flags (FOTEX_ITEM_IMAGE, FOTEX_ITEM_VIDEO, ...) */
+#define FOTEX_ITEM_SIZE 2         /* the item's size in bytes, as the camera gives it */
+#define FOTEX_ITEM_THUMB_WIDTH 3  /* the thumbnail's width in pixels */
+#define FOTEX_ITEM_THUMB_HEIGHT 4 /* the thumbnail's height in pixels */
+
+/* The flags of SaveCameraItem and SaveCameraThumbnail; other bits are refused. */
+#define FOTEX_SAVE_DELETE 1  /* delete the item from the camera after a complete transfer */
+#define FOTEX_SAVE_REPLACE 2 /* an existing file of that name may be replaced */
+
+/* Lists the device's items anew and writes their number to *count. Walks the camera's tree as
+   TransferAllImages does (depth first, an item before its children; folders and items with
+   attachments walked into; at most 64 levels and 1,000,000 items in a folder) and lists every
+   item flagged FOTEX_ITEM_IMAGE or FOTEX_ITEM_VIDEO, each once. Indexes 0 to *count - 1 are then
+   valid for the functions below taking a device and an index.
+   The list belongs to the device handle and holds its own references to the items: it lasts
+   until the next ListCameraItems on that handle, CloseWiaDevice on it, or the unloading of the
+   DLL. Any number of devices can have lists at once. The old list is given back once the new
+   one is complete, so the service hands out the item objects it already has.
+   Returns FOTEX_OK; FOTEX_E_HANDLE device is 0; FOTEX_E_POINTER count is null; the service's
+   HRESULT when the walk failed (E_FAIL for a success code other than S_OK, 0x800703E9 for a tree
+   deeper than 64 levels, FOTEX_E_BOUNDS for a folder of more than 1,000,000 items). On every
+   failure the device's list is empty and *count is not written. */
+int FOTEX_CALL ListCameraItems(FOTEX_DEVICE device, int* count);
+
+/* Copies a text of the listed item at `index` into `text`, a buffer of `bytes` bytes, as
+   NUL-terminated UTF-16: `what` is FOTEX_ITEM_FILE_NAME (the item name, then "." and the file
+   name extension when the item has one: "IMG_0001.jpg"), FOTEX_ITEM_FULL_NAME
+   ("0000\Root\DCIM\IMG_0001") or FOTEX_ITEM_TIME ("2026-12-08T10:30:00"). Reads the item on the
+   camera each time; walks nothing and allocates nothing.
+   Returns FOTEX_OK; FOTEX_E_HANDLE device is 0; FOTEX_E_POINTER text is null; FOTEX_E_INVALIDARG
+   unknown `what`; FOTEX_E_BOUNDS index not in the device's list (or no list); FOTEX_E_NOT_FOUND
+   the item lacks the property (or gives it in a form that is not text or time);
+   FOTEX_E_INSUFFICIENT_BUFFER the text and terminator need more than `bytes`; or the service's
+   HRESULT (E_FAIL for a success code other than S_OK). On failure nothing is written. */
+int FOTEX_CALL GetCameraItemText(FOTEX_DEVICE device, int index, int what, void* text, int bytes);
+
+/* Stores a number of the listed item at `index` in *value: `what` is FOTEX_ITEM_TYPE (the type
+   flags seen when the list was made), FOTEX_ITEM_SIZE (bytes), FOTEX_ITEM_THUMB_WIDTH or
+   FOTEX_ITEM_THUMB_HEIGHT (pixels). Walks nothing and allocates nothing.
+   Returns FOTEX_OK; FOTEX_E_HANDLE; FOTEX_E_POINTER value is null; FOTEX_E_INVALIDARG unknown
+   `what`; FOTEX_E_BOUNDS; FOTEX_E_NOT_FOUND the item lacks the property (or gives it as no
+   integer); 0x80070216 (arithmetic overflow) an unsigned or 64-bit value beyond 2,147,483,647;
+   or the service's HRESULT. On failure *value is not written. */
+int FOTEX_CALL GetCameraItemValue(FOTEX_DEVICE device, int index, int what, int* value);
+
+/* Stores a new handle to the listed item at `index` in *item; release it with ReleaseCameraItem
+   (or hand it to TransferPicture, which consumes it). The handle stays valid after the list is
+   renewed or the device closed.
+   Returns FOTEX_OK; FOTEX_E_HANDLE; FOTEX_E_POINTER item is null; FOTEX_E_BOUNDS. */
+int FOTEX_CALL OpenCameraItem(FOTEX_DEVICE device, int index, FOTEX_ITEM* item);
+
+/* Stores in *item a new handle to the device's item whose full name (FOTEX_ITEM_FULL_NAME) is
+   `full_name`, listed or not (a folder too); release it with ReleaseCameraItem.
+   Returns FOTEX_OK; FOTEX_E_HANDLE; FOTEX_E_POINTER full_name or item is null; FOTEX_E_NOT_FOUND
+   no item has that name; or the service's HRESULT. */
+int FOTEX_CALL FindCameraItem(FOTEX_DEVICE device, const wchar_t* full_name, FOTEX_ITEM* item);
+
+/* Transfers the item into exactly the file `file_name` (no extension is added; relative names
+   are taken from the current folder; any length the file system takes, \\?\ names included) in
+   the transfer format `format` (FOTEX_FORMAT_*; an unlisted code means JPEG). The data goes to a
+   temporary file in the target's folder and is moved to the name only when the transfer is
+   complete: a failed transfer leaves no file behind and never touches an existing one. Without
+   FOTEX_SAVE_REPLACE in `flags` an existing file is never replaced, not even one that appears
+   during the transfer. With FOTEX_SAVE_DELETE the item is deleted from the camera once the file
+   is in place. The handle stays the caller's.
+   Returns FOTEX_OK; FOTEX_E_HANDLE item is 0; FOTEX_E_POINTER file_name is null;
+   FOTEX_E_INVALIDARG a flag other than these two; FOTEX_E_FILE_EXISTS the file exists and
+   FOTEX_SAVE_REPLACE was not given (nothing was transferred when it existed before the call);
+   the service's HRESULT when the transfer failed; the file system's (as an HRESULT) when the
+   file could not be made; the deletion's HRESULT when only the deletion failed (the file is
+   then complete and in place). */
+int FOTEX_CALL SaveCameraItem(FOTEX_ITEM item, const wchar_t* file_name, int format, int flags);
+
+/* Writes the item's thumbnail into the file `file_name` as a 24-bit BMP, with the file rules of
+   SaveCameraItem; `flags` is 0 or FOTEX_SAVE_REPLACE.
+   Returns FOTEX_OK; FOTEX_E_HANDLE; FOTEX_E_POINTER; FOTEX_E_INVALIDARG any other flag;
+   FOTEX_E_NOT_FOUND the item has no thumbnail; 0x8007000D (invalid data) the camera's thumbnail
+   is shorter than its width and height need; FOTEX_E_FILE_EXISTS; or the service's or the file
+   system's HRESULT. */
+int FOTEX_CALL SaveCameraThumbnail(FOTEX_ITEM item, const wchar_t* file_name, int flags);
+
+/* Deletes the item from the camera. The handle stays the caller's (release it as usual).
+   Returns FOTEX_OK; FOTEX_E_HANDLE item is 0; or the service's HRESULT. */
+int FOTEX_CALL DeleteCameraItem(FOTEX_ITEM item);
+
+/* Gives the handle in *item back and sets *item to 0. Does nothing when item is null or *item
+   is 0. */
+void FOTEX_CALL ReleaseCameraItem(FOTEX_ITEM* item);
+
+/* Copies a short English text for `status` into `text`, a buffer of `bytes` bytes, as
+   NUL-terminated UTF-16: every status of the ten functions above and of the three below, the
+   service's errors by name and meaning ("WIA_ERROR_OFFLINE: the device is offline"), the
+   system's message otherwise
+   (-1 to -6, the statuses of the functions above the camera contents, have one text saying so).
+   256 bytes hold every text of the library's own.
+   Returns FOTEX_OK; FOTEX_E_POINTER text is null; FOTEX_E_INSUFFICIENT_BUFFER. */
+int FOTEX_CALL DescribeStatus(int status, void* text, int bytes);
+
+/* ---- Setting choices and camera events ---------------------------------------------------- */
+
+/* What values a setting takes, and what the camera just did. These three functions came after
+   the 83 of 1.3 and follow the conventions of the camera contents functions: a host that must
+   also run with an older Fotex.dll finds them by name (GetProcAddress); they return FOTEX_OK (1)
+   or a negative HRESULT; text out is NUL-terminated UTF-16 into a buffer whose size in bytes the
+   caller passes; on failure no output is written; nothing is printed. */
+
+/* Statuses of these three beside the FOTEX_E_* codes above, as HRESULTs. */
+#define FOTEX_E_MORE_DATA ((int)0x800700EAL)    /* more values than the capacity */
+#define FOTEX_E_WRONG_THREAD ((int)0x8001010EL) /* events were registered on another thread */
+
+/* The access of GetSettingChoices: bits. */
+#define FOTEX_ACCESS_READ 1
+#define FOTEX_ACCESS_WRITE 2
+
+/* The kind of GetSettingChoices: the form of the valid values. */
+#define FOTEX_CHOICES_ANY 0   /* any value; no values */
+#define FOTEX_CHOICES_RANGE 1 /* three values: minimum, maximum, step */
+#define FOTEX_CHOICES_LIST 2  /* the valid values, in the camera's order */
+#define FOTEX_CHOICES_FLAGS 3 /* one value: the mask of the bits that may be set */
+
+/* Tells which values the property `property_id` of the device's root item takes: any property
+   id the camera has, not only the 37 settings above (FOTEX_PROP_*). Asks the camera each time
+   (IWiaPropertyStorage::GetPropertyAttributes) and keeps nothing.
+   - *access receives FOTEX_ACCESS_READ | FOTEX_ACCESS_WRITE as the camera grants them.
+   - *kind receives FOTEX_CHOICES_*, *nominal the camera's nominal (default) value (0 for
+     FOTEX_CHOICES_ANY), and *count the number of values: 0 for ANY, 3 for RANGE (minimum,
+     maximum, step), the number of valid values for LIST, 1 for FLAGS (the mask).
+   - `values` is an array of `capacity` integers that receives the first `capacity` values.
+   Text settings, and settings whose valid values the camera gives in another form than 32-bit
+   integers, report their access and FOTEX_CHOICES_ANY. A null access, kind, nominal or count is
+   skipped; `values` may be null only when capacity is 0 (to learn the count first).
+   Returns FOTEX_OK; FOTEX_E_MORE_DATA the count exceeds `capacity` (the first `capacity` values
+   and every other output are written, so call again with capacity *count); FOTEX_E_HANDLE device
+   is 0; FOTEX_E_INVALIDARG capacity is negative; FOTEX_E_POINTER values is null with a capacity
+   above 0; FOTEX_E_NOT_FOUND the camera lacks the property; or the service's HRESULT (the
+   property storage could not be had, or the camera refused the question). */
+int FOTEX_CALL GetSettingChoices(FOTEX_DEVICE device, int property_id, int* access, int* kind, int* nominal,
+                                 int* values, int capacity, int* count);
+
+/* The kinds of WaitForCameraEvent. */
+#define FOTEX_EVENT_DEVICE_CONNECTED 1    /* a camera was plugged in */
+#define FOTEX_EVENT_DEVICE_DISCONNECTED 2 /* a camera was unplugged */
+#define FOTEX_EVENT_ITEM_CREATED 3        /* a new item, such as a picture taken */
+#define FOTEX_EVENT_ITEM_DELETED 4        /* an item was deleted */
+#define FOTEX_EVENT_TREE_UPDATED 5        /* many items changed (delete all): list them again */
+#define FOTEX_EVENT_LOST 6                /* the queue was full: events after the ones before were dropped */
+
+/* Most events the queue holds between two calls; one more arriving is dropped, and the whole run
+   of dropped events is reported as one FOTEX_EVENT_LOST in its place. */
+#define FOTEX_EVENT_QUEUE 1024
+/* Longest device identifier and item name an event carries, in UTF-16 units with the terminator;
+   a longer one arrives cut to this length. */
+#define FOTEX_EVENT_DEVICE_UNITS 256
+#define FOTEX_EVENT_NAME_UNITS 1024
+
+/* Takes the oldest camera event of the queue, waiting up to `timeout_ms` milliseconds for one
+   (0 only looks, -1 waits without end).
+   - *kind receives FOTEX_EVENT_*; `device_id` (a buffer of `device_id_bytes` bytes) the device's
+     identifier, as GetWiaDeviceInfo gives it; `item_name` (a buffer of `item_name_bytes` bytes)
+     the item's full name for FOTEX_EVENT_ITEM_CREATED and FOTEX_EVENT_ITEM_DELETED (the name
+     FindCameraItem takes), an empty text for the other kinds. Both as NUL-terminated UTF-16;
+     FOTEX_EVENT_DEVICE_UNITS and FOTEX_EVENT_NAME_UNITS units always suffice. A null kind is
+     skipped; a null buffer (with a size of 0) is skipped.
+   - The first call registers for the five events on every device (IWiaDevMgr::
+     RegisterEventCallbackInterface) in the calling thread's apartment. The registration lasts
+     until StopCameraEvents or the unloading of the DLL, and every later call must come from the
+     same thread. Events arriving between calls are queued (FOTEX_EVENT_QUEUE at most).
+   - The service delivers events as calls into that thread's apartment, which it receives only
+     while the thread handles its window messages: while it waits, this function takes the
+     thread's messages and dispatches them (the host's windows included). A WM_QUIT ends the wait:
+     it is posted again for the host's own loop and the call returns 0. A thread that neither
+     waits here nor runs a message loop receives no events.
+   Returns 1 with an event; 0 when none came within the time (or WM_QUIT, or StopCameraEvents
+   called from a message handled during the wait); FOTEX_E_INSUFFICIENT_BUFFER a text and its
+   terminator do not fit its buffer (the event stays first in the queue: call again with larger
+   buffers); FOTEX_E_INVALIDARG timeout_ms below -1 or a negative size; FOTEX_E_POINTER a null
+   buffer with a size above 0; FOTEX_E_WRONG_THREAD the events were registered on another thread;
+   or the service's HRESULT when the registration failed (nothing is registered then: the next
+   call tries again). Against Wine's own service, which lacks events, that is 0x80004001
+   (E_NOTIMPL). */
+int FOTEX_CALL WaitForCameraEvent(int timeout_ms, int* kind, void* device_id, int device_id_bytes, void* item_name,
+                                  int item_name_bytes);
+
+/* Ends the registration of WaitForCameraEvent and empties its queue; the next WaitForCameraEvent
+   registers again, on its own thread. Call it from the thread that registered. Does nothing when
+   nothing is registered. */
+void FOTEX_CALL StopCameraEvents(void);
 
 #ifdef __cplusplus
 }

@@ -45,52 +45,57 @@ void MarkSubtreeDeleted(Item& top) {
 
 struct Setting {
     PROPID id;
-    int32_t value;
+    int32_t value;        // also the nominal value
     const wchar_t* text;  // non-null: a VT_BSTR setting
     bool readOnly;
     std::vector<int32_t> allowed;
+    Property::Range range;
+    Property::Flags flags;
 };
 
-// The camera settings of a typical compact camera.
+constexpr Property::Range Range(int32_t min, int32_t max, int32_t step) { return {true, min, max, step}; }
+
+// The camera settings of a typical compact camera, with the values it takes: a list, a range or
+// a mask of flags; the rest take any value.
 const std::vector<Setting>& Settings() {
     static const std::vector<Setting> table = {
-        {2052, 2, nullptr, false, {1, 2, 3, 4, 5, 6, 7, 8}},  // exposure mode: auto
-        {2053, 0, nullptr, false, {}},                        // exposure compensation
-        {2054, 80, nullptr, false, {}},                       // exposure time, 1/10000 s
-        {2055, 280, nullptr, false, {}},                      // f-number x100
-        {2056, 1, nullptr, false, {1, 2, 3, 4, 5, 6}},        // flash mode: auto
-        {2057, 2, nullptr, false, {1, 2, 3}},                 // focus mode: auto
-        {2060, 0, nullptr, false, {}},                        // pan position
-        {2061, 0, nullptr, false, {}},                        // tilt position
-        {2062, 0, nullptr, false, {}},                        // timer mode
-        {2063, 0, nullptr, false, {}},                        // timer value
-        {2064, 2, nullptr, true, {}},                         // power mode: battery
-        {2065, 80, nullptr, true, {}},                        // battery status, percent
-        {2066, 160, nullptr, false, {}},                      // thumbnail width
-        {2067, 120, nullptr, false, {}},                      // thumbnail height
-        {2068, 1600, nullptr, false, {}},                     // picture width
-        {2069, 1200, nullptr, false, {}},                     // picture height
-        {2071, 1, nullptr, false, {}},                        // compression setting
-        {2073, 1000, nullptr, false, {}},                     // time-lapse interval
-        {2074, 0, nullptr, false, {}},                        // time-lapse number
-        {2075, 100, nullptr, false, {}},                      // burst interval
-        {2076, 1, nullptr, false, {}},                        // burst number
-        {2077, 1, nullptr, false, {}},                        // effect mode: standard
-        {2078, 10, nullptr, false, {}},                       // digital zoom x10
-        {2079, 0, nullptr, false, {}},                        // sharpness
-        {2080, 0, nullptr, false, {}},                        // contrast
-        {2081, 1, nullptr, false, {}},                        // capture mode: normal
-        {2082, 0, nullptr, false, {}},                        // capture delay
-        {2083, 100, nullptr, false, {}},                      // exposure index (ISO)
-        {2084, 1, nullptr, false, {}},                        // exposure metering: average
-        {2085, 1, nullptr, false, {}},                        // focus metering
-        {2086, 0, nullptr, false, {}},                        // focus distance
-        {2087, 5000, nullptr, true, {}},                      // focal length, 1/100 mm
-        {2088, 0, L"1.0:1.0:1.0", false, {}},                 // RGB gain
-        {2089, 2, nullptr, false, {1, 2, 3, 4, 5, 6, 7}},     // white balance: auto
-        {2090, 0, L"", false, {}},                            // upload URL
-        {2091, 0, L"Fotex", false, {}},                       // artist
-        {2092, 0, L"(c) Fotex", false, {}},                   // copyright
+        {2052, 2, nullptr, false, {1, 2, 3, 4, 5, 6, 7, 8}, {}, {}},  // exposure mode: auto
+        {2053, 0, nullptr, false, {}, {}, {}},                        // exposure compensation
+        {2054, 80, nullptr, false, {10, 20, 40, 80, 125, 250, 500, 1000, 2000}, {}, {}},  // 1/10000 s
+        {2055, 280, nullptr, false, {280, 400, 560, 800, 1100, 1600}, {}, {}},  // f-number x100
+        {2056, 1, nullptr, false, {1, 2, 3, 4, 5, 6}, {}, {}},        // flash mode: auto
+        {2057, 2, nullptr, false, {1, 2, 3}, {}, {}},                 // focus mode: auto
+        {2060, 0, nullptr, false, {}, Range(-180, 180, 1), {}},       // pan position
+        {2061, 0, nullptr, false, {}, Range(-90, 90, 1), {}},         // tilt position
+        {2062, 0, nullptr, false, {}, {}, {true, 0x3}},               // timer mode: flags
+        {2063, 0, nullptr, false, {}, Range(0, 30000, 1000), {}},     // timer value, ms
+        {2064, 2, nullptr, true, {}, {}, {}},                         // power mode: battery
+        {2065, 80, nullptr, true, {}, Range(0, 100, 1), {}},          // battery status, percent
+        {2066, 160, nullptr, false, {}, Range(80, 320, 80), {}},      // thumbnail width
+        {2067, 120, nullptr, false, {}, Range(60, 240, 60), {}},      // thumbnail height
+        {2068, 1600, nullptr, false, {640, 1024, 1600, 2048}, {}, {}},  // picture width
+        {2069, 1200, nullptr, false, {480, 768, 1200, 1536}, {}, {}},   // picture height
+        {2071, 1, nullptr, false, {0, 1, 2}, {}, {}},                 // compression setting
+        {2073, 1000, nullptr, false, {}, Range(1000, 60000, 1000), {}},  // time-lapse interval
+        {2074, 0, nullptr, false, {}, Range(0, 100, 1), {}},          // time-lapse number
+        {2075, 100, nullptr, false, {}, Range(100, 1000, 100), {}},   // burst interval
+        {2076, 1, nullptr, false, {}, Range(1, 10, 1), {}},           // burst number
+        {2077, 1, nullptr, false, {1, 2, 3}, {}, {}},                 // effect mode: standard
+        {2078, 10, nullptr, false, {}, Range(10, 40, 1), {}},         // digital zoom x10
+        {2079, 0, nullptr, false, {}, Range(-2, 2, 1), {}},           // sharpness
+        {2080, 0, nullptr, false, {}, Range(-2, 2, 1), {}},           // contrast
+        {2081, 1, nullptr, false, {1, 2, 3}, {}, {}},                 // capture mode: normal
+        {2082, 0, nullptr, false, {}, Range(0, 10000, 1000), {}},     // capture delay
+        {2083, 100, nullptr, false, {100, 200, 400, 800, 1600}, {}, {}},  // exposure index (ISO)
+        {2084, 1, nullptr, false, {1, 2, 3, 4}, {}, {}},              // exposure metering: average
+        {2085, 1, nullptr, false, {1, 2}, {}, {}},                    // focus metering
+        {2086, 0, nullptr, false, {}, Range(0, 10000, 10), {}},       // focus distance
+        {2087, 5000, nullptr, true, {}, {}, {}},                      // focal length, 1/100 mm
+        {2088, 0, L"1.0:1.0:1.0", false, {}, {}, {}},                 // RGB gain
+        {2089, 2, nullptr, false, {1, 2, 3, 4, 5, 6, 7}, {}, {}},     // white balance: auto
+        {2090, 0, L"", false, {}, {}, {}},                            // upload URL
+        {2091, 0, L"Fotex", false, {}, {}, {}},                       // artist
+        {2092, 0, L"(c) Fotex", false, {}, {}, {}},                   // copyright
     };
     return table;
 }
@@ -114,7 +119,7 @@ const char* OpName(Op op) {
         "GetImageDlg", "QueryPropertyStorage", "QueryDataTransfer", "ReadMultiple",
         "WriteMultiple", "GetItemType", "EnumChildItems", "ItemNext", "DeleteItem",
         "DeviceCommand", "EnumDeviceCapabilities", "CapsReset", "CapsGetCount", "CapsNext",
-        "GetData"};
+        "GetData", "FindItemByName", "GetPropertyAttributes", "RegisterEventCallback"};
     int i = static_cast<int>(op);
     return i >= 0 && i < kOpCount ? names[i] : "?";
 }
@@ -129,9 +134,28 @@ bool operator==(const Value& a, const Value& b) {
         return a.nullString == b.nullString && a.s == b.s;
     case VT_CLSID:
         return IsEqualGUID(a.guid, b.guid) != 0;
+    case VT_VECTOR | VT_UI2:
+        return a.words == b.words;
+    case VT_VECTOR | VT_UI1:
+        return a.bytes == b.bytes;
     default:
         return true;
     }
+}
+
+bool Property::Accepts(int32_t v) const {
+    if (!allowed.empty() && std::find(allowed.begin(), allowed.end(), v) == allowed.end()) return false;
+    if (range.on) {
+        if (v < range.min || v > range.max) return false;
+        if (range.step > 0 && (static_cast<int64_t>(v) - range.min) % range.step != 0) return false;
+    }
+    return !flags.on || (static_cast<uint32_t>(v) & ~flags.mask) == 0;
+}
+
+void Property::ClearLimits() {
+    allowed.clear();
+    range = {};
+    flags = {};
 }
 
 // --- items -----------------------------------------------------------------------------------
@@ -157,6 +181,10 @@ Item& Item::Add(std::wstring childName, LONG childType) {
     child->name = std::move(childName);
     child->type = childType;
     child->parent = this;
+    // A second apart, in the order the camera took them.
+    const unsigned n = static_cast<unsigned>(children.size());
+    child->time = {2026, 12, 2, 1, static_cast<WORD>(9 + n / 3600 % 12), static_cast<WORD>(n / 60 % 60),
+                   static_cast<WORD>(n % 60), 0};
     AddTransferProperties(*child);
     children.push_back(child);
     return *child;
@@ -201,6 +229,36 @@ void DeleteAllMedia(Item& root) {
         }
         SweepDeleted(*node);
     }
+}
+
+std::shared_ptr<Item> TakeNewPicture(Core& core, Device& device) {
+    Item& root = *device.root;
+    Item* target = &root;
+    for (const auto& c : root.children) {
+        if (c && !c->deleted && (c->type & wia::kItemTypeFolder)) {
+            target = c.get();
+            break;
+        }
+    }
+    // A name no item of the folder has, as a camera numbers its files.
+    wchar_t name[32];
+    bool used = true;
+    for (; used; ++core.nextPicture) {
+        swprintf(name, 32, L"IMG_%04d", core.nextPicture);
+        used = std::any_of(target->children.begin(), target->children.end(),
+                           [&name](const std::shared_ptr<Item>& c) { return c && !c->deleted && c->name == name; });
+    }
+    target->Add(name, wia::kItemTypeImage | wia::kItemTypeFile);
+    std::shared_ptr<Item> picture = target->children.back();
+    GetLocalTime(&picture->time);
+
+    auto taken = root.props.find(wia::kDpcPicturesTaken);
+    if (taken != root.props.end() && taken->second.value.type == VT_I4) ++taken->second.value.i;
+    auto left = root.props.find(wia::kDpcPicturesRemaining);
+    if (left != root.props.end() && left->second.value.type == VT_I4 && left->second.value.i > 0)
+        --left->second.value.i;
+    core.Raise(wia::WIA_EVENT_ITEM_CREATED, device, FullItemName(device, *picture));
+    return picture;
 }
 
 // --- core ------------------------------------------------------------------------------------
@@ -282,6 +340,7 @@ Camera::Camera() : state_(std::make_unique<State>()) {
 
 Camera::~Camera() {
     Revoke();
+    CloseEventWindows(*state_->core);
     // Strays hold the core: free them, or neither would ever go.
     ReleaseStrays();
     state_->core->camera = nullptr;
@@ -319,6 +378,9 @@ Device& Camera::AddDevice(std::wstring id, std::wstring name, std::wstring descr
         p.value = s.text ? Value::Text(s.text) : Value::Int(s.value);
         p.readOnly = s.readOnly;
         p.allowed = s.allowed;
+        p.range = s.range;
+        p.flags = s.flags;
+        p.nominal = s.value;
         root.props[s.id] = p;
     }
 
@@ -442,6 +504,40 @@ void Camera::Revoke() {
     CoRevokeClassObject(cookie_);
     cookie_ = 0;
 }
+
+Item* Camera::PressShutter(size_t device) {
+    if (device >= devices.size() || devices[device].offline || !devices[device].root) return nullptr;
+    return TakeNewPicture(*state_->core, devices[device]).get();
+}
+
+bool Camera::Unplug(size_t device) {
+    if (device >= devices.size() || devices[device].offline) return false;
+    devices[device].offline = true;
+    devices[device].present = false;
+    state_->core->Raise(wia::WIA_EVENT_DEVICE_DISCONNECTED, devices[device], L"");
+    return true;
+}
+
+bool Camera::PlugIn(size_t device) {
+    if (device >= devices.size() || !devices[device].offline) return false;
+    devices[device].offline = false;
+    devices[device].present = true;
+    state_->core->Raise(wia::WIA_EVENT_DEVICE_CONNECTED, devices[device], L"");
+    return true;
+}
+
+void Camera::RaiseEvent(const GUID& event, size_t device, const std::wstring& itemName) {
+    if (device < devices.size()) state_->core->Raise(event, devices[device], itemName);
+}
+
+long Camera::EventRegistrations() const {
+    std::lock_guard<std::mutex> hold(state_->core->eventLock);
+    return static_cast<long>(state_->core->links.size());
+}
+
+long Camera::EventsDelivered() const { return state_->core->delivered; }
+long Camera::EventsPending() const { return state_->core->pending; }
+DWORD Camera::LastDeliveryThread() const { return state_->core->deliveryThread; }
 
 Device* Camera::FindDevice(const std::wstring& id) {
     for (Device& d : devices)

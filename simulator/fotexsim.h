@@ -39,6 +39,9 @@ enum class Op {
     CapsGetCount,            // IEnumWIA_DEV_CAPS::GetCount
     CapsNext,                // IEnumWIA_DEV_CAPS::Next
     GetData,                 // IWiaDataTransfer::idtGetData
+    FindItemByName,          // IWiaItem::FindItemByName
+    GetPropertyAttributes,   // IWiaPropertyStorage::GetPropertyAttributes
+    RegisterEventCallback,   // IWiaDevMgr::RegisterEventCallbackInterface
     Count
 };
 constexpr int kOpCount = static_cast<int>(Op::Count);
@@ -51,6 +54,8 @@ struct Value {
     std::wstring s;     // VT_BSTR
     bool nullString = false;  // VT_BSTR with a null BSTR
     GUID guid{};        // VT_CLSID
+    std::vector<uint16_t> words;  // VT_VECTOR | VT_UI2
+    std::vector<uint8_t> bytes;   // VT_VECTOR | VT_UI1
 
     static Value Empty() { return {}; }
     static Value Int(int32_t v) { Value x; x.type = VT_I4; x.i = v; return x; }
@@ -58,24 +63,62 @@ struct Value {
     static Value Text(std::wstring v) { Value x; x.type = VT_BSTR; x.s = std::move(v); return x; }
     static Value NullText() { Value x; x.type = VT_BSTR; x.nullString = true; return x; }
     static Value Guid(const GUID& g) { Value x; x.type = VT_CLSID; x.guid = g; return x; }
+    static Value Words(std::vector<uint16_t> v) { Value x; x.type = VT_VECTOR | VT_UI2; x.words = std::move(v); return x; }
+    static Value Bytes(std::vector<uint8_t> v) { Value x; x.type = VT_VECTOR | VT_UI1; x.bytes = std::move(v); return x; }
 };
 bool operator==(const Value& a, const Value& b);
 
 // One property of a storage. A write is refused (E_ACCESSDENIED) when read-only, and refused
-// (E_INVALIDARG) when the value's type differs from `writeType` or is not among `allowed`.
+// (E_INVALIDARG) when the value's type differs from `writeType` or, for integers, is not among
+// `allowed`, outside `range` or has bits outside `flags`. GetPropertyAttributes reports the
+// same limits (the list first, then the range, then the flags) with `nominal`.
 struct Property {
     Value value;
     bool readOnly = false;
     VARTYPE writeType = VT_EMPTY;     // VT_EMPTY: the type of `value`
     std::vector<int32_t> allowed;     // integers only; empty: any value
+    struct Range {
+        bool on = false;
+        int32_t min = 0, max = 0, step = 1;  // min, min + step, ... up to max
+    } range;
+    struct Flags {
+        bool on = false;
+        uint32_t mask = 0;            // the bits that may be set
+    } flags;
+    int32_t nominal = 0;
+
+    // Whether a write of the integer `v` passes the limits.
+    bool Accepts(int32_t v) const;
+    // No limits at all: any value of the type.
+    void ClearLimits();
 };
 using PropertyMap = std::map<PROPID, Property>;
 
-// One item of a device's tree.
+// One item of a device's tree. Besides `props`, every item answers reads of its name, full name
+// and time (WIA_IPA_ITEM_NAME, _FULL_ITEM_NAME, _ITEM_TIME), and image and video items of their
+// size, file name extension and thumbnail (WIA_IPA_ITEM_SIZE, _FILENAME_EXTENSION, WIA_IPC_THUMBNAIL,
+// _THUMB_WIDTH, _THUMB_HEIGHT), computed from the fields below when read. An entry in `props`
+// overrides such a value; an id in `lacks` removes it.
 struct Item {
     std::wstring name;
     LONG type = 0;                    // WiaItemType flags
     PropertyMap props;
+    std::vector<PROPID> lacks;        // computed properties this item does not have
+    SYSTEMTIME time{};                // WIA_IPA_ITEM_TIME
+    int thumbWidth = 160, thumbHeight = 120;  // thumbnail size of a generated picture
+    std::wstring file;                // the folder camera: the file whose bytes the item gives
+    // What the folder camera has worked out once: the thumbnail (empty when the file is no
+    // picture it can decode) and its size.
+    std::shared_ptr<const std::vector<uint8_t>> thumbnail;
+    bool thumbnailMade = false;
+    // The service object of this item while one lives: enumerations and searches hand the same
+    // object out again, as a real service's proxies keep one identity per item. Not copied.
+    struct HandedOut {
+        IWiaItem* object = nullptr;
+        HandedOut() = default;
+        HandedOut(const HandedOut&) {}
+        HandedOut& operator=(const HandedOut&) { return *this; }
+    } handedOut;
     std::vector<std::shared_ptr<Item>> children;
     std::vector<GUID> formats;        // formats the item accepts; empty: all transfer formats
     uint32_t seed = 0;                // picks the picture's colours
@@ -138,6 +181,12 @@ struct LastCalls {
         GUID command{};
         bool itemOut = false;         // an item-pointer address was given
     } command;
+    struct Registration {
+        LONG flags = -1;
+        bool deviceIdNull = true;
+        std::wstring deviceId;
+        std::vector<GUID> events;     // every event registered for while logging, in order
+    } registration;
     LONG capsFlag = -1;
     LONG deleteFlags = -1;
     struct GetData {
@@ -225,10 +274,39 @@ public:
     HRESULT Register();
     void Revoke();
 
+    // --- events ---------------------------------------------------------------------------------
+    // Each registration (IWiaDevMgr::RegisterEventCallbackInterface) is served by a hidden
+    // window of the registering thread: an event raised on any thread is posted there, and the
+    // callback is called when that thread dispatches its messages, as the service's calls reach
+    // a single-threaded apartment. Captures, deletions, delete-all, unplugging and plugging in
+    // raise their events; these may be called from any thread while no other thread is inside
+    // a call to the camera.
+    // A picture taken with the camera's own button: a new item and ITEM_CREATED. Null when
+    // there is no such device or it is unplugged.
+    Item* PressShutter(size_t device);
+    // Unplugging makes the device offline (every call on its objects fails) and raises
+    // DEVICE_DISCONNECTED; plugging in undoes it and raises DEVICE_CONNECTED. False when there
+    // is no such device or it is already in that state.
+    bool Unplug(size_t device);
+    bool PlugIn(size_t device);
+    // Raises any event for a device, with an item name or none.
+    void RaiseEvent(const GUID& event, size_t device, const std::wstring& itemName = L"");
+    long EventRegistrations() const;  // live registrations
+    long EventsDelivered() const;     // callbacks made
+    long EventsPending() const;       // posted, not yet dispatched
+    DWORD LastDeliveryThread() const; // the thread that received the last callback
+
     // --- helpers for tests ----------------------------------------------------------------------
     Device* FindDevice(const std::wstring& id);
     // Items of a device, depth first, not counting the root; deleted items are gone.
     std::vector<Item*> ItemsOf(const Device& device);
+
+    // A camera whose items are the picture and video files under `folder` (JPEG, PNG, BMP, GIF,
+    // TIFF, AVI, MPEG), its subfolders being camera folders; each item transfers its file's bytes
+    // in the file's own format and refuses every other format. Deleting items and taking pictures
+    // change the camera only, never the folder. Fails with the file system's error when the folder
+    // cannot be read; the camera is then unchanged.
+    HRESULT AddFolderCamera(const std::wstring& folder, const std::wstring& name, Device** added = nullptr);
 
     struct State;
     State& state() { return *state_; }
@@ -237,5 +315,10 @@ private:
     std::unique_ptr<State> state_;
     DWORD cookie_ = 0;
 };
+
+// The service's full item name: the device's number (its id after the last backslash), then the
+// names from the root down, joined by backslashes: "0000\Root\DCIM\IMG_0001". The one place
+// that makes these names; FindItemByName and events take them.
+std::wstring FullItemName(const Device& device, const Item& item);
 
 }  // namespace fotexsim

@@ -3,6 +3,10 @@
 #ifndef FOTEXSIM_API_H
 #define FOTEXSIM_API_H
 
+#ifndef __cplusplus
+#include <stddef.h>
+#endif
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -16,6 +20,41 @@ int __cdecl FotexSimRegister(void);
 
 /* Revokes the registration; the service's objects that are still held stay valid until released. */
 void __cdecl FotexSimRevoke(void);
+
+/* Adds a camera whose items are the picture and video files under `folder` (UTF-16 path,
+   NUL-terminated): .jpg/.jpeg/.jpe, .png, .bmp, .gif and .tif/.tiff are pictures, .avi and
+   .mpg/.mpeg videos; subfolders become camera folders, names starting with "." are skipped. The
+   camera is named `name` (null: "Fotex Folder Camera") and listed after the default ones; call
+   it before or after FotexSimRegister, then enumerate again.
+   Each item transfers its file's bytes unchanged in the file's own format and refuses every other
+   format, as a camera does. Thumbnails are the pictures scaled into 160 x 120 (JPEG, PNG, BMP and
+   GIF; TIFF files and videos have none). Item names are the file names without extension, times
+   the files' last-write times. Deleting items or taking pictures changes the camera only: the
+   files in the folder are never changed, and a new picture is generated.
+   Returns 1 on success, or a negative HRESULT: E_POINTER (0x80004003) folder is null; the file
+   system's error when the folder does not exist or cannot be read. */
+int __cdecl FotexSimAddFolderCamera(const wchar_t* folder, const wchar_t* name);
+
+/* Things that happen to a camera by themselves; `camera` is the index of the device as
+   EnumerateWiaDevices lists the virtual cameras (0 "Fotex Virtual Camera", 1 "Fotex Pocket
+   Camera"). Each raises its event for the hosts that registered (WaitForCameraEvent): it is
+   posted to the registering thread, which receives it only while it handles its messages, as
+   the service's events reach a host. They may be called from any thread, as long as no other
+   thread is inside a call to Fotex.dll then, except WaitForCameraEvent.
+
+   FotexSimPressShutter: a picture taken with the camera's own button, a new item in its first
+   folder; FOTEX_EVENT_ITEM_CREATED with the item's full name. Returns 1, or 0 when there is no
+   such camera or it is unplugged.
+   FotexSimUnplug: the camera goes offline (every call on its open handles fails, and it cannot
+   be opened); FOTEX_EVENT_DEVICE_DISCONNECTED. FotexSimPlugIn: back again, and its open handles
+   work again; FOTEX_EVENT_DEVICE_CONNECTED. Each returns 1, or 0 when there is no such camera or
+   it is already unplugged (plugged in).
+   The camera also raises FOTEX_EVENT_ITEM_CREATED for TakeAPicture, FOTEX_EVENT_ITEM_DELETED for
+   each item deleted on its own, and FOTEX_EVENT_TREE_UPDATED for DeleteAll.
+   Before FotexSimRegister has been called, all three return 0. */
+int __cdecl FotexSimPressShutter(int camera);
+int __cdecl FotexSimUnplug(int camera);
+int __cdecl FotexSimPlugIn(int camera);
 
 #ifdef __cplusplus
 }

@@ -9,14 +9,19 @@ namespace {
 fotexsim::Camera* g_camera = nullptr;
 bool g_registered = false;
 
-}  // namespace
-
-extern "C" int __cdecl FotexSimRegister(void) {
-    if (g_registered) return 0;
+fotexsim::Camera& TheCamera() {
     if (!g_camera) {
         g_camera = new fotexsim::Camera();
         g_camera->LoadDefaultScenario();
     }
+    return *g_camera;
+}
+
+}  // namespace
+
+extern "C" int __cdecl FotexSimRegister(void) {
+    if (g_registered) return 0;
+    TheCamera();
     HRESULT hr = g_camera->Register();
     if (FAILED(hr)) return static_cast<int>(hr);
     g_registered = true;
@@ -27,4 +32,28 @@ extern "C" void __cdecl FotexSimRevoke(void) {
     if (!g_registered) return;
     g_camera->Revoke();
     g_registered = false;
+}
+
+extern "C" int __cdecl FotexSimAddFolderCamera(const wchar_t* folder, const wchar_t* name) {
+    if (!folder) return static_cast<int>(E_POINTER);
+    const HRESULT hr = TheCamera().AddFolderCamera(folder, name ? name : L"");
+    return FAILED(hr) ? static_cast<int>(hr) : 1;
+}
+
+namespace {
+
+bool Known(int camera) { return g_camera != nullptr && camera >= 0 && static_cast<size_t>(camera) < g_camera->devices.size(); }
+
+}  // namespace
+
+extern "C" int __cdecl FotexSimPressShutter(int camera) {
+    return Known(camera) && g_camera->PressShutter(static_cast<size_t>(camera)) != nullptr ? 1 : 0;
+}
+
+extern "C" int __cdecl FotexSimUnplug(int camera) {
+    return Known(camera) && g_camera->Unplug(static_cast<size_t>(camera)) ? 1 : 0;
+}
+
+extern "C" int __cdecl FotexSimPlugIn(int camera) {
+    return Known(camera) && g_camera->PlugIn(static_cast<size_t>(camera)) ? 1 : 0;
 }

@@ -61,9 +61,23 @@ bool ToValue(const PROPVARIANT& v, Value* out) {
         if (!v.puuid) return false;
         *out = Value::Guid(*v.puuid);
         return true;
+    case VT_VECTOR | VT_UI2:
+        *out = Value::Words(std::vector<uint16_t>(v.caui.pElems, v.caui.pElems + v.caui.cElems));
+        return true;
+    case VT_VECTOR | VT_UI1:
+        *out = Value::Bytes(std::vector<uint8_t>(v.caub.pElems, v.caub.pElems + v.caub.cElems));
+        return true;
     default:
         return false;
     }
+}
+
+// A vector's elements in CoTaskMem, as PropVariantClear frees them.
+template <class T>
+T* CopyElements(const std::vector<T>& from) {
+    auto* to = static_cast<T*>(CoTaskMemAlloc(from.empty() ? 1 : from.size() * sizeof(T)));
+    if (to && !from.empty()) std::memcpy(to, from.data(), from.size() * sizeof(T));
+    return to;
 }
 
 // Copies by COM's rules: the caller frees what it gets with PropVariantClear.
@@ -91,6 +105,18 @@ bool FromValue(const Value& value, PROPVARIANT* v) {
         v->puuid = g;
         return true;
     }
+    case VT_VECTOR | VT_UI2:
+        v->caui.pElems = CopyElements(value.words);
+        if (!v->caui.pElems) return false;
+        v->caui.cElems = static_cast<ULONG>(value.words.size());
+        v->vt = VT_VECTOR | VT_UI2;
+        return true;
+    case VT_VECTOR | VT_UI1:
+        v->caub.pElems = CopyElements(value.bytes);
+        if (!v->caub.pElems) return false;
+        v->caub.cElems = static_cast<ULONG>(value.bytes.size());
+        v->vt = VT_VECTOR | VT_UI1;
+        return true;
     default:
         return true;  // VT_EMPTY
     }
@@ -132,8 +158,14 @@ public:
             if (specs[i].ulKind != PRSPEC_PROPID) continue;  // names are never assigned here
             read.push_back(specs[i].propid);
             auto it = map_->find(specs[i].propid);
-            if (it == map_->end()) continue;
-            if (!FromValue(it->second.value, &values[i])) {
+            Value computed;
+            const Value* value = nullptr;
+            if (it != map_->end())
+                value = &it->second.value;
+            else if (item_ && ComputedProperty(core->Locate(dev_), *item_, specs[i].propid, &computed))
+                value = &computed;
+            if (!value) continue;
+            if (!FromValue(*value, &values[i])) {
                 FreePropVariantArray(i + 1, values);
                 return E_OUTOFMEMORY;
             }
@@ -168,9 +200,7 @@ public:
             if (!ToValue(values[i], &v)) return E_INVALIDARG;
             VARTYPE expected = p.writeType != VT_EMPTY ? p.writeType : p.value.type;
             if (expected != VT_EMPTY && v.type != expected) return E_INVALIDARG;
-            if ((v.type == VT_I4 || v.type == VT_UI4) && !p.allowed.empty() &&
-                std::find(p.allowed.begin(), p.allowed.end(), v.i) == p.allowed.end())
-                return E_INVALIDARG;
+            if ((v.type == VT_I4 || v.type == VT_UI4) && !p.Accepts(v.i)) return E_INVALIDARG;
             if (item_ && specs[i].propid == wia::kIpaFormat &&
                 (v.type != VT_CLSID || !AcceptsFormat(*item_, v.guid)))
                 return E_INVALIDARG;
@@ -201,7 +231,36 @@ public:
     HRESULT WINAPI SetTimes(const FILETIME*, const FILETIME*, const FILETIME*) override { return E_NOTIMPL; }
     HRESULT WINAPI SetClass(REFCLSID) override { return E_NOTIMPL; }
     HRESULT WINAPI Stat(STATPROPSETSTG*) override { return E_NOTIMPL; }
-    HRESULT WINAPI GetPropertyAttributes(ULONG, PROPSPEC[], ULONG[], PROPVARIANT[]) override { return E_NOTIMPL; }
+    HRESULT WINAPI GetPropertyAttributes(ULONG n, PROPSPEC specs[], ULONG flags[], PROPVARIANT values[]) override {
+        HRESULT hr;
+        for (ULONG i = 0; i < n; ++i) {
+            if (values) PropVariantInit(&values[i]);
+            if (flags) flags[i] = 0;
+        }
+        if (Stop(Op::GetPropertyAttributes, &hr)) {
+            if (FAILED(hr) && core->dirty && values && flags)
+                for (ULONG i = 0; i < n; ++i) {
+                    flags[i] = 0xFFFFFFFF;
+                    values[i].vt = VT_BSTR;
+                    values[i].bstrVal = core->StrayString();
+                }
+            return hr;
+        }
+        if (n && (!specs || !flags || !values)) return E_INVALIDARG;
+        bool found = false;
+        for (ULONG i = 0; i < n; ++i) {
+            if (specs[i].ulKind != PRSPEC_PROPID) continue;
+            auto it = map_->find(specs[i].propid);
+            if (it == map_->end()) continue;
+            if (!Attributes(it->second, &flags[i], &values[i])) {
+                FreePropVariantArray(n, values);
+                return E_OUTOFMEMORY;
+            }
+            found = true;
+        }
+        ++core->valuesOut;
+        return found ? S_OK : S_FALSE;
+    }
     HRESULT WINAPI GetPropertyStream(GUID*, IStream** pp) override {
         Clear(pp);
         return E_NOTIMPL;
@@ -212,6 +271,35 @@ private:
     bool Stop(Op op, HRESULT* hr) {
         if (core->Faulted(op, hr)) return true;
         return bound_ && core->Unavailable(dev_, item_, hr);
+    }
+
+    // The documented layouts: a range is minimum, nominal, maximum, step; a list its count,
+    // nominal and values; flags the nominal and the valid bits. In the property's integer type.
+    static bool Attributes(const Property& p, ULONG* flags, PROPVARIANT* value) {
+        *flags = wia::kPropRead | (p.readOnly ? 0 : wia::kPropWrite);
+        const bool integer = p.value.type == VT_I4 || p.value.type == VT_UI4;
+        std::vector<int32_t> parts;
+        if (integer && !p.allowed.empty()) {
+            *flags |= wia::kPropList;
+            parts = {static_cast<int32_t>(p.allowed.size()), p.nominal};
+            parts.insert(parts.end(), p.allowed.begin(), p.allowed.end());
+        } else if (integer && p.range.on) {
+            *flags |= wia::kPropRange;
+            parts = {p.range.min, p.nominal, p.range.max, p.range.step};
+        } else if (integer && p.flags.on) {
+            *flags |= wia::kPropFlag;
+            parts = {p.nominal, static_cast<int32_t>(p.flags.mask)};
+        } else {
+            *flags |= wia::kPropNone;
+            return true;
+        }
+        auto* elements = static_cast<LONG*>(CoTaskMemAlloc(parts.size() * sizeof(LONG)));
+        if (!elements) return false;
+        std::copy(parts.begin(), parts.end(), elements);
+        value->vt = VT_VECTOR | p.value.type;
+        value->cal.cElems = static_cast<ULONG>(parts.size());
+        value->cal.pElems = elements;
+        return true;
     }
 
     std::shared_ptr<void> keep_;
@@ -484,6 +572,20 @@ class ItemObject final : public Object<IWiaItem> {
 public:
     ItemObject(std::shared_ptr<Core> c, DeviceRef dev, std::shared_ptr<Item> item)
         : Object(std::move(c), "Item", item->name), dev_(std::move(dev)), item_(std::move(item)) {}
+    ~ItemObject() override {
+        if (item_->handedOut.object == this) item_->handedOut.object = nullptr;
+    }
+
+    // The item's live object with a new reference, or a new one that later calls hand out again.
+    static IWiaItem* For(std::shared_ptr<Core> c, const DeviceRef& dev, std::shared_ptr<Item> item) {
+        if (IWiaItem* live = item->handedOut.object) {
+            live->AddRef();
+            return live;
+        }
+        auto* made = new ItemObject(std::move(c), dev, item);
+        item->handedOut.object = made;
+        return made;
+    }
 
     HRESULT WINAPI QueryInterface(REFIID riid, void** ppv) override {
         HRESULT hr;
@@ -551,7 +653,10 @@ public:
         if (core->Stop(Op::DeleteItem, dev_, item_.get(), &hr)) return hr;
         core->last().deleteFlags = flags;
         if (item_ == dev_.root) return E_INVALIDARG;  // the device itself cannot be deleted
+        Device* device = core->Locate(dev_);
+        const std::wstring name = FullItemName(*device, *item_);
         DetachItem(*item_);
+        core->Raise(wia::WIA_EVENT_ITEM_DELETED, *device, name);
         return S_OK;
     }
 
@@ -572,9 +677,14 @@ public:
         bool offered = std::any_of(caps.begin(), caps.end(),
                                    [command](const Capability& c) { return c.command == *command; });
         if (!offered) return E_INVALIDARG;
-        if (*command == wia::WIA_CMD_TAKE_PICTURE) return TakePicture(out);
+        if (*command == wia::WIA_CMD_TAKE_PICTURE) {
+            std::shared_ptr<Item> picture = TakeNewPicture(*core, *device);
+            if (out) *out = ItemObject::For(core, dev_, std::move(picture));
+            return S_OK;
+        }
         if (*command == wia::WIA_CMD_DELETE_ALL_ITEMS) {
             DeleteAllMedia(*dev_.root);
+            core->Raise(wia::WIA_EVENT_TREE_UPDATED, *device, L"");
             return S_OK;
         }
         if (*command == wia::WIA_CMD_SYNCHRONIZE) return S_OK;
@@ -618,9 +728,16 @@ public:
         Clear(pp);
         return E_NOTIMPL;
     }
-    HRESULT WINAPI FindItemByName(LONG, BSTR, IWiaItem** pp) override {
+    HRESULT WINAPI FindItemByName(LONG, BSTR fullName, IWiaItem** pp) override {
+        HRESULT hr;
         Clear(pp);
-        return E_NOTIMPL;
+        if (core->Stop(Op::FindItemByName, dev_, item_.get(), &hr)) return hr;
+        if (!fullName) return E_INVALIDARG;
+        if (!pp) return E_POINTER;
+        std::shared_ptr<Item> found = FindByFullName(*core->Locate(dev_), fullName);
+        if (!found) return S_FALSE;
+        *pp = ItemObject::For(core, dev_, std::move(found));
+        return S_OK;
     }
     HRESULT WINAPI DeviceDlg(HWND, LONG, LONG, LONG*, IWiaItem***) override { return E_NOTIMPL; }
     HRESULT WINAPI DumpItemData(BSTR*) override { return E_NOTIMPL; }
@@ -629,29 +746,6 @@ public:
     HRESULT WINAPI Diagnostic(ULONG, BYTE*) override { return E_NOTIMPL; }
 
 private:
-    HRESULT TakePicture(IWiaItem** out) {
-        Item& root = *dev_.root;
-        Item* target = &root;
-        for (const auto& c : root.children) {
-            if (c && !c->deleted && (c->type & wia::kItemTypeFolder)) {
-                target = c.get();
-                break;
-            }
-        }
-        wchar_t name[32];
-        swprintf(name, 32, L"PIC_%04d", core->nextPicture++);
-        target->Add(name, wia::kItemTypeImage | wia::kItemTypeFile);
-        std::shared_ptr<Item> picture = target->children.back();
-
-        auto taken = root.props.find(wia::kDpcPicturesTaken);
-        if (taken != root.props.end() && taken->second.value.type == VT_I4) ++taken->second.value.i;
-        auto left = root.props.find(wia::kDpcPicturesRemaining);
-        if (left != root.props.end() && left->second.value.type == VT_I4 && left->second.value.i > 0)
-            --left->second.value.i;
-        if (out) *out = new ItemObject(core, dev_, std::move(picture));
-        return S_OK;
-    }
-
     DeviceRef dev_;
     std::shared_ptr<Item> item_;
 };
@@ -677,7 +771,7 @@ HRESULT EnumItems::Next(ULONG n, IWiaItem** out, ULONG* fetched) {
             if (++skipped > items_->size()) break;
             continue;
         }
-        out[got++] = new ItemObject(core, dev_, item);
+        out[got++] = ItemObject::For(core, dev_, item);
     }
     if (fetched) *fetched = got;
     return got == n ? S_OK : S_FALSE;
@@ -770,15 +864,45 @@ public:
     HRESULT WINAPI RegisterEventCallbackProgram(LONG, BSTR, const GUID*, BSTR, BSTR, BSTR, BSTR) override {
         return E_NOTIMPL;
     }
-    HRESULT WINAPI RegisterEventCallbackInterface(LONG, BSTR, const GUID*, IWiaEventCallback*,
-                                                  IUnknown** pp) override {
+    HRESULT WINAPI RegisterEventCallbackInterface(LONG flags, BSTR deviceId, const GUID* event,
+                                                  IWiaEventCallback* callback, IUnknown** pp) override {
+        HRESULT hr;
         Clear(pp);
-        return E_NOTIMPL;
+        if (core->Faulted(Op::RegisterEventCallback, &hr)) {
+            if (FAILED(hr))
+                core->LeaveStray(pp, [this] { return new PropStorage(core, std::make_shared<PropertyMap>(), L"stray"); });
+            return hr;
+        }
+        auto& last = core->last().registration;
+        last.flags = flags;
+        last.deviceIdNull = deviceId == nullptr;
+        last.deviceId = deviceId ? deviceId : L"";
+        if (event && core->logging) last.events.push_back(*event);
+        if (!event || !callback) return E_INVALIDARG;
+        if (!pp) return E_POINTER;
+        std::shared_ptr<EventLink> link = Subscribe(core, *event, deviceId, callback, &hr);
+        if (!link) return hr;
+        *pp = NewEventRegistration(core, std::move(link));
+        return S_OK;
     }
     HRESULT WINAPI RegisterEventCallbackCLSID(LONG, BSTR, const GUID*, const GUID*, BSTR, BSTR, BSTR) override {
         return E_NOTIMPL;
     }
     HRESULT WINAPI AddDeviceDlg(HWND, LONG) override { return E_NOTIMPL; }
+};
+
+// --- event registration ----------------------------------------------------------------------
+
+class EventRegistration final : public Object<IUnknown> {
+public:
+    EventRegistration(std::shared_ptr<Core> c, std::shared_ptr<EventLink> link)
+        : Object(std::move(c), "EventRegistration", L""), link_(std::move(link)) {}
+    ~EventRegistration() override { Unsubscribe(*core, link_); }
+
+    HRESULT WINAPI QueryInterface(REFIID riid, void** ppv) override { return Self(riid, IID_IUnknown, ppv); }
+
+private:
+    std::shared_ptr<EventLink> link_;
 };
 
 // --- class factory ---------------------------------------------------------------------------
@@ -828,5 +952,9 @@ private:
 }  // namespace
 
 IClassFactory* NewClassFactory() { return new ClassFactory(); }
+
+IUnknown* NewEventRegistration(std::shared_ptr<Core> core, std::shared_ptr<EventLink> link) {
+    return new EventRegistration(std::move(core), std::move(link));
+}
 
 }  // namespace fotexsim

@@ -15,18 +15,19 @@ namespace {
 struct NamedFormat {
     const GUID* guid;
     const char* name;
+    const wchar_t* extension;  // WIA_IPA_FILENAME_EXTENSION
 };
 
 const NamedFormat kFormats[] = {
-    {&wia::WiaImgFmt_BMP, "BMP"},         {&wia::WiaImgFmt_EMF, "EMF"},
-    {&wia::WiaImgFmt_WMF, "WMF"},         {&wia::WiaImgFmt_JPEG, "JPEG"},
-    {&wia::WiaImgFmt_PNG, "PNG"},         {&wia::WiaImgFmt_GIF, "GIF"},
-    {&wia::WiaImgFmt_TIFF, "TIFF"},       {&wia::WiaImgFmt_EXIF, "EXIF"},
-    {&wia::WiaImgFmt_PHOTOCD, "PHOTOCD"}, {&wia::WiaImgFmt_FLASHPIX, "FLASHPIX"},
-    {&wia::WiaImgFmt_ICO, "ICO"},         {&wia::WiaImgFmt_CIFF, "CIFF"},
-    {&wia::WiaImgFmt_PICT, "PICT"},       {&wia::WiaImgFmt_JPEG2K, "JPEG2K"},
-    {&wia::WiaImgFmt_JPEG2KX, "JPEG2KX"}, {&wia::WiaImgFmt_RAWRGB, "RAWRGB"},
-    {&wia::WiaImgFmt_AVI, "AVI"},         {&wia::WiaImgFmt_MPG, "MPG"},
+    {&wia::WiaImgFmt_BMP, "BMP", L"bmp"},         {&wia::WiaImgFmt_EMF, "EMF", L"emf"},
+    {&wia::WiaImgFmt_WMF, "WMF", L"wmf"},         {&wia::WiaImgFmt_JPEG, "JPEG", L"jpg"},
+    {&wia::WiaImgFmt_PNG, "PNG", L"png"},         {&wia::WiaImgFmt_GIF, "GIF", L"gif"},
+    {&wia::WiaImgFmt_TIFF, "TIFF", L"tif"},       {&wia::WiaImgFmt_EXIF, "EXIF", L"exif"},
+    {&wia::WiaImgFmt_PHOTOCD, "PHOTOCD", L"pcd"}, {&wia::WiaImgFmt_FLASHPIX, "FLASHPIX", L"fpx"},
+    {&wia::WiaImgFmt_ICO, "ICO", L"ico"},         {&wia::WiaImgFmt_CIFF, "CIFF", L"crw"},
+    {&wia::WiaImgFmt_PICT, "PICT", L"pct"},       {&wia::WiaImgFmt_JPEG2K, "JPEG2K", L"jp2"},
+    {&wia::WiaImgFmt_JPEG2KX, "JPEG2KX", L"jpx"}, {&wia::WiaImgFmt_RAWRGB, "RAWRGB", L"raw"},
+    {&wia::WiaImgFmt_AVI, "AVI", L"avi"},         {&wia::WiaImgFmt_MPG, "MPG", L"mpg"},
 };
 
 // A gradient under a bright square whose colour and place follow the seed, so two pictures
@@ -74,6 +75,12 @@ const char* FormatName(const GUID& format) {
     return nullptr;
 }
 
+const wchar_t* FormatExtension(const GUID& format) {
+    for (const NamedFormat& f : kFormats)
+        if (*f.guid == format) return f.extension;
+    return nullptr;
+}
+
 bool AcceptsFormat(const Item& item, const GUID& format) {
     if (item.formats.empty()) return FormatName(format) != nullptr;
     for (const GUID& g : item.formats)
@@ -82,9 +89,19 @@ bool AcceptsFormat(const Item& item, const GUID& format) {
 }
 
 HRESULT WriteItemFile(const Item& item, const GUID& format, const wchar_t* path) {
+    // The folder camera's items are their files, byte for byte.
+    if (!item.file.empty())
+        return CopyFileW(item.file.c_str(), path, FALSE) ? S_OK : HRESULT_FROM_WIN32(GetLastError());
+    std::vector<unsigned char> bytes;
+    HRESULT hr = ItemBytes(item, format, bytes);
+    if (FAILED(hr)) return hr;
+    return WriteBytes(path, bytes.data(), bytes.size());
+}
+
+HRESULT ItemBytes(const Item& item, const GUID& format, std::vector<unsigned char>& bytes) {
     const bool video = (item.type & wia::kItemTypeVideo) && !(item.type & wia::kItemTypeImage);
     const int w = item.width > 0 ? item.width : 1, h = item.height > 0 ? item.height : 1;
-    std::vector<unsigned char> bytes;
+    bytes.clear();
     if (!video && (format == wia::WiaImgFmt_BMP || format == wia::WiaImgFmt_PNG ||
                    format == wia::WiaImgFmt_JPEG)) {
         std::vector<unsigned char> rgb = Render(item.seed, w, h);
@@ -99,7 +116,27 @@ HRESULT WriteItemFile(const Item& item, const GUID& format, const wchar_t* path)
                            std::to_string(h) + " " + Narrow(item.name) + "\n";
         bytes.assign(text.begin(), text.end());
     }
-    return WriteBytes(path, bytes.data(), bytes.size());
+    return S_OK;
+}
+
+std::vector<unsigned char> RenderThumbnail(const Item& item) {
+    const int w = item.thumbWidth > 0 ? item.thumbWidth : 1, h = item.thumbHeight > 0 ? item.thumbHeight : 1;
+    return DibFromRgb(Render(item.seed, w, h), w, h);
+}
+
+std::vector<unsigned char> DibFromRgb(const std::vector<unsigned char>& rgb, int w, int h) {
+    const size_t stride = (static_cast<size_t>(w) * 3 + 3) & ~size_t{3};
+    std::vector<unsigned char> dib(stride * h, 0);
+    for (int y = 0; y < h; ++y) {
+        const unsigned char* from = &rgb[static_cast<size_t>(h - 1 - y) * w * 3];
+        unsigned char* to = &dib[stride * y];
+        for (int x = 0; x < w; ++x, from += 3, to += 3) {
+            to[0] = from[2];
+            to[1] = from[1];
+            to[2] = from[0];
+        }
+    }
+    return dib;
 }
 
 HRESULT WriteDialogPicture(uint32_t seed, const wchar_t* path) {

@@ -5,6 +5,9 @@
 #include "fotexsim.h"
 #include "wia_ids.h"
 
+#include <atomic>
+#include <mutex>
+
 namespace fotexsim {
 
 constexpr HRESULT kItemDeleted = static_cast<HRESULT>(0x80210009);      // WIA_ERROR_ITEM_DELETED
@@ -12,6 +15,7 @@ constexpr HRESULT kNoDevice = static_cast<HRESULT>(0x80210015);         // WIA_S
 
 struct Tracked;
 struct Core;
+struct EventLink;
 
 // Names a device without pointing into Camera::devices, which may grow or vanish. The root
 // item is the identity; the index is only where it was last seen.
@@ -44,6 +48,15 @@ struct Core {
     std::vector<Tracked*> strays;    // left in failing calls' outputs; the core holds one reference
     LastCalls orphanLast;  // where calls land once the camera is gone
 
+    // Event registrations and the hidden window of each registering thread; read by whichever
+    // thread raises an event.
+    std::mutex eventLock;
+    std::vector<std::shared_ptr<EventLink>> links;
+    std::map<DWORD, HWND> windows;
+    std::atomic<long> delivered{0};
+    std::atomic<long> pending{0};
+    std::atomic<DWORD> deliveryThread{0};  // of the last callback made
+
     LastCalls& last() { return camera ? camera->last : orphanLast; }
     // Counts the call; true when the fault plan claims it, with the planned result in *hr.
     bool Faulted(Op op, HRESULT* hr);
@@ -51,6 +64,8 @@ struct Core {
     // Fault, then an offline or vanished device, then a deleted item (when one is given).
     bool Stop(Op op, DeviceRef& ref, const Item* item, HRESULT* hr);
     bool Unavailable(DeviceRef& ref, const Item* item, HRESULT* hr);
+    // Posts the event to every registration for it on this device or on all devices.
+    void Raise(const GUID& event, const Device& device, const std::wstring& itemName);
 
     // In dirty mode, `*out` receives an object from `make` that the caller does not own.
     template <class I, class Make>
@@ -89,6 +104,20 @@ struct Tracked {
 // not the client, so it stays out of the ledger.
 IClassFactory* NewClassFactory();
 
+// Events (events.cpp). A registration's link, with its thread's window made when needed; null
+// with the failure in *hr. Unsubscribe ends the deliveries still on their way too.
+std::shared_ptr<EventLink> Subscribe(const std::shared_ptr<Core>& core, const GUID& event, BSTR deviceId,
+                                     IWiaEventCallback* callback, HRESULT* hr);
+void Unsubscribe(Core& core, const std::shared_ptr<EventLink>& link);
+// Destroys the windows of the calling thread with what is still posted to them.
+void CloseEventWindows(Core& core);
+// An IUnknown whose last release ends the registration (objects.cpp).
+IUnknown* NewEventRegistration(std::shared_ptr<Core> core, std::shared_ptr<EventLink> link);
+
+// A new picture in the first folder of the device (or its root), counted in the device's
+// counters, with ITEM_CREATED raised.
+std::shared_ptr<Item> TakeNewPicture(Core& core, Device& device);
+
 // Item-tree operations shared by the camera and the item objects; none of them recurses.
 void AddTransferProperties(Item& item);
 void DetachItem(Item& item);           // flags the subtree deleted and takes it off its parent
@@ -96,9 +125,26 @@ void DeleteAllMedia(Item& root);       // every image and video item of the tree
 bool AcceptsFormat(const Item& item, const GUID& format);
 const char* FormatName(const GUID& format);  // "BMP", ...; null for an unknown format
 
-// Writes the item's data in `format` to `path`: a picture for BMP, PNG and JPEG, otherwise a
-// short text naming the format. Returns the Win32 error as an HRESULT when the file fails.
+const wchar_t* FormatExtension(const GUID& format);  // "jpg", ...; null for an unknown format
+
+// Writes the item's data in `format` to `path`: a folder camera's item copies its file;
+// otherwise a picture for BMP, PNG and JPEG, and a short text naming the format for the rest.
+// Returns the Win32 error as an HRESULT when the file fails.
 HRESULT WriteItemFile(const Item& item, const GUID& format, const wchar_t* path);
+// The bytes WriteItemFile writes for a generated item.
+HRESULT ItemBytes(const Item& item, const GUID& format, std::vector<unsigned char>& bytes);
+
+// Item contents (contents.cpp): the value of a property the item computes when read, false when
+// it has none; the item of a device with that full name, or null.
+bool ComputedProperty(const Device* device, Item& item, PROPID id, Value* out);
+std::shared_ptr<Item> FindByFullName(const Device& device, const wchar_t* fullName);
+
+// Thumbnails as WIA_IPC_THUMBNAIL gives them: the pixels of a 24-bit bottom-up DIB, BGR, each
+// row padded to four bytes. From a generated item, and from RGB rows top row first.
+std::vector<unsigned char> RenderThumbnail(const Item& item);
+std::vector<unsigned char> DibFromRgb(const std::vector<unsigned char>& rgb, int w, int h);
+// Decodes a JPEG, PNG, BMP or GIF file's bytes into RGB rows (stb_image); false when it cannot.
+bool DecodePicture(const std::vector<unsigned char>& file, std::vector<unsigned char>& rgb, int* w, int* h);
 // The dialog's picture: a JPEG.
 HRESULT WriteDialogPicture(uint32_t seed, const wchar_t* path);
 

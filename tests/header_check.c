@@ -21,6 +21,9 @@ typedef int(FOTEX_CALL* IntegerGetter)(FOTEX_DEVICE, int*);
 typedef int(FOTEX_CALL* IntegerSetter)(FOTEX_DEVICE, int);
 typedef int(FOTEX_CALL* TextGetter)(FOTEX_DEVICE, void*);
 typedef int(FOTEX_CALL* TextSetter)(FOTEX_DEVICE, const char*);
+typedef int(FOTEX_CALL* ChoicesFn)(FOTEX_DEVICE, int, int*, int*, int*, int*, int, int*);
+typedef int(FOTEX_CALL* WaitFn)(int, int*, void*, int, void*, int);
+typedef void(FOTEX_CALL* StopFn)(void);
 
 int take_and_save(void);
 int take_and_save(void) {
@@ -29,6 +32,13 @@ int take_and_save(void) {
     TextGetter get_text = GetArtist;
     TextSetter set_text = SetArtist;
     int (*sim)(void) = FotexSimRegister;
+    int (*shutter)(int) = FotexSimPressShutter;
+    ChoicesFn choices = GetSettingChoices;
+    WaitFn wait = WaitForCameraEvent;
+    StopFn stop = StopCameraEvents;
+    int flash_modes[16];
+    short id[FOTEX_EVENT_DEVICE_UNITS], item_name[FOTEX_EVENT_NAME_UNITS];
+    int access = 0, kind = 0, nominal = 0, choices_count = 0;
     char name[32 + FOTEX_EXTENSION_ROOM] = "shot";
     char text[FOTEX_TEXT_BYTES];
     int count = 0, value = 0;
@@ -39,6 +49,13 @@ int take_and_save(void) {
         return 0;
     if (get(device, &value) == FOTEX_ERR_NO_DEVICE || set(device, value) != FOTEX_OK) return 0;
     if (get_text(device, text) != FOTEX_OK || set_text(device, "Ann") != FOTEX_OK) return 0;
+    if (choices(device, FOTEX_PROP_FLASH_MODE, &access, &kind, &nominal, flash_modes, 16, &choices_count) != FOTEX_OK ||
+        kind != FOTEX_CHOICES_LIST || (access & FOTEX_ACCESS_WRITE) == 0)
+        return 0;
+    if (wait(0, &kind, id, (int)sizeof id, item_name, (int)sizeof item_name) < 0 || shutter(0) != 1) return 0;
+    if (wait(-1, &kind, id, (int)sizeof id, item_name, (int)sizeof item_name) != 1 || kind != FOTEX_EVENT_ITEM_CREATED)
+        return 0;
+    stop();
     TakeAPicture(device, &item);
     TransferPicture(item, name, FOTEX_FORMAT_JPEG, FOTEX_KEEP);
     CloseWiaDevice(&device);

@@ -1,6 +1,7 @@
 // The camera settings: every export of the family, driven by the property table.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <climits>
 #include <string>
 #include <type_traits>
@@ -60,7 +61,7 @@ protected:
         Enumerate(1);
         device = Open();
         // Whatever the camera allows elsewhere, these tests decide the values themselves.
-        for (auto& [id, property] : Props()) property.allowed.clear();
+        for (auto& [id, property] : Props()) property.ClearLimits();
         camera.ClearLog();
         Output();
     }
@@ -435,6 +436,205 @@ TEST_F(PropertyTest, DeviceGoneOfflineYieldsNoPropertyStorage) {
         }
         ExpectQuiet(row.getter);
     }
+}
+
+
+// ---- setting choices -------------------------------------------------------------------------
+
+constexpr int kChoiceSentinel = 0x7E57;
+constexpr int kAny = 0, kRange = 1, kList = 2, kFlags = 3;  // FOTEX_CHOICES_*
+constexpr int kRead = 1, kReadWrite = 3;                     // FOTEX_ACCESS_*
+constexpr int kMoreData = static_cast<int>(0x800700EA);
+
+struct Choices {
+    int status = kChoiceSentinel, access = kChoiceSentinel, kind = kChoiceSentinel, nominal = kChoiceSentinel,
+        count = kChoiceSentinel;
+    std::vector<int> values;  // the whole array handed in, sentinels after what was written
+    bool Untouched() const {
+        for (int v : values)
+            if (v != kChoiceSentinel) return false;
+        return access == kChoiceSentinel && kind == kChoiceSentinel && nominal == kChoiceSentinel &&
+               count == kChoiceSentinel;
+    }
+};
+
+// The camera's own settings and limits, unlike PropertyTest.
+class ChoicesTest : public fotextest::OpenDeviceTest {
+protected:
+    void SetUp() override {
+        OpenDeviceTest::SetUp();
+        camera.ClearLog();
+    }
+    fotexsim::PropertyMap& Props() { return device().root->props; }
+
+    Choices Ask(int id, int capacity = 16) {
+        Choices c;
+        c.values.assign(static_cast<size_t>(capacity) + 2, kChoiceSentinel);  // two beyond the capacity
+        c.status = lib.GetSettingChoices(handle, id, &c.access, &c.kind, &c.nominal, c.values.data(), capacity, &c.count);
+        EXPECT_EQ(kChoiceSentinel, c.values[capacity]) << id << " wrote beyond the capacity";
+        EXPECT_EQ(kChoiceSentinel, c.values[capacity + 1]) << id << " wrote beyond the capacity";
+        if (c.status == 1 || c.status == kMoreData) c.values.resize(std::min(capacity, c.count));
+        return c;
+    }
+    int Set(const char* setter, int value) {
+        return reinterpret_cast<IntSetter>(lib.Symbol(setter))(handle, value);
+    }
+};
+
+TEST_F(ChoicesTest, SettingsReportTheirAccessKindNominalAndValues) {
+    struct Case {
+        int id;
+        int access, kind, nominal;
+        std::vector<int> values;
+    } cases[] = {
+        {2089, kReadWrite, kList, 2, {1, 2, 3, 4, 5, 6, 7}},            // white balance
+        {2055, kReadWrite, kList, 280, {280, 400, 560, 800, 1100, 1600}},  // f-number
+        {2079, kReadWrite, kRange, 0, {-2, 2, 1}},                        // sharpness
+        {2066, kReadWrite, kRange, 160, {80, 320, 80}},                   // thumbnail width
+        {2062, kReadWrite, kFlags, 0, {3}},                               // timer mode
+        {2065, kRead, kRange, 80, {0, 100, 1}},                           // battery status
+        {2064, kRead, kAny, 0, {}},                                       // power mode
+        {2053, kReadWrite, kAny, 0, {}},                                  // exposure compensation
+        {2091, kReadWrite, kAny, 0, {}},                                  // artist: text
+        {2050, kRead, kAny, 0, {}},                                       // pictures taken: no setting
+    };
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        const Case& k = cases[i];
+        const Choices c = Ask(k.id);
+        EXPECT_EQ(1, c.status) << "case " << i;
+        EXPECT_EQ(k.access, c.access) << "case " << i;
+        EXPECT_EQ(k.kind, c.kind) << "case " << i;
+        EXPECT_EQ(k.nominal, c.nominal) << "case " << i;
+        EXPECT_EQ(static_cast<int>(k.values.size()), c.count) << "case " << i;
+        EXPECT_EQ(k.values, c.values) << "case " << i;
+    }
+    EXPECT_EQ("", Output());
+}
+
+// What GetSettingChoices reports is what the camera takes: each reported value is accepted, the
+// values just outside are refused; the nominal value stays the camera's after writes.
+TEST_F(ChoicesTest, EveryWritableSettingAcceptsExactlyItsReportedValues) {
+    int checked = 0;
+    for (const Row& row : kRows) {
+        const Choices c = Ask(static_cast<int>(row.id));
+        ASSERT_EQ(1, c.status) << row.getter;
+        EXPECT_EQ(row.writable() ? kReadWrite : kRead, c.access) << row.getter;
+        if (row.text()) {
+            EXPECT_EQ(kAny, c.kind) << row.getter;
+        }
+        if (!row.writable() || row.text() || c.kind == kAny) continue;
+        std::vector<int> good, bad;
+        if (c.kind == kList) {
+            good = c.values;
+            bad = {*std::max_element(c.values.begin(), c.values.end()) + 1, *std::min_element(c.values.begin(), c.values.end()) - 1};
+        } else if (c.kind == kRange) {
+            const int min = c.values[0], max = c.values[1], step = c.values[2];
+            good = {min, max, min + step};
+            bad = {min - step, max + step};
+            if (step > 1) bad.push_back(min + 1);
+        } else {
+            const int mask = c.values[0];
+            good = {0, mask};
+            bad = {static_cast<int>(static_cast<unsigned>(mask + 1) | static_cast<unsigned>(mask))};
+        }
+        for (int v : good) EXPECT_EQ(1, Set(row.setter, v)) << row.setter << " " << v;
+        for (int v : bad) EXPECT_EQ(-1, Set(row.setter, v)) << row.setter << " " << v;
+        EXPECT_EQ(c.nominal, Ask(static_cast<int>(row.id)).nominal) << row.getter;
+        ++checked;
+    }
+    EXPECT_EQ(29, checked) << "every writable integer setting but exposure compensation";
+}
+
+TEST_F(ChoicesTest, MoreValuesThanTheCapacityWriteThePrefixAndReturnMoreData) {
+    for (int capacity : {0, 1, 6, 7}) {
+        const Choices c = Ask(2089, capacity);  // seven white balance values
+        EXPECT_EQ(capacity < 7 ? kMoreData : 1, c.status) << capacity;
+        EXPECT_EQ(7, c.count) << capacity;
+        EXPECT_EQ(kList, c.kind) << capacity;
+        EXPECT_EQ(2, c.nominal) << capacity;
+        std::vector<int> prefix = {1, 2, 3, 4, 5, 6, 7};
+        prefix.resize(static_cast<size_t>(capacity));
+        EXPECT_EQ(prefix, c.values) << capacity;
+    }
+    // The count alone, without an array.
+    int count = kChoiceSentinel;
+    EXPECT_EQ(kMoreData, lib.GetSettingChoices(handle, 2079, nullptr, nullptr, nullptr, nullptr, 0, &count));
+    EXPECT_EQ(3, count);
+    EXPECT_EQ(1, lib.GetSettingChoices(handle, 2091, nullptr, nullptr, nullptr, nullptr, 0, nullptr));
+}
+
+TEST_F(ChoicesTest, BadArgumentsAreRefusedBeforeAskingTheCamera) {
+    int values[4] = {kChoiceSentinel, kChoiceSentinel, kChoiceSentinel, kChoiceSentinel};
+    struct Case {
+        FOTEX_DEVICE device;
+        int* values;
+        int capacity;
+        int status;
+    } cases[] = {
+        {0, values, 4, static_cast<int>(0x80070006)},        // E_HANDLE
+        {-1, values, -1, static_cast<int>(0x80070057)},      // E_INVALIDARG
+        {-1, values, INT_MIN, static_cast<int>(0x80070057)},
+        {-1, nullptr, 1, static_cast<int>(0x80004003)},      // E_POINTER
+    };
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        int access = kChoiceSentinel, kind = kChoiceSentinel, nominal = kChoiceSentinel, count = kChoiceSentinel;
+        const FOTEX_DEVICE which = cases[i].device == -1 ? handle : cases[i].device;
+        EXPECT_EQ(cases[i].status, lib.GetSettingChoices(which, 2089, &access, &kind, &nominal, cases[i].values,
+                                                         cases[i].capacity, &count))
+            << "case " << i;
+        EXPECT_EQ(kChoiceSentinel, access + kind + nominal + count - 3 * kChoiceSentinel) << "case " << i;
+    }
+    for (int v : values) EXPECT_EQ(kChoiceSentinel, v);
+    EXPECT_EQ(0, camera.TotalCalls());
+}
+
+TEST_F(ChoicesTest, FailuresComeBackAsTheServiceResultWithNothingWritten) {
+    const HRESULT kOfflineResult = static_cast<HRESULT>(0x80210005);
+    struct Case {
+        Op op;
+        HRESULT hr;
+        int status;
+    } cases[] = {
+        {Op::QueryPropertyStorage, E_FAIL, static_cast<int>(0x80004005)},
+        {Op::QueryPropertyStorage, S_FALSE, static_cast<int>(0x80004002)},  // no storage: E_NOINTERFACE
+        {Op::GetPropertyAttributes, kOfflineResult, static_cast<int>(0x80210005)},
+        {Op::GetPropertyAttributes, S_FALSE, static_cast<int>(0x80070490)},  // ERROR_NOT_FOUND
+    };
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        camera.FailOn(cases[i].op, cases[i].hr);
+        const Choices c = Ask(2089);
+        EXPECT_EQ(cases[i].status, c.status) << "case " << i;
+        EXPECT_TRUE(c.Untouched()) << "case " << i;
+        EXPECT_TRUE(Ledger(1)) << "case " << i;
+    }
+    for (int absent : {9999, 0, -1}) {
+        const Choices c = Ask(absent);
+        EXPECT_EQ(static_cast<int>(0x80070490), c.status) << absent;
+        EXPECT_TRUE(c.Untouched()) << absent;
+    }
+    device().offline = true;
+    EXPECT_EQ(static_cast<int>(0x80210005), Ask(2089).status);
+    device().offline = false;
+    EXPECT_EQ("", Output());
+}
+
+TEST_F(ChoicesTest, UnsignedLimitsArriveAsTheirBitPatterns) {
+    fotexsim::Property& focal = Props()[2087];
+    focal.value = Value::UInt(3500);
+    focal.range = {true, 1000, 6000, 500};
+    focal.nominal = 3500;
+    Choices c = Ask(2087);
+    EXPECT_EQ(1, c.status);
+    EXPECT_EQ(kRange, c.kind);
+    EXPECT_EQ(std::vector<int>({1000, 6000, 500}), c.values);
+
+    fotexsim::Property& timer = Props()[2062];
+    timer.value = Value::UInt(1);
+    timer.flags.mask = 0x80000001u;
+    timer.nominal = 1;
+    c = Ask(2062);
+    EXPECT_EQ(kFlags, c.kind);
+    EXPECT_EQ(std::vector<int>({static_cast<int>(0x80000001u)}), c.values);
 }
 
 }  // namespace

@@ -497,6 +497,220 @@ std::vector<Scenario> Scenarios() {
         return "";
     }});
 
+    // The camera contents functions: each reports the failing call's own HRESULT, writes no output
+    // and leaves no file; a success other than S_OK is no success.
+    auto status = [](int s) { return "status=" + Hex8(static_cast<HRESULT>(s)); };
+    auto listed = [open](SweepAccess& t) {
+        FOTEX_DEVICE device = open(t);
+        int count = 0;
+        t.lib.ListCameraItems(device, &count);
+        return device;
+    };
+    const HRESULT kNoInterface = E_NOINTERFACE;
+    const HRESULT kNotFound = HRESULT_FROM_WIN32(ERROR_NOT_FOUND);
+
+    all.push_back({"ListCameraItems", true, [open, status](Sweep& s) {
+        SweepAccess& t = Access(s.test);
+        FOTEX_DEVICE device = open(t);
+        int count = kUnset;
+        s.Arm();
+        const int result = t.lib.ListCameraItems(device, &count);
+        s.Done();
+        int type = kUnset;
+        const int first = t.lib.GetCameraItemValue(device, 0, FOTEX_ITEM_TYPE, &type);
+        t.lib.CloseWiaDevice(&device);
+        return Outcome(t, status(result) + " count=" + std::to_string(count) + " first=" + status(first));
+    }, [status](Op op, HRESULT hr) -> std::string {
+        const std::string empty = " count=7 first=" + status(FOTEX_E_BOUNDS) + " trace[] box[]";
+        switch (op) {
+        case Op::GetItemType: return status(FAILED(hr) ? hr : E_FAIL) + empty;
+        // No enumerator and no failure: a folder without children.
+        case Op::EnumChildItems:
+        case Op::ItemNext:
+            if (hr == S_FALSE) return status(FOTEX_OK) + " count=0 first=" + status(FOTEX_E_BOUNDS) + " trace[] box[]";
+            return status(FAILED(hr) ? hr : E_FAIL) + empty;
+        default: return "";
+        }
+    }});
+
+    // The property reads of the Get functions and of the thumbnail.
+    auto read = [status, kNoInterface, kNotFound](const std::string& outputs) {
+        return [status, kNoInterface, kNotFound, outputs](Op op, HRESULT hr) -> std::string {
+            if (op == Op::QueryPropertyStorage) return status(FAILED(hr) ? hr : kNoInterface) + outputs + " trace[] box[]";
+            if (op == Op::ReadMultiple) return status(FAILED(hr) ? hr : kNotFound) + outputs + " trace[] box[]";
+            return "";
+        };
+    };
+    all.push_back({"GetCameraItemText", true, [listed, status](Sweep& s) {
+        SweepAccess& t = Access(s.test);
+        FOTEX_DEVICE device = listed(t);
+        Guarded<256> text;
+        s.Arm();
+        const int result = t.lib.GetCameraItemText(device, 0, FOTEX_ITEM_FULL_NAME, text.data(), 256);
+        s.Done();
+        t.lib.CloseWiaDevice(&device);
+        return Outcome(t, status(result) + (text.Untouched() ? " untouched" : " written") + (text.GuardsIntact() ? "" : " OVERRUN"));
+    }, read(" untouched")});
+
+    all.push_back({"GetCameraItemValue", true, [listed, status, value](Sweep& s) {
+        SweepAccess& t = Access(s.test);
+        FOTEX_DEVICE device = listed(t);
+        int v = kUnset;
+        s.Arm();
+        const int result = t.lib.GetCameraItemValue(device, 0, FOTEX_ITEM_SIZE, &v);
+        s.Done();
+        t.lib.CloseWiaDevice(&device);
+        return Outcome(t, status(result) + value(v));
+    }, read(" untouched")});
+
+    // These make no service call.
+    all.push_back({"OpenCameraItem", false, [listed, status](Sweep& s) {
+        SweepAccess& t = Access(s.test);
+        FOTEX_DEVICE device = listed(t);
+        FOTEX_ITEM item = 0;
+        s.Arm();
+        const int result = t.lib.OpenCameraItem(device, 0, &item);
+        s.Done();
+        t.lib.ReleaseCameraItem(&item);
+        t.lib.CloseWiaDevice(&device);
+        return Outcome(t, status(result));
+    }, nullptr});
+    all.push_back({"ReleaseCameraItem", false, [listed](Sweep& s) {
+        SweepAccess& t = Access(s.test);
+        FOTEX_DEVICE device = listed(t);
+        FOTEX_ITEM item = 0;
+        t.lib.OpenCameraItem(device, 0, &item);
+        s.Arm();
+        t.lib.ReleaseCameraItem(&item);
+        s.Done();
+        t.lib.CloseWiaDevice(&device);
+        return Outcome(t, "item=" + std::to_string(item));
+    }, nullptr});
+    all.push_back({"DescribeStatus", false, [status](Sweep& s) {
+        Guarded<256> text;
+        s.Arm();
+        const int result = Access(s.test).lib.DescribeStatus(wia::kWiaErrorOffline, text.data(), 256);
+        s.Done();
+        return Outcome(Access(s.test), status(result) + (text.GuardsIntact() ? "" : " OVERRUN"));
+    }, nullptr});
+
+    all.push_back({"FindCameraItem", true, [open, status](Sweep& s) {
+        SweepAccess& t = Access(s.test);
+        FOTEX_DEVICE device = open(t);
+        FOTEX_ITEM item = kUnset;
+        s.Arm();
+        const int result = t.lib.FindCameraItem(device, L"dev-0\\Root\\DCIM\\IMG_0002", &item);
+        s.Done();
+        const std::string handle = item == kUnset ? " untouched" : " found";
+        if (item != kUnset) t.lib.ReleaseCameraItem(&item);
+        t.lib.CloseWiaDevice(&device);
+        return Outcome(t, status(result) + handle);
+    }, [status, kNotFound](Op op, HRESULT hr) -> std::string {
+        return op == Op::FindItemByName ? status(FAILED(hr) ? hr : kNotFound) + " untouched trace[] box[]" : "";
+    }});
+
+    // A call on the handle of the first listed picture, between Arm() and Done(); the handle and
+    // the device are given back afterwards.
+    auto onFirstItem = [listed, status](Sweep& s, const std::function<int(SweepAccess&, FOTEX_ITEM)>& call,
+                                        const std::function<std::string(SweepAccess&)>& outputs) {
+        SweepAccess& t = Access(s.test);
+        FOTEX_DEVICE device = listed(t);
+        FOTEX_ITEM item = 0;
+        t.lib.OpenCameraItem(device, 0, &item);
+        s.Arm();
+        const int result = call(t, item);
+        s.Done();
+        t.lib.ReleaseCameraItem(&item);
+        t.lib.CloseWiaDevice(&device);
+        return Outcome(t, status(result) + outputs(t));
+    };
+    auto inFolder = [](SweepAccess& t, const wchar_t* name) { return std::wstring(t.dir.begin(), t.dir.end()) + name; };
+    auto filesAndMedia = [](SweepAccess& t) {
+        return " files=" + std::to_string(t.Files()) + " media=" + std::to_string(t.Media());
+    };
+
+    // The first picture, saved as EMF (the cheapest file) and deleted after the transfer.
+    all.push_back({"SaveCameraItem", true, [onFirstItem, inFolder, filesAndMedia](Sweep& s) {
+        return onFirstItem(s, [inFolder](SweepAccess& t, FOTEX_ITEM item) {
+            return t.lib.SaveCameraItem(item, inFolder(t, L"\\first.emf").c_str(), FOTEX_FORMAT_EMF, FOTEX_SAVE_DELETE);
+        }, filesAndMedia);
+    }, [status, kNoInterface](Op op, HRESULT hr) -> std::string {
+        const std::string none = " files=0 media=4 trace[] box[]";
+        switch (op) {
+        case Op::QueryPropertyStorage: return status(FAILED(hr) ? hr : kNoInterface) + none;
+        // A write that stored nothing: the service then refuses the transfer.
+        case Op::WriteMultiple: return status(FAILED(hr) ? hr : E_INVALIDARG) + none;
+        case Op::QueryDataTransfer:
+        case Op::GetData: return status(FAILED(hr) ? hr : E_FAIL) + none;
+        // Only the deletion failed: the file is in place.
+        case Op::DeleteItem: return status(FAILED(hr) ? hr : FOTEX_OK) + " files=1 media=4 trace[] box[]";
+        default: return "";
+        }
+    }});
+
+    all.push_back({"SaveCameraThumbnail", true, [onFirstItem, inFolder](Sweep& s) {
+        return onFirstItem(s, [inFolder](SweepAccess& t, FOTEX_ITEM item) {
+            return t.lib.SaveCameraThumbnail(item, inFolder(t, L"\\thumb.bmp").c_str(), 0);
+        }, [](SweepAccess& t) { return " files=" + std::to_string(t.Files()); });
+    }, read(" files=0")});
+
+    all.push_back({"DeleteCameraItem", true, [onFirstItem](Sweep& s) {
+        return onFirstItem(s, [](SweepAccess& t, FOTEX_ITEM item) { return t.lib.DeleteCameraItem(item); },
+                           [](SweepAccess& t) { return " media=" + std::to_string(t.Media()); });
+    }, [status](Op op, HRESULT hr) -> std::string {
+        return op == Op::DeleteItem ? status(FAILED(hr) ? hr : FOTEX_OK) + " media=4 trace[] box[]" : "";
+    }});
+
+    // Setting choices and events, with the same reporting.
+    all.push_back({"GetSettingChoices", true, [open, status](Sweep& s) {
+        SweepAccess& t = Access(s.test);
+        FOTEX_DEVICE device = open(t);
+        int access = kUnset, kind = kUnset, nominal = kUnset, count = kUnset;
+        Guarded<8 * sizeof(int)> values;
+        s.Arm();
+        const int result = t.lib.GetSettingChoices(device, 2056, &access, &kind, &nominal,
+                                                   reinterpret_cast<int*>(values.data()), 8, &count);
+        s.Done();
+        t.lib.CloseWiaDevice(&device);
+        const bool untouched = values.Untouched() && access == kUnset && kind == kUnset && nominal == kUnset && count == kUnset;
+        return Outcome(t, status(result) + (untouched ? " untouched" : " written") + (values.GuardsIntact() ? "" : " OVERRUN"));
+    }, [status, kNoInterface, kNotFound](Op op, HRESULT hr) -> std::string {
+        // A success without a storage is no storage; a question answered without success, no such property.
+        if (op == Op::QueryPropertyStorage) return status(FAILED(hr) ? hr : kNoInterface) + " untouched trace[] box[]";
+        if (op == Op::GetPropertyAttributes) return status(FAILED(hr) ? hr : kNotFound) + " untouched trace[] box[]";
+        return "";
+    }});
+
+    // The first wait registers for the five events; a failure leaves nothing registered.
+    all.push_back({"WaitForCameraEvent", false, [status](Sweep& s) {
+        SweepAccess& t = Access(s.test);
+        Guarded<512> device, item;
+        int kind = kUnset;
+        s.Arm();
+        const int result = t.lib.WaitForCameraEvent(0, &kind, device.data(), 512, item.data(), 512);
+        s.Done();
+        const long registered = t.camera.EventRegistrations();
+        t.lib.StopCameraEvents();
+        const bool untouched = kind == kUnset && device.Untouched() && item.Untouched();
+        return Outcome(t, status(result) + (untouched ? " untouched" : " written") + " registered=" + std::to_string(registered) +
+                              (device.GuardsIntact() && item.GuardsIntact() ? "" : " OVERRUN"));
+    }, [status](Op op, HRESULT hr) -> std::string {
+        // A success that yields no object counts as a missing pointer.
+        if (op == Op::CreateInstance || op == Op::RegisterEventCallback)
+            return status(FAILED(hr) ? hr : E_POINTER) + " untouched registered=0 trace[] box[]";
+        return "";
+    }});
+
+    all.push_back({"StopCameraEvents", false, [](Sweep& s) {
+        SweepAccess& t = Access(s.test);
+        t.lib.WaitForCameraEvent(0, nullptr, nullptr, 0, nullptr, 0);
+        s.Arm();
+        t.lib.StopCameraEvents();
+        t.lib.StopCameraEvents();  // a second stop does nothing
+        s.Done();
+        return Outcome(t, "registered=" + std::to_string(t.camera.EventRegistrations()));
+    }, nullptr});
+
     // The camera settings, from the table that generates their exports.
     auto property = [&](const char* name, bool text, bool setter) {
         all.push_back({name, true, [open, name, text, setter, value](Sweep& s) {
@@ -546,15 +760,15 @@ std::vector<Scenario> Scenarios() {
 // The operations that reach an open device (and fail while it is unplugged).
 bool DeviceBound(Op op) {
     return op != Op::CreateInstance && op != Op::EnumDeviceInfo && op != Op::DevInfoReset && op != Op::DevInfoNext &&
-           op != Op::CreateDevice && op != Op::GetImageDlg;
+           op != Op::CreateDevice && op != Op::GetImageDlg && op != Op::RegisterEventCallback;
 }
 
 TEST_F(ReliabilityTest, EveryFailureOfEveryOperationOfEveryExportIsReportedAsDocumented) {
     const std::vector<Scenario> scenarios = Scenarios();
     std::set<std::string> names;
     for (const Scenario& s : scenarios) names.insert(s.name);
-    ASSERT_EQ(83u, scenarios.size());
-    ASSERT_EQ(83u, names.size());
+    ASSERT_EQ(96u, scenarios.size());
+    ASSERT_EQ(96u, names.size());
 
     int cases = 0, unplugged = 0;
     for (const Scenario& scenario : scenarios) {
@@ -686,6 +900,8 @@ TEST_F(ReliabilityTest, RandomBadInputNeitherCrashesNorWritesOutOfBoundsNorLeaks
     Guarded<128> a, b, c;
     Guarded<8> x, y;
     Guarded<420> name;
+    Guarded<512> event, eventName;
+    Guarded<8 * sizeof(int)> list;
     auto device = [&]() -> FOTEX_DEVICE { return devices.empty() || pick(10) == 0 ? 0 : devices[pick(devices.size())]; };
     auto buffer = [&](Guarded<128>& g) -> void* { return pick(8) == 0 ? nullptr : g.data(); };
     auto integer = [&](Guarded<8>& g) -> int* { return pick(8) == 0 ? nullptr : reinterpret_cast<int*>(g.data()); };
@@ -739,11 +955,77 @@ TEST_F(ReliabilityTest, RandomBadInputNeitherCrashesNorWritesOutOfBoundsNorLeaks
             lib.ImageTransferDialog(static_cast<FOTEX_HANDLE>(rng()), device());
         } else if (r < 215) {
             lib.VexaVersionInfo(a.chars(), pick(2) ? b.chars() : nullptr, pick(2) ? c.chars() : nullptr);
-        } else if (r < 225) {
+        } else if (r < 300) {
+            // The camera contents functions, with byte counts no larger than the real buffers.
+            const int kBytes[] = {0, 1, 2, 3, 16, 64, 127, 128, -1, INT_MIN};
+            const int what = pick(7) - 1;
+            FOTEX_ITEM item = items.empty() || pick(8) == 0 ? 0 : items[pick(items.size())];
+            wchar_t wide[320];
+            const std::string folder = dir + "\\";
+            char tail[160];
+            text(tail, 150);
+            // Through the code page, so that the folder's clean-up finds the file by its ANSI name.
+            MultiByteToWideChar(CP_ACP, 0, (folder + tail).c_str(), -1, wide, 320);
+            const int flags[] = {0, 1, 2, 3, 4, -1};
+            switch (r % 10) {
+            case 0: lib.ListCameraItems(device(), integer(x)); break;
+            case 1: lib.GetCameraItemText(device(), index(), what, buffer(a), kBytes[pick(10)]); break;
+            case 2: lib.GetCameraItemValue(device(), index(), what, integer(x)); break;
+            case 3: {
+                FOTEX_ITEM opened = 0;
+                if (lib.OpenCameraItem(device(), index(), items.size() < 8 && pick(8) != 0 ? &opened : nullptr) == 1)
+                    items.push_back(opened);
+                break;
+            }
+            case 4: {
+                const wchar_t* names[] = {L"dev-0\\Root\\DCIM\\IMG_0001", L"dev-1\\Root\\DCIM", L"", nullptr, wide};
+                FOTEX_ITEM found = 0;
+                if (lib.FindCameraItem(device(), names[pick(5)], items.size() < 8 && pick(8) != 0 ? &found : nullptr) == 1)
+                    items.push_back(found);
+                break;
+            }
+            case 5: lib.SaveCameraItem(item, pick(10) == 0 ? nullptr : wide, code(), flags[pick(6)]); break;
+            case 6: lib.SaveCameraThumbnail(item, pick(10) == 0 ? nullptr : wide, flags[pick(6)]); break;
+            case 7: lib.DeleteCameraItem(item); break;
+            case 8:
+                if (!items.empty() && pick(2)) {
+                    const size_t i = pick(items.size());
+                    lib.ReleaseCameraItem(&items[i]);
+                    lib.ReleaseCameraItem(&items[i]);
+                    items.erase(items.begin() + i);
+                } else {
+                    FOTEX_ITEM cleared = 0;
+                    lib.ReleaseCameraItem(pick(2) ? &cleared : nullptr);
+                }
+                break;
+            default: lib.DescribeStatus(pick(2) ? static_cast<int>(rng()) : kFaults[pick(5)], buffer(a), kBytes[pick(10)]); break;
+            }
+        } else if (r < 310) {
             // The driver misbehaves for a while, or the camera is unplugged or plugged back.
             if (pick(4) == 0) camera.devices[pick(2)].offline ^= true;
             else camera.FailOn(static_cast<Op>(pick(fotexsim::kOpCount)), kFaults[pick(5)], 1 + pick(3), 1 + pick(3));
             camera.SetDirtyFailures(pick(2) == 0);
+        } else if (r < 330) {
+            const int ids[] = {2056, 2079, 2062, 2091, 2050, 9999, 0, -1, static_cast<int>(rng())};
+            const int capacities[] = {0, 1, 3, 8, -1, INT_MIN};
+            const int capacity = capacities[pick(6)];
+            int* values = pick(6) == 0 ? nullptr : reinterpret_cast<int*>(list.data());
+            lib.GetSettingChoices(device(), ids[pick(9)], integer(x), integer(y), pick(4) ? integer(x) : nullptr, values,
+                                  capacity, integer(y));
+        } else if (r < 350) {
+            const int sizes[] = {-5, 0, 1, 2, 7, 40, 128, 512};
+            lib.WaitForCameraEvent(pick(20) == 0 ? 1 : pick(20) == 0 ? -2 : 0, integer(x), pick(8) ? event.data() : nullptr,
+                                   sizes[pick(8)], pick(8) ? eventName.data() : nullptr, sizes[pick(8)]);
+        } else if (r < 353) {
+            lib.StopCameraEvents();
+        } else if (r < 363) {
+            // The camera's own button, and its cable.
+            const size_t which = static_cast<size_t>(pick(3));  // 2: no such camera
+            switch (pick(3)) {
+            case 0: camera.PressShutter(which); break;
+            case 1: camera.Unplug(which); break;
+            default: camera.PlugIn(which); break;
+            }
         } else {
             const PropertyExport& p = kProperties[pick(sizeof kProperties / sizeof kProperties[0])];
             void* f = lib.Symbol(p.name);
@@ -757,7 +1039,7 @@ TEST_F(ReliabilityTest, RandomBadInputNeitherCrashesNorWritesOutOfBoundsNorLeaks
             }
         }
         if (!(a.GuardsIntact() && b.GuardsIntact() && c.GuardsIntact() && x.GuardsIntact() && y.GuardsIntact() &&
-              name.GuardsIntact()))
+              name.GuardsIntact() && event.GuardsIntact() && eventName.GuardsIntact() && list.GuardsIntact()))
             FAIL() << "write out of bounds at call " << call << ", seed " << seed << " (choice " << r << ")";
         if (call % 4096 == 0) {
             Output();
@@ -767,12 +1049,13 @@ TEST_F(ReliabilityTest, RandomBadInputNeitherCrashesNorWritesOutOfBoundsNorLeaks
     }
 
     camera.ClearFaults();
+    lib.StopCameraEvents();
     for (FOTEX_DEVICE& d : devices) lib.CloseWiaDevice(&d);
     for (FOTEX_ITEM item : items) reinterpret_cast<IUnknown*>(item)->Release();
     EXPECT_TRUE(Ledger(0)) << "seed " << seed;
     EXPECT_TRUE(mark.Balanced()) << "seed " << seed;
     Output();
-    Report("bad input: " + std::to_string(call) + " calls across 83 exports, seed " + std::to_string(seed));
+    Report("bad input: " + std::to_string(call) + " calls across 96 exports, seed " + std::to_string(seed));
 }
 
 // ---- lifetime --------------------------------------------------------------------------------
@@ -820,7 +1103,9 @@ TEST_F(ReliabilityTest, LoadedAndUnloadedRepeatedlyWithHandlesLeftOpenStaysFlat)
         lib.TakeAPicture(device, &item);
         ASSERT_NE(0, item) << "load " << i;
         lib.DeleteAll(device);  // the camera keeps no picture per load, so its memory is flat too
-        lib.Unload();
+        ASSERT_EQ(0, lib.WaitForCameraEvent(0, nullptr, nullptr, 0, nullptr, 0)) << "load " << i;
+        lib.Unload();  // still registered for events
+        ASSERT_EQ(0, camera.EventRegistrations()) << "load " << i;
         // The host still owns both references after the library is gone.
         ASSERT_TRUE(Ledger(2)) << "load " << i;
         reinterpret_cast<IUnknown*>(item)->Release();

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "com.h"
@@ -320,6 +321,11 @@ TEST_F(StandardCameraTest, WriteIsRefusedWholeWhenOneEntryIsBad) {
         {2056, VT_I4, 42, E_INVALIDARG},      // not among the allowed values
         {2060, VT_UI4, 1, E_INVALIDARG},      // wrong type
         {2065, VT_I4, 10, E_ACCESSDENIED},    // battery status is read-only
+        {2079, VT_I4, 2, S_OK},               // sharpness, the top of its range
+        {2079, VT_I4, 3, E_INVALIDARG},       // above the range
+        {2066, VT_I4, 100, E_INVALIDARG},     // thumbnail width between the range's steps
+        {2062, VT_I4, 3, S_OK},               // timer mode, both valid flags
+        {2062, VT_I4, 4, E_INVALIDARG},       // a flag outside the mask
         {9999, VT_I4, 1, E_INVALIDARG},       // no such property
     };
     for (size_t i = 0; i < std::size(cases); ++i) {
@@ -670,6 +676,156 @@ TEST_F(StandardCameraTest, DirtyFailuresLeaveStraysThatTheLedgerWatches) {
     EXPECT_NE(value.bstrVal, nullptr);
     EXPECT_EQ(camera.StringsHandedOut(), strings) << "not the caller's to free";
     camera.SetDirtyFailures(false);
+}
+
+// --- property attributes -----------------------------------------------------------------------
+
+TEST_F(StandardCameraTest, PropertyAttributesFollowTheDocumentedLayouts) {
+    ComPtr<IWiaItem> root = Open();
+    ComPtr<IWiaPropertyStorage> s = Storage(root.get());
+    // Flags: READ 0x01, WRITE 0x02, NONE 0x08, RANGE 0x10, LIST 0x20, FLAG 0x40. Vectors of VT_I4
+    // (0x1003): a range is min, nominal, max, step; a list count, nominal, values; flags nominal, mask.
+    struct Case {
+        PROPID id;
+        ULONG flags;
+        VARTYPE vt;
+        std::vector<LONG> elements;
+    } cases[] = {
+        {2089, 0x23, 0x1003, {7, 2, 1, 2, 3, 4, 5, 6, 7}},  // white balance
+        {2079, 0x13, 0x1003, {-2, 0, 2, 1}},                 // sharpness
+        {2062, 0x43, 0x1003, {0, 3}},                        // timer mode
+        {2065, 0x11, 0x1003, {0, 80, 100, 1}},               // battery status, read only
+        {2053, 0x0B, VT_EMPTY, {}},                          // exposure compensation: any value
+        {2091, 0x0B, VT_EMPTY, {}},                          // artist: text
+    };
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        PROPSPEC spec = PropSpecById(cases[i].id);
+        ULONG flags = 0xFFFFFFFF;
+        PropVariants<1> v;
+        ASSERT_EQ(s->GetPropertyAttributes(1, &spec, &flags, v.data()), S_OK) << "case " << i;
+        EXPECT_EQ(flags, cases[i].flags) << "case " << i;
+        ASSERT_EQ(v[0].vt, cases[i].vt) << "case " << i;
+        if (cases[i].vt == VT_EMPTY) continue;
+        EXPECT_EQ(std::vector<LONG>(v[0].cal.pElems, v[0].cal.pElems + v[0].cal.cElems), cases[i].elements) << "case " << i;
+        ComPtr<IMalloc> malloc;
+        ASSERT_EQ(CoGetMalloc(1, malloc.put()), S_OK);
+        EXPECT_EQ(malloc->GetSize(v[0].cal.pElems), cases[i].elements.size() * sizeof(LONG)) << "task memory, case " << i;
+    }
+    // Absent alone: S_FALSE with nothing; beside a present one: S_OK for both.
+    PROPSPEC specs[2] = {PropSpecById(9999), PropSpecById(2056)};
+    ULONG flags[2] = {7, 7};
+    PropVariants<2> v;
+    EXPECT_EQ(s->GetPropertyAttributes(1, specs, flags, v.data()), S_FALSE);
+    EXPECT_EQ(flags[0], 0u);
+    EXPECT_EQ(s->GetPropertyAttributes(2, specs, flags, v.data()), S_OK);
+    EXPECT_EQ(flags[0], 0u);
+    EXPECT_EQ(v[0].vt, VT_EMPTY);
+    EXPECT_EQ(flags[1], 0x23u);
+}
+
+// --- events ------------------------------------------------------------------------------------
+
+// A client's callback: records each call and its thread.
+class Recorder final : public IWiaEventCallback {
+public:
+    struct Call {
+        GUID event;
+        std::wstring description, device, deviceDescription, item;
+        DWORD type;
+        ULONG eventType;
+        DWORD thread;
+    };
+    HRESULT WINAPI QueryInterface(REFIID riid, void** ppv) override {
+        if (riid != IID_IUnknown && riid != wia::IID_IWiaEventCallback) {
+            *ppv = nullptr;
+            return E_NOINTERFACE;
+        }
+        *ppv = this;
+        AddRef();
+        return S_OK;
+    }
+    ULONG WINAPI AddRef() override { return ++refs; }
+    ULONG WINAPI Release() override { return --refs; }
+    HRESULT WINAPI ImageEventCallback(const GUID* event, BSTR description, BSTR device, BSTR deviceDescription,
+                                      DWORD type, BSTR item, ULONG* eventType, ULONG) override {
+        calls.push_back({*event, description, device, deviceDescription, item, type, eventType ? *eventType : 0,
+                         GetCurrentThreadId()});
+        return S_OK;
+    }
+    ULONG refs = 1;
+    std::vector<Call> calls;
+};
+
+void PumpMessages() {
+    MSG m;
+    while (PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&m);
+}
+
+TEST_F(StandardCameraTest, EventsReachTheirRegistrationsThroughTheRegisteringThreadsMessages) {
+    camera.AddStandardCamera(L"other", L"Other", L"Another camera", 1);
+    ComPtr<IWiaDevMgr> mgr = Manager();
+    Recorder created, tree;
+    fotex::Bstr id(kCameraId.c_str());
+    ComPtr<IUnknown> createdHere, treeAnywhere;
+    ASSERT_EQ(mgr->RegisterEventCallbackInterface(0, id.get(), &wia::WIA_EVENT_ITEM_CREATED, &created, createdHere.put()), S_OK);
+    ASSERT_EQ(mgr->RegisterEventCallbackInterface(0, nullptr, &wia::WIA_EVENT_TREE_UPDATED, &tree, treeAnywhere.put()), S_OK);
+    EXPECT_EQ(camera.EventRegistrations(), 2);
+    EXPECT_EQ(created.refs, 2u) << "the registration holds the callback";
+
+    Item* taken = nullptr;
+    std::thread([&] {
+        taken = camera.PressShutter(0);
+        camera.PressShutter(1);  // another device: not for `created`
+        camera.RaiseEvent(wia::WIA_EVENT_TREE_UPDATED, 1);
+    }).join();
+    ASSERT_NE(taken, nullptr);
+    EXPECT_TRUE(created.calls.empty()) << "nothing arrives before the thread handles its messages";
+    PumpMessages();
+
+    ASSERT_EQ(created.calls.size(), 1u);
+    const Recorder::Call& c = created.calls[0];
+    EXPECT_EQ(c.event, wia::WIA_EVENT_ITEM_CREATED);
+    EXPECT_EQ(c.device, kCameraId);
+    EXPECT_EQ(c.deviceDescription, L"A camera for tests");
+    EXPECT_EQ(c.item, L"0000\\Root\\DCIM\\" + taken->name);
+    EXPECT_EQ(c.type, 0x00020000u);  // StiDeviceTypeDigitalCamera in the high word
+    EXPECT_EQ(c.eventType, 1u);      // WIA_NOTIFICATION_EVENT
+    EXPECT_EQ(c.thread, GetCurrentThreadId());
+    ASSERT_EQ(tree.calls.size(), 1u);
+    EXPECT_EQ(tree.calls[0].device, L"other");
+
+    // Released: the callback goes back at once, and a delivery already posted calls nothing.
+    camera.PressShutter(0);
+    createdHere.reset();
+    EXPECT_EQ(created.refs, 1u);
+    PumpMessages();
+    EXPECT_EQ(created.calls.size(), 1u);
+    EXPECT_EQ(camera.EventsPending(), 0);
+    treeAnywhere.reset();
+    EXPECT_EQ(camera.EventRegistrations(), 0);
+}
+
+TEST_F(StandardCameraTest, EventRegistrationNeedsEventCallbackAndOutPointer) {
+    ComPtr<IWiaDevMgr> mgr = Manager();
+    Recorder r;
+    ComPtr<IUnknown> out;
+    EXPECT_EQ(mgr->RegisterEventCallbackInterface(0, nullptr, nullptr, &r, out.put()), E_INVALIDARG);
+    EXPECT_EQ(mgr->RegisterEventCallbackInterface(0, nullptr, &wia::WIA_EVENT_ITEM_CREATED, nullptr, out.put()), E_INVALIDARG);
+    EXPECT_EQ(mgr->RegisterEventCallbackInterface(0, nullptr, &wia::WIA_EVENT_ITEM_CREATED, &r, nullptr), E_POINTER);
+    EXPECT_EQ(r.refs, 1u);
+    EXPECT_EQ(camera.EventRegistrations(), 0);
+}
+
+TEST_F(StandardCameraTest, UnplugAndPlugInChangeTheStateOnce) {
+    EXPECT_TRUE(camera.Unplug(0));
+    EXPECT_FALSE(camera.Unplug(0));
+    EXPECT_TRUE(camera.devices[0].offline);
+    EXPECT_EQ(camera.PressShutter(0), nullptr) << "an unplugged camera takes no picture";
+    EXPECT_TRUE(camera.PlugIn(0));
+    EXPECT_FALSE(camera.PlugIn(0));
+    EXPECT_FALSE(camera.devices[0].offline);
+    EXPECT_FALSE(camera.Unplug(5));
+    EXPECT_EQ(camera.PressShutter(5), nullptr);
 }
 
 TEST(SimulatorLifetime, ObjectsOutliveTheirCamera) {

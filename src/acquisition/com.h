@@ -92,9 +92,18 @@ public:
     template <class Storage>
     HRESULT ReadFrom(Storage* storage, const PROPSPEC* specs) {
         const HRESULT hr = storage->ReadMultiple(N, specs, v_);
-        if (FAILED(hr))
-            for (PROPVARIANT& v : v_) PropVariantInit(&v);
+        if (FAILED(hr)) Disown();
         return hr;
+    }
+    // The attributes of all N, with the same rule.
+    template <class Storage>
+    HRESULT AttributesFrom(Storage* storage, PROPSPEC* specs, ULONG* flags) {
+        const HRESULT hr = storage->GetPropertyAttributes(N, specs, flags, v_);
+        if (FAILED(hr)) Disown();
+        return hr;
+    }
+    void Disown() {
+        for (PROPVARIANT& v : v_) PropVariantInit(&v);
     }
 
     PROPVARIANT* data() { return v_; }

@@ -5,16 +5,19 @@
 
 namespace fotex {
 
-HRESULT CreateDeviceManager(IWiaDevMgr** manager) {
+HRESULT CreateDeviceManagerQuietly(IWiaDevMgr** manager) {
     if (manager == nullptr) return E_INVALIDARG;
     *manager = nullptr;
     HRESULT hr = CoCreateInstance(wia::CLSID_WiaDevMgr, nullptr, CLSCTX_LOCAL_SERVER,
                                   wia::IID_IWiaDevMgr, reinterpret_cast<void**>(manager));
-    if (FAILED(hr)) {
-        // Some marshalling paths leave the out-pointer set on failure; never hand it on.
-        *manager = nullptr;
-        TraceHresult("CoCreateInstance failed on CLSID_WiaDevMgr", hr);
-    }
+    // Some marshalling paths leave the out-pointer set on failure; never hand it on.
+    if (FAILED(hr)) *manager = nullptr;
+    return hr;
+}
+
+HRESULT CreateDeviceManager(IWiaDevMgr** manager) {
+    HRESULT hr = CreateDeviceManagerQuietly(manager);
+    if (FAILED(hr) && manager != nullptr) TraceHresult("CoCreateInstance failed on CLSID_WiaDevMgr", hr);
     return hr;
 }
 

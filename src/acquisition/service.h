@@ -11,6 +11,8 @@ namespace fotex {
 
 // Creates the service's device manager. Traces a failure of the creation itself.
 HRESULT CreateDeviceManager(IWiaDevMgr** manager);
+// The same for the functions that report by status alone.
+HRESULT CreateDeviceManagerQuietly(IWiaDevMgr** manager);
 
 // The property storage of an item; null when the item has none.
 HRESULT QueryPropertyStorage(IWiaItem* item, ComPtr<IWiaPropertyStorage>& storage);

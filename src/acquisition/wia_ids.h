@@ -15,10 +15,18 @@ constexpr GUID IID_IWiaDataTransfer = {0xA6CEF998, 0xA5B0, 0x11D2, {0xA0, 0x8F, 
 constexpr GUID IID_IEnumWIA_DEV_INFO = {0x5E38B83C, 0x8CF1, 0x11D1, {0xBF, 0x92, 0x00, 0x60, 0x08, 0x1E, 0xD8, 0x11}};
 constexpr GUID IID_IEnumWiaItem = {0x5E8383FC, 0x3391, 0x11D2, {0x9A, 0x33, 0x00, 0xC0, 0x4F, 0xA3, 0x61, 0x45}};
 constexpr GUID IID_IEnumWIA_DEV_CAPS = {0x1FCC4287, 0xACA6, 0x11D2, {0xA0, 0x93, 0x00, 0xC0, 0x4F, 0x72, 0xDC, 0x3C}};
+constexpr GUID IID_IWiaEventCallback = {0xAE6287B0, 0x0084, 0x11D2, {0x97, 0x3B, 0x00, 0xA0, 0xC9, 0x06, 0x8F, 0x2E}};
 
 constexpr GUID WIA_CMD_TAKE_PICTURE = {0xAF933CAC, 0xACAD, 0x11D2, {0xA0, 0x93, 0x00, 0xC0, 0x4F, 0x72, 0xDC, 0x3C}};
 constexpr GUID WIA_CMD_DELETE_ALL_ITEMS = {0xE208C170, 0xACAD, 0x11D2, {0xA0, 0x93, 0x00, 0xC0, 0x4F, 0x72, 0xDC, 0x3C}};
 constexpr GUID WIA_CMD_SYNCHRONIZE = {0x9B26B7B2, 0xACAD, 0x11D2, {0xA0, 0x93, 0x00, 0xC0, 0x4F, 0x72, 0xDC, 0x3C}};
+
+// The events a host can wait for.
+constexpr GUID WIA_EVENT_DEVICE_CONNECTED = {0xA28BBADE, 0x64B6, 0x11D2, {0xA2, 0x31, 0x00, 0xC0, 0x4F, 0xA3, 0x18, 0x09}};
+constexpr GUID WIA_EVENT_DEVICE_DISCONNECTED = {0x143E4E83, 0x6497, 0x11D2, {0xA2, 0x31, 0x00, 0xC0, 0x4F, 0xA3, 0x18, 0x09}};
+constexpr GUID WIA_EVENT_ITEM_CREATED = {0x4C8F4EF5, 0xE14F, 0x11D2, {0xB3, 0x26, 0x00, 0xC0, 0x4F, 0x68, 0xCE, 0x61}};
+constexpr GUID WIA_EVENT_ITEM_DELETED = {0x1D22A559, 0xE14F, 0x11D2, {0xB3, 0x26, 0x00, 0xC0, 0x4F, 0x68, 0xCE, 0x61}};
+constexpr GUID WIA_EVENT_TREE_UPDATED = {0xC9859B91, 0x4AB2, 0x4CD6, {0xA1, 0xFC, 0x58, 0x2E, 0xEC, 0x55, 0xE5, 0x85}};
 
 // Image formats, in the order of the transfer format codes 0 to 15, then the two video ones.
 constexpr GUID WiaImgFmt_BMP = {0xB96B3CAB, 0x0728, 0x11D3, {0x9D, 0x7B, 0x00, 0x00, 0xF8, 0x1E, 0xF3, 0x2E}};
@@ -53,6 +61,26 @@ constexpr PROPID kDpcPicturesRemaining = 2051;
 constexpr PROPID kIpaFirst = 4098;
 constexpr PROPID kIpaFormat = 4106;
 constexpr PROPID kIpaTymed = 4108;
+constexpr PROPID kIpaItemName = 4098;
+constexpr PROPID kIpaFullItemName = 4099;
+constexpr PROPID kIpaItemTime = 4100;
+constexpr PROPID kIpaItemSize = 4116;
+constexpr PROPID kIpaFilenameExtension = 4123;
+constexpr PROPID kIpcThumbnail = 5122;
+constexpr PROPID kIpcThumbWidth = 5123;
+constexpr PROPID kIpcThumbHeight = 5124;
+
+// Property attributes: access flags, the form of the valid values, and where the parts sit in
+// the attribute's vector.
+constexpr ULONG kPropRead = 0x01;
+constexpr ULONG kPropWrite = 0x02;
+constexpr ULONG kPropNone = 0x08;
+constexpr ULONG kPropRange = 0x10;
+constexpr ULONG kPropList = 0x20;
+constexpr ULONG kPropFlag = 0x40;
+constexpr ULONG kRangeMin = 0, kRangeNom = 1, kRangeMax = 2, kRangeStep = 3, kRangeElements = 4;
+constexpr ULONG kListCount = 0, kListNom = 1, kListValues = 2;
+constexpr ULONG kFlagNom = 0, kFlagValues = 1, kFlagElements = 2;
 
 constexpr LONG kDevInfoEnumLocal = 0x10;
 constexpr LONG kDeviceCommands = 1;
@@ -71,5 +99,6 @@ constexpr LONG kDialogSingleImage = 2;
 constexpr LONG kIntentColourMaximumQuality = 0x00020001;
 
 constexpr HRESULT kWiaErrorOffline = static_cast<HRESULT>(0x80210005);
+constexpr HRESULT kWiaErrorItemDeleted = static_cast<HRESULT>(0x80210009);
 
 }  // namespace fotex::wia

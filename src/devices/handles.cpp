@@ -1,5 +1,6 @@
 // Device handles: the root item of an open device, owned by the host between open and close.
 #include "com.h"
+#include "contents.h"
 #include "device_list.h"
 #include "fotex.h"
 #include "service.h"
@@ -32,5 +33,7 @@ extern "C" void FOTEX_CALL CloseWiaDevice(FOTEX_DEVICE* device) {
     if (device == nullptr || *device == 0) return;
     IWiaItem* root = ItemFromHandle(*device);
     *device = 0;
+    // The list goes first: once released, the handle's value may name another device.
+    Lists().Drop(root);
     root->Release();
 }

@@ -1,6 +1,9 @@
 #include <windows.h>
 #include <objbase.h>
 
+#include "contents.h"
+#include "events.h"
+
 namespace {
 // The thread whose COM initialisation the load added to, or 0. A thread already in the
 // multithreaded apartment gains nothing (RPC_E_CHANGED_MODE), and COM is per thread: unloading
@@ -8,8 +11,8 @@ namespace {
 DWORD g_comThread = 0;
 }  // namespace
 
-// The runtime constructs the device list before this runs and destroys it after, so the list
-// outlives COM on both ends.
+// The runtime constructs the device and item lists and the event state before this runs and
+// destroys them after, so all of them outlive COM on both ends.
 extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
     switch (reason) {
     case DLL_PROCESS_ATTACH:
@@ -21,7 +24,10 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
     }
     case DLL_PROCESS_DETACH:
         // A non-null `reserved` means the process is exiting: COM may already be gone, and
-        // calling into it then can hang or crash.
+        // calling into it then can hang or crash. Otherwise the event registration and the item
+        // lists' references go back while COM still lives.
+        fotex::UnloadCameraEvents(reserved == nullptr);
+        if (reserved == nullptr) fotex::Lists().ReleaseAll();
         if (reserved == nullptr && g_comThread != 0 && g_comThread == GetCurrentThreadId()) CoUninitialize();
         g_comThread = 0;
         break;

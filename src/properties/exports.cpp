@@ -1,4 +1,5 @@
-// The camera-setting exports, one forwarder each, generated from the property table.
+// The camera-setting exports, one forwarder each, generated from the property table; and the
+// question of a setting's valid values.
 #include "properties.h"
 #include "fotex.h"
 #include "property_table.h"
@@ -21,3 +22,8 @@ using namespace fotex;
     FOTEX_SETTER_##kind(id, setter)
 
 FOTEX_PROPERTY_TABLE(FOTEX_DEFINE_EXPORTS)
+
+extern "C" int FOTEX_CALL GetSettingChoices(FOTEX_DEVICE device, int property_id, int* access, int* kind,
+                                            int* nominal, int* values, int capacity, int* count) {
+    return ReadSettingChoices(device, property_id, access, kind, nominal, values, capacity, count);
+}

@@ -97,23 +97,9 @@ HRESULT TransferItemToFile(IWiaItem* item, char* name, int code, int deleteFlag,
     // A code without extension leaves the buffer alone: it may be read-only.
     if (format.extension[0] != 0) std::memcpy(name + nameBytes, format.extension, std::strlen(format.extension) + 1);
 
-    // Plain records, not owners: the GUID they point to lives on this stack, not in CoTaskMem.
-    GUID formatId = *format.format;
-    const PROPSPEC specs[2] = {PropSpecById(wia::kIpaFormat), PropSpecById(wia::kIpaTymed)};
-    PROPVARIANT values[2];
-    std::memset(values, 0, sizeof values);
-    values[0].vt = VT_CLSID;
-    values[0].puuid = &formatId;
-    values[1].vt = VT_I4;
-    values[1].lVal = TYMED_FILE;
-    hr = storage->WriteMultiple(2, specs, values, wia::kIpaFirst);
-    if (FAILED(hr)) return hr;
-
     ComPtr<IWiaDataTransfer> transfer;
-    hr = item->QueryInterface(wia::IID_IWiaDataTransfer, transfer.put_void());
-    if (FAILED(hr)) transfer.detach();
+    hr = PrepareFileTransfer(item, storage.get(), *format.format, transfer);
     if (hr != S_OK) return hr;
-    if (!transfer) return E_NOINTERFACE;
 
     // Checked last, just before the service writes: the window in which another program can
     // still create the file is as short as the service allows.
@@ -125,18 +111,40 @@ HRESULT TransferItemToFile(IWiaItem* item, char* name, int code, int deleteFlag,
         }
     }
 
+    hr = GetDataIntoFile(transfer.get(), wide, true);
+    if (hr == S_OK && deleteFlag == 1) item->DeleteItem(0);  // a picture left on the camera is no loss
+    return hr;
+}
+
+HRESULT PrepareFileTransfer(IWiaItem* item, IWiaPropertyStorage* storage, const GUID& format,
+                            ComPtr<IWiaDataTransfer>& transfer) {
+    // Plain records, not owners: the GUID they point to lives on this stack, not in CoTaskMem.
+    GUID formatId = format;
+    const PROPSPEC specs[2] = {PropSpecById(wia::kIpaFormat), PropSpecById(wia::kIpaTymed)};
+    PROPVARIANT values[2];
+    std::memset(values, 0, sizeof values);
+    values[0].vt = VT_CLSID;
+    values[0].puuid = &formatId;
+    values[1].vt = VT_I4;
+    values[1].lVal = TYMED_FILE;
+    HRESULT hr = storage->WriteMultiple(2, specs, values, wia::kIpaFirst);
+    if (FAILED(hr)) return hr;
+
+    hr = item->QueryInterface(wia::IID_IWiaDataTransfer, transfer.put_void());
+    if (FAILED(hr)) transfer.detach();
+    if (hr != S_OK) return hr;
+    return transfer ? S_OK : E_NOINTERFACE;
+}
+
+HRESULT GetDataIntoFile(IWiaDataTransfer* transfer, WCHAR* file, bool trace) {
     // The file medium is asked for through WIA_IPA_TYMED; the record itself stays TYMED_NULL.
     STGMEDIUM medium;
     std::memset(&medium, 0, sizeof medium);
     medium.tymed = TYMED_NULL;
-    medium.lpszFileName = wide;
+    medium.lpszFileName = file;
     medium.pUnkForRelease = nullptr;
-    hr = transfer->idtGetData(&medium, nullptr);
-    if (hr != S_OK) {
-        TraceHresult("pWiaDataTransfer->idtGetData failed", hr);
-        return hr;
-    }
-    if (deleteFlag == 1) item->DeleteItem(0);  // a picture left on the camera is no loss
+    const HRESULT hr = transfer->idtGetData(&medium, nullptr);
+    if (hr != S_OK && trace) TraceHresult("pWiaDataTransfer->idtGetData failed", hr);
     return hr;
 }
 

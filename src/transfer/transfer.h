@@ -6,10 +6,15 @@
 
 #include <cstddef>
 
+#include "com.h"
+
 namespace fotex {
 
 // ERROR_FILENAME_EXCED_RANGE as an HRESULT: the complete name exceeds 127 UTF-16 units.
 constexpr HRESULT kNameTooLong = static_cast<HRESULT>(0x800700CE);
+
+// ERROR_STACK_OVERFLOW ("recursion too deep") as an HRESULT: an item tree deeper than 64 levels.
+constexpr HRESULT kTreeTooDeep = static_cast<HRESULT>(0x800703E9);
 
 // The widened name the service receives: 127 units and the terminator.
 constexpr size_t kWideNameUnits = 128;
@@ -44,9 +49,33 @@ enum class Existing {
 HRESULT TransferItemToFile(IWiaItem* item, char* name, int code, int deleteFlag,
                            Existing existing = Existing::Replace);
 
+// The service calls of a transfer into a file, in two steps so that the name can be settled
+// last: the format and file medium written to the item's storage and its data-transfer interface
+// obtained (S_OK only with one in `transfer`); then the data into `file`, a failure traced when
+// `trace` is set (S_OK only when the file was written). Both borrow what they are given.
+HRESULT PrepareFileTransfer(IWiaItem* item, IWiaPropertyStorage* storage, const GUID& format,
+                            ComPtr<IWiaDataTransfer>& transfer);
+HRESULT GetDataIntoFile(IWiaDataTransfer* transfer, WCHAR* file, bool trace);
+
+// Receives the items of a walk, one call per item, with its type flags (0 when they could not
+// be read) and the walk's result so far; returns the result the walk goes on with. Not pure: a
+// pure virtual function would link the runtime's terminate handler into the DLL.
+class ItemVisitor {
+public:
+    virtual HRESULT Visit(IWiaItem*, LONG, HRESULT current) { return current; }
+
+protected:
+    ~ItemVisitor() = default;
+};
+
+// The walk of TransferAllImages: depth first, an item before its children, folders and items
+// with attachments walked into, at most 64 levels below `item` and 1,000,000 items a folder. Ends
+// at the first result other than S_OK, which it returns (S_FALSE as S_OK). Its own failures are
+// traced when `trace` is set. `depth` counts the levels below the walk's start.
+HRESULT WalkItemTree(IWiaItem* item, ItemVisitor& visitor, bool trace, int depth = 0);
+
 // Transfers every image and video item at or below `item` into numbered files in `folder`,
-// depth first, and stops at the first failure. `depth` counts the levels below the walk's start.
-HRESULT TransferItemTree(IWiaItem* item, const char* folder, const char* prefix, int code, int deleteFlag,
-                         int depth = 0);
+// depth first, and stops at the first failure.
+HRESULT TransferItemTree(IWiaItem* item, const char* folder, const char* prefix, int code, int deleteFlag);
 
 }  // namespace fotex

@@ -19,8 +19,6 @@ int g_videoCounter = 0;
 
 // Far beyond any real camera; a faulty device may present a tree without end.
 constexpr int kMaxDepth = 64;
-// ERROR_STACK_OVERFLOW ("recursion too deep") as an HRESULT.
-constexpr HRESULT kTreeTooDeep = static_cast<HRESULT>(0x800703E9);
 // Far beyond any real folder (hosts list 100,000 items flat); a faulty enumerator that never
 // reports the end would otherwise keep the walk transferring forever.
 constexpr unsigned long kMaxSiblings = 1000000;
@@ -47,29 +45,46 @@ HRESULT TransferNumbered(IWiaItem* item, const char* folder, const char* prefix,
     return TransferItemToFile(item, name, code, deleteFlag, Existing::StepAside);
 }
 
+// Transfers each image and video item under the walk's names; the last transfer's result is
+// the item's.
+class TransferVisitor final : public ItemVisitor {
+public:
+    TransferVisitor(const char* folder, const char* prefix, int code, int deleteFlag)
+        : folder_(folder), prefix_(prefix), code_(code), deleteFlag_(deleteFlag) {}
+
+    HRESULT Visit(IWiaItem* item, LONG type, HRESULT current) override {
+        if (type & wia::kItemTypeImage) {
+            current = TransferNumbered(item, folder_, prefix_, code_, deleteFlag_, g_imageCounter);
+            Advance(g_imageCounter);
+        }
+        if (type & wia::kItemTypeVideo) {
+            current = TransferNumbered(item, folder_, prefix_, code_, deleteFlag_, g_videoCounter);
+            Advance(g_videoCounter);
+        }
+        return current;
+    }
+
+private:
+    const char* folder_;
+    const char* prefix_;
+    int code_, deleteFlag_;
+};
+
 }  // namespace
 
-HRESULT TransferItemTree(IWiaItem* item, const char* folder, const char* prefix, int code, int deleteFlag,
-                         int depth) {
+// Kept out of line: inlined with its visitor, the recursion unrolls into kilobytes of copies.
+[[gnu::noinline]] HRESULT WalkItemTree(IWiaItem* item, ItemVisitor& visitor, bool trace, int depth) {
     if (item == nullptr) return E_INVALIDARG;
-    if (folder == nullptr || prefix == nullptr) return E_POINTER;
     if (depth > kMaxDepth) {
-        TraceHresult("Item tree too deep", kTreeTooDeep);
+        if (trace) TraceHresult("Item tree too deep", kTreeTooDeep);
         return kTreeTooDeep;
     }
 
     LONG type = 0;
     HRESULT hr = item->GetItemType(&type);
-    if (FAILED(hr)) type = 0;  // a failed read is no type: the item is neither sent nor walked
+    if (FAILED(hr)) type = 0;  // a failed read is no type: the item is neither visited nor walked
 
-    if (type & wia::kItemTypeImage) {
-        hr = TransferNumbered(item, folder, prefix, code, deleteFlag, g_imageCounter);
-        Advance(g_imageCounter);
-    }
-    if (type & wia::kItemTypeVideo) {
-        hr = TransferNumbered(item, folder, prefix, code, deleteFlag, g_videoCounter);
-        Advance(g_videoCounter);
-    }
+    hr = visitor.Visit(item, type, hr);
     if ((type & (wia::kItemTypeFolder | wia::kItemTypeHasAttachments)) == 0) return hr;
 
     ComPtr<IEnumWiaItem> children;
@@ -85,17 +100,23 @@ HRESULT TransferItemTree(IWiaItem* item, const char* folder, const char* prefix,
         ComPtr<IWiaItem> child;
         hr = children->Next(1, child.put(), nullptr);
         if (hr == S_OK && ++fetched > kMaxSiblings) {
-            TraceHresult("Too many items in one folder", kTooManyItems);
+            if (trace) TraceHresult("Too many items in one folder", kTooManyItems);
             return kTooManyItems;
         }
         if (hr == S_OK) {
-            hr = TransferItemTree(child.get(), folder, prefix, code, deleteFlag, depth + 1);
+            hr = WalkItemTree(child.get(), visitor, trace, depth + 1);
         } else {
             child.detach();  // nothing was fetched, whatever the pointer holds
-            if (FAILED(hr)) TraceHresult("Error calling pEnumWiaItem->Next", hr);
+            if (FAILED(hr) && trace) TraceHresult("Error calling pEnumWiaItem->Next", hr);
         }
     }
     return hr == S_FALSE ? S_OK : hr;
+}
+
+HRESULT TransferItemTree(IWiaItem* item, const char* folder, const char* prefix, int code, int deleteFlag) {
+    if (folder == nullptr || prefix == nullptr) return E_POINTER;
+    TransferVisitor visitor(folder, prefix, code, deleteFlag);
+    return WalkItemTree(item, visitor, true);
 }
 
 }  // namespace fotex

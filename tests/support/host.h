@@ -75,7 +75,20 @@ struct MessageBoxCall {
     X(GetStorageInfo)         \
     X(TransferPicture)        \
     X(TransferAllImages)      \
-    X(ImageTransferDialog)
+    X(ImageTransferDialog)    \
+    X(ListCameraItems)        \
+    X(GetCameraItemText)      \
+    X(GetCameraItemValue)     \
+    X(OpenCameraItem)         \
+    X(FindCameraItem)         \
+    X(SaveCameraItem)         \
+    X(SaveCameraThumbnail)    \
+    X(DeleteCameraItem)       \
+    X(ReleaseCameraItem)      \
+    X(DescribeStatus)         \
+    X(GetSettingChoices)      \
+    X(WaitForCameraEvent)     \
+    X(StopCameraEvents)
 
 class Library {
 public:

@@ -1,0 +1,117 @@
+// The folder camera: the picture and video files under a folder of the host's machine, as a
+// camera shows them; subfolders are camera folders.
+#include "sim_internal.h"
+
+#include <algorithm>
+#include <cwchar>
+
+namespace fotexsim {
+
+namespace wia = fotex::wia;
+
+namespace {
+
+struct FileKind {
+    const wchar_t* extension;
+    const GUID* format;
+    LONG type;
+};
+
+const FileKind kKinds[] = {
+    {L"jpg", &wia::WiaImgFmt_JPEG, wia::kItemTypeImage},  {L"jpeg", &wia::WiaImgFmt_JPEG, wia::kItemTypeImage},
+    {L"jpe", &wia::WiaImgFmt_JPEG, wia::kItemTypeImage},  {L"png", &wia::WiaImgFmt_PNG, wia::kItemTypeImage},
+    {L"bmp", &wia::WiaImgFmt_BMP, wia::kItemTypeImage},   {L"gif", &wia::WiaImgFmt_GIF, wia::kItemTypeImage},
+    {L"tif", &wia::WiaImgFmt_TIFF, wia::kItemTypeImage},  {L"tiff", &wia::WiaImgFmt_TIFF, wia::kItemTypeImage},
+    {L"avi", &wia::WiaImgFmt_AVI, wia::kItemTypeVideo},   {L"mpg", &wia::WiaImgFmt_MPG, wia::kItemTypeVideo},
+    {L"mpeg", &wia::WiaImgFmt_MPG, wia::kItemTypeVideo},
+};
+
+// Deeper than any camera's folders; a link that loops back ends here.
+constexpr int kMaxFolderDepth = 32;
+
+const FileKind* KindOf(const std::wstring& fileName) {
+    const size_t dot = fileName.rfind(L'.');
+    if (dot == std::wstring::npos) return nullptr;
+    for (const FileKind& k : kKinds)
+        if (_wcsicmp(fileName.c_str() + dot + 1, k.extension) == 0) return &k;
+    return nullptr;
+}
+
+SYSTEMTIME LocalTime(const FILETIME& written) {
+    FILETIME local;
+    SYSTEMTIME time{};
+    FileTimeToLocalFileTime(&written, &local);
+    FileTimeToSystemTime(&local, &time);
+    return time;
+}
+
+// Adds the files and folders of `path` under `parent`, sorted by name as a camera lists them.
+HRESULT AddFolder(Item& parent, const std::wstring& path, int depth) {
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((path + L"\\*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        return error == ERROR_FILE_NOT_FOUND ? S_OK : HRESULT_FROM_WIN32(error);
+    }
+    std::vector<WIN32_FIND_DATAW> entries;
+    do {
+        if (found.cFileName[0] != L'.') entries.push_back(found);  // ".", ".." and hidden names
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+    std::sort(entries.begin(), entries.end(), [](const WIN32_FIND_DATAW& a, const WIN32_FIND_DATAW& b) {
+        return _wcsicmp(a.cFileName, b.cFileName) < 0;
+    });
+
+    for (const WIN32_FIND_DATAW& entry : entries) {
+        const std::wstring name = entry.cFileName, full = path + L"\\" + name;
+        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            if (depth >= kMaxFolderDepth) continue;
+            Item& folder = parent.Add(name, wia::kItemTypeFolder);
+            folder.time = LocalTime(entry.ftLastWriteTime);
+            HRESULT hr = AddFolder(folder, full, depth + 1);
+            if (FAILED(hr)) return hr;
+            continue;
+        }
+        const FileKind* kind = KindOf(name);
+        if (!kind) continue;
+        Item& item = parent.Add(name.substr(0, name.rfind(L'.')), kind->type | wia::kItemTypeFile);
+        item.file = full;
+        item.time = LocalTime(entry.ftLastWriteTime);
+        item.formats = {*kind->format};
+        item.props[wia::kIpaFormat].value = Value::Guid(*kind->format);
+    }
+    return S_OK;
+}
+
+}  // namespace
+
+HRESULT Camera::AddFolderCamera(const std::wstring& folder, const std::wstring& name, Device** added) {
+    if (added) *added = nullptr;
+    wchar_t full[MAX_PATH * 4];
+    const DWORD length = GetFullPathNameW(folder.c_str(), MAX_PATH * 4, full, nullptr);
+    if (length == 0 || length >= MAX_PATH * 4) return HRESULT_FROM_WIN32(ERROR_BAD_PATHNAME);
+    std::wstring path(full, length);
+    while (path.size() > 3 && path.back() == L'\\') path.pop_back();
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) return HRESULT_FROM_WIN32(GetLastError());
+    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) return HRESULT_FROM_WIN32(ERROR_DIRECTORY);
+
+    // Built apart and added only when complete: a folder that cannot be read changes nothing.
+    Item root;
+    HRESULT hr = AddFolder(root, path, 0);
+    if (FAILED(hr)) return hr;
+
+    wchar_t id[64];
+    swprintf(id, 64, L"{6BDD1FC6-810F-11D0-BEC7-08002BE2092F}\\%04u", static_cast<unsigned>(devices.size()));
+    Device& d = AddDevice(id, name.empty() ? L"Fotex Folder Camera" : name, L"Fotex virtual camera showing " + path);
+    d.root->children = std::move(root.children);
+    for (auto& c : d.root->children) c->parent = d.root.get();
+    int media = 0;
+    for (Item* item : ItemsOf(d))
+        if (item->type & (wia::kItemTypeImage | wia::kItemTypeVideo)) ++media;
+    d.root->props[wia::kDpcPicturesTaken].value = Value::Int(media);
+    if (added) *added = &d;
+    return S_OK;
+}
+
+}  // namespace fotexsim

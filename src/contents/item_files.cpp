@@ -1,0 +1,279 @@
+// Saving an item or its thumbnail into a file of the host's choosing: the data goes into a
+// temporary file beside the target, which takes the target's name only once it is complete.
+#include <cstdlib>
+#include <cstring>
+
+#include "com.h"
+#include "contents.h"
+#include "fotex.h"
+#include "service.h"
+#include "transfer.h"
+#include "wia_ids.h"
+
+namespace fotex {
+
+namespace {
+
+constexpr WCHAR kLongPrefix[] = L"\\\\?\\";
+constexpr WCHAR kLongUncPrefix[] = L"\\\\?\\UNC\\";
+constexpr uint32_t kPrefixRoom = 8;  // "\\?\UNC\" less the "\\" it replaces, with room to spare
+// "\~fotex-" and two numbers of eight hex digits, ".tmp", the terminator.
+constexpr uint32_t kTemporaryRoom = 40;
+
+// Numbers the temporary files of this process; with the process id it makes their names unique.
+LONG g_temporaries = 0;
+
+bool StartsWith(const WCHAR* text, const WCHAR* prefix) {
+    for (; *prefix != 0; ++text, ++prefix)
+        if (*text != *prefix) return false;
+    return true;
+}
+
+WCHAR* PutHex(WCHAR* out, DWORD value) {
+    for (int shift = 28; shift >= 0; shift -= 4) *out++ = L"0123456789abcdef"[(value >> shift) & 0xF];
+    return out;
+}
+
+// The target's full name and, beside it, the temporary file's, in one block: long names get the
+// \\?\ form, which the file system takes at any length.
+class FileNames {
+public:
+    FileNames() = default;
+    FileNames(const FileNames&) = delete;
+    FileNames& operator=(const FileNames&) = delete;
+    ~FileNames() { std::free(block_); }
+
+    HRESULT Make(const wchar_t* fileName) {
+        const DWORD needed = GetFullPathNameW(fileName, 0, nullptr, nullptr);
+        if (needed == 0) return HRESULT_FROM_WIN32(GetLastError());
+        const size_t units = static_cast<size_t>(needed) + kPrefixRoom + 1;
+        block_ = static_cast<WCHAR*>(std::malloc((2 * units + kTemporaryRoom) * sizeof(WCHAR)));
+        if (block_ == nullptr) return E_OUTOFMEMORY;
+        WCHAR* full = block_ + kPrefixRoom;
+        const DWORD length = GetFullPathNameW(fileName, needed, full, nullptr);
+        if (length == 0 || length >= needed) return HRESULT_FROM_WIN32(ERROR_INVALID_NAME);
+
+        target_ = full;
+        // The temporary name is longer than the target's when the target's name is short; both
+        // take the long form once either could pass MAX_PATH.
+        if (length + kTemporaryRoom >= MAX_PATH && !StartsWith(full, kLongPrefix)) {
+            if (StartsWith(full, L"\\\\")) {
+                target_ = full + 2 - 8;
+                std::memcpy(target_, kLongUncPrefix, 8 * sizeof(WCHAR));
+            } else {
+                target_ = full - 4;
+                std::memcpy(target_, kLongPrefix, 4 * sizeof(WCHAR));
+            }
+        }
+        const size_t targetUnits = lstrlenW(target_);
+        size_t folder = targetUnits;
+        while (folder > 0 && target_[folder - 1] != L'\\') --folder;
+        if (folder == 0 || folder == targetUnits) return HRESULT_FROM_WIN32(ERROR_INVALID_NAME);
+
+        temporary_ = block_ + units;
+        std::memcpy(temporary_, target_, folder * sizeof(WCHAR));
+        WCHAR* tail = temporary_ + folder;
+        for (const WCHAR* p = L"~fotex-"; *p != 0; ++p) *tail++ = *p;
+        tail = PutHex(tail, GetCurrentProcessId());
+        *tail++ = L'-';
+        tail = PutHex(tail, static_cast<DWORD>(InterlockedIncrement(&g_temporaries)));
+        for (const WCHAR* p = L".tmp"; *p != 0; ++p) *tail++ = *p;
+        *tail = 0;
+        return S_OK;
+    }
+
+    const WCHAR* target() const { return target_; }
+    WCHAR* temporary() const { return temporary_; }
+
+private:
+    WCHAR* block_ = nullptr;
+    WCHAR* target_ = nullptr;
+    WCHAR* temporary_ = nullptr;
+};
+
+// An open file closed on every path.
+class File {
+public:
+    explicit File(HANDLE h) : h_(h) {}
+    File(const File&) = delete;
+    File& operator=(const File&) = delete;
+    ~File() {
+        if (h_ != INVALID_HANDLE_VALUE) CloseHandle(h_);
+    }
+    HANDLE get() const { return h_; }
+    HRESULT Put(const void* data, DWORD size) {
+        DWORD written = 0;
+        if (!WriteFile(h_, data, size, &written, nullptr)) return HRESULT_FROM_WIN32(GetLastError());
+        return written == size ? S_OK : HRESULT_FROM_WIN32(ERROR_WRITE_FAULT);
+    }
+    HRESULT Close() {
+        const HANDLE h = h_;
+        h_ = INVALID_HANDLE_VALUE;
+        return CloseHandle(h) ? S_OK : HRESULT_FROM_WIN32(GetLastError());
+    }
+
+private:
+    HANDLE h_;
+};
+
+// The service writes the item's data.
+class ItemMaker final : public FileMaker {
+public:
+    ItemMaker(IWiaItem* item, const GUID& format) : item_(item), format_(format) {}
+    HRESULT Write(WCHAR* path) override {
+        ComPtr<IWiaPropertyStorage> storage;
+        const HRESULT hr = QueryPropertyStorage(item_, storage);
+        if (FAILED(hr)) return hr;
+        if (!storage) return E_NOINTERFACE;
+        ComPtr<IWiaDataTransfer> transfer;
+        const HRESULT prepared = PrepareFileTransfer(item_, storage.get(), format_, transfer);
+        return prepared == S_OK ? GetDataIntoFile(transfer.get(), path, false) : prepared;
+    }
+
+private:
+    IWiaItem* item_;
+    const GUID& format_;
+};
+
+// Little-endian fields of the two BMP headers.
+void Put16(uint8_t*& p, uint32_t v) {
+    *p++ = static_cast<uint8_t>(v);
+    *p++ = static_cast<uint8_t>(v >> 8);
+}
+void Put32(uint8_t*& p, uint32_t v) {
+    Put16(p, v & 0xFFFF);
+    Put16(p, v >> 16);
+}
+
+constexpr uint32_t kBmpHeaderBytes = 14 + 40;
+
+// The thumbnail becomes a 24-bit BMP. The service gives WIA_IPC_THUMBNAIL as the pixels of a
+// 24-bit bottom-up DIB without header: BGR, each row padded to four bytes, which is exactly a BMP
+// file's pixel array. Some drivers leave the rows unpadded; such data is padded here.
+class ThumbnailMaker final : public FileMaker {
+public:
+    explicit ThumbnailMaker(IWiaItem* item) : item_(item) {}
+
+    HRESULT Write(WCHAR* path) override {
+        // Read before the temporary file exists, so a missing thumbnail leaves nothing to undo.
+        if (!read_) return E_UNEXPECTED;
+        File file(CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (file.get() == INVALID_HANDLE_VALUE) return HRESULT_FROM_WIN32(GetLastError());
+        uint8_t header[kBmpHeaderBytes];
+        uint8_t* p = header;
+        Put16(p, 0x4D42);  // "BM"
+        Put32(p, kBmpHeaderBytes + stride_ * height_);
+        Put32(p, 0);
+        Put32(p, kBmpHeaderBytes);
+        Put32(p, 40);
+        Put32(p, width_);
+        Put32(p, height_);  // positive: bottom-up, as the data comes
+        Put16(p, 1);
+        Put16(p, 24);
+        Put32(p, 0);  // BI_RGB
+        Put32(p, stride_ * height_);
+        Put32(p, 2835);  // 72 dpi
+        Put32(p, 2835);
+        Put32(p, 0);
+        Put32(p, 0);
+        HRESULT hr = file.Put(header, sizeof header);
+        const uint8_t* pixels = values_[0].caub.pElems;
+        if (SUCCEEDED(hr) && padded_) hr = file.Put(pixels, stride_ * height_);
+        const uint8_t zeros[4] = {};
+        const uint32_t row = width_ * 3;
+        for (uint32_t y = 0; SUCCEEDED(hr) && !padded_ && y < height_; ++y) {
+            hr = file.Put(pixels + y * row, row);
+            if (SUCCEEDED(hr) && stride_ > row) hr = file.Put(zeros, stride_ - row);
+        }
+        const HRESULT closed = file.Close();
+        return FAILED(hr) ? hr : closed;
+    }
+
+    // Reads the thumbnail and its size and checks that they make a picture.
+    HRESULT Read() {
+        ComPtr<IWiaPropertyStorage> storage;
+        HRESULT hr = QueryPropertyStorage(item_, storage);
+        if (FAILED(hr)) return hr;
+        if (!storage) return E_NOINTERFACE;
+        const PROPSPEC specs[3] = {PropSpecById(wia::kIpcThumbnail), PropSpecById(wia::kIpcThumbWidth),
+                                   PropSpecById(wia::kIpcThumbHeight)};
+        hr = storage->ReadMultiple(3, specs, values_.data());
+        if (FAILED(hr)) {
+            for (size_t i = 0; i < values_.size(); ++i) PropVariantInit(&values_[i]);
+            return hr;
+        }
+        const PROPVARIANT& data = values_[0];
+        if (data.vt != (VT_VECTOR | VT_UI1) || values_[1].vt != VT_I4 || values_[2].vt != VT_I4)
+            return FOTEX_E_NOT_FOUND;
+        const LONG w = values_[1].lVal, h = values_[2].lVal;
+        // Far beyond any thumbnail; keeps the sizes below in 32 bits.
+        if (w <= 0 || h <= 0 || w > 0x4000 || h > 0x4000 || data.caub.pElems == nullptr) return kInvalidData;
+        width_ = static_cast<uint32_t>(w);
+        height_ = static_cast<uint32_t>(h);
+        stride_ = (width_ * 3 + 3) & ~3u;
+        if (data.caub.cElems >= stride_ * height_)
+            padded_ = true;
+        else if (data.caub.cElems < width_ * 3 * height_)
+            return kInvalidData;
+        read_ = true;
+        return S_OK;
+    }
+
+private:
+    IWiaItem* item_;
+    PropVariants<3> values_;
+    uint32_t width_ = 0, height_ = 0, stride_ = 0;
+    bool padded_ = false, read_ = false;
+};
+
+}  // namespace
+
+HRESULT MakeFileThroughTemporary(const wchar_t* fileName, bool replace, FileMaker& maker) {
+    FileNames names;
+    HRESULT hr = names.Make(fileName);
+    if (FAILED(hr)) return hr;
+    // Found before the transfer, an existing file costs the camera nothing.
+    if (!replace && GetFileAttributesW(names.target()) != INVALID_FILE_ATTRIBUTES)
+        return FOTEX_E_FILE_EXISTS;
+
+    hr = maker.Write(names.temporary());
+    if (hr != S_OK) {
+        DeleteFileW(names.temporary());
+        return FAILED(hr) ? hr : E_FAIL;
+    }
+    // The rename is the one step that makes the name appear, so a file that appeared meanwhile
+    // is never replaced unless asked.
+    if (MoveFileExW(names.temporary(), names.target(), replace ? MOVEFILE_REPLACE_EXISTING : 0)) return S_OK;
+    const DWORD error = GetLastError();
+    DeleteFileW(names.temporary());
+    if (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS) return FOTEX_E_FILE_EXISTS;
+    return HRESULT_FROM_WIN32(error);
+}
+
+}  // namespace fotex
+
+using namespace fotex;
+
+extern "C" int FOTEX_CALL SaveCameraItem(FOTEX_ITEM item, const wchar_t* fileName, int format, int flags) {
+    IWiaItem* picture = ItemFromHandle(item);
+    if (picture == nullptr) return FOTEX_E_HANDLE;
+    if (fileName == nullptr) return FOTEX_E_POINTER;
+    if ((flags & ~(FOTEX_SAVE_DELETE | FOTEX_SAVE_REPLACE)) != 0) return FOTEX_E_INVALIDARG;
+
+    ItemMaker maker(picture, *LookUpFormat(format).format);
+    HRESULT hr = MakeFileThroughTemporary(fileName, (flags & FOTEX_SAVE_REPLACE) != 0, maker);
+    if (hr == S_OK && (flags & FOTEX_SAVE_DELETE) != 0) hr = picture->DeleteItem(0);
+    return SUCCEEDED(hr) ? FOTEX_OK : static_cast<int>(hr);
+}
+
+extern "C" int FOTEX_CALL SaveCameraThumbnail(FOTEX_ITEM item, const wchar_t* fileName, int flags) {
+    IWiaItem* picture = ItemFromHandle(item);
+    if (picture == nullptr) return FOTEX_E_HANDLE;
+    if (fileName == nullptr) return FOTEX_E_POINTER;
+    if ((flags & ~FOTEX_SAVE_REPLACE) != 0) return FOTEX_E_INVALIDARG;
+
+    ThumbnailMaker maker(picture);
+    HRESULT hr = maker.Read();
+    if (hr == S_OK) hr = MakeFileThroughTemporary(fileName, (flags & FOTEX_SAVE_REPLACE) != 0, maker);
+    return hr == S_OK ? FOTEX_OK : FailureStatus(hr);
+}

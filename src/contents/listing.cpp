@@ -1,0 +1,192 @@
+// The device's item list and what the host reads from it: texts, numbers, a handle per item.
+#include <climits>
+
+#include "com.h"
+#include "contents.h"
+#include "fotex.h"
+#include "service.h"
+#include "transfer.h"
+#include "wia_ids.h"
+
+namespace fotex {
+
+namespace {
+
+// Lists each image and video item once; an item that cannot be listed stops the walk.
+class ListVisitor final : public ItemVisitor {
+public:
+    explicit ListVisitor(ItemList& list) : list_(list) {}
+    HRESULT Visit(IWiaItem* item, LONG type, HRESULT current) override {
+        if ((type & (wia::kItemTypeImage | wia::kItemTypeVideo)) == 0) return current;
+        // The count goes to the host as an int.
+        if (++listed_ > static_cast<uint32_t>(INT_MAX)) return FOTEX_E_BOUNDS;
+        return list_.Append(item, type) ? current : E_OUTOFMEMORY;
+    }
+
+private:
+    ItemList& list_;
+    uint32_t listed_ = 0;
+};
+
+// The listed item, or the status that says why there is none.
+const ListedItem* Listed(FOTEX_DEVICE device, int index, HRESULT* status) {
+    ItemList* list = Lists().Find(ItemFromHandle(device));
+    if (list == nullptr || index < 0 || static_cast<uint32_t>(index) >= list->count()) {
+        *status = FOTEX_E_BOUNDS;
+        return nullptr;
+    }
+    return &list->at(static_cast<uint32_t>(index));
+}
+
+// Reads properties of an item into `values`; S_OK when the first is there.
+template <size_t N>
+HRESULT ReadItem(IWiaItem* item, const PROPID (&ids)[N], PropVariants<N>& values) {
+    ComPtr<IWiaPropertyStorage> storage;
+    HRESULT hr = QueryPropertyStorage(item, storage);
+    if (FAILED(hr)) return hr;
+    if (!storage) return E_NOINTERFACE;
+    PROPSPEC specs[N];
+    for (size_t i = 0; i < N; ++i) specs[i] = PropSpecById(ids[i]);
+    hr = storage->ReadMultiple(N, specs, values.data());
+    if (FAILED(hr)) {
+        // What a failing read left behind is not ours to free.
+        for (size_t i = 0; i < N; ++i) PropVariantInit(&values[i]);
+        return hr;
+    }
+    return values[0].vt == VT_EMPTY ? FOTEX_E_NOT_FOUND : S_OK;
+}
+
+// The text of a string value, or false for any other type.
+bool TextOf(const PROPVARIANT& v, TextPiece* piece) {
+    if (v.vt == VT_BSTR) {
+        *piece = {v.bstrVal, v.bstrVal ? SysStringLen(v.bstrVal) : 0u};
+        return true;
+    }
+    if (v.vt == VT_LPWSTR) {
+        *piece = {v.pwszVal, v.pwszVal ? static_cast<uint32_t>(lstrlenW(v.pwszVal)) : 0u};
+        return true;
+    }
+    return false;
+}
+
+void PutDigits(WCHAR* out, unsigned value, int digits) {
+    for (int i = digits - 1; i >= 0; --i, value /= 10) out[i] = static_cast<WCHAR>(L'0' + value % 10);
+}
+
+// "YYYY-MM-DDThh:mm:ss" from a SYSTEMTIME held as a vector of WORDs, the service's form.
+bool TimeOf(const PROPVARIANT& v, WCHAR (&text)[20]) {
+    if (v.vt != (VT_VECTOR | VT_UI2) || v.caui.cElems < 7 || v.caui.pElems == nullptr) return false;
+    const USHORT* t = v.caui.pElems;  // year, month, day of week, day, hour, minute, second, ms
+    static const WCHAR kPattern[] = L"0000-00-00T00:00:00";
+    for (int i = 0; i < 20; ++i) text[i] = kPattern[i];
+    PutDigits(text, t[0] % 10000u, 4);
+    PutDigits(text + 5, t[1] % 100u, 2);
+    PutDigits(text + 8, t[3] % 100u, 2);
+    PutDigits(text + 11, t[4] % 100u, 2);
+    PutDigits(text + 14, t[5] % 100u, 2);
+    PutDigits(text + 17, t[6] % 100u, 2);
+    return true;
+}
+
+HRESULT IntegerOf(const PROPVARIANT& v, int* value) {
+    LONGLONG n;
+    switch (v.vt) {
+    case VT_I4: *value = v.lVal; return S_OK;
+    case VT_UI4: n = v.ulVal; break;
+    case VT_I8: n = v.hVal.QuadPart; break;
+    case VT_UI8: n = v.uhVal.QuadPart > static_cast<ULONGLONG>(INT_MAX) ? -1 : static_cast<LONGLONG>(v.uhVal.QuadPart); break;
+    default: return FOTEX_E_NOT_FOUND;
+    }
+    if (n < 0 || n > INT_MAX) return kOverflow;
+    *value = static_cast<int>(n);
+    return S_OK;
+}
+
+}  // namespace
+
+}  // namespace fotex
+
+using namespace fotex;
+
+extern "C" int FOTEX_CALL ListCameraItems(FOTEX_DEVICE device, int* count) {
+    IWiaItem* root = ItemFromHandle(device);
+    if (root == nullptr) return FOTEX_E_HANDLE;
+    ItemList* list = Lists().Obtain(root);
+    if (list == nullptr) return E_OUTOFMEMORY;
+    if (count == nullptr) {
+        list->Empty();
+        return FOTEX_E_POINTER;
+    }
+
+    ListVisitor visitor(*list);
+    const HRESULT hr = WalkItemTree(root, visitor, false);
+    list->Finish(hr == S_OK);
+    if (hr != S_OK) return FailureStatus(hr);
+    *count = static_cast<int>(list->count());
+    return FOTEX_OK;
+}
+
+extern "C" int FOTEX_CALL GetCameraItemText(FOTEX_DEVICE device, int index, int what, void* text, int bytes) {
+    if (device == 0) return FOTEX_E_HANDLE;
+    if (text == nullptr) return FOTEX_E_POINTER;
+    if (what != FOTEX_ITEM_FILE_NAME && what != FOTEX_ITEM_FULL_NAME && what != FOTEX_ITEM_TIME)
+        return FOTEX_E_INVALIDARG;
+    HRESULT hr;
+    const ListedItem* listed = Listed(device, index, &hr);
+    if (listed == nullptr) return hr;
+
+    const PROPID first = what == FOTEX_ITEM_FILE_NAME   ? wia::kIpaItemName
+                         : what == FOTEX_ITEM_FULL_NAME ? wia::kIpaFullItemName
+                                                        : wia::kIpaItemTime;
+    const PROPID ids[2] = {first, wia::kIpaFilenameExtension};
+    PropVariants<2> values;
+    hr = ReadItem(listed->item, ids, values);
+    if (hr != S_OK) return FailureStatus(hr);
+
+    if (what == FOTEX_ITEM_TIME) {
+        WCHAR time[20];
+        if (!TimeOf(values[0], time)) return FOTEX_E_NOT_FOUND;
+        const TextPiece piece = {time, 19};
+        return PutText(text, bytes, &piece, 1);
+    }
+    TextPiece pieces[3] = {};
+    if (!TextOf(values[0], &pieces[0])) return FOTEX_E_NOT_FOUND;
+    int count = 1;
+    if (what == FOTEX_ITEM_FILE_NAME && TextOf(values[1], &pieces[2]) && pieces[2].units > 0) {
+        pieces[1] = {L".", 1};
+        count = 3;
+    }
+    return PutText(text, bytes, pieces, count);
+}
+
+extern "C" int FOTEX_CALL GetCameraItemValue(FOTEX_DEVICE device, int index, int what, int* value) {
+    if (device == 0) return FOTEX_E_HANDLE;
+    if (value == nullptr) return FOTEX_E_POINTER;
+    if (what < FOTEX_ITEM_TYPE || what > FOTEX_ITEM_THUMB_HEIGHT) return FOTEX_E_INVALIDARG;
+    HRESULT hr;
+    const ListedItem* listed = Listed(device, index, &hr);
+    if (listed == nullptr) return hr;
+    if (what == FOTEX_ITEM_TYPE) {
+        *value = static_cast<int>(listed->type);
+        return FOTEX_OK;
+    }
+
+    const PROPID ids[1] = {what == FOTEX_ITEM_SIZE         ? wia::kIpaItemSize
+                           : what == FOTEX_ITEM_THUMB_WIDTH ? wia::kIpcThumbWidth
+                                                            : wia::kIpcThumbHeight};
+    PropVariants<1> values;
+    hr = ReadItem(listed->item, ids, values);
+    if (hr == S_OK) hr = IntegerOf(values[0], value);
+    return hr == S_OK ? FOTEX_OK : FailureStatus(hr);
+}
+
+extern "C" int FOTEX_CALL OpenCameraItem(FOTEX_DEVICE device, int index, FOTEX_ITEM* item) {
+    if (device == 0) return FOTEX_E_HANDLE;
+    if (item == nullptr) return FOTEX_E_POINTER;
+    HRESULT hr;
+    const ListedItem* listed = Listed(device, index, &hr);
+    if (listed == nullptr) return hr;
+    listed->item->AddRef();
+    *item = HandleFromItem(listed->item);
+    return FOTEX_OK;
+}

@@ -1,0 +1,22 @@
+// The event exports and the one registration and queue they share.
+#include "events.h"
+#include "fotex.h"
+
+namespace {
+
+fotex::CameraEvents g_events;
+
+}  // namespace
+
+namespace fotex {
+
+void UnloadCameraEvents(bool comAlive) { g_events.Unload(comAlive); }
+
+}  // namespace fotex
+
+extern "C" int FOTEX_CALL WaitForCameraEvent(int timeout_ms, int* kind, void* device_id, int device_id_bytes,
+                                             void* item_name, int item_name_bytes) {
+    return g_events.Wait(timeout_ms, kind, device_id, device_id_bytes, item_name, item_name_bytes);
+}
+
+extern "C" void FOTEX_CALL StopCameraEvents(void) { g_events.Stop(); }

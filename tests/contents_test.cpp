@@ -1,0 +1,1137 @@
+// Camera contents: the item list, the texts and numbers of its items, item handles, saving items
+// and thumbnails into files, deleting items, status texts, and the virtual and folder cameras
+// that serve them.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <climits>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "fixture.h"
+#include "sim_internal.h"
+#include "wia_ids.h"
+
+namespace {
+
+using fotexsim::Item;
+using fotexsim::Op;
+using fotexsim::Value;
+using fotextest::FotexTest;
+using fotextest::Guarded;
+namespace wia = fotex::wia;
+
+// The statuses as the published HRESULT values, not the header's names for them.
+constexpr int kOk = 1;
+constexpr int kHandle = static_cast<int>(0x80070006);
+constexpr int kPointer = static_cast<int>(0x80004003);
+constexpr int kInvalidArg = static_cast<int>(0x80070057);
+constexpr int kBounds = static_cast<int>(0x8000000B);
+constexpr int kSmallBuffer = static_cast<int>(0x8007007A);
+constexpr int kNotFound = static_cast<int>(0x80070490);
+constexpr int kFileExists = static_cast<int>(0x80070050);
+constexpr int kInvalidData = static_cast<int>(0x8007000D);
+constexpr int kOverflow = static_cast<int>(0x80070216);
+constexpr int kTooDeep = static_cast<int>(0x800703E9);
+constexpr int kFail = static_cast<int>(0x80004005);
+constexpr int kOffline = static_cast<int>(0x80210005);
+constexpr int kItemDeleted = static_cast<int>(0x80210009);
+// The selectors and flags as the issue numbers them.
+constexpr int kFileName = 1, kFullName = 2, kTime = 3;
+constexpr int kType = 1, kSize = 2, kThumbWidth = 3, kThumbHeight = 4;
+constexpr int kDelete = 1, kReplace = 2;
+// Item-type flags of the WIA documentation.
+constexpr LONG kImage = 0x1, kFile = 0x2, kFolder = 0x4, kAudio = 0x20, kAttachments = 0x8000, kVideo = 0x10000;
+
+constexpr int kSentinel = 0x5EA7;
+constexpr FOTEX_ITEM kNoItem = 0x5EA7;
+
+std::string ReadAll(const std::wstring& path) {
+    std::string data;
+    HANDLE f = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (f == INVALID_HANDLE_VALUE) return data;
+    char chunk[65536];
+    DWORD n = 0;
+    while (ReadFile(f, chunk, sizeof chunk, &n, nullptr) && n > 0) data.append(chunk, n);
+    CloseHandle(f);
+    return data;
+}
+
+void WriteAll(const std::wstring& path, const std::string& data) {
+    HANDLE f = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, f);
+    DWORD n = 0;
+    WriteFile(f, data.data(), static_cast<DWORD>(data.size()), &n, nullptr);
+    CloseHandle(f);
+}
+
+bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+void RemoveTree(const std::wstring& path) {
+    WIN32_FIND_DATAW found;
+    HANDLE h = FindFirstFileW((path + L"\\*").c_str(), &found);
+    if (h != INVALID_HANDLE_VALUE) {
+        do {
+            const std::wstring name = found.cFileName;
+            if (name == L"." || name == L"..") continue;
+            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                RemoveTree(path + L"\\" + name);
+            else
+                DeleteFileW((path + L"\\" + name).c_str());
+        } while (FindNextFileW(h, &found));
+        FindClose(h);
+    }
+    RemoveDirectoryW(path.c_str());
+}
+
+// A little-endian field of a file's bytes.
+uint32_t Field(const std::string& d, size_t at, int bytes) {
+    uint32_t v = 0;
+    for (int i = bytes - 1; i >= 0; --i) v = (v << 8) | static_cast<uint8_t>(d[at + i]);
+    return v;
+}
+
+bool IsJpeg(const std::string& d) { return d.size() > 4 && d.compare(0, 2, "\xFF\xD8") == 0; }
+
+class ContentsTest : public FotexTest {
+protected:
+    void SetUp() override {
+        wchar_t temp[MAX_PATH];
+        GetTempPathW(MAX_PATH, temp);
+        dir = std::wstring(temp) + L"fotex-contents-" + std::to_wstring(GetCurrentProcessId());
+        CreateDirectoryW(dir.c_str(), nullptr);
+        FotexTest::SetUp();
+        if (HasFatalFailure()) return;
+        // DCIM holding IMG_0001 to IMG_0003 and MOV_0001.
+        camera.AddStandardCamera(L"fotex\\0000", L"Alpha", L"First camera");
+        Enumerate(1);
+        handle = Open();
+    }
+    void TearDown() override {
+        camera.ClearFaults();
+        lib.CloseWiaDevice(&handle);
+        EXPECT_TRUE(Ledger(0));
+        FotexTest::TearDown();
+        RemoveTree(dir);
+    }
+
+    Item& root() { return *camera.devices[0].root; }
+    Item& dcim() { return *root().children[0]; }
+    Item& Picture(int i) { return *dcim().children[i]; }
+
+    int List(FOTEX_DEVICE device = 0) {
+        int count = kSentinel;
+        EXPECT_EQ(kOk, lib.ListCameraItems(device ? device : handle, &count));
+        return count;
+    }
+    // The text, or the status in brackets when there is none.
+    std::wstring Text(int index, int what, FOTEX_DEVICE device = 0) {
+        Guarded<512> text;
+        const int status = lib.GetCameraItemText(device ? device : handle, index, what, text.data(), 512);
+        EXPECT_TRUE(text.GuardsIntact());
+        if (status != kOk) return L"[" + std::to_wstring(status) + L"]";
+        return reinterpret_cast<const wchar_t*>(text.data());
+    }
+    int Value(int index, int what, int* status = nullptr) {
+        int value = kSentinel;
+        const int s = lib.GetCameraItemValue(handle, index, what, &value);
+        if (status) *status = s;
+        else EXPECT_EQ(kOk, s) << "index " << index << " what " << what;
+        return value;
+    }
+    FOTEX_ITEM OpenItem(int index) {
+        FOTEX_ITEM item = 0;
+        EXPECT_EQ(kOk, lib.OpenCameraItem(handle, index, &item));
+        return item;
+    }
+    std::wstring At(const std::wstring& name) const { return dir + L"\\" + name; }
+    std::vector<std::wstring> Files() const {
+        std::vector<std::wstring> names;
+        WIN32_FIND_DATAW found;
+        HANDLE h = FindFirstFileW((dir + L"\\*").c_str(), &found);
+        if (h == INVALID_HANDLE_VALUE) return names;
+        do
+            if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.push_back(found.cFileName);
+        while (FindNextFileW(h, &found));
+        FindClose(h);
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+    int Media() {
+        int n = 0;
+        for (Item* item : camera.ItemsOf(camera.devices[0]))
+            if (item->type & (kImage | kVideo)) ++n;
+        return n;
+    }
+
+    std::wstring dir;
+    FOTEX_DEVICE handle = 0;
+};
+
+// ---- identifiers -----------------------------------------------------------------------------
+
+TEST(ContentsIdentifiers, ItemPropertyIdsAreThoseOfTheWiaDocumentation) {
+    EXPECT_EQ(4098u, wia::kIpaItemName);
+    EXPECT_EQ(4099u, wia::kIpaFullItemName);
+    EXPECT_EQ(4100u, wia::kIpaItemTime);
+    EXPECT_EQ(4116u, wia::kIpaItemSize);
+    EXPECT_EQ(4123u, wia::kIpaFilenameExtension);
+    EXPECT_EQ(5122u, wia::kIpcThumbnail);
+    EXPECT_EQ(5123u, wia::kIpcThumbWidth);
+    EXPECT_EQ(5124u, wia::kIpcThumbHeight);
+}
+
+TEST(ContentsIdentifiers, HeaderConstantsAreThoseOfTheContract) {
+    const int pairs[][2] = {
+        {FOTEX_E_HANDLE, kHandle},           {FOTEX_E_POINTER, kPointer},   {FOTEX_E_INVALIDARG, kInvalidArg},
+        {FOTEX_E_BOUNDS, kBounds},           {FOTEX_E_INSUFFICIENT_BUFFER, kSmallBuffer},
+        {FOTEX_E_NOT_FOUND, kNotFound},      {FOTEX_E_FILE_EXISTS, kFileExists},
+        {FOTEX_ITEM_FILE_NAME, 1},           {FOTEX_ITEM_FULL_NAME, 2},     {FOTEX_ITEM_TIME, 3},
+        {FOTEX_ITEM_TYPE, 1},                {FOTEX_ITEM_SIZE, 2},          {FOTEX_ITEM_THUMB_WIDTH, 3},
+        {FOTEX_ITEM_THUMB_HEIGHT, 4},        {FOTEX_SAVE_DELETE, 1},        {FOTEX_SAVE_REPLACE, 2},
+    };
+    for (size_t i = 0; i < std::size(pairs); ++i) EXPECT_EQ(pairs[i][1], pairs[i][0]) << "pair " << i;
+}
+
+// ---- ListCameraItems -------------------------------------------------------------------------
+
+TEST_F(ContentsTest, ListHoldsImagesAndVideosInWalkOrderEachOnce) {
+    root().Add(L"ROOTPIC", kImage | kFile);
+    Item& pic = dcim().Add(L"WITHSOUND", kImage | kFile | kAttachments);
+    pic.Add(L"SOUND", kAudio | kFile);
+    pic.Add(L"ATTACHED", kImage | kFile);
+    dcim().Add(L"BOTH", kImage | kVideo | kFile);
+    dcim().Add(L"EMPTY", kFolder);
+    ASSERT_EQ(8, List());
+    const wchar_t* names[] = {L"IMG_0001.jpg", L"IMG_0002.jpg", L"IMG_0003.jpg", L"MOV_0001.avi",
+                              L"WITHSOUND.jpg", L"ATTACHED.jpg", L"BOTH.jpg", L"ROOTPIC.jpg"};
+    const LONG types[] = {kImage | kFile, kImage | kFile, kImage | kFile, kVideo | kFile,
+                          kImage | kFile | kAttachments, kImage | kFile, kImage | kVideo | kFile, kImage | kFile};
+    for (int i = 0; i < 8; ++i) {
+        EXPECT_EQ(names[i], Text(i, kFileName)) << "index " << i;
+        EXPECT_EQ(types[i], Value(i, kType)) << "index " << i;
+    }
+    EXPECT_EQ("", Output());
+    EXPECT_TRUE(Ledger(1 + 8)) << "the list holds a reference to each item";
+}
+
+TEST_F(ContentsTest, ListIsRenewedByTheNextListAndDroppedByClose) {
+    ASSERT_EQ(4, List());
+    EXPECT_TRUE(Ledger(5));
+    Picture(0).deleted = true;
+    dcim().children.erase(dcim().children.begin());
+    ASSERT_EQ(3, List());
+    EXPECT_TRUE(Ledger(4)) << "the old list's references went back";
+    EXPECT_EQ(L"IMG_0002.jpg", Text(0, kFileName));
+    lib.CloseWiaDevice(&handle);
+    EXPECT_TRUE(Ledger(0));
+    // Reopened, the device has no list until it is listed.
+    handle = Open();
+    EXPECT_EQ(L"[" + std::to_wstring(kBounds) + L"]", Text(0, kFileName));
+}
+
+// The new list is walked while the old one still holds the items, so the service hands out the
+// objects it has instead of making them anew; an item keeps one identity, as through a real
+// service's proxies.
+TEST_F(ContentsTest, ListingAgainReusesTheServicesItemObjects) {
+    ASSERT_EQ(4, List());
+    FOTEX_ITEM first = OpenItem(2);
+    const long created = camera.ObjectsCreated();
+    ASSERT_EQ(4, List());
+    EXPECT_EQ(created + 3, camera.ObjectsCreated()) << "two enumerators and the unlisted DCIM folder, no picture";
+    FOTEX_ITEM again = OpenItem(2);
+    EXPECT_EQ(first, again);
+    FOTEX_ITEM found = 0;
+    ASSERT_EQ(kOk, lib.FindCameraItem(handle, L"0000\\Root\\DCIM\\IMG_0003", &found));
+    EXPECT_EQ(first, found);
+    EXPECT_TRUE(Ledger(1 + 4 + 3));
+    for (FOTEX_ITEM* item : {&first, &again, &found}) lib.ReleaseCameraItem(item);
+    EXPECT_TRUE(Ledger(1 + 4));
+}
+
+TEST_F(ContentsTest, EachDeviceHandleHasItsOwnList) {
+    camera.AddStandardCamera(L"fotex\\0001", L"Beta", L"Second camera", 1);
+    Enumerate(2);
+    FOTEX_DEVICE second = Open(1);
+    FOTEX_DEVICE again = Open(0);
+    EXPECT_EQ(4, List());
+    EXPECT_EQ(2, List(second));
+    EXPECT_EQ(L"[" + std::to_wstring(kBounds) + L"]", Text(0, kFileName, again)) << "a second handle to the same camera";
+    EXPECT_EQ(L"0001\\Root\\DCIM\\IMG_0001", Text(0, kFullName, second));
+    lib.CloseWiaDevice(&second);
+    EXPECT_EQ(L"0000\\Root\\DCIM\\MOV_0001", Text(3, kFullName)) << "closing one leaves the others";
+    lib.CloseWiaDevice(&again);
+    EXPECT_TRUE(Ledger(1 + 4));
+}
+
+TEST_F(ContentsTest, FailedListIsEmptyAndLeavesTheCountAlone) {
+    const struct {
+        Op op;
+        HRESULT hr;
+        int status;
+    } cases[] = {
+        {Op::GetItemType, E_FAIL, kFail},
+        {Op::EnumChildItems, wia::kWiaErrorOffline, kOffline},
+        {Op::ItemNext, E_OUTOFMEMORY, static_cast<int>(E_OUTOFMEMORY)},
+        {Op::GetItemType, 2, kFail},  // a success that is not S_OK stops the walk as in TransferAllImages
+    };
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        ASSERT_EQ(4, List()) << "case " << i;
+        // Part-way through the walk: at the third picture, at DCIM's children, at its first child.
+        camera.FailOn(cases[i].op, cases[i].hr, cases[i].op == Op::GetItemType ? 5 : 2);
+        int count = kSentinel;
+        EXPECT_EQ(cases[i].status, lib.ListCameraItems(handle, &count)) << "case " << i;
+        EXPECT_EQ(kSentinel, count) << "case " << i;
+        EXPECT_EQ(L"[" + std::to_wstring(kBounds) + L"]", Text(0, kFileName)) << "case " << i;
+        EXPECT_TRUE(Ledger(1)) << "case " << i;
+        camera.ClearFaults();
+    }
+    EXPECT_EQ("", Output());
+}
+
+TEST_F(ContentsTest, ListStopsSilentlyBelowSixtyFourLevels) {
+    Item* at = &dcim();
+    for (int level = 2; level <= 66; ++level) at = &at->Add(L"F" + std::to_wstring(level), kFolder);
+    at->Add(L"DEEP", kImage | kFile);
+    int count = kSentinel;
+    EXPECT_EQ(kTooDeep, lib.ListCameraItems(handle, &count));
+    EXPECT_EQ(kSentinel, count);
+    EXPECT_EQ("", Output());
+    EXPECT_TRUE(Ledger(1));
+}
+
+TEST_F(ContentsTest, ListRefusesAZeroHandleAndANullCount) {
+    int count = kSentinel;
+    EXPECT_EQ(kHandle, lib.ListCameraItems(0, &count));
+    EXPECT_EQ(kSentinel, count);
+    ASSERT_EQ(4, List());
+    camera.ClearLog();
+    EXPECT_EQ(kPointer, lib.ListCameraItems(handle, nullptr));
+    EXPECT_EQ(0, camera.TotalCalls()) << "no walk without a count";
+    EXPECT_EQ(L"[" + std::to_wstring(kBounds) + L"]", Text(0, kFileName)) << "a failed list is empty";
+    EXPECT_TRUE(Ledger(1));
+}
+
+// ---- GetCameraItemText -----------------------------------------------------------------------
+
+TEST_F(ContentsTest, TextsAreFileNameFullNameAndTime) {
+    Picture(1).time = {2027, 2, 0, 28, 23, 5, 9, 999};
+    ASSERT_EQ(4, List());
+    EXPECT_EQ(L"IMG_0002.jpg", Text(1, kFileName));
+    EXPECT_EQ(L"0000\\Root\\DCIM\\IMG_0002", Text(1, kFullName));
+    EXPECT_EQ(L"2027-02-28T23:05:09", Text(1, kTime));
+    EXPECT_EQ(L"MOV_0001.avi", Text(3, kFileName));
+    EXPECT_EQ(L"2026-12-01T09:00:00", Text(0, kTime));
+    EXPECT_EQ("", Output());
+}
+
+TEST_F(ContentsTest, FileNameTakesTheExtensionOnlyWhenThereIsOne) {
+    Picture(0).props[wia::kIpaFilenameExtension].value = Value::Text(L"");
+    Picture(1).lacks = {wia::kIpaFilenameExtension};
+    Picture(2).props[wia::kIpaFilenameExtension].value = Value::Int(3);
+    Picture(2).name = L"name.with.dots";
+    ASSERT_EQ(4, List());
+    EXPECT_EQ(L"IMG_0001", Text(0, kFileName));
+    EXPECT_EQ(L"IMG_0002", Text(1, kFileName));
+    EXPECT_EQ(L"name.with.dots", Text(2, kFileName));
+}
+
+TEST_F(ContentsTest, TextThatDoesNotFitWritesNothing) {
+    ASSERT_EQ(4, List());
+    const int exact = static_cast<int>(sizeof(L"IMG_0001.jpg"));  // 13 units with the terminator
+    for (int bytes : {exact - 1, exact - 2, 2, 1, 0, -1, INT_MIN}) {
+        Guarded<64> text;
+        EXPECT_EQ(kSmallBuffer, lib.GetCameraItemText(handle, 0, kFileName, text.data(), bytes)) << bytes;
+        EXPECT_TRUE(text.Untouched()) << bytes;
+        EXPECT_TRUE(text.GuardsIntact()) << bytes;
+    }
+    Guarded<64> text;
+    EXPECT_EQ(kOk, lib.GetCameraItemText(handle, 0, kFileName, text.data(), exact));
+    EXPECT_EQ(L"IMG_0001.jpg", std::wstring(reinterpret_cast<const wchar_t*>(text.data())));
+    EXPECT_EQ(Guarded<64>::kSentinel, text.data()[exact]) << "nothing after the terminator";
+}
+
+TEST_F(ContentsTest, TextStatusesLeaveTheBufferUntouched) {
+    Picture(0).lacks = {wia::kIpaItemName, wia::kIpaFullItemName};
+    Picture(1).props[wia::kIpaItemTime].value = Value::Text(L"yesterday");
+    Picture(2).props[wia::kIpaItemTime].value = Value::Words({2026, 12, 2});
+    ASSERT_EQ(4, List());
+    const struct {
+        FOTEX_DEVICE device;
+        int index, what;
+        bool buffer;
+        int status;
+    } cases[] = {
+        {0, 3, kFileName, true, kHandle},
+        {1, 3, kFileName, false, kPointer},
+        {1, 3, 0, true, kInvalidArg},
+        {1, 3, 4, true, kInvalidArg},
+        {1, 3, -1, true, kInvalidArg},
+        {1, -1, kFileName, true, kBounds},
+        {1, 4, kFileName, true, kBounds},
+        {1, INT_MAX, kFileName, true, kBounds},
+        {1, INT_MIN, kFileName, true, kBounds},
+        {1, 0, kFileName, true, kNotFound},
+        {1, 0, kFullName, true, kNotFound},
+        {1, 1, kTime, true, kNotFound},
+        {1, 2, kTime, true, kNotFound},
+    };
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        Guarded<256> text;
+        const FOTEX_DEVICE device = cases[i].device ? handle : 0;
+        EXPECT_EQ(cases[i].status,
+                  lib.GetCameraItemText(device, cases[i].index, cases[i].what, cases[i].buffer ? text.data() : nullptr, 256))
+            << "case " << i;
+        EXPECT_TRUE(text.Untouched()) << "case " << i;
+    }
+    EXPECT_EQ("", Output());
+}
+
+TEST_F(ContentsTest, ServiceFailuresOfTheGetFunctionsAreTheirOwn) {
+    ASSERT_EQ(4, List());
+    const struct {
+        Op op;
+        HRESULT hr;
+    } cases[] = {{Op::QueryPropertyStorage, E_NOINTERFACE}, {Op::ReadMultiple, E_FAIL}, {Op::ReadMultiple, kOffline}};
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        Guarded<256> text;
+        camera.FailOn(cases[i].op, cases[i].hr);
+        EXPECT_EQ(cases[i].hr, lib.GetCameraItemText(handle, 0, kFullName, text.data(), 256)) << "case " << i;
+        EXPECT_TRUE(text.Untouched()) << "case " << i;
+        int value = kSentinel;
+        camera.FailOn(cases[i].op, cases[i].hr);
+        EXPECT_EQ(cases[i].hr, lib.GetCameraItemValue(handle, 0, kSize, &value)) << "case " << i;
+        EXPECT_EQ(kSentinel, value) << "case " << i;
+    }
+    // A read of a deleted item is answered by the service.
+    Picture(0).deleted = true;
+    int value = kSentinel;
+    EXPECT_EQ(kItemDeleted, lib.GetCameraItemValue(handle, 0, kSize, &value));
+    EXPECT_EQ(kSentinel, value);
+    EXPECT_EQ(kOk, lib.GetCameraItemValue(handle, 0, kType, &value)) << "the type is the list's own";
+    EXPECT_EQ("", Output());
+}
+
+TEST_F(ContentsTest, GetFunctionsNeitherWalkNorChangeTheList) {
+    ASSERT_EQ(4, List());
+    camera.ClearLog();
+    for (int i = 0; i < 4; ++i) {
+        for (int what : {kFileName, kFullName, kTime}) Text(i, what);
+        for (int what : {kType, kSize, kThumbWidth, kThumbHeight}) Value(i, what);
+    }
+    EXPECT_EQ(0, camera.Calls(Op::EnumChildItems));
+    EXPECT_EQ(0, camera.Calls(Op::ItemNext));
+    EXPECT_EQ(0, camera.Calls(Op::GetItemType));
+    EXPECT_EQ(4 * 6, camera.Calls(Op::ReadMultiple)) << "one read for each but the type";
+    EXPECT_TRUE(Ledger(5));
+}
+
+// ---- GetCameraItemValue ----------------------------------------------------------------------
+
+TEST_F(ContentsTest, ValuesAreTypeSizeAndThumbnailSize) {
+    Picture(2).thumbWidth = 90;
+    Picture(2).thumbHeight = 67;
+    ASSERT_EQ(4, List());
+    EXPECT_EQ(kImage | kFile, Value(0, kType));
+    EXPECT_EQ(kVideo | kFile, Value(3, kType));
+    EXPECT_EQ(160, Value(0, kThumbWidth));
+    EXPECT_EQ(120, Value(0, kThumbHeight));
+    EXPECT_EQ(90, Value(2, kThumbWidth));
+    EXPECT_EQ(67, Value(2, kThumbHeight));
+    // The size is that of the file the item gives in its format.
+    FOTEX_ITEM item = OpenItem(0);
+    ASSERT_EQ(kOk, lib.SaveCameraItem(item, At(L"first.jpg").c_str(), 3, 0));
+    lib.ReleaseCameraItem(&item);
+    EXPECT_EQ(static_cast<int>(ReadAll(At(L"first.jpg")).size()), Value(0, kSize));
+}
+
+TEST_F(ContentsTest, ValueStatusesLeaveTheValueUntouched) {
+    Picture(0).props[wia::kIpaItemSize].value = Value::UInt(0x80000000u);
+    Picture(1).props[wia::kIpaItemSize].value = Value::Text(L"big");
+    Picture(2).lacks = {wia::kIpcThumbnail, wia::kIpcThumbWidth, wia::kIpcThumbHeight};
+    ASSERT_EQ(4, List());
+    const struct {
+        bool device;
+        int index, what;
+        bool pointer;
+        int status;
+    } cases[] = {
+        {false, 0, kType, true, kHandle},   {true, 0, kType, false, kPointer},    {true, 0, 0, true, kInvalidArg},
+        {true, 0, 5, true, kInvalidArg},    {true, 4, kType, true, kBounds},      {true, -1, kSize, true, kBounds},
+        {true, 0, kSize, true, kOverflow},  {true, 1, kSize, true, kNotFound},    {true, 2, kThumbWidth, true, kNotFound},
+        {true, 2, kThumbHeight, true, kNotFound},
+    };
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        int value = kSentinel;
+        EXPECT_EQ(cases[i].status, lib.GetCameraItemValue(cases[i].device ? handle : 0, cases[i].index, cases[i].what,
+                                                          cases[i].pointer ? &value : nullptr))
+            << "case " << i;
+        EXPECT_EQ(kSentinel, value) << "case " << i;
+    }
+}
+
+// ---- OpenCameraItem, FindCameraItem, ReleaseCameraItem ----------------------------------------
+
+TEST_F(ContentsTest, OpenedItemOutlivesItsListAndItsDevice) {
+    ASSERT_EQ(4, List());
+    FOTEX_ITEM item = OpenItem(1);
+    ASSERT_NE(0, item);
+    EXPECT_TRUE(Ledger(1 + 4 + 1));
+    lib.CloseWiaDevice(&handle);
+    EXPECT_TRUE(Ledger(1));
+    ASSERT_EQ(kOk, lib.SaveCameraItem(item, At(L"kept.jpg").c_str(), 3, 0));
+    EXPECT_TRUE(Ledger(1)) << "saving leaves the handle the caller's";
+    // TransferPicture consumes it, as it does a new picture's.
+    char name[MAX_PATH];
+    std::snprintf(name, sizeof name, "%ls", At(L"moved").c_str());
+    lib.TransferPicture(item, name, 3, 0);
+    EXPECT_TRUE(Ledger(0));
+    EXPECT_TRUE(IsJpeg(ReadAll(At(L"moved.jpg"))));
+    handle = Open();
+}
+
+TEST_F(ContentsTest, OpenStatusesLeaveTheHandleUntouched) {
+    ASSERT_EQ(4, List());
+    const struct {
+        bool device;
+        int index;
+        bool pointer;
+        int status;
+    } cases[] = {{false, 0, true, kHandle}, {true, 0, false, kPointer}, {true, 4, true, kBounds}, {true, -1, true, kBounds}};
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        FOTEX_ITEM item = kNoItem;
+        EXPECT_EQ(cases[i].status,
+                  lib.OpenCameraItem(cases[i].device ? handle : 0, cases[i].index, cases[i].pointer ? &item : nullptr))
+            << "case " << i;
+        EXPECT_EQ(kNoItem, item) << "case " << i;
+    }
+    EXPECT_TRUE(Ledger(5));
+}
+
+TEST_F(ContentsTest, FindTakesFullNamesOfListedAndUnlistedItems) {
+    FOTEX_ITEM item = kNoItem;
+    ASSERT_EQ(kOk, lib.FindCameraItem(handle, L"0000\\Root\\DCIM\\IMG_0003", &item));
+    ASSERT_EQ(kOk, lib.SaveCameraItem(item, At(L"third.jpg").c_str(), 3, 0));
+    lib.ReleaseCameraItem(&item);
+    FOTEX_ITEM folder = kNoItem;
+    ASSERT_EQ(kOk, lib.FindCameraItem(handle, L"0000\\Root\\DCIM", &folder));
+    EXPECT_TRUE(Ledger(2));
+    lib.ReleaseCameraItem(&folder);
+    EXPECT_EQ(0, folder);
+
+    const struct {
+        bool device;
+        const wchar_t* name;
+        bool pointer;
+        int status;
+    } cases[] = {
+        {false, L"0000\\Root\\DCIM", true, kHandle},         {true, nullptr, true, kPointer},
+        {true, L"0000\\Root\\DCIM", false, kPointer},        {true, L"0000\\Root\\DCIM\\IMG_0009", true, kNotFound},
+        {true, L"0001\\Root\\DCIM\\IMG_0001", true, kNotFound}, {true, L"", true, kNotFound},
+    };
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        FOTEX_ITEM found = kNoItem;
+        EXPECT_EQ(cases[i].status,
+                  lib.FindCameraItem(cases[i].device ? handle : 0, cases[i].name, cases[i].pointer ? &found : nullptr))
+            << "case " << i;
+        EXPECT_EQ(kNoItem, found) << "case " << i;
+    }
+    camera.FailOn(Op::FindItemByName, kOffline);
+    FOTEX_ITEM found = kNoItem;
+    EXPECT_EQ(kOffline, lib.FindCameraItem(handle, L"0000\\Root\\DCIM", &found));
+    EXPECT_EQ(kNoItem, found);
+    EXPECT_EQ("", Output());
+}
+
+TEST_F(ContentsTest, ReleaseGivesTheHandleBackOnceAndIgnoresNothing) {
+    ASSERT_EQ(4, List());
+    FOTEX_ITEM item = OpenItem(0);
+    FOTEX_ITEM zero = 0;
+    lib.ReleaseCameraItem(nullptr);
+    lib.ReleaseCameraItem(&zero);
+    EXPECT_TRUE(Ledger(6));
+    lib.ReleaseCameraItem(&item);
+    EXPECT_EQ(0, item);
+    lib.ReleaseCameraItem(&item);
+    EXPECT_TRUE(Ledger(5));
+}
+
+// ---- SaveCameraItem --------------------------------------------------------------------------
+
+TEST_F(ContentsTest, SaveWritesExactlyTheNamedFileInTheAskedFormat) {
+    ASSERT_EQ(4, List());
+    FOTEX_ITEM item = OpenItem(0);
+    const struct {
+        const wchar_t* name;
+        int format;
+        const char* magic;
+        GUID asked;
+    } cases[] = {
+        {L"plain", 3, "\xFF\xD8", wia::WiaImgFmt_JPEG},
+        {L"picture.data", 0, "BM", wia::WiaImgFmt_BMP},
+        {L"p.png", 4, "\x89PNG", wia::WiaImgFmt_PNG},
+        {L"unlisted.x", 77, "\xFF\xD8", wia::WiaImgFmt_JPEG},
+        {L"Bild \x00e4\x00f6\x00fc \x6771\x4eac.jpg", 3, "\xFF\xD8", wia::WiaImgFmt_JPEG},
+    };
+    std::vector<std::wstring> expected;
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        ASSERT_EQ(kOk, lib.SaveCameraItem(item, At(cases[i].name).c_str(), cases[i].format, 0)) << "case " << i;
+        EXPECT_EQ(0, ReadAll(At(cases[i].name)).compare(0, std::strlen(cases[i].magic), cases[i].magic)) << "case " << i;
+        EXPECT_TRUE(IsEqualGUID(cases[i].asked, camera.last.getData.format)) << "case " << i;
+        expected.push_back(cases[i].name);
+    }
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(expected, Files()) << "no temporary file is left";
+    // The service wrote into another name in the same folder.
+    EXPECT_EQ(0u, camera.last.getData.fileName.find(dir + L"\\"));
+    EXPECT_EQ(std::wstring::npos, camera.last.getData.fileName.find(L"\\", dir.size() + 1));
+    EXPECT_EQ(4, Media());
+    lib.ReleaseCameraItem(&item);
+    EXPECT_EQ("", Output());
+}
+
+TEST_F(ContentsTest, RelativeNamesAreTakenFromTheCurrentFolder) {
+    ASSERT_EQ(4, List());
+    wchar_t saved[MAX_PATH];
+    GetCurrentDirectoryW(MAX_PATH, saved);
+    SetCurrentDirectoryW(dir.c_str());
+    FOTEX_ITEM item = OpenItem(0);
+    EXPECT_EQ(kOk, lib.SaveCameraItem(item, L"relative.jpg", 3, 0));
+    lib.ReleaseCameraItem(&item);
+    SetCurrentDirectoryW(saved);
+    EXPECT_TRUE(IsJpeg(ReadAll(At(L"relative.jpg"))));
+}
+
+TEST_F(ContentsTest, LongNamesAreSavedWithAndWithoutTheLongForm) {
+    ASSERT_EQ(4, List());
+    std::wstring deep = dir;
+    for (int i = 0; i < 6; ++i) {
+        deep += L"\\" + std::wstring(60, static_cast<wchar_t>(L'a' + i));
+        ASSERT_TRUE(CreateDirectoryW((L"\\\\?\\" + deep).c_str(), nullptr)) << GetLastError();
+    }
+    ASSERT_GT(deep.size(), 300u);
+    FOTEX_ITEM item = OpenItem(0);
+    EXPECT_EQ(kOk, lib.SaveCameraItem(item, (deep + L"\\plain.jpg").c_str(), 3, 0));
+    EXPECT_EQ(kOk, lib.SaveCameraItem(item, (L"\\\\?\\" + deep + L"\\prefixed.jpg").c_str(), 3, 0));
+    lib.ReleaseCameraItem(&item);
+    EXPECT_TRUE(IsJpeg(ReadAll(L"\\\\?\\" + deep + L"\\plain.jpg")));
+    EXPECT_TRUE(IsJpeg(ReadAll(L"\\\\?\\" + deep + L"\\prefixed.jpg")));
+    RemoveTree(L"\\\\?\\" + dir + L"\\" + std::wstring(60, L'a'));
+}
+
+TEST_F(ContentsTest, ExistingFileIsKeptUnlessReplacingIsAsked) {
+    ASSERT_EQ(4, List());
+    WriteAll(At(L"taken.jpg"), "mine");
+    FOTEX_ITEM item = OpenItem(0);
+    camera.ClearLog();
+    for (int flags : {0, kDelete}) {
+        EXPECT_EQ(kFileExists, lib.SaveCameraItem(item, At(L"taken.jpg").c_str(), 3, flags)) << flags;
+        EXPECT_EQ("mine", ReadAll(At(L"taken.jpg"))) << flags;
+    }
+    EXPECT_EQ(0, camera.Calls(Op::GetData)) << "nothing is transferred for a name in use";
+    EXPECT_EQ(4, Media());
+    EXPECT_EQ(kOk, lib.SaveCameraItem(item, At(L"taken.jpg").c_str(), 3, kReplace));
+    EXPECT_TRUE(IsJpeg(ReadAll(At(L"taken.jpg"))));
+    EXPECT_EQ(std::vector<std::wstring>{L"taken.jpg"}, Files());
+    lib.ReleaseCameraItem(&item);
+}
+
+TEST_F(ContentsTest, FileAppearingDuringTheTransferIsNeverReplaced) {
+    ASSERT_EQ(4, List());
+    FOTEX_ITEM item = OpenItem(0);
+    const std::wstring target = At(L"race.jpg");
+    camera.onCall = [&target](Op op) {
+        if (op == Op::GetData) WriteAll(target, "theirs");
+    };
+    EXPECT_EQ(kFileExists, lib.SaveCameraItem(item, target.c_str(), 3, kDelete));
+    EXPECT_EQ("theirs", ReadAll(target));
+    EXPECT_EQ(std::vector<std::wstring>{L"race.jpg"}, Files()) << "the transferred data is not left behind";
+    EXPECT_EQ(4, Media()) << "an item whose file was not kept stays on the camera";
+    // Asked to replace, the complete transfer takes the name.
+    DeleteFileW(target.c_str());
+    EXPECT_EQ(kOk, lib.SaveCameraItem(item, target.c_str(), 3, kReplace));
+    EXPECT_TRUE(IsJpeg(ReadAll(target)));
+    camera.onCall = nullptr;
+    lib.ReleaseCameraItem(&item);
+}
+
+TEST_F(ContentsTest, FailedTransferLeavesNoFileAndTheExistingOneAlone) {
+    ASSERT_EQ(4, List());
+    FOTEX_ITEM item = OpenItem(0);
+    WriteAll(At(L"old.jpg"), "old");
+    const struct {
+        Op op;
+        HRESULT hr;
+        int status;
+    } cases[] = {
+        {Op::QueryPropertyStorage, E_NOINTERFACE, static_cast<int>(E_NOINTERFACE)},
+        {Op::WriteMultiple, kOffline, kOffline},
+        {Op::QueryDataTransfer, E_FAIL, kFail},
+        {Op::GetData, E_FAIL, kFail},
+        {Op::GetData, S_FALSE, kFail},  // a transfer that did not complete
+    };
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        for (const wchar_t* name : {L"new.jpg", L"old.jpg"}) {
+            camera.FailOn(cases[i].op, cases[i].hr);
+            EXPECT_EQ(cases[i].status, lib.SaveCameraItem(item, At(name).c_str(), 3, kReplace | kDelete))
+                << "case " << i;
+            camera.ClearFaults();
+        }
+        EXPECT_EQ(std::vector<std::wstring>{L"old.jpg"}, Files()) << "case " << i;
+        EXPECT_EQ("old", ReadAll(At(L"old.jpg"))) << "case " << i;
+        EXPECT_EQ(4, Media()) << "case " << i;
+    }
+    // The service refuses a format the item does not offer.
+    Picture(0).formats = {wia::WiaImgFmt_JPEG};
+    EXPECT_EQ(kInvalidArg, lib.SaveCameraItem(item, At(L"new.bmp").c_str(), 0, 0));
+    // A folder that does not exist.
+    EXPECT_EQ(static_cast<int>(0x80070003), lib.SaveCameraItem(item, At(L"none\\new.jpg").c_str(), 3, 0));
+    EXPECT_EQ(std::vector<std::wstring>{L"old.jpg"}, Files());
+    lib.ReleaseCameraItem(&item);
+    EXPECT_EQ("", Output());
+}
+
+TEST_F(ContentsTest, DeleteFlagDeletesTheItemOnceItsFileIsInPlace) {
+    ASSERT_EQ(4, List());
+    FOTEX_ITEM item = OpenItem(1);
+    EXPECT_EQ(kOk, lib.SaveCameraItem(item, At(L"gone.jpg").c_str(), 3, kDelete));
+    EXPECT_TRUE(IsJpeg(ReadAll(At(L"gone.jpg"))));
+    EXPECT_EQ(3, Media());
+    EXPECT_EQ(0, camera.last.deleteFlags);
+    EXPECT_TRUE(Ledger(1 + 4 + 1)) << "the handle stays the caller's";
+    lib.ReleaseCameraItem(&item);
+    // Only the deletion failed: the file is complete and in place.
+    item = OpenItem(2);
+    camera.FailOn(Op::DeleteItem, kOffline);
+    EXPECT_EQ(kOffline, lib.SaveCameraItem(item, At(L"kept.jpg").c_str(), 3, kDelete));
+    EXPECT_TRUE(IsJpeg(ReadAll(At(L"kept.jpg"))));
+    EXPECT_EQ(3, Media());
+    lib.ReleaseCameraItem(&item);
+}
+
+TEST_F(ContentsTest, SaveRefusesBadArgumentsBeforeTouchingAnything) {
+    ASSERT_EQ(4, List());
+    FOTEX_ITEM item = OpenItem(0);
+    camera.ClearLog();
+    EXPECT_EQ(kHandle, lib.SaveCameraItem(0, At(L"a.jpg").c_str(), 3, 0));
+    EXPECT_EQ(kPointer, lib.SaveCameraItem(item, nullptr, 3, 0));
+    for (int flags : {4, 8, -1, INT_MIN, 3 | 16})
+        EXPECT_EQ(kInvalidArg, lib.SaveCameraItem(item, At(L"a.jpg").c_str(), 3, flags)) << flags;
+    EXPECT_EQ(0, camera.TotalCalls());
+    EXPECT_TRUE(Files().empty());
+    lib.ReleaseCameraItem(&item);
+}
+
+// ---- SaveCameraThumbnail ---------------------------------------------------------------------
+
+TEST_F(ContentsTest, ThumbnailIsABmpOfTheCamerasPixels) {
+    // 3 x 2 pixels: rows of 9 bytes, padded to 12 in the service's layout or left unpadded.
+    std::vector<uint8_t> padded, unpadded;
+    for (int y = 0; y < 2; ++y) {
+        for (int x = 0; x < 9; ++x) {
+            padded.push_back(static_cast<uint8_t>(16 * y + x));
+            unpadded.push_back(static_cast<uint8_t>(16 * y + x));
+        }
+        padded.insert(padded.end(), 3, 0);
+    }
+    for (int i = 0; i < 2; ++i) {
+        Picture(i).props[wia::kIpcThumbnail].value = Value::Bytes(i == 0 ? padded : unpadded);
+        Picture(i).props[wia::kIpcThumbWidth].value = Value::Int(3);
+        Picture(i).props[wia::kIpcThumbHeight].value = Value::Int(2);
+    }
+    ASSERT_EQ(4, List());
+    for (int i = 0; i < 2; ++i) {
+        FOTEX_ITEM item = OpenItem(i);
+        const std::wstring name = At(L"thumb" + std::to_wstring(i) + L".bmp");
+        ASSERT_EQ(kOk, lib.SaveCameraThumbnail(item, name.c_str(), 0)) << i;
+        lib.ReleaseCameraItem(&item);
+        const std::string bmp = ReadAll(name);
+        ASSERT_EQ(54u + 24u, bmp.size()) << i;
+        EXPECT_EQ("BM", bmp.substr(0, 2));
+        EXPECT_EQ(78u, Field(bmp, 2, 4)) << "file size";
+        EXPECT_EQ(54u, Field(bmp, 10, 4)) << "pixel offset";
+        EXPECT_EQ(40u, Field(bmp, 14, 4)) << "info header size";
+        EXPECT_EQ(3u, Field(bmp, 18, 4)) << "width";
+        EXPECT_EQ(2u, Field(bmp, 22, 4)) << "height, bottom-up";
+        EXPECT_EQ(1u, Field(bmp, 26, 2)) << "planes";
+        EXPECT_EQ(24u, Field(bmp, 28, 2)) << "bits per pixel";
+        EXPECT_EQ(0u, Field(bmp, 30, 4)) << "uncompressed";
+        EXPECT_EQ(24u, Field(bmp, 34, 4)) << "image size";
+        EXPECT_EQ(std::string(padded.begin(), padded.end()), bmp.substr(54)) << i;
+    }
+}
+
+TEST_F(ContentsTest, GeneratedThumbnailIsTheRenderedPicture) {
+    ASSERT_EQ(4, List());
+    FOTEX_ITEM item = OpenItem(0);
+    ASSERT_EQ(kOk, lib.SaveCameraThumbnail(item, At(L"t.bmp").c_str(), 0));
+    lib.ReleaseCameraItem(&item);
+    const std::string bmp = ReadAll(At(L"t.bmp"));
+    const std::vector<unsigned char> pixels = fotexsim::RenderThumbnail(Picture(0));
+    ASSERT_EQ(54u + 160u * 120u * 3u, bmp.size());
+    EXPECT_EQ(std::string(pixels.begin(), pixels.end()), bmp.substr(54));
+}
+
+TEST_F(ContentsTest, ThumbnailStatusesLeaveNoFile) {
+    Picture(0).lacks = {wia::kIpcThumbnail};
+    Picture(1).props[wia::kIpcThumbnail].value = Value::Bytes(std::vector<uint8_t>(17, 1));
+    Picture(1).props[wia::kIpcThumbWidth].value = Value::Int(3);
+    Picture(1).props[wia::kIpcThumbHeight].value = Value::Int(2);
+    Picture(2).props[wia::kIpcThumbWidth].value = Value::Int(0);
+    ASSERT_EQ(4, List());
+    FOTEX_ITEM items[3] = {OpenItem(0), OpenItem(1), OpenItem(2)};
+    const std::wstring name = At(L"t.bmp");
+    EXPECT_EQ(kNotFound, lib.SaveCameraThumbnail(items[0], name.c_str(), 0));
+    EXPECT_EQ(kInvalidData, lib.SaveCameraThumbnail(items[1], name.c_str(), 0)) << "one byte short";
+    EXPECT_EQ(kInvalidData, lib.SaveCameraThumbnail(items[2], name.c_str(), 0)) << "no width";
+    EXPECT_EQ(kHandle, lib.SaveCameraThumbnail(0, name.c_str(), 0));
+    EXPECT_EQ(kPointer, lib.SaveCameraThumbnail(items[0], nullptr, 0));
+    for (int flags : {kDelete, 4, -1}) EXPECT_EQ(kInvalidArg, lib.SaveCameraThumbnail(items[0], name.c_str(), flags));
+    camera.FailOn(Op::ReadMultiple, kOffline);
+    EXPECT_EQ(kOffline, lib.SaveCameraThumbnail(items[0], name.c_str(), 0));
+    EXPECT_TRUE(Files().empty());
+    for (FOTEX_ITEM& item : items) lib.ReleaseCameraItem(&item);
+}
+
+TEST_F(ContentsTest, ThumbnailKeepsAnExistingFileUnlessReplacingIsAsked) {
+    ASSERT_EQ(4, List());
+    FOTEX_ITEM item = OpenItem(3);
+    WriteAll(At(L"t.bmp"), "mine");
+    EXPECT_EQ(kFileExists, lib.SaveCameraThumbnail(item, At(L"t.bmp").c_str(), 0));
+    EXPECT_EQ("mine", ReadAll(At(L"t.bmp")));
+    EXPECT_EQ(kOk, lib.SaveCameraThumbnail(item, At(L"t.bmp").c_str(), kReplace));
+    EXPECT_EQ("BM", ReadAll(At(L"t.bmp")).substr(0, 2)) << "videos have thumbnails too";
+    EXPECT_EQ(std::vector<std::wstring>{L"t.bmp"}, Files());
+    lib.ReleaseCameraItem(&item);
+}
+
+// ---- DeleteCameraItem ------------------------------------------------------------------------
+
+TEST_F(ContentsTest, DeleteRemovesTheItemAndLeavesTheHandleTheCallers) {
+    ASSERT_EQ(4, List());
+    FOTEX_ITEM item = OpenItem(0);
+    EXPECT_EQ(kOk, lib.DeleteCameraItem(item));
+    EXPECT_EQ(3, Media());
+    EXPECT_EQ(0, camera.last.deleteFlags);
+    EXPECT_TRUE(Ledger(1 + 4 + 1));
+    EXPECT_EQ(kItemDeleted, lib.DeleteCameraItem(item)) << "the service's own status";
+    EXPECT_EQ(kHandle, lib.DeleteCameraItem(0));
+    lib.ReleaseCameraItem(&item);
+    EXPECT_EQ(3, List());
+    EXPECT_EQ("", Output());
+}
+
+// ---- DescribeStatus --------------------------------------------------------------------------
+
+TEST_F(ContentsTest, EveryStatusHasAText) {
+    const struct {
+        int status;
+        const wchar_t* part;
+    } cases[] = {
+        {kOk, L"Done"},
+        {kHandle, L"E_HANDLE"},
+        {kPointer, L"E_POINTER"},
+        {kInvalidArg, L"E_INVALIDARG"},
+        {kBounds, L"E_BOUNDS"},
+        {kSmallBuffer, L"ERROR_INSUFFICIENT_BUFFER"},
+        {kNotFound, L"ERROR_NOT_FOUND"},
+        {kFileExists, L"ERROR_FILE_EXISTS"},
+        {kInvalidData, L"ERROR_INVALID_DATA"},
+        {kOverflow, L"ERROR_ARITHMETIC_OVERFLOW"},
+        {kTooDeep, L"deeper than 64"},
+        {static_cast<int>(0x800700CE), L"too long"},
+        {kOffline, L"WIA_ERROR_OFFLINE: the device is offline"},
+        {kItemDeleted, L"WIA_ERROR_ITEM_DELETED"},
+        {static_cast<int>(0x80210006), L"WIA_ERROR_BUSY"},
+        {static_cast<int>(0x80210015), L"WIA_S_NO_DEVICE_AVAILABLE"},
+        {static_cast<int>(0x12345678), L"Unknown status 0x12345678"},
+        {-1, L"Fotex 1.3"},
+        {-6, L"Fotex 1.3"},
+    };
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        Guarded<512> text;
+        ASSERT_EQ(kOk, lib.DescribeStatus(cases[i].status, text.data(), 512)) << "case " << i;
+        const std::wstring got = reinterpret_cast<const wchar_t*>(text.data());
+        EXPECT_NE(std::wstring::npos, got.find(cases[i].part)) << "case " << i;
+        EXPECT_LE(got.size() * 2 + 2, 256u) << "case " << i << ": 256 bytes hold the library's own texts";
+    }
+    // Any other HRESULT, Win32 ones included, gets the system's message, one line, no period.
+    for (int status : {static_cast<int>(0x80070005), static_cast<int>(E_OUTOFMEMORY), static_cast<int>(0x800706F4)}) {
+        Guarded<1024> text;
+        ASSERT_EQ(kOk, lib.DescribeStatus(status, text.data(), 1024)) << status;
+        const std::wstring got = reinterpret_cast<const wchar_t*>(text.data());
+        EXPECT_FALSE(got.empty()) << status;
+        EXPECT_EQ(std::wstring::npos, got.find(L"Unknown")) << status;
+        EXPECT_EQ(std::wstring::npos, got.find_first_of(L"\r\n")) << status;
+        EXPECT_NE(L'.', got.back()) << status;
+    }
+}
+
+TEST_F(ContentsTest, StatusTextThatDoesNotFitWritesNothing) {
+    Guarded<64> text;
+    EXPECT_EQ(kPointer, lib.DescribeStatus(kHandle, nullptr, 64));
+    const int exact = static_cast<int>(sizeof(L"Done"));
+    EXPECT_EQ(kSmallBuffer, lib.DescribeStatus(kOk, text.data(), exact - 1));
+    EXPECT_EQ(kSmallBuffer, lib.DescribeStatus(0x12345678, text.data(), 8));
+    EXPECT_EQ(kSmallBuffer, lib.DescribeStatus(0x80070005, text.data(), 4));
+    EXPECT_TRUE(text.Untouched());
+    EXPECT_EQ(kOk, lib.DescribeStatus(kOk, text.data(), exact));
+    EXPECT_EQ(L"Done", std::wstring(reinterpret_cast<const wchar_t*>(text.data())));
+    EXPECT_TRUE(text.GuardsIntact());
+}
+
+// ---- Wine's own service ----------------------------------------------------------------------
+
+// Without the virtual camera, Wine's own service answers: it opens no device, so no handle exists
+// and every function taking one says so, printing nothing and writing nothing.
+TEST_F(ContentsTest, WithWinesOwnServiceNoHandleExistsAndEachFunctionSaysSo) {
+    lib.CloseWiaDevice(&handle);
+    camera.Revoke();
+    int count = kSentinel;
+    EXPECT_EQ(-1, lib.EnumerateWiaDevices(&count));
+    // The device listed before stays listed, but Wine's service does not create it.
+    FOTEX_DEVICE device = kNoItem;
+    EXPECT_EQ(1, lib.OpenWiaDevice(0, &device));
+    ASSERT_EQ(0, device);
+    Output();
+    Guarded<256> text;
+    int value = kSentinel;
+    FOTEX_ITEM item = kNoItem;
+    const std::wstring name = At(L"none.jpg");
+    const int statuses[] = {
+        lib.ListCameraItems(device, &count),
+        lib.GetCameraItemText(device, 0, kFileName, text.data(), 256),
+        lib.GetCameraItemValue(device, 0, kSize, &value),
+        lib.OpenCameraItem(device, 0, &item),
+        lib.FindCameraItem(device, L"0000\\Root", &item),
+        lib.SaveCameraItem(0, name.c_str(), 3, 0),
+        lib.SaveCameraThumbnail(0, name.c_str(), 0),
+        lib.DeleteCameraItem(0),
+    };
+    for (size_t i = 0; i < std::size(statuses); ++i) EXPECT_EQ(kHandle, statuses[i]) << "function " << i;
+    FOTEX_ITEM zero = 0;
+    lib.ReleaseCameraItem(&zero);
+    EXPECT_EQ(kSentinel, count);
+    EXPECT_EQ(kSentinel, value);
+    EXPECT_EQ(kNoItem, item);
+    EXPECT_TRUE(text.Untouched());
+    EXPECT_TRUE(Files().empty());
+    EXPECT_EQ("", Output());
+    camera.Register();
+}
+
+// The failures Wine's service reports (E_NOTIMPL from Reset and CreateDevice, the RPC failure of
+// Next and GetImageDlg) are described like any other status.
+TEST_F(ContentsTest, WinesServiceFailuresAreDescribed) {
+    lib.CloseWiaDevice(&handle);
+    camera.Revoke();
+    int count = 0;
+    lib.EnumerateWiaDevices(&count);
+    Output();
+    const struct {
+        int status;
+        const wchar_t* part;
+    } cases[] = {{static_cast<int>(0x80004001), L"E_NOTIMPL"}, {static_cast<int>(0x800706F4), L""}};
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        Guarded<512> text;
+        ASSERT_EQ(kOk, lib.DescribeStatus(cases[i].status, text.data(), 512)) << "case " << i;
+        const std::wstring got = reinterpret_cast<const wchar_t*>(text.data());
+        EXPECT_NE(std::wstring::npos, got.find(cases[i].part)) << "case " << i;
+        EXPECT_EQ(std::wstring::npos, got.find(L"Unknown status")) << "case " << i;
+    }
+    camera.Register();
+}
+
+// ---- the virtual camera ----------------------------------------------------------------------
+
+TEST_F(ContentsTest, CaptureAddsAnItemWithANameNotInUse) {
+    dcim().Add(L"IMG_0004", kImage | kFile);
+    for (int shot = 0; shot < 2; ++shot) {
+        FOTEX_ITEM taken = 0;
+        lib.TakeAPicture(handle, &taken);
+        ASSERT_NE(0, taken);
+        lib.ReleaseCameraItem(&taken);
+    }
+    ASSERT_EQ(7, List());
+    EXPECT_EQ(L"0000\\Root\\DCIM\\IMG_0005", Text(5, kFullName));
+    EXPECT_EQ(L"IMG_0006.jpg", Text(6, kFileName));
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    EXPECT_EQ(0u, Text(6, kTime).find(std::to_wstring(now.wYear) + L"-")) << "taken now";
+    FOTEX_ITEM found = kNoItem;
+    EXPECT_EQ(kOk, lib.FindCameraItem(handle, L"0000\\Root\\DCIM\\IMG_0006", &found));
+    lib.ReleaseCameraItem(&found);
+    EXPECT_TRUE(Ledger(1 + 7));
+}
+
+// ---- the folder camera -----------------------------------------------------------------------
+
+std::string Encoded(bool png, int w, int h, uint8_t r, uint8_t g, uint8_t b) {
+    std::vector<unsigned char> rgb;
+    for (int i = 0; i < w * h; ++i) rgb.insert(rgb.end(), {r, g, b});
+    std::vector<unsigned char> out;
+    EXPECT_TRUE(png ? fotexsim::EncodePng(out, w, h, rgb.data()) : fotexsim::EncodeJpeg(out, w, h, rgb.data()));
+    return std::string(out.begin(), out.end());
+}
+
+// A memory card copied to disk: DCIM\100TEST with a JPEG, a PNG, a video, a text file and a
+// hidden picture, an empty folder, and a TIFF at the top.
+class FolderCameraTest : public ContentsTest {
+protected:
+    void SetUp() override {
+        ContentsTest::SetUp();
+        if (HasFatalFailure()) return;
+        lib.CloseWiaDevice(&handle);
+        camera.devices.clear();
+        card = dir + L"\\card";
+        const std::wstring shots = card + L"\\DCIM\\100TEST";
+        for (const std::wstring& d : {card, card + L"\\DCIM", shots, card + L"\\DCIM\\EMPTY"})
+            CreateDirectoryW(d.c_str(), nullptr);
+        WriteAll(shots + L"\\IMG_A.JPG", Encoded(false, 320, 240, 200, 40, 40));
+        WriteAll(shots + L"\\img_b.png", Encoded(true, 100, 50, 10, 20, 250));
+        WriteAll(shots + L"\\clip.avi", "RIFF....AVI LIST");
+        WriteAll(shots + L"\\notes.txt", "not a picture");
+        WriteAll(shots + L"\\.hidden.jpg", Encoded(false, 8, 8, 0, 0, 0));
+        WriteAll(card + L"\\scan.tif", "II*\0 not decoded");
+        fotexsim::Device* added = nullptr;
+        ASSERT_EQ(S_OK, camera.AddFolderCamera(card, L"Card", &added));
+        ASSERT_NE(nullptr, added);
+        Enumerate(1);
+        handle = Open();
+    }
+    std::wstring Shot(const wchar_t* name) const { return card + L"\\DCIM\\100TEST\\" + name; }
+
+    std::wstring card;
+};
+
+TEST_F(FolderCameraTest, ListsPicturesAndVideosWithNamesSizesAndTimes) {
+    ASSERT_EQ(4, List());
+    const wchar_t* names[] = {L"clip.avi", L"IMG_A.JPG", L"img_b.png", L"scan.tif"};
+    const wchar_t* full[] = {L"0000\\Root\\DCIM\\100TEST\\clip", L"0000\\Root\\DCIM\\100TEST\\IMG_A",
+                             L"0000\\Root\\DCIM\\100TEST\\img_b", L"0000\\Root\\scan"};
+    const std::wstring files[] = {Shot(L"clip.avi"), Shot(L"IMG_A.JPG"), Shot(L"img_b.png"), card + L"\\scan.tif"};
+    const LONG types[] = {kVideo | kFile, kImage | kFile, kImage | kFile, kImage | kFile};
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_EQ(names[i], Text(i, kFileName)) << i;
+        EXPECT_EQ(full[i], Text(i, kFullName)) << i;
+        EXPECT_EQ(types[i], Value(i, kType)) << i;
+        EXPECT_EQ(static_cast<int>(ReadAll(files[i]).size()), Value(i, kSize)) << i;
+        WIN32_FILE_ATTRIBUTE_DATA data;
+        ASSERT_TRUE(GetFileAttributesExW(files[i].c_str(), GetFileExInfoStandard, &data));
+        FILETIME local;
+        SYSTEMTIME t;
+        FileTimeToLocalFileTime(&data.ftLastWriteTime, &local);
+        FileTimeToSystemTime(&local, &t);
+        wchar_t expected[32];
+        swprintf(expected, 32, L"%04u-%02u-%02uT%02u:%02u:%02u", t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond);
+        EXPECT_EQ(expected, Text(i, kTime)) << i;
+    }
+    FOTEX_ITEM folder = kNoItem;
+    EXPECT_EQ(kOk, lib.FindCameraItem(handle, L"0000\\Root\\DCIM\\EMPTY", &folder)) << "empty folders are kept";
+    lib.ReleaseCameraItem(&folder);
+    Guarded<128> id, name, description;
+    lib.GetWiaDeviceInfo(0, id.data(), name.data(), description.data());
+    EXPECT_EQ(L"Card", std::wstring(reinterpret_cast<const wchar_t*>(name.data())));
+}
+
+TEST_F(FolderCameraTest, TransferGivesTheFilesBytesInTheirOwnFormatOnly) {
+    ASSERT_EQ(4, List());
+    const struct {
+        int index, format;
+        std::wstring source;
+    } cases[] = {{0, 128, Shot(L"clip.avi")}, {1, 3, Shot(L"IMG_A.JPG")}, {2, 4, Shot(L"img_b.png")}, {3, 6, card + L"\\scan.tif"}};
+    for (const auto& c : cases) {
+        FOTEX_ITEM item = OpenItem(c.index);
+        const std::wstring copy = At(L"copy" + std::to_wstring(c.index));
+        EXPECT_EQ(kOk, lib.SaveCameraItem(item, copy.c_str(), c.format, 0)) << c.index;
+        EXPECT_EQ(ReadAll(c.source), ReadAll(copy)) << c.index;
+        // Any other format is refused, and nothing is written.
+        for (int other : {0, 3, 4, 6, 128, 129}) {
+            if (other == c.format) continue;
+            EXPECT_EQ(kInvalidArg, lib.SaveCameraItem(item, At(L"other").c_str(), other, 0)) << c.index << " as " << other;
+        }
+        EXPECT_FALSE(Exists(At(L"other")));
+        lib.ReleaseCameraItem(&item);
+    }
+}
+
+TEST_F(FolderCameraTest, ThumbnailsAreThePicturesScaledToFit) {
+    ASSERT_EQ(4, List());
+    EXPECT_EQ(160, Value(1, kThumbWidth)) << "320 x 240 halved";
+    EXPECT_EQ(120, Value(1, kThumbHeight));
+    EXPECT_EQ(100, Value(2, kThumbWidth)) << "never enlarged";
+    EXPECT_EQ(50, Value(2, kThumbHeight));
+    for (int index : {0, 3}) {
+        int status = 0;
+        Value(index, kThumbWidth, &status);
+        EXPECT_EQ(kNotFound, status) << "a video and a TIFF have none: " << index;
+    }
+    const struct {
+        int index;
+        uint8_t r, g, b;
+        int tolerance;
+    } cases[] = {{1, 200, 40, 40, 8}, {2, 10, 20, 250, 0}};
+    for (const auto& c : cases) {
+        FOTEX_ITEM item = OpenItem(c.index);
+        const std::wstring name = At(L"thumb" + std::to_wstring(c.index) + L".bmp");
+        ASSERT_EQ(kOk, lib.SaveCameraThumbnail(item, name.c_str(), 0));
+        lib.ReleaseCameraItem(&item);
+        const std::string bmp = ReadAll(name);
+        const uint32_t w = Field(bmp, 18, 4), h = Field(bmp, 22, 4), stride = (w * 3 + 3) & ~3u;
+        ASSERT_EQ(54u + stride * h, bmp.size()) << c.index;
+        // The middle pixel, stored blue, green, red.
+        const size_t at = 54 + stride * (h / 2) + 3 * (w / 2);
+        EXPECT_NEAR(c.b, static_cast<uint8_t>(bmp[at]), c.tolerance) << c.index;
+        EXPECT_NEAR(c.g, static_cast<uint8_t>(bmp[at + 1]), c.tolerance) << c.index;
+        EXPECT_NEAR(c.r, static_cast<uint8_t>(bmp[at + 2]), c.tolerance) << c.index;
+    }
+}
+
+TEST_F(FolderCameraTest, DeletingChangesTheCameraNeverTheFolder) {
+    ASSERT_EQ(4, List());
+    FOTEX_ITEM item = OpenItem(1);
+    EXPECT_EQ(kOk, lib.SaveCameraItem(item, At(L"moved.jpg").c_str(), 3, kDelete));
+    lib.ReleaseCameraItem(&item);
+    lib.DeleteAll(handle);
+    EXPECT_EQ(0, List());
+    for (const wchar_t* name : {L"clip.avi", L"IMG_A.JPG", L"img_b.png"}) EXPECT_TRUE(Exists(Shot(name))) << name;
+    EXPECT_TRUE(Exists(card + L"\\scan.tif"));
+}
+
+TEST_F(FolderCameraTest, AFolderThatCannotBeReadAddsNoCamera) {
+    const HRESULT missing = camera.AddFolderCamera(card + L"\\none", L"x");
+    EXPECT_TRUE(missing == HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND) || missing == HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND))
+        << std::hex << missing;
+    EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_DIRECTORY), camera.AddFolderCamera(card + L"\\scan.tif", L"x"));
+    EXPECT_EQ(1u, camera.devices.size());
+}
+
+TEST_F(FolderCameraTest, FotexSimDllAddsTheFolderCameraForHosts) {
+    lib.CloseWiaDevice(&handle);
+    camera.Revoke();
+    HMODULE sim = LoadLibraryW(L"FotexSim.dll");
+    ASSERT_NE(nullptr, sim);
+    auto symbol = [sim](const char* name) { return reinterpret_cast<void*>(GetProcAddress(sim, name)); };
+    auto add = reinterpret_cast<int(__cdecl*)(const wchar_t*, const wchar_t*)>(symbol("FotexSimAddFolderCamera"));
+    auto registerSim = reinterpret_cast<int(__cdecl*)()>(symbol("FotexSimRegister"));
+    auto revokeSim = reinterpret_cast<void(__cdecl*)()>(symbol("FotexSimRevoke"));
+    ASSERT_TRUE(add && registerSim && revokeSim);
+    EXPECT_EQ(kPointer, add(nullptr, L"x"));
+    EXPECT_GT(0, add((card + L"\\none").c_str(), nullptr));
+    EXPECT_EQ(1, add(card.c_str(), nullptr));
+    EXPECT_EQ(1, registerSim());
+    Enumerate(3);  // the two default cameras, then the folder camera
+    Guarded<128> name;
+    lib.GetWiaDeviceInfo(2, nullptr, name.data(), nullptr);
+    EXPECT_EQ(L"Fotex Folder Camera", std::wstring(reinterpret_cast<const wchar_t*>(name.data())));
+    FOTEX_DEVICE folder = Open(2);
+    int count = kSentinel;
+    EXPECT_EQ(kOk, lib.ListCameraItems(folder, &count));
+    EXPECT_EQ(4, count);
+    lib.CloseWiaDevice(&folder);
+    revokeSim();
+    camera.Register();
+}
+
+}  // namespace
