@@ -1,6 +1,9 @@
 // fotex.h against the ABI: the module-definition list and the property table.
 #include <gtest/gtest.h>
 
+#include <windows.h>
+
+#include <cstdint>
 #include <fstream>
 #include <map>
 #include <regex>
@@ -101,6 +104,97 @@ TEST(Header, FormatCodesAreTheEighteenTransferFormats) {
     std::set<int> expected = {128, 129};
     for (int code = 0; code <= 15; ++code) expected.insert(code);
     EXPECT_EQ(expected, values);
+}
+
+// ---- the handle size and the calling convention, which differ by machine ----------------------
+
+TEST(Abi, HandlesHoldAnInterfacePointer) {
+#if defined(_WIN64)
+    EXPECT_EQ(8u, sizeof(FOTEX_DEVICE));  // x86_64
+#else
+    EXPECT_EQ(4u, sizeof(FOTEX_DEVICE));  // i686
+#endif
+    EXPECT_EQ(sizeof(void*), sizeof(FOTEX_DEVICE));
+    EXPECT_EQ(sizeof(void*), sizeof(FOTEX_ITEM));
+}
+
+#if defined(__i386__)
+struct CallResult {
+    int status;
+    unsigned popped;  // bytes of its arguments that the callee took off the stack
+};
+
+// Calls `function` with four argument slots on the stack, as a host written in any language
+// would for cdecl; a stdcall export would pop its own arguments and unbalance such a host.
+CallResult CallWithFourSlots(void* function, const uint32_t (&slots)[4]) {
+    unsigned popped;
+    void* target = function;
+    const uint32_t* from = slots;
+    __asm__ volatile(
+        "movl %%esp, %%esi\n\t"
+        "subl $16, %%esp\n\t"
+        "andl $-16, %%esp\n\t"
+        "movl 0(%%edx), %%ecx\n\tmovl %%ecx, 0(%%esp)\n\t"
+        "movl 4(%%edx), %%ecx\n\tmovl %%ecx, 4(%%esp)\n\t"
+        "movl 8(%%edx), %%ecx\n\tmovl %%ecx, 8(%%esp)\n\t"
+        "movl 12(%%edx), %%ecx\n\tmovl %%ecx, 12(%%esp)\n\t"
+        "movl %%esp, %%edi\n\t"
+        "call *%%eax\n\t"
+        "movl %%esp, %%ecx\n\t"
+        "subl %%edi, %%ecx\n\t"
+        "movl %%esi, %%esp\n\t"
+        : "=c"(popped), "+a"(target), "+d"(from)
+        :
+        : "esi", "edi", "memory", "cc");
+    return {static_cast<int>(reinterpret_cast<intptr_t>(target)), popped};
+}
+#endif
+
+TEST(Abi, EveryExportLeavesItsArgumentsForTheCallerToPop) {
+#if defined(__i386__)
+    HMODULE dll = LoadLibraryW(L"Fotex.dll");
+    ASSERT_NE(nullptr, dll);
+    uint32_t value = 0xCDCDCDCD;
+    const uint32_t pointer = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(&value));
+    struct Case {
+        const char* name;
+        uint32_t slots[4];
+    };
+    // Device 0 makes every setting refuse at once (-3), so nothing else happens.
+    std::vector<Case> cases;
+#define ABI_GETTER(getter) cases.push_back({#getter, {0, pointer, 0, 0}});
+#define ABI_SETTER(setter) cases.push_back({#setter, {0, 0, 0, 0}});
+#define ABI_Integer(getter, setter) ABI_GETTER(getter) ABI_SETTER(setter)
+#define ABI_ReadOnly(getter, setter) ABI_GETTER(getter)
+#define ABI_Text(getter, setter) ABI_GETTER(getter) ABI_SETTER(setter)
+#define ABI_ROW(kind, id, getter, setter) ABI_##kind(getter, setter)
+    FOTEX_PROPERTY_TABLE(ABI_ROW)
+#undef ABI_ROW
+#undef ABI_Text
+#undef ABI_ReadOnly
+#undef ABI_Integer
+#undef ABI_SETTER
+#undef ABI_GETTER
+    ASSERT_EQ(71u, cases.size());
+    for (size_t i = 0; i < cases.size(); ++i) {
+        void* function = reinterpret_cast<void*>(GetProcAddress(dll, cases[i].name));
+        ASSERT_NE(nullptr, function) << "case " << i << ": " << cases[i].name;
+        const CallResult result = CallWithFourSlots(function, cases[i].slots);
+        EXPECT_EQ(0u, result.popped) << "case " << i << ": " << cases[i].name;
+        EXPECT_EQ(-3, result.status) << "case " << i << ": " << cases[i].name;
+    }
+    EXPECT_EQ(0xCDCDCDCDu, value) << "no getter wrote without a device";
+
+    // Two exports of other shapes: null buffers are skipped, a null handle is left alone.
+    uint32_t handle = 0;
+    const uint32_t version[4] = {0, 0, 0, 0};
+    const uint32_t close[4] = {static_cast<uint32_t>(reinterpret_cast<uintptr_t>(&handle)), 0, 0, 0};
+    EXPECT_EQ(0u, CallWithFourSlots(reinterpret_cast<void*>(GetProcAddress(dll, "VexaVersionInfo")), version).popped);
+    EXPECT_EQ(0u, CallWithFourSlots(reinterpret_cast<void*>(GetProcAddress(dll, "CloseWiaDevice")), close).popped);
+    FreeLibrary(dll);
+#else
+    GTEST_SKIP() << "i686 only: x86_64 has a single calling convention";
+#endif
 }
 
 }  // namespace

@@ -62,7 +62,11 @@ protected:
     void SetUp() override {
         char temp[MAX_PATH];
         GetTempPathA(MAX_PATH, temp);
-        dir = std::string(temp) + "fotex-transfer-" + std::to_string(GetCurrentProcessId());
+        // The process id at a fixed width keeps the longest names in one length: a name part of
+        // 85 three-byte characters would pass Linux's 255-byte limit under Wine.
+        char id[16];
+        std::snprintf(id, sizeof id, "%08lu", GetCurrentProcessId());
+        dir = std::string(temp) + "fotex-transfer-" + id;
         CreateDirectoryA(dir.c_str(), nullptr);
         OpenDeviceTest::SetUp();
     }

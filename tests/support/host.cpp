@@ -148,6 +148,58 @@ void* Library::Symbol(const char* name) const {
     return reinterpret_cast<void*>(GetProcAddress(module_, name));
 }
 
+namespace {
+std::string ReadAll(HANDLE pipe) {
+    std::string text;
+    char chunk[4096];
+    DWORD n = 0;
+    while (ReadFile(pipe, chunk, sizeof chunk, &n, nullptr) && n > 0) text.append(chunk, n);
+    std::string lines;
+    for (char c : text)
+        if (c != '\r') lines += c;
+    return lines;
+}
+}  // namespace
+
+ProgramRun RunProgram(const std::string& commandLine) {
+    ProgramRun run;
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    HANDLE outRead, outWrite, errRead, errWrite;
+    if (!CreatePipe(&outRead, &outWrite, &inherit, 1 << 16)) return run;
+    if (!CreatePipe(&errRead, &errWrite, &inherit, 1 << 16)) {
+        CloseHandle(outRead);
+        CloseHandle(outWrite);
+        return run;
+    }
+    SetHandleInformation(outRead, HANDLE_FLAG_INHERIT, 0);
+    SetHandleInformation(errRead, HANDLE_FLAG_INHERIT, 0);
+    STARTUPINFOW start{};
+    start.cb = sizeof start;
+    start.dwFlags = STARTF_USESTDHANDLES;
+    start.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    start.hStdOutput = outWrite;
+    start.hStdError = errWrite;
+    // UTF-8 in, so that tests can pass any text on the command line.
+    std::wstring command(static_cast<size_t>(MultiByteToWideChar(CP_UTF8, 0, commandLine.c_str(), -1, nullptr, 0)), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, commandLine.c_str(), -1, &command[0], static_cast<int>(command.size()));
+    PROCESS_INFORMATION process{};
+    const BOOL started = CreateProcessW(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &start, &process);
+    CloseHandle(outWrite);
+    CloseHandle(errWrite);
+    if (started) {
+        // Small output fits the pipes, so reading after the exit cannot deadlock.
+        run.out = ReadAll(outRead);
+        run.err = ReadAll(errRead);
+        WaitForSingleObject(process.hProcess, 60000);
+        GetExitCodeProcess(process.hProcess, &run.exit);
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+    }
+    CloseHandle(outRead);
+    CloseHandle(errRead);
+    return run;
+}
+
 std::vector<std::string> ModuleDefinitionExports(const char* path) {
     std::ifstream in(path);
     std::vector<std::string> names;

@@ -149,6 +149,14 @@ private:
     uint8_t raw_[kPad + N + kPad];
 };
 
+// A program run to its end (the command line in UTF-8), with its standard output and error kept
+// apart and its lines' CR LF read as LF. Its output must fit the pipes' buffers (64 KiB each).
+struct ProgramRun {
+    DWORD exit = 0xFFFFFFFF;
+    std::string out, err;
+};
+ProgramRun RunProgram(const std::string& commandLine);
+
 // The names a module-definition file exports, sorted.
 std::vector<std::string> ModuleDefinitionExports(const char* path);
 

@@ -1,0 +1,108 @@
+#!/usr/bin/env bash
+# Runs every test program of the i686 tree against the shipped 32-bit Fotex.dll, inside an
+# emulated Debian machine with 32-bit Wine (this machine's kernel cannot run 32-bit code).
+# Builds both trees and, on first use, the guest image (scripts/guest/make-image.sh).
+#   test-i686.sh [--no-build]
+# Prints each program's result, the failing programs' output and a closing "N passed, N failed";
+# exits non-zero on any failure, including a guest that cannot be built or booted.
+set -uo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+tree="$root/build/x86"
+run="$tree/guest-run"
+started=$(date +%s)
+die() { echo "test-i686: $*" >&2; echo "0 passed, 1 failed"; exit 1; }
+
+# --no-build: the caller has just built both trees (scripts/test.sh).
+if [ "${1:-}" != "--no-build" ]; then
+  bash "$root/scripts/build.sh" || die "the build failed"
+fi
+[ -s "$tree/fotex-tests.txt" ] || die "$tree/fotex-tests.txt lists no test program"
+
+image_started=$(date +%s)
+image=$(bash "$root/scripts/guest/make-image.sh") || die "could not build the guest image (see the lines above)"
+image_seconds=$(( $(date +%s) - image_started ))
+echo "test-i686: guest image $image ($(du -sh "$image/rootfs.img" | cut -f1) used), ready in ${image_seconds} s"
+
+# The reliability loops are shorter in the emulator, where a reload costs 0.5 to 1.5 s and a
+# capture-transfer-delete cycle 0.1 to 0.25 s; the caller's values win.
+export FOTEX_SOAK_CYCLES=${FOTEX_SOAK_CYCLES:-500}
+export FOTEX_FUZZ_CALLS=${FOTEX_FUZZ_CALLS:-20000}
+export FOTEX_RELOADS=${FOTEX_RELOADS:-50}
+echo "test-i686: reliability_test counts FOTEX_SOAK_CYCLES=$FOTEX_SOAK_CYCLES FOTEX_FUZZ_CALLS=$FOTEX_FUZZ_CALLS FOTEX_RELOADS=$FOTEX_RELOADS"
+
+# Two programs run at a time, longest first by the last run's times (new programs first of all),
+# so that the longest does not start last. Programs that check their own process's memory and
+# handles run afterwards, alone: beside another Wine process, Wine itself grows the process by
+# a few handles and MiB, which the checks would take for a leak.
+alone=(reliability_test)
+times="$tree/guest-times.txt"
+[ -f "$run/results" ] && sort -k3,3nr "$run/results" | awk '{print $1, $3}' >"$times"
+rm -rf "$run"
+mkdir -p "$run"
+{
+  grep -v '^$' "$tree/fotex-tests.txt" | while read -r name; do
+    grep -q "^$name " "$times" 2>/dev/null || echo "$name"
+  done
+  [ -f "$times" ] && awk '{print $1}' "$times" | grep -xFf "$tree/fotex-tests.txt"
+} | grep -vxF "$(printf '%s\n' "${alone[@]}")" >"$run/order.txt"
+printf '%s\n' "${alone[@]}" | grep -xFf "$tree/fotex-tests.txt" >"$run/alone.txt"
+{
+  echo '#!/bin/sh'
+  for v in FOTEX_SOAK_CYCLES FOTEX_FUZZ_CALLS FOTEX_FUZZ_SEED FOTEX_RELOADS FOTEX_GUEST_TEST_TIMEOUT FOTEX_GUEST_JOBS; do
+    [ -n "${!v:-}" ] && printf 'export %s=%q\n' "$v" "${!v}"
+  done
+  printf 'exec sh %q %q %q %q %q\n' "$root/scripts/guest/suite.sh" "$tree" "$run/order.txt" "$run/alone.txt" "$run"
+} >"$run/run.sh"
+
+suite_started=$(date +%s)
+limit=${FOTEX_GUEST_TIMEOUT:-1800}
+: >"$run/console.log"
+bash "$root/scripts/guest/boot.sh" "$image" "$root" "$run/run.sh" "$limit" >>"$run/console.log" 2>&1 &
+boot=$!
+# Progress from the guest's console while it runs.
+tail -n +1 -f --pid="$boot" "$run/console.log" 2>/dev/null | grep --line-buffered '^fotex-guest: running' |
+  sed -u 's/^fotex-guest: /test-i686: /' &
+wait "$boot"
+boot_status=$?
+wait
+suite_seconds=$(( $(date +%s) - suite_started ))
+if [ "$boot_status" -ne 0 ] && [ ! -s "$run/results" ]; then
+  tail -n 40 "$run/console.log" >&2
+  [ "$boot_status" -eq 124 ] && die "the guest did not finish within $limit s"
+  die "the guest did not boot or run the suite (status $boot_status; console above, in $run/console.log)"
+fi
+
+passed=0 failed=0 failing=()
+echo
+while read -r name; do
+  [ -n "$name" ] || continue
+  line=$(grep "^$name " "$run/results" 2>/dev/null | tail -n 1)
+  read -r _ status seconds <<<"$line"
+  count=$(grep -o '^\[  PASSED  \] [0-9]* test' "$run/$name.log" 2>/dev/null | grep -o '[0-9]*' | head -n 1)
+  if [ -z "$line" ]; then
+    echo "  NOT RUN  $name"
+    failed=$((failed + 1)) failing+=("$name")
+  elif [ "$status" -eq 0 ]; then
+    printf '  passed   %-20s %4s tests %5s s\n' "$name" "${count:-?}" "$seconds"
+    passed=$((passed + 1))
+  else
+    printf '  FAILED   %-20s exit %s %5s s\n' "$name" "$status" "$seconds"
+    failed=$((failed + 1)) failing+=("$name")
+  fi
+done <"$tree/fotex-tests.txt"
+
+for name in "${failing[@]}"; do
+  echo
+  echo "---- $name (i686, in the guest) ----"
+  if [ -f "$run/$name.log" ]; then tr -d '\r' <"$run/$name.log"; else echo "(no output: it did not run)"; fi
+done
+[ "$boot_status" -eq 0 ] || { echo; echo "test-i686: the guest ended with status $boot_status"; tail -n 20 "$run/console.log"; }
+
+echo
+echo "test-i686: i686 suite in the guest ${suite_seconds} s (target 600 s with the image cached)"
+total=$(( $(date +%s) - started ))
+if [ "$image_seconds" -gt 60 ]; then
+  echo "test-i686: from nothing (build, image, run) ${total} s (target 1500 s)"
+fi
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ] && [ "$boot_status" -eq 0 ]
