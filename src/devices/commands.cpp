@@ -46,25 +46,25 @@ void SetFlag(int* flag, int value) {
 
 extern "C" int FOTEX_CALL EnumDeviceCap(FOTEX_DEVICE device, int* takePicture, int* deleteAll) {
     IWiaItem* root = ItemFromHandle(device);
-    if (root == nullptr) return -3;
+    if (root == nullptr) return FOTEX_ERR_NO_DEVICE;
 
     ComPtr<IEnumWIA_DEV_CAPS> caps;
     const HRESULT hr = root->EnumDeviceCapabilities(wia::kDeviceCommands, caps.put());
     if (FAILED(hr)) caps.detach();
-    if (hr != S_OK) return -2;
-    if (!caps) return -5;
-    if (caps->Reset() != S_OK) return -1;
+    if (hr != S_OK) return FOTEX_CAP_ASK_FAILED;
+    if (!caps) return FOTEX_CAP_NO_LIST;
+    if (caps->Reset() != S_OK) return FOTEX_CAP_RESET_FAILED;
 
     SetFlag(takePicture, 0);
     SetFlag(deleteAll, 0);
     ULONG count = 0;
-    if (caps->GetCount(&count) != S_OK) return -4;
+    if (caps->GetCount(&count) != S_OK) return FOTEX_CAP_COUNT_FAILED;
 
     for (ULONG i = 0; i < count; ++i) {
         DevCap record;
         if (caps->Next(1, record.put(), nullptr) != S_OK) {
             record.forget();
-            return -6;
+            return FOTEX_CAP_READ_FAILED;
         }
         if (IsEqualGUID(record.command(), wia::WIA_CMD_TAKE_PICTURE)) SetFlag(takePicture, 1);
         if (IsEqualGUID(record.command(), wia::WIA_CMD_DELETE_ALL_ITEMS)) SetFlag(deleteAll, 1);

@@ -9,24 +9,24 @@ using namespace fotex;
 
 extern "C" int FOTEX_CALL OpenWiaDevice(int index, FOTEX_DEVICE* device) {
     ComPtr<IWiaDevMgr> manager;
-    if (FAILED(CreateDeviceManager(manager.put())) || !manager) return -1;
+    if (FAILED(CreateDeviceManager(manager.put())) || !manager) return FOTEX_OPEN_NO_MANAGER;
 
     const uint32_t position = static_cast<uint32_t>(index);
-    if (position >= Devices().count()) return -2;
-    if (device == nullptr) return -3;
+    if (position >= Devices().count()) return FOTEX_OPEN_BAD_INDEX;
+    if (device == nullptr) return FOTEX_OPEN_NULL;
 
     *device = 0;
     // The field is zero-terminated within its width, so the string is the stored text.
     Bstr id(Devices().at(position).id);
-    if (!id) return 1;
+    if (!id) return FOTEX_OK;
 
     ComPtr<IWiaItem> root;
     if (FAILED(manager->CreateDevice(id.get(), root.put()))) {
         root.detach();  // a failing call owns nothing it may have left there
-        return 1;
+        return FOTEX_OK;
     }
     *device = HandleFromItem(root.detach());
-    return 1;
+    return FOTEX_OK;
 }
 
 extern "C" void FOTEX_CALL CloseWiaDevice(FOTEX_DEVICE* device) {

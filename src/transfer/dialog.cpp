@@ -10,10 +10,10 @@ using namespace fotex;
 
 extern "C" int FOTEX_CALL ImageTransferDialog(FOTEX_HANDLE parent, FOTEX_DEVICE device) {
     IWiaItem* root = ItemFromHandle(device);
-    if (root == nullptr) return -1;
+    if (root == nullptr) return FOTEX_DIALOG_NO_DEVICE;
 
     ComPtr<IWiaDevMgr> manager;
-    if (FAILED(CreateDeviceManager(manager.put())) || !manager) return -2;
+    if (FAILED(CreateDeviceManager(manager.put())) || !manager) return FOTEX_DIALOG_NO_MANAGER;
 
     HRESULT hr = E_OUTOFMEMORY;
     Bstr fileName(L"C:\\kalto.jpg");
@@ -29,5 +29,5 @@ extern "C" int FOTEX_CALL ImageTransferDialog(FOTEX_HANDLE parent, FOTEX_DEVICE 
         __ms_sprintf(text, "Open UI error: %8x\n", static_cast<unsigned>(hr));
         MessageBoxA(nullptr, text, "Info", MB_ICONERROR);
     }
-    return 1;
+    return FOTEX_OK;
 }
