@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -311,6 +312,27 @@ TEST_F(ContentsTest, ListRefusesAZeroHandleAndANullCount) {
     EXPECT_EQ(0, camera.TotalCalls()) << "no walk without a count";
     EXPECT_EQ(L"[" + std::to_wstring(kBounds) + L"]", Text(0, kFileName)) << "a failed list is empty";
     EXPECT_TRUE(Ledger(1));
+}
+
+// The list's storage failing for an item the walk goes into (one with attachments) fails the
+// list: the item is not left out silently while its children's walk succeeds.
+int g_reallocsBeforeFailure = -1;  // -1: none fails
+void* __cdecl FailingRealloc(void* block, size_t size) {
+    if (g_reallocsBeforeFailure >= 0 && g_reallocsBeforeFailure-- == 0) return nullptr;
+    return std::realloc(block, size);
+}
+
+TEST_F(ContentsTest, ListThatCannotGrowForAnItemWithAttachmentsFails) {
+    Picture(0).type |= kAttachments;
+    ASSERT_NE(nullptr, fotextest::PatchImport(lib.module(), "msvcrt.dll", "realloc", reinterpret_cast<void*>(&FailingRealloc)));
+    g_reallocsBeforeFailure = 1;  // the table of lists grows, then the list for IMG_0001 cannot
+    int count = kSentinel;
+    EXPECT_EQ(static_cast<int>(0x8007000E), lib.ListCameraItems(handle, &count));
+    g_reallocsBeforeFailure = -1;
+    EXPECT_EQ(kSentinel, count);
+    EXPECT_EQ(L"[" + std::to_wstring(kBounds) + L"]", Text(0, kFileName)) << "a failed list is empty";
+    EXPECT_EQ(4, List()) << "with memory again, every item is listed";
+    EXPECT_TRUE(Ledger(5)) << "the device and the list's four items";
 }
 
 // ---- GetCameraItemText -----------------------------------------------------------------------

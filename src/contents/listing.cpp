@@ -12,20 +12,28 @@ namespace fotex {
 
 namespace {
 
-// Lists each image and video item once; an item that cannot be listed stops the walk.
+// Lists each image and video item once; an item that cannot be listed stops the walk. The
+// failure is kept here too: the walk reports the children's result for an item it walks into
+// (one with attachments), which would otherwise hide that the item itself is missing.
 class ListVisitor final : public ItemVisitor {
 public:
     explicit ListVisitor(ItemList& list) : list_(list) {}
     HRESULT Visit(IWiaItem* item, LONG type, HRESULT current) override {
+        if (FAILED(failure_)) return failure_;
         if ((type & (wia::kItemTypeImage | wia::kItemTypeVideo)) == 0) return current;
         // The count goes to the host as an int.
-        if (++listed_ > static_cast<uint32_t>(INT_MAX)) return FOTEX_E_BOUNDS;
-        return list_.Append(item, type) ? current : E_OUTOFMEMORY;
+        if (++listed_ > static_cast<uint32_t>(INT_MAX))
+            failure_ = FOTEX_E_BOUNDS;
+        else if (!list_.Append(item, type))
+            failure_ = E_OUTOFMEMORY;
+        return FAILED(failure_) ? failure_ : current;
     }
+    HRESULT failure() const { return failure_; }
 
 private:
     ItemList& list_;
     uint32_t listed_ = 0;
+    HRESULT failure_ = S_OK;
 };
 
 // The listed item, or the status that says why there is none.
@@ -119,7 +127,8 @@ extern "C" int FOTEX_CALL ListCameraItems(FOTEX_DEVICE device, int* count) {
     }
 
     ListVisitor visitor(*list);
-    const HRESULT hr = WalkItemTree(root, visitor, false);
+    HRESULT hr = WalkItemTree(root, visitor, false);
+    if (hr == S_OK) hr = visitor.failure();
     list->Finish(hr == S_OK);
     if (hr != S_OK) return FailureStatus(hr);
     *count = static_cast<int>(list->count());
