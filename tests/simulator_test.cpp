@@ -699,10 +699,10 @@ TEST_F(StandardCameraTest, PropertyAttributesFollowTheDocumentedLayouts) {
         {2091, 0x0B, VT_EMPTY, {}},                          // artist: text
     };
     for (size_t i = 0; i < std::size(cases); ++i) {
-        PROPSPEC spec = PropSpecById(cases[i].id);
+        PROPSPEC property = PropSpecById(cases[i].id);
         ULONG flags = 0xFFFFFFFF;
         PropVariants<1> v;
-        ASSERT_EQ(s->GetPropertyAttributes(1, &spec, &flags, v.data()), S_OK) << "case " << i;
+        ASSERT_EQ(s->GetPropertyAttributes(1, &property, &flags, v.data()), S_OK) << "case " << i;
         EXPECT_EQ(flags, cases[i].flags) << "case " << i;
         ASSERT_EQ(v[0].vt, cases[i].vt) << "case " << i;
         if (cases[i].vt == VT_EMPTY) continue;
