@@ -68,11 +68,10 @@ int CaptureAndDownload(Session& session, const Action& action) {
     parts.extension = ExtensionOf(shape.format);
     const std::string name = WithExtension(Expand(shape.filename.empty() ? "capt%04n" : shape.filename, parts), parts.extension);
     std::string why;
-    if (!MakeFolders(FolderOf(name), why)) return Fail(why + "; no picture taken");
     // Checked before the picture is taken; the library then keeps the rule while it writes.
-    switch (Target::Look(name, shape.existing, why)) {
+    switch (Target::Ready(session, name, shape.existing, why)) {
         case Target::Refuse: return Fail(why + "; no picture taken");
-        case Target::Skip: session.Progress("Skipping existing file " + name); return kDone;
+        case Target::Skip: return kDone;
         case Target::Write: break;
     }
     if (!session.Open()) return kFailed;

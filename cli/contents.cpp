@@ -111,10 +111,9 @@ Saved SaveItem(Session& session, int index, const Shape& shape, Save what) {
     const std::string path = FileNameFor(session, index, shape, pattern, what == Save::Thumbnail, cameraName);
     const std::string label = "#" + std::to_string(index + 1) + " " + cameraName;
     std::string why;
-    if (!MakeFolders(FolderOf(path), why)) return Unsaved("could not save " + label + ": " + why);
-    switch (Target::Look(path, shape.existing, why)) {
+    switch (Target::Ready(session, path, shape.existing, why)) {
         case Target::Refuse: return Unsaved("could not save " + label + ": " + why);
-        case Target::Skip: session.Progress("Skipping existing file " + path); return Saved::Skipped;
+        case Target::Skip: return Saved::Skipped;
         case Target::Write: break;
     }
     FOTEX_ITEM item = 0;

@@ -156,10 +156,9 @@ int CaptureTethered(Session& session, const Action& action) {
         std::string path = WithExtension(Expand(shape.filename.empty() ? "%f.%C" : shape.filename, parts), parts.extension);
         if (shape.folder != ".") path = shape.folder + "\\" + path;
         std::string why;
-        if (!MakeFolders(FolderOf(path), why)) return failed("could not save " + e.item + ": " + why);
-        switch (Target::Look(path, shape.existing, why)) {
+        switch (Target::Ready(session, path, shape.existing, why)) {
             case Target::Refuse: return failed("could not save " + e.item + ": " + why);
-            case Target::Skip: session.Progress("Skipping existing file " + path); return true;
+            case Target::Skip: return true;
             case Target::Write: break;
         }
         FOTEX_ITEM item = 0;

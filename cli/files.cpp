@@ -104,6 +104,13 @@ std::string ExistsMessage(const std::string& path) {
     return path + " exists (--force-overwrite replaces it, --skip-existing leaves it)";
 }
 
+Target::Decision Target::Ready(const Session& session, const std::string& path, Existing rule, std::string& why) {
+    if (!MakeFolders(FolderOf(path), why)) return Refuse;
+    const Decision decision = Look(path, rule, why);
+    if (decision == Skip) session.Progress("Skipping existing file " + path);
+    return decision;
+}
+
 Target::Decision Target::Look(const std::string& path, Existing rule, std::string& why) {
     const DWORD a = GetFileAttributesW(Wide(path).c_str());
     if (a == INVALID_FILE_ATTRIBUTES) return Write;

@@ -46,6 +46,9 @@ public:
 
     // The decision alone, for writers that replace through the library (FOTEX_SAVE_REPLACE).
     static Decision Look(const std::string& path, Existing rule, std::string& why);
+    // The same after making the file's missing folders (a folder that cannot be made refuses);
+    // a skipped file is reported as progress.
+    static Decision Ready(const Session& session, const std::string& path, Existing rule, std::string& why);
     Decision Prepare(Existing rule, std::string& why);
     // The new file is there: keep it and drop the old one.
     void Keep();
