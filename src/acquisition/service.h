@@ -14,7 +14,8 @@ HRESULT CreateDeviceManager(IWiaDevMgr** manager);
 // The same for the functions that report by status alone.
 HRESULT CreateDeviceManagerQuietly(IWiaDevMgr** manager);
 
-// The property storage of an item; null when the item has none.
+// The property storage of an item. A success without an object is E_NOINTERFACE, so that success
+// always comes with a storage.
 HRESULT QueryPropertyStorage(IWiaItem* item, ComPtr<IWiaPropertyStorage>& storage);
 
 // Handles cross the boundary as integers of pointer size.

@@ -124,7 +124,6 @@ public:
         ComPtr<IWiaPropertyStorage> storage;
         const HRESULT hr = QueryPropertyStorage(item_, storage);
         if (FAILED(hr)) return hr;
-        if (!storage) return E_NOINTERFACE;
         ComPtr<IWiaDataTransfer> transfer;
         const HRESULT prepared = PrepareFileTransfer(item_, storage.get(), format_, transfer);
         return prepared == S_OK ? GetDataIntoFile(transfer.get(), path, false) : prepared;
@@ -194,7 +193,6 @@ public:
         ComPtr<IWiaPropertyStorage> storage;
         HRESULT hr = QueryPropertyStorage(item_, storage);
         if (FAILED(hr)) return hr;
-        if (!storage) return E_NOINTERFACE;
         const PROPSPEC specs[3] = {PropSpecById(wia::kIpcThumbnail), PropSpecById(wia::kIpcThumbWidth),
                                    PropSpecById(wia::kIpcThumbHeight)};
         hr = storage->ReadMultiple(3, specs, values_.data());

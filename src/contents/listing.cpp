@@ -52,7 +52,6 @@ HRESULT ReadItem(IWiaItem* item, const PROPID (&ids)[N], PropVariants<N>& values
     ComPtr<IWiaPropertyStorage> storage;
     HRESULT hr = QueryPropertyStorage(item, storage);
     if (FAILED(hr)) return hr;
-    if (!storage) return E_NOINTERFACE;
     PROPSPEC specs[N];
     for (size_t i = 0; i < N; ++i) specs[i] = PropSpecById(ids[i]);
     hr = storage->ReadMultiple(N, specs, values.data());

@@ -104,7 +104,7 @@ extern "C" int FOTEX_CALL GetStorageInfo(FOTEX_DEVICE device, int* taken, int* r
     if (root == nullptr) return FOTEX_ERR_NO_DEVICE;
 
     ComPtr<IWiaPropertyStorage> storage;
-    if (FAILED(QueryPropertyStorage(root, storage)) || !storage) return FOTEX_ERR_NO_STORAGE;
+    if (FAILED(QueryPropertyStorage(root, storage))) return FOTEX_ERR_NO_STORAGE;
 
     const PROPSPEC specs[2] = {PropSpecById(wia::kDpcPicturesTaken), PropSpecById(wia::kDpcPicturesRemaining)};
     PropVariants<2> values;

@@ -73,7 +73,6 @@ int ReadSettingChoices(FOTEX_DEVICE device, int propertyId, int* access, int* ki
     ComPtr<IWiaPropertyStorage> storage;
     HRESULT hr = QueryPropertyStorage(ItemFromHandle(device), storage);
     if (FAILED(hr)) return hr;
-    if (!storage) return E_NOINTERFACE;
 
     PROPSPEC selector = PropSpecById(static_cast<PROPID>(propertyId));
     ULONG flags = 0;

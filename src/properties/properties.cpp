@@ -25,7 +25,7 @@ constexpr size_t kReturnedUnits = FOTEX_TEXT_BYTES / sizeof(WCHAR);
 
 // The storage of the device's root item, or the status that ends the call.
 int OpenStorage(FOTEX_DEVICE device, ComPtr<IWiaPropertyStorage>& storage) {
-    if (FAILED(QueryPropertyStorage(ItemFromHandle(device), storage)) || !storage) return kNoStorage;
+    if (FAILED(QueryPropertyStorage(ItemFromHandle(device), storage))) return kNoStorage;
     return kDone;
 }
 

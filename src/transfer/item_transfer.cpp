@@ -88,7 +88,6 @@ HRESULT TransferItemToFile(IWiaItem* item, char* name, int code, int deleteFlag,
 
     ComPtr<IWiaPropertyStorage> storage;
     hr = QueryPropertyStorage(item, storage);
-    if (SUCCEEDED(hr) && !storage) hr = E_NOINTERFACE;
     if (FAILED(hr)) {
         TraceHresult("pWiaItem->QueryInterface failed on IID_IWiaPropertyStorage", hr);
         return hr;
