@@ -437,6 +437,9 @@ int FOTEX_CALL SetCopyRight(FOTEX_DEVICE device, const char* text);
 #define FOTEX_E_INSUFFICIENT_BUFFER ((int)0x8007007AL) /* the text buffer is too small */
 #define FOTEX_E_NOT_FOUND ((int)0x80070490L)           /* no such property, or no such item */
 #define FOTEX_E_FILE_EXISTS ((int)0x80070050L)         /* the file exists; replacing was not asked for */
+#define FOTEX_E_BUSY ((int)0x800700AAL)                /* refused: called from a handler inside another Fotex call */
+#define FOTEX_E_FOLDER ((int)0x80070150L)              /* the item is a folder: it has no data */
+#define FOTEX_E_FORMAT ((int)0x80070032L)              /* the camera refuses the format for this item */
 
 /* The `what` of GetCameraItemText. */
 #define FOTEX_ITEM_FILE_NAME 1 /* the item's name, then "." and its file name extension if any */
