@@ -33,8 +33,8 @@ constexpr int kSmallBuffer = static_cast<int>(0x8007007A);
 constexpr int kNotFound = static_cast<int>(0x80070490);
 constexpr int kFileExists = static_cast<int>(0x80070050);
 constexpr int kBusy = static_cast<int>(0x800700AA);
-constexpr int kFolder = static_cast<int>(0x80070150);
-constexpr int kFormat = static_cast<int>(0x80070032);
+constexpr int kFolderRefused = static_cast<int>(0x80070150);
+constexpr int kFormatRefused = static_cast<int>(0x80070032);
 constexpr int kInvalidData = static_cast<int>(0x8007000D);
 constexpr int kOverflow = static_cast<int>(0x80070216);
 constexpr int kTooDeep = static_cast<int>(0x800703E9);
@@ -191,7 +191,7 @@ TEST(ContentsIdentifiers, HeaderConstantsAreThoseOfTheContract) {
         {FOTEX_E_HANDLE, kHandle},           {FOTEX_E_POINTER, kPointer},   {FOTEX_E_INVALIDARG, kInvalidArg},
         {FOTEX_E_BOUNDS, kBounds},           {FOTEX_E_INSUFFICIENT_BUFFER, kSmallBuffer},
         {FOTEX_E_NOT_FOUND, kNotFound},      {FOTEX_E_FILE_EXISTS, kFileExists},
-        {FOTEX_E_BUSY, kBusy},               {FOTEX_E_FOLDER, kFolder},     {FOTEX_E_FORMAT, kFormat},
+        {FOTEX_E_BUSY, kBusy},               {FOTEX_E_FOLDER, kFolderRefused},     {FOTEX_E_FORMAT, kFormatRefused},
         {FOTEX_ITEM_FILE_NAME, 1},           {FOTEX_ITEM_FULL_NAME, 2},     {FOTEX_ITEM_TIME, 3},
         {FOTEX_ITEM_TYPE, 1},                {FOTEX_ITEM_SIZE, 2},          {FOTEX_ITEM_THUMB_WIDTH, 3},
         {FOTEX_ITEM_THUMB_HEIGHT, 4},        {FOTEX_SAVE_DELETE, 1},        {FOTEX_SAVE_REPLACE, 2},
@@ -864,8 +864,8 @@ TEST_F(ContentsTest, EveryStatusHasAText) {
         {kNotFound, L"ERROR_NOT_FOUND"},
         {kFileExists, L"ERROR_FILE_EXISTS"},
         {kBusy, L"ERROR_BUSY: called from a message handler"},
-        {kFolder, L"ERROR_DIRECTORY_NOT_SUPPORTED: the item is a folder"},
-        {kFormat, L"ERROR_NOT_SUPPORTED: the camera does not offer this item in the format"},
+        {kFolderRefused, L"ERROR_DIRECTORY_NOT_SUPPORTED: the item is a folder"},
+        {kFormatRefused, L"ERROR_NOT_SUPPORTED: the camera does not offer this item in the format"},
         {kInvalidData, L"ERROR_INVALID_DATA"},
         {kOverflow, L"ERROR_ARITHMETIC_OVERFLOW"},
         {kTooDeep, L"deeper than 64"},
