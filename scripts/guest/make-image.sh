@@ -41,6 +41,7 @@ mirror=$(
     grep -hs '^deb ' /etc/apt/sources.list /etc/apt/sources.list.d/*.list |
       sed 's/\[[^]]*\]//' | awk '{print $2}' || true
   } 2>/dev/null | grep -E '/debian/?$' | head -n 1 || true)
+mirror=${mirror:-http://deb.debian.org/debian}
 mirror=${mirror%/}
 
 mkdir -p "$cache"
@@ -64,10 +65,6 @@ cleanup() {
 trap cleanup EXIT
 mkdir -p "$work"
 
-if [ -z "$mirror" ]; then
-  say "no Debian mirror in this machine's apt sources (/etc/apt/sources.list, /etc/apt/sources.list.d/): add the one this machine installs from"
-  exit 1
-fi
 say "debootstrap bookworm from $mirror (about 8 minutes)"
 debootstrap --arch=amd64 --variant=minbase \
   --include=linux-image-amd64,kmod,initramfs-tools,procps \
