@@ -562,6 +562,31 @@ TEST_F(ReentryTest, ThreadMessagesTakenByAWaitArePostedAgainInTheirOrder) {
     EXPECT_EQ(0, camera.EventRegistrations());
 }
 
+int g_timerCalls = 0;
+void CALLBACK CountTick(HWND, UINT, UINT_PTR, DWORD) { ++g_timerCalls; }
+
+TEST_F(ReentryTest, ThreadTimersKeepTheirTicksThroughAWait) {
+    Register();
+    // A timer with its own routine: the wait runs it, as the host's loop would.
+    g_timerCalls = 0;
+    const UINT_PTR counted = SetTimer(nullptr, 0, 10, CountTick);
+    ASSERT_NE(0u, counted);
+    EXPECT_EQ(0, Wait(200).status);
+    KillTimer(nullptr, counted);
+    EXPECT_GT(g_timerCalls, 0);
+    // A timer without one is the host's loop's: its tick is there after the wait.
+    const UINT_PTR plain = SetTimer(nullptr, 0, 10, nullptr);
+    ASSERT_NE(0u, plain);
+    Sleep(30);
+    EXPECT_EQ(0, Wait(50).status);
+    KillTimer(nullptr, plain);
+    MSG m;
+    int ticks = 0;
+    while (PeekMessageW(&m, reinterpret_cast<HWND>(-1), WM_TIMER, WM_TIMER, PM_REMOVE))
+        if (m.wParam == plain) ++ticks;
+    EXPECT_GE(ticks, 1) << "the ticks the wait took were dropped";
+}
+
 TEST_F(ReentryTest, PollTakesOnlyWhatIsQueuedAndDispatchesNothing) {
     Register();
     PostMessageW(window, kCount, 0, 0);
