@@ -562,6 +562,45 @@ TEST_F(ReentryTest, ThreadMessagesTakenByAWaitArePostedAgainInTheirOrder) {
     EXPECT_EQ(0, camera.EventRegistrations());
 }
 
+TEST_F(ReentryTest, ThreadMessagesTakenKeepTheirPlaceBeforeThoseTheWaitLeft) {
+    Register();
+    // The wait ends at the event, leaving the notes behind it in the queue.
+    Note(0);
+    camera.PressShutter(0);
+    Note(1);
+    Note(2);
+    EXPECT_EQ(1, Wait(1000).status);
+    using Taken = std::vector<std::pair<UINT, WPARAM>>;
+    const Taken expected = {{kThreadNote, 0}, {kThreadNote, 1}, {kThreadNote, 2}};
+    EXPECT_TRUE(expected == TakeThreadMessages());
+}
+
+int g_reallocFailures = 0;
+void* __cdecl NoRealloc(void*, size_t) {
+    ++g_reallocFailures;
+    return nullptr;
+}
+
+TEST_F(ReentryTest, WaitWithoutMemoryToKeepAThreadMessageEndsAndLosesNone) {
+    Register();
+    void* original = fotextest::PatchImport(lib.module(), "msvcrt.dll", "realloc", reinterpret_cast<void*>(&NoRealloc));
+    ASSERT_NE(nullptr, original);
+    g_reallocFailures = 0;
+    for (WPARAM n = 0; n < 4; ++n) Note(n);
+    const ULONGLONG start = GetTickCount64();
+    EXPECT_EQ(0, Wait(5000).status);
+    EXPECT_LT(GetTickCount64() - start, 2500u) << "the wait went on";
+    fotextest::PatchImport(lib.module(), "msvcrt.dll", "realloc", original);
+    EXPECT_GT(g_reallocFailures, 0);
+    using Taken = std::vector<std::pair<UINT, WPARAM>>;
+    const Taken expected = {{kThreadNote, 0}, {kThreadNote, 1}, {kThreadNote, 2}, {kThreadNote, 3}};
+    EXPECT_TRUE(expected == TakeThreadMessages());
+    // With memory again, waits keep them as before.
+    for (WPARAM n = 0; n < 4; ++n) Note(n);
+    EXPECT_EQ(0, Wait(50).status);
+    EXPECT_TRUE(expected == TakeThreadMessages());
+}
+
 int g_timerCalls = 0;
 void CALLBACK CountTick(HWND, UINT, UINT_PTR, DWORD) { ++g_timerCalls; }
 
