@@ -163,10 +163,25 @@ bool CameraEvents::Hold(const MSG& message) {
     return true;
 }
 
-void CameraEvents::PostHeldAgain() {
+void CameraEvents::PostHeldAgain(const MSG* last) {
+    if (heldCount_ == 0 && last == nullptr) return;
     const DWORD self = GetCurrentThreadId();
+    // The thread messages still queued came after the held ones. A marker is posted, then the
+    // held ones; what stands before the marker is then moved behind them, in its order.
+    if (marker_ == 0) marker_ = RegisterWindowMessageW(L"Fotex.CameraEvents.QueueEnd");
+    const bool marked = marker_ != 0 && PostThreadMessageW(self, marker_, 0, 0);
     for (int i = 0; i < heldCount_; ++i) PostThreadMessageW(self, held_[i].message, held_[i].wParam, held_[i].lParam);
+    if (last != nullptr) PostThreadMessageW(self, last->message, last->wParam, last->lParam);
     heldCount_ = 0;
+    if (!marked) return;
+    // Bounded by the most messages a thread's queue holds, in case a handler run by a sent
+    // message took the marker.
+    constexpr int kMostQueued = 10000;
+    MSG message;
+    for (int n = 0; n < kMostQueued; ++n) {
+        if (!PeekMessageW(&message, reinterpret_cast<HWND>(-1), 0, 0, PM_REMOVE) || message.message == marker_) break;
+        PostThreadMessageW(self, message.message, message.wParam, message.lParam);
+    }
 }
 
 int CameraEvents::Wait(int timeoutMs, int* kind, void* device, int deviceBytes, void* item, int itemBytes) {
@@ -222,9 +237,7 @@ int CameraEvents::Dispatch(int timeoutMs, unsigned generation, int* kind, void* 
             // it is the host's loop's to handle, after the wait.
             if (message.hwnd == nullptr && !(message.message == WM_TIMER && message.lParam != 0)) {
                 if (!Hold(message)) {
-                    // No room to keep it: the wait ends rather than lose it.
-                    PostHeldAgain();
-                    PostThreadMessageW(GetCurrentThreadId(), message.message, message.wParam, message.lParam);
+                    PostHeldAgain(&message);  // no room to keep it: the wait ends rather than lose it
                     return 0;
                 }
                 continue;

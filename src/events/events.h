@@ -35,7 +35,8 @@ private:
     int Dispatch(int timeoutMs, unsigned generation, int* kind, void* device, int deviceBytes, void* item,
                  int itemBytes);
     bool Hold(const MSG& message);
-    void PostHeldAgain();
+    // Posts the held messages, and `last` after them, before the thread messages still queued.
+    void PostHeldAgain(const MSG* last = nullptr);
 
     static constexpr int kEventKinds = 5;
 
@@ -52,6 +53,7 @@ private:
     MSG* held_ = nullptr;
     int heldCount_ = 0;
     int heldCapacity_ = 0;
+    UINT marker_ = 0;  // a message of our own, to find where the queue ended
 };
 
 // At unload, from the entry point: CameraEvents::Unload of the exports' instance.
