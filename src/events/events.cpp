@@ -180,6 +180,10 @@ void CameraEvents::PostHeldAgain(const MSG* last) {
     MSG message;
     for (int n = 0; n < kMostQueued; ++n) {
         if (!PeekMessageW(&message, reinterpret_cast<HWND>(-1), 0, 0, PM_REMOVE) || message.message == marker_) break;
+        if (message.message == WM_QUIT) {
+            PostQuitMessage(static_cast<int>(message.wParam));
+            break;
+        }
         PostThreadMessageW(self, message.message, message.wParam, message.lParam);
     }
 }
