@@ -630,11 +630,11 @@ int FOTEX_CALL GetSettingChoices(FOTEX_DEVICE device, int property_id, int* acce
    Returns 1 with an event; 0 when none came within the time (or WM_QUIT, or StopCameraEvents
    called from a message handled during the wait); FOTEX_E_BUSY called inside a wait;
    FOTEX_E_INSUFFICIENT_BUFFER a text and its terminator do not fit its buffer (the event stays
-   first in the queue: call again with larger buffers); FOTEX_E_INVALIDARG timeout_ms below -1 or a negative size; FOTEX_E_POINTER a null
-   buffer with a size above 0; FOTEX_E_WRONG_THREAD the events were registered on another thread;
-   or the service's HRESULT when the registration failed (nothing is registered then: the next
-   call tries again). Against Wine's own service, which lacks events, that is 0x80004001
-   (E_NOTIMPL). */
+   first in the queue: call again with larger buffers); FOTEX_E_INVALIDARG timeout_ms below -1
+   or a negative size; FOTEX_E_POINTER a null buffer with a size above 0; FOTEX_E_WRONG_THREAD
+   the events were registered on another thread; or the service's HRESULT when the registration
+   failed (nothing is registered then: the next call tries again). Against Wine's own service,
+   which lacks events, that is 0x80004001 (E_NOTIMPL). */
 int FOTEX_CALL WaitForCameraEvent(int timeout_ms, int* kind, void* device_id, int device_id_bytes, void* item_name,
                                   int item_name_bytes);
 
