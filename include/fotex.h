@@ -14,7 +14,8 @@
  * - Every buffer belongs to the caller; the library writes into it only during the call.
  * - Call the functions from the thread that loaded the DLL, one at a time: the DLL joins that
  *   thread to a single-threaded COM apartment when it is loaded (and leaves it when unloaded,
- *   only if loading joined it: a thread already in COM keeps its own set-up). A call from any
+ *   only if loading joined it: a thread already in COM keeps its own set-up; when the process
+ *   exits with the DLL loaded, it releases nothing and leaves COM alone). A call from any
  *   other thread that has not joined COM itself fails where it needs the service's device
  *   manager, printing "CoCreateInstance failed on CLSID_WiaDevMgr: HRESULT: 0x800401F0"
  *   (CO_E_NOTINITIALIZED): EnumerateWiaDevices returns FOTEX_ENUM_NO_MANAGER (-2),
@@ -603,7 +604,7 @@ int FOTEX_CALL GetSettingChoices(FOTEX_DEVICE device, int property_id, int* acce
 #define FOTEX_EVENT_NAME_UNITS 1024
 
 /* Takes the oldest camera event of the queue, waiting up to `timeout_ms` milliseconds for one
-   (0 only looks, -1 waits without end).
+   (0 polls: it only looks; -1 waits without end).
    - *kind receives FOTEX_EVENT_*; `device_id` (a buffer of `device_id_bytes` bytes) the device's
      identifier, as GetWiaDeviceInfo gives it; `item_name` (a buffer of `item_name_bytes` bytes)
      the item's full name for FOTEX_EVENT_ITEM_CREATED and FOTEX_EVENT_ITEM_DELETED (the name
@@ -615,24 +616,35 @@ int FOTEX_CALL GetSettingChoices(FOTEX_DEVICE device, int property_id, int* acce
      until StopCameraEvents or the unloading of the DLL, and every later call must come from the
      same thread. Events arriving between calls are queued (FOTEX_EVENT_QUEUE at most).
    - The service delivers events as calls into that thread's apartment, which it receives only
-     while the thread handles its window messages: while it waits, this function takes the
-     thread's messages and dispatches them (the host's windows included). A WM_QUIT ends the wait:
-     it is posted again for the host's own loop and the call returns 0. A thread that neither
-     waits here nor runs a message loop receives no events.
+     while the thread handles its window messages. A wait (timeout_ms above 0, or -1) takes the
+     thread's messages while it waits and dispatches those for windows (the host's included);
+     the thread messages it takes (PostThreadMessage, no window) are posted again, in their
+     order, before it returns. A WM_QUIT ends the wait: it is posted again for the host's own
+     loop and the call returns 0. A poll (timeout_ms 0) dispatches no message: it returns an
+     event already queued, or 0. A host with a message loop receives events through that loop
+     and polls, from a timer say, without its other handlers running inside the poll; a thread
+     that neither waits here nor runs a message loop receives no events.
+   - Called from a handler that runs inside a wait (a message it dispatched), it returns
+     FOTEX_E_BUSY at once and dispatches nothing: the outer wait takes the events.
+     StopCameraEvents from such a handler ends the outer wait, which returns 0.
    Returns 1 with an event; 0 when none came within the time (or WM_QUIT, or StopCameraEvents
-   called from a message handled during the wait); FOTEX_E_INSUFFICIENT_BUFFER a text and its
-   terminator do not fit its buffer (the event stays first in the queue: call again with larger
-   buffers); FOTEX_E_INVALIDARG timeout_ms below -1 or a negative size; FOTEX_E_POINTER a null
-   buffer with a size above 0; FOTEX_E_WRONG_THREAD the events were registered on another thread;
-   or the service's HRESULT when the registration failed (nothing is registered then: the next
-   call tries again). Against Wine's own service, which lacks events, that is 0x80004001
-   (E_NOTIMPL). */
+   called from a message handled during the wait); FOTEX_E_BUSY called inside a wait;
+   FOTEX_E_INSUFFICIENT_BUFFER a text and its terminator do not fit its buffer (the event stays
+   first in the queue: call again with larger buffers); FOTEX_E_INVALIDARG timeout_ms below -1
+   or a negative size; FOTEX_E_POINTER a null buffer with a size above 0; FOTEX_E_WRONG_THREAD
+   the events were registered on another thread; or the service's HRESULT when the registration
+   failed (nothing is registered then: the next call tries again). Against Wine's own service,
+   which lacks events, that is 0x80004001 (E_NOTIMPL). */
 int FOTEX_CALL WaitForCameraEvent(int timeout_ms, int* kind, void* device_id, int device_id_bytes, void* item_name,
                                   int item_name_bytes);
 
 /* Ends the registration of WaitForCameraEvent and empties its queue; the next WaitForCameraEvent
-   registers again, on its own thread. Call it from the thread that registered. Does nothing when
-   nothing is registered. */
+   registers again, on its own thread. Call it from the thread that registered: on any other
+   thread it does nothing (the registration belongs to the registering thread's apartment). Does
+   nothing when nothing is registered.
+   Unloading the DLL (FreeLibrary) ends the registration as this does. When the process exits
+   with the DLL loaded, the DLL releases nothing and leaves COM alone: the service's objects may
+   be gone by then, and a release that must reach the service's process can hang the exit. */
 void FOTEX_CALL StopCameraEvents(void);
 
 #ifdef __cplusplus

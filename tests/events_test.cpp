@@ -2,6 +2,7 @@
 // overflow, stopping, unloading, and the wait's own rules.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstring>
 #include <string>
@@ -168,8 +169,12 @@ TEST_F(EventsTest, NoEventReachesAThreadThatDoesNotHandleItsMessages) {
     Sleep(100);
     EXPECT_EQ(0, camera.EventsDelivered());
     EXPECT_EQ(2, camera.EventsPending());
-    EXPECT_EQ(1, Wait(0).status);
-    EXPECT_EQ(1, Wait(0).status);
+    // A poll handles no message either: the deliveries stay posted.
+    EXPECT_EQ(0, Wait(0).status);
+    EXPECT_EQ(2, camera.EventsPending());
+    // A wait handles them, one for each event it returns.
+    EXPECT_EQ(1, Wait(1000).status);
+    EXPECT_EQ(1, Wait(1000).status);
     EXPECT_EQ(2, camera.EventsDelivered());
     EXPECT_EQ(0, Wait(0).status);
 }
@@ -286,6 +291,7 @@ TEST_F(EventsTest, TooSmallBufferKeepsTheEventFirstAndWritesNothing) {
     Register();
     const std::wstring name = L"0000\\Root\\DCIM\\IMG_0042";
     camera.RaiseEvent(kItemCreated, 0, name);
+    Pump();  // queued by the host's own loop; the polls below only take it
     const std::wstring id = Id(0);
     const int idBytes = static_cast<int>((id.size() + 1) * 2), nameBytes = static_cast<int>((name.size() + 1) * 2);
     struct Case {
@@ -426,6 +432,326 @@ TEST_F(EventsTest, HostMessagesAreDispatchedDuringTheWaitAndQuitEndsIt) {
     DestroyWindow(window);
 }
 
+// ---- re-entry: the host's messages and handlers during a call --------------------------------
+
+// The messages of a host window that calls the library back.
+constexpr UINT kCount = WM_APP + 1;        // counted, nothing else
+constexpr UINT kStop = WM_APP + 2;         // StopCameraEvents
+constexpr UINT kNestedWait = WM_APP + 3;   // a wait from inside the handler
+constexpr UINT kNestedPoll = WM_APP + 4;   // a poll from inside the handler
+constexpr UINT kThreadNote = WM_APP + 20;  // posted to the thread, no window
+
+struct HostState {
+    fotextest::Library* lib = nullptr;
+    int counted = 0;
+    int depth = 0, deepest = 0;
+    std::vector<int> nested;   // the status of each wait made from a handler
+    int countedDuringNested = 0;  // counted messages handled while a nested call ran
+    // The timer's handler polls; what it saw.
+    int ticks = 0, polled = 0, countedDuringPolls = 0, strangePolls = 0;
+};
+HostState g_host;
+
+LRESULT CALLBACK ReentrantHost(HWND w, UINT m, WPARAM wp, LPARAM lp) {
+    switch (m) {
+    case kCount: ++g_host.counted; return 0;
+    case kStop: g_host.lib->StopCameraEvents(); return 0;
+    case kNestedWait:
+    case kNestedPoll:
+    {
+        g_host.deepest = std::max(g_host.deepest, ++g_host.depth);
+        const int before = g_host.counted;
+        g_host.nested.push_back(g_host.lib->WaitForCameraEvent(m == kNestedWait ? 50 : 0, nullptr, nullptr, 0, nullptr, 0));
+        g_host.countedDuringNested += g_host.counted - before;
+        --g_host.depth;
+        return 0;
+    }
+    case WM_TIMER:
+    {
+        ++g_host.ticks;
+        // Other messages for this window arrive while the timer's handler runs.
+        PostMessageW(w, kCount, 0, 0);
+        PostMessageW(w, kCount, 0, 0);
+        const int before = g_host.counted;
+        int kind = kSentinel;
+        const int status = g_host.lib->WaitForCameraEvent(0, &kind, nullptr, 0, nullptr, 0);
+        g_host.countedDuringPolls += g_host.counted - before;
+        if (status == 1 && kind == kItemCreatedKind) ++g_host.polled;
+        else if (status != 0) ++g_host.strangePolls;
+        return 0;
+    }
+    default: return DefWindowProcW(w, m, wp, lp);
+    }
+}
+
+class ReentryTest : public EventsTest {
+protected:
+    void SetUp() override {
+        EventsTest::SetUp();
+        if (HasFatalFailure()) return;
+        g_host = HostState{};
+        g_host.lib = &lib;
+        WNDCLASSW c{};
+        c.lpfnWndProc = ReentrantHost;
+        c.hInstance = GetModuleHandleW(nullptr);
+        c.lpszClassName = L"FotexEventsReentrantHost";
+        RegisterClassW(&c);
+        window = CreateWindowExW(0, c.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, c.hInstance, nullptr);
+        ASSERT_NE(nullptr, window);
+    }
+    void TearDown() override {
+        camera.onCall = nullptr;
+        if (window != nullptr) DestroyWindow(window);
+        Pump();
+        EventsTest::TearDown();
+    }
+    // The thread messages in the queue, in order, taken out of it.
+    static std::vector<std::pair<UINT, WPARAM>> TakeThreadMessages() {
+        std::vector<std::pair<UINT, WPARAM>> taken;
+        MSG m;
+        while (PeekMessageW(&m, reinterpret_cast<HWND>(-1), 0, 0, PM_REMOVE)) taken.emplace_back(m.message, m.wParam);
+        return taken;
+    }
+    static void Note(WPARAM n) { PostThreadMessageW(GetCurrentThreadId(), kThreadNote, n, 0); }
+
+    HWND window = nullptr;
+};
+
+TEST_F(ReentryTest, ThreadMessagesTakenByAWaitArePostedAgainInTheirOrder) {
+    Register();
+    const DWORD self = GetCurrentThreadId();
+    using Taken = std::vector<std::pair<UINT, WPARAM>>;
+    Taken expected;
+    for (WPARAM n = 0; n < 6; ++n) expected.emplace_back(kThreadNote, n);
+
+    // Ended by its time: notes from before the wait and from another thread during it, mixed
+    // with a window's messages.
+    Note(0);
+    PostMessageW(window, kCount, 0, 0);
+    Note(1);
+    Note(2);
+    std::thread poster([self] {
+        Sleep(30);
+        for (WPARAM n = 3; n < 6; ++n) PostThreadMessageW(self, kThreadNote, n, 0);
+    });
+    EXPECT_EQ(0, Wait(200).status);
+    poster.join();
+    EXPECT_EQ(1, g_host.counted) << "the window's message is dispatched";
+    EXPECT_TRUE(expected == TakeThreadMessages()) << "ended by its time";
+
+    // Ended by an event.
+    for (WPARAM n = 0; n < 6; ++n) Note(n);
+    camera.PressShutter(0);
+    EXPECT_EQ(1, Wait(1000).status);
+    EXPECT_TRUE(expected == TakeThreadMessages()) << "ended by an event";
+
+    // Ended by WM_QUIT, which still comes last, after the notes.
+    for (WPARAM n = 0; n < 6; ++n) Note(n);
+    PostQuitMessage(3);
+    EXPECT_EQ(0, Wait(-1).status);
+    Taken withQuit = expected;
+    withQuit.emplace_back(WM_QUIT, 3);
+    EXPECT_TRUE(withQuit == TakeThreadMessages()) << "ended by WM_QUIT";
+
+    // Ended by StopCameraEvents from a handler.
+    for (WPARAM n = 0; n < 6; ++n) Note(n);
+    PostMessageW(window, kStop, 0, 0);
+    EXPECT_EQ(0, Wait(-1).status);
+    EXPECT_TRUE(expected == TakeThreadMessages()) << "ended by a stop";
+    EXPECT_EQ(0, camera.EventRegistrations());
+}
+
+TEST_F(ReentryTest, ThreadMessagesTakenKeepTheirPlaceBeforeThoseTheWaitLeft) {
+    Register();
+    // The wait ends at the event, leaving the notes behind it in the queue.
+    Note(0);
+    camera.PressShutter(0);
+    Note(1);
+    Note(2);
+    EXPECT_EQ(1, Wait(1000).status);
+    using Taken = std::vector<std::pair<UINT, WPARAM>>;
+    const Taken expected = {{kThreadNote, 0}, {kThreadNote, 1}, {kThreadNote, 2}};
+    EXPECT_TRUE(expected == TakeThreadMessages());
+}
+
+int g_reallocFailures = 0;
+void* __cdecl NoRealloc(void*, size_t) {
+    ++g_reallocFailures;
+    return nullptr;
+}
+
+TEST_F(ReentryTest, WaitWithoutMemoryToKeepAThreadMessageEndsAndLosesNone) {
+    Register();
+    void* original = fotextest::PatchImport(lib.module(), "msvcrt.dll", "realloc", reinterpret_cast<void*>(&NoRealloc));
+    ASSERT_NE(nullptr, original);
+    g_reallocFailures = 0;
+    for (WPARAM n = 0; n < 4; ++n) Note(n);
+    const ULONGLONG start = GetTickCount64();
+    EXPECT_EQ(0, Wait(5000).status);
+    EXPECT_LT(GetTickCount64() - start, 2500u) << "the wait went on";
+    fotextest::PatchImport(lib.module(), "msvcrt.dll", "realloc", original);
+    EXPECT_GT(g_reallocFailures, 0);
+    using Taken = std::vector<std::pair<UINT, WPARAM>>;
+    const Taken expected = {{kThreadNote, 0}, {kThreadNote, 1}, {kThreadNote, 2}, {kThreadNote, 3}};
+    EXPECT_TRUE(expected == TakeThreadMessages());
+    // With memory again, waits keep them as before.
+    for (WPARAM n = 0; n < 4; ++n) Note(n);
+    EXPECT_EQ(0, Wait(50).status);
+    EXPECT_TRUE(expected == TakeThreadMessages());
+}
+
+int g_timerCalls = 0;
+void CALLBACK CountTick(HWND, UINT, UINT_PTR, DWORD) { ++g_timerCalls; }
+
+TEST_F(ReentryTest, ThreadTimersKeepTheirTicksThroughAWait) {
+    Register();
+    // A timer with its own routine: the wait runs it, as the host's loop would.
+    g_timerCalls = 0;
+    const UINT_PTR counted = SetTimer(nullptr, 0, 10, CountTick);
+    ASSERT_NE(0u, counted);
+    EXPECT_EQ(0, Wait(200).status);
+    KillTimer(nullptr, counted);
+    EXPECT_GT(g_timerCalls, 0);
+    // A timer without one is the host's loop's: its tick is there after the wait.
+    const UINT_PTR plain = SetTimer(nullptr, 0, 10, nullptr);
+    ASSERT_NE(0u, plain);
+    Sleep(30);
+    EXPECT_EQ(0, Wait(50).status);
+    KillTimer(nullptr, plain);
+    MSG m;
+    int ticks = 0;
+    while (PeekMessageW(&m, reinterpret_cast<HWND>(-1), WM_TIMER, WM_TIMER, PM_REMOVE))
+        if (m.wParam == plain) ++ticks;
+    EXPECT_GE(ticks, 1) << "the ticks the wait took were dropped";
+}
+
+TEST_F(ReentryTest, PollTakesOnlyWhatIsQueuedAndDispatchesNothing) {
+    Register();
+    PostMessageW(window, kCount, 0, 0);
+    Note(7);
+    camera.PressShutter(0);  // a delivery still only posted
+    EXPECT_EQ(0, Wait(0).status);
+    EXPECT_EQ(0, g_host.counted);
+    EXPECT_EQ(1, camera.EventsPending());
+    EXPECT_EQ(0, camera.EventsDelivered());
+    // The host's loop delivers the event; the next poll takes it.
+    MSG m;
+    int notes = 0;
+    while (PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE)) {
+        if (m.hwnd == nullptr && m.message == kThreadNote && m.wParam == 7) ++notes;
+        DispatchMessageW(&m);
+    }
+    EXPECT_EQ(1, notes);
+    EXPECT_EQ(1, g_host.counted);
+    const Event e = Wait(0);
+    EXPECT_EQ(1, e.status);
+    EXPECT_EQ(kItemCreatedKind, e.kind);
+    EXPECT_EQ(0, Wait(0).status);
+}
+
+TEST_F(ReentryTest, HostPollingFromATimerFindsNoOtherHandlerRunningInsideIt) {
+    Register();
+    ASSERT_NE(0u, SetTimer(window, 1, 10, nullptr));
+    // The host's own loop, for a while; the camera takes pictures meanwhile.
+    const ULONGLONG start = GetTickCount64();
+    int pressed = 0;
+    while (GetTickCount64() - start < 10000 && (g_host.polled < 3 || g_host.ticks < 6)) {
+        if (pressed < 3 && g_host.ticks > pressed * 2) {
+            camera.PressShutter(0);
+            ++pressed;
+        }
+        MSG m;
+        if (PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&m);
+        else MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+    }
+    KillTimer(window, 1);
+    Pump();
+    EXPECT_EQ(3, pressed);
+    EXPECT_EQ(3, g_host.polled) << "each picture is polled once the host's loop delivered it";
+    EXPECT_EQ(0, g_host.countedDuringPolls) << "handlers ran inside the timer's poll";
+    EXPECT_EQ(2 * g_host.ticks, g_host.counted) << "the host's loop handled every message";
+    EXPECT_EQ(0, g_host.strangePolls);
+}
+
+TEST_F(ReentryTest, WaitFromAHandlerInsideAWaitIsRefusedWithoutDispatching) {
+    Register();
+    camera.PressShutter(0);
+    Pump();  // one event queued
+    // Each nested call comes before a counted message, which it must not handle.
+    for (int i = 0; i < 3; ++i) {
+        PostMessageW(window, i == 1 ? kNestedPoll : kNestedWait, 0, 0);
+        PostMessageW(window, kCount, 0, 0);
+    }
+    // The outer wait takes the queued event at once: it handles no message at all.
+    EXPECT_EQ(1, Wait(-1).status);
+    EXPECT_EQ(0, g_host.counted);
+    EXPECT_TRUE(g_host.nested.empty());
+    // With nothing queued, it handles them all; each nested call returns at once.
+    EXPECT_EQ(0, Wait(100).status);
+    EXPECT_EQ(1, g_host.deepest) << "handlers nested inside handlers";
+    EXPECT_EQ(3, g_host.counted);
+    EXPECT_EQ(0, g_host.countedDuringNested) << "a refused call dispatched messages";
+    const std::vector<int> busy(3, static_cast<int>(0x800700AA));  // HRESULT_FROM_WIN32(ERROR_BUSY)
+    EXPECT_TRUE(busy == g_host.nested);
+    // The event that came during the refused calls is the outer wait's to take.
+    PostMessageW(window, kNestedWait, 0, 0);
+    camera.PressShutter(0);
+    const Event e = Wait(1000);
+    EXPECT_EQ(1, e.status);
+    EXPECT_EQ(kItemCreatedKind, e.kind);
+    EXPECT_EQ(4u, g_host.nested.size());
+    // Outside a wait the calls work again.
+    EXPECT_EQ(0, Wait(0).status);
+    EXPECT_EQ(5, camera.EventRegistrations());
+}
+
+// The service's own calls handle the thread's messages while they wait for the service's
+// answer, as COM does for a call to another process: here the registration's calls do.
+TEST_F(ReentryTest, WaitFromAHandlerDuringTheRegistrationIsRefused) {
+    int registering = 0;
+    camera.onCall = [&](fotexsim::Op op) {
+        if (op == fotexsim::Op::RegisterEventCallback && ++registering == 2) Pump();
+    };
+    PostMessageW(window, kNestedPoll, 0, 0);
+    PostMessageW(window, kNestedWait, 0, 0);
+    EXPECT_EQ(0, Wait(0).status);
+    EXPECT_EQ(1, g_host.deepest);
+    EXPECT_TRUE(std::vector<int>(2, static_cast<int>(0x800700AA)) == g_host.nested);
+    EXPECT_EQ(5, camera.EventRegistrations()) << "registered once";
+    EXPECT_TRUE(Ledger(5));
+    camera.onCall = nullptr;
+    camera.PressShutter(0);
+    EXPECT_EQ(kItemCreatedKind, Wait(1000).kind);
+}
+
+TEST_F(ReentryTest, StopFromAHandlerDuringTheRegistrationEndsTheWaitAndTheRegistration) {
+    int registering = 0;
+    camera.onCall = [&](fotexsim::Op op) {
+        if (op == fotexsim::Op::RegisterEventCallback && ++registering == 3) Pump();
+    };
+    PostMessageW(window, kStop, 0, 0);
+    EXPECT_EQ(0, Wait(500).status);
+    EXPECT_EQ(0, camera.EventRegistrations());
+    EXPECT_TRUE(Ledger(0));
+    camera.onCall = nullptr;
+    camera.PressShutter(0);
+    EXPECT_EQ(0, camera.EventsPending()) << "nobody is registered";
+    Register();  // the next call registers again
+}
+
+TEST_F(ReentryTest, StopFromAnotherThreadDoesNothing) {
+    Register();
+    camera.PressShutter(0);
+    Pump();
+    std::thread other([&] { lib.StopCameraEvents(); });
+    other.join();
+    EXPECT_EQ(5, camera.EventRegistrations());
+    EXPECT_TRUE(Ledger(5));
+    EXPECT_EQ(1, Wait(0).status) << "the queue is kept";
+    lib.StopCameraEvents();
+    EXPECT_EQ(0, camera.EventRegistrations());
+}
+
 // ---- stopping and unloading ------------------------------------------------------------------
 
 TEST_F(EventsTest, StopReleasesTheRegistrationsAndEmptiesTheQueue) {
@@ -466,6 +792,165 @@ TEST_F(EventsTest, UnloadWhileRegisteredReleasesEverythingAndLateDeliveriesAreDr
     Register();
     camera.Unplug(0);
     EXPECT_EQ(kDeviceDisconnected, Wait(1000).kind);
+}
+
+// ---- the end of the process ------------------------------------------------------------------
+
+
+// The published identifiers of the service's class and its manager.
+constexpr GUID kClsidWiaDevMgr = {0xA1F4E726, 0x8CF1, 0x11D1, {0xBF, 0x92, 0x00, 0x60, 0x08, 0x1E, 0xD8, 0x11}};
+constexpr GUID kIidWiaDevMgr = {0x5EB2502A, 0x8CF1, 0x11D1, {0xBF, 0x92, 0x00, 0x60, 0x08, 0x1E, 0xD8, 0x11}};
+
+const wchar_t kChildVariable[] = L"FOTEX_EVENTS_TEST_EXIT_CHILD";
+constexpr UINT kChildExitCode = 42;
+
+// Straight to the standard output handle: the runtime's buffers are not flushed at ExitProcess.
+void Say(const char* text) {
+    DWORD written = 0;
+    WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), text, static_cast<DWORD>(std::strlen(text)), &written, nullptr);
+}
+
+void WINAPI SayUninitialised() { Say("CoUninitialize\n"); }
+
+volatile LONG g_registrations = 0;
+
+// A registration whose release never returns, as one that must reach the service's process can
+// hang under the loader lock.
+class HangingRegistration final : public IUnknown {
+public:
+    HRESULT WINAPI QueryInterface(REFIID riid, void** ppv) override {
+        if (ppv == nullptr) return E_POINTER;
+        *ppv = riid == IID_IUnknown ? this : nullptr;
+        if (*ppv == nullptr) return E_NOINTERFACE;
+        AddRef();
+        return S_OK;
+    }
+    ULONG WINAPI AddRef() override { return static_cast<ULONG>(InterlockedIncrement(&refs_)); }
+    ULONG WINAPI Release() override {
+        const LONG r = InterlockedDecrement(&refs_);
+        if (r == 0) {
+            Say("released\n");
+            Sleep(INFINITE);
+        }
+        return static_cast<ULONG>(r);
+    }
+
+private:
+    LONG refs_ = 1;
+};
+
+// A manager that only takes event registrations.
+class EventOnlyManager final : public IWiaDevMgr {
+public:
+    HRESULT WINAPI QueryInterface(REFIID riid, void** ppv) override {
+        if (ppv == nullptr) return E_POINTER;
+        *ppv = riid == IID_IUnknown || riid == kIidWiaDevMgr ? this : nullptr;
+        if (*ppv == nullptr) return E_NOINTERFACE;
+        AddRef();
+        return S_OK;
+    }
+    ULONG WINAPI AddRef() override { return 2; }
+    ULONG WINAPI Release() override { return 1; }
+    HRESULT WINAPI EnumDeviceInfo(LONG, IEnumWIA_DEV_INFO**) override { return E_NOTIMPL; }
+    HRESULT WINAPI CreateDevice(BSTR, IWiaItem**) override { return E_NOTIMPL; }
+    HRESULT WINAPI SelectDeviceDlg(HWND, LONG, LONG, BSTR*, IWiaItem**) override { return E_NOTIMPL; }
+    HRESULT WINAPI SelectDeviceDlgID(HWND, LONG, LONG, BSTR*) override { return E_NOTIMPL; }
+    HRESULT WINAPI GetImageDlg(HWND, LONG, LONG, LONG, IWiaItem*, BSTR, GUID*) override { return E_NOTIMPL; }
+    HRESULT WINAPI RegisterEventCallbackProgram(LONG, BSTR, const GUID*, BSTR, BSTR, BSTR, BSTR) override {
+        return E_NOTIMPL;
+    }
+    HRESULT WINAPI RegisterEventCallbackInterface(LONG, BSTR, const GUID*, IWiaEventCallback* callback,
+                                                  IUnknown** registration) override {
+        if (callback == nullptr || registration == nullptr) return E_POINTER;
+        *registration = new HangingRegistration;
+        InterlockedIncrement(&g_registrations);
+        return S_OK;
+    }
+    HRESULT WINAPI RegisterEventCallbackCLSID(LONG, BSTR, const GUID*, const GUID*, BSTR, BSTR, BSTR) override {
+        return E_NOTIMPL;
+    }
+    HRESULT WINAPI AddDeviceDlg(HWND, LONG) override { return E_NOTIMPL; }
+};
+
+class Factory final : public IClassFactory {
+public:
+    HRESULT WINAPI QueryInterface(REFIID riid, void** ppv) override {
+        if (ppv == nullptr) return E_POINTER;
+        *ppv = riid == IID_IUnknown || riid == IID_IClassFactory ? this : nullptr;
+        return *ppv != nullptr ? S_OK : E_NOINTERFACE;
+    }
+    ULONG WINAPI AddRef() override { return 2; }
+    ULONG WINAPI Release() override { return 1; }
+    HRESULT WINAPI CreateInstance(IUnknown* outer, REFIID riid, void** ppv) override {
+        if (outer != nullptr) return CLASS_E_NOAGGREGATION;
+        return manager_.QueryInterface(riid, ppv);
+    }
+    HRESULT WINAPI LockServer(BOOL) override { return S_OK; }
+
+private:
+    EventOnlyManager manager_;
+};
+
+Factory g_factory;
+
+// Runs only as the child of the test below: exits the process with the library loaded and
+// registered for events.
+TEST(EventsAtExit, ChildExitsWithEventsRegistered) {
+    if (GetEnvironmentVariableW(kChildVariable, nullptr, 0) == 0) GTEST_SKIP() << "the child of another test";
+    DWORD cookie = 0;
+    ASSERT_EQ(S_OK, CoRegisterClassObject(kClsidWiaDevMgr, &g_factory, CLSCTX_LOCAL_SERVER, REGCLS_MULTIPLEUSE, &cookie));
+    fotextest::Library lib;
+    ASSERT_TRUE(lib.Load());
+    ASSERT_NE(nullptr, fotextest::PatchImport(lib.module(), "ole32.dll", "CoUninitialize",
+                                              reinterpret_cast<void*>(&SayUninitialised)));
+    ASSERT_EQ(0, lib.WaitForCameraEvent(0, nullptr, nullptr, 0, nullptr, 0));
+    ASSERT_EQ(5, g_registrations);
+    Say("registered\n");
+    ExitProcess(kChildExitCode);
+}
+
+TEST(EventsAtExit, ProcessExitWithEventsRegisteredReleasesNothingAndEndsPromptly) {
+    wchar_t exe[MAX_PATH] = L"";
+    ASSERT_NE(0u, GetModuleFileNameW(nullptr, exe, MAX_PATH));
+    std::wstring command = L"\"" + std::wstring(exe) + L"\" --gtest_filter=EventsAtExit.ChildExitsWithEventsRegistered";
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    HANDLE readEnd = nullptr, writeEnd = nullptr;
+    ASSERT_TRUE(CreatePipe(&readEnd, &writeEnd, &inherit, 0));
+    SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+    STARTUPINFOW start{};
+    start.cb = sizeof start;
+    start.dwFlags = STARTF_USESTDHANDLES;
+    start.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    start.hStdOutput = writeEnd;
+    start.hStdError = writeEnd;
+    PROCESS_INFORMATION child{};
+    SetEnvironmentVariableW(kChildVariable, L"1");
+    const BOOL started = CreateProcessW(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &start, &child);
+    SetEnvironmentVariableW(kChildVariable, nullptr);
+    CloseHandle(writeEnd);
+    if (!started) CloseHandle(readEnd);
+    ASSERT_TRUE(started) << GetLastError();
+
+    std::string output;
+    std::thread reader([&] {
+        char chunk[1024];
+        DWORD n = 0;
+        while (ReadFile(readEnd, chunk, sizeof chunk, &n, nullptr) && n > 0) output.append(chunk, n);
+    });
+    const DWORD waited = WaitForSingleObject(child.hProcess, 60000);
+    if (waited != WAIT_OBJECT_0) TerminateProcess(child.hProcess, 99);
+    reader.join();
+    DWORD code = 0;
+    GetExitCodeProcess(child.hProcess, &code);
+    CloseHandle(child.hProcess);
+    CloseHandle(child.hThread);
+    CloseHandle(readEnd);
+
+    EXPECT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), waited) << "the exit hung\n" << output;
+    EXPECT_EQ(kChildExitCode, code) << output;
+    EXPECT_NE(std::string::npos, output.find("registered\n")) << output;
+    EXPECT_EQ(std::string::npos, output.find("released")) << "a registration was released at exit\n" << output;
+    EXPECT_EQ(std::string::npos, output.find("CoUninitialize")) << "COM was uninitialised at exit\n" << output;
 }
 
 }  // namespace

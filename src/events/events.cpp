@@ -1,10 +1,12 @@
 // Camera events. The service calls the sink in the apartment of the thread that registered it;
-// in a single-threaded apartment those calls arrive as window messages, so the wait takes and
-// dispatches the thread's messages until the queue holds an event.
+// in a single-threaded apartment those calls arrive as window messages, so a wait takes and
+// dispatches the thread's messages until the queue holds an event. A poll handles none: a host
+// that polls runs its own loop, and its handlers must not run inside the one that polls.
 #include "events.h"
 
 #include <cstdlib>
 #include <new>
+#include <utility>
 
 #include "service.h"
 #include "wia_ids.h"
@@ -100,8 +102,9 @@ private:
 CameraEvents::CameraEvents() = default;
 
 CameraEvents::~CameraEvents() {
-    // Unload has released or forgotten the service's objects; only the handle is left.
+    // Unload has released or forgotten the service's objects; only our own memory is left.
     if (arrived_ != nullptr) CloseHandle(arrived_);
+    std::free(held_);
 }
 
 HRESULT CameraEvents::Register() {
@@ -113,39 +116,76 @@ HRESULT CameraEvents::Register() {
     HRESULT hr = CreateDeviceManagerQuietly(manager.put());
     if (FAILED(hr)) return hr;
     if (!manager) return E_POINTER;
-    sink_ = ComPtr<EventSink>::attach(EventSink::Create(&queue_, arrived_));
-    if (!sink_) return E_OUTOFMEMORY;
+    ComPtr<EventSink> sink = ComPtr<EventSink>::attach(EventSink::Create(&queue_, arrived_));
+    if (!sink) return E_OUTOFMEMORY;
 
+    // Built aside and published at the end: the service's calls can run the host's handlers,
+    // and a Stop from one of them must find no half-made registration.
+    ComPtr<IUnknown> registrations[kEventKinds];
     // No device identifier: every device's events, present and future.
     for (int i = 0; i < kEventKinds; ++i) {
-        hr = manager->RegisterEventCallbackInterface(0, nullptr, kKinds[i].event, sink_.get(),
-                                                     registrations_[i].put());
-        if (FAILED(hr)) registrations_[i].detach();  // what a failing call left is not ours
-        else if (!registrations_[i]) hr = E_POINTER;
+        hr = manager->RegisterEventCallbackInterface(0, nullptr, kKinds[i].event, sink.get(), registrations[i].put());
+        if (FAILED(hr)) registrations[i].detach();  // what a failing call left is not ours
+        else if (!registrations[i]) hr = E_POINTER;
         if (FAILED(hr)) {
-            Release(true);
-            return hr;
+            sink->Detach();
+            return hr;  // the registrations made so far go back before the sink
         }
     }
+    sink_ = std::move(sink);
+    for (int i = 0; i < kEventKinds; ++i) registrations_[i] = std::move(registrations[i]);
     registered_ = true;
     thread_ = GetCurrentThreadId();
     return S_OK;
 }
 
-void CameraEvents::Release(bool comAlive) {
-    if (sink_) sink_->Detach();
-    for (ComPtr<IUnknown>& r : registrations_) {
-        if (comAlive)
-            r.reset();
-        else
-            r.detach();
-    }
-    if (comAlive)
-        sink_.reset();
-    else
-        sink_.detach();
+void CameraEvents::End() {
+    // Taken out first: calls that the releases let in find nothing registered.
+    ComPtr<EventSink> sink(std::move(sink_));
+    ComPtr<IUnknown> registrations[kEventKinds];
+    for (int i = 0; i < kEventKinds; ++i) registrations[i] = std::move(registrations_[i]);
     registered_ = false;
     thread_ = 0;
+    if (sink) sink->Detach();
+    queue_.Clear();
+}
+
+bool CameraEvents::Hold(const MSG& message) {
+    if (heldCount_ == heldCapacity_) {
+        const int grown = heldCapacity_ > 0 ? heldCapacity_ * 2 : 16;
+        if (grown <= heldCapacity_) return false;
+        void* room = std::realloc(held_, sizeof(MSG) * static_cast<size_t>(grown));
+        if (room == nullptr) return false;
+        held_ = static_cast<MSG*>(room);
+        heldCapacity_ = grown;
+    }
+    held_[heldCount_++] = message;
+    return true;
+}
+
+void CameraEvents::PostHeldAgain(const MSG* last) {
+    if (heldCount_ == 0 && last == nullptr) return;
+    const DWORD self = GetCurrentThreadId();
+    // The thread messages still queued came after the held ones. A marker is posted, then the
+    // held ones; what stands before the marker is then moved behind them, in its order.
+    if (marker_ == 0) marker_ = RegisterWindowMessageW(L"Fotex.CameraEvents.QueueEnd");
+    const bool marked = marker_ != 0 && PostThreadMessageW(self, marker_, 0, 0);
+    for (int i = 0; i < heldCount_; ++i) PostThreadMessageW(self, held_[i].message, held_[i].wParam, held_[i].lParam);
+    if (last != nullptr) PostThreadMessageW(self, last->message, last->wParam, last->lParam);
+    heldCount_ = 0;
+    if (!marked) return;
+    // Bounded by the most messages a thread's queue holds, in case a handler run by a sent
+    // message took the marker.
+    constexpr int kMostQueued = 10000;
+    MSG message;
+    for (int n = 0; n < kMostQueued; ++n) {
+        if (!PeekMessageW(&message, reinterpret_cast<HWND>(-1), 0, 0, PM_REMOVE) || message.message == marker_) break;
+        if (message.message == WM_QUIT) {
+            PostQuitMessage(static_cast<int>(message.wParam));
+            break;
+        }
+        PostThreadMessageW(self, message.message, message.wParam, message.lParam);
+    }
 }
 
 int CameraEvents::Wait(int timeoutMs, int* kind, void* device, int deviceBytes, void* item, int itemBytes) {
@@ -153,26 +193,58 @@ int CameraEvents::Wait(int timeoutMs, int* kind, void* device, int deviceBytes, 
     if (timeoutMs < -1) return FOTEX_E_INVALIDARG;
     if (!BufferArguments(device, deviceBytes, &status) || !BufferArguments(item, itemBytes, &status)) return status;
     if (registered_ && GetCurrentThreadId() != thread_) return FOTEX_E_WRONG_THREAD;
+    // From a handler that runs inside a wait: the outer wait takes the events.
+    if (waiting_ != 0) return FOTEX_E_BUSY;
+
+    struct Inside {
+        DWORD& waiting;
+        explicit Inside(DWORD& w) : waiting(w) { waiting = GetCurrentThreadId(); }
+        ~Inside() { waiting = 0; }
+        Inside(const Inside&) = delete;
+        Inside& operator=(const Inside&) = delete;
+    } inside(waiting_);
+
+    const unsigned generation = generation_;
     if (!registered_) {
         const HRESULT hr = Register();
         if (FAILED(hr)) return hr;
+        if (generation != generation_) {  // stopped by a handler the registration ran
+            End();
+            return 0;
+        }
     }
+    // A poll takes what is queued and runs none of the host's handlers.
+    if (timeoutMs == 0) return queue_.Take(kind, device, deviceBytes, item, itemBytes);
+    status = Dispatch(timeoutMs, generation, kind, device, deviceBytes, item, itemBytes);
+    PostHeldAgain();
+    return status;
+}
 
+int CameraEvents::Dispatch(int timeoutMs, unsigned generation, int* kind, void* device, int deviceBytes, void* item,
+                           int itemBytes) {
     const ULONGLONG start = GetTickCount64();
-    const unsigned generation = generation_;
     for (;;) {
-        if ((status = queue_.Take(kind, device, deviceBytes, item, itemBytes)) != 0) return status;
+        int status = queue_.Take(kind, device, deviceBytes, item, itemBytes);
+        if (status != 0) return status;
         if (generation != generation_) return 0;  // stopped by a message handled here
-        // Checked between messages too, so a flood of them cannot stretch the wait; a poll
-        // goes on while messages keep coming, within one tick of the clock.
+        // Checked between messages too, so a flood of them cannot stretch the wait.
         if (timeoutMs >= 0 && GetTickCount64() - start > static_cast<ULONGLONG>(timeoutMs)) return 0;
         // One message at a time: what is not dispatched yet waits in the thread's own queue
         // rather than overflowing ours.
         MSG message;
         if (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
             if (message.message == WM_QUIT) {
-                PostQuitMessage(static_cast<int>(message.wParam));
+                PostQuitMessage(static_cast<int>(message.wParam));  // still after every posted message
                 return 0;
+            }
+            // A thread message has no window to go to (a thread timer's own routine aside):
+            // it is the host's loop's to handle, after the wait.
+            if (message.hwnd == nullptr && !(message.message == WM_TIMER && message.lParam != 0)) {
+                if (!Hold(message)) {
+                    PostHeldAgain(&message);  // no room to keep it: the wait ends rather than lose it
+                    return 0;
+                }
+                continue;
             }
             TranslateMessage(&message);
             DispatchMessageW(&message);
@@ -185,14 +257,25 @@ int CameraEvents::Wait(int timeoutMs, int* kind, void* device, int deviceBytes, 
 }
 
 void CameraEvents::Stop() {
-    if (!registered_) return;
-    Release(true);
-    queue_.Clear();
-    ++generation_;
+    // Only the registering thread's own: on another thread the service's objects belong to an
+    // apartment it cannot call into.
+    const DWORD self = GetCurrentThreadId();
+    if (registered_ ? self != thread_ : waiting_ != self) return;
+    ++generation_;  // ends the wait or the registration it interrupts
+    if (registered_) End();
 }
 
 void CameraEvents::Unload(bool comAlive) {
-    if (registered_) Release(comAlive);
+    if (!registered_) return;
+    if (comAlive) {
+        End();
+        return;
+    }
+    if (sink_) sink_->Detach();
+    for (ComPtr<IUnknown>& r : registrations_) r.detach();
+    sink_.detach();
+    registered_ = false;
+    thread_ = 0;
 }
 
 }  // namespace fotex

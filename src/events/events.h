@@ -22,7 +22,7 @@ public:
 
     // WaitForCameraEvent: registers on first use, then takes or waits for the oldest event.
     int Wait(int timeoutMs, int* kind, void* device, int deviceBytes, void* item, int itemBytes);
-    // Ends the registration and empties the queue.
+    // Ends the registration and empties the queue; only on the registering thread.
     void Stop();
     // At unload: as Stop while COM is alive; when the process is ending, only forgets the
     // service's objects, since calling into COM then can hang.
@@ -30,7 +30,13 @@ public:
 
 private:
     HRESULT Register();
-    void Release(bool comAlive);
+    // Unpublishes the registration, then releases it.
+    void End();
+    int Dispatch(int timeoutMs, unsigned generation, int* kind, void* device, int deviceBytes, void* item,
+                 int itemBytes);
+    bool Hold(const MSG& message);
+    // Posts the held messages, and `last` after them, before the thread messages still queued.
+    void PostHeldAgain(const MSG* last = nullptr);
 
     static constexpr int kEventKinds = 5;
 
@@ -40,7 +46,14 @@ private:
     ComPtr<IUnknown> registrations_[kEventKinds];
     bool registered_ = false;
     DWORD thread_ = 0;
+    DWORD waiting_ = 0;        // the thread inside a wait (its registration included), or 0
     unsigned generation_ = 0;  // changes with each Stop, so a wait it interrupts ends
+    // Thread messages a wait took and cannot dispatch, posted again when it returns. Kept
+    // between waits, so a host that posts them pays for the room once.
+    MSG* held_ = nullptr;
+    int heldCount_ = 0;
+    int heldCapacity_ = 0;
+    UINT marker_ = 0;  // a message of our own, to find where the queue ended
 };
 
 // At unload, from the entry point: CameraEvents::Unload of the exports' instance.

@@ -23,9 +23,10 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
         break;
     }
     case DLL_PROCESS_DETACH:
-        // A non-null `reserved` means the process is exiting: COM may already be gone, and
-        // calling into it then can hang or crash. Otherwise the event registration and the item
-        // lists' references go back while COM still lives.
+        // A non-null `reserved` means the process is exiting: COM may already be gone, and a
+        // release that must reach the service's process can hang under the loader lock, so
+        // nothing is released and COM is left as it is. Otherwise (FreeLibrary) the event
+        // registration and the item lists' references go back while COM still lives.
         fotex::UnloadCameraEvents(reserved == nullptr);
         if (reserved == nullptr) fotex::Lists().ReleaseAll();
         if (reserved == nullptr && g_comThread != 0 && g_comThread == GetCurrentThreadId()) CoUninitialize();
