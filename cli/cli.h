@@ -39,6 +39,13 @@ struct Options {
     bool virtualCamera = false;
     std::string virtualFolder;  // --virtual-folder: a camera of the pictures in this folder
     int virtualShutter = 0;     // --virtual-shutter: presses of the virtual camera's button while waiting
+    // --virtual-item: names (UTF-8) of pictures the virtual camera's button takes, each with its
+    // file name extension when one was given.
+    struct VirtualItem {
+        std::string name, extension;
+        bool hasExtension = false;
+    };
+    std::vector<VirtualItem> virtualItems;
     int device = 0;
     bool quiet = false;     // results only, no progress lines or notes
     bool parsable = false;  // tab-separated records; implies quiet

@@ -284,6 +284,9 @@ public:
     // A picture taken with the camera's own button: a new item and ITEM_CREATED. Null when
     // there is no such device or it is unplugged.
     Item* PressShutter(size_t device);
+    // The same with the name the camera gives the picture, any text at all, and its file name
+    // extension when not null: a camera, or a device posing as one, may name files as it likes.
+    Item* PressShutter(size_t device, const std::wstring& name, const std::wstring* extension);
     // Unplugging makes the device offline (every call on its objects fails) and raises
     // DEVICE_DISCONNECTED; plugging in undoes it and raises DEVICE_CONNECTED. False when there
     // is no such device or it is already in that state.
