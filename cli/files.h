@@ -19,6 +19,23 @@ struct NameParts {
     bool hasCameraName = false;
 };
 
+// A part of a file name that comes from the camera (its name, an extension, the leaf of an
+// event's item name), made an ordinary name that stays where it is put: characters Windows
+// forbids in names and control characters become '_'; an empty part, "." or "..", a device name
+// (CON, NUL.txt, COM1, ...) or one ending in a dot or a space gets a '_'. An extension keeps at
+// most kMaxExtension characters, and an empty one stays empty (no extension).
+constexpr size_t kMaxExtension = 16;
+std::string SafeNamePart(const std::string& part, bool extension = false);
+
+// The path a file from the camera is saved under: the pattern expanded with the camera's parts
+// made safe, the extension added, inside shape.folder. "" and why when the result would lie
+// outside that folder (the current one by default) joined with the folder the pattern names
+// before its first field.
+std::string CameraFilePath(const Shape& shape, const std::string& pattern, NameParts parts, std::string& why);
+
+// The text with control characters shown as '?', for naming what the camera sent.
+std::string Printable(const std::string& text);
+
 // "" when the pattern can be expanded (with or without %f), else why not.
 std::string CheckPattern(const std::string& pattern, bool cameraName);
 std::string Expand(const std::string& pattern, const NameParts& parts);
