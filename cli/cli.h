@@ -2,6 +2,7 @@
 #pragma once
 
 #include <functional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -127,6 +128,9 @@ public:
     const std::string& traced() const { return traced_; }
 
     int captures = 0;  // pictures taken so far, for %n
+    // The files this run has written (files.h's PathKey): none is replaced by another file of the
+    // same name, whatever --force-overwrite says, so no picture of the run is lost to another.
+    std::set<std::wstring> written;
     std::function<void()> pressShutter;  // the virtual camera's own button, when there is one
 
 private:

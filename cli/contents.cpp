@@ -78,7 +78,12 @@ std::string FileNameFor(Session& session, int index, const Shape& shape, const s
                         std::string& cameraName, std::string& why) {
     NameParts parts;
     parts.number = index + 1;
-    cameraName = ItemText(session, index, FOTEX_ITEM_FILE_NAME);
+    int failure = 0;
+    cameraName = ItemText(session, index, FOTEX_ITEM_FILE_NAME, &failure);
+    if (failure) {
+        why = "cannot read its name: " + StatusText(failure);
+        return "";
+    }
     parts.cameraName = WithoutExtension(cameraName);
     parts.hasCameraName = true;
     if (!ParseItemTime(ItemText(session, index, FOTEX_ITEM_TIME), parts.time)) GetLocalTime(&parts.time);
@@ -109,7 +114,7 @@ Saved SaveItem(Session& session, int index, const Shape& shape, Save what) {
         !shape.filename.empty() ? shape.filename : what == Save::Thumbnail ? "thumb_%f.%C" : "%f.%C";
     std::string cameraName, why;
     const std::string path = FileNameFor(session, index, shape, pattern, what == Save::Thumbnail, cameraName, why);
-    const std::string label = "#" + std::to_string(index + 1) + " " + Printable(cameraName);
+    const std::string label = "#" + std::to_string(index + 1) + (cameraName.empty() ? "" : " " + Printable(cameraName));
     if (path.empty()) return Unsaved("could not save " + label + ": " + why);
     switch (Target::Ready(session, path, shape.existing, why)) {
         case Target::Refuse: return Unsaved("could not save " + label + ": " + why);
@@ -134,6 +139,7 @@ Saved SaveItem(Session& session, int index, const Shape& shape, Save what) {
     if (status == FOTEX_E_FILE_EXISTS)
         return Unsaved("could not save " + label + ": " + ExistsMessage(path));
     if (status != FOTEX_OK) return Unsaved("could not save " + label + " as " + path + ": " + StatusText(status));
+    Remember(session, path);
     session.Progress("Saving file as " + path);
     if (what == Save::File && !shape.keep) session.Progress("Deleting " + Printable(cameraName) + " from the camera");
     return Saved::Yes;

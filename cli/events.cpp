@@ -174,6 +174,7 @@ int CaptureTethered(Session& session, const Action& action) {
             });
         }
         if (saved != FOTEX_OK) return failed("could not save " + Printable(e.item) + " as " + path + ": " + StatusText(saved));
+        Remember(session, path);
         session.Progress("Saving file as " + path);
         return true;
     });

@@ -190,7 +190,20 @@ std::string ExistsMessage(const std::string& path) {
     return path + " exists (--force-overwrite replaces it, --skip-existing leaves it)";
 }
 
-Target::Decision Target::Ready(const Session& session, const std::string& path, Existing rule, std::string& why) {
+std::wstring PathKey(const std::string& path) {
+    std::wstring key = FullPath(Wide(path));
+    if (key.empty()) key = Wide(path);
+    if (!key.empty()) CharUpperBuffW(&key[0], static_cast<DWORD>(key.size()));
+    return key;
+}
+
+void Remember(Session& session, const std::string& path) { session.written.insert(PathKey(path)); }
+
+Target::Decision Target::Ready(Session& session, const std::string& path, Existing rule, std::string& why) {
+    if (session.written.count(PathKey(path))) {
+        why = path + " was saved by this run already, from another file of the same name";
+        return Refuse;
+    }
     if (!MakeFolders(FolderOf(path), why)) return Refuse;
     const Decision decision = Look(path, rule, why);
     if (decision == Skip) session.Progress("Skipping existing file " + path);

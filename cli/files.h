@@ -44,6 +44,11 @@ std::string Expand(const std::string& pattern, const NameParts& parts);
 // extension whatever the name.
 std::string WithExtension(const std::string& name, const std::string& extension);
 
+// The path as the file system reads it, in capitals: one key for every spelling of a file.
+std::wstring PathKey(const std::string& path);
+// Records a file this run wrote (Session::written).
+void Remember(Session& session, const std::string& path);
+
 // Makes the folder and its missing parents; false with the reason.
 bool MakeFolders(const std::string& folder, std::string& why);
 // The folder part of a path ("" for a bare name).
@@ -64,8 +69,8 @@ public:
     // The decision alone, for writers that replace through the library (FOTEX_SAVE_REPLACE).
     static Decision Look(const std::string& path, Existing rule, std::string& why);
     // The same after making the file's missing folders (a folder that cannot be made refuses);
-    // a skipped file is reported as progress.
-    static Decision Ready(const Session& session, const std::string& path, Existing rule, std::string& why);
+    // a skipped file is reported as progress. A file this run wrote is refused under every rule.
+    static Decision Ready(Session& session, const std::string& path, Existing rule, std::string& why);
     Decision Prepare(Existing rule, std::string& why);
     // The new file is there: keep it and drop the old one.
     void Keep();

@@ -907,4 +907,67 @@ TEST(CameraNames, APatternThatClimbsOutOfTheFolderIsRefusedAndNamed) {
     EXPECT_TRUE(IsJpeg(scratch + "\\up\\IMG_0001.jpg"));
 }
 
+
+// ---- One run, many files ------------------------------------------------------------------
+
+// A folder camera with IMG_0001.jpg in two camera folders, each a different picture.
+std::string TwoOfAName(const std::string& scratch) {
+    const std::string pics = scratch + "\\pics";
+    EXPECT_EQ(0u, Fotex("-q --filename " + pics + "\\100A\\IMG_0001 --capture-image-and-download --filename " + pics +
+                        "\\101A\\IMG_0001 --capture-image-and-download").exit);
+    EXPECT_NE(Contents(pics + "\\100A\\IMG_0001.jpg"), Contents(pics + "\\101A\\IMG_0001.jpg"));
+    return pics;
+}
+
+TEST(OneRun, ANameThisRunWroteIsNeverReplaced) {
+    const std::string scratch = Scratch("onerun");
+    const std::string pics = TwoOfAName(scratch);
+    // The folder the camera lists first is the one whose file is saved.
+    const std::vector<std::string> listed = Lines(Launch("--virtual-folder " + pics + " --parsable -L").out);
+    ASSERT_EQ(2u, listed.size());
+    const std::string first = Contents(pics + (Contains(listed[0], "100A") ? "\\100A" : "\\101A") + "\\IMG_0001.jpg");
+    struct Case {
+        std::string args, out, err;
+    };
+    const std::string taken = "fotex: could not save #2 IMG_0001.jpg: " + scratch + "\\%s\\IMG_0001.jpg was saved by this run "
+                              "already, from another file of the same name\n";
+    auto in = [&](const std::string& folder, std::string text) {
+        for (size_t at; (at = text.find("%s")) != std::string::npos;) text.replace(at, 2, folder);
+        return text;
+    };
+    const Case cases[] = {
+        {"-P --filename %f.%C --force-overwrite --no-keep -f " + scratch + "\\a",
+         in("a", "Saving file as " + scratch + "\\%s\\IMG_0001.jpg\nDeleting IMG_0001.jpg from the camera\n"
+                 "1 of 2 files saved, 0 skipped, 1 failed\n"), in("a", taken)},
+        {"-p 1-2 --force-overwrite -f " + scratch + "\\b", in("b", "Saving file as " + scratch + "\\%s\\IMG_0001.jpg\n"), in("b", taken)},
+        {"-p 1-2 --skip-existing -f " + scratch + "\\c", in("c", "Saving file as " + scratch + "\\%s\\IMG_0001.jpg\n"), in("c", taken)},
+        {"-p 1 -p 2 --force-overwrite -f " + scratch + "\\d", in("d", "Saving file as " + scratch + "\\%s\\IMG_0001.jpg\n"), in("d", taken)},
+    };
+    for (const Case& c : cases) {
+        const Outcome run = Launch("--virtual-folder " + pics + " " + c.args);
+        EXPECT_EQ(1u, run.exit) << c.args;
+        EXPECT_EQ(c.out, run.out) << c.args;
+        EXPECT_EQ(c.err, run.err) << c.args;
+    }
+    for (const char* folder : {"a", "b", "c", "d"}) EXPECT_EQ(first, Contents(scratch + "\\" + folder + "\\IMG_0001.jpg")) << folder;
+    // A file that was there before the run is still replaced when asked.
+    CreateDirectoryA((scratch + "\\e").c_str(), nullptr);
+    Write(scratch + "\\e\\IMG_0001.jpg", "mine");
+    const Outcome replaced = Launch("--virtual-folder " + pics + " -p 1-2 --force-overwrite -f " + scratch + "\\e");
+    EXPECT_EQ(1u, replaced.exit);
+    EXPECT_EQ(first, Contents(scratch + "\\e\\IMG_0001.jpg"));
+}
+
+
+TEST(OneRun, ACaptureOrTheDialogNeverReplacesWhatThisRunSaved) {
+    const std::string folder = Scratch("onerun2");
+    ExpectRun("--force-overwrite --filename " + folder + "\\same --capture-image-and-download --capture-image-and-download --storage-info",
+              1, "Saving file as " + folder + "\\same.jpg\n",
+              "fotex: " + folder + "\\same.jpg was saved by this run already, from another file of the same name; no picture taken\n");
+    DeleteFileA("C:\\kalto.jpg");
+    ExpectRun("--dialog --dialog --force-overwrite", 1, "Saving file as C:\\kalto.jpg\n",
+              "fotex: C:\\kalto.jpg was saved by this run already; the dialog was not shown\n");
+    DeleteFileA("C:\\kalto.jpg");
+}
+
 }  // namespace
