@@ -433,6 +433,12 @@ void Camera::FailOn(Op op, HRESULT hr, int nth, int times) {
 
 void Camera::ClearFaults() { state_->core->faults.clear(); }
 
+void Camera::CutTransfer(HRESULT hr, int nth) {
+    Core& c = *state_->core;
+    c.cutAt = nth < 1 ? 0 : c.seq[static_cast<int>(Op::GetData)] + nth;
+    c.cutHr = hr;
+}
+
 void Camera::SetDirtyFailures(bool on) { state_->core->dirty = on; }
 
 void Camera::ReleaseStrays() {

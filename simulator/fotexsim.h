@@ -241,6 +241,9 @@ public:
     // on an operation that yields an object means "succeeds but yields nothing".
     void FailOn(Op op, HRESULT hr, int nth = 1, int times = 1);
     void ClearFaults();
+    // The `nth` transfer (idtGetData) from now writes the first half of its file, then fails with
+    // `hr`, as a service that loses the device part-way through.
+    void CutTransfer(HRESULT hr, int nth = 1);
     // Dirty failures: a call that fails (a negative result, or an enumerator's Next that fetches
     // nothing) leaves its outputs as a careless service does: object slots hold a live object the
     // caller does not own, values hold strings the caller must not free, item types hold every

@@ -37,6 +37,8 @@ struct Core {
         long first, last;  // call numbers in `seq`, inclusive
     };
     std::vector<Fault> faults;
+    long cutAt = 0;  // the GetData call (in `seq`) that Camera::CutTransfer cuts
+    HRESULT cutHr = S_OK;
 
     Tracked* head = nullptr;
     Tracked* tail = nullptr;
