@@ -45,7 +45,7 @@ std::string LeafOf(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-// The folder a pattern names before its first field: "..\\out" for "..\\out\\%f", "" for "%n_%f".
+// The folder a pattern names before its first field: "..\out" for "..\out\%f", "" for "%n_%f".
 std::string LiteralFolder(const std::string& pattern) { return FolderOf(pattern.substr(0, pattern.find('%'))); }
 
 }  // namespace
@@ -85,9 +85,10 @@ std::string CameraFilePath(const Shape& shape, const std::string& pattern, NameP
     std::wstring base = FullPath(Wide(folder));
     if (!base.empty() && base.back() != L'\\') base += L'\\';
     const bool inside = !full.empty() && !base.empty() && full.size() > base.size() &&
-                        _wcsnicmp(full.c_str(), base.c_str(), base.size()) == 0 && Wide(LeafOf(path)) == Wide(LeafOf(Utf8(full)));
-    if (inside) return path;
-    why = path + " lies outside " + (folder.empty() ? std::string(".") : folder);
+                        _wcsnicmp(full.c_str(), base.c_str(), base.size()) == 0;
+    if (!inside) why = path + " lies outside " + (folder.empty() ? std::string(".") : folder);
+    else if (LeafOf(path) != LeafOf(Utf8(full))) why = path + " is not a name the file system keeps as written";
+    else return path;
     return "";
 }
 

@@ -900,6 +900,9 @@ TEST(CameraNames, APatternThatClimbsOutOfTheFolderIsRefusedAndNamed) {
     ExpectRun("-p 1-2 --filename %f\\..\\..\\x%n -f " + target, 1, "",
               "fotex: could not save #1 IMG_0001.jpg: " + target + "\\IMG_0001\\..\\..\\x1.jpg lies outside " + target +
                   "\nfotex: could not save #2 IMG_0002.jpg: " + target + "\\IMG_0002\\..\\..\\x2.jpg lies outside " + target + "\n");
+    // Without an extension a trailing dot would be dropped, and the file saved under another name.
+    ExpectRun("-p 1 --format 20 --filename %f. -f " + target, 1, "",
+              "fotex: could not save #1 IMG_0001.jpg: " + target + "\\IMG_0001. is not a name the file system keeps as written\n");
     EXPECT_TRUE(FilesUnder(scratch).empty());
     // A folder the pattern names before its fields is the user's choice, as --folder is.
     const Outcome up = Fotex("-p 1 --filename ..\\up\\%f -f " + target);
