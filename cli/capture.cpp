@@ -87,6 +87,7 @@ int CaptureAndDownload(Session& session, const Action& action) {
         return 0;
     });
     if (status != FOTEX_OK) return Fail("could not save the new picture as " + name + ": " + StatusText(status) + "; it stays on the camera");
+    Remember(session, name);
     session.Progress("Saving file as " + name);
     if (!shape.keep) session.Progress("Deleting the picture from the camera");
     return kDone;
@@ -147,6 +148,8 @@ int GetAllFiles(Session& session, const Action& action) {
 int Dialog(Session& session, const Action& action) {
     Target target(kDialogFile);
     std::string why;
+    if (session.written.count(PathKey(kDialogFile)))
+        return Fail(std::string(kDialogFile) + " was saved by this run already; the dialog was not shown");
     switch (target.Prepare(action.shape.existing, why)) {
         case Target::Refuse: return Fail(why + "; the dialog was not shown");
         case Target::Skip: session.Progress(std::string("Skipping existing file ") + kDialogFile); return kDone;
@@ -160,6 +163,7 @@ int Dialog(Session& session, const Action& action) {
     }
     if (!IsFile(kDialogFile)) return Fail("no picture was acquired: the dialog was cancelled or failed");
     target.Keep();
+    Remember(session, kDialogFile);
     session.Progress(std::string("Saving file as ") + kDialogFile);
     return kDone;
 }

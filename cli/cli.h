@@ -2,6 +2,7 @@
 #pragma once
 
 #include <functional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -39,6 +40,13 @@ struct Options {
     bool virtualCamera = false;
     std::string virtualFolder;  // --virtual-folder: a camera of the pictures in this folder
     int virtualShutter = 0;     // --virtual-shutter: presses of the virtual camera's button while waiting
+    // --virtual-item: names (UTF-8) of pictures the virtual camera's button takes, each with its
+    // file name extension when one was given.
+    struct VirtualItem {
+        std::string name, extension;
+        bool hasExtension = false;
+    };
+    std::vector<VirtualItem> virtualItems;
     int device = 0;
     bool quiet = false;     // results only, no progress lines or notes
     bool parsable = false;  // tab-separated records; implies quiet
@@ -120,6 +128,9 @@ public:
     const std::string& traced() const { return traced_; }
 
     int captures = 0;  // pictures taken so far, for %n
+    // The files this run has written (files.h's PathKey): none is replaced by another file of the
+    // same name, whatever --force-overwrite says, so no picture of the run is lost to another.
+    std::set<std::wstring> written;
     std::function<void()> pressShutter;  // the virtual camera's own button, when there is one
 
 private:

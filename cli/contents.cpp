@@ -53,14 +53,15 @@ std::string FolderOfFullName(const std::string& full) {
     return full.substr(start, leaf - start);
 }
 
+// The library gives the name, then "." and the extension: ".jpg" is an empty name's.
 std::string WithoutExtension(const std::string& name) {
     const size_t dot = name.rfind('.');
-    return dot == std::string::npos || dot == 0 ? name : name.substr(0, dot);
+    return dot == std::string::npos ? name : name.substr(0, dot);
 }
 
 std::string ExtensionOfName(const std::string& name) {
     const size_t dot = name.rfind('.');
-    return dot == std::string::npos || dot == 0 ? "" : name.substr(dot + 1);
+    return dot == std::string::npos ? "" : name.substr(dot + 1);
 }
 
 // "2026-12-08T10:30:00" into the time fields of a pattern; false when it is not such a text.
@@ -72,19 +73,23 @@ bool ParseItemTime(const std::string& text, SYSTEMTIME& time) {
     return true;
 }
 
-// The file name a listed item is saved under, with what its pattern needs.
+// The path a listed item is saved under, with what its pattern needs; "" and why when refused.
 std::string FileNameFor(Session& session, int index, const Shape& shape, const std::string& pattern, bool thumbnail,
-                        std::string& cameraName) {
+                        std::string& cameraName, std::string& why) {
     NameParts parts;
     parts.number = index + 1;
-    cameraName = ItemText(session, index, FOTEX_ITEM_FILE_NAME);
+    int failure = 0;
+    cameraName = ItemText(session, index, FOTEX_ITEM_FILE_NAME, &failure);
+    if (failure) {
+        why = "cannot read its name: " + StatusText(failure);
+        return "";
+    }
     parts.cameraName = WithoutExtension(cameraName);
     parts.hasCameraName = true;
     if (!ParseItemTime(ItemText(session, index, FOTEX_ITEM_TIME), parts.time)) GetLocalTime(&parts.time);
     const std::string own = ExtensionOfName(cameraName);
     parts.extension = thumbnail ? "bmp" : (shape.given & kFormat) || own.empty() ? ExtensionOf(shape.format) : own;
-    const std::string name = WithExtension(Expand(pattern, parts), parts.extension);
-    return shape.folder == "." ? name : shape.folder + "\\" + name;
+    return CameraFilePath(shape, pattern, parts, why);
 }
 
 // The transfer format of a listed item: --format when given, else its own, as its extension says.
@@ -107,10 +112,10 @@ Saved Unsaved(const std::string& message) {
 Saved SaveItem(Session& session, int index, const Shape& shape, Save what) {
     const std::string pattern =
         !shape.filename.empty() ? shape.filename : what == Save::Thumbnail ? "thumb_%f.%C" : "%f.%C";
-    std::string cameraName;
-    const std::string path = FileNameFor(session, index, shape, pattern, what == Save::Thumbnail, cameraName);
-    const std::string label = "#" + std::to_string(index + 1) + " " + cameraName;
-    std::string why;
+    std::string cameraName, why;
+    const std::string path = FileNameFor(session, index, shape, pattern, what == Save::Thumbnail, cameraName, why);
+    const std::string label = "#" + std::to_string(index + 1) + (cameraName.empty() ? "" : " " + Printable(cameraName));
+    if (path.empty()) return Unsaved("could not save " + label + ": " + why);
     switch (Target::Ready(session, path, shape.existing, why)) {
         case Target::Refuse: return Unsaved("could not save " + label + ": " + why);
         case Target::Skip: return Saved::Skipped;
@@ -134,8 +139,9 @@ Saved SaveItem(Session& session, int index, const Shape& shape, Save what) {
     if (status == FOTEX_E_FILE_EXISTS)
         return Unsaved("could not save " + label + ": " + ExistsMessage(path));
     if (status != FOTEX_OK) return Unsaved("could not save " + label + " as " + path + ": " + StatusText(status));
+    Remember(session, path);
     session.Progress("Saving file as " + path);
-    if (what == Save::File && !shape.keep) session.Progress("Deleting " + cameraName + " from the camera");
+    if (what == Save::File && !shape.keep) session.Progress("Deleting " + Printable(cameraName) + " from the camera");
     return Saved::Yes;
 }
 

@@ -152,12 +152,13 @@ int CaptureTethered(Session& session, const Action& action) {
         parts.number = ++number;
         GetLocalTime(&parts.time);
         parts.cameraName = Leaf(e.item);
+        parts.hasCameraName = true;
         parts.extension = ExtensionOf(shape.format);
-        std::string path = WithExtension(Expand(shape.filename.empty() ? "%f.%C" : shape.filename, parts), parts.extension);
-        if (shape.folder != ".") path = shape.folder + "\\" + path;
         std::string why;
+        const std::string path = CameraFilePath(shape, shape.filename.empty() ? "%f.%C" : shape.filename, parts, why);
+        if (path.empty()) return failed("could not save " + Printable(e.item) + ": " + why);
         switch (Target::Ready(session, path, shape.existing, why)) {
-            case Target::Refuse: return failed("could not save " + e.item + ": " + why);
+            case Target::Refuse: return failed("could not save " + Printable(e.item) + ": " + why);
             case Target::Skip: return true;
             case Target::Write: break;
         }
@@ -172,7 +173,8 @@ int CaptureTethered(Session& session, const Action& action) {
                 return 0;
             });
         }
-        if (saved != FOTEX_OK) return failed("could not save " + e.item + " as " + path + ": " + StatusText(saved));
+        if (saved != FOTEX_OK) return failed("could not save " + Printable(e.item) + " as " + path + ": " + StatusText(saved));
+        Remember(session, path);
         session.Progress("Saving file as " + path);
         return true;
     });

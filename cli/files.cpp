@@ -1,9 +1,96 @@
 // File names, folders and the never-replace rule.
 #include "files.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <cwchar>
 
 namespace fotexcli {
+
+namespace {
+
+bool Forbidden(wchar_t c) { return c < 0x20 || (c >= 0x7F && c <= 0x9F) || std::wcschr(L"<>:\"/\\|?*", c) != nullptr; }
+
+// Where a device name ends in `name`, or npos when the name is none: Windows takes the part
+// before the first dot, trailing blanks ignored, as the device whatever follows.
+size_t DeviceNameEnd(const std::wstring& name) {
+    const size_t end = std::min(name.find(L'.'), name.size());
+    std::wstring base = name.substr(0, end);
+    while (!base.empty() && base.back() == L' ') base.pop_back();
+    static const wchar_t* const devices[] = {L"CON", L"PRN", L"AUX", L"NUL", L"CONIN$", L"CONOUT$"};
+    for (const wchar_t* d : devices)
+        if (_wcsicmp(base.c_str(), d) == 0) return end;
+    const bool numbered = base.size() == 4 && (_wcsnicmp(base.c_str(), L"COM", 3) == 0 || _wcsnicmp(base.c_str(), L"LPT", 3) == 0);
+    // Superscript digits count too.
+    if (numbered && ((base[3] >= L'1' && base[3] <= L'9') || base[3] == 0xB9 || base[3] == 0xB2 || base[3] == 0xB3)) return end;
+    return std::wstring::npos;
+}
+
+std::wstring FullPath(const std::wstring& path) {
+    std::wstring full(MAX_PATH, L'\0');
+    for (int tries = 0; tries < 3; ++tries) {
+        const DWORD n = GetFullPathNameW(path.c_str(), static_cast<DWORD>(full.size()), &full[0], nullptr);
+        if (n == 0) return L"";
+        if (n < full.size()) {
+            full.resize(n);
+            return full;
+        }
+        full.resize(n + 1);
+    }
+    return L"";
+}
+
+std::string LeafOf(const std::string& path) {
+    const size_t slash = path.find_last_of("\\/");
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// The folder a pattern names before its first field: "..\out" for "..\out\%f", "" for "%n_%f".
+std::string LiteralFolder(const std::string& pattern) { return FolderOf(pattern.substr(0, pattern.find('%'))); }
+
+}  // namespace
+
+std::string SafeNamePart(const std::string& part, bool extension) {
+    std::wstring w = Wide(part);
+    if (extension && w.size() > kMaxExtension) {
+        w.resize(kMaxExtension);
+        if (w.back() >= 0xD800 && w.back() <= 0xDBFF) w.pop_back();  // half a character
+    }
+    for (wchar_t& c : w)
+        if (Forbidden(c)) c = L'_';
+    if (extension && w.empty()) return "";
+    const size_t device = DeviceNameEnd(w);
+    if (w.empty() || w == L"." || w == L".." || w.back() == L'.' || w.back() == L' ') w += L'_';
+    else if (device != std::wstring::npos) w.insert(device, 1, L'_');
+    return Utf8(w);
+}
+
+std::string Printable(const std::string& text) {
+    std::wstring w = Wide(text);
+    for (wchar_t& c : w)
+        if (c < 0x20 || (c >= 0x7F && c <= 0x9F)) c = L'?';
+    return Utf8(w);
+}
+
+std::string CameraFilePath(const Shape& shape, const std::string& pattern, NameParts parts, std::string& why) {
+    if (parts.hasCameraName) parts.cameraName = SafeNamePart(parts.cameraName);
+    parts.extension = SafeNamePart(parts.extension, true);
+    const std::string name = WithExtension(Expand(pattern, parts), parts.extension);
+    const std::string path = shape.folder == "." ? name : shape.folder + "\\" + name;
+    const std::string literal = LiteralFolder(pattern);
+    const std::string folder = literal.empty() ? shape.folder : shape.folder == "." ? literal : shape.folder + "\\" + literal;
+    // The file system's own reading of the path decides: it drops trailing dots and blanks, and
+    // turns device names into devices.
+    const std::wstring full = FullPath(Wide(path));
+    std::wstring base = FullPath(Wide(folder));
+    if (!base.empty() && base.back() != L'\\') base += L'\\';
+    const bool inside = !full.empty() && !base.empty() && full.size() > base.size() &&
+                        _wcsnicmp(full.c_str(), base.c_str(), base.size()) == 0;
+    if (!inside) why = path + " lies outside " + (folder.empty() ? std::string(".") : folder);
+    else if (LeafOf(path) != LeafOf(Utf8(full))) why = path + " is not a name the file system keeps as written";
+    else return path;
+    return "";
+}
 
 std::string CheckPattern(const std::string& pattern, bool cameraName) {
     if (pattern.empty()) return "--filename needs a name";
@@ -104,7 +191,20 @@ std::string ExistsMessage(const std::string& path) {
     return path + " exists (--force-overwrite replaces it, --skip-existing leaves it)";
 }
 
-Target::Decision Target::Ready(const Session& session, const std::string& path, Existing rule, std::string& why) {
+std::wstring PathKey(const std::string& path) {
+    std::wstring key = FullPath(Wide(path));
+    if (key.empty()) key = Wide(path);
+    if (!key.empty()) CharUpperBuffW(&key[0], static_cast<DWORD>(key.size()));
+    return key;
+}
+
+void Remember(Session& session, const std::string& path) { session.written.insert(PathKey(path)); }
+
+Target::Decision Target::Ready(Session& session, const std::string& path, Existing rule, std::string& why) {
+    if (session.written.count(PathKey(path))) {
+        why = path + " was saved by this run already, from another file of the same name";
+        return Refuse;
+    }
     if (!MakeFolders(FolderOf(path), why)) return Refuse;
     const Decision decision = Look(path, rule, why);
     if (decision == Skip) session.Progress("Skipping existing file " + path);

@@ -19,6 +19,23 @@ struct NameParts {
     bool hasCameraName = false;
 };
 
+// A part of a file name that comes from the camera (its name, an extension, the leaf of an
+// event's item name), made an ordinary name that stays where it is put: characters Windows
+// forbids in names and control characters become '_'; an empty part, "." or "..", a device name
+// (CON, NUL.txt, COM1, ...) or one ending in a dot or a space gets a '_'. An extension keeps at
+// most kMaxExtension characters, and an empty one stays empty (no extension).
+constexpr size_t kMaxExtension = 16;
+std::string SafeNamePart(const std::string& part, bool extension = false);
+
+// The path a file from the camera is saved under: the pattern expanded with the camera's parts
+// made safe, the extension added, inside shape.folder. "" and why when the result would lie
+// outside that folder (the current one by default) joined with the folder the pattern names
+// before its first field.
+std::string CameraFilePath(const Shape& shape, const std::string& pattern, NameParts parts, std::string& why);
+
+// The text with control characters shown as '?', for naming what the camera sent.
+std::string Printable(const std::string& text);
+
 // "" when the pattern can be expanded (with or without %f), else why not.
 std::string CheckPattern(const std::string& pattern, bool cameraName);
 std::string Expand(const std::string& pattern, const NameParts& parts);
@@ -26,6 +43,11 @@ std::string Expand(const std::string& pattern, const NameParts& parts);
 // The name with ".extension" added unless it ends in it (any case); the library writes that
 // extension whatever the name.
 std::string WithExtension(const std::string& name, const std::string& extension);
+
+// The path as the file system reads it, in capitals: one key for every spelling of a file.
+std::wstring PathKey(const std::string& path);
+// Records a file this run wrote (Session::written).
+void Remember(Session& session, const std::string& path);
 
 // Makes the folder and its missing parents; false with the reason.
 bool MakeFolders(const std::string& folder, std::string& why);
@@ -47,8 +69,8 @@ public:
     // The decision alone, for writers that replace through the library (FOTEX_SAVE_REPLACE).
     static Decision Look(const std::string& path, Existing rule, std::string& why);
     // The same after making the file's missing folders (a folder that cannot be made refuses);
-    // a skipped file is reported as progress.
-    static Decision Ready(const Session& session, const std::string& path, Existing rule, std::string& why);
+    // a skipped file is reported as progress. A file this run wrote is refused under every rule.
+    static Decision Ready(Session& session, const std::string& path, Existing rule, std::string& why);
     Decision Prepare(Existing rule, std::string& why);
     // The new file is there: keep it and drop the old one.
     void Keep();

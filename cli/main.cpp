@@ -63,7 +63,19 @@ int main() {
         if (status == kDone && (options.virtualCamera || !options.virtualFolder.empty()) && FAILED(camera.Register()))
             status = Fail("cannot register the virtual camera");
         Session session(options, trace);
-        if (options.virtualCamera) session.pressShutter = [&] { camera.PressShutter(static_cast<size_t>(options.device)); };
+        // Named pictures first: at once, or as the button's first presses while fotex waits.
+        size_t named = 0;
+        auto press = [&] {
+            const size_t device = static_cast<size_t>(options.device);
+            if (named == options.virtualItems.size()) return camera.PressShutter(device) != nullptr;
+            const Options::VirtualItem& item = options.virtualItems[named++];
+            const std::wstring extension = Wide(item.extension);
+            return camera.PressShutter(device, Wide(item.name), item.hasExtension ? &extension : nullptr) != nullptr;
+        };
+        if (options.virtualCamera && options.virtualShutter == 0)
+            while (status == kDone && named < options.virtualItems.size())
+                if (!press()) status = Fail("the virtual camera has no device " + std::to_string(options.device));
+        if (options.virtualCamera) session.pressShutter = [&] { press(); };
         // Later actions may rely on earlier ones (a setting before a capture): stop at a failure.
         for (size_t i = 0; status == kDone && i < options.actions.size(); ++i) status = RunAction(session, options.actions[i]);
     }

@@ -26,6 +26,7 @@ enum class Kind {
     Virtual,   // --virtual
     VirtualFolder,  // --virtual-folder DIR
     VirtualShutter, // --virtual-shutter N
+    VirtualItem,    // --virtual-item NAME[:EXT]
     Device,    // --device N
     Quiet,     // -q
     Parsable,  // --parsable
@@ -58,6 +59,9 @@ const Option kOptions[] = {
      "also a virtual camera whose files are the pictures and videos\nunder DIR (its subfolders are camera folders)"},
     {"virtual-shutter", 0, Kind::VirtualShutter, Takes::Value, "N", 0, nullptr, nullptr,
      "press the virtual camera's own button N times while fotex waits\nfor events (--wait-event, --capture-tethered)"},
+    {"virtual-item", 0, Kind::VirtualItem, Takes::Value, "NAME[:EXT]", 0, nullptr, nullptr,
+     "the virtual camera's button takes a picture named NAME, with the\nextension EXT if given (%XX: any byte, as %3A for ':'); at once,\n"
+     "or with --virtual-shutter as its first presses"},
     {"device", 0, Kind::Device, Takes::Value, "N", 0, nullptr, nullptr, "the device to use, by its index in --auto-detect (default 0)"},
 
     {"auto-detect", 0, Kind::Action, Takes::Nothing, nullptr, 0, AutoDetect, nullptr, "list the image-acquisition devices", "Camera"},
@@ -250,6 +254,29 @@ int Resolve(std::vector<Given>& given, Options& options) {
     return -1;
 }
 
+// "%41" is "A"; false for a % not followed by two hexadecimal digits.
+bool Unescape(const std::string& text, std::string& out) {
+    out.clear();
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '%') {
+            out += text[i];
+            continue;
+        }
+        const std::string hex = text.substr(i + 1, 2);
+        if (hex.size() != 2 || hex.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos) return false;
+        out += static_cast<char>(std::strtol(hex.c_str(), nullptr, 16));
+        i += 2;
+    }
+    return true;
+}
+
+bool ParseVirtualItem(const std::string& text, Options::VirtualItem& item) {
+    const size_t colon = text.find(':');
+    item.hasExtension = colon != std::string::npos;
+    return Unescape(text.substr(0, colon), item.name) &&
+           (!item.hasExtension || Unescape(text.substr(colon + 1), item.extension));
+}
+
 }  // namespace
 
 bool ParseNumbers(const std::string& text, std::vector<std::pair<int, int>>& ranges) {
@@ -338,6 +365,13 @@ int ParseCommandLine(const std::vector<std::string>& args, Options& options) {
                     if (value.empty()) return UsageError("--virtual-folder needs a folder");
                     options.virtualFolder = value;
                     break;
+                case Kind::VirtualItem: {
+                    Options::VirtualItem item;
+                    if (!ParseVirtualItem(value, item))
+                        return UsageError("--virtual-item takes NAME or NAME:EXT with %XX for any byte, not '" + value + "'");
+                    options.virtualItems.push_back(item);
+                    break;
+                }
                 case Kind::Quiet: options.quiet = true; break;
                 case Kind::Parsable: options.parsable = true; break;
                 case Kind::Device:
@@ -350,6 +384,7 @@ int ParseCommandLine(const std::vector<std::string>& args, Options& options) {
         }
     }
     if (options.actions.empty()) return UsageError("nothing to do: give an action such as --auto-detect (see --help)");
+    if (!options.virtualItems.empty() && !options.virtualCamera) return UsageError("--virtual-item needs --virtual");
     return Resolve(given, options);
 }
 

@@ -283,6 +283,7 @@ int FOTEX_CALL GetStorageInfo(FOTEX_DEVICE device, int* taken, int* remaining);
    FOTEX_MAX_FILE_NAME (127) UTF-16 units: a longer one prints "File name too long: HRESULT: 0x800700CE" and leaves the
    buffer, the item and the file system alone. With delete_flag exactly 1 the picture is deleted
    (FOTEX_DELETE_AFTER_TRANSFER) from the camera after a successful transfer. An existing file of that name is replaced.
+   A transfer that fails part-way removes the file it made; an existing file keeps what the service left in it.
    A format without extension leaves the buffer untouched (it may then be read-only).
    Nothing is returned: failures print a line ("pWiaDataTransfer->idtGetData failed: HRESULT:
    ..." and others). Does nothing when item is 0; with a null name only the handle is released. */
@@ -298,7 +299,7 @@ void FOTEX_CALL TransferPicture(FOTEX_ITEM item, char* name, int format, int del
    it is replaced. Each complete name may be at most 127 UTF-16 units. With delete_flag exactly 1 each
    item is deleted after its successful transfer. The walk stops at the first failure (printing
    its line) and at 64 levels below the root ("Item tree too deep: HRESULT: 0x800703E9"); files
-   written before stay. Does nothing when device is 0, folder or prefix is null. */
+   written before stay, and the file of the failed transfer is removed. Does nothing when device is 0, folder or prefix is null. */
 void FOTEX_CALL TransferAllImages(FOTEX_DEVICE device, const char* folder, const char* prefix, int format,
                                   int delete_flag);
 

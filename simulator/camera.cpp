@@ -231,7 +231,7 @@ void DeleteAllMedia(Item& root) {
     }
 }
 
-std::shared_ptr<Item> TakeNewPicture(Core& core, Device& device) {
+std::shared_ptr<Item> TakeNewPicture(Core& core, Device& device, const std::wstring* chosen) {
     Item& root = *device.root;
     Item* target = &root;
     for (const auto& c : root.children) {
@@ -242,13 +242,13 @@ std::shared_ptr<Item> TakeNewPicture(Core& core, Device& device) {
     }
     // A name no item of the folder has, as a camera numbers its files.
     wchar_t name[32];
-    bool used = true;
+    bool used = chosen == nullptr;
     for (; used; ++core.nextPicture) {
         swprintf(name, 32, L"IMG_%04d", core.nextPicture);
         used = std::any_of(target->children.begin(), target->children.end(),
                            [&name](const std::shared_ptr<Item>& c) { return c && !c->deleted && c->name == name; });
     }
-    target->Add(name, wia::kItemTypeImage | wia::kItemTypeFile);
+    target->Add(chosen ? *chosen : std::wstring(name), wia::kItemTypeImage | wia::kItemTypeFile);
     std::shared_ptr<Item> picture = target->children.back();
     GetLocalTime(&picture->time);
 
@@ -433,6 +433,12 @@ void Camera::FailOn(Op op, HRESULT hr, int nth, int times) {
 
 void Camera::ClearFaults() { state_->core->faults.clear(); }
 
+void Camera::CutTransfer(HRESULT hr, int nth) {
+    Core& c = *state_->core;
+    c.cutAt = nth < 1 ? 0 : c.seq[static_cast<int>(Op::GetData)] + nth;
+    c.cutHr = hr;
+}
+
 void Camera::SetDirtyFailures(bool on) { state_->core->dirty = on; }
 
 void Camera::ReleaseStrays() {
@@ -508,6 +514,13 @@ void Camera::Revoke() {
 Item* Camera::PressShutter(size_t device) {
     if (device >= devices.size() || devices[device].offline || !devices[device].root) return nullptr;
     return TakeNewPicture(*state_->core, devices[device]).get();
+}
+
+Item* Camera::PressShutter(size_t device, const std::wstring& name, const std::wstring* extension) {
+    if (device >= devices.size() || devices[device].offline || !devices[device].root) return nullptr;
+    std::shared_ptr<Item> picture = TakeNewPicture(*state_->core, devices[device], &name);
+    if (extension) picture->props[wia::kIpaFilenameExtension].value = Value::Text(*extension);
+    return picture.get();
 }
 
 bool Camera::Unplug(size_t device) {

@@ -241,6 +241,9 @@ public:
     // on an operation that yields an object means "succeeds but yields nothing".
     void FailOn(Op op, HRESULT hr, int nth = 1, int times = 1);
     void ClearFaults();
+    // The `nth` transfer (idtGetData) from now writes the first half of its file, then fails with
+    // `hr`, as a service that loses the device part-way through.
+    void CutTransfer(HRESULT hr, int nth = 1);
     // Dirty failures: a call that fails (a negative result, or an enumerator's Next that fetches
     // nothing) leaves its outputs as a careless service does: object slots hold a live object the
     // caller does not own, values hold strings the caller must not free, item types hold every
@@ -284,6 +287,9 @@ public:
     // A picture taken with the camera's own button: a new item and ITEM_CREATED. Null when
     // there is no such device or it is unplugged.
     Item* PressShutter(size_t device);
+    // The same with the name the camera gives the picture, any text at all, and its file name
+    // extension when not null: a camera, or a device posing as one, may name files as it likes.
+    Item* PressShutter(size_t device, const std::wstring& name, const std::wstring* extension);
     // Unplugging makes the device offline (every call on its objects fails) and raises
     // DEVICE_DISCONNECTED; plugging in undoes it and raises DEVICE_CONNECTED. False when there
     // is no such device or it is already in that state.

@@ -495,7 +495,18 @@ public:
             return E_INVALIDARG;
         if (!hasFormat || !AcceptsFormat(*item_, format->second.value.guid)) return E_INVALIDARG;
         if (!medium->lpszFileName) return E_INVALIDARG;
-        return WriteItemFile(*item_, format->second.value.guid, medium->lpszFileName);
+        const bool cut = core->cutAt == core->seq[static_cast<int>(Op::GetData)];
+        hr = WriteItemFile(*item_, format->second.value.guid, medium->lpszFileName);
+        if (!cut || hr != S_OK) return hr;
+        HANDLE file = CreateFileW(medium->lpszFileName, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        LARGE_INTEGER size{};
+        if (file != INVALID_HANDLE_VALUE && GetFileSizeEx(file, &size)) {
+            size.QuadPart /= 2;
+            SetFilePointerEx(file, size, nullptr, FILE_BEGIN);
+            SetEndOfFile(file);
+        }
+        if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+        return core->cutHr;
     }
 
     HRESULT WINAPI idtGetBandedData(PWIA_DATA_TRANSFER_INFO, IWiaDataCallback*) override { return E_NOTIMPL; }

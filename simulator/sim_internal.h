@@ -37,6 +37,8 @@ struct Core {
         long first, last;  // call numbers in `seq`, inclusive
     };
     std::vector<Fault> faults;
+    long cutAt = 0;  // the GetData call (in `seq`) that Camera::CutTransfer cuts
+    HRESULT cutHr = S_OK;
 
     Tracked* head = nullptr;
     Tracked* tail = nullptr;
@@ -116,7 +118,8 @@ IUnknown* NewEventRegistration(std::shared_ptr<Core> core, std::shared_ptr<Event
 
 // A new picture in the first folder of the device (or its root), counted in the device's
 // counters, with ITEM_CREATED raised.
-std::shared_ptr<Item> TakeNewPicture(Core& core, Device& device);
+// `name`: the new item's name instead of the camera's own numbering.
+std::shared_ptr<Item> TakeNewPicture(Core& core, Device& device, const std::wstring* name = nullptr);
 
 // Item-tree operations shared by the camera and the item objects; none of them recurses.
 void AddTransferProperties(Item& item);

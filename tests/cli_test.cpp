@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <fstream>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -151,6 +152,8 @@ TEST(CommandLine, MistakesExitTwoWithOneLineAndDoNothing) {
          "--get-all-files takes --force-overwrite and --skip-existing with --filename only: without it the library names the "
          "files and never replaces one"},
         {"--virtual-folder \"\" -L", "--virtual-folder needs a folder"},
+        {"--virtual-item a%zz -L", "--virtual-item takes NAME or NAME:EXT with %XX for any byte, not 'a%zz'"},
+        {"--virtual-item a:b% -L", "--virtual-item takes NAME or NAME:EXT with %XX for any byte, not 'a:b%'"},
         {"--set-config artist=\xD0\x96", "'\xD0\x96' cannot be sent: Fotex.dll takes text in the system code page (" +
                                               std::to_string(GetACP()) + "), which cannot write all of it"},
     };
@@ -737,6 +740,237 @@ TEST(Events, CaptureTetheredSavesEachNewPictureUnderTheFileRules) {
     ExpectRun("--virtual-shutter 1 --capture-tethered=1 --filename t%n-%f --format bmp --skip-existing -f " + folder, 0,
               "Saving file as " + folder + "\\t1-IMG_0004.bmp\n", "");
     EXPECT_EQ("BM", Contents(folder + "\\t1-IMG_0004.bmp").substr(0, 2));
+}
+
+
+// ---- Names from the camera ----------------------------------------------------------------
+
+// What a device may call its pictures, as --virtual-item takes them: NAME or NAME:EXT, %XX a byte.
+// They come after the camera's own four, as #5 to #19.
+const std::vector<std::string>& HostileItems() {
+    static const std::vector<std::string> items = {
+        "..\\..\\evil", "C%3Aevil", "a/b", "x%3Astream", "CON", "nul.txt", "name.", "name ", "", std::string(300, 'n'),
+        "run:bat\\..", "dot:.", "ctl%01%7C%3F%2A%3C%3E%22", "long:abcdefghijklmnopqrstuvwxyz", "ads:jpg%3Aevil"};
+    return items;
+}
+
+std::string HostileCamera() {
+    std::string args;
+    for (const std::string& item : HostileItems()) args += " --virtual-item \"" + item + "\"";
+    return args;
+}
+
+// What -p saves each of them as (the 300 characters are more than the file system takes).
+const std::set<std::string>& SafeNames() {
+    static const std::set<std::string> names = {
+        ".._.._evil.jpg", "C_evil.jpg", "a_b.jpg", "x_stream.jpg", "CON_.jpg", "nul_.txt.jpg", "name._.jpg", "name _.jpg",
+        "_.jpg", "run.bat_._.jpg", "dot._.jpg", "ctl_______.jpg", "long.abcdefghijklmnop", "ads.jpg_evil"};
+    return names;
+}
+
+std::wstring Wide(const std::string& utf8) {
+    std::wstring wide(static_cast<size_t>(MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, nullptr, 0)), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, &wide[0], static_cast<int>(wide.size()));
+    wide.pop_back();
+    return wide;
+}
+
+std::string Utf8(const std::wstring& wide) {
+    std::string text(static_cast<size_t>(WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), -1, nullptr, 0, nullptr, nullptr)), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), -1, &text[0], static_cast<int>(text.size()), nullptr, nullptr);
+    text.pop_back();
+    return text;
+}
+
+// Every file under `folder`, by its path from there.
+void FilesUnder(const std::string& folder, const std::string& relative, std::set<std::string>& files) {
+    WIN32_FIND_DATAW data;
+    const std::wstring pattern = Wide(folder + relative + "*");
+    const HANDLE find = FindFirstFileW(pattern.c_str(), &data);
+    if (find == INVALID_HANDLE_VALUE) return;
+    do {
+        const std::string name = Utf8(data.cFileName);
+        if (name == "." || name == "..") continue;
+        if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) FilesUnder(folder, relative + name + "\\", files);
+        else files.insert(relative + name);
+    } while (FindNextFileW(find, &data));
+    FindClose(find);
+}
+
+std::set<std::string> FilesUnder(const std::string& folder) {
+    std::set<std::string> files;
+    FilesUnder(folder + "\\", "", files);
+    return files;
+}
+
+// The files a drive-relative name ("C:evil") or a climb out of the test's folder would make.
+std::set<std::string> Strays() {
+    std::set<std::string> found;
+    for (const char* root : {"C:\\", "cli_files\\", ".\\", "..\\"}) {
+        WIN32_FIND_DATAA data;
+        const HANDLE find = FindFirstFileA((std::string(root) + "*").c_str(), &data);
+        if (find == INVALID_HANDLE_VALUE) continue;
+        do {
+            const std::string f = data.cFileName;
+            if (Contains(f, "evil") || Contains(f, "stream")) found.insert(root + f);
+        } while (FindNextFileA(find, &data));
+        FindClose(find);
+    }
+    return found;
+}
+
+TEST(CameraNames, EveryVerbThatSavesKeepsHostileNamesInsideTheFolder) {
+    const std::string scratch = Scratch("hostile");
+    const std::set<std::string> before = Strays();
+    struct Case {
+        std::string args;
+        std::set<std::string> files;  // in the target folder; empty: only that they stay inside
+    };
+    std::set<std::string> thumbnails;
+    for (const std::string& name : SafeNames()) {
+        const size_t dot = name.rfind('.');
+        thumbnails.insert("thumb_" + name.substr(0, dot) + ".bmp");
+    }
+    std::set<std::string> all = SafeNames();
+    all.insert({"IMG_0001.jpg", "IMG_0002.jpg", "IMG_0003.jpg", "MOV_0001.avi"});
+    const Case cases[] = {
+        {"-p 5-19", SafeNames()},
+        {"--filename %f.%C -P", all},
+        {"--filename %f.%C --no-keep -P", all},
+        {"-t 5-19", thumbnails},
+        {"--virtual-shutter 15 --capture-tethered=15", {}},
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        const std::string folder = scratch + "\\" + std::to_string(++n), target = folder + "\\in\\deep";
+        const Outcome run = Fotex(c.args + " -f " + target + HostileCamera());
+        // The 300 characters are refused, and so is anything the file system will not take.
+        EXPECT_EQ(1u, run.exit) << c.args << "\n" << run.out << run.err;
+        const std::set<std::string> files = FilesUnder(folder);
+        for (const std::string& f : files) EXPECT_EQ("in\\deep\\", f.substr(0, 8)) << c.args << ": " << f;
+        if (!c.files.empty()) {
+            std::set<std::string> expected;
+            for (const std::string& f : c.files) expected.insert("in\\deep\\" + f);
+            EXPECT_EQ(expected, files) << c.args;
+        }
+        EXPECT_TRUE(Contains(run.err, std::string(300, 'n'))) << c.args << "\n" << run.err;
+    }
+    // The tethered pictures are saved under the leaf of the event's name, made safe alike.
+    const std::set<std::string> tethered = FilesUnder(scratch + "\\5\\in\\deep");
+    for (const char* name : {"C_evil.jpg", "a_b.jpg", "x_stream.jpg", "CON_.jpg", "nul_.txt.jpg", "name._.jpg", "name _.jpg", "_.jpg"})
+        EXPECT_EQ(1u, tethered.count(name)) << name;
+    // The library names the files without a pattern: nothing of the camera's goes into a path.
+    const Outcome library = Fotex("-P -f " + scratch + "\\6\\in" + HostileCamera());
+    EXPECT_EQ(0u, library.exit) << library.err;
+    for (const std::string& f : FilesUnder(scratch + "\\6")) EXPECT_EQ("in\\img", f.substr(0, 6)) << f;
+    EXPECT_EQ(before, Strays());
+}
+
+TEST(CameraNames, WithoutAFolderTheCurrentOneHoldsEveryFile) {
+    const std::string scratch = Scratch("hostilehere");
+    const std::string target = scratch + "\\in\\deep";
+    CreateDirectoryA((scratch + "\\in").c_str(), nullptr);
+    CreateDirectoryA(target.c_str(), nullptr);
+    const std::set<std::string> before = Strays();
+    char previous[MAX_PATH];
+    GetCurrentDirectoryA(MAX_PATH, previous);
+    ASSERT_TRUE(SetCurrentDirectoryA(target.c_str()));
+    const Outcome run = Fotex("-p 5-19" + HostileCamera());
+    const Outcome tethered = Fotex("--filename t%f --virtual-shutter 15 --capture-tethered=15" + HostileCamera());
+    SetCurrentDirectoryA(previous);
+    EXPECT_EQ(1u, run.exit) << run.err;
+    EXPECT_EQ(1u, tethered.exit) << tethered.err;
+    std::set<std::string> expected;
+    for (const std::string& f : SafeNames()) expected.insert("in\\deep\\" + f);
+    const std::set<std::string> files = FilesUnder(scratch);
+    for (const std::string& f : files) {
+        EXPECT_EQ("in\\deep\\", f.substr(0, 8)) << f;
+        if (f.substr(0, 9) != "in\\deep\\t") {
+            EXPECT_EQ(1u, expected.count(f)) << f;
+        }
+    }
+    for (const std::string& f : expected) EXPECT_EQ(1u, files.count(f)) << f;
+    EXPECT_TRUE(files.count("in\\deep\\tC_evil.jpg"));
+    EXPECT_EQ(before, Strays());
+}
+
+TEST(CameraNames, APatternThatClimbsOutOfTheFolderIsRefusedAndNamed) {
+    const std::string scratch = Scratch("climb");
+    const std::string target = scratch + "\\in";
+    ExpectRun("-p 1-2 --filename %f\\..\\..\\x%n -f " + target, 1, "",
+              "fotex: could not save #1 IMG_0001.jpg: " + target + "\\IMG_0001\\..\\..\\x1.jpg lies outside " + target +
+                  "\nfotex: could not save #2 IMG_0002.jpg: " + target + "\\IMG_0002\\..\\..\\x2.jpg lies outside " + target + "\n");
+    // Without an extension a trailing dot would be dropped, and the file saved under another name.
+    ExpectRun("-p 1 --format 20 --filename %f. -f " + target, 1, "",
+              "fotex: could not save #1 IMG_0001.jpg: " + target + "\\IMG_0001. is not a name the file system keeps as written\n");
+    EXPECT_TRUE(FilesUnder(scratch).empty());
+    // A folder the pattern names before its fields is the user's choice, as --folder is.
+    const Outcome up = Fotex("-p 1 --filename ..\\up\\%f -f " + target);
+    EXPECT_EQ(0u, up.exit) << up.err;
+    EXPECT_TRUE(IsJpeg(scratch + "\\up\\IMG_0001.jpg"));
+}
+
+
+// ---- One run, many files ------------------------------------------------------------------
+
+// A folder camera with IMG_0001.jpg in two camera folders, each a different picture.
+std::string TwoOfAName(const std::string& scratch) {
+    const std::string pics = scratch + "\\pics";
+    EXPECT_EQ(0u, Fotex("-q --filename " + pics + "\\100A\\IMG_0001 --capture-image-and-download --filename " + pics +
+                        "\\101A\\IMG_0001 --capture-image-and-download").exit);
+    EXPECT_NE(Contents(pics + "\\100A\\IMG_0001.jpg"), Contents(pics + "\\101A\\IMG_0001.jpg"));
+    return pics;
+}
+
+TEST(OneRun, ANameThisRunWroteIsNeverReplaced) {
+    const std::string scratch = Scratch("onerun");
+    const std::string pics = TwoOfAName(scratch);
+    // The folder the camera lists first is the one whose file is saved.
+    const std::vector<std::string> listed = Lines(Launch("--virtual-folder " + pics + " --parsable -L").out);
+    ASSERT_EQ(2u, listed.size());
+    const std::string first = Contents(pics + (Contains(listed[0], "100A") ? "\\100A" : "\\101A") + "\\IMG_0001.jpg");
+    struct Case {
+        std::string args, out, err;
+    };
+    const std::string taken = "fotex: could not save #2 IMG_0001.jpg: " + scratch + "\\%s\\IMG_0001.jpg was saved by this run "
+                              "already, from another file of the same name\n";
+    auto in = [&](const std::string& folder, std::string text) {
+        for (size_t at; (at = text.find("%s")) != std::string::npos;) text.replace(at, 2, folder);
+        return text;
+    };
+    const Case cases[] = {
+        {"-P --filename %f.%C --force-overwrite --no-keep -f " + scratch + "\\a",
+         in("a", "Saving file as " + scratch + "\\%s\\IMG_0001.jpg\nDeleting IMG_0001.jpg from the camera\n"
+                 "1 of 2 files saved, 0 skipped, 1 failed\n"), in("a", taken)},
+        {"-p 1-2 --force-overwrite -f " + scratch + "\\b", in("b", "Saving file as " + scratch + "\\%s\\IMG_0001.jpg\n"), in("b", taken)},
+        {"-p 1-2 --skip-existing -f " + scratch + "\\c", in("c", "Saving file as " + scratch + "\\%s\\IMG_0001.jpg\n"), in("c", taken)},
+        {"-p 1 -p 2 --force-overwrite -f " + scratch + "\\d", in("d", "Saving file as " + scratch + "\\%s\\IMG_0001.jpg\n"), in("d", taken)},
+    };
+    for (const Case& c : cases) {
+        const Outcome run = Launch("--virtual-folder " + pics + " " + c.args);
+        EXPECT_EQ(1u, run.exit) << c.args;
+        EXPECT_EQ(c.out, run.out) << c.args;
+        EXPECT_EQ(c.err, run.err) << c.args;
+    }
+    for (const char* folder : {"a", "b", "c", "d"}) EXPECT_EQ(first, Contents(scratch + "\\" + folder + "\\IMG_0001.jpg")) << folder;
+    // A file that was there before the run is still replaced when asked.
+    CreateDirectoryA((scratch + "\\e").c_str(), nullptr);
+    Write(scratch + "\\e\\IMG_0001.jpg", "mine");
+    const Outcome replaced = Launch("--virtual-folder " + pics + " -p 1-2 --force-overwrite -f " + scratch + "\\e");
+    EXPECT_EQ(1u, replaced.exit);
+    EXPECT_EQ(first, Contents(scratch + "\\e\\IMG_0001.jpg"));
+}
+
+
+TEST(OneRun, ACaptureOrTheDialogNeverReplacesWhatThisRunSaved) {
+    const std::string folder = Scratch("onerun2");
+    ExpectRun("--force-overwrite --filename " + folder + "\\same --capture-image-and-download --capture-image-and-download --storage-info",
+              1, "Saving file as " + folder + "\\same.jpg\n",
+              "fotex: " + folder + "\\same.jpg was saved by this run already, from another file of the same name; no picture taken\n");
+    DeleteFileA("C:\\kalto.jpg");
+    ExpectRun("--dialog --dialog --force-overwrite", 1, "Saving file as C:\\kalto.jpg\n",
+              "fotex: C:\\kalto.jpg was saved by this run already; the dialog was not shown\n");
+    DeleteFileA("C:\\kalto.jpg");
 }
 
 }  // namespace

@@ -241,6 +241,29 @@ TEST_F(TransferTest, FailuresKeepThePictureAndTraceAsTabulated) {
     }
 }
 
+TEST_F(TransferTest, ATransferCutPartWayLeavesNoFileItMade) {
+    const std::string fresh = dir + "\\cut", mine = dir + "\\mine";
+    const struct {
+        std::string base, before;  // before: the file's data before the call; "" none
+        bool left;
+    } cases[] = {
+        {fresh, "", false},
+        // An existing file is written in place, as ever, and stays whatever the service left.
+        {mine, "mine", true},
+    };
+    for (size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i) {
+        if (!cases[i].before.empty()) WriteFile(cases[i].base + ".jpg", cases[i].before);
+        Guarded<256> name;
+        name.Set(cases[i].base.c_str());
+        camera.CutTransfer(E_FAIL);
+        lib.TransferPicture(Take(), name.chars(), 3, 1);
+        EXPECT_EQ(std::string(kGetDataTrace) + "0x80004005\n", Output()) << "case " << i;
+        EXPECT_EQ(cases[i].left, Exists(cases[i].base + ".jpg")) << "case " << i;
+        EXPECT_TRUE(Ledger(1)) << "case " << i;
+    }
+    EXPECT_EQ(std::vector<std::string>{"mine.jpg"}, Files());
+}
+
 TEST_F(TransferTest, CodeWithoutExtensionNeverWritesIntoTheName) {
     // A constant string in read-only memory: any write into it faults.
     char* page = static_cast<char*>(VirtualAlloc(nullptr, 4096, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
@@ -465,6 +488,15 @@ TEST_F(WalkTest, FileSavedByAnotherProgramDuringTheWalkIsKept) {
     EXPECT_TRUE(IsJpeg(ReadFile(At(Numbered("w", 2, "~1.jpg")))));
     EXPECT_EQ(Names({Numbered("w", 0), Numbered("w", 1), Numbered("w", 2), Numbered("w", 2, "~1.jpg")}), Files());
     EXPECT_EQ("", Output());
+}
+
+TEST_F(WalkTest, ATransferCutPartWayLeavesNoFileAndEndsTheWalk) {
+    Folder(root(), 3);
+    camera.CutTransfer(E_FAIL, 2);
+    Walk("cut");
+    EXPECT_EQ(std::string(kGetDataTrace) + "0x80004005\n", Output());
+    EXPECT_EQ(Names({Numbered("cut", 0)}), Files());
+    EXPECT_TRUE(IsJpeg(ReadFile(At(Numbered("cut", 0)))));
 }
 
 TEST_F(WalkTest, NameWithoutExtensionStepsAsideToo) {

@@ -110,7 +110,10 @@ HRESULT TransferItemToFile(IWiaItem* item, char* name, int code, int deleteFlag,
         }
     }
 
+    // A transfer that fails part-way leaves what the service wrote; only a file it made is removed.
+    const bool existed = Exists(wide);
     hr = GetDataIntoFile(transfer.get(), wide, true);
+    if (hr != S_OK && !existed) DeleteFileW(wide);
     if (hr == S_OK && deleteFlag == 1) item->DeleteItem(0);  // a picture left on the camera is no loss
     return hr;
 }
