@@ -836,6 +836,35 @@ TEST_F(SettingTest, TextThatDoesNotFitWritesNothing) {
     EXPECT_TRUE(exact.GuardsIntact());
 }
 
+// The header's names for the enumerated values and the new statuses, against the published numbers.
+TEST(SettingNames, HeaderNamesThePublishedValues) {
+    const struct {
+        long long named, published;
+        const char* name;
+    } cases[] = {
+#define PIN(name, value) {name, value, #name}
+        PIN(FOTEX_FLASH_AUTO, 1), PIN(FOTEX_FLASH_OFF, 2), PIN(FOTEX_FLASH_FILL, 3), PIN(FOTEX_FLASH_REDEYE_AUTO, 4),
+        PIN(FOTEX_FLASH_REDEYE_FILL, 5), PIN(FOTEX_FLASH_EXTERNAL_SYNC, 6),
+        PIN(FOTEX_WHITEBALANCE_MANUAL, 1), PIN(FOTEX_WHITEBALANCE_AUTO, 2), PIN(FOTEX_WHITEBALANCE_ONEPUSH_AUTO, 3),
+        PIN(FOTEX_WHITEBALANCE_DAYLIGHT, 4), PIN(FOTEX_WHITEBALANCE_FLUORESCENT, 5), PIN(FOTEX_WHITEBALANCE_TUNGSTEN, 6),
+        PIN(FOTEX_WHITEBALANCE_FLASH, 7),
+        PIN(FOTEX_EXPOSUREMODE_MANUAL, 1), PIN(FOTEX_EXPOSUREMODE_AUTO, 2), PIN(FOTEX_EXPOSUREMODE_APERTURE_PRIORITY, 3),
+        PIN(FOTEX_EXPOSUREMODE_SHUTTER_PRIORITY, 4), PIN(FOTEX_EXPOSUREMODE_PROGRAM_CREATIVE, 5),
+        PIN(FOTEX_EXPOSUREMODE_PROGRAM_ACTION, 6), PIN(FOTEX_EXPOSUREMODE_PORTRAIT, 7),
+        PIN(FOTEX_FOCUSMODE_MANUAL, 1), PIN(FOTEX_FOCUSMODE_AUTO, 2), PIN(FOTEX_FOCUSMODE_MACRO_AUTO, 3),
+        PIN(FOTEX_EXPOSUREMETERING_AVERAGE, 1), PIN(FOTEX_EXPOSUREMETERING_CENTER_WEIGHT, 2),
+        PIN(FOTEX_EXPOSUREMETERING_MULTISPOT, 3), PIN(FOTEX_EXPOSUREMETERING_CENTER_SPOT, 4),
+        PIN(FOTEX_FOCUSMETERING_CENTER_SPOT, 1), PIN(FOTEX_FOCUSMETERING_MULTISPOT, 2),
+        PIN(FOTEX_CAPTUREMODE_NORMAL, 1), PIN(FOTEX_CAPTUREMODE_BURST, 2), PIN(FOTEX_CAPTUREMODE_TIMELAPSE, 3),
+        PIN(FOTEX_EFFECTMODE_STANDARD, 1), PIN(FOTEX_EFFECTMODE_BW, 2), PIN(FOTEX_EFFECTMODE_SEPIA, 3),
+        PIN(FOTEX_POWERMODE_LINE, 1), PIN(FOTEX_POWERMODE_BATTERY, 2),
+        PIN(FOTEX_E_VALUE, static_cast<int>(0x8007000D)), PIN(FOTEX_E_TYPE, static_cast<int>(0x80020005)),
+        PIN(FOTEX_E_ACCESS_DENIED, static_cast<int>(0x80070005)),
+#undef PIN
+    };
+    for (const auto& c : cases) EXPECT_EQ(c.published, c.named) << c.name;
+}
+
 // ---- names of settings and values ------------------------------------------------------------
 
 std::wstring Described(int status, const std::vector<wchar_t>& buffer) {
