@@ -778,7 +778,7 @@ int FOTEX_CALL SetSettingText(FOTEX_DEVICE device, int property_id, const wchar_
 /* Copies the name that the service's headers give the property `property_id` ("Flash Mode",
    "F Number", "White Balance"; the WIA_*_STR names of device, camera, scanner and item
    properties alike) into `label`, a buffer of `bytes` bytes, as NUL-terminated UTF-16. Needs no
-   device; allocates nothing. 64 bytes hold every name.
+   device; allocates nothing. 72 bytes hold every name.
    Returns FOTEX_OK; FOTEX_E_POINTER label is null; FOTEX_E_NOT_FOUND the id has no name;
    FOTEX_E_INSUFFICIENT_BUFFER. */
 int FOTEX_CALL DescribeSetting(int property_id, void* label, int bytes);

@@ -914,6 +914,9 @@ TEST_F(NameTest, DevicePropertiesScannerAndItemPropertiesAreNamedToo) {
         {-1, L"status -2147023728"}, {INT_MIN, L"status -2147023728"},
     };
     for (size_t i = 0; i < std::size(cases); ++i) EXPECT_EQ(cases[i].label, Label(cases[i].id)) << "case " << i;
+    // The longest name of all, 34 units: 70 bytes with its terminator.
+    EXPECT_EQ(L"Minimum Horizontal Sheet Feed Size", Label(3104, 70));
+    EXPECT_EQ(L"status -2147024774", Label(3104, 69));
 }
 
 TEST_F(NameTest, EveryEnumeratedValueIsNamedBothWays) {
@@ -998,6 +1001,26 @@ TEST_F(NameTest, FNumbersAreTakenBackExactlyAndExposureTextsAreNot) {
     EXPECT_EQ(kNotFound, Find(2054, L"1/250 s"));
     EXPECT_EQ(kNotFound, Find(2053, L"+0.7 EV"));
     EXPECT_EQ(kNotFound, Find(2056, L"f/2.8"));
+}
+
+// The statuses of the settings by id read as what they mean there; the one code that the
+// thumbnail shares says both.
+TEST_F(NameTest, StatusesOfTheSettingsHaveTexts) {
+    const struct {
+        int status;
+        std::vector<const wchar_t*> parts;
+    } cases[] = {
+        {static_cast<int>(0x8007000D), {L"ERROR_INVALID_DATA: ", L"setting takes", L"thumbnail"}},
+        {static_cast<int>(0x80020005), {L"DISP_E_TYPEMISMATCH: ", L"text", L"number"}},
+        {static_cast<int>(0x80070005), {L"E_ACCESSDENIED: ", L"read only"}},
+    };
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        Guarded<256> text;
+        ASSERT_EQ(1, lib.DescribeStatus(cases[i].status, text.data(), 256)) << "case " << i;
+        const std::wstring got = reinterpret_cast<const wchar_t*>(text.data());
+        for (const wchar_t* part : cases[i].parts) EXPECT_NE(std::wstring::npos, got.find(part)) << "case " << i;
+        EXPECT_EQ(0u, got.find(cases[i].parts[0])) << "case " << i;
+    }
 }
 
 TEST_F(NameTest, NullPointersAreRefused) {
