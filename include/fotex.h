@@ -29,8 +29,8 @@
  *   commands print nothing.
  * - Text from the caller is NUL-terminated ANSI (the system code page); text to the caller is
  *   UTF-16LE, at most 128 bytes, in a buffer of at least FOTEX_TEXT_BYTES (128) bytes. The
- *   camera contents, setting choices and camera events functions at the end differ: UTF-16 both
- *   ways, statuses as HRESULTs, any length (see their sections).
+ *   camera contents, setting choices, camera events and settings-by-id functions at the end
+ *   differ: UTF-16 both ways, statuses as HRESULTs, any length (see their sections).
  *
  * The header is C89 and C++; in C it includes <stddef.h> for wchar_t and nothing else (include
  * <windows.h> before or after it, or not at all).

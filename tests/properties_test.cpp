@@ -663,12 +663,17 @@ protected:
     }
 };
 
-TEST_F(SettingTest, EveryIntegerSettingReadsAsItsNamedGetterReadsIt) {
+TEST_F(SettingTest, EverySettingReadsAsItsNamedGetterReadsIt) {
     for (const Row& row : kRows) {
         int generic = kChoiceSentinel, named = kChoiceSentinel;
         if (row.text()) {
             EXPECT_EQ(kTypeMismatch, Get(static_cast<int>(row.id), &generic)) << row.getter;
             EXPECT_EQ(kChoiceSentinel, generic) << row.getter;
+            Guarded<FOTEX_TEXT_BYTES> bytes;
+            ASSERT_EQ(1, reinterpret_cast<TextGetter>(lib.Symbol(row.getter))(handle, bytes.data())) << row.getter;
+            std::wstring text;
+            EXPECT_EQ(1, GetText(static_cast<int>(row.id), text)) << row.getter;
+            EXPECT_EQ(std::wstring(reinterpret_cast<const wchar_t*>(bytes.data())), text) << row.getter;
             continue;
         }
         ASSERT_EQ(1, Named(row, &named)) << row.getter;

@@ -1264,6 +1264,7 @@ TEST_F(ReliabilityTest, StringsThatCannotBeMadeFailTheirCallsCleanly) {
     EXPECT_EQ(1, lib.OpenWiaDevice(0, &other));  // asked, but no device could be named
     EXPECT_EQ(0, other);
     EXPECT_EQ(-1, reinterpret_cast<TextSetter>(lib.Symbol("SetArtist"))(device, "Ann"));
+    EXPECT_EQ(static_cast<int>(E_OUTOFMEMORY), lib.SetSettingText(device, 2091, L"Ann"));
     EXPECT_EQ(1, lib.ImageTransferDialog(0, device));
     EXPECT_EQ(Box("Open UI error: " + Hex8(E_OUTOFMEMORY) + "\n"), BoxesSeen());
     EXPECT_EQ(0, camera.Calls(Op::CreateDevice) + camera.Calls(Op::WriteMultiple) + camera.Calls(Op::GetImageDlg));
