@@ -6,19 +6,22 @@
 #include <wia.h>
 
 #include <climits>
+#include <cstdint>
+#include <cstring>
 
 namespace fotex {
 
 namespace {
 
-struct Label {
+struct WideLabel {
     PROPID id;
     const WCHAR* text;
 };
 
-// Every property the service's headers name (WIA_*_STR), by the headers' own definitions.
+// Every property the service's headers name (WIA_*_STR), by the headers' own definitions. Read
+// only while compiling: the DLL holds the packed form below.
 #define FOTEX_LABEL(id) {id, id##_STR},
-constexpr Label kLabels[] = {
+constexpr WideLabel kWideLabels[] = {
     FOTEX_LABEL(WIA_DIP_DEV_ID) FOTEX_LABEL(WIA_DIP_VEND_DESC) FOTEX_LABEL(WIA_DIP_DEV_DESC)
     FOTEX_LABEL(WIA_DIP_DEV_TYPE) FOTEX_LABEL(WIA_DIP_PORT_NAME) FOTEX_LABEL(WIA_DIP_DEV_NAME)
     FOTEX_LABEL(WIA_DIP_SERVER_NAME) FOTEX_LABEL(WIA_DIP_REMOTE_DEV_ID) FOTEX_LABEL(WIA_DIP_UI_CLSID)
@@ -74,78 +77,116 @@ constexpr Label kLabels[] = {
     FOTEX_LABEL(WIA_IPS_THRESHOLD) FOTEX_LABEL(WIA_IPS_INVERT) FOTEX_LABEL(WIA_IPS_WARM_UP_TIME)
 };
 #undef FOTEX_LABEL
+constexpr size_t kLabelCount = sizeof kWideLabels / sizeof kWideLabels[0];
 
-constexpr bool IdsAreUnique() {
-    for (const Label& a : kLabels) {
+constexpr size_t LabelUnits() {
+    size_t n = 0;
+    for (const WideLabel& l : kWideLabels)
+        for (const WCHAR* c = l.text; *c != 0; ++c) ++n;
+    return n;
+}
+
+// The names as ASCII one after another, with each id and where its name starts: a third of the
+// size of wide strings behind pointers, which keeps the DLL small.
+struct PackedLabels {
+    uint16_t id[kLabelCount];
+    uint16_t start[kLabelCount + 1];
+    char text[LabelUnits()];
+};
+
+constexpr PackedLabels Pack() {
+    PackedLabels p{};
+    size_t at = 0;
+    for (size_t i = 0; i < kLabelCount; ++i) {
+        p.id[i] = static_cast<uint16_t>(kWideLabels[i].id);
+        p.start[i] = static_cast<uint16_t>(at);
+        for (const WCHAR* c = kWideLabels[i].text; *c != 0; ++c) p.text[at++] = static_cast<char>(*c);
+    }
+    p.start[kLabelCount] = static_cast<uint16_t>(at);
+    return p;
+}
+
+constexpr bool PacksWhole() {
+    if (LabelUnits() > 0xFFFF) return false;
+    for (const WideLabel& a : kWideLabels) {
+        if (a.id > 0xFFFF) return false;
+        for (const WCHAR* c = a.text; *c != 0; ++c)
+            if (*c > 0x7F) return false;
         int seen = 0;
-        for (const Label& b : kLabels) seen += a.id == b.id;
+        for (const WideLabel& b : kWideLabels) seen += a.id == b.id;
         if (seen != 1) return false;
     }
     return true;
 }
-static_assert(IdsAreUnique(), "two names for one property id");
+static_assert(PacksWhole(), "a property name that is not ASCII, an id beyond 16 bits, or two names for one id");
+
+constexpr PackedLabels kLabels = Pack();
 
 struct ValueName {
-    PROPID id;
-    int value;
-    const WCHAR* text;
+    uint16_t id;
+    uint16_t value;
+    char text[18];
 };
 
 // The documented values of the enumerated camera settings.
 constexpr ValueName kValueNames[] = {
-    {FOTEX_PROP_FLASH_MODE, FOTEX_FLASH_AUTO, L"Auto"},
-    {FOTEX_PROP_FLASH_MODE, FOTEX_FLASH_OFF, L"Off"},
-    {FOTEX_PROP_FLASH_MODE, FOTEX_FLASH_FILL, L"Fill"},
-    {FOTEX_PROP_FLASH_MODE, FOTEX_FLASH_REDEYE_AUTO, L"Red-eye auto"},
-    {FOTEX_PROP_FLASH_MODE, FOTEX_FLASH_REDEYE_FILL, L"Red-eye fill"},
-    {FOTEX_PROP_FLASH_MODE, FOTEX_FLASH_EXTERNAL_SYNC, L"External sync"},
-    {FOTEX_PROP_WHITE_BALANCE, FOTEX_WHITEBALANCE_MANUAL, L"Manual"},
-    {FOTEX_PROP_WHITE_BALANCE, FOTEX_WHITEBALANCE_AUTO, L"Auto"},
-    {FOTEX_PROP_WHITE_BALANCE, FOTEX_WHITEBALANCE_ONEPUSH_AUTO, L"One-push auto"},
-    {FOTEX_PROP_WHITE_BALANCE, FOTEX_WHITEBALANCE_DAYLIGHT, L"Daylight"},
-    {FOTEX_PROP_WHITE_BALANCE, FOTEX_WHITEBALANCE_FLUORESCENT, L"Fluorescent"},
-    {FOTEX_PROP_WHITE_BALANCE, FOTEX_WHITEBALANCE_TUNGSTEN, L"Tungsten"},
-    {FOTEX_PROP_WHITE_BALANCE, FOTEX_WHITEBALANCE_FLASH, L"Flash"},
-    {FOTEX_PROP_EXPOSURE_MODE, FOTEX_EXPOSUREMODE_MANUAL, L"Manual"},
-    {FOTEX_PROP_EXPOSURE_MODE, FOTEX_EXPOSUREMODE_AUTO, L"Auto"},
-    {FOTEX_PROP_EXPOSURE_MODE, FOTEX_EXPOSUREMODE_APERTURE_PRIORITY, L"Aperture priority"},
-    {FOTEX_PROP_EXPOSURE_MODE, FOTEX_EXPOSUREMODE_SHUTTER_PRIORITY, L"Shutter priority"},
-    {FOTEX_PROP_EXPOSURE_MODE, FOTEX_EXPOSUREMODE_PROGRAM_CREATIVE, L"Program creative"},
-    {FOTEX_PROP_EXPOSURE_MODE, FOTEX_EXPOSUREMODE_PROGRAM_ACTION, L"Program action"},
-    {FOTEX_PROP_EXPOSURE_MODE, FOTEX_EXPOSUREMODE_PORTRAIT, L"Portrait"},
-    {FOTEX_PROP_FOCUS_MODE, FOTEX_FOCUSMODE_MANUAL, L"Manual"},
-    {FOTEX_PROP_FOCUS_MODE, FOTEX_FOCUSMODE_AUTO, L"Auto"},
-    {FOTEX_PROP_FOCUS_MODE, FOTEX_FOCUSMODE_MACRO_AUTO, L"Macro auto"},
-    {FOTEX_PROP_EXPOSURE_METERING_MODE, FOTEX_EXPOSUREMETERING_AVERAGE, L"Average"},
-    {FOTEX_PROP_EXPOSURE_METERING_MODE, FOTEX_EXPOSUREMETERING_CENTER_WEIGHT, L"Center-weighted"},
-    {FOTEX_PROP_EXPOSURE_METERING_MODE, FOTEX_EXPOSUREMETERING_MULTISPOT, L"Multi-spot"},
-    {FOTEX_PROP_EXPOSURE_METERING_MODE, FOTEX_EXPOSUREMETERING_CENTER_SPOT, L"Center spot"},
-    {FOTEX_PROP_FOCUS_METERING_MODE, FOTEX_FOCUSMETERING_CENTER_SPOT, L"Center spot"},
-    {FOTEX_PROP_FOCUS_METERING_MODE, FOTEX_FOCUSMETERING_MULTISPOT, L"Multi-spot"},
-    {FOTEX_PROP_CAPTURE_MODE, FOTEX_CAPTUREMODE_NORMAL, L"Normal"},
-    {FOTEX_PROP_CAPTURE_MODE, FOTEX_CAPTUREMODE_BURST, L"Burst"},
-    {FOTEX_PROP_CAPTURE_MODE, FOTEX_CAPTUREMODE_TIMELAPSE, L"Time-lapse"},
-    {FOTEX_PROP_EFFECT_MODE, FOTEX_EFFECTMODE_STANDARD, L"Standard"},
-    {FOTEX_PROP_EFFECT_MODE, FOTEX_EFFECTMODE_BW, L"Black and white"},
-    {FOTEX_PROP_EFFECT_MODE, FOTEX_EFFECTMODE_SEPIA, L"Sepia"},
-    {FOTEX_PROP_POWER_MODE, FOTEX_POWERMODE_LINE, L"Line"},
-    {FOTEX_PROP_POWER_MODE, FOTEX_POWERMODE_BATTERY, L"Battery"},
+    {FOTEX_PROP_FLASH_MODE, FOTEX_FLASH_AUTO, "Auto"},
+    {FOTEX_PROP_FLASH_MODE, FOTEX_FLASH_OFF, "Off"},
+    {FOTEX_PROP_FLASH_MODE, FOTEX_FLASH_FILL, "Fill"},
+    {FOTEX_PROP_FLASH_MODE, FOTEX_FLASH_REDEYE_AUTO, "Red-eye auto"},
+    {FOTEX_PROP_FLASH_MODE, FOTEX_FLASH_REDEYE_FILL, "Red-eye fill"},
+    {FOTEX_PROP_FLASH_MODE, FOTEX_FLASH_EXTERNAL_SYNC, "External sync"},
+    {FOTEX_PROP_WHITE_BALANCE, FOTEX_WHITEBALANCE_MANUAL, "Manual"},
+    {FOTEX_PROP_WHITE_BALANCE, FOTEX_WHITEBALANCE_AUTO, "Auto"},
+    {FOTEX_PROP_WHITE_BALANCE, FOTEX_WHITEBALANCE_ONEPUSH_AUTO, "One-push auto"},
+    {FOTEX_PROP_WHITE_BALANCE, FOTEX_WHITEBALANCE_DAYLIGHT, "Daylight"},
+    {FOTEX_PROP_WHITE_BALANCE, FOTEX_WHITEBALANCE_FLUORESCENT, "Fluorescent"},
+    {FOTEX_PROP_WHITE_BALANCE, FOTEX_WHITEBALANCE_TUNGSTEN, "Tungsten"},
+    {FOTEX_PROP_WHITE_BALANCE, FOTEX_WHITEBALANCE_FLASH, "Flash"},
+    {FOTEX_PROP_EXPOSURE_MODE, FOTEX_EXPOSUREMODE_MANUAL, "Manual"},
+    {FOTEX_PROP_EXPOSURE_MODE, FOTEX_EXPOSUREMODE_AUTO, "Auto"},
+    {FOTEX_PROP_EXPOSURE_MODE, FOTEX_EXPOSUREMODE_APERTURE_PRIORITY, "Aperture priority"},
+    {FOTEX_PROP_EXPOSURE_MODE, FOTEX_EXPOSUREMODE_SHUTTER_PRIORITY, "Shutter priority"},
+    {FOTEX_PROP_EXPOSURE_MODE, FOTEX_EXPOSUREMODE_PROGRAM_CREATIVE, "Program creative"},
+    {FOTEX_PROP_EXPOSURE_MODE, FOTEX_EXPOSUREMODE_PROGRAM_ACTION, "Program action"},
+    {FOTEX_PROP_EXPOSURE_MODE, FOTEX_EXPOSUREMODE_PORTRAIT, "Portrait"},
+    {FOTEX_PROP_FOCUS_MODE, FOTEX_FOCUSMODE_MANUAL, "Manual"},
+    {FOTEX_PROP_FOCUS_MODE, FOTEX_FOCUSMODE_AUTO, "Auto"},
+    {FOTEX_PROP_FOCUS_MODE, FOTEX_FOCUSMODE_MACRO_AUTO, "Macro auto"},
+    {FOTEX_PROP_EXPOSURE_METERING_MODE, FOTEX_EXPOSUREMETERING_AVERAGE, "Average"},
+    {FOTEX_PROP_EXPOSURE_METERING_MODE, FOTEX_EXPOSUREMETERING_CENTER_WEIGHT, "Center-weighted"},
+    {FOTEX_PROP_EXPOSURE_METERING_MODE, FOTEX_EXPOSUREMETERING_MULTISPOT, "Multi-spot"},
+    {FOTEX_PROP_EXPOSURE_METERING_MODE, FOTEX_EXPOSUREMETERING_CENTER_SPOT, "Center spot"},
+    {FOTEX_PROP_FOCUS_METERING_MODE, FOTEX_FOCUSMETERING_CENTER_SPOT, "Center spot"},
+    {FOTEX_PROP_FOCUS_METERING_MODE, FOTEX_FOCUSMETERING_MULTISPOT, "Multi-spot"},
+    {FOTEX_PROP_CAPTURE_MODE, FOTEX_CAPTUREMODE_NORMAL, "Normal"},
+    {FOTEX_PROP_CAPTURE_MODE, FOTEX_CAPTUREMODE_BURST, "Burst"},
+    {FOTEX_PROP_CAPTURE_MODE, FOTEX_CAPTUREMODE_TIMELAPSE, "Time-lapse"},
+    {FOTEX_PROP_EFFECT_MODE, FOTEX_EFFECTMODE_STANDARD, "Standard"},
+    {FOTEX_PROP_EFFECT_MODE, FOTEX_EFFECTMODE_BW, "Black and white"},
+    {FOTEX_PROP_EFFECT_MODE, FOTEX_EFFECTMODE_SEPIA, "Sepia"},
+    {FOTEX_PROP_POWER_MODE, FOTEX_POWERMODE_LINE, "Line"},
+    {FOTEX_PROP_POWER_MODE, FOTEX_POWERMODE_BATTERY, "Battery"},
 };
 
-size_t Length(const WCHAR* text) {
-    size_t n = 0;
-    while (text[n] != 0) ++n;
-    return n;
+// ASCII text widened into the host's buffer, with the rule of PutUtf16.
+int PutAscii(void* out, int bytes, const char* text, size_t units) {
+    if (bytes < 0 || (units + 1) * sizeof(WCHAR) > static_cast<size_t>(bytes)) return FOTEX_E_INSUFFICIENT_BUFFER;
+    auto* to = static_cast<WCHAR*>(out);
+    for (size_t u = 0; u < units; ++u) to[u] = static_cast<WCHAR>(text[u]);
+    to[units] = 0;
+    return FOTEX_OK;
 }
 
-// A short text built in place; 32 units hold the longest value text.
+// A short text built in place; 32 units hold the longest value text. Kept out of line: inlined
+// in every format it would make the DLL larger, not the call measurably faster.
 class Text {
 public:
-    Text& Add(const WCHAR* part) {
+    [[gnu::noinline]] Text& Add(const WCHAR* part) {
         while (*part != 0 && n_ < kUnits) units_[n_++] = *part++;
         return *this;
     }
-    Text& Add(unsigned long long number) {
+    [[gnu::noinline]] Text& Add(unsigned long long number) {
         WCHAR digits[24];
         int d = 0;
         do digits[d++] = static_cast<WCHAR>(L'0' + number % 10);
@@ -199,10 +240,10 @@ int PutExposureComp(int value, void* out, int bytes) {
 
 WCHAR Folded(WCHAR c) { return c >= L'A' && c <= L'Z' ? static_cast<WCHAR>(c - L'A' + L'a') : c; }
 
-bool SameIgnoringCase(const WCHAR* a, const WCHAR* b) {
-    for (; *a != 0 && *b != 0; ++a, ++b)
-        if (Folded(*a) != Folded(*b)) return false;
-    return *a == *b;
+bool SameIgnoringCase(const char* ours, const WCHAR* theirs) {
+    for (; *ours != 0 && *theirs != 0; ++ours, ++theirs)
+        if (Folded(static_cast<WCHAR>(*ours)) != Folded(*theirs)) return false;
+    return *ours == 0 && *theirs == 0;
 }
 
 bool IsDigit(WCHAR c) { return c >= L'0' && c <= L'9'; }
@@ -236,8 +277,11 @@ using namespace fotex;
 
 extern "C" int FOTEX_CALL DescribeSetting(int property_id, void* label, int bytes) {
     if (label == nullptr) return FOTEX_E_POINTER;
-    for (const Label& l : kLabels)
-        if (l.id == static_cast<PROPID>(property_id)) return PutUtf16(label, bytes, l.text, Length(l.text));
+    for (size_t i = 0; i < kLabelCount; ++i)
+        if (kLabels.id[i] == property_id) {
+            const size_t start = kLabels.start[i];
+            return PutAscii(label, bytes, kLabels.text + start, kLabels.start[i + 1] - start);
+        }
     return FOTEX_E_NOT_FOUND;
 }
 
@@ -250,7 +294,7 @@ extern "C" int FOTEX_CALL DescribeSettingValue(int property_id, int value, void*
         default: break;
     }
     for (const ValueName& n : kValueNames)
-        if (n.id == static_cast<PROPID>(property_id) && n.value == value) return PutUtf16(text, bytes, n.text, Length(n.text));
+        if (n.id == property_id && n.value == value) return PutAscii(text, bytes, n.text, std::strlen(n.text));
     return FOTEX_E_NOT_FOUND;
 }
 
@@ -258,7 +302,7 @@ extern "C" int FOTEX_CALL FindSettingValue(int property_id, const wchar_t* name,
     if (name == nullptr || value == nullptr) return FOTEX_E_POINTER;
     if (property_id == FOTEX_PROP_FNUMBER) return ParseFNumber(name, value) ? FOTEX_OK : FOTEX_E_NOT_FOUND;
     for (const ValueName& n : kValueNames)
-        if (n.id == static_cast<PROPID>(property_id) && SameIgnoringCase(n.text, name)) {
+        if (n.id == property_id && SameIgnoringCase(n.text, name)) {
             *value = n.value;
             return FOTEX_OK;
         }
