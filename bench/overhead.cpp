@@ -282,6 +282,13 @@ int main() {
     OverheadRow("text setter SetArtist",
                 Compare([&] { setArtist(device, "Fotex bench"); },
                         [&] { HandWriteText(root, kArtist, "Fotex bench"); }));
+    // The generic read against the named getter of 1.3 for the same property.
+    {
+        const Paired p = Compare([&] { lib.GetSetting(device, static_cast<int>(kFlashMode), &value); },
+                                 [&] { getFlash(device, &value); });
+        Row("GetSetting / GetFlashMode", Format("%.3f (%.2f us vs %.2f us)", p.ratio, p.a * 1e6, p.b * 1e6), "<= 1.05",
+            p.ratio <= 1.05);
+    }
     OverheadRow("GetStorageInfo", Compare([&] { lib.GetStorageInfo(device, &taken, &remaining); },
                                           [&] { HandStorageInfo(root, &taken, &remaining); }));
     OverheadRow("EnumDeviceCap", Compare([&] { lib.EnumDeviceCap(device, &take, &del); },
@@ -373,6 +380,27 @@ int main() {
     allocRow("text getter GetArtist", measure([&] { getArtist(device, text); }), 0, "");
     allocRow("text setter SetArtist", measure([&] { setArtist(device, "Fotex bench"); }), 1,
              " (the value the service is handed)");
+    {
+        wchar_t wide[256];
+        int found = 0;
+        allocRow("GetSetting", measure([&] { lib.GetSetting(device, static_cast<int>(kFlashMode), &value); }), 0, "");
+        allocRow("SetSetting (checked against the choices)",
+                 measure([&] { lib.SetSetting(device, static_cast<int>(kFlashMode), 2); }), 0, "");
+        allocRow("GetSettingText", measure([&] { lib.GetSettingText(device, static_cast<int>(kArtist), wide, sizeof wide); }),
+                 0, "");
+        allocRow("SetSettingText", measure([&] { lib.SetSettingText(device, static_cast<int>(kArtist), L"Fotex bench"); }), 1,
+                 " (the text handed to the service)");
+        allocRow("DescribeSetting", measure([&] { lib.DescribeSetting(static_cast<int>(kFlashMode), wide, sizeof wide); }), 0,
+                 "");
+        allocRow("DescribeSettingValue, a name, an f-number, a time, a compensation", measure([&] {
+                     lib.DescribeSettingValue(static_cast<int>(kFlashMode), 5, wide, sizeof wide);
+                     lib.DescribeSettingValue(FOTEX_PROP_FNUMBER, 280, wide, sizeof wide);
+                     lib.DescribeSettingValue(FOTEX_PROP_EXPOSURE_TIME, 40, wide, sizeof wide);
+                     lib.DescribeSettingValue(FOTEX_PROP_EXPOSURE_COMP, 667, wide, sizeof wide);
+                 }), 0, "");
+        allocRow("FindSettingValue", measure([&] { lib.FindSettingValue(static_cast<int>(kFlashMode), L"red-eye fill", &found); }),
+                 0, "");
+    }
     allocRow("GetStorageInfo", measure([&] { lib.GetStorageInfo(device, &taken, &remaining); }), 0, "");
     allocRow("EnumDeviceCap", measure([&] { lib.EnumDeviceCap(device, &take, &del); }), 0, "");
     camera.FailOn(fotexsim::Op::GetData, S_OK, 1, -1);

@@ -1,7 +1,6 @@
 // Camera settings from the command line: --list-config, --get-config NAME, --set-config NAME=VALUE.
 // Names are the getters' without "Get", lower-cased (flashmode, fnumber, artist, ...).
 #include <windows.h>
-#include <wia.h>
 
 #include <cctype>
 #include <climits>
@@ -13,7 +12,6 @@
 
 #include "commands.h"
 #include "options.h"
-#include "property_table.h"
 
 namespace fotexcli {
 
@@ -45,109 +43,45 @@ struct Setting {
 #define CLI_SETTING_ReadOnly(id, getter, setter) Setting{#getter, id, &::getter, nullptr, nullptr, nullptr},
 #define CLI_SETTING_Text(id, getter, setter) Setting{#getter, id, nullptr, nullptr, &::getter, &::setter},
 #define CLI_SETTING(kind, id, getter, setter) CLI_SETTING_##kind(id, getter, setter)
-const std::vector<Setting> kSettings = {FOTEX_PROPERTY_TABLE(CLI_SETTING)};
+const std::vector<Setting> kSettings = {FOTEX_SETTINGS(CLI_SETTING)};
 
-// The service's own names of the camera properties, for gphoto2's "Label:".
-const struct {
-    int id;
-    const wchar_t* label;
-} kLabels[] = {
-    {WIA_DPC_EXPOSURE_MODE, WIA_DPC_EXPOSURE_MODE_STR}, {WIA_DPC_EXPOSURE_COMP, WIA_DPC_EXPOSURE_COMP_STR},
-    {WIA_DPC_EXPOSURE_TIME, WIA_DPC_EXPOSURE_TIME_STR}, {WIA_DPC_FNUMBER, WIA_DPC_FNUMBER_STR},
-    {WIA_DPC_FLASH_MODE, WIA_DPC_FLASH_MODE_STR}, {WIA_DPC_FOCUS_MODE, WIA_DPC_FOCUS_MODE_STR},
-    {WIA_DPC_PAN_POSITION, WIA_DPC_PAN_POSITION_STR}, {WIA_DPC_TILT_POSITION, WIA_DPC_TILT_POSITION_STR},
-    {WIA_DPC_TIMER_MODE, WIA_DPC_TIMER_MODE_STR}, {WIA_DPC_TIMER_VALUE, WIA_DPC_TIMER_VALUE_STR},
-    {WIA_DPC_POWER_MODE, WIA_DPC_POWER_MODE_STR}, {WIA_DPC_BATTERY_STATUS, WIA_DPC_BATTERY_STATUS_STR},
-    {WIA_DPC_THUMB_WIDTH, WIA_DPC_THUMB_WIDTH_STR}, {WIA_DPC_THUMB_HEIGHT, WIA_DPC_THUMB_HEIGHT_STR},
-    {WIA_DPC_PICT_WIDTH, WIA_DPC_PICT_WIDTH_STR}, {WIA_DPC_PICT_HEIGHT, WIA_DPC_PICT_HEIGHT_STR},
-    {WIA_DPC_COMPRESSION_SETTING, WIA_DPC_COMPRESSION_SETTING_STR},
-    {WIA_DPC_TIMELAPSE_INTERVAL, WIA_DPC_TIMELAPSE_INTERVAL_STR}, {WIA_DPC_TIMELAPSE_NUMBER, WIA_DPC_TIMELAPSE_NUMBER_STR},
-    {WIA_DPC_BURST_INTERVAL, WIA_DPC_BURST_INTERVAL_STR}, {WIA_DPC_BURST_NUMBER, WIA_DPC_BURST_NUMBER_STR},
-    {WIA_DPC_EFFECT_MODE, WIA_DPC_EFFECT_MODE_STR}, {WIA_DPC_DIGITAL_ZOOM, WIA_DPC_DIGITAL_ZOOM_STR},
-    {WIA_DPC_SHARPNESS, WIA_DPC_SHARPNESS_STR}, {WIA_DPC_CONTRAST, WIA_DPC_CONTRAST_STR},
-    {WIA_DPC_CAPTURE_MODE, WIA_DPC_CAPTURE_MODE_STR}, {WIA_DPC_CAPTURE_DELAY, WIA_DPC_CAPTURE_DELAY_STR},
-    {WIA_DPC_EXPOSURE_INDEX, WIA_DPC_EXPOSURE_INDEX_STR},
-    {WIA_DPC_EXPOSURE_METERING_MODE, WIA_DPC_EXPOSURE_METERING_MODE_STR},
-    {WIA_DPC_FOCUS_METERING_MODE, WIA_DPC_FOCUS_METERING_MODE_STR}, {WIA_DPC_FOCUS_DISTANCE, WIA_DPC_FOCUS_DISTANCE_STR},
-    {WIA_DPC_FOCAL_LENGTH, WIA_DPC_FOCAL_LENGTH_STR}, {WIA_DPC_RGB_GAIN, WIA_DPC_RGB_GAIN_STR},
-    {WIA_DPC_WHITE_BALANCE, WIA_DPC_WHITE_BALANCE_STR}, {WIA_DPC_UPLOAD_URL, WIA_DPC_UPLOAD_URL_STR},
-    {WIA_DPC_ARTIST, WIA_DPC_ARTIST_STR}, {WIA_DPC_COPYRIGHT_INFO, WIA_DPC_COPYRIGHT_INFO_STR},
-};
-
-// The meanings the service's documentation gives to values of some settings (wiadef.h).
-const struct {
-    int id;
-    int value;
-    const char* name;
-} kValueNames[] = {
-    {WIA_DPC_FLASH_MODE, FLASHMODE_AUTO, "Auto"}, {WIA_DPC_FLASH_MODE, FLASHMODE_OFF, "Off"},
-    {WIA_DPC_FLASH_MODE, FLASHMODE_FILL, "Fill"}, {WIA_DPC_FLASH_MODE, FLASHMODE_REDEYE_AUTO, "Red-eye auto"},
-    {WIA_DPC_FLASH_MODE, FLASHMODE_REDEYE_FILL, "Red-eye fill"}, {WIA_DPC_FLASH_MODE, FLASHMODE_EXTERNALSYNC, "External sync"},
-    {WIA_DPC_WHITE_BALANCE, WHITEBALANCE_MANUAL, "Manual"}, {WIA_DPC_WHITE_BALANCE, WHITEBALANCE_AUTO, "Auto"},
-    {WIA_DPC_WHITE_BALANCE, WHITEBALANCE_ONEPUSH_AUTO, "One-push auto"}, {WIA_DPC_WHITE_BALANCE, WHITEBALANCE_DAYLIGHT, "Daylight"},
-    {WIA_DPC_WHITE_BALANCE, WHITEBALANCE_FLORESCENT, "Fluorescent"}, {WIA_DPC_WHITE_BALANCE, WHITEBALANCE_TUNGSTEN, "Tungsten"},
-    {WIA_DPC_WHITE_BALANCE, WHITEBALANCE_FLASH, "Flash"},
-    {WIA_DPC_EXPOSURE_MODE, EXPOSUREMODE_MANUAL, "Manual"}, {WIA_DPC_EXPOSURE_MODE, EXPOSUREMODE_AUTO, "Auto"},
-    {WIA_DPC_EXPOSURE_MODE, EXPOSUREMODE_APERTURE_PRIORITY, "Aperture priority"},
-    {WIA_DPC_EXPOSURE_MODE, EXPOSUREMODE_SHUTTER_PRIORITY, "Shutter priority"},
-    {WIA_DPC_EXPOSURE_MODE, EXPOSUREMODE_PROGRAM_CREATIVE, "Program creative"},
-    {WIA_DPC_EXPOSURE_MODE, EXPOSUREMODE_PROGRAM_ACTION, "Program action"}, {WIA_DPC_EXPOSURE_MODE, EXPOSUREMODE_PORTRAIT, "Portrait"},
-    {WIA_DPC_FOCUS_MODE, FOCUSMODE_MANUAL, "Manual"}, {WIA_DPC_FOCUS_MODE, FOCUSMODE_AUTO, "Auto"},
-    {WIA_DPC_FOCUS_MODE, FOCUSMODE_MACROAUTO, "Macro auto"},
-    {WIA_DPC_EXPOSURE_METERING_MODE, EXPOSUREMETERING_AVERAGE, "Average"},
-    {WIA_DPC_EXPOSURE_METERING_MODE, EXPOSUREMETERING_CENTERWEIGHT, "Center-weighted"},
-    {WIA_DPC_EXPOSURE_METERING_MODE, EXPOSUREMETERING_MULTISPOT, "Multi-spot"},
-    {WIA_DPC_EXPOSURE_METERING_MODE, EXPOSUREMETERING_CENTERSPOT, "Center spot"},
-    {WIA_DPC_FOCUS_METERING_MODE, FOCUSMETERING_CENTERSPOT, "Center spot"},
-    {WIA_DPC_FOCUS_METERING_MODE, FOCUSMETERING_MULTISPOT, "Multi-spot"},
-    {WIA_DPC_CAPTURE_MODE, CAPTUREMODE_NORMAL, "Normal"}, {WIA_DPC_CAPTURE_MODE, CAPTUREMODE_BURST, "Burst"},
-    {WIA_DPC_CAPTURE_MODE, CAPTUREMODE_TIMELAPSE, "Time-lapse"},
-    {WIA_DPC_EFFECT_MODE, EFFECTMODE_STANDARD, "Standard"}, {WIA_DPC_EFFECT_MODE, EFFECTMODE_BW, "Black and white"},
-    {WIA_DPC_EFFECT_MODE, EFFECTMODE_SEPIA, "Sepia"},
-    {WIA_DPC_POWER_MODE, POWERMODE_LINE, "Line"}, {WIA_DPC_POWER_MODE, POWERMODE_BATTERY, "Battery"},
-};
-
-// A value as people say it: its documented name, "f/2.8" for an f-number (kept in hundredths),
-// or the number.
+// A value as people say it, when the library has a name for it that leads back to it (the
+// enumerations and f-numbers): whatever fotex prints can be typed back. Rounded texts such as
+// exposure times stay numbers.
 std::string ValueText(int id, int value) {
-    for (const auto& n : kValueNames)
-        if (n.id == id && n.value == value) return n.name;
-    if (id == WIA_DPC_FNUMBER && value > 0) {
-        char text[32];
-        if (value % 100 == 0) std::snprintf(text, sizeof text, "f/%d", value / 100);
-        else if (value % 10 == 0) std::snprintf(text, sizeof text, "f/%d.%d", value / 100, value % 100 / 10);
-        else std::snprintf(text, sizeof text, "f/%d.%02d", value / 100, value % 100);
-        return text;
-    }
+    wchar_t text[64];
+    int back = 0;
+    if (DescribeSettingValue(id, value, text, sizeof text) == FOTEX_OK && FindSettingValue(id, text, &back) == FOTEX_OK &&
+        back == value)
+        return Utf8(text);
     return std::to_string(value);
 }
 
-// The names a setting's values have, for messages; "" when none.
+// The names a setting's values have, for messages; "" when none. A setting that names every
+// small value has a scale rather than a list, shown by one example from its middle.
 std::string NamesOf(int id) {
+    constexpr int kProbed = 64;
+    constexpr int kScaleExample = 280;
     std::string names;
-    for (const auto& n : kValueNames)
-        if (n.id == id) names += (names.empty() ? "" : ", ") + std::string(n.name);
-    if (id == WIA_DPC_FNUMBER) names = "f/2.8 and the like";
+    int named = 0;
+    for (int v = 0; v < kProbed; ++v) {
+        const std::string text = ValueText(id, v);
+        if (text == std::to_string(v)) continue;
+        names += (names.empty() ? "" : ", ") + text;
+        ++named;
+    }
+    if (named >= kProbed - 1) return ValueText(id, kScaleExample) + " and the like";
     return names;
 }
 
-// A decimal number, one of the setting's names (any case), or an f-number as f/2.8.
+// A decimal number, or a name of one of the setting's values (any case, blanks around ignored).
 bool ParseValue(int id, const std::string& text, int& value) {
     if (ParseDecimal(text, value)) return true;
-    const std::string t = Trim(text);
-    for (const auto& n : kValueNames)
-        if (n.id == id && _stricmp(n.name, t.c_str()) == 0) {
-            value = n.value;
-            return true;
-        }
-    double f = 0;
-    char rest = 0;
-    if (id == WIA_DPC_FNUMBER && (t[0] == 'f' || t[0] == 'F') && t.size() > 2 && t[1] == '/' &&
-        std::sscanf(t.c_str() + 2, "%lf%c", &f, &rest) == 1 && f > 0 && f < 2e7) {
-        value = static_cast<int>(f * 100 + 0.5);
-        return true;
-    }
-    return false;
+    const std::wstring name = Wide(Trim(text));
+    int found = 0;
+    if (FindSettingValue(id, name.c_str(), &found) != FOTEX_OK) return false;
+    value = found;
+    return true;
 }
 
 // What the camera says about a setting's values.
@@ -212,10 +146,10 @@ std::string Refusal(const Choices& c, int id, int value) {
     return list;
 }
 
+// The service's name of the property, for gphoto2's "Label:".
 std::string Label(const Setting& s) {
-    for (const auto& l : kLabels)
-        if (l.id == s.id) return Utf8(l.label);
-    return s.name();
+    wchar_t label[128];
+    return DescribeSetting(s.id, label, sizeof label) == FOTEX_OK ? Utf8(label) : s.name();
 }
 
 const Setting* Find(const std::string& name) {

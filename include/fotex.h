@@ -30,8 +30,8 @@
  *   commands print nothing.
  * - Text from the caller is NUL-terminated ANSI (the system code page); text to the caller is
  *   UTF-16LE, at most 128 bytes, in a buffer of at least FOTEX_TEXT_BYTES (128) bytes. The
- *   camera contents, setting choices and camera events functions at the end differ: UTF-16 both
- *   ways, statuses as HRESULTs, any length (see their sections).
+ *   camera contents, setting choices, camera events and settings-by-id functions at the end
+ *   differ: UTF-16 both ways, statuses as HRESULTs, any length (see their sections).
  *
  * The header is C89 and C++; in C it includes <stddef.h> for wchar_t and nothing else (include
  * <windows.h> before or after it, or not at all).
@@ -411,6 +411,48 @@ int FOTEX_CALL SetArtist(FOTEX_DEVICE device, const char* text);
 int FOTEX_CALL GetCopyRight(FOTEX_DEVICE device, void* text); /* FOTEX_PROP_COPYRIGHT_INFO */
 int FOTEX_CALL SetCopyRight(FOTEX_DEVICE device, const char* text);
 
+/* The 37 settings above as one list, for a host that builds its tables from it (the fotex tool
+   names its settings after the getters): X(kind, property id, getter, setter), where kind is
+   Integer, ReadOnly (the setter is then the placeholder NoSetter) or Text. */
+#define FOTEX_SETTINGS(X) \
+    X(Integer, FOTEX_PROP_EXPOSURE_MODE, GetExposureMode, SetExposureMode)                  \
+    X(Integer, FOTEX_PROP_EXPOSURE_COMP, GetExposureComp, SetExposureComp)                  \
+    X(Integer, FOTEX_PROP_EXPOSURE_TIME, GetExposureTime, SetExposureTime)                  \
+    X(Integer, FOTEX_PROP_FNUMBER, GetFNumber, SetFNumber)                                  \
+    X(Integer, FOTEX_PROP_FLASH_MODE, GetFlashMode, SetFlashMode)                           \
+    X(Integer, FOTEX_PROP_FOCUS_MODE, GetFocusMode, SetFocusMode)                           \
+    X(Integer, FOTEX_PROP_PAN_POSITION, GetPanPosition, SetPanPos)                          \
+    X(Integer, FOTEX_PROP_TILT_POSITION, GetTiltPosition, SetTiltPos)                       \
+    X(Integer, FOTEX_PROP_TIMER_MODE, GetTimerMode, SetTimerMode)                           \
+    X(Integer, FOTEX_PROP_TIMER_VALUE, GetTimerValue, SetTimerValue)                        \
+    X(ReadOnly, FOTEX_PROP_POWER_MODE, GetPowerMode, NoSetter)                              \
+    X(ReadOnly, FOTEX_PROP_BATTERY_STATUS, GetBatteryStatus, NoSetter)                      \
+    X(Integer, FOTEX_PROP_THUMB_WIDTH, GetThumbWidth, SetThumbWidth)                        \
+    X(Integer, FOTEX_PROP_THUMB_HEIGHT, GetThumbHeight, SetThumbHeight)                     \
+    X(Integer, FOTEX_PROP_PICT_WIDTH, GetPictWidth, SetPictWidth)                           \
+    X(Integer, FOTEX_PROP_PICT_HEIGHT, GetPictHeight, SetPictHeight)                        \
+    X(Integer, FOTEX_PROP_COMPRESSION_SETTING, GetComprSetting, SetComprSetting)            \
+    X(Integer, FOTEX_PROP_TIMELAPSE_INTERVAL, GetTimeLapseInterval, SetTimeElapseInterval)  \
+    X(Integer, FOTEX_PROP_TIMELAPSE_NUMBER, GetTimeLapseNumber, SetTimeLapseNumber)         \
+    X(Integer, FOTEX_PROP_BURST_INTERVAL, GetBurstInterval, SetBurstInterval)               \
+    X(Integer, FOTEX_PROP_BURST_NUMBER, GetBurstNumber, SetBurstNumber)                     \
+    X(Integer, FOTEX_PROP_EFFECT_MODE, GetEffectMode, SetEffectMode)                        \
+    X(Integer, FOTEX_PROP_DIGITAL_ZOOM, GetDigitalZoom, SetDigitalZoom)                     \
+    X(Integer, FOTEX_PROP_SHARPNESS, GetSharpness, SetSharpness)                            \
+    X(Integer, FOTEX_PROP_CONTRAST, GetContrast, SetContrast)                               \
+    X(Integer, FOTEX_PROP_CAPTURE_MODE, GetCaptMode, SetCaptMode)                           \
+    X(Integer, FOTEX_PROP_CAPTURE_DELAY, GetCaptDelay, SetCaptDelay)                        \
+    X(Integer, FOTEX_PROP_EXPOSURE_INDEX, GetExposIndex, SetExposureIndex)                  \
+    X(Integer, FOTEX_PROP_EXPOSURE_METERING_MODE, GetExposMetMode, SetExposMetMode)         \
+    X(Integer, FOTEX_PROP_FOCUS_METERING_MODE, GetFocusMetMode, SetFocusMetMode)            \
+    X(Integer, FOTEX_PROP_FOCUS_DISTANCE, GetFocusDist, SetFocusDist)                       \
+    X(ReadOnly, FOTEX_PROP_FOCAL_LENGTH, GetFocusLength, NoSetter)                          \
+    X(Text, FOTEX_PROP_RGB_GAIN, GetRGBGain, SetRGBGain)                                    \
+    X(Integer, FOTEX_PROP_WHITE_BALANCE, GetWhiteBalance, SetWhiteBalance)                  \
+    X(Text, FOTEX_PROP_UPLOAD_URL, GetUploadURL, SetUploadURL)                              \
+    X(Text, FOTEX_PROP_ARTIST, GetArtist, SetArtist)                                        \
+    X(Text, FOTEX_PROP_COPYRIGHT_INFO, GetCopyRight, SetCopyRight)                         
+
 /* ---- Camera contents ---------------------------------------------------------------------- */
 
 /* List what is on the camera, read each item's name, time, size and thumbnail size, save one
@@ -539,7 +581,7 @@ int FOTEX_CALL DeleteCameraItem(FOTEX_ITEM item);
 void FOTEX_CALL ReleaseCameraItem(FOTEX_ITEM* item);
 
 /* Copies a short English text for `status` into `text`, a buffer of `bytes` bytes, as
-   NUL-terminated UTF-16: every status of the ten functions above and of the three below, the
+   NUL-terminated UTF-16: every status of the ten functions above and of the ten below, the
    service's errors by name and meaning ("WIA_ERROR_OFFLINE: the device is offline"), the
    system's message otherwise
    (-1 to -6, the statuses of the functions above the camera contents, have one text saying so).
@@ -647,6 +689,132 @@ int FOTEX_CALL WaitForCameraEvent(int timeout_ms, int* kind, void* device_id, in
    with the DLL loaded, the DLL releases nothing and leaves COM alone: the service's objects may
    be gone by then, and a release that must reach the service's process can hang the exit. */
 void FOTEX_CALL StopCameraEvents(void);
+
+/* ---- Settings by property id -------------------------------------------------------------- */
+
+/* Any setting of the device's root item by its property id, with the names of settings and of
+   their values: what a host needs to build a settings screen from GetSettingChoices alone.
+   These seven came after the 83 of 1.3 and follow the conventions of the camera contents
+   functions: found by name (GetProcAddress) by a host that must also run with an older
+   Fotex.dll; FOTEX_OK (1) or a negative HRESULT; text out is NUL-terminated UTF-16 into a buffer
+   whose size in bytes the caller passes; on failure no output is written; nothing is printed. */
+
+/* Statuses of these seven beside the FOTEX_E_* codes above. */
+#define FOTEX_E_VALUE ((int)0x8007000DL)         /* the value is not one the setting takes (ERROR_INVALID_DATA) */
+#define FOTEX_E_TYPE ((int)0x80020005L)          /* text asked for as a number, or a number as text (DISP_E_TYPEMISMATCH) */
+#define FOTEX_E_ACCESS_DENIED ((int)0x80070005L) /* the setting is read only (E_ACCESSDENIED) */
+
+/* The documented values of the enumerated settings (WIA_DPC_*; DescribeSettingValue names them). */
+/* FOTEX_PROP_FLASH_MODE */
+#define FOTEX_FLASH_AUTO 1
+#define FOTEX_FLASH_OFF 2
+#define FOTEX_FLASH_FILL 3
+#define FOTEX_FLASH_REDEYE_AUTO 4
+#define FOTEX_FLASH_REDEYE_FILL 5
+#define FOTEX_FLASH_EXTERNAL_SYNC 6
+/* FOTEX_PROP_WHITE_BALANCE */
+#define FOTEX_WHITEBALANCE_MANUAL 1
+#define FOTEX_WHITEBALANCE_AUTO 2
+#define FOTEX_WHITEBALANCE_ONEPUSH_AUTO 3
+#define FOTEX_WHITEBALANCE_DAYLIGHT 4
+#define FOTEX_WHITEBALANCE_FLUORESCENT 5
+#define FOTEX_WHITEBALANCE_TUNGSTEN 6
+#define FOTEX_WHITEBALANCE_FLASH 7
+/* FOTEX_PROP_EXPOSURE_MODE */
+#define FOTEX_EXPOSUREMODE_MANUAL 1
+#define FOTEX_EXPOSUREMODE_AUTO 2
+#define FOTEX_EXPOSUREMODE_APERTURE_PRIORITY 3
+#define FOTEX_EXPOSUREMODE_SHUTTER_PRIORITY 4
+#define FOTEX_EXPOSUREMODE_PROGRAM_CREATIVE 5
+#define FOTEX_EXPOSUREMODE_PROGRAM_ACTION 6
+#define FOTEX_EXPOSUREMODE_PORTRAIT 7
+/* FOTEX_PROP_FOCUS_MODE */
+#define FOTEX_FOCUSMODE_MANUAL 1
+#define FOTEX_FOCUSMODE_AUTO 2
+#define FOTEX_FOCUSMODE_MACRO_AUTO 3
+/* FOTEX_PROP_EXPOSURE_METERING_MODE */
+#define FOTEX_EXPOSUREMETERING_AVERAGE 1
+#define FOTEX_EXPOSUREMETERING_CENTER_WEIGHT 2
+#define FOTEX_EXPOSUREMETERING_MULTISPOT 3
+#define FOTEX_EXPOSUREMETERING_CENTER_SPOT 4
+/* FOTEX_PROP_FOCUS_METERING_MODE */
+#define FOTEX_FOCUSMETERING_CENTER_SPOT 1
+#define FOTEX_FOCUSMETERING_MULTISPOT 2
+/* FOTEX_PROP_CAPTURE_MODE */
+#define FOTEX_CAPTUREMODE_NORMAL 1
+#define FOTEX_CAPTUREMODE_BURST 2
+#define FOTEX_CAPTUREMODE_TIMELAPSE 3
+/* FOTEX_PROP_EFFECT_MODE */
+#define FOTEX_EFFECTMODE_STANDARD 1
+#define FOTEX_EFFECTMODE_BW 2
+#define FOTEX_EFFECTMODE_SEPIA 3
+/* FOTEX_PROP_POWER_MODE */
+#define FOTEX_POWERMODE_LINE 1
+#define FOTEX_POWERMODE_BATTERY 2
+
+/* Stores the integer property `property_id` of the device's root item in *value: any property id
+   the camera has, not only the 37 settings. 8-, 16- and 32-bit values arrive as they are (an
+   unsigned 32-bit one as its bit pattern, as GetSettingChoices gives its limits); a 64-bit one
+   only when it fits an int. Reads the camera each time and allocates nothing.
+   Returns FOTEX_OK; FOTEX_E_HANDLE device is 0; FOTEX_E_POINTER value is null; FOTEX_E_NOT_FOUND
+   the camera lacks the property (or has it without a value); FOTEX_E_TYPE the property is text
+   or anything else but an integer; 0x80070216 (arithmetic overflow) a 64-bit value beyond an
+   int; or the service's HRESULT (E_FAIL for a success code other than S_OK). */
+int FOTEX_CALL GetSetting(FOTEX_DEVICE device, int property_id, int* value);
+
+/* Sends `value` to the integer property `property_id`, after checking it against the property's
+   access and valid values as GetSettingChoices reports them: a range takes minimum <= value <=
+   maximum, on a step from the minimum when the step is above 0; a list takes its values; flags
+   take the values within the mask; any value passes otherwise. An unsigned 32-bit property
+   receives the bit pattern of `value`, any other a 32-bit signed integer.
+   Returns FOTEX_OK; FOTEX_E_HANDLE; FOTEX_E_NOT_FOUND; FOTEX_E_TYPE the property is not an
+   integer; FOTEX_E_ACCESS_DENIED the property is read only; FOTEX_E_VALUE the value is not one
+   the property takes (in these three cases nothing is sent); or the service's HRESULT, its
+   refusal of the write included, as it comes. */
+int FOTEX_CALL SetSetting(FOTEX_DEVICE device, int property_id, int value);
+
+/* Copies the text property `property_id` into `text`, a buffer of `bytes` bytes, as
+   NUL-terminated UTF-16, whatever its length (a null string reads as empty).
+   Returns FOTEX_OK; FOTEX_E_HANDLE; FOTEX_E_POINTER text is null; FOTEX_E_NOT_FOUND;
+   FOTEX_E_TYPE the property is not text; FOTEX_E_INSUFFICIENT_BUFFER the text and terminator
+   need more than `bytes` (nothing is written: call again with a larger buffer); or the service's
+   HRESULT. */
+int FOTEX_CALL GetSettingText(FOTEX_DEVICE device, int property_id, void* text, int bytes);
+
+/* Sends the NUL-terminated UTF-16 `text`, of any length, to the text property `property_id`,
+   after checking its access.
+   Returns FOTEX_OK; FOTEX_E_HANDLE; FOTEX_E_POINTER text is null; FOTEX_E_NOT_FOUND;
+   FOTEX_E_TYPE the property is not text; FOTEX_E_ACCESS_DENIED the property is read only
+   (nothing is sent); E_OUTOFMEMORY the text could not be copied; or the service's HRESULT. */
+int FOTEX_CALL SetSettingText(FOTEX_DEVICE device, int property_id, const wchar_t* text);
+
+/* Copies the name that the service's headers give the property `property_id` ("Flash Mode",
+   "F Number", "White Balance"; the WIA_*_STR names of device, camera, scanner and item
+   properties alike) into `label`, a buffer of `bytes` bytes, as NUL-terminated UTF-16. Needs no
+   device; allocates nothing. 72 bytes hold every name.
+   Returns FOTEX_OK; FOTEX_E_POINTER label is null; FOTEX_E_NOT_FOUND the id has no name;
+   FOTEX_E_INSUFFICIENT_BUFFER. */
+int FOTEX_CALL DescribeSetting(int property_id, void* label, int bytes);
+
+/* Copies what `value` of the property `property_id` means into `text` (a buffer of `bytes`
+   bytes, NUL-terminated UTF-16): the documented name of an enumerated value (flash, white
+   balance, exposure mode, focus mode, exposure and focus metering, capture mode, effect mode and
+   power mode: "Auto", "Red-eye fill", "Daylight"), or a value with a unit as photographers read
+   it: an f-number, kept in hundredths, as "f/2.8"; an exposure time, kept in ten-thousandths of
+   a second, as "1/250 s", "0.4 s" or "2 s" (rounded to the nearest such step); an exposure
+   compensation, kept in thousandths of a stop, as "+0.7 EV", "0.0 EV" or "-1.3 EV" (rounded to
+   a tenth). Needs no device; allocates nothing. 64 bytes hold every text.
+   Returns FOTEX_OK; FOTEX_E_POINTER text is null; FOTEX_E_NOT_FOUND the value has no name (an
+   unlisted value, a time or f-number of 0 or less, a property without names);
+   FOTEX_E_INSUFFICIENT_BUFFER. */
+int FOTEX_CALL DescribeSettingValue(int property_id, int value, void* text, int bytes);
+
+/* Stores in *value the value of the property `property_id` that `name` names, ignoring case:
+   the names DescribeSettingValue gives the enumerated values, and f-numbers ("f/2.8", "F/5.6",
+   "f/11": at most two decimals). The exposure texts are rounded, so they are not taken back.
+   Returns FOTEX_OK; FOTEX_E_POINTER name or value is null; FOTEX_E_NOT_FOUND no value has that
+   name. */
+int FOTEX_CALL FindSettingValue(int property_id, const wchar_t* name, int* value);
 
 #ifdef __cplusplus
 }

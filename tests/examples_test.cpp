@@ -30,12 +30,17 @@ TEST(CaptureExample, ListsTheVirtualCameraAndSavesAPictureAsJpeg) {
     EXPECT_EQ('\xD8', magic[1]);
 }
 
-TEST(SettingsExample, ReadsSettingsAndChangesFlashModeAndArtist) {
+TEST(SettingsExample, ShowsEverySettingByNameAndChangesFlashModeAndArtist) {
     const fotextest::ProgramRun run = fotextest::RunProgram("settings.exe --virtual");
     EXPECT_EQ(0u, run.exit) << run.err;
     EXPECT_EQ("", run.err);
-    const char* lines[] = {"f-number x100 = 280", "battery status = 80", "flash mode: 1 -> 3",
-                           "artist: \"Fotex\" -> \"Ann Smith\""};
+    const char* lines[] = {"F Number = f/2.8  [f/2.8, f/4, f/5.6, f/8, f/11, f/16]",
+                           "Exposure Time = 1/125 s  [1/1000 s, 1/500 s, 1/250 s, 1/125 s, 1/80 s, 1/40 s, 1/20 s, 1/10 s, 1/5 s]",
+                           "Battery Status = 80  [read only; 0 to 100, step 1]",
+                           "Timer Mode = 0  [bits of 0x3]",
+                           "Copyright Info = \"(c) Fotex\"",
+                           "Flash Mode: Auto -> Fill",
+                           "Artist: \"Fotex\" -> \"Ann Smith\""};
     for (size_t i = 0; i < sizeof lines / sizeof lines[0]; ++i)
         EXPECT_TRUE(HasLine(run.out, lines[i])) << "line " << i << ": " << lines[i] << "\n" << run.out;
 }

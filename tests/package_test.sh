@@ -136,8 +136,8 @@ done
   fail "the MSVC host's picture is not a JPEG"
 
 out=$(run settings-cpp settings.exe) || fail "settings.exe failed: $out"
-expect "$out" "f-number x100 = 280"
-expect "$out" "battery status = 80"
-expect "$out" "flash mode: 1 -> 3"
-expect "$out" 'artist: "Fotex" -> "Ann Smith"'
+expect "$out" "F Number = f/2.8  [f/2.8, f/4, f/5.6, f/8, f/11, f/16]"
+expect "$out" "Battery Status = 80  [read only; 0 to 100, step 1]"
+expect "$out" "Flash Mode: Auto -> Fill"
+expect "$out" 'Artist: "Fotex" -> "Ann Smith"'
 echo "package_test: $(basename "$work"/cpack/Fotex-*-win.zip) $(stat -c %s "$work"/cpack/Fotex-*-win.zip) bytes; both examples built and ran"

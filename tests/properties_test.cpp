@@ -637,4 +637,412 @@ TEST_F(ChoicesTest, UnsignedLimitsArriveAsTheirBitPatterns) {
     EXPECT_EQ(std::vector<int>({static_cast<int>(0x80000001u)}), c.values);
 }
 
+
+// ---- settings by property id -----------------------------------------------------------------
+
+constexpr int kHandleError = static_cast<int>(0x80070006);    // E_HANDLE
+constexpr int kPointerError = static_cast<int>(0x80004003);   // E_POINTER
+constexpr int kNotFound = static_cast<int>(0x80070490);       // ERROR_NOT_FOUND
+constexpr int kTypeMismatch = static_cast<int>(0x80020005);   // DISP_E_TYPEMISMATCH
+constexpr int kAccessDenied = static_cast<int>(0x80070005);   // E_ACCESSDENIED
+constexpr int kInvalidValue = static_cast<int>(0x8007000D);   // ERROR_INVALID_DATA
+constexpr int kSmallBuffer = static_cast<int>(0x8007007A);    // ERROR_INSUFFICIENT_BUFFER
+constexpr int kOverflowError = static_cast<int>(0x80070216);  // ERROR_ARITHMETIC_OVERFLOW
+
+// The camera's own settings and limits, as a settings screen meets them.
+class SettingTest : public ChoicesTest {
+protected:
+    int Get(int id, int* value) { return lib.GetSetting(handle, id, value); }
+    int Named(const Row& row, int* value) { return reinterpret_cast<IntGetter>(lib.Symbol(row.getter))(handle, value); }
+    // The text of a text setting, read into a buffer of `bytes` bytes.
+    int GetText(int id, std::wstring& text, int bytes = 1024) {
+        std::vector<wchar_t> buffer(static_cast<size_t>(bytes) / 2 + 1, L'\x7E57');
+        const int status = lib.GetSettingText(handle, id, buffer.data(), bytes);
+        if (status == 1) text = buffer.data();
+        return status;
+    }
+};
+
+TEST_F(SettingTest, EverySettingReadsAsItsNamedGetterReadsIt) {
+    for (const Row& row : kRows) {
+        int generic = kChoiceSentinel, named = kChoiceSentinel;
+        if (row.text()) {
+            EXPECT_EQ(kTypeMismatch, Get(static_cast<int>(row.id), &generic)) << row.getter;
+            EXPECT_EQ(kChoiceSentinel, generic) << row.getter;
+            Guarded<FOTEX_TEXT_BYTES> bytes;
+            ASSERT_EQ(1, reinterpret_cast<TextGetter>(lib.Symbol(row.getter))(handle, bytes.data())) << row.getter;
+            std::wstring text;
+            EXPECT_EQ(1, GetText(static_cast<int>(row.id), text)) << row.getter;
+            EXPECT_EQ(std::wstring(reinterpret_cast<const wchar_t*>(bytes.data())), text) << row.getter;
+            continue;
+        }
+        ASSERT_EQ(1, Named(row, &named)) << row.getter;
+        EXPECT_EQ(1, Get(static_cast<int>(row.id), &generic)) << row.getter;
+        EXPECT_EQ(named, generic) << row.getter;
+    }
+    // Any integer property of the root item, not only the 37.
+    int taken = kChoiceSentinel, counted = kChoiceSentinel, remaining = 0;
+    EXPECT_EQ(1, Get(2050, &taken));
+    ASSERT_EQ(1, lib.GetStorageInfo(handle, &counted, &remaining));
+    EXPECT_EQ(counted, taken);
+    EXPECT_EQ("", Output());
+    EXPECT_TRUE(Ledger(1));
+}
+
+TEST_F(SettingTest, GetSettingTellsAMissingPropertyFromAValueOfAnotherType) {
+    Props()[2062].value = Value::UInt(0x80000001u);
+    Props()[2063].value = Value::Empty();
+    Props()[2071].value = Value::Guid(fotex::wia::WiaImgFmt_JPEG);
+    Props().erase(2060);
+    const struct {
+        int id;
+        int status;
+        int value;
+    } cases[] = {
+        {2062, 1, static_cast<int>(0x80000001u)},  // unsigned: its bit pattern
+        {2063, kNotFound, kChoiceSentinel},        // no value at all
+        {2071, kTypeMismatch, kChoiceSentinel},
+        {2091, kTypeMismatch, kChoiceSentinel},    // text
+        {2060, kNotFound, kChoiceSentinel},        // absent
+        {9999, kNotFound, kChoiceSentinel},
+        {-1, kNotFound, kChoiceSentinel},
+    };
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        int value = kChoiceSentinel;
+        EXPECT_EQ(cases[i].status, Get(cases[i].id, &value)) << "case " << i;
+        EXPECT_EQ(cases[i].value, value) << "case " << i;
+    }
+    EXPECT_EQ("", Output());
+}
+
+TEST_F(SettingTest, BadArgumentsAreRefusedBeforeAskingTheCamera) {
+    int value = kChoiceSentinel;
+    wchar_t text[8] = {L'x'};
+    EXPECT_EQ(kHandleError, lib.GetSetting(0, 2056, &value));
+    EXPECT_EQ(kPointerError, lib.GetSetting(handle, 2056, nullptr));
+    EXPECT_EQ(kHandleError, lib.SetSetting(0, 2056, 1));
+    EXPECT_EQ(kHandleError, lib.GetSettingText(0, 2091, text, sizeof text));
+    EXPECT_EQ(kPointerError, lib.GetSettingText(handle, 2091, nullptr, 16));
+    EXPECT_EQ(kHandleError, lib.SetSettingText(0, 2091, L"a"));
+    EXPECT_EQ(kPointerError, lib.SetSettingText(handle, 2091, nullptr));
+    EXPECT_EQ(kChoiceSentinel, value);
+    EXPECT_EQ(L'x', text[0]);
+    EXPECT_EQ(0, camera.TotalCalls());
+}
+
+// Each writable integer setting takes what GetSettingChoices reports, up to the edges, and refuses
+// the values just beyond them without sending anything.
+TEST_F(SettingTest, SetSettingTakesExactlyTheReportedChoices) {
+    int checked = 0;
+    for (const Row& row : kRows) {
+        if (!row.writable() || row.text()) continue;
+        const int id = static_cast<int>(row.id);
+        const Choices c = Ask(id);
+        ASSERT_EQ(1, c.status) << row.getter;
+        std::vector<int> good, bad;
+        if (c.kind == kList) {
+            good = c.values;
+            bad = {*std::max_element(c.values.begin(), c.values.end()) + 1,
+                   *std::min_element(c.values.begin(), c.values.end()) - 1};
+        } else if (c.kind == kRange) {
+            const int min = c.values[0], max = c.values[1], step = c.values[2];
+            good = {min, max, min + step, max - step};
+            bad = {min - 1, max + 1};
+            if (step > 1) bad.push_back(min + 1), bad.push_back(max - 1);
+        } else if (c.kind == kFlags) {
+            const int mask = c.values[0];
+            good = {0, mask};
+            bad = {static_cast<int>(static_cast<unsigned>(mask + 1) | static_cast<unsigned>(mask)), -1};
+        } else {
+            good = {INT_MIN, -1, 0, INT_MAX};
+        }
+        for (int v : good) {
+            EXPECT_EQ(1, lib.SetSetting(handle, id, v)) << row.getter << " " << v;
+            int back = kChoiceSentinel;
+            EXPECT_EQ(1, Get(id, &back)) << row.getter;
+            EXPECT_EQ(v, back) << row.getter;
+        }
+        const int writes = camera.Calls(Op::WriteMultiple);
+        for (int v : bad) EXPECT_EQ(kInvalidValue, lib.SetSetting(handle, id, v)) << row.getter << " " << v;
+        EXPECT_EQ(writes, camera.Calls(Op::WriteMultiple)) << row.getter << " sent a refused value";
+        ++checked;
+    }
+    EXPECT_EQ(30, checked);
+    EXPECT_EQ("", Output());
+    EXPECT_TRUE(Ledger(1));
+}
+
+TEST_F(SettingTest, ReadOnlyAndMismatchedSettingsAreRefusedWithoutSending) {
+    for (int id : {2064, 2065, 2087, 2050}) {
+        EXPECT_EQ(kAccessDenied, lib.SetSetting(handle, id, 1)) << id;
+    }
+    Props()[2092].readOnly = true;
+    EXPECT_EQ(kAccessDenied, lib.SetSettingText(handle, 2092, L"mine"));
+    EXPECT_EQ(kTypeMismatch, lib.SetSetting(handle, 2091, 1));
+    EXPECT_EQ(kTypeMismatch, lib.SetSettingText(handle, 2056, L"Auto"));
+    std::wstring text = L"untouched";
+    EXPECT_EQ(kTypeMismatch, GetText(2056, text));
+    EXPECT_EQ(kNotFound, lib.SetSetting(handle, 9999, 1));
+    EXPECT_EQ(kNotFound, lib.SetSettingText(handle, 9999, L"a"));
+    EXPECT_EQ(kNotFound, GetText(9999, text));
+    EXPECT_EQ(L"untouched", text);
+    EXPECT_EQ(0, camera.Calls(Op::WriteMultiple));
+    EXPECT_EQ("", Output());
+}
+
+TEST_F(SettingTest, TheServicesOwnRefusalComesBackAsItCame) {
+    const HRESULT offline = static_cast<HRESULT>(0x80210005);
+    camera.FailOn(Op::WriteMultiple, offline);
+    EXPECT_EQ(static_cast<int>(offline), lib.SetSetting(handle, 2056, 2));
+    camera.FailOn(Op::WriteMultiple, offline);
+    EXPECT_EQ(static_cast<int>(offline), lib.SetSettingText(handle, 2091, L"a"));
+    camera.FailOn(Op::WriteMultiple, S_FALSE);
+    EXPECT_EQ(static_cast<int>(E_FAIL), lib.SetSetting(handle, 2056, 2));
+    camera.FailOn(Op::ReadMultiple, offline);
+    int value = kChoiceSentinel;
+    EXPECT_EQ(static_cast<int>(offline), Get(2056, &value));
+    camera.FailOn(Op::GetPropertyAttributes, offline);
+    EXPECT_EQ(static_cast<int>(offline), lib.SetSetting(handle, 2056, 2));
+    EXPECT_EQ(kChoiceSentinel, value);
+    int flash = 0;
+    EXPECT_EQ(1, Get(2056, &flash));
+    EXPECT_EQ(1, flash) << "a refused write changed the camera";
+    EXPECT_EQ("", Output());
+    EXPECT_TRUE(Ledger(1));
+}
+
+TEST_F(SettingTest, TextOfAnyLengthGoesAndComesWhole) {
+    const std::wstring texts[] = {L"", L"Ann", std::wstring(63, L'a'), std::wstring(64, L'b'), std::wstring(1000, L'\u4e2d')};
+    for (const std::wstring& sent : texts) {
+        EXPECT_EQ(1, lib.SetSettingText(handle, 2091, sent.c_str())) << sent.size();
+        EXPECT_EQ(sent, camera.last.write.values.at(0).s) << sent.size();
+        std::wstring back;
+        EXPECT_EQ(1, GetText(2091, back, 4096)) << sent.size();
+        EXPECT_EQ(sent, back) << sent.size();
+    }
+    Props()[2091].value = Value::NullText();
+    std::wstring back = L"x";
+    EXPECT_EQ(1, GetText(2091, back, 2));
+    EXPECT_EQ(L"", back);
+    EXPECT_EQ("", Output());
+    EXPECT_TRUE(Ledger(1));
+}
+
+TEST_F(SettingTest, TextThatDoesNotFitWritesNothing) {
+    // "Fotex" and its terminator: 12 bytes.
+    for (int bytes : {11, 1, 0, -1, INT_MIN}) {
+        Guarded<16> buffer;
+        EXPECT_EQ(kSmallBuffer, lib.GetSettingText(handle, 2091, buffer.data(), bytes)) << bytes;
+        EXPECT_TRUE(buffer.Untouched() && buffer.GuardsIntact()) << bytes;
+    }
+    Guarded<12> exact;
+    EXPECT_EQ(1, lib.GetSettingText(handle, 2091, exact.data(), 12));
+    EXPECT_EQ(L"Fotex", std::wstring(reinterpret_cast<const wchar_t*>(exact.data())));
+    EXPECT_TRUE(exact.GuardsIntact());
+}
+
+// The header's names for the enumerated values and the new statuses, against the published numbers.
+TEST(SettingNames, HeaderNamesThePublishedValues) {
+    const struct {
+        long long named, published;
+        const char* name;
+    } cases[] = {
+#define PIN(name, value) {name, value, #name}
+        PIN(FOTEX_FLASH_AUTO, 1), PIN(FOTEX_FLASH_OFF, 2), PIN(FOTEX_FLASH_FILL, 3), PIN(FOTEX_FLASH_REDEYE_AUTO, 4),
+        PIN(FOTEX_FLASH_REDEYE_FILL, 5), PIN(FOTEX_FLASH_EXTERNAL_SYNC, 6),
+        PIN(FOTEX_WHITEBALANCE_MANUAL, 1), PIN(FOTEX_WHITEBALANCE_AUTO, 2), PIN(FOTEX_WHITEBALANCE_ONEPUSH_AUTO, 3),
+        PIN(FOTEX_WHITEBALANCE_DAYLIGHT, 4), PIN(FOTEX_WHITEBALANCE_FLUORESCENT, 5), PIN(FOTEX_WHITEBALANCE_TUNGSTEN, 6),
+        PIN(FOTEX_WHITEBALANCE_FLASH, 7),
+        PIN(FOTEX_EXPOSUREMODE_MANUAL, 1), PIN(FOTEX_EXPOSUREMODE_AUTO, 2), PIN(FOTEX_EXPOSUREMODE_APERTURE_PRIORITY, 3),
+        PIN(FOTEX_EXPOSUREMODE_SHUTTER_PRIORITY, 4), PIN(FOTEX_EXPOSUREMODE_PROGRAM_CREATIVE, 5),
+        PIN(FOTEX_EXPOSUREMODE_PROGRAM_ACTION, 6), PIN(FOTEX_EXPOSUREMODE_PORTRAIT, 7),
+        PIN(FOTEX_FOCUSMODE_MANUAL, 1), PIN(FOTEX_FOCUSMODE_AUTO, 2), PIN(FOTEX_FOCUSMODE_MACRO_AUTO, 3),
+        PIN(FOTEX_EXPOSUREMETERING_AVERAGE, 1), PIN(FOTEX_EXPOSUREMETERING_CENTER_WEIGHT, 2),
+        PIN(FOTEX_EXPOSUREMETERING_MULTISPOT, 3), PIN(FOTEX_EXPOSUREMETERING_CENTER_SPOT, 4),
+        PIN(FOTEX_FOCUSMETERING_CENTER_SPOT, 1), PIN(FOTEX_FOCUSMETERING_MULTISPOT, 2),
+        PIN(FOTEX_CAPTUREMODE_NORMAL, 1), PIN(FOTEX_CAPTUREMODE_BURST, 2), PIN(FOTEX_CAPTUREMODE_TIMELAPSE, 3),
+        PIN(FOTEX_EFFECTMODE_STANDARD, 1), PIN(FOTEX_EFFECTMODE_BW, 2), PIN(FOTEX_EFFECTMODE_SEPIA, 3),
+        PIN(FOTEX_POWERMODE_LINE, 1), PIN(FOTEX_POWERMODE_BATTERY, 2),
+        PIN(FOTEX_E_VALUE, static_cast<int>(0x8007000D)), PIN(FOTEX_E_TYPE, static_cast<int>(0x80020005)),
+        PIN(FOTEX_E_ACCESS_DENIED, static_cast<int>(0x80070005)),
+#undef PIN
+    };
+    for (const auto& c : cases) EXPECT_EQ(c.published, c.named) << c.name;
+}
+
+// ---- names of settings and values ------------------------------------------------------------
+
+std::wstring Described(int status, const std::vector<wchar_t>& buffer) {
+    return status == 1 ? std::wstring(buffer.data()) : L"status " + std::to_wstring(status);
+}
+
+class NameTest : public fotextest::FotexTest {
+protected:
+    std::wstring Label(int id, int bytes = 128) {
+        std::vector<wchar_t> buffer(64, L'\x7E57');
+        return Described(lib.DescribeSetting(id, buffer.data(), bytes), buffer);
+    }
+    std::wstring ValueText(int id, int value, int bytes = 128) {
+        std::vector<wchar_t> buffer(64, L'\x7E57');
+        return Described(lib.DescribeSettingValue(id, value, buffer.data(), bytes), buffer);
+    }
+    int Find(int id, const wchar_t* name) {
+        int value = kChoiceSentinel;
+        const int status = lib.FindSettingValue(id, name, &value);
+        return status == 1 ? value : status;
+    }
+};
+
+TEST_F(NameTest, EverySettingHasTheServicesLabel) {
+    const wchar_t* labels[] = {
+        L"Exposure Mode", L"Exposure Compensation", L"Exposure Time", L"F Number", L"Flash Mode", L"Focus Mode",
+        L"Pan Position", L"Tilt Position", L"Timer Mode", L"Timer Value", L"Power Mode", L"Battery Status",
+        L"Thumbnail Width", L"Thumbnail Height", L"Picture Width", L"Picture Height", L"Compression Setting",
+        L"Timelapse Interval", L"Timelapse Number", L"Burst Interval", L"Burst Number", L"Effect Mode",
+        L"Digital Zoom", L"Sharpness", L"Contrast", L"Capture Mode", L"Capture Delay", L"Exposure Index",
+        L"Exposure Metering Mode", L"Focus Metering Mode", L"Focus Distance", L"Focus Length", L"RGB Gain",
+        L"White Balance", L"Upload URL", L"Artist", L"Copyright Info",
+    };
+    ASSERT_EQ(kRows.size(), std::size(labels));
+    for (size_t i = 0; i < kRows.size(); ++i) EXPECT_EQ(labels[i], Label(static_cast<int>(kRows[i].id))) << kRows[i].getter;
+}
+
+TEST_F(NameTest, DevicePropertiesScannerAndItemPropertiesAreNamedToo) {
+    const struct {
+        int id;
+        const wchar_t* label;
+    } cases[] = {
+        {2, L"Unique Device ID"}, {2050, L"Pictures Taken"}, {3088, L"Document Handling Select"},
+        {3104, L"Minimum Horizontal Sheet Feed Size"}, {4098, L"Item Name"}, {6147, L"Horizontal Resolution"},
+        {2058, L"Focus Manual Dist"}, {5122, L"Thumbnail Data"},
+        {0, L"status -2147023728"}, {1, L"status -2147023728"}, {2093, L"status -2147023728"},
+        {-1, L"status -2147023728"}, {INT_MIN, L"status -2147023728"},
+    };
+    for (size_t i = 0; i < std::size(cases); ++i) EXPECT_EQ(cases[i].label, Label(cases[i].id)) << "case " << i;
+    // The longest name of all, 34 units: 70 bytes with its terminator.
+    EXPECT_EQ(L"Minimum Horizontal Sheet Feed Size", Label(3104, 70));
+    EXPECT_EQ(L"status -2147024774", Label(3104, 69));
+}
+
+TEST_F(NameTest, EveryEnumeratedValueIsNamedBothWays) {
+    const struct {
+        int id, value;
+        const wchar_t* name;
+    } cases[] = {
+        {2056, 1, L"Auto"}, {2056, 2, L"Off"}, {2056, 3, L"Fill"}, {2056, 4, L"Red-eye auto"},
+        {2056, 5, L"Red-eye fill"}, {2056, 6, L"External sync"},
+        {2089, 1, L"Manual"}, {2089, 2, L"Auto"}, {2089, 3, L"One-push auto"}, {2089, 4, L"Daylight"},
+        {2089, 5, L"Fluorescent"}, {2089, 6, L"Tungsten"}, {2089, 7, L"Flash"},
+        {2052, 1, L"Manual"}, {2052, 2, L"Auto"}, {2052, 3, L"Aperture priority"}, {2052, 4, L"Shutter priority"},
+        {2052, 5, L"Program creative"}, {2052, 6, L"Program action"}, {2052, 7, L"Portrait"},
+        {2057, 1, L"Manual"}, {2057, 2, L"Auto"}, {2057, 3, L"Macro auto"},
+        {2084, 1, L"Average"}, {2084, 2, L"Center-weighted"}, {2084, 3, L"Multi-spot"}, {2084, 4, L"Center spot"},
+        {2085, 1, L"Center spot"}, {2085, 2, L"Multi-spot"},
+        {2081, 1, L"Normal"}, {2081, 2, L"Burst"}, {2081, 3, L"Time-lapse"},
+        {2077, 1, L"Standard"}, {2077, 2, L"Black and white"}, {2077, 3, L"Sepia"},
+        {2064, 1, L"Line"}, {2064, 2, L"Battery"},
+    };
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        const auto& c = cases[i];
+        EXPECT_EQ(c.name, ValueText(c.id, c.value)) << "case " << i;
+        EXPECT_EQ(c.value, Find(c.id, c.name)) << "case " << i;
+        std::wstring upper = c.name, lower = c.name;
+        for (wchar_t& ch : upper) ch = static_cast<wchar_t>(towupper(ch));
+        for (wchar_t& ch : lower) ch = static_cast<wchar_t>(towlower(ch));
+        EXPECT_EQ(c.value, Find(c.id, upper.c_str())) << "case " << i;
+        EXPECT_EQ(c.value, Find(c.id, lower.c_str())) << "case " << i;
+        // Too small by one byte: nothing written.
+        const int exact = static_cast<int>((wcslen(c.name) + 1) * sizeof(wchar_t));
+        Guarded<64> buffer;
+        EXPECT_EQ(kSmallBuffer, lib.DescribeSettingValue(c.id, c.value, buffer.data(), exact - 1)) << "case " << i;
+        EXPECT_TRUE(buffer.Untouched()) << "case " << i;
+        EXPECT_EQ(1, lib.DescribeSettingValue(c.id, c.value, buffer.data(), exact)) << "case " << i;
+        EXPECT_TRUE(buffer.GuardsIntact()) << "case " << i;
+    }
+    // Values and names that are none of these.
+    const std::wstring notFound = L"status -2147023728";
+    for (auto [id, value] : {std::pair{2056, 0}, {2056, 7}, {2089, 8}, {2064, 3}, {2062, 1}, {2091, 1}, {9999, 1}})
+        EXPECT_EQ(notFound, ValueText(id, value)) << id << " " << value;
+    EXPECT_EQ(kNotFound, Find(2056, L"Daylight"));
+    EXPECT_EQ(kNotFound, Find(2056, L"Auto "));
+    EXPECT_EQ(kNotFound, Find(2056, L""));
+    EXPECT_EQ(kNotFound, Find(2062, L"Auto"));
+}
+
+TEST_F(NameTest, ValuesWithUnitsReadAsPhotographersReadThem) {
+    const struct {
+        int id, value;
+        const wchar_t* text;
+    } cases[] = {
+        {2055, 280, L"f/2.8"}, {2055, 400, L"f/4"}, {2055, 1100, L"f/11"}, {2055, 283, L"f/2.83"},
+        {2055, 205, L"f/2.05"}, {2055, 1, L"f/0.01"}, {2055, INT_MAX, L"f/21474836.47"},
+        {2054, 40, L"1/250 s"}, {2054, 80, L"1/125 s"}, {2054, 1, L"1/10000 s"}, {2054, 333, L"1/30 s"},
+        {2054, 2500, L"1/4 s"}, {2054, 2999, L"1/3 s"}, {2054, 3000, L"0.3 s"}, {2054, 4000, L"0.4 s"},
+        {2054, 10000, L"1 s"}, {2054, 15000, L"1.5 s"}, {2054, 20000, L"2 s"}, {2054, INT_MAX, L"214748.4 s"},
+        {2053, 0, L"0.0 EV"}, {2053, 49, L"0.0 EV"}, {2053, -50, L"-0.1 EV"}, {2053, 333, L"+0.3 EV"},
+        {2053, 667, L"+0.7 EV"}, {2053, 1000, L"+1.0 EV"}, {2053, -1333, L"-1.3 EV"},
+        {2053, INT_MIN, L"-2147483.6 EV"}, {2053, INT_MAX, L"+2147483.6 EV"},
+    };
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        EXPECT_EQ(cases[i].text, ValueText(cases[i].id, cases[i].value)) << "case " << i;
+        const int exact = static_cast<int>((wcslen(cases[i].text) + 1) * sizeof(wchar_t));
+        EXPECT_EQ(L"status -2147024774", ValueText(cases[i].id, cases[i].value, exact - 1)) << "case " << i;
+    }
+    for (auto [id, value] : {std::pair{2055, 0}, {2055, -280}, {2055, INT_MIN}, {2054, 0}, {2054, -1}})
+        EXPECT_EQ(L"status -2147023728", ValueText(id, value)) << id << " " << value;
+}
+
+TEST_F(NameTest, FNumbersAreTakenBackExactlyAndExposureTextsAreNot) {
+    const struct {
+        const wchar_t* name;
+        int value;
+    } cases[] = {
+        {L"f/2.8", 280}, {L"F/5.6", 560}, {L"f/11", 1100}, {L"f/2.05", 205}, {L"f/0.01", 1},
+        {L"f/21474836.47", INT_MAX}, {L"f/21474836.48", kNotFound}, {L"f/99999999999", kNotFound},
+        {L"f/", kNotFound}, {L"f/x", kNotFound}, {L"f/2.", kNotFound}, {L"f/2.888", kNotFound}, {L"f/0", kNotFound},
+        {L"f/-2", kNotFound}, {L"2.8", kNotFound}, {L"f/2.8 ", kNotFound}, {L" f/2.8", kNotFound},
+    };
+    for (size_t i = 0; i < std::size(cases); ++i) EXPECT_EQ(cases[i].value, Find(2055, cases[i].name)) << "case " << i;
+    EXPECT_EQ(kNotFound, Find(2054, L"1/250 s"));
+    EXPECT_EQ(kNotFound, Find(2053, L"+0.7 EV"));
+    EXPECT_EQ(kNotFound, Find(2056, L"f/2.8"));
+}
+
+// The statuses of the settings by id read as what they mean there; the one code that the
+// thumbnail shares says both.
+TEST_F(NameTest, StatusesOfTheSettingsHaveTexts) {
+    const struct {
+        int status;
+        std::vector<const wchar_t*> parts;
+    } cases[] = {
+        {static_cast<int>(0x8007000D), {L"ERROR_INVALID_DATA: ", L"setting takes", L"thumbnail"}},
+        {static_cast<int>(0x80020005), {L"DISP_E_TYPEMISMATCH: ", L"text", L"number"}},
+        {static_cast<int>(0x80070005), {L"E_ACCESSDENIED: ", L"read only"}},
+    };
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        Guarded<256> text;
+        ASSERT_EQ(1, lib.DescribeStatus(cases[i].status, text.data(), 256)) << "case " << i;
+        const std::wstring got = reinterpret_cast<const wchar_t*>(text.data());
+        for (const wchar_t* part : cases[i].parts) EXPECT_NE(std::wstring::npos, got.find(part)) << "case " << i;
+        EXPECT_EQ(0u, got.find(cases[i].parts[0])) << "case " << i;
+    }
+}
+
+TEST_F(NameTest, NullPointersAreRefused) {
+    int value = kChoiceSentinel;
+    EXPECT_EQ(kPointerError, lib.DescribeSetting(2056, nullptr, 64));
+    EXPECT_EQ(kPointerError, lib.DescribeSettingValue(2056, 1, nullptr, 64));
+    EXPECT_EQ(kPointerError, lib.FindSettingValue(2056, nullptr, &value));
+    EXPECT_EQ(kPointerError, lib.FindSettingValue(2056, L"Auto", nullptr));
+    EXPECT_EQ(kChoiceSentinel, value);
+    // A label too small by one byte, or of no size at all, writes nothing.
+    Guarded<32> label;
+    EXPECT_EQ(kSmallBuffer, lib.DescribeSetting(2056, label.data(), 21));
+    EXPECT_EQ(kSmallBuffer, lib.DescribeSetting(2056, label.data(), -1));
+    EXPECT_TRUE(label.Untouched());
+    EXPECT_EQ(1, lib.DescribeSetting(2056, label.data(), 22));
+    EXPECT_EQ(L"Flash Mode", std::wstring(reinterpret_cast<const wchar_t*>(label.data())));
+    EXPECT_TRUE(label.GuardsIntact());
+}
+
 }  // namespace

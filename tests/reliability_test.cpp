@@ -711,6 +711,77 @@ std::vector<Scenario> Scenarios() {
         return Outcome(t, "registered=" + std::to_string(t.camera.EventRegistrations()));
     }, nullptr});
 
+    // The settings by property id: the failing call's own HRESULT; a success other than S_OK is
+    // no such property from a question, and no success from a write.
+    auto settled = [status, kNoInterface, kNotFound](Op op, HRESULT hr, const std::string& outputs,
+                                                     std::initializer_list<Op> asked) -> std::string {
+        if (op == Op::QueryPropertyStorage) return status(FAILED(hr) ? hr : kNoInterface) + outputs + " trace[] box[]";
+        for (Op a : asked)
+            if (op == a) return status(FAILED(hr) ? hr : hr == S_FALSE ? kNotFound : E_FAIL) + outputs + " trace[] box[]";
+        if (op == Op::WriteMultiple) return status(FAILED(hr) ? hr : E_FAIL) + outputs + " trace[] box[]";
+        return "";
+    };
+    all.push_back({"GetSetting", true, [open, status, value](Sweep& s) {
+        SweepAccess& t = Access(s.test);
+        FOTEX_DEVICE device = open(t);
+        int v = kUnset;
+        s.Arm();
+        const int result = t.lib.GetSetting(device, 2056, &v);
+        s.Done();
+        t.lib.CloseWiaDevice(&device);
+        return Outcome(t, status(result) + value(v));
+    }, [settled](Op op, HRESULT hr) { return settled(op, hr, " untouched", {Op::ReadMultiple}); }});
+    all.push_back({"SetSetting", true, [open, status](Sweep& s) {
+        SweepAccess& t = Access(s.test);
+        FOTEX_DEVICE device = open(t);
+        s.Arm();
+        const int result = t.lib.SetSetting(device, 2056, 2);
+        s.Done();
+        t.lib.CloseWiaDevice(&device);
+        return Outcome(t, status(result));
+    }, [settled](Op op, HRESULT hr) { return settled(op, hr, "", {Op::ReadMultiple, Op::GetPropertyAttributes}); }});
+    all.push_back({"GetSettingText", true, [open, status](Sweep& s) {
+        SweepAccess& t = Access(s.test);
+        FOTEX_DEVICE device = open(t);
+        Guarded<256> text;
+        s.Arm();
+        const int result = t.lib.GetSettingText(device, 2091, text.data(), 256);
+        s.Done();
+        t.lib.CloseWiaDevice(&device);
+        return Outcome(t, status(result) + (text.Untouched() ? " untouched" : " written") + (text.GuardsIntact() ? "" : " OVERRUN"));
+    }, [settled](Op op, HRESULT hr) { return settled(op, hr, " untouched", {Op::ReadMultiple}); }});
+    all.push_back({"SetSettingText", true, [open, status](Sweep& s) {
+        SweepAccess& t = Access(s.test);
+        FOTEX_DEVICE device = open(t);
+        s.Arm();
+        const int result = t.lib.SetSettingText(device, 2091, L"abc");
+        s.Done();
+        t.lib.CloseWiaDevice(&device);
+        return Outcome(t, status(result));
+    }, [settled](Op op, HRESULT hr) { return settled(op, hr, "", {Op::ReadMultiple, Op::GetPropertyAttributes}); }});
+    // The names ask nothing of the service.
+    all.push_back({"DescribeSetting", false, [status](Sweep& s) {
+        Guarded<64> text;
+        s.Arm();
+        const int result = Access(s.test).lib.DescribeSetting(2056, text.data(), 64);
+        s.Done();
+        return Outcome(Access(s.test), status(result) + (text.GuardsIntact() ? "" : " OVERRUN"));
+    }, nullptr});
+    all.push_back({"DescribeSettingValue", false, [status](Sweep& s) {
+        Guarded<64> text;
+        s.Arm();
+        const int result = Access(s.test).lib.DescribeSettingValue(2056, 1, text.data(), 64);
+        s.Done();
+        return Outcome(Access(s.test), status(result) + (text.GuardsIntact() ? "" : " OVERRUN"));
+    }, nullptr});
+    all.push_back({"FindSettingValue", false, [status](Sweep& s) {
+        int v = kUnset;
+        s.Arm();
+        const int result = Access(s.test).lib.FindSettingValue(2056, L"fill", &v);
+        s.Done();
+        return Outcome(Access(s.test), status(result) + " " + std::to_string(v));
+    }, nullptr});
+
     // The camera settings, from the table that generates their exports.
     auto property = [&](const char* name, bool text, bool setter) {
         all.push_back({name, true, [open, name, text, setter, value](Sweep& s) {
@@ -767,8 +838,8 @@ TEST_F(ReliabilityTest, EveryFailureOfEveryOperationOfEveryExportIsReportedAsDoc
     const std::vector<Scenario> scenarios = Scenarios();
     std::set<std::string> names;
     for (const Scenario& s : scenarios) names.insert(s.name);
-    ASSERT_EQ(96u, scenarios.size());
-    ASSERT_EQ(96u, names.size());
+    ASSERT_EQ(103u, scenarios.size());
+    ASSERT_EQ(103u, names.size());
 
     int cases = 0, unplugged = 0;
     for (const Scenario& scenario : scenarios) {
@@ -1012,6 +1083,26 @@ TEST_F(ReliabilityTest, RandomBadInputNeitherCrashesNorWritesOutOfBoundsNorLeaks
             int* values = pick(6) == 0 ? nullptr : reinterpret_cast<int*>(list.data());
             lib.GetSettingChoices(device(), ids[pick(9)], integer(x), integer(y), pick(4) ? integer(x) : nullptr, values,
                                   capacity, integer(y));
+        } else if (r < 340) {
+            // The settings by id and their names, with sizes no larger than the real buffers.
+            const int ids[] = {2056, 2055, 2054, 2053, 2079, 2062, 2064, 2091, 2050, 9999, 0, -1, static_cast<int>(rng())};
+            const int kBytes[] = {0, 1, 2, 3, 16, 64, 127, 128, -1, INT_MIN};
+            const int id = ids[pick(13)];
+            const int number = pick(2) ? static_cast<int>(rng()) : pick(12) - 2;
+            const wchar_t* names[] = {L"Auto", L"red-EYE fill", L"f/2.8", L"f/", L"", nullptr};
+            wchar_t sent[310];
+            char narrow[310];
+            text(narrow, 300);
+            MultiByteToWideChar(CP_ACP, 0, narrow, -1, sent, 310);
+            switch (r % 7) {
+            case 0: lib.GetSetting(device(), id, integer(x)); break;
+            case 1: lib.SetSetting(device(), id, number); break;
+            case 2: lib.GetSettingText(device(), id, buffer(a), kBytes[pick(10)]); break;
+            case 3: lib.SetSettingText(device(), id, pick(8) == 0 ? nullptr : sent); break;
+            case 4: lib.DescribeSetting(pick(2) ? id : static_cast<int>(rng() % 7000), buffer(a), kBytes[pick(10)]); break;
+            case 5: lib.DescribeSettingValue(id, number, buffer(a), kBytes[pick(10)]); break;
+            default: lib.FindSettingValue(id, pick(3) ? names[pick(6)] : sent, integer(x)); break;
+            }
         } else if (r < 350) {
             const int sizes[] = {-5, 0, 1, 2, 7, 40, 128, 512};
             lib.WaitForCameraEvent(pick(20) == 0 ? 1 : pick(20) == 0 ? -2 : 0, integer(x), pick(8) ? event.data() : nullptr,
@@ -1055,7 +1146,7 @@ TEST_F(ReliabilityTest, RandomBadInputNeitherCrashesNorWritesOutOfBoundsNorLeaks
     EXPECT_TRUE(Ledger(0)) << "seed " << seed;
     EXPECT_TRUE(mark.Balanced()) << "seed " << seed;
     Output();
-    Report("bad input: " + std::to_string(call) + " calls across 96 exports, seed " + std::to_string(seed));
+    Report("bad input: " + std::to_string(call) + " calls across 103 exports, seed " + std::to_string(seed));
 }
 
 // ---- lifetime --------------------------------------------------------------------------------
@@ -1173,6 +1264,7 @@ TEST_F(ReliabilityTest, StringsThatCannotBeMadeFailTheirCallsCleanly) {
     EXPECT_EQ(1, lib.OpenWiaDevice(0, &other));  // asked, but no device could be named
     EXPECT_EQ(0, other);
     EXPECT_EQ(-1, reinterpret_cast<TextSetter>(lib.Symbol("SetArtist"))(device, "Ann"));
+    EXPECT_EQ(static_cast<int>(E_OUTOFMEMORY), lib.SetSettingText(device, 2091, L"Ann"));
     EXPECT_EQ(1, lib.ImageTransferDialog(0, device));
     EXPECT_EQ(Box("Open UI error: " + Hex8(E_OUTOFMEMORY) + "\n"), BoxesSeen());
     EXPECT_EQ(0, camera.Calls(Op::CreateDevice) + camera.Calls(Op::WriteMultiple) + camera.Calls(Op::GetImageDlg));

@@ -29,7 +29,10 @@ const StatusText kTexts[] = {
     {FOTEX_E_FORMAT, L"ERROR_NOT_SUPPORTED: the camera does not offer this item in the format asked for"},
     {kNameTooLong, L"ERROR_FILENAME_EXCED_RANGE: the file name is too long"},
     {kTreeTooDeep, L"ERROR_STACK_OVERFLOW: the camera's item tree is deeper than 64 levels"},
-    {kInvalidData, L"ERROR_INVALID_DATA: the camera's thumbnail is shorter than its width and height need"},
+    // One code, two meanings: a setting's value and a thumbnail's data.
+    {kInvalidData, L"ERROR_INVALID_DATA: the value is not one the setting takes, or the camera's thumbnail is shorter than its size needs"},
+    {FOTEX_E_TYPE, L"DISP_E_TYPEMISMATCH: the setting is text where a number was asked for, or a number where text was"},
+    {FOTEX_E_ACCESS_DENIED, L"E_ACCESSDENIED: the setting is read only"},
     {kOverflow, L"ERROR_ARITHMETIC_OVERFLOW: the camera's value does not fit in 32 bits"},
     {E_OUTOFMEMORY, L"E_OUTOFMEMORY: not enough memory"},
     {E_FAIL, L"E_FAIL: the camera or the service failed without saying why"},

@@ -26,17 +26,9 @@ Integers IntegersOf(const PROPVARIANT& value) {
     return {};
 }
 
-struct Choices {
-    int kind = FOTEX_CHOICES_ANY;
-    int nominal = 0;
-    const LONG* list = nullptr;  // in the service's vector
-    LONG range[3] = {};          // minimum, maximum, step: not in this order in the vector
-    ULONG count = 0;
-    LONG Value(ULONG i) const { return kind == FOTEX_CHOICES_RANGE ? range[i] : list[i]; }
-};
+}  // namespace
 
-// A form whose vector is too short for its parts counts as no restriction.
-Choices Decode(ULONG flags, const PROPVARIANT& attribute) {
+Choices DecodeChoices(ULONG flags, const PROPVARIANT& attribute) {
     const Integers v = IntegersOf(attribute);
     Choices c;
     if ((flags & wia::kPropRange) && v.size >= wia::kRangeElements) {
@@ -62,7 +54,21 @@ Choices Decode(ULONG flags, const PROPVARIANT& attribute) {
     return c;
 }
 
-}  // namespace
+bool Choices::Admits(int value) const {
+    switch (kind) {
+        case FOTEX_CHOICES_RANGE:
+            if (value < range[0] || value > range[1]) return false;
+            return range[2] <= 0 || (static_cast<long long>(value) - range[0]) % range[2] == 0;
+        case FOTEX_CHOICES_LIST:
+            for (ULONG i = 0; i < count; ++i)
+                if (list[i] == value) return true;
+            return false;
+        case FOTEX_CHOICES_FLAGS:
+            return (static_cast<ULONG>(value) & ~static_cast<ULONG>(list[0])) == 0;
+        default:
+            return true;
+    }
+}
 
 int ReadSettingChoices(FOTEX_DEVICE device, int propertyId, int* access, int* kind, int* nominal, int* values,
                        int capacity, int* count) {
@@ -82,7 +88,7 @@ int ReadSettingChoices(FOTEX_DEVICE device, int propertyId, int* access, int* ki
     // S_FALSE is how the service says it has no such property.
     if (hr != S_OK) return FOTEX_E_NOT_FOUND;
 
-    const Choices c = Decode(flags, attribute[0]);
+    const Choices c = DecodeChoices(flags, attribute[0]);
     if (access != nullptr) *access = static_cast<int>(flags & (wia::kPropRead | wia::kPropWrite));
     if (kind != nullptr) *kind = c.kind;
     if (nominal != nullptr) *nominal = c.nominal;

@@ -1,9 +1,11 @@
 // The four behaviours behind every camera-setting export (the exports only name the property),
-// and the valid values of any property.
+// the valid values of any property, and the settings by id with their names.
 #pragma once
 
 #include <windows.h>
 #include <propidl.h>
+
+#include <cstddef>
 
 #include "fotex.h"
 
@@ -14,8 +16,28 @@ int WriteIntegerProperty(FOTEX_DEVICE device, PROPID id, int value);
 int ReadTextProperty(FOTEX_DEVICE device, PROPID id, void* buffer);
 int WriteTextProperty(FOTEX_DEVICE device, PROPID id, const char* text);
 
+// The valid values of a property as its attributes give them: a range, a list or a mask of
+// flags. `list` points into the attribute it was decoded from, so it lives as long as that.
+struct Choices {
+    int kind = FOTEX_CHOICES_ANY;
+    int nominal = 0;
+    const LONG* list = nullptr;
+    LONG range[3] = {};  // minimum, maximum, step: not in this order in the attribute
+    ULONG count = 0;
+    LONG Value(ULONG i) const { return kind == FOTEX_CHOICES_RANGE ? range[i] : list[i]; }
+    // Whether a write of `value` stays within these choices.
+    bool Admits(int value) const;
+};
+
+// A form whose vector is too short for its parts, or not of integers, counts as no restriction.
+Choices DecodeChoices(ULONG flags, const PROPVARIANT& attribute);
+
 // GetSettingChoices: the property's access and valid values, from its attributes.
 int ReadSettingChoices(FOTEX_DEVICE device, int propertyId, int* access, int* kind, int* nominal, int* values,
                        int capacity, int* count);
+
+// Copies `units` UTF-16 units and a terminator into the host's buffer of `bytes` bytes, or
+// writes nothing and returns FOTEX_E_INSUFFICIENT_BUFFER.
+int PutUtf16(void* out, int bytes, const WCHAR* text, size_t units);
 
 }  // namespace fotex

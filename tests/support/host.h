@@ -88,7 +88,14 @@ struct MessageBoxCall {
     X(DescribeStatus)         \
     X(GetSettingChoices)      \
     X(WaitForCameraEvent)     \
-    X(StopCameraEvents)
+    X(StopCameraEvents)       \
+    X(GetSetting)             \
+    X(SetSetting)             \
+    X(GetSettingText)         \
+    X(SetSettingText)         \
+    X(DescribeSetting)        \
+    X(DescribeSettingValue)   \
+    X(FindSettingValue)
 
 class Library {
 public:
