@@ -323,6 +323,36 @@ TEST_F(DirectoryTest, WinesOwnServiceReportsItsResetFailure) {
     EXPECT_EQ("Error calling IEnumWIA_DEV_INFO::Reset(): HRESULT: 0x80004001\n", Output());
 }
 
+// An enumeration run from a handler inside another is refused with the documented failure (-1,
+// list unchanged, count not written); meanwhile the list of the last enumeration stays readable.
+TEST_F(DirectoryTest, EnumerationInsideAnEnumerationIsRefusedAndTheOuterListIsWhole) {
+    AddThree();
+    Enumerate(3);
+    camera.devices.erase(camera.devices.begin());
+    camera.AddDevice(L"dev-d", L"Delta", L"Fourth camera");
+    camera.AddDevice(L"dev-e", L"Epsilon", L"Fifth camera");
+    int inner = -7, innerStatus = 0;
+    Identity during;
+    int calls = 0;
+    camera.onCall = [&](Op op) {
+        if (op != Op::DevInfoNext || ++calls != 2) return;
+        innerStatus = lib.EnumerateWiaDevices(&inner);
+        Read(0, during);
+    };
+    int count = -7;
+    EXPECT_EQ(1, lib.EnumerateWiaDevices(&count));
+    camera.onCall = nullptr;
+    EXPECT_EQ(4, count);
+    EXPECT_EQ(-1, innerStatus);
+    EXPECT_EQ(-7, inner);
+    EXPECT_EQ(Field(L"dev-a"), during.id.bytes()) << "the previous list, whole, until the new one is complete";
+    EXPECT_EQ("", Output());
+    ExpectIdentity(0, L"dev-b", L"Beta", L"Second camera");
+    ExpectIdentity(3, L"dev-e", L"Epsilon", L"Fifth camera");
+    ExpectOverflow(4);
+    EXPECT_TRUE(Ledger(0));
+}
+
 class HandleTest : public DirectoryTest {};
 
 TEST_F(HandleTest, IndexZeroIsOutOfRangeBeforeAnyDeviceIsListed) {
