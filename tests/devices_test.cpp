@@ -471,4 +471,42 @@ TEST_F(HandleTest, IdentifierIsSentAsStoredUpToSixtyFourUnits) {
     EXPECT_TRUE(Ledger(0));
 }
 
+// A handler inside a device command may close the device: the command holds it for its own
+// length and ends as it would have.
+TEST_F(HandleTest, CloseInsideACommandOfThatDeviceLetsTheCommandEnd) {
+    camera.AddDevice(L"dev-a", L"Alpha", L"First camera");
+    Enumerate(1);
+    const Op inside[] = {Op::DeviceCommand, Op::CapsGetCount, Op::ReadMultiple, Op::DeviceCommand};
+    for (int c = 0; c < 4; ++c) {
+        FOTEX_DEVICE device = 0;
+        ASSERT_EQ(1, lib.OpenWiaDevice(0, &device));
+        const FOTEX_DEVICE used = device;
+        int calls = 0;
+        bool rootAlive = false;
+        camera.onCall = [&](Op op) {
+            if (op != inside[c] || ++calls != 1) return;
+            lib.CloseWiaDevice(&device);
+            for (const fotexsim::LiveObject& o : camera.LiveObjects())
+                if (std::string(o.kind) == "Item" && o.item == L"Root") rootAlive = true;
+        };
+        int status = 1, first = -7, second = -7;
+        FOTEX_ITEM taken = 0;
+        switch (c) {
+        case 0: lib.TakeAPicture(used, &taken); break;
+        case 1: status = lib.EnumDeviceCap(used, &first, &second); break;
+        case 2: status = lib.GetStorageInfo(used, &first, &second); break;
+        default: lib.DeleteAll(used); break;
+        }
+        camera.onCall = nullptr;
+        EXPECT_EQ(0, device) << "case " << c;
+        EXPECT_TRUE(rootAlive) << "case " << c << ": the device outlives the host's close while the command runs";
+        EXPECT_LT(0, status) << "case " << c;
+        EXPECT_EQ(c == 0, taken != 0) << "case " << c;
+        lib.ReleaseCameraItem(&taken);
+        EXPECT_TRUE(Ledger(0)) << "case " << c;
+    }
+    EXPECT_TRUE(Boxes().empty());
+    EXPECT_EQ("", Output());
+}
+
 }  // namespace
