@@ -77,7 +77,9 @@ void Listing(fotexsim::Camera& camera, fotextest::Library& lib) {
             ResetCounts();
             const double t = CpuPerCall([&] { lib.ListCameraItems(open.device, &count); });
             relisting += Counts().heap + Counts().strings;
-            lib.ListCameraItems(open.device, nullptr);  // empties the list: the hand walk starts from nothing too
+            // A new handle has no list: the hand walk starts from nothing too.
+            lib.CloseWiaDevice(&open.device);
+            lib.OpenWiaDevice(0, &open.device);
             {
                 IWiaItem* root = reinterpret_cast<IWiaItem*>(static_cast<INT_PTR>(open.device));
                 std::vector<IWiaItem*> list, spare;
@@ -189,6 +191,28 @@ void Saving(fotexsim::Camera& camera, fotextest::Library& lib) {
     };
     row("SaveCameraItem, 160x120 JPEG, a new name", Compare(exported(0), byHand, 15, 0.02));
     row("SaveCameraItem, 160x120 JPEG, FOTEX_SAVE_REPLACE", Compare(exported(FOTEX_SAVE_REPLACE), byHand, 15, 0.02));
+
+    // Moving off the camera: each round takes a new picture, saves it and deletes it from the
+    // camera, with FOTEX_SAVE_DELETE (the file flushed to the disk and moved through before the
+    // deletion) or with a plain save and DeleteCameraItem after it (neither).
+    auto moved = [&](bool durable) {
+        return [&, durable] {
+            FOTEX_ITEM taken = 0;
+            lib.TakeAPicture(open.device, &taken);
+            if (durable) {
+                lib.SaveCameraItem(taken, target.c_str(), FOTEX_FORMAT_JPEG, FOTEX_SAVE_DELETE);
+            } else if (lib.SaveCameraItem(taken, target.c_str(), FOTEX_FORMAT_JPEG, 0) == FOTEX_OK) {
+                lib.DeleteCameraItem(taken);
+            }
+            lib.ReleaseCameraItem(&taken);
+            DeleteFileW(target.c_str());
+        };
+    };
+    const Paired flushed = Compare(moved(true), moved(false), 15, 0.05);
+    Row("SaveCameraItem FOTEX_SAVE_DELETE / save then DeleteCameraItem (flush and write-through)",
+        Format("%.3f (%.2f us vs %.2f us: %.2f us more)", flushed.ratio, flushed.a * 1e6, flushed.b * 1e6,
+               (flushed.a - flushed.b) * 1e6),
+        "", -1);
 
     const std::wstring thumbnail = std::wstring(folder) + L"fotex-bench-thumb.bmp";
     const double t = Fastest([&] {

@@ -220,7 +220,10 @@ void FOTEX_CALL VexaVersionInfo(char* product, char* file_version, char* archite
    HRESULT: 0x80070008"); FOTEX_ENUM_NO_MANAGER (-2) the device manager could not be created
    (the list and *count are unchanged). Traces each failing service call ("Error calling
    IWiaDevMgr::EnumDeviceInfo: HRESULT: ...", "CoCreateInstance failed on CLSID_WiaDevMgr:
-   HRESULT: ...", and others). */
+   HRESULT: ...", and others). The new list replaces the old one when the enumeration ends, so a
+   message handler that runs meanwhile reads the old one whole; an enumeration started from such
+   a handler returns FOTEX_ENUM_SERVICE_FAILED at once, printing nothing, the list and *count
+   unchanged. */
 int FOTEX_CALL EnumerateWiaDevices(int* count);
 
 /* Copies the identifier, name and description of the listed device at `index` into three
@@ -239,8 +242,9 @@ void FOTEX_CALL GetWiaDeviceInfo(int index, void* id, void* name, void* descript
    device is null. On every failure *device is unchanged. */
 int FOTEX_CALL OpenWiaDevice(int index, FOTEX_DEVICE* device);
 
-/* Releases the handle in *device and sets *device to 0. Does nothing when *device is 0 or
-   device is null. */
+/* Releases the handle in *device, with the item list ListCameraItems made for it, and sets
+   *device to 0. Does nothing when *device is 0 or device is null. A call that uses the handle
+   and is under way (this one runs in a message handler inside it) ends as it would have. */
 void FOTEX_CALL CloseWiaDevice(FOTEX_DEVICE* device);
 
 /* ---- Device commands and queries ---------------------------------------------------------- */
@@ -500,19 +504,25 @@ int FOTEX_CALL SetCopyRight(FOTEX_DEVICE device, const char* text);
 #define FOTEX_SAVE_DELETE 1  /* delete the item from the camera after a complete transfer */
 #define FOTEX_SAVE_REPLACE 2 /* an existing file of that name may be replaced */
 
-/* Lists the device's items anew and writes their number to *count. Walks the camera's tree as
+/* Lists the device's items anew and writes their number to *count. `device` may also be an item
+   handle (a folder found with FindCameraItem, say): its items are listed the same way, and the
+   functions below take that handle in place of the device. Walks the camera's tree as
    TransferAllImages does (depth first, an item before its children; folders and items with
    attachments walked into; at most 64 levels and 1,000,000 items in a folder) and lists every
    item flagged FOTEX_ITEM_IMAGE or FOTEX_ITEM_VIDEO, each once. Indexes 0 to *count - 1 are then
    valid for the functions below taking a device and an index.
-   The list belongs to the device handle and holds its own references to the items: it lasts
-   until the next ListCameraItems on that handle, CloseWiaDevice on it, or the unloading of the
-   DLL. Any number of devices can have lists at once. The old list is given back once the new
-   one is complete, so the service hands out the item objects it already has.
+   The list belongs to the handle and holds its own references to the items: it lasts until the
+   next ListCameraItems on that handle, until the handle is given back (CloseWiaDevice,
+   ReleaseCameraItem, TransferPicture), or the unloading of the DLL. Any number of handles can
+   have lists at once. The new list is made beside the old one and replaces it once complete, so
+   the service hands out the item objects it already has; meanwhile (in a message handler that
+   runs while the camera works) the functions below read the old list whole. A handle given back
+   during the listing keeps no list.
    Returns FOTEX_OK; FOTEX_E_HANDLE device is 0; FOTEX_E_POINTER count is null; the service's
    HRESULT when the walk failed (E_FAIL for a success code other than S_OK, 0x800703E9 for a tree
-   deeper than 64 levels, FOTEX_E_BOUNDS for a folder of more than 1,000,000 items). On every
-   failure the device's list is empty and *count is not written. */
+   deeper than 64 levels, FOTEX_E_BOUNDS for a folder of more than 1,000,000 items). When the walk
+   failed, the handle's list is empty; when an argument is refused, it is as it was. On every
+   failure *count is not written. */
 int FOTEX_CALL ListCameraItems(FOTEX_DEVICE device, int* count);
 
 /* Copies a text of the listed item at `index` into `text`, a buffer of `bytes` bytes, as
@@ -554,12 +564,15 @@ int FOTEX_CALL FindCameraItem(FOTEX_DEVICE device, const wchar_t* full_name, FOT
    temporary file in the target's folder and is moved to the name only when the transfer is
    complete: a failed transfer leaves no file behind and never touches an existing one. Without
    FOTEX_SAVE_REPLACE in `flags` an existing file is never replaced, not even one that appears
-   during the transfer. With FOTEX_SAVE_DELETE the item is deleted from the camera once the file
-   is in place. The handle stays the caller's.
+   during the transfer. With FOTEX_SAVE_DELETE the item is deleted from the camera only once the
+   file is flushed to the disk and in place, so that a power cut cannot lose both copies. The
+   handle stays the caller's.
    Returns FOTEX_OK; FOTEX_E_HANDLE item is 0; FOTEX_E_POINTER file_name is null;
-   FOTEX_E_INVALIDARG a flag other than these two; FOTEX_E_FILE_EXISTS the file exists and
-   FOTEX_SAVE_REPLACE was not given (nothing was transferred when it existed before the call);
-   the service's HRESULT when the transfer failed; the file system's (as an HRESULT) when the
+   FOTEX_E_INVALIDARG a flag other than these two; FOTEX_E_FOLDER the item is a folder (nothing
+   is written); FOTEX_E_FORMAT the camera refuses `format` for this item (nothing is written);
+   FOTEX_E_FILE_EXISTS the file exists and FOTEX_SAVE_REPLACE was not given (nothing was
+   transferred when it existed before the call); the service's HRESULT when the transfer failed
+   or the item's type could not be read (E_FAIL for a success code other than S_OK); the file system's (as an HRESULT) when the
    file could not be made; the deletion's HRESULT when only the deletion failed (the file is
    then complete and in place). */
 int FOTEX_CALL SaveCameraItem(FOTEX_ITEM item, const wchar_t* file_name, int format, int flags);
@@ -567,7 +580,8 @@ int FOTEX_CALL SaveCameraItem(FOTEX_ITEM item, const wchar_t* file_name, int for
 /* Writes the item's thumbnail into the file `file_name` as a 24-bit BMP, with the file rules of
    SaveCameraItem; `flags` is 0 or FOTEX_SAVE_REPLACE.
    Returns FOTEX_OK; FOTEX_E_HANDLE; FOTEX_E_POINTER; FOTEX_E_INVALIDARG any other flag;
-   FOTEX_E_NOT_FOUND the item has no thumbnail; 0x8007000D (invalid data) the camera's thumbnail
+   FOTEX_E_FOLDER the item is a folder (nothing is written); FOTEX_E_NOT_FOUND the item has no
+   thumbnail; 0x8007000D (invalid data) the camera's thumbnail
    is shorter than its width and height need; FOTEX_E_FILE_EXISTS; or the service's or the file
    system's HRESULT. */
 int FOTEX_CALL SaveCameraThumbnail(FOTEX_ITEM item, const wchar_t* file_name, int flags);
@@ -576,8 +590,8 @@ int FOTEX_CALL SaveCameraThumbnail(FOTEX_ITEM item, const wchar_t* file_name, in
    Returns FOTEX_OK; FOTEX_E_HANDLE item is 0; or the service's HRESULT. */
 int FOTEX_CALL DeleteCameraItem(FOTEX_ITEM item);
 
-/* Gives the handle in *item back and sets *item to 0. Does nothing when item is null or *item
-   is 0. */
+/* Gives the handle in *item back, with the list ListCameraItems made for it, and sets *item to
+   0. Does nothing when item is null or *item is 0. */
 void FOTEX_CALL ReleaseCameraItem(FOTEX_ITEM* item);
 
 /* Copies a short English text for `status` into `text`, a buffer of `bytes` bytes, as

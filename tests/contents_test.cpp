@@ -7,6 +7,8 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -33,8 +35,8 @@ constexpr int kSmallBuffer = static_cast<int>(0x8007007A);
 constexpr int kNotFound = static_cast<int>(0x80070490);
 constexpr int kFileExists = static_cast<int>(0x80070050);
 constexpr int kBusy = static_cast<int>(0x800700AA);
-constexpr int kFolderRefused = static_cast<int>(0x80070150);
-constexpr int kFormatRefused = static_cast<int>(0x80070032);
+constexpr int kIsFolder = static_cast<int>(0x80070150);
+constexpr int kFormat = static_cast<int>(0x80070032);
 constexpr int kInvalidData = static_cast<int>(0x8007000D);
 constexpr int kOverflow = static_cast<int>(0x80070216);
 constexpr int kTooDeep = static_cast<int>(0x800703E9);
@@ -191,7 +193,7 @@ TEST(ContentsIdentifiers, HeaderConstantsAreThoseOfTheContract) {
         {FOTEX_E_HANDLE, kHandle},           {FOTEX_E_POINTER, kPointer},   {FOTEX_E_INVALIDARG, kInvalidArg},
         {FOTEX_E_BOUNDS, kBounds},           {FOTEX_E_INSUFFICIENT_BUFFER, kSmallBuffer},
         {FOTEX_E_NOT_FOUND, kNotFound},      {FOTEX_E_FILE_EXISTS, kFileExists},
-        {FOTEX_E_BUSY, kBusy},               {FOTEX_E_FOLDER, kFolderRefused},     {FOTEX_E_FORMAT, kFormatRefused},
+        {FOTEX_E_BUSY, kBusy},               {FOTEX_E_FOLDER, kIsFolder},     {FOTEX_E_FORMAT, kFormat},
         {FOTEX_ITEM_FILE_NAME, 1},           {FOTEX_ITEM_FULL_NAME, 2},     {FOTEX_ITEM_TIME, 3},
         {FOTEX_ITEM_TYPE, 1},                {FOTEX_ITEM_SIZE, 2},          {FOTEX_ITEM_THUMB_WIDTH, 3},
         {FOTEX_ITEM_THUMB_HEIGHT, 4},        {FOTEX_SAVE_DELETE, 1},        {FOTEX_SAVE_REPLACE, 2},
@@ -314,8 +316,8 @@ TEST_F(ContentsTest, ListRefusesAZeroHandleAndANullCount) {
     camera.ClearLog();
     EXPECT_EQ(kPointer, lib.ListCameraItems(handle, nullptr));
     EXPECT_EQ(0, camera.TotalCalls()) << "no walk without a count";
-    EXPECT_EQ(L"[" + std::to_wstring(kBounds) + L"]", Text(0, kFileName)) << "a failed list is empty";
-    EXPECT_TRUE(Ledger(1));
+    EXPECT_EQ(L"IMG_0001.jpg", Text(0, kFileName)) << "a refused argument leaves the list as it was";
+    EXPECT_TRUE(Ledger(1 + 4));
 }
 
 // The list's storage failing for an item the walk goes into (one with attachments) fails the
@@ -337,6 +339,294 @@ TEST_F(ContentsTest, ListThatCannotGrowForAnItemWithAttachmentsFails) {
     EXPECT_EQ(L"[" + std::to_wstring(kBounds) + L"]", Text(0, kFileName)) << "a failed list is empty";
     EXPECT_EQ(4, List()) << "with memory again, every item is listed";
     EXPECT_TRUE(Ledger(5)) << "the device and the list's four items";
+}
+
+// ---- calls from a handler inside another call ------------------------------------------------
+
+// Runs `act` once, at the `nth` call of `op` from now: a host's message handler running while
+// the service works on a call of the library.
+void Inside(fotexsim::Camera& camera, Op op, int nth, std::function<void()> act) {
+    auto left = std::make_shared<int>(nth);
+    camera.onCall = [op, left, act](Op called) {
+        if (called == op && --*left == 0) act();
+    };
+}
+
+TEST_F(ContentsTest, ListingInsideAListingOfTheSameDeviceLeavesBothWhole) {
+    ASSERT_EQ(4, List());
+    dcim().Add(L"IMG_0004", kImage | kFile);
+    int inner = kSentinel, innerStatus = 0;
+    // After the first picture of the outer walk.
+    Inside(camera, Op::ItemNext, 3, [&] { innerStatus = lib.ListCameraItems(handle, &inner); });
+    int count = kSentinel;
+    EXPECT_EQ(kOk, lib.ListCameraItems(handle, &count));
+    camera.onCall = nullptr;
+    EXPECT_EQ(kOk, innerStatus);
+    EXPECT_EQ(5, inner);
+    EXPECT_EQ(5, count);
+    const wchar_t* names[] = {L"IMG_0001.jpg", L"IMG_0002.jpg", L"IMG_0003.jpg", L"MOV_0001.avi", L"IMG_0004.jpg"};
+    for (int i = 0; i < 5; ++i) EXPECT_EQ(names[i], Text(i, kFileName)) << "index " << i;
+    EXPECT_EQ(L"[" + std::to_wstring(kBounds) + L"]", Text(5, kFileName));
+    EXPECT_TRUE(Ledger(1 + 5)) << "one list, one reference each";
+}
+
+// Eleven more lists make the table of lists grow while the outer listing is under way.
+TEST_F(ContentsTest, ListingsOfOtherDevicesInsideAListingLeaveItWhole) {
+    for (int i = 1; i <= 11; ++i) {
+        wchar_t id[16];
+        swprintf(id, 16, L"fotex\\%04d", i);
+        camera.AddStandardCamera(id, L"Other", L"Another camera", i % 3 + 1);
+    }
+    Enumerate(12);
+    std::vector<FOTEX_DEVICE> others;
+    for (int i = 1; i <= 11; ++i) others.push_back(Open(i));
+    std::vector<int> counts(11, kSentinel), statuses(11, 0);
+    Inside(camera, Op::ItemNext, 3, [&] {
+        for (size_t i = 0; i < others.size(); ++i) statuses[i] = lib.ListCameraItems(others[i], &counts[i]);
+    });
+    EXPECT_EQ(4, List());
+    camera.onCall = nullptr;
+    long references = 1 + 4;
+    for (int i = 1; i <= 11; ++i) {
+        EXPECT_EQ(kOk, statuses[i - 1]) << "device " << i;
+        EXPECT_EQ(i % 3 + 2, counts[i - 1]) << "device " << i;
+        wchar_t full[40];
+        swprintf(full, 40, L"%04d\\Root\\DCIM\\MOV_0001", i);
+        EXPECT_EQ(full, Text(i % 3 + 1, kFullName, others[i - 1])) << "device " << i;
+        references += 1 + (i % 3 + 2);
+    }
+    for (int i = 0; i < 4; ++i) EXPECT_EQ(i < 3 ? L"IMG_000" + std::to_wstring(i + 1) + L".jpg" : L"MOV_0001.avi", Text(i, kFileName));
+    EXPECT_TRUE(Ledger(references));
+    for (FOTEX_DEVICE& other : others) lib.CloseWiaDevice(&other);
+    EXPECT_TRUE(Ledger(1 + 4));
+}
+
+// The outer listing ends with the result it would have had, and keeps no list for a handle that
+// is gone: neither the old list nor the new one holds an item afterwards.
+TEST_F(ContentsTest, CloseInsideAListingOfThatDeviceLeavesNoListBehind) {
+    for (bool listedBefore : {false, true}) {
+        if (listedBefore) {
+            ASSERT_EQ(4, List());
+        }
+        const FOTEX_DEVICE device = handle;
+        Inside(camera, Op::ItemNext, 3, [&] { lib.CloseWiaDevice(&handle); });
+        int count = kSentinel;
+        EXPECT_EQ(kOk, lib.ListCameraItems(device, &count)) << listedBefore;
+        camera.onCall = nullptr;
+        EXPECT_EQ(0, handle);
+        EXPECT_EQ(4, count) << listedBefore;
+        EXPECT_TRUE(Ledger(0)) << listedBefore;
+        handle = Open();
+    }
+}
+
+// The call holds the device for its own length: the walk goes on into a root given back at its
+// very first service call.
+TEST_F(ContentsTest, CloseInsideTransferAllImagesOfThatDeviceLetsTheWalkEnd) {
+    const FOTEX_DEVICE device = handle;
+    Inside(camera, Op::GetItemType, 1, [&] { lib.CloseWiaDevice(&handle); });
+    char folder[MAX_PATH];
+    std::snprintf(folder, sizeof folder, "%ls", dir.c_str());
+    lib.TransferAllImages(device, folder, "all", 3, 0);
+    camera.onCall = nullptr;
+    EXPECT_EQ(4u, Files().size()) << "three pictures and a video";
+    EXPECT_TRUE(Ledger(0));
+    EXPECT_EQ("", Output());
+    handle = Open();
+}
+
+// Numbers are taken before each transfer, so a walk run from a handler inside another never
+// hands out a number twice.
+TEST_F(ContentsTest, TransferAllImagesInsideAnotherNumbersEachFileOnce) {
+    char folder[MAX_PATH];
+    std::snprintf(folder, sizeof folder, "%ls", dir.c_str());
+    Inside(camera, Op::GetData, 1, [&] { lib.TransferAllImages(handle, folder, "in", 0, 0); });
+    lib.TransferAllImages(handle, folder, "out", 0, 0);
+    camera.onCall = nullptr;
+    const std::vector<std::wstring> expected = {L"in       0.bmp", L"in       1.bmp", L"in       2.bmp", L"in       3.bmp",
+                                                L"out       0.bmp", L"out       1.bmp", L"out       4.bmp", L"out       5.bmp"};
+    EXPECT_EQ(expected, Files());
+    EXPECT_TRUE(Ledger(1));
+}
+
+TEST_F(ContentsTest, CloseInsideASaveOfAnItemOfThatDevice) {
+    ASSERT_EQ(4, List());
+    FOTEX_ITEM item = OpenItem(1);
+    Inside(camera, Op::GetData, 1, [&] { lib.CloseWiaDevice(&handle); });
+    EXPECT_EQ(kOk, lib.SaveCameraItem(item, At(L"during-close.jpg").c_str(), 3, kDelete));
+    camera.onCall = nullptr;
+    EXPECT_TRUE(IsJpeg(ReadAll(At(L"during-close.jpg"))));
+    EXPECT_EQ(3, Media());
+    EXPECT_TRUE(Ledger(1)) << "the item's handle alone";
+    lib.ReleaseCameraItem(&item);
+    EXPECT_TRUE(Ledger(0));
+    handle = Open();
+}
+
+// The host gives back the very handle that is being saved: the save holds the item for its
+// own length and ends as it would have.
+TEST_F(ContentsTest, ReleaseInsideASaveOfThatItem) {
+    ASSERT_EQ(4, List());
+    FOTEX_ITEM item = OpenItem(1);
+    lib.CloseWiaDevice(&handle);
+    const FOTEX_ITEM saved = item;
+    Inside(camera, Op::WriteMultiple, 1, [&] { lib.ReleaseCameraItem(&item); });
+    EXPECT_EQ(kOk, lib.SaveCameraItem(saved, At(L"during-release.jpg").c_str(), 3, 0));
+    camera.onCall = nullptr;
+    EXPECT_EQ(0, item);
+    EXPECT_TRUE(IsJpeg(ReadAll(At(L"during-release.jpg"))));
+    EXPECT_TRUE(Ledger(0));
+    handle = Open();
+}
+
+// Inside a listing the Get functions and OpenCameraItem read the list made before it, which
+// stays whole until the new one replaces it.
+TEST_F(ContentsTest, TextAndOpenInsideAListingReadTheListBeforeIt) {
+    ASSERT_EQ(4, List());
+    dcim().children.erase(dcim().children.begin());  // IMG_0001 leaves the camera
+    std::wstring during;
+    FOTEX_ITEM opened = kNoItem;
+    int openStatus = 0;
+    Inside(camera, Op::ItemNext, 3, [&] {
+        during = Text(0, kFullName);
+        openStatus = lib.OpenCameraItem(handle, 0, &opened);
+    });
+    EXPECT_EQ(3, List());
+    camera.onCall = nullptr;
+    EXPECT_EQ(L"0000\\Root\\DCIM\\IMG_0001", during);
+    ASSERT_EQ(kOk, openStatus);
+    EXPECT_EQ(L"IMG_0002.jpg", Text(0, kFileName));
+    EXPECT_TRUE(Ledger(1 + 3 + 1)) << "the opened item outlives the list it came from";
+    EXPECT_EQ(kOk, lib.SaveCameraItem(opened, At(L"first.jpg").c_str(), 3, 0));
+    lib.ReleaseCameraItem(&opened);
+    EXPECT_TRUE(Ledger(1 + 3));
+}
+
+// ---- a list goes with its handle -------------------------------------------------------------
+
+TEST_F(ContentsTest, ListOfAnItemHandleGoesWithTheHandle) {
+    for (int way = 0; way < 2; ++way) {
+        FOTEX_ITEM folder = kNoItem;
+        ASSERT_EQ(kOk, lib.FindCameraItem(handle, L"0000\\Root\\DCIM", &folder));
+        int count = kSentinel;
+        ASSERT_EQ(kOk, lib.ListCameraItems(folder, &count));
+        EXPECT_EQ(4, count);
+        EXPECT_EQ(L"0000\\Root\\DCIM\\MOV_0001", Text(3, kFullName, folder));
+        EXPECT_TRUE(Ledger(1 + 1 + 4)) << way;
+        if (way == 0) {
+            lib.ReleaseCameraItem(&folder);
+        } else {
+            // TransferPicture consumes the handle.
+            char name[MAX_PATH];
+            std::snprintf(name, sizeof name, "%ls", At(L"folder").c_str());
+            lib.TransferPicture(folder, name, 3, 0);
+        }
+        EXPECT_TRUE(Ledger(1)) << "no list outlives its handle: " << way;
+    }
+    Output();
+}
+
+// ---- folders and refused formats -------------------------------------------------------------
+
+TEST_F(ContentsTest, FolderItemIsRefusedAndNothingIsWritten) {
+    FOTEX_ITEM folder = kNoItem;
+    ASSERT_EQ(kOk, lib.FindCameraItem(handle, L"0000\\Root\\DCIM", &folder));
+    camera.ClearLog();
+    for (FOTEX_ITEM item : {folder, static_cast<FOTEX_ITEM>(handle)}) {
+        EXPECT_EQ(kIsFolder, lib.SaveCameraItem(item, At(L"f.jpg").c_str(), 3, kDelete | kReplace));
+        EXPECT_EQ(kIsFolder, lib.SaveCameraThumbnail(item, At(L"f.bmp").c_str(), kReplace));
+    }
+    EXPECT_EQ(0, camera.Calls(Op::WriteMultiple));
+    EXPECT_EQ(0, camera.Calls(Op::GetData));
+    EXPECT_EQ(0, camera.Calls(Op::DeleteItem));
+    EXPECT_TRUE(Files().empty());
+    EXPECT_EQ(4, Media());
+    // The type is read from the camera; without it nothing is written either.
+    camera.FailOn(Op::GetItemType, kOffline);
+    EXPECT_EQ(kOffline, lib.SaveCameraItem(folder, At(L"f.jpg").c_str(), 3, 0));
+    camera.FailOn(Op::GetItemType, S_FALSE);
+    EXPECT_EQ(kFail, lib.SaveCameraThumbnail(folder, At(L"f.bmp").c_str(), 0));
+    EXPECT_TRUE(Files().empty());
+    lib.ReleaseCameraItem(&folder);
+    // A picture with attachments is no folder.
+    Picture(0).type |= kAttachments;
+    ASSERT_EQ(4, List());
+    FOTEX_ITEM item = OpenItem(0);
+    EXPECT_EQ(kOk, lib.SaveCameraItem(item, At(L"p.jpg").c_str(), 3, 0));
+    EXPECT_EQ(kOk, lib.SaveCameraThumbnail(item, At(L"p.bmp").c_str(), 0));
+    lib.ReleaseCameraItem(&item);
+    EXPECT_EQ("", Output());
+}
+
+TEST_F(ContentsTest, RefusedFormatHasItsOwnStatusAndOtherWriteFailuresTheirs) {
+    Picture(0).formats = {wia::WiaImgFmt_JPEG};
+    ASSERT_EQ(4, List());
+    FOTEX_ITEM item = OpenItem(0);
+    EXPECT_EQ(kFormat, lib.SaveCameraItem(item, At(L"refused.bmp").c_str(), 0, kDelete));
+    const struct {
+        HRESULT hr;
+        int status;
+    } cases[] = {{E_INVALIDARG, kFormat}, {E_ACCESSDENIED, static_cast<int>(E_ACCESSDENIED)}, {kOffline, kOffline}};
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        camera.FailOn(Op::WriteMultiple, cases[i].hr);
+        EXPECT_EQ(cases[i].status, lib.SaveCameraItem(item, At(L"refused.jpg").c_str(), 3, kDelete)) << "case " << i;
+    }
+    // A refusal after the write is the transfer's own.
+    camera.FailOn(Op::GetData, E_INVALIDARG);
+    EXPECT_EQ(kInvalidArg, lib.SaveCameraItem(item, At(L"refused.jpg").c_str(), 3, kDelete));
+    EXPECT_TRUE(Files().empty());
+    EXPECT_EQ(4, Media());
+    lib.ReleaseCameraItem(&item);
+}
+
+// ---- nothing is deleted before its file is safe on disk ---------------------------------------
+
+std::vector<std::string> g_diskSteps;
+BOOL g_flushFails = FALSE;
+BOOL WINAPI RecordingFlush(HANDLE file) {
+    LARGE_INTEGER size{};
+    GetFileSizeEx(file, &size);
+    g_diskSteps.push_back(size.QuadPart > 0 ? "flush" : "flush of an empty file");
+    if (g_flushFails) {
+        SetLastError(ERROR_WRITE_FAULT);
+        return FALSE;
+    }
+    return FlushFileBuffers(file);
+}
+BOOL WINAPI RecordingMove(LPCWSTR from, LPCWSTR to, DWORD flags) {
+    g_diskSteps.push_back("move " + std::to_string(flags));
+    return MoveFileExW(from, to, flags);
+}
+
+TEST_F(ContentsTest, DeletedItemsFileIsFlushedAndMovedThroughFirst) {
+    ASSERT_NE(nullptr, fotextest::PatchImport(lib.module(), "kernel32.dll", "FlushFileBuffers", reinterpret_cast<void*>(&RecordingFlush)));
+    ASSERT_NE(nullptr, fotextest::PatchImport(lib.module(), "kernel32.dll", "MoveFileExW", reinterpret_cast<void*>(&RecordingMove)));
+    camera.onCall = [](Op op) {
+        if (op == Op::DeleteItem) g_diskSteps.push_back("delete");
+    };
+    ASSERT_EQ(4, List());
+    FOTEX_ITEM item = OpenItem(0);
+    g_diskSteps.clear();
+    EXPECT_EQ(kOk, lib.SaveCameraItem(item, At(L"moved.jpg").c_str(), 3, kDelete));
+    const std::vector<std::string> durable = {"flush", "move " + std::to_string(MOVEFILE_WRITE_THROUGH), "delete"};
+    EXPECT_EQ(durable, g_diskSteps);
+    lib.ReleaseCameraItem(&item);
+    // Kept on the camera, a file needs no flush.
+    item = OpenItem(1);
+    g_diskSteps.clear();
+    EXPECT_EQ(kOk, lib.SaveCameraItem(item, At(L"copied.jpg").c_str(), 3, kReplace));
+    EXPECT_EQ(std::vector<std::string>{"move " + std::to_string(MOVEFILE_REPLACE_EXISTING)}, g_diskSteps);
+    // A flush that fails keeps the item and leaves no file.
+    g_diskSteps.clear();
+    g_flushFails = TRUE;
+    EXPECT_EQ(static_cast<int>(0x8007001D), lib.SaveCameraItem(item, At(L"unsafe.jpg").c_str(), 3, kDelete));
+    g_flushFails = FALSE;
+    EXPECT_EQ(std::vector<std::string>{"flush"}, g_diskSteps);
+    EXPECT_FALSE(Exists(At(L"unsafe.jpg")));
+    EXPECT_EQ(3, Media());
+    camera.onCall = nullptr;
+    lib.ReleaseCameraItem(&item);
+    EXPECT_EQ((std::vector<std::wstring>{L"copied.jpg", L"moved.jpg"}), Files());
 }
 
 // ---- GetCameraItemText -----------------------------------------------------------------------
@@ -710,7 +1000,7 @@ TEST_F(ContentsTest, FailedTransferLeavesNoFileAndTheExistingOneAlone) {
     }
     // The service refuses a format the item does not offer.
     Picture(0).formats = {wia::WiaImgFmt_JPEG};
-    EXPECT_EQ(kInvalidArg, lib.SaveCameraItem(item, At(L"new.bmp").c_str(), 0, 0));
+    EXPECT_EQ(kFormat, lib.SaveCameraItem(item, At(L"new.bmp").c_str(), 0, 0));
     // A folder that does not exist.
     EXPECT_EQ(static_cast<int>(0x80070003), lib.SaveCameraItem(item, At(L"none\\new.jpg").c_str(), 3, 0));
     EXPECT_EQ(std::vector<std::wstring>{L"old.jpg"}, Files());
@@ -864,8 +1154,8 @@ TEST_F(ContentsTest, EveryStatusHasAText) {
         {kNotFound, L"ERROR_NOT_FOUND"},
         {kFileExists, L"ERROR_FILE_EXISTS"},
         {kBusy, L"ERROR_BUSY: called from a message handler"},
-        {kFolderRefused, L"ERROR_DIRECTORY_NOT_SUPPORTED: the item is a folder"},
-        {kFormatRefused, L"ERROR_NOT_SUPPORTED: the camera does not offer this item in the format"},
+        {kIsFolder, L"ERROR_DIRECTORY_NOT_SUPPORTED: the item is a folder"},
+        {kFormat, L"ERROR_NOT_SUPPORTED: the camera does not offer this item in the format"},
         {kInvalidData, L"ERROR_INVALID_DATA"},
         {kOverflow, L"ERROR_ARITHMETIC_OVERFLOW"},
         {kTooDeep, L"deeper than 64"},
@@ -1078,7 +1368,7 @@ TEST_F(FolderCameraTest, TransferGivesTheFilesBytesInTheirOwnFormatOnly) {
         // Any other format is refused, and nothing is written.
         for (int other : {0, 3, 4, 6, 128, 129}) {
             if (other == c.format) continue;
-            EXPECT_EQ(kInvalidArg, lib.SaveCameraItem(item, At(L"other").c_str(), other, 0)) << c.index << " as " << other;
+            EXPECT_EQ(kFormat, lib.SaveCameraItem(item, At(L"other").c_str(), other, 0)) << c.index << " as " << other;
         }
         EXPECT_FALSE(Exists(At(L"other")));
         lib.ReleaseCameraItem(&item);

@@ -323,6 +323,36 @@ TEST_F(DirectoryTest, WinesOwnServiceReportsItsResetFailure) {
     EXPECT_EQ("Error calling IEnumWIA_DEV_INFO::Reset(): HRESULT: 0x80004001\n", Output());
 }
 
+// An enumeration run from a handler inside another is refused with the documented failure (-1,
+// list unchanged, count not written); meanwhile the list of the last enumeration stays readable.
+TEST_F(DirectoryTest, EnumerationInsideAnEnumerationIsRefusedAndTheOuterListIsWhole) {
+    AddThree();
+    Enumerate(3);
+    camera.devices.erase(camera.devices.begin());
+    camera.AddDevice(L"dev-d", L"Delta", L"Fourth camera");
+    camera.AddDevice(L"dev-e", L"Epsilon", L"Fifth camera");
+    int inner = -7, innerStatus = 0;
+    Identity during;
+    int calls = 0;
+    camera.onCall = [&](Op op) {
+        if (op != Op::DevInfoNext || ++calls != 2) return;
+        innerStatus = lib.EnumerateWiaDevices(&inner);
+        Read(0, during);
+    };
+    int count = -7;
+    EXPECT_EQ(1, lib.EnumerateWiaDevices(&count));
+    camera.onCall = nullptr;
+    EXPECT_EQ(4, count);
+    EXPECT_EQ(-1, innerStatus);
+    EXPECT_EQ(-7, inner);
+    EXPECT_EQ(Field(L"dev-a"), during.id.bytes()) << "the previous list, whole, until the new one is complete";
+    EXPECT_EQ("", Output());
+    ExpectIdentity(0, L"dev-b", L"Beta", L"Second camera");
+    ExpectIdentity(3, L"dev-e", L"Epsilon", L"Fifth camera");
+    ExpectOverflow(4);
+    EXPECT_TRUE(Ledger(0));
+}
+
 class HandleTest : public DirectoryTest {};
 
 TEST_F(HandleTest, IndexZeroIsOutOfRangeBeforeAnyDeviceIsListed) {
@@ -439,6 +469,44 @@ TEST_F(HandleTest, IdentifierIsSentAsStoredUpToSixtyFourUnits) {
     EXPECT_EQ(id.substr(0, 64), camera.last.createDeviceId);
     EXPECT_EQ(0, device) << "no device bears the shortened identifier";
     EXPECT_TRUE(Ledger(0));
+}
+
+// A handler inside a device command may close the device: the command holds it for its own
+// length and ends as it would have.
+TEST_F(HandleTest, CloseInsideACommandOfThatDeviceLetsTheCommandEnd) {
+    camera.AddDevice(L"dev-a", L"Alpha", L"First camera");
+    Enumerate(1);
+    const Op inside[] = {Op::DeviceCommand, Op::CapsGetCount, Op::ReadMultiple, Op::DeviceCommand};
+    for (int c = 0; c < 4; ++c) {
+        FOTEX_DEVICE device = 0;
+        ASSERT_EQ(1, lib.OpenWiaDevice(0, &device));
+        const FOTEX_DEVICE used = device;
+        int calls = 0;
+        bool rootAlive = false;
+        camera.onCall = [&](Op op) {
+            if (op != inside[c] || ++calls != 1) return;
+            lib.CloseWiaDevice(&device);
+            for (const fotexsim::LiveObject& o : camera.LiveObjects())
+                if (std::string(o.kind) == "Item" && o.item == L"Root") rootAlive = true;
+        };
+        int status = 1, first = -7, second = -7;
+        FOTEX_ITEM taken = 0;
+        switch (c) {
+        case 0: lib.TakeAPicture(used, &taken); break;
+        case 1: status = lib.EnumDeviceCap(used, &first, &second); break;
+        case 2: status = lib.GetStorageInfo(used, &first, &second); break;
+        default: lib.DeleteAll(used); break;
+        }
+        camera.onCall = nullptr;
+        EXPECT_EQ(0, device) << "case " << c;
+        EXPECT_TRUE(rootAlive) << "case " << c << ": the device outlives the host's close while the command runs";
+        EXPECT_LT(0, status) << "case " << c;
+        EXPECT_EQ(c == 0, taken != 0) << "case " << c;
+        lib.ReleaseCameraItem(&taken);
+        EXPECT_TRUE(Ledger(0)) << "case " << c;
+    }
+    EXPECT_TRUE(Boxes().empty());
+    EXPECT_EQ("", Output());
 }
 
 }  // namespace

@@ -22,41 +22,27 @@ struct ListedItem {
     LONG type;
 };
 
-// The items listed for one device handle, in walk order. A new listing is made beside the
-// current one and replaces it only when complete: while it is made, the old list still holds the
-// items, so the service hands out the objects it already has instead of making them anew. The
-// two arrays only grow while the handle lives, so listing a device again allocates nothing.
-class ItemList {
-public:
-    IWiaItem* device = nullptr;
+// Listed items in walk order, each with a reference of its own: plain storage, handed from
+// owner to owner by copying its three fields.
+struct ListedItems {
+    ListedItem* items = nullptr;
+    uint32_t count = 0;
+    uint32_t capacity = 0;
 
-    uint32_t count() const { return current_.count; }
-    const ListedItem& at(uint32_t index) const { return current_.items[index]; }
-
-    // Appends to the listing being made, with a reference of its own; false when storage cannot
-    // be had (nothing changes then).
+    // Appends with a reference of its own; false when storage cannot be had (nothing changes).
     bool Append(IWiaItem* item, LONG type);
-    // Ends the listing being made: on success it becomes the list; otherwise both go empty.
-    void Finish(bool complete);
     // Releases every item; the storage stays for the next listing.
-    void Empty();
-    // Releases every item and the storage.
+    void Release();
+    // Releases every item and frees the storage.
     void Free();
-    // Frees the storage without releasing the items, for when their service is gone.
-    void Forget();
-
-private:
-    struct Records {
-        ListedItem* items = nullptr;
-        uint32_t count = 0;
-        uint32_t capacity = 0;
-        void Release();
-    };
-    Records current_, next_;
 };
 
-// The lists of all device handles, keyed by the handle: a host has a few devices open at most,
-// so a short array searched in order serves.
+// The item lists of the handles, keyed by the handle's object; a host has a few handles listed
+// at most, so a short array searched in order serves. A listing is made aside, in storage taken
+// from its handle's entry, and published when complete: a call from a handler inside it (a
+// read, another listing, a close) never finds the table pointing into the list being made. A
+// pointer into the table is never kept across a service call: a listing of another handle may
+// move the table. Each handle's two arrays only grow, so listing it again allocates nothing.
 class ItemLists {
 public:
     constexpr ItemLists() = default;
@@ -66,17 +52,33 @@ public:
     // released here (ReleaseAll does that while COM lives).
     ~ItemLists();
 
-    ItemList* Find(IWiaItem* device);
-    // The device's list, made empty when new; null when storage cannot be had.
-    ItemList* Obtain(IWiaItem* device);
-    // Releases the device's list, if it has one.
-    void Drop(IWiaItem* device);
+    // The handle's list, or null; valid until the next service call.
+    const ListedItems* Find(IWiaItem* key) const;
+    // Starts a listing for `key`: makes its entry when it has none, and hands out the entry's
+    // spare storage, empty, in `building` (which holds none) and the entry's serial in
+    // `serial`. False when storage cannot be had; nothing changes then.
+    bool Begin(IWiaItem* key, ListedItems& building, uint32_t& serial);
+    // Ends a listing: `built` becomes the list of the entry that Begin numbered `serial`, and the
+    // list it replaces is released. When that entry is gone (the handle was given back
+    // meanwhile), `built` is released instead. `built` is left without storage.
+    void Publish(IWiaItem* key, uint32_t serial, ListedItems& built);
+    // Releases the handle's list, if it has one, and forgets its entry.
+    void Drop(IWiaItem* key);
     void ReleaseAll();
 
 private:
-    ItemList* lists_ = nullptr;
+    struct Entry {
+        IWiaItem* key;
+        uint32_t serial;  // tells this handle's entry from a later one with the same key
+        ListedItems current;
+        ListedItems spare;  // storage only, for the next listing
+    };
+    Entry* Locate(IWiaItem* key) const;
+
+    Entry* entries_ = nullptr;
     uint32_t count_ = 0;
     uint32_t capacity_ = 0;
+    uint32_t serials_ = 0;
 };
 
 ItemLists& Lists();
@@ -92,7 +94,7 @@ struct TextPiece {
 };
 int PutText(void* out, int bytes, const TextPiece* pieces, int count);
 
-// Makes a file through `write`, which fills the temporary file it is given, and moves it to
+// Makes a file through `maker`, which fills the temporary file it is given, and moves it to
 // `fileName` only when complete. Never replaces an existing file unless `replace`.
 class FileMaker {
 public:
@@ -101,6 +103,8 @@ public:
 protected:
     ~FileMaker() = default;
 };
-HRESULT MakeFileThroughTemporary(const wchar_t* fileName, bool replace, FileMaker& maker);
+// With `durable`, the file is flushed to disk and moved with write-through before the call
+// returns, so that whatever the caller does next (deleting the camera's copy) comes after it.
+HRESULT MakeFileThroughTemporary(const wchar_t* fileName, bool replace, bool durable, FileMaker& maker);
 
 }  // namespace fotex

@@ -6,6 +6,7 @@
 #include "com.h"
 #include "contents.h"
 #include "fotex.h"
+#include "handles.h"
 #include "service.h"
 #include "transfer.h"
 #include "wia_ids.h"
@@ -122,11 +123,16 @@ public:
     ItemMaker(IWiaItem* item, const GUID& format) : item_(item), format_(format) {}
     HRESULT Write(WCHAR* path) override {
         ComPtr<IWiaPropertyStorage> storage;
-        const HRESULT hr = QueryPropertyStorage(item_, storage);
+        HRESULT hr = QueryPropertyStorage(item_, storage);
+        if (FAILED(hr)) return hr;
+        // The service refuses a value it does not take with E_INVALIDARG; the medium is always
+        // the file, so a refusal is the format's.
+        hr = WriteFileMedium(storage.get(), format_);
+        if (hr == E_INVALIDARG) return FOTEX_E_FORMAT;
         if (FAILED(hr)) return hr;
         ComPtr<IWiaDataTransfer> transfer;
-        const HRESULT prepared = PrepareFileTransfer(item_, storage.get(), format_, transfer);
-        return prepared == S_OK ? GetDataIntoFile(transfer.get(), path, false) : prepared;
+        hr = QueryDataTransfer(item_, transfer);
+        return hr == S_OK ? GetDataIntoFile(transfer.get(), path, false) : hr;
     }
 
 private:
@@ -224,9 +230,25 @@ private:
     bool padded_ = false, read_ = false;
 };
 
+// Writes the file's data and its size through to the disk.
+HRESULT Flush(const WCHAR* path) {
+    File file(CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (file.get() == INVALID_HANDLE_VALUE) return HRESULT_FROM_WIN32(GetLastError());
+    if (!FlushFileBuffers(file.get())) return HRESULT_FROM_WIN32(GetLastError());
+    return file.Close();
+}
+
+// A folder has no data of its own: its type flags say so before anything is asked of it.
+HRESULT RefuseFolder(IWiaItem* item) {
+    LONG type = 0;
+    const HRESULT hr = item->GetItemType(&type);
+    if (hr != S_OK) return FAILED(hr) ? hr : E_FAIL;
+    return (type & wia::kItemTypeFolder) != 0 ? FOTEX_E_FOLDER : S_OK;
+}
+
 }  // namespace
 
-HRESULT MakeFileThroughTemporary(const wchar_t* fileName, bool replace, FileMaker& maker) {
+HRESULT MakeFileThroughTemporary(const wchar_t* fileName, bool replace, bool durable, FileMaker& maker) {
     FileNames names;
     HRESULT hr = names.Make(fileName);
     if (FAILED(hr)) return hr;
@@ -239,9 +261,17 @@ HRESULT MakeFileThroughTemporary(const wchar_t* fileName, bool replace, FileMake
         DeleteFileW(names.temporary());
         return FAILED(hr) ? hr : E_FAIL;
     }
+    if (durable) {
+        hr = Flush(names.temporary());
+        if (FAILED(hr)) {
+            DeleteFileW(names.temporary());
+            return hr;
+        }
+    }
     // The rename is the one step that makes the name appear, so a file that appeared meanwhile
     // is never replaced unless asked.
-    if (MoveFileExW(names.temporary(), names.target(), replace ? MOVEFILE_REPLACE_EXISTING : 0)) return S_OK;
+    const DWORD moveFlags = (replace ? MOVEFILE_REPLACE_EXISTING : 0) | (durable ? MOVEFILE_WRITE_THROUGH : 0);
+    if (MoveFileExW(names.temporary(), names.target(), moveFlags)) return S_OK;
     const DWORD error = GetLastError();
     DeleteFileW(names.temporary());
     if (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS) return FOTEX_E_FILE_EXISTS;
@@ -253,25 +283,31 @@ HRESULT MakeFileThroughTemporary(const wchar_t* fileName, bool replace, FileMake
 using namespace fotex;
 
 extern "C" int FOTEX_CALL SaveCameraItem(FOTEX_ITEM item, const wchar_t* fileName, int format, int flags) {
-    IWiaItem* picture = ItemFromHandle(item);
-    if (picture == nullptr) return FOTEX_E_HANDLE;
+    if (item == 0) return FOTEX_E_HANDLE;
     if (fileName == nullptr) return FOTEX_E_POINTER;
     if ((flags & ~(FOTEX_SAVE_DELETE | FOTEX_SAVE_REPLACE)) != 0) return FOTEX_E_INVALIDARG;
+    const ComPtr<IWiaItem> picture = HoldHandle(item);
+    HRESULT hr = RefuseFolder(picture.get());
+    if (hr != S_OK) return static_cast<int>(hr);
 
-    ItemMaker maker(picture, *LookUpFormat(format).format);
-    HRESULT hr = MakeFileThroughTemporary(fileName, (flags & FOTEX_SAVE_REPLACE) != 0, maker);
-    if (hr == S_OK && (flags & FOTEX_SAVE_DELETE) != 0) hr = picture->DeleteItem(0);
+    // The camera's copy goes only once the file is on the disk: a power cut loses neither.
+    const bool deleting = (flags & FOTEX_SAVE_DELETE) != 0;
+    ItemMaker maker(picture.get(), *LookUpFormat(format).format);
+    hr = MakeFileThroughTemporary(fileName, (flags & FOTEX_SAVE_REPLACE) != 0, deleting, maker);
+    if (hr == S_OK && deleting) hr = picture->DeleteItem(0);
     return SUCCEEDED(hr) ? FOTEX_OK : static_cast<int>(hr);
 }
 
 extern "C" int FOTEX_CALL SaveCameraThumbnail(FOTEX_ITEM item, const wchar_t* fileName, int flags) {
-    IWiaItem* picture = ItemFromHandle(item);
-    if (picture == nullptr) return FOTEX_E_HANDLE;
+    if (item == 0) return FOTEX_E_HANDLE;
     if (fileName == nullptr) return FOTEX_E_POINTER;
     if ((flags & ~FOTEX_SAVE_REPLACE) != 0) return FOTEX_E_INVALIDARG;
+    const ComPtr<IWiaItem> picture = HoldHandle(item);
+    HRESULT hr = RefuseFolder(picture.get());
+    if (hr != S_OK) return static_cast<int>(hr);
 
-    ThumbnailMaker maker(picture);
-    HRESULT hr = maker.Read();
-    if (hr == S_OK) hr = MakeFileThroughTemporary(fileName, (flags & FOTEX_SAVE_REPLACE) != 0, maker);
+    ThumbnailMaker maker(picture.get());
+    hr = maker.Read();
+    if (hr == S_OK) hr = MakeFileThroughTemporary(fileName, (flags & FOTEX_SAVE_REPLACE) != 0, false, maker);
     return hr == S_OK ? FOTEX_OK : FailureStatus(hr);
 }

@@ -2,6 +2,7 @@
 #include <cstring>
 
 #include "contents.h"
+#include "handles.h"
 
 namespace fotex {
 
@@ -22,86 +23,99 @@ bool Grow(T*& records, uint32_t count, uint32_t& capacity) {
     capacity = grown;
     return true;
 }
+
+void DropList(IWiaItem* key) { g_lists.Drop(key); }
 }  // namespace
 
 ItemLists& Lists() { return g_lists; }
 
-bool ItemList::Append(IWiaItem* item, LONG type) {
-    if (!Grow(next_.items, next_.count, next_.capacity)) return false;
+bool ListedItems::Append(IWiaItem* item, LONG type) {
+    if (!Grow(items, count, capacity)) return false;
     item->AddRef();
-    next_.items[next_.count++] = {item, type};
+    items[count++] = {item, type};
     return true;
 }
 
-void ItemList::Records::Release() {
+void ListedItems::Release() {
     // Emptied before the releases: a release may call back into the library.
     const uint32_t n = count;
     count = 0;
     for (uint32_t i = 0; i < n; ++i) items[i].item->Release();
 }
 
-void ItemList::Finish(bool complete) {
-    current_.Release();
-    if (complete) {
-        const Records made = next_;
-        next_ = current_;
-        current_ = made;
-    } else {
-        next_.Release();
-    }
-}
-
-void ItemList::Empty() {
-    current_.Release();
-    next_.Release();
-}
-
-void ItemList::Forget() {
-    std::free(current_.items);
-    std::free(next_.items);
-    current_ = Records();
-    next_ = Records();
-}
-
-void ItemList::Free() {
-    Empty();
-    Forget();
+void ListedItems::Free() {
+    Release();
+    std::free(items);
+    *this = ListedItems();
 }
 
 ItemLists::~ItemLists() {
-    for (uint32_t i = 0; i < count_; ++i) lists_[i].Forget();
-    std::free(lists_);
-    lists_ = nullptr;
+    for (uint32_t i = 0; i < count_; ++i) {
+        std::free(entries_[i].current.items);
+        std::free(entries_[i].spare.items);
+    }
+    std::free(entries_);
+    entries_ = nullptr;
     count_ = capacity_ = 0;
 }
 
-ItemList* ItemLists::Find(IWiaItem* device) {
+ItemLists::Entry* ItemLists::Locate(IWiaItem* key) const {
     for (uint32_t i = 0; i < count_; ++i)
-        if (lists_[i].device == device) return &lists_[i];
+        if (entries_[i].key == key) return &entries_[i];
     return nullptr;
 }
 
-ItemList* ItemLists::Obtain(IWiaItem* device) {
-    if (ItemList* list = Find(device)) return list;
-    if (!Grow(lists_, count_, capacity_)) return nullptr;
-    ItemList* list = &lists_[count_++];
-    *list = ItemList();
-    list->device = device;
-    return list;
+const ListedItems* ItemLists::Find(IWiaItem* key) const {
+    const Entry* entry = Locate(key);
+    return entry != nullptr ? &entry->current : nullptr;
 }
 
-void ItemLists::Drop(IWiaItem* device) {
-    ItemList* list = Find(device);
-    if (list == nullptr) return;
-    ItemList gone = *list;
-    *list = lists_[--count_];
-    gone.Free();
+bool ItemLists::Begin(IWiaItem* key, ListedItems& building, uint32_t& serial) {
+    Entry* entry = Locate(key);
+    if (entry == nullptr) {
+        if (!Grow(entries_, count_, capacity_)) return false;
+        entry = &entries_[count_++];
+        *entry = Entry{key, ++serials_, ListedItems(), ListedItems()};
+        // From now on a handle given back takes its list along.
+        SetHandleForgetter(&DropList);
+    }
+    building = entry->spare;
+    entry->spare = ListedItems();
+    serial = entry->serial;
+    return true;
+}
+
+void ItemLists::Publish(IWiaItem* key, uint32_t serial, ListedItems& built) {
+    ListedItems old = built;
+    built = ListedItems();
+    Entry* entry = Locate(key);
+    if (entry != nullptr && entry->serial == serial) {
+        const ListedItems made = old;
+        old = entry->current;
+        entry->current = made;
+    }
+    // The table is whole again before the releases, which may call back.
+    old.Release();
+    entry = Locate(key);
+    if (entry != nullptr && entry->serial == serial && entry->spare.items == nullptr)
+        entry->spare = old;
+    else
+        std::free(old.items);
+}
+
+void ItemLists::Drop(IWiaItem* key) {
+    Entry* entry = Locate(key);
+    if (entry == nullptr) return;
+    Entry gone = *entry;
+    *entry = entries_[--count_];
+    std::free(gone.spare.items);
+    gone.current.Free();
 }
 
 void ItemLists::ReleaseAll() {
-    while (count_ > 0) Drop(lists_[count_ - 1].device);
-    std::free(lists_);
-    lists_ = nullptr;
+    while (count_ > 0) Drop(entries_[count_ - 1].key);
+    std::free(entries_);
+    entries_ = nullptr;
     capacity_ = 0;
 }
 

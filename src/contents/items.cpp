@@ -2,16 +2,17 @@
 #include "com.h"
 #include "contents.h"
 #include "fotex.h"
+#include "handles.h"
 #include "service.h"
 
 using namespace fotex;
 
 extern "C" int FOTEX_CALL FindCameraItem(FOTEX_DEVICE device, const wchar_t* fullName, FOTEX_ITEM* item) {
-    IWiaItem* root = ItemFromHandle(device);
-    if (root == nullptr) return FOTEX_E_HANDLE;
+    if (device == 0) return FOTEX_E_HANDLE;
     if (fullName == nullptr || item == nullptr) return FOTEX_E_POINTER;
     Bstr name(fullName);
     if (!name) return E_OUTOFMEMORY;
+    const ComPtr<IWiaItem> root = HoldHandle(device);
 
     ComPtr<IWiaItem> found;
     const HRESULT hr = root->FindItemByName(0, name.get(), found.put());
@@ -26,8 +27,8 @@ extern "C" int FOTEX_CALL FindCameraItem(FOTEX_DEVICE device, const wchar_t* ful
 }
 
 extern "C" int FOTEX_CALL DeleteCameraItem(FOTEX_ITEM item) {
-    IWiaItem* picture = ItemFromHandle(item);
-    if (picture == nullptr) return FOTEX_E_HANDLE;
+    if (item == 0) return FOTEX_E_HANDLE;
+    const ComPtr<IWiaItem> picture = HoldHandle(item);
     const HRESULT hr = picture->DeleteItem(0);
     return SUCCEEDED(hr) ? FOTEX_OK : static_cast<int>(hr);
 }
@@ -36,5 +37,5 @@ extern "C" void FOTEX_CALL ReleaseCameraItem(FOTEX_ITEM* item) {
     if (item == nullptr || *item == 0) return;
     IWiaItem* picture = ItemFromHandle(*item);
     *item = 0;
-    picture->Release();
+    ReleaseHandle(picture);  // its list goes with it
 }

@@ -4,6 +4,7 @@
 #include "com.h"
 #include "contents.h"
 #include "fotex.h"
+#include "handles.h"
 #include "service.h"
 #include "transfer.h"
 #include "wia_ids.h"
@@ -17,7 +18,7 @@ namespace {
 // (one with attachments), which would otherwise hide that the item itself is missing.
 class ListVisitor final : public ItemVisitor {
 public:
-    explicit ListVisitor(ItemList& list) : list_(list) {}
+    explicit ListVisitor(ListedItems& list) : list_(list) {}
     HRESULT Visit(IWiaItem* item, LONG type, HRESULT current) override {
         if (FAILED(failure_)) return failure_;
         if ((type & (wia::kItemTypeImage | wia::kItemTypeVideo)) == 0) return current;
@@ -31,19 +32,22 @@ public:
     HRESULT failure() const { return failure_; }
 
 private:
-    ItemList& list_;
+    ListedItems& list_;
     uint32_t listed_ = 0;
     HRESULT failure_ = S_OK;
 };
 
-// The listed item, or the status that says why there is none.
-const ListedItem* Listed(FOTEX_DEVICE device, int index, HRESULT* status) {
-    ItemList* list = Lists().Find(ItemFromHandle(device));
-    if (list == nullptr || index < 0 || static_cast<uint32_t>(index) >= list->count()) {
-        *status = FOTEX_E_BOUNDS;
-        return nullptr;
-    }
-    return &list->at(static_cast<uint32_t>(index));
+// The listed item at `index` with a reference of the call's own, so that a listing or a close
+// run from a handler inside the call's service calls cannot take it away; or the status that
+// says why there is none.
+HRESULT HoldListed(FOTEX_DEVICE device, int index, ComPtr<IWiaItem>& item, LONG* type = nullptr) {
+    const ListedItems* list = Lists().Find(ItemFromHandle(device));
+    if (list == nullptr || index < 0 || static_cast<uint32_t>(index) >= list->count) return FOTEX_E_BOUNDS;
+    const ListedItem& listed = list->items[index];
+    listed.item->AddRef();
+    item = ComPtr<IWiaItem>::attach(listed.item);
+    if (type != nullptr) *type = listed.type;
+    return S_OK;
 }
 
 // Reads properties of an item into `values`; S_OK when the first is there.
@@ -116,21 +120,21 @@ HRESULT IntegerOf(const PROPVARIANT& v, int* value) {
 using namespace fotex;
 
 extern "C" int FOTEX_CALL ListCameraItems(FOTEX_DEVICE device, int* count) {
-    IWiaItem* root = ItemFromHandle(device);
-    if (root == nullptr) return FOTEX_E_HANDLE;
-    ItemList* list = Lists().Obtain(root);
-    if (list == nullptr) return E_OUTOFMEMORY;
-    if (count == nullptr) {
-        list->Empty();
-        return FOTEX_E_POINTER;
-    }
+    if (device == 0) return FOTEX_E_HANDLE;
+    if (count == nullptr) return FOTEX_E_POINTER;
+    const ComPtr<IWiaItem> root = HoldHandle(device);
+    ListedItems built;
+    uint32_t serial = 0;
+    if (!Lists().Begin(root.get(), built, serial)) return E_OUTOFMEMORY;
 
-    ListVisitor visitor(*list);
-    HRESULT hr = WalkItemTree(root, visitor, false);
+    ListVisitor visitor(built);
+    HRESULT hr = WalkItemTree(root.get(), visitor, false);
     if (hr == S_OK) hr = visitor.failure();
-    list->Finish(hr == S_OK);
+    if (hr != S_OK) built.Release();  // a failed list is empty
+    const uint32_t listed = built.count;
+    Lists().Publish(root.get(), serial, built);
     if (hr != S_OK) return FailureStatus(hr);
-    *count = static_cast<int>(list->count());
+    *count = static_cast<int>(listed);
     return FOTEX_OK;
 }
 
@@ -139,16 +143,16 @@ extern "C" int FOTEX_CALL GetCameraItemText(FOTEX_DEVICE device, int index, int 
     if (text == nullptr) return FOTEX_E_POINTER;
     if (what != FOTEX_ITEM_FILE_NAME && what != FOTEX_ITEM_FULL_NAME && what != FOTEX_ITEM_TIME)
         return FOTEX_E_INVALIDARG;
-    HRESULT hr;
-    const ListedItem* listed = Listed(device, index, &hr);
-    if (listed == nullptr) return hr;
+    ComPtr<IWiaItem> item;
+    HRESULT hr = HoldListed(device, index, item);
+    if (hr != S_OK) return hr;
 
     const PROPID first = what == FOTEX_ITEM_FILE_NAME   ? wia::kIpaItemName
                          : what == FOTEX_ITEM_FULL_NAME ? wia::kIpaFullItemName
                                                         : wia::kIpaItemTime;
     const PROPID ids[2] = {first, wia::kIpaFilenameExtension};
     PropVariants<2> values;
-    hr = ReadItem(listed->item, ids, values);
+    hr = ReadItem(item.get(), ids, values);
     if (hr != S_OK) return FailureStatus(hr);
 
     if (what == FOTEX_ITEM_TIME) {
@@ -171,11 +175,12 @@ extern "C" int FOTEX_CALL GetCameraItemValue(FOTEX_DEVICE device, int index, int
     if (device == 0) return FOTEX_E_HANDLE;
     if (value == nullptr) return FOTEX_E_POINTER;
     if (what < FOTEX_ITEM_TYPE || what > FOTEX_ITEM_THUMB_HEIGHT) return FOTEX_E_INVALIDARG;
-    HRESULT hr;
-    const ListedItem* listed = Listed(device, index, &hr);
-    if (listed == nullptr) return hr;
+    ComPtr<IWiaItem> item;
+    LONG type = 0;
+    HRESULT hr = HoldListed(device, index, item, &type);
+    if (hr != S_OK) return hr;
     if (what == FOTEX_ITEM_TYPE) {
-        *value = static_cast<int>(listed->type);
+        *value = static_cast<int>(type);
         return FOTEX_OK;
     }
 
@@ -183,7 +188,7 @@ extern "C" int FOTEX_CALL GetCameraItemValue(FOTEX_DEVICE device, int index, int
                            : what == FOTEX_ITEM_THUMB_WIDTH ? wia::kIpcThumbWidth
                                                             : wia::kIpcThumbHeight};
     PropVariants<1> values;
-    hr = ReadItem(listed->item, ids, values);
+    hr = ReadItem(item.get(), ids, values);
     if (hr == S_OK) hr = IntegerOf(values[0], value);
     return hr == S_OK ? FOTEX_OK : FailureStatus(hr);
 }
@@ -191,10 +196,9 @@ extern "C" int FOTEX_CALL GetCameraItemValue(FOTEX_DEVICE device, int index, int
 extern "C" int FOTEX_CALL OpenCameraItem(FOTEX_DEVICE device, int index, FOTEX_ITEM* item) {
     if (device == 0) return FOTEX_E_HANDLE;
     if (item == nullptr) return FOTEX_E_POINTER;
-    HRESULT hr;
-    const ListedItem* listed = Listed(device, index, &hr);
-    if (listed == nullptr) return hr;
-    listed->item->AddRef();
-    *item = HandleFromItem(listed->item);
+    ComPtr<IWiaItem> listed;
+    const HRESULT hr = HoldListed(device, index, listed);
+    if (hr != S_OK) return hr;
+    *item = HandleFromItem(listed.detach());
     return FOTEX_OK;
 }

@@ -4,6 +4,7 @@
 
 #include "com.h"
 #include "fotex.h"
+#include "handles.h"
 #include "service.h"
 #include "wia_ids.h"
 
@@ -44,9 +45,11 @@ void SetFlag(int* flag, int value) {
 
 }  // namespace
 
+// Each command holds the device for its own length: a handler inside a service call may close it.
+
 extern "C" int FOTEX_CALL EnumDeviceCap(FOTEX_DEVICE device, int* takePicture, int* deleteAll) {
-    IWiaItem* root = ItemFromHandle(device);
-    if (root == nullptr) return FOTEX_ERR_NO_DEVICE;
+    if (device == 0) return FOTEX_ERR_NO_DEVICE;
+    const ComPtr<IWiaItem> root = HoldHandle(device);
 
     ComPtr<IEnumWIA_DEV_CAPS> caps;
     const HRESULT hr = root->EnumDeviceCapabilities(wia::kDeviceCommands, caps.put());
@@ -74,17 +77,17 @@ extern "C" int FOTEX_CALL EnumDeviceCap(FOTEX_DEVICE device, int* takePicture, i
 }
 
 extern "C" void FOTEX_CALL DeleteAll(FOTEX_DEVICE device) {
-    IWiaItem* root = ItemFromHandle(device);
-    if (root == nullptr) return;
+    if (device == 0) return;
+    const ComPtr<IWiaItem> root = HoldHandle(device);
     // Delete-all hands out no item; should a service hand one out anyway, it is released here.
     ComPtr<IWiaItem> unused;
     if (FAILED(root->DeviceCommand(0, &wia::WIA_CMD_DELETE_ALL_ITEMS, unused.put()))) unused.detach();
 }
 
 extern "C" void FOTEX_CALL TakeAPicture(FOTEX_DEVICE device, FOTEX_ITEM* item) {
-    IWiaItem* root = ItemFromHandle(device);
     // Without a place for the new item its reference would be lost: take no picture.
-    if (root == nullptr || item == nullptr) return;
+    if (device == 0 || item == nullptr) return;
+    const ComPtr<IWiaItem> root = HoldHandle(device);
     // The host's variable gets the item only on success: after a failure it is 0, never
     // something the service left behind that a host would pass on and release.
     ComPtr<IWiaItem> picture;
@@ -100,11 +103,11 @@ extern "C" void FOTEX_CALL TakeAPicture(FOTEX_DEVICE device, FOTEX_ITEM* item) {
 }
 
 extern "C" int FOTEX_CALL GetStorageInfo(FOTEX_DEVICE device, int* taken, int* remaining) {
-    IWiaItem* root = ItemFromHandle(device);
-    if (root == nullptr) return FOTEX_ERR_NO_DEVICE;
+    if (device == 0) return FOTEX_ERR_NO_DEVICE;
+    const ComPtr<IWiaItem> root = HoldHandle(device);
 
     ComPtr<IWiaPropertyStorage> storage;
-    if (FAILED(QueryPropertyStorage(root, storage))) return FOTEX_ERR_NO_STORAGE;
+    if (FAILED(QueryPropertyStorage(root.get(), storage))) return FOTEX_ERR_NO_STORAGE;
 
     const PROPSPEC specs[2] = {PropSpecById(wia::kDpcPicturesTaken), PropSpecById(wia::kDpcPicturesRemaining)};
     PropVariants<2> values;

@@ -18,7 +18,7 @@ struct DeviceRecord {
 };
 
 // A growable array of fixed-size records. Its storage only grows (1, 2, 4, 8, ...) and is
-// reused by every enumeration; it is freed when the library unloads.
+// reused by the enumerations; it is freed when the library unloads.
 class DeviceList {
 public:
     constexpr DeviceList() = default;
@@ -33,6 +33,8 @@ public:
     void clear() { count_ = 0; }
     // False when storage for the record cannot be had; the list is unchanged then.
     bool append(const DeviceRecord& record);
+    // Exchanges contents and storage, allocating nothing.
+    void swap(DeviceList& other);
 
 private:
     DeviceRecord* records_ = nullptr;
@@ -40,6 +42,10 @@ private:
     uint32_t capacity_ = 0;
 };
 
+// The list the host reads.
 DeviceList& Devices();
+// The list an enumeration fills beside it, swapped in when the enumeration ends: a handler that
+// runs during the enumeration reads the previous list whole. Its storage is kept for the next one.
+DeviceList& NextDevices();
 
 }  // namespace fotex

@@ -20,6 +20,18 @@ constexpr unsigned long kMaxDevices = 65536;
 // E_BOUNDS: more devices than a list may hold.
 constexpr HRESULT kTooManyDevices = static_cast<HRESULT>(0x8000000B);
 
+// Set while an enumeration runs: one started from a handler inside it is refused, so that the
+// list being filled has one writer.
+bool g_enumerating = false;
+
+class Enumerating {
+public:
+    Enumerating() { g_enumerating = true; }
+    Enumerating(const Enumerating&) = delete;
+    Enumerating& operator=(const Enumerating&) = delete;
+    ~Enumerating() { g_enumerating = false; }
+};
+
 void CopyField(const PROPVARIANT& value, WCHAR (&field)[kFieldUnits]) {
     if (value.vt != VT_BSTR || value.bstrVal == nullptr) return;
     for (size_t i = 0; i < kFieldTextUnits && value.bstrVal[i] != 0; ++i) field[i] = value.bstrVal[i];
@@ -27,7 +39,7 @@ void CopyField(const PROPVARIANT& value, WCHAR (&field)[kFieldUnits]) {
 
 }  // namespace
 
-HRESULT AppendDeviceRecord(IWiaPropertyStorage* storage) {
+HRESULT AppendDeviceRecord(IWiaPropertyStorage* storage, DeviceList& list) {
     if (storage == nullptr) return E_INVALIDARG;
 
     const PROPSPEC specs[3] = {PropSpecById(wia::kDipDevId), PropSpecById(wia::kDipDevName),
@@ -44,7 +56,7 @@ HRESULT AppendDeviceRecord(IWiaPropertyStorage* storage) {
     CopyField(values[0], record.id);
     CopyField(values[1], record.name);
     CopyField(values[2], record.description);
-    if (!Devices().append(record)) {
+    if (!list.append(record)) {
         TraceHresult("Device list cannot grow", kListCannotGrow);
         return kListCannotGrow;
     }
@@ -56,6 +68,9 @@ HRESULT AppendDeviceRecord(IWiaPropertyStorage* storage) {
 using namespace fotex;
 
 extern "C" int FOTEX_CALL EnumerateWiaDevices(int* count) {
+    // Inside another enumeration: its documented failure, nothing changed and nothing written.
+    if (g_enumerating) return FOTEX_ENUM_SERVICE_FAILED;
+    const Enumerating running;
     ComPtr<IWiaDevMgr> manager;
     if (FAILED(CreateDeviceManager(manager.put())) || !manager) return FOTEX_ENUM_NO_MANAGER;
 
@@ -78,7 +93,8 @@ extern "C" int FOTEX_CALL EnumerateWiaDevices(int* count) {
         return FOTEX_ENUM_SERVICE_FAILED;
     }
 
-    Devices().clear();
+    DeviceList& next = NextDevices();
+    next.clear();
     unsigned long fetched = 0;
     while (hr == S_OK) {
         ComPtr<IWiaPropertyStorage> storage;
@@ -92,11 +108,12 @@ extern "C" int FOTEX_CALL EnumerateWiaDevices(int* count) {
         } else if (++fetched > kMaxDevices) {
             hr = kTooManyDevices;
             TraceHresult("Too many devices", hr);
-        } else if (AppendDeviceRecord(storage.get()) == kListCannotGrow) {
+        } else if (AppendDeviceRecord(storage.get(), next) == kListCannotGrow) {
             hr = kListCannotGrow;  // the devices listed so far stay readable
         }
     }
     if (hr == S_FALSE) hr = S_OK;
+    Devices().swap(next);
 
     // Only records that could be read are counted, so every index below the count is readable.
     if (count != nullptr) *count = static_cast<int>(Devices().count());

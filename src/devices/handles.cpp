@@ -1,8 +1,8 @@
 // Device handles: the root item of an open device, owned by the host between open and close.
 #include "com.h"
-#include "contents.h"
 #include "device_list.h"
 #include "fotex.h"
+#include "handles.h"
 #include "service.h"
 
 using namespace fotex;
@@ -33,7 +33,5 @@ extern "C" void FOTEX_CALL CloseWiaDevice(FOTEX_DEVICE* device) {
     if (device == nullptr || *device == 0) return;
     IWiaItem* root = ItemFromHandle(*device);
     *device = 0;
-    // The list goes first: once released, the handle's value may name another device.
-    Lists().Drop(root);
-    root->Release();
+    ReleaseHandle(root);  // its item list goes with it
 }

@@ -4,6 +4,7 @@
 
 #include "com.h"
 #include "fotex.h"
+#include "handles.h"
 #include "service.h"
 #include "trace.h"
 #include "transfer.h"
@@ -120,6 +121,12 @@ HRESULT TransferItemToFile(IWiaItem* item, char* name, int code, int deleteFlag,
 
 HRESULT PrepareFileTransfer(IWiaItem* item, IWiaPropertyStorage* storage, const GUID& format,
                             ComPtr<IWiaDataTransfer>& transfer) {
+    const HRESULT hr = WriteFileMedium(storage, format);
+    if (FAILED(hr)) return hr;
+    return QueryDataTransfer(item, transfer);
+}
+
+HRESULT WriteFileMedium(IWiaPropertyStorage* storage, const GUID& format) {
     // Plain records, not owners: the GUID they point to lives on this stack, not in CoTaskMem.
     GUID formatId = format;
     const PROPSPEC specs[2] = {PropSpecById(wia::kIpaFormat), PropSpecById(wia::kIpaTymed)};
@@ -129,10 +136,11 @@ HRESULT PrepareFileTransfer(IWiaItem* item, IWiaPropertyStorage* storage, const 
     values[0].puuid = &formatId;
     values[1].vt = VT_I4;
     values[1].lVal = TYMED_FILE;
-    HRESULT hr = storage->WriteMultiple(2, specs, values, wia::kIpaFirst);
-    if (FAILED(hr)) return hr;
+    return storage->WriteMultiple(2, specs, values, wia::kIpaFirst);
+}
 
-    hr = item->QueryInterface(wia::IID_IWiaDataTransfer, transfer.put_void());
+HRESULT QueryDataTransfer(IWiaItem* item, ComPtr<IWiaDataTransfer>& transfer) {
+    const HRESULT hr = item->QueryInterface(wia::IID_IWiaDataTransfer, transfer.put_void());
     if (FAILED(hr)) transfer.detach();
     if (hr != S_OK) return hr;
     return transfer ? S_OK : E_NOINTERFACE;
@@ -158,5 +166,5 @@ extern "C" void FOTEX_CALL TransferPicture(FOTEX_ITEM item, char* name, int code
     IWiaItem* picture = ItemFromHandle(item);
     if (picture == nullptr) return;
     TransferItemToFile(picture, name, code, deleteFlag);
-    picture->Release();  // the handle is consumed whatever the outcome
+    ReleaseHandle(picture);  // the handle is consumed whatever the outcome, with its item list
 }

@@ -55,6 +55,10 @@ HRESULT TransferItemToFile(IWiaItem* item, char* name, int code, int deleteFlag,
 // `trace` is set (S_OK only when the file was written). Both borrow what they are given.
 HRESULT PrepareFileTransfer(IWiaItem* item, IWiaPropertyStorage* storage, const GUID& format,
                             ComPtr<IWiaDataTransfer>& transfer);
+// The two parts of the first step, for a caller that tells a refused format from the rest:
+// the write of the format and file medium (the service's result), and the interface query.
+HRESULT WriteFileMedium(IWiaPropertyStorage* storage, const GUID& format);
+HRESULT QueryDataTransfer(IWiaItem* item, ComPtr<IWiaDataTransfer>& transfer);
 HRESULT GetDataIntoFile(IWiaDataTransfer* transfer, WCHAR* file, bool trace);
 
 // Receives the items of a walk, one call per item, with its type flags (0 when they could not

@@ -4,6 +4,7 @@
 
 #include "com.h"
 #include "fotex.h"
+#include "handles.h"
 #include "service.h"
 #include "trace.h"
 #include "transfer.h"
@@ -29,7 +30,13 @@ constexpr HRESULT kTooManyItems = static_cast<HRESULT>(0x8000000B);
 // longest extension and the terminator.
 constexpr size_t kWalkNameBytes = kMaxNameBytes + 32;
 
-void Advance(int& counter) { counter = static_cast<int>(static_cast<unsigned>(counter) + 1u); }
+// The counter's number, taken before the transfer: a walk run from a handler inside that
+// transfer numbers on from the next one, and no number is handed out twice.
+int Take(int& counter) {
+    const int number = counter;
+    counter = static_cast<int>(static_cast<unsigned>(counter) + 1u);
+    return number;
+}
 
 // Transfers one item under folder\prefix and the blank-padded number. A file already there (from
 // an earlier call, an item of the other kind with the same number, or another program) is kept:
@@ -53,14 +60,10 @@ public:
         : folder_(folder), prefix_(prefix), code_(code), deleteFlag_(deleteFlag) {}
 
     HRESULT Visit(IWiaItem* item, LONG type, HRESULT current) override {
-        if (type & wia::kItemTypeImage) {
-            current = TransferNumbered(item, folder_, prefix_, code_, deleteFlag_, g_imageCounter);
-            Advance(g_imageCounter);
-        }
-        if (type & wia::kItemTypeVideo) {
-            current = TransferNumbered(item, folder_, prefix_, code_, deleteFlag_, g_videoCounter);
-            Advance(g_videoCounter);
-        }
+        if (type & wia::kItemTypeImage)
+            current = TransferNumbered(item, folder_, prefix_, code_, deleteFlag_, Take(g_imageCounter));
+        if (type & wia::kItemTypeVideo)
+            current = TransferNumbered(item, folder_, prefix_, code_, deleteFlag_, Take(g_videoCounter));
         return current;
     }
 
@@ -125,7 +128,8 @@ using namespace fotex;
 
 extern "C" void FOTEX_CALL TransferAllImages(FOTEX_DEVICE device, const char* folder, const char* prefix, int code,
                                              int deleteFlag) {
-    IWiaItem* root = ItemFromHandle(device);
-    if (root == nullptr) return;
-    TransferItemTree(root, folder, prefix, code, deleteFlag);
+    if (device == 0) return;
+    // Held for the walk: a handler inside it may close the device.
+    const ComPtr<IWiaItem> root = HoldHandle(device);
+    TransferItemTree(root.get(), folder, prefix, code, deleteFlag);
 }
