@@ -5,6 +5,9 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/build.sh" >/dev/null
 cd "$root/build/x64"
 export WINEPREFIX="$PWD/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+# Wine maps file names through the Unix locale; in the C locale (LANG unset, as in a fresh
+# container) it cannot make the demo's non-ASCII names. A UTF-8 locale of the caller's is kept.
+case "$(locale charmap 2>/dev/null)" in UTF-8) ;; *) export LC_ALL=C.UTF-8 ;; esac
 # Each command with its exit status: 0 done, 1 failed, 2 a wrong command line.
 run() {
   echo "\$ fotex $*"
