@@ -41,7 +41,9 @@ run --virtual --skip-existing --capture-image-and-download --filename 'demo\shot
 echo "\$ fotex --auto-detect 2>/dev/null   (Wine's own service, without the virtual camera)"
 /usr/lib/wine/wine64 ./fotex.exe --auto-detect 2>/dev/null || echo "(exit status $?, nothing on standard output)"
 echo
-run --virtual --get-all-files --folder 'demo\camera\all' --prefix img
+# Every file in its own format under the camera's name: a camera gives its video as AVI only, so
+# one format for all (the library's numbered names, without --filename) would stop at the video.
+run --virtual --get-all-files --folder 'demo\camera\all' --filename '%f'
 # What is on the camera, by number; the camera's own names with %f.
 run --virtual --list-files --get-file 2-3 --filename 'demo\camera\picked\%n-%f' --delete-file 1 --num-files
 # A folder of pictures as a camera: the pictures just taken, listed, one saved with its thumbnail.
