@@ -5,6 +5,9 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/build.sh" >/dev/null
 cd "$root/build/x64"
 export WINEPREFIX="$PWD/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+# Wine maps file names through the Unix locale; in the C locale (LANG unset, as in a fresh
+# container) it cannot make the demo's non-ASCII names. A UTF-8 locale of the caller's is kept.
+case "$(locale charmap 2>/dev/null)" in UTF-8) ;; *) export LC_ALL=C.UTF-8 ;; esac
 # Each command with its exit status: 0 done, 1 failed, 2 a wrong command line.
 run() {
   echo "\$ fotex $*"
@@ -38,7 +41,9 @@ run --virtual --skip-existing --capture-image-and-download --filename 'demo\shot
 echo "\$ fotex --auto-detect 2>/dev/null   (Wine's own service, without the virtual camera)"
 /usr/lib/wine/wine64 ./fotex.exe --auto-detect 2>/dev/null || echo "(exit status $?, nothing on standard output)"
 echo
-run --virtual --get-all-files --folder 'demo\camera\all' --prefix img
+# Every file in its own format under the camera's name: a camera gives its video as AVI only, so
+# one format for all (the library's numbered names, without --filename) would stop at the video.
+run --virtual --get-all-files --folder 'demo\camera\all' --filename '%f'
 # What is on the camera, by number; the camera's own names with %f.
 run --virtual --list-files --get-file 2-3 --filename 'demo\camera\picked\%n-%f' --delete-file 1 --num-files
 # A folder of pictures as a camera: the pictures just taken, listed, one saved with its thumbnail.

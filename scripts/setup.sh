@@ -29,7 +29,7 @@ done
 prefix="$root/build/x64/wineprefix"
 if [ ! -f "$prefix/system.reg" ]; then
   echo "setup: creating Wine prefix $prefix"
-  WINEPREFIX="$prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" \
+  LC_ALL=C.UTF-8 WINEPREFIX="$prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" \
     /usr/lib/wine/wine64 wineboot --init >/dev/null 2>&1 || true
   WINEPREFIX="$prefix" /usr/lib/wine/wineserver -w 2>/dev/null || true
 fi

@@ -4,6 +4,9 @@
 # DLL in an emulated machine (scripts/test-i686.sh; its image is made once and cached).
 #   test.sh [--x64-only] [ctest options]
 # --x64-only skips the emulated machine; ctest options apply to the x86_64 run.
+# The x86_64 suite always runs with an emptied environment (PATH and HOME only), as in a fresh
+# container: each test sets what it needs itself (its Wine prefix, a UTF-8 locale), so a test
+# that leans on the caller's environment fails here rather than elsewhere.
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 started=$(date +%s)
@@ -15,13 +18,14 @@ done
 
 "$root/scripts/build.sh" || { echo "test: the build failed" >&2; exit 1; }
 cd "$root"
+clean=(env -i PATH="$PATH" HOME="$HOME")
 if [ "$x64_only" -eq 1 ]; then
-  exec ctest --preset x64 "${ctest_args[@]}"
+  exec "${clean[@]}" ctest --preset x64 "${ctest_args[@]}"
 fi
 
 log=$(mktemp)
 trap 'rm -f "$log"' EXIT
-ctest --preset x64 "${ctest_args[@]}" 2>&1 | tee "$log"
+"${clean[@]}" ctest --preset x64 "${ctest_args[@]}" 2>&1 | tee "$log"
 x64_status=${PIPESTATUS[0]}
 summary=$(grep -E '^[0-9]+% tests passed, [0-9]+ tests? failed out of [0-9]+' "$log" | tail -n 1)
 x64_failed=$(sed -E 's/.* ([0-9]+) tests? failed out of ([0-9]+).*/\1/' <<<"$summary")

@@ -130,6 +130,8 @@ bool operator==(const Value& a, const Value& b) {
     case VT_I4:
     case VT_UI4:
         return a.i == b.i;
+    case VT_I8:
+        return a.l == b.l;
     case VT_BSTR:
         return a.nullString == b.nullString && a.s == b.s;
     case VT_CLSID:
@@ -191,8 +193,9 @@ Item& Item::Add(std::wstring childName, LONG childType) {
 }
 
 void AddTransferProperties(Item& item) {
+    const std::vector<GUID> offered = OfferedFormats(item);
     Property format;
-    format.value = Value::Guid(wia::WiaImgFmt_JPEG);
+    format.value = Value::Guid(offered.empty() ? wia::WiaImgFmt_JPEG : offered.front());
     item.props[wia::kIpaFormat] = format;
     // TYMED_NULL at first, so a transfer that never asks for the file medium fails.
     Property tymed;
@@ -245,8 +248,9 @@ std::shared_ptr<Item> TakeNewPicture(Core& core, Device& device, const std::wstr
     bool used = chosen == nullptr;
     for (; used; ++core.nextPicture) {
         swprintf(name, 32, L"IMG_%04d", core.nextPicture);
-        used = std::any_of(target->children.begin(), target->children.end(),
-                           [&name](const std::shared_ptr<Item>& c) { return c && !c->deleted && c->name == name; });
+        used = std::any_of(target->children.begin(), target->children.end(), [&name](const std::shared_ptr<Item>& c) {
+            return c && !c->deleted && (_wcsicmp(c->name.c_str(), name) == 0 || _wcsicmp(KeyOf(*c).c_str(), name) == 0);
+        });
     }
     target->Add(chosen ? *chosen : std::wstring(name), wia::kItemTypeImage | wia::kItemTypeFile);
     std::shared_ptr<Item> picture = target->children.back();

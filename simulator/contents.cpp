@@ -87,7 +87,7 @@ std::wstring FullItemName(const Device& device, const Item& item) {
     std::vector<const Item*> chain;
     for (const Item* at = &item; at; at = at->parent) chain.push_back(at);
     std::wstring name = device.id.substr(device.id.find_last_of(L'\\') + 1);  // npos + 1 is 0
-    for (auto it = chain.rbegin(); it != chain.rend(); ++it) name += L"\\" + (*it)->name;
+    for (auto it = chain.rbegin(); it != chain.rend(); ++it) name += L"\\" + KeyOf(**it);
     return name;
 }
 
@@ -104,13 +104,13 @@ std::shared_ptr<Item> FindByFullName(const Device& device, const wchar_t* fullNa
     }
     const std::wstring number = device.id.substr(device.id.find_last_of(L'\\') + 1);
     if (parts.size() < 2 || _wcsicmp(parts[0].c_str(), number.c_str()) != 0 ||
-        _wcsicmp(parts[1].c_str(), device.root->name.c_str()) != 0)
+        _wcsicmp(parts[1].c_str(), KeyOf(*device.root).c_str()) != 0)
         return nullptr;
     std::shared_ptr<Item> at = device.root;
     for (size_t i = 2; at && i < parts.size(); ++i) {
         std::shared_ptr<Item> next;
         for (const auto& c : at->children)
-            if (c && !c->deleted && _wcsicmp(c->name.c_str(), parts[i].c_str()) == 0) {
+            if (c && !c->deleted && _wcsicmp(KeyOf(*c).c_str(), parts[i].c_str()) == 0) {
                 next = c;
                 break;
             }
@@ -140,7 +140,9 @@ bool ComputedProperty(const Device* device, Item& item, PROPID id, Value* out) {
         if (!item.file.empty()) {
             WIN32_FILE_ATTRIBUTE_DATA data;
             if (!GetFileAttributesExW(item.file.c_str(), GetFileExInfoStandard, &data)) return false;
-            *out = Value::Int(data.nFileSizeHigh ? INT32_MAX : static_cast<int32_t>(std::min<DWORD>(data.nFileSizeLow, INT32_MAX)));
+            // The whole size: 64 bits when 32 cannot hold it, as a host must see it to refuse it.
+            const int64_t size = static_cast<int64_t>(data.nFileSizeHigh) << 32 | data.nFileSizeLow;
+            *out = size <= INT32_MAX ? Value::Int(static_cast<int32_t>(size)) : Value::Int64(size);
             return true;
         }
         std::vector<unsigned char> bytes;

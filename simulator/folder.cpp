@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cwchar>
+#include <map>
 
 namespace fotexsim {
 
@@ -45,6 +46,28 @@ SYSTEMTIME LocalTime(const FILETIME& written) {
     return time;
 }
 
+std::wstring Upper(std::wstring text) {
+    if (!text.empty()) CharUpperBuffW(&text[0], static_cast<DWORD>(text.size()));
+    return text;
+}
+
+// A file whose name without extension another item of the folder also has (the RAW+JPEG pair,
+// a folder of that name) keeps its extension in its full name: the full name is the item's
+// identity. Repeated until nothing collides, as "a.b" may then meet "a.b.jpg"'s name; file names
+// themselves never collide, so it ends.
+void KeepFullNamesApart(const Item& parent, const std::vector<std::pair<Item*, std::wstring>>& files) {
+    for (bool changed = true; changed;) {
+        changed = false;
+        std::map<std::wstring, int> uses;
+        for (const auto& c : parent.children) ++uses[Upper(KeyOf(*c))];
+        for (const auto& [item, fileName] : files) {
+            if (!item->key.empty() || uses[Upper(item->name)] < 2) continue;
+            item->key = fileName;
+            changed = true;
+        }
+    }
+}
+
 // Adds the files and folders of `path` under `parent`, sorted by name as a camera lists them.
 HRESULT AddFolder(Item& parent, const std::wstring& path, int depth) {
     WIN32_FIND_DATAW found;
@@ -62,6 +85,7 @@ HRESULT AddFolder(Item& parent, const std::wstring& path, int depth) {
         return _wcsicmp(a.cFileName, b.cFileName) < 0;
     });
 
+    std::vector<std::pair<Item*, std::wstring>> files;  // each file's item and file name
     for (const WIN32_FIND_DATAW& entry : entries) {
         const std::wstring name = entry.cFileName, full = path + L"\\" + name;
         if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
@@ -79,7 +103,9 @@ HRESULT AddFolder(Item& parent, const std::wstring& path, int depth) {
         item.time = LocalTime(entry.ftLastWriteTime);
         item.formats = {*kind->format};
         item.props[wia::kIpaFormat].value = Value::Guid(*kind->format);
+        files.emplace_back(&item, name);
     }
+    KeepFullNamesApart(parent, files);
     return S_OK;
 }
 

@@ -51,6 +51,7 @@ const char* OpName(Op op);
 struct Value {
     VARTYPE type = VT_EMPTY;
     int32_t i = 0;      // VT_I4, VT_UI4 (bit pattern)
+    int64_t l = 0;      // VT_I8
     std::wstring s;     // VT_BSTR
     bool nullString = false;  // VT_BSTR with a null BSTR
     GUID guid{};        // VT_CLSID
@@ -60,6 +61,7 @@ struct Value {
     static Value Empty() { return {}; }
     static Value Int(int32_t v) { Value x; x.type = VT_I4; x.i = v; return x; }
     static Value UInt(uint32_t v) { Value x; x.type = VT_UI4; x.i = static_cast<int32_t>(v); return x; }
+    static Value Int64(int64_t v) { Value x; x.type = VT_I8; x.l = v; return x; }
     static Value Text(std::wstring v) { Value x; x.type = VT_BSTR; x.s = std::move(v); return x; }
     static Value NullText() { Value x; x.type = VT_BSTR; x.nullString = true; return x; }
     static Value Guid(const GUID& g) { Value x; x.type = VT_CLSID; x.guid = g; return x; }
@@ -101,6 +103,9 @@ using PropertyMap = std::map<PROPID, Property>;
 // overrides such a value; an id in `lacks` removes it.
 struct Item {
     std::wstring name;
+    // The item's part of its full name when that differs from `name`: the folder camera's
+    // RAW+JPEG pair shares a name, and the full name is each one's identity.
+    std::wstring key;
     LONG type = 0;                    // WiaItemType flags
     PropertyMap props;
     std::vector<PROPID> lacks;        // computed properties this item does not have
@@ -120,7 +125,9 @@ struct Item {
         HandedOut& operator=(const HandedOut&) { return *this; }
     } handedOut;
     std::vector<std::shared_ptr<Item>> children;
-    std::vector<GUID> formats;        // formats the item accepts; empty: all transfer formats
+    // Formats the item offers; empty: those of its type (a picture BMP, PNG and JPEG, a video
+    // AVI, a folder or a sound none). A write of any other to WIA_IPA_FORMAT is refused.
+    std::vector<GUID> formats;
     uint32_t seed = 0;                // picks the picture's colours
     int width = 160, height = 120;    // picture size in pixels
     bool deleted = false;
@@ -136,8 +143,8 @@ struct Item {
     // Tears the subtree down without recursion: trees may be 100,000 levels deep.
     ~Item();
 
-    // Adds a child with the transfer properties (format JPEG, medium TYMED_NULL) and returns it,
-    // for building trees in a few lines.
+    // Adds a child with the transfer properties (the first format its type offers, else JPEG;
+    // medium TYMED_NULL) and returns it, for building trees in a few lines.
     Item& Add(std::wstring childName, LONG childType);
 };
 
@@ -309,9 +316,11 @@ public:
 
     // A camera whose items are the picture and video files under `folder` (JPEG, PNG, BMP, GIF,
     // TIFF, AVI, MPEG), its subfolders being camera folders; each item transfers its file's bytes
-    // in the file's own format and refuses every other format. Deleting items and taking pictures
-    // change the camera only, never the folder. Fails with the file system's error when the folder
-    // cannot be read; the camera is then unchanged.
+    // in the file's own format and refuses every other format. An item is named by its file name
+    // without extension; files of one folder that share that name keep their extensions in their
+    // full names ("IMG_0010.jpg", "IMG_0010.CR2"). Sizes beyond 2^31 - 1 bytes are given as
+    // VT_I8. Deleting items and taking pictures change the camera only, never the folder. Fails
+    // with the file system's error when the folder cannot be read; the camera is then unchanged.
     HRESULT AddFolderCamera(const std::wstring& folder, const std::wstring& name, Device** added = nullptr);
 
     struct State;
@@ -323,8 +332,8 @@ private:
 };
 
 // The service's full item name: the device's number (its id after the last backslash), then the
-// names from the root down, joined by backslashes: "0000\Root\DCIM\IMG_0001". The one place
-// that makes these names; FindItemByName and events take them.
+// names (or keys) from the root down, joined by backslashes: "0000\Root\DCIM\IMG_0001". The one
+// place that makes these names; FindItemByName and events take them.
 std::wstring FullItemName(const Device& device, const Item& item);
 
 }  // namespace fotexsim

@@ -29,15 +29,19 @@ void __cdecl FotexSimRevoke(void);
    Each item transfers its file's bytes unchanged in the file's own format and refuses every other
    format, as a camera does. Thumbnails are the pictures scaled into 160 x 120 (JPEG, PNG, BMP and
    GIF; TIFF files and videos have none). Item names are the file names without extension, times
-   the files' last-write times. Deleting items or taking pictures changes the camera only: the
+   the files' last-write times; files of one folder that share a name without extension (a
+   RAW+JPEG pair) keep their extensions in their full names ("0002\Root\IMG_0010.jpg" and
+   "0002\Root\IMG_0010.cr2"), so that each full name is one item's. Sizes beyond 2,147,483,647
+   bytes are given whole, as 64-bit values. Deleting items or taking pictures changes the camera only: the
    files in the folder are never changed, and a new picture is generated.
    Returns 1 on success, or a negative HRESULT: E_POINTER (0x80004003) folder is null; the file
    system's error when the folder does not exist or cannot be read. */
 int __cdecl FotexSimAddFolderCamera(const wchar_t* folder, const wchar_t* name);
 
 /* Things that happen to a camera by themselves; `camera` is the index of the device as
-   EnumerateWiaDevices lists the virtual cameras (0 "Fotex Virtual Camera", 1 "Fotex Pocket
-   Camera"). Each raises its event for the hosts that registered (WaitForCameraEvent): it is
+   EnumerateWiaDevices lists the virtual cameras: 0 "Fotex Virtual Camera", 1 "Fotex Pocket
+   Camera", then the folder cameras, 2, 3, ... in the order FotexSimAddFolderCamera added them
+   (its first folder camera is 2, whether added before or after FotexSimRegister). Each raises its event for the hosts that registered (WaitForCameraEvent): it is
    posted to the registering thread, which receives it only while it handles its messages, as
    the service's events reach a host. They may be called from any thread, as long as no other
    thread is inside a call to Fotex.dll then, except WaitForCameraEvent.

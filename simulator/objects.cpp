@@ -54,6 +54,9 @@ bool ToValue(const PROPVARIANT& v, Value* out) {
     case VT_UI4:
         *out = Value::UInt(v.ulVal);
         return true;
+    case VT_I8:
+        *out = Value::Int64(v.hVal.QuadPart);
+        return true;
     case VT_BSTR:
         *out = v.bstrVal ? Value::Text(std::wstring(v.bstrVal, SysStringLen(v.bstrVal))) : Value::NullText();
         return true;
@@ -91,6 +94,10 @@ bool FromValue(const Value& value, PROPVARIANT* v) {
     case VT_UI4:
         v->vt = VT_UI4;
         v->ulVal = static_cast<ULONG>(value.i);
+        return true;
+    case VT_I8:
+        v->vt = VT_I8;
+        v->hVal.QuadPart = value.l;
         return true;
     case VT_BSTR:
         v->vt = VT_BSTR;
@@ -621,6 +628,8 @@ public:
                 return hr;
             }
             if (!ppv) return E_POINTER;
+            // A folder, the root among them, holds no data of its own.
+            if (item_->type & wia::kItemTypeFolder) return E_NOINTERFACE;
             *ppv = static_cast<IWiaDataTransfer*>(new DataTransfer(core, dev_, item_));
             return S_OK;
         }

@@ -1,5 +1,5 @@
-// The files the camera writes: a generated picture in a real image format, or a short text
-// for the formats it cannot encode.
+// The files the camera writes: a generated picture in a real image format, a generated video
+// as a one-frame Motion-JPEG AVI.
 #include "sim_internal.h"
 
 #include <cstdio>
@@ -61,13 +61,83 @@ HRESULT WriteBytes(const wchar_t* path, const void* data, size_t size) {
     return hr;
 }
 
-std::string Narrow(const std::wstring& s) {
-    std::string out;
-    for (wchar_t c : s) out += (c > 0 && c < 128) ? static_cast<char>(c) : '?';
-    return out;
+void Put32(std::vector<unsigned char>& out, size_t at, uint32_t v) {
+    for (int i = 0; i < 4; ++i) out[at + i] = static_cast<unsigned char>(v >> (8 * i));
 }
 
+// Little-endian fields and four-character codes, appended.
+struct Riff {
+    std::vector<unsigned char>& out;
+    void Code(const char* fourcc) {
+        for (int i = 0; i < 4; ++i) out.push_back(static_cast<unsigned char>(fourcc[i]));
+    }
+    void U32(uint32_t v) {
+        out.resize(out.size() + 4);
+        Put32(out, out.size() - 4, v);
+    }
+    void U16(uint16_t v) {
+        out.push_back(static_cast<unsigned char>(v));
+        out.push_back(static_cast<unsigned char>(v >> 8));
+    }
+    // A chunk or list header whose size is filled in by End.
+    size_t Begin(const char* fourcc, const char* form = nullptr) {
+        Code(fourcc);
+        const size_t at = out.size();
+        U32(0);
+        if (form) Code(form);
+        return at;
+    }
+    void End(size_t at) {
+        if (out.size() % 2) out.push_back(0);  // chunks are word-aligned
+        Put32(out, at, static_cast<uint32_t>(out.size() - at - 4));
+    }
+};
+
 }  // namespace
+
+bool EncodeAvi(std::vector<unsigned char>& out, int w, int h, const unsigned char* rgb) {
+    std::vector<unsigned char> frame;
+    if (!EncodeJpeg(frame, w, h, rgb)) return false;
+    const uint32_t frameSize = static_cast<uint32_t>(frame.size());
+    out.clear();
+    Riff r{out};
+    const size_t riff = r.Begin("RIFF", "AVI ");
+    const size_t hdrl = r.Begin("LIST", "hdrl");
+    const size_t avih = r.Begin("avih");
+    for (uint32_t v : {1000000u, frameSize, 0u, 0x10u /* AVIF_HASINDEX */, 1u, 0u, 1u, frameSize,
+                       static_cast<uint32_t>(w), static_cast<uint32_t>(h), 0u, 0u, 0u, 0u})
+        r.U32(v);  // one frame a second, one stream
+    r.End(avih);
+    const size_t strl = r.Begin("LIST", "strl");
+    const size_t strh = r.Begin("strh");
+    r.Code("vids");
+    r.Code("MJPG");
+    for (uint32_t v : {0u, 0u, 0u, 1u, 1u, 0u, 1u, frameSize, 0xFFFFFFFFu, 0u}) r.U32(v);
+    for (int v : {0, 0, w, h}) r.U16(static_cast<uint16_t>(v));
+    r.End(strh);
+    const size_t strf = r.Begin("strf");  // BITMAPINFOHEADER
+    for (uint32_t v : {40u, static_cast<uint32_t>(w), static_cast<uint32_t>(h)}) r.U32(v);
+    r.U16(1);
+    r.U16(24);
+    r.Code("MJPG");
+    for (uint32_t v : {static_cast<uint32_t>(w) * h * 3, 0u, 0u, 0u, 0u}) r.U32(v);
+    r.End(strf);
+    r.End(strl);
+    r.End(hdrl);
+    const size_t movi = r.Begin("LIST", "movi");
+    const size_t chunk = r.Begin("00dc");
+    out.insert(out.end(), frame.begin(), frame.end());
+    r.End(chunk);
+    r.End(movi);
+    const size_t idx1 = r.Begin("idx1");
+    r.Code("00dc");
+    r.U32(0x10);  // AVIIF_KEYFRAME
+    r.U32(static_cast<uint32_t>(chunk - 4 - (movi + 4)));  // from the "movi" code
+    r.U32(frameSize);
+    r.End(idx1);
+    r.End(riff);
+    return true;
+}
 
 const char* FormatName(const GUID& format) {
     for (const NamedFormat& f : kFormats)
@@ -81,9 +151,17 @@ const wchar_t* FormatExtension(const GUID& format) {
     return nullptr;
 }
 
+std::vector<GUID> OfferedFormats(const Item& item) {
+    if (!item.formats.empty()) return item.formats;
+    if (item.type & wia::kItemTypeFolder) return {};
+    if (item.type & wia::kItemTypeImage) return {wia::WiaImgFmt_JPEG, wia::WiaImgFmt_BMP, wia::WiaImgFmt_PNG};
+    if (item.type & wia::kItemTypeVideo) return {wia::WiaImgFmt_AVI};
+    if (item.type & wia::kItemTypeAudio) return {};  // a sound is no picture
+    return {wia::WiaImgFmt_JPEG, wia::WiaImgFmt_BMP, wia::WiaImgFmt_PNG};
+}
+
 bool AcceptsFormat(const Item& item, const GUID& format) {
-    if (item.formats.empty()) return FormatName(format) != nullptr;
-    for (const GUID& g : item.formats)
+    for (const GUID& g : OfferedFormats(item))
         if (g == format) return true;
     return false;
 }
@@ -99,24 +177,19 @@ HRESULT WriteItemFile(const Item& item, const GUID& format, const wchar_t* path)
 }
 
 HRESULT ItemBytes(const Item& item, const GUID& format, std::vector<unsigned char>& bytes) {
-    const bool video = (item.type & wia::kItemTypeVideo) && !(item.type & wia::kItemTypeImage);
     const int w = item.width > 0 ? item.width : 1, h = item.height > 0 ? item.height : 1;
     bytes.clear();
-    if (!video && (format == wia::WiaImgFmt_BMP || format == wia::WiaImgFmt_PNG ||
-                   format == wia::WiaImgFmt_JPEG)) {
-        std::vector<unsigned char> rgb = Render(item.seed, w, h);
-        bool ok = format == wia::WiaImgFmt_BMP   ? EncodeBmp(bytes, w, h, rgb.data())
-                  : format == wia::WiaImgFmt_PNG ? EncodePng(bytes, w, h, rgb.data())
-                                                 : EncodeJpeg(bytes, w, h, rgb.data());
-        if (!ok) return E_OUTOFMEMORY;
-    } else {
-        const char* name = FormatName(format);
-        std::string text = std::string("FOTEXSIM ") + (video ? "VIDEO " : "IMAGE ") +
-                           (name ? name : "UNKNOWN") + " " + std::to_string(w) + "x" +
-                           std::to_string(h) + " " + Narrow(item.name) + "\n";
-        bytes.assign(text.begin(), text.end());
-    }
-    return S_OK;
+    // Only what the item offers and the camera can make: a list given in `formats` may name
+    // more than these.
+    const bool made = format == wia::WiaImgFmt_BMP || format == wia::WiaImgFmt_PNG ||
+                      format == wia::WiaImgFmt_JPEG || format == wia::WiaImgFmt_AVI;
+    if (!AcceptsFormat(item, format) || !made) return E_INVALIDARG;
+    std::vector<unsigned char> rgb = Render(item.seed, w, h);
+    bool ok = format == wia::WiaImgFmt_BMP   ? EncodeBmp(bytes, w, h, rgb.data())
+              : format == wia::WiaImgFmt_PNG ? EncodePng(bytes, w, h, rgb.data())
+              : format == wia::WiaImgFmt_AVI ? EncodeAvi(bytes, w, h, rgb.data())
+                                             : EncodeJpeg(bytes, w, h, rgb.data());
+    return ok ? S_OK : E_OUTOFMEMORY;
 }
 
 std::vector<unsigned char> RenderThumbnail(const Item& item) {

@@ -126,13 +126,18 @@ void AddTransferProperties(Item& item);
 void DetachItem(Item& item);           // flags the subtree deleted and takes it off its parent
 void DeleteAllMedia(Item& root);       // every image and video item of the tree
 bool AcceptsFormat(const Item& item, const GUID& format);
+// The formats an item offers: its own list, or those of its type.
+std::vector<GUID> OfferedFormats(const Item& item);
+// The item's part of its full name.
+inline const std::wstring& KeyOf(const Item& item) { return item.key.empty() ? item.name : item.key; }
 const char* FormatName(const GUID& format);  // "BMP", ...; null for an unknown format
 
 const wchar_t* FormatExtension(const GUID& format);  // "jpg", ...; null for an unknown format
 
 // Writes the item's data in `format` to `path`: a folder camera's item copies its file;
-// otherwise a picture for BMP, PNG and JPEG, and a short text naming the format for the rest.
-// Returns the Win32 error as an HRESULT when the file fails.
+// otherwise a picture in BMP, PNG or JPEG, or a video as a one-frame Motion-JPEG AVI.
+// E_INVALIDARG for a format the item does not offer; the Win32 error as an HRESULT when the
+// file fails.
 HRESULT WriteItemFile(const Item& item, const GUID& format, const wchar_t* path);
 // The bytes WriteItemFile writes for a generated item.
 HRESULT ItemBytes(const Item& item, const GUID& format, std::vector<unsigned char>& bytes);
@@ -155,5 +160,7 @@ HRESULT WriteDialogPicture(uint32_t seed, const wchar_t* path);
 bool EncodeBmp(std::vector<unsigned char>& out, int w, int h, const unsigned char* rgb);
 bool EncodePng(std::vector<unsigned char>& out, int w, int h, const unsigned char* rgb);
 bool EncodeJpeg(std::vector<unsigned char>& out, int w, int h, const unsigned char* rgb);
+// A one-frame video: the picture as a Motion-JPEG AVI.
+bool EncodeAvi(std::vector<unsigned char>& out, int w, int h, const unsigned char* rgb);
 
 }  // namespace fotexsim

@@ -559,7 +559,7 @@ std::string Row(int number, int which) {
     const char* const files[] = {"IMG_0001.jpg                rd     3 KB image 2026-12-01T09:00:00",
                                  "IMG_0002.jpg                rd     3 KB image 2026-12-01T09:00:01",
                                  "IMG_0003.jpg                rd     3 KB image 2026-12-01T09:00:02",
-                                 "MOV_0001.avi                rd     1 KB video 2026-12-01T09:00:03"};
+                                 "MOV_0001.avi                rd     3 KB video 2026-12-01T09:00:03"};
     std::string line = "#" + std::to_string(number);
     return line + std::string(7 - line.size(), ' ') + files[which] + "\n";
 }
@@ -571,7 +571,7 @@ TEST(Files, ListFilesInGphoto2sLayoutAndAsRecords) {
               "1\tIMG_0001.jpg\t2157\timage\t2026-12-01T09:00:00\t0000\\Root\\DCIM\\IMG_0001\n"
               "2\tIMG_0002.jpg\t2297\timage\t2026-12-01T09:00:01\t0000\\Root\\DCIM\\IMG_0002\n"
               "3\tIMG_0003.jpg\t2516\timage\t2026-12-01T09:00:02\t0000\\Root\\DCIM\\IMG_0003\n"
-              "4\tMOV_0001.avi\t36\tvideo\t2026-12-01T09:00:03\t0000\\Root\\DCIM\\MOV_0001\n4\n",
+              "4\tMOV_0001.avi\t2562\tvideo\t2026-12-01T09:00:03\t0000\\Root\\DCIM\\MOV_0001\n4\n",
               "");
     ExpectRun("--device 1 -L -n", 0, "There is no file on the camera.\nNumber of files on the camera: 0\n", "");
 }

@@ -190,7 +190,7 @@ TEST_F(EventsTest, EachKindCarriesItsDeviceAndAnItemNameOnlyForItems) {
     char name[MAX_PATH];
     GetTempPathA(MAX_PATH, name);
     std::strcat(name, "fotex-events-shot");
-    lib.TransferPicture(item, name, 1, 1);  // EMF, deleted after the transfer
+    lib.TransferPicture(item, name, 0, 1);  // BMP, deleted after the transfer
     EXPECT_TRUE(DeleteFileA(name)) << name;
     lib.DeleteAll(device);
     camera.Unplug(1);

@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """Every fenced snippet of the given Markdown files compiles as written: C and C++ with both
-mingw-w64 compilers against the public headers, C# as a library with Mono's mcs, Python parsed.
+mingw-w64 compilers against the public headers, C# as a library with Mono's mcs, Python parsed,
+with no function reading a name that only an `if` binds.
 Blocks of other languages (cmake, sh, pascal, bare text) are read by people only.
 Usage: snippets_test.py <source tree> <file.md>..."""
 import ast
@@ -30,14 +31,46 @@ def snippets(path):
         raise SyntaxError(f"{path}:{fence[0] - 1}: fence not closed")
 
 
+def stored(node):
+    """Names a statement binds, looking into it whole."""
+    names = set()
+    for sub in ast.walk(node):
+        if isinstance(sub, ast.Name) and isinstance(sub.ctx, ast.Store):
+            names.add(sub.id)
+        elif isinstance(sub, (ast.FunctionDef, ast.ClassDef)):
+            names.add(sub.name)
+        elif isinstance(sub, (ast.Import, ast.ImportFrom)):
+            names.update((a.asname or a.name).split(".")[0] for a in sub.names)
+    return names
+
+
+def conditional_reads(tree):
+    """Problems: a function reads a module name that only an `if` binds. On the other branch (an
+    older Fotex.dll without the function) the call fails with NameError instead of saying why."""
+    always, sometimes = set(), set()
+    for statement in tree.body:
+        (sometimes if isinstance(statement, (ast.If, ast.Try)) else always).update(stored(statement))
+    risky = sometimes - always
+    problems = []
+    for function in (s for s in tree.body if isinstance(s, ast.FunctionDef)):
+        local = {a.arg for a in ast.walk(function.args) if isinstance(a, ast.arg)}
+        for statement in function.body:
+            local |= stored(statement)
+        for sub in ast.walk(function):
+            if isinstance(sub, ast.Name) and isinstance(sub.ctx, ast.Load) and sub.id in risky - local:
+                problems.append(f"line {sub.lineno}: {function.name}() reads {sub.id}, bound only under an if")
+    return problems
+
+
 def check(language, text, source, work):
     """Error output, or None when the snippet compiles."""
     if language == "python":
         try:
-            ast.parse(text)
-            return None
+            tree = ast.parse(text)
         except SyntaxError as e:
             return f"line {e.lineno}: {e.msg}"
+        problems = conditional_reads(tree)
+        return "; ".join(sorted(set(problems))) if problems else None
     suffix = {"c": ".c", "cpp": ".cpp", "csharp": ".cs"}[language]
     file = os.path.join(work, "snippet" + suffix)
     with open(file, "w", encoding="utf-8") as f:

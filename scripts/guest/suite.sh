@@ -4,7 +4,8 @@
 # processors), then those named in ALONE one by one; each program's output and exit status are
 # kept in OUT_DIR on the share.
 #   suite.sh BUILD_TREE LIST ALONE OUT_DIR
-export WINEARCH=win32 WINEPREFIX=/root/wine32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+# A UTF-8 locale: Wine maps file names through it, and cannot make non-ASCII ones in the C locale.
+export WINEARCH=win32 WINEPREFIX=/root/wine32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" LC_ALL=C.UTF-8
 work=/tmp/fotex-run
 
 if [ "$1" = "--one" ]; then
