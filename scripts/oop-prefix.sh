@@ -38,7 +38,10 @@ REGEDIT4
 @="$server"
 REG
 "$wine" regedit /S "$(winpath "$reg")"
-"$wine" regsvr32 /s "$(winpath "$build/FotexSimPS.dll")"
-/usr/lib/wine/wineserver -w 2>/dev/null || true
-grep -q 'FotexSimServer' "$prefix/system.reg" || { echo "oop-prefix: registration failed" >&2; exit 1; }
-grep -qi 'FotexSimPS' "$prefix/system.reg" || { echo "oop-prefix: proxy registration failed" >&2; exit 1; }
+"$wine" regsvr32 /s "$(winpath "$build/FotexSimPS.dll")" || { echo "oop-prefix: regsvr32 failed" >&2; exit 1; }
+# The registry lives in the prefix's wineserver until it ends; ask it, not the files.
+query() { "$wine" reg query "$1" 2>/dev/null | tr -d '\r' | grep -qi "$2"; }
+query 'HKLM\Software\Classes\CLSID\{A1F4E726-8CF1-11D1-BF92-0060081ED811}\LocalServer32' FotexSimServer ||
+  { echo "oop-prefix: the server is not registered" >&2; exit 1; }
+query 'HKLM\Software\Classes\Interface\{98B5E8A0-29CC-491A-AAC0-E6DB4FDCCEB6}\ProxyStubClsid32' AD8A4453 ||
+  { echo "oop-prefix: the proxies are not registered" >&2; exit 1; }

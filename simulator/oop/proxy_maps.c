@@ -10,6 +10,154 @@
 
 /* Enumerators: the caller may pass no count for a single element, which the remote form must
    have; the slots it did not get are cleared, as an in-process enumerator leaves them. */
+/* The device manager and items: straight through, but for the pointers that the remote forms
+   cannot carry as null. */
+HRESULT CALLBACK IWiaDevMgr_CreateDevice_Proxy(IWiaDevMgr *This, BSTR id, IWiaItem **root)
+{
+    return IWiaDevMgr_LocalCreateDevice_Proxy(This, id, root);
+}
+
+HRESULT __RPC_STUB IWiaDevMgr_CreateDevice_Stub(IWiaDevMgr *This, BSTR id, IWiaItem **root)
+{
+    return IWiaDevMgr_CreateDevice(This, id, root);
+}
+
+HRESULT CALLBACK IWiaDevMgr_SelectDeviceDlg_Proxy(IWiaDevMgr *This, HWND parent, LONG type, LONG flags, BSTR *id,
+                                                  IWiaItem **root)
+{
+    return IWiaDevMgr_LocalSelectDeviceDlg_Proxy(This, parent, type, flags, id, root);
+}
+
+HRESULT __RPC_STUB IWiaDevMgr_SelectDeviceDlg_Stub(IWiaDevMgr *This, HWND parent, LONG type, LONG flags, BSTR *id,
+                                                   IWiaItem **root)
+{
+    return IWiaDevMgr_SelectDeviceDlg(This, parent, type, flags, id, root);
+}
+
+HRESULT CALLBACK IWiaDevMgr_SelectDeviceDlgID_Proxy(IWiaDevMgr *This, HWND parent, LONG type, LONG flags, BSTR *id)
+{
+    return IWiaDevMgr_LocalSelectDeviceDlgID_Proxy(This, parent, type, flags, id);
+}
+
+HRESULT __RPC_STUB IWiaDevMgr_SelectDeviceDlgID_Stub(IWiaDevMgr *This, HWND parent, LONG type, LONG flags, BSTR *id)
+{
+    return IWiaDevMgr_SelectDeviceDlgID(This, parent, type, flags, id);
+}
+
+HRESULT CALLBACK IWiaDevMgr_GetImageDlg_Proxy(IWiaDevMgr *This, HWND parent, LONG type, LONG flags, LONG intent,
+                                              IWiaItem *root, BSTR file, GUID *format)
+{
+    return IWiaDevMgr_LocalGetImageDlg_Proxy(This, parent, type, flags, intent, root, file, format);
+}
+
+HRESULT __RPC_STUB IWiaDevMgr_GetImageDlg_Stub(IWiaDevMgr *This, HWND parent, LONG type, LONG flags, LONG intent,
+                                               IWiaItem *root, BSTR file, GUID *format)
+{
+    return IWiaDevMgr_GetImageDlg(This, parent, type, flags, intent, root, file, format);
+}
+
+HRESULT CALLBACK IWiaDevMgr_RegisterEventCallbackProgram_Proxy(IWiaDevMgr *This, LONG flags, BSTR id,
+                                                               const GUID *event, BSTR command, BSTR name,
+                                                               BSTR description, BSTR icon)
+{
+    return IWiaDevMgr_LocalRegisterEventCallbackProgram_Proxy(This, flags, id, event, command, name, description,
+                                                              icon);
+}
+
+HRESULT __RPC_STUB IWiaDevMgr_RegisterEventCallbackProgram_Stub(IWiaDevMgr *This, LONG flags, BSTR id,
+                                                                const GUID *event, BSTR command, BSTR name,
+                                                                BSTR description, BSTR icon)
+{
+    return IWiaDevMgr_RegisterEventCallbackProgram(This, flags, id, event, command, name, description, icon);
+}
+
+HRESULT CALLBACK IWiaDevMgr_RegisterEventCallbackInterface_Proxy(IWiaDevMgr *This, LONG flags, BSTR id,
+                                                                 const GUID *event, IWiaEventCallback *callback,
+                                                                 IUnknown **registration)
+{
+    if (!registration) return E_POINTER;
+    return IWiaDevMgr_LocalRegisterEventCallbackInterface_Proxy(This, flags, id, event, callback, registration);
+}
+
+HRESULT __RPC_STUB IWiaDevMgr_RegisterEventCallbackInterface_Stub(IWiaDevMgr *This, LONG flags, BSTR id,
+                                                                  const GUID *event, IWiaEventCallback *callback,
+                                                                  IUnknown **registration)
+{
+    return IWiaDevMgr_RegisterEventCallbackInterface(This, flags, id, event, callback, registration);
+}
+
+HRESULT CALLBACK IWiaDevMgr_RegisterEventCallbackCLSID_Proxy(IWiaDevMgr *This, LONG flags, BSTR id,
+                                                             const GUID *event, const GUID *clsid, BSTR name,
+                                                             BSTR description, BSTR icon)
+{
+    return IWiaDevMgr_LocalRegisterEventCallbackCLSID_Proxy(This, flags, id, event, clsid, name, description, icon);
+}
+
+HRESULT __RPC_STUB IWiaDevMgr_RegisterEventCallbackCLSID_Stub(IWiaDevMgr *This, LONG flags, BSTR id,
+                                                              const GUID *event, const GUID *clsid, BSTR name,
+                                                              BSTR description, BSTR icon)
+{
+    return IWiaDevMgr_RegisterEventCallbackCLSID(This, flags, id, event, clsid, name, description, icon);
+}
+
+HRESULT CALLBACK IWiaItem_DeviceDlg_Proxy(IWiaItem *This, HWND parent, LONG flags, LONG intent, LONG *count,
+                                          IWiaItem ***items)
+{
+    if (!count || !items) return E_POINTER;
+    return IWiaItem_LocalDeviceDlg_Proxy(This, parent, flags, intent, count, items);
+}
+
+HRESULT __RPC_STUB IWiaItem_DeviceDlg_Stub(IWiaItem *This, HWND parent, LONG flags, LONG intent, LONG *count,
+                                           IWiaItem ***items)
+{
+    *count = 0;
+    *items = NULL;
+    return IWiaItem_DeviceDlg(This, parent, flags, intent, count, items);
+}
+
+HRESULT CALLBACK IWiaPropertyStorage_WriteMultiple_Proxy(IWiaPropertyStorage *This, ULONG count, const PROPSPEC specs[],
+                                                        const PROPVARIANT values[], PROPID nameFirst)
+{
+    return IWiaPropertyStorage_RemoteWriteMultiple_Proxy(This, count, specs, values, nameFirst);
+}
+
+HRESULT __RPC_STUB IWiaPropertyStorage_WriteMultiple_Stub(IWiaPropertyStorage *This, ULONG count, const PROPSPEC *specs,
+                                                         const PROPVARIANT *values, PROPID nameFirst)
+{
+    return IWiaPropertyStorage_WriteMultiple(This, count, specs, values, nameFirst);
+}
+
+HRESULT CALLBACK IWiaPropertyStorage_SetPropertyStream_Proxy(IWiaPropertyStorage *This, GUID *id, IStream *stream)
+{
+    return IWiaPropertyStorage_RemoteSetPropertyStream_Proxy(This, id, stream);
+}
+
+HRESULT __RPC_STUB IWiaPropertyStorage_SetPropertyStream_Stub(IWiaPropertyStorage *This, GUID *id, IStream *stream)
+{
+    return IWiaPropertyStorage_SetPropertyStream(This, id, stream);
+}
+
+HRESULT CALLBACK IEnumWIA_DEV_INFO_Next_Proxy(IEnumWIA_DEV_INFO *This, ULONG celt, IWiaPropertyStorage **storages,
+                                              ULONG *fetched)
+{
+    ULONG got = 0, i;
+    HRESULT hr;
+    if (fetched) *fetched = 0;
+    if (!storages) return E_POINTER;
+    if (celt > 1 && !fetched) return E_INVALIDARG;
+    for (i = 0; i < celt; ++i) storages[i] = NULL;
+    hr = IEnumWIA_DEV_INFO_RemoteNext_Proxy(This, celt, storages, &got);
+    if (fetched) *fetched = got;
+    return hr;
+}
+
+HRESULT __RPC_STUB IEnumWIA_DEV_INFO_Next_Stub(IEnumWIA_DEV_INFO *This, ULONG celt, IWiaPropertyStorage **storages,
+                                               ULONG *fetched)
+{
+    *fetched = 0;
+    return IEnumWIA_DEV_INFO_Next(This, celt, storages, fetched);
+}
+
 HRESULT CALLBACK IEnumWiaItem_Next_Proxy(IEnumWiaItem *This, ULONG celt, IWiaItem **items, ULONG *fetched)
 {
     ULONG got = 0, i;
@@ -77,7 +225,10 @@ HRESULT CALLBACK IWiaDataTransfer_idtGetData_Proxy(IWiaDataTransfer *This, LPSTG
     if (!medium) return E_INVALIDARG;
     sent = *medium;
     sent.pUnkForRelease = NULL;
-    if (medium->tymed == TYMED_FILE && medium->lpszFileName) {
+    /* The medium is the item's WIA_IPA_TYMED; a record of TYMED_NULL that names a file asks for
+       that file, and only a TYMED_FILE record carries the name across. */
+    if ((medium->tymed == TYMED_FILE || medium->tymed == TYMED_NULL) && medium->lpszFileName) {
+        sent.tymed = TYMED_FILE;
         DWORD need = GetFullPathNameW(medium->lpszFileName, 0, NULL, NULL);
         if (need == 0) return HRESULT_FROM_WIN32(GetLastError());
         full = CoTaskMemAlloc(need * sizeof(WCHAR));
@@ -92,6 +243,7 @@ HRESULT CALLBACK IWiaDataTransfer_idtGetData_Proxy(IWiaDataTransfer *This, LPSTG
         sent.tymed = TYMED_NULL;
     }
     hr = IWiaDataTransfer_idtGetDataEx_Proxy(This, &sent, callback);
+    /* What comes back is the service's copy; the client's record keeps its own name. */
     if (sent.tymed == TYMED_FILE && sent.lpszFileName != full) CoTaskMemFree(sent.lpszFileName);
     if (sent.tymed != TYMED_NULL && sent.pUnkForRelease) sent.pUnkForRelease->lpVtbl->Release(sent.pUnkForRelease);
     CoTaskMemFree(full);
@@ -103,6 +255,9 @@ HRESULT CALLBACK IWiaDataTransfer_idtGetData_Proxy(IWiaDataTransfer *This, LPSTG
 HRESULT __RPC_STUB IWiaDataTransfer_idtGetData_Stub(IWiaDataTransfer *This, LPSTGMEDIUM medium,
                                                     IWiaDataCallback *callback)
 {
+    { HANDLE f = CreateFileW(L"C:\\stubdebug.txt", GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL); DWORD n;
+      WCHAR b[600]; wsprintfW(b, L"tymed %lu name %s", medium->tymed, medium->lpszFileName ? medium->lpszFileName : L"(null)");
+      WriteFile(f, b, lstrlenW(b) * 2, &n, NULL); CloseHandle(f); }
     HRESULT hr = IWiaDataTransfer_idtGetData(This, medium, callback);
     if (medium->tymed == TYMED_FILE && medium->lpszFileName && !medium->pUnkForRelease) {
         CoTaskMemFree(medium->lpszFileName);

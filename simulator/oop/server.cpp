@@ -22,8 +22,9 @@ using fotexsim::kOpCount;
 using fotexsim::Op;
 
 constexpr CLSID kControlClass = {0xC4BAC9C0, 0x2F6F, 0x4343, {0x9F, 0x7C, 0x59, 0x74, 0xB9, 0x44, 0x67, 0x2F}};
-// With nobody attached and nothing held, the server goes after this long.
-constexpr DWORD kIdleMs = 30000;
+// With nobody attached, the server goes after this long without a call: a host that ended
+// without releasing its objects would otherwise keep it (and its Wine prefix) alive.
+constexpr DWORD kIdleMs = 60000;
 
 struct ServerState {
     std::unique_ptr<Camera> camera;
@@ -205,7 +206,6 @@ bool StillNeeded() {
                                    }),
                     g.clients.end());
     if (g.attached) return !g.clients.empty();
-    if (g.camera->LiveReferences() > 0) g.lastActive = GetTickCount();
     return GetTickCount() - g.lastActive < kIdleMs;
 }
 
