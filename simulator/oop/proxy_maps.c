@@ -212,6 +212,95 @@ HRESULT __RPC_STUB IWiaDataCallback_BandedDataCallback_Stub(IWiaDataCallback *Th
                                                bufferLength, buffer);
 }
 
+/* Media on the wire. Wine 8's ole32 writes a file name's characters but leaves them out of the
+   length it reports, so the name never arrives. These routines write the same wire form (the
+   medium type, the arm's and the release object's pointer ids, then the name as a conformant
+   varying string) for the null and file media, and leave every other medium to ole32. A
+   release object never travels here: the proxy clears it. */
+typedef ULONG(__RPC_USER *medium_size_fn)(ULONG *, ULONG, STGMEDIUM *);
+typedef unsigned char *(__RPC_USER *medium_move_fn)(ULONG *, unsigned char *, STGMEDIUM *);
+typedef void(__RPC_USER *medium_free_fn)(ULONG *, STGMEDIUM *);
+
+static void *ole32_routine(const char *name)
+{
+    return (void *)GetProcAddress(GetModuleHandleW(L"ole32.dll"), name);
+}
+
+static int ours(const STGMEDIUM *m)
+{
+    return (m->tymed == TYMED_NULL || m->tymed == TYMED_FILE) && !m->pUnkForRelease;
+}
+
+static ULONG align4(ULONG n) { return (n + 3) & ~3u; }
+static unsigned char *align_ptr(unsigned char *p) { return (unsigned char *)(((ULONG_PTR)p + 3) & ~(ULONG_PTR)3); }
+
+ULONG __RPC_USER STGMEDIUM_UserSize(ULONG *flags, ULONG start, STGMEDIUM *m)
+{
+    if (!ours(m)) return ((medium_size_fn)ole32_routine("STGMEDIUM_UserSize"))(flags, start, m);
+    start = align4(start) + 4 + (m->tymed != TYMED_NULL ? 4 : 0) + 4;
+    if (m->tymed == TYMED_FILE && m->lpszFileName)
+        start = align4(start) + 12 + (ULONG)(lstrlenW(m->lpszFileName) + 1) * sizeof(WCHAR);
+    return start;
+}
+
+unsigned char *__RPC_USER STGMEDIUM_UserMarshal(ULONG *flags, unsigned char *p, STGMEDIUM *m)
+{
+    ULONG chars;
+    if (!ours(m)) return ((medium_move_fn)ole32_routine("STGMEDIUM_UserMarshal"))(flags, p, m);
+    p = align_ptr(p);
+    *(DWORD *)p = m->tymed, p += 4;
+    if (m->tymed != TYMED_NULL) *(DWORD *)p = m->lpszFileName ? 0x20000 : 0, p += 4;
+    *(DWORD *)p = 0, p += 4;
+    if (m->tymed != TYMED_FILE || !m->lpszFileName) return p;
+    chars = (ULONG)lstrlenW(m->lpszFileName) + 1;
+    p = align_ptr(p);
+    *(DWORD *)p = chars, p += 4;
+    *(DWORD *)p = 0, p += 4;
+    *(DWORD *)p = chars, p += 4;
+    memcpy(p, m->lpszFileName, chars * sizeof(WCHAR));
+    return p + chars * sizeof(WCHAR);
+}
+
+unsigned char *__RPC_USER STGMEDIUM_UserUnmarshal(ULONG *flags, unsigned char *p, STGMEDIUM *m)
+{
+    unsigned char *q = align_ptr(p);
+    DWORD tymed = *(DWORD *)q, content = 0, unk, chars, offset, variance;
+    WCHAR *name;
+    if (tymed != TYMED_NULL && tymed != TYMED_FILE)
+        return ((medium_move_fn)ole32_routine("STGMEDIUM_UserUnmarshal"))(flags, p, m);
+    q += 4;
+    if (tymed != TYMED_NULL) content = *(DWORD *)q, q += 4;
+    unk = *(DWORD *)q, q += 4;
+    if (unk) RpcRaiseException(RPC_X_BAD_STUB_DATA);
+    m->tymed = tymed;
+    m->lpszFileName = NULL;
+    m->pUnkForRelease = NULL;
+    if (tymed != TYMED_FILE || !content) return q;
+    q = align_ptr(q);
+    chars = *(DWORD *)q, q += 4;
+    offset = *(DWORD *)q, q += 4;
+    variance = *(DWORD *)q, q += 4;
+    if (offset != 0 || chars != variance || chars == 0 || chars > 0x10000) RpcRaiseException(RPC_X_BAD_STUB_DATA);
+    name = CoTaskMemAlloc(chars * sizeof(WCHAR));
+    if (!name) RpcRaiseException(E_OUTOFMEMORY);
+    memcpy(name, q, chars * sizeof(WCHAR));
+    name[chars - 1] = 0;
+    m->lpszFileName = name;
+    return q + chars * sizeof(WCHAR);
+}
+
+/* Frees what unmarshalling made; never deletes the named file as ReleaseStgMedium would. */
+void __RPC_USER STGMEDIUM_UserFree(ULONG *flags, STGMEDIUM *m)
+{
+    if (!ours(m)) {
+        ((medium_free_fn)ole32_routine("STGMEDIUM_UserFree"))(flags, m);
+        return;
+    }
+    if (m->tymed == TYMED_FILE) CoTaskMemFree(m->lpszFileName);
+    m->lpszFileName = NULL;
+    m->tymed = TYMED_NULL;
+}
+
 /* A file transfer: the service writes the file the client named. The service runs with another
    working directory, so a relative name goes in full as the client resolves it. The client's
    own medium is never handed to the marshaller: its name may live anywhere, and what comes back
@@ -255,9 +344,6 @@ HRESULT CALLBACK IWiaDataTransfer_idtGetData_Proxy(IWiaDataTransfer *This, LPSTG
 HRESULT __RPC_STUB IWiaDataTransfer_idtGetData_Stub(IWiaDataTransfer *This, LPSTGMEDIUM medium,
                                                     IWiaDataCallback *callback)
 {
-    { HANDLE f = CreateFileW(L"C:\\stubdebug.txt", GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL); DWORD n;
-      WCHAR b[600]; wsprintfW(b, L"tymed %lu name %s", medium->tymed, medium->lpszFileName ? medium->lpszFileName : L"(null)");
-      WriteFile(f, b, lstrlenW(b) * 2, &n, NULL); CloseHandle(f); }
     HRESULT hr = IWiaDataTransfer_idtGetData(This, medium, callback);
     if (medium->tymed == TYMED_FILE && medium->lpszFileName && !medium->pUnkForRelease) {
         CoTaskMemFree(medium->lpszFileName);
