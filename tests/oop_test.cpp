@@ -6,6 +6,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <functional>
@@ -336,6 +337,85 @@ TEST_F(ServerTest, HostWindowCanCallFotexWhileWaitForCameraEventDispatches) {
     ASSERT_EQ(1u, window.results().size());
     EXPECT_EQ(2, window.results()[0]);  // one picture and one video
     lib.StopCameraEvents();
+    lib.CloseWiaDevice(&device);
+}
+
+}  // namespace
+
+namespace {
+
+double Milliseconds(LARGE_INTEGER from, LARGE_INTEGER to) {
+    LARGE_INTEGER f;
+    QueryPerformanceFrequency(&f);
+    return 1000.0 * static_cast<double>(to.QuadPart - from.QuadPart) / static_cast<double>(f.QuadPart);
+}
+
+double Percentile(std::vector<double> v, double p) {
+    std::sort(v.begin(), v.end());
+    return v[std::min(v.size() - 1, static_cast<size_t>(p * static_cast<double>(v.size())))];
+}
+
+// Figures printed for the record (standard error, past the capture); the checks are loose bounds
+// that only catch a call gone pathological.
+TEST_F(ServerTest, MeasuresGetterOverheadAgainstTheSameCallsByHandAndEventLatency) {
+    AddCamera(L"dev-a", L"Alpha", 1);
+    ASSERT_EQ(1, Enumerate());
+    FOTEX_DEVICE device = Open(0);
+    auto get = reinterpret_cast<int(__cdecl*)(FOTEX_DEVICE, int*)>(lib.Symbol("GetFlashMode"));
+    ASSERT_NE(nullptr, get);
+
+    fotex::ComPtr<IWiaDevMgr> manager;
+    ASSERT_EQ(S_OK, CoCreateInstance(fotex::wia::CLSID_WiaDevMgr, nullptr, CLSCTX_LOCAL_SERVER,
+                                     fotex::wia::IID_IWiaDevMgr, manager.put_void()));
+    fotex::Bstr id(L"dev-a");
+    fotex::ComPtr<IWiaItem> root;
+    ASSERT_EQ(S_OK, manager->CreateDevice(id.get(), root.put()));
+    auto byHand = [&root] {
+        fotex::ComPtr<IWiaPropertyStorage> storage;
+        if (FAILED(root->QueryInterface(fotex::wia::IID_IWiaPropertyStorage, storage.put_void()))) return -1;
+        PROPSPEC spec;
+        spec.ulKind = PRSPEC_PROPID;
+        spec.propid = 2056;
+        fotex::PropVariants<1> value;
+        return value.ReadFrom(storage.get(), &spec) == S_OK ? static_cast<int>(value[0].lVal) : -1;
+    };
+
+    constexpr int kRounds = 5, kCalls = 100;
+    double fotexBest = 1e9, handBest = 1e9;
+    for (int round = 0; round < kRounds; ++round) {
+        LARGE_INTEGER a, b, c;
+        QueryPerformanceCounter(&a);
+        for (int i = 0; i < kCalls; ++i) {
+            int value = 0;
+            ASSERT_EQ(1, get(device, &value));
+        }
+        QueryPerformanceCounter(&b);
+        for (int i = 0; i < kCalls; ++i) ASSERT_NE(-1, byHand());
+        QueryPerformanceCounter(&c);
+        fotexBest = std::min(fotexBest, Milliseconds(a, b) / kCalls);
+        handBest = std::min(handBest, Milliseconds(b, c) / kCalls);
+    }
+    std::fprintf(stderr, "getter out of process: Fotex %.3f ms, by hand %.3f ms, ratio %.3f\n", fotexBest, handBest,
+                 fotexBest / handBest);
+    EXPECT_LT(fotexBest / handBest, 3.0);  // the machine is shared: only a gross overhead fails
+
+    int kind = 0;
+    wchar_t dev[256], item[1024];
+    ASSERT_EQ(0, lib.WaitForCameraEvent(0, &kind, dev, sizeof dev, item, sizeof item));
+    std::vector<double> latency;
+    for (int i = 0; i < 50; ++i) {
+        LARGE_INTEGER a, b;
+        QueryPerformanceCounter(&a);
+        ASSERT_EQ(S_OK, server->PressShutter(0));
+        ASSERT_EQ(1, lib.WaitForCameraEvent(10000, &kind, dev, sizeof dev, item, sizeof item));
+        QueryPerformanceCounter(&b);
+        latency.push_back(Milliseconds(a, b));
+    }
+    std::fprintf(stderr, "shutter to WaitForCameraEvent: median %.3f ms, 99th percentile %.3f ms\n",
+                 Percentile(latency, 0.5), Percentile(latency, 0.99));
+    lib.StopCameraEvents();
+    root.reset();
+    manager.reset();
     lib.CloseWiaDevice(&device);
 }
 
