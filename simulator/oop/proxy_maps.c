@@ -339,8 +339,9 @@ HRESULT CALLBACK IWiaDataTransfer_idtGetData_Proxy(IWiaDataTransfer *This, LPSTG
     return hr;
 }
 
-/* After the call the stub frees the medium by ReleaseStgMedium, which deletes a named file that
-   has no release object: the name is dropped first, so the file stays for the client. */
+/* After the call the stub frees the medium; should that reach ReleaseStgMedium (a medium that
+   ole32 marshals), a named file without a release object would be deleted. The name is dropped
+   first, so the file stays for the client whichever routine frees. */
 HRESULT __RPC_STUB IWiaDataTransfer_idtGetData_Stub(IWiaDataTransfer *This, LPSTGMEDIUM medium,
                                                     IWiaDataCallback *callback)
 {
