@@ -6,7 +6,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 
 packages=(cmake ninja-build g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
           binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 googletest wine64 libstb-dev
-          zip unzip file clang lld llvm mono-mcs python3)
+          zip unzip file clang lld llvm mono-mcs python3 mingw-w64-tools)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
