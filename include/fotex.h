@@ -517,7 +517,8 @@ int FOTEX_CALL SetCopyRight(FOTEX_DEVICE device, const char* text);
    have lists at once. The new list is made beside the old one and replaces it once complete, so
    the service hands out the item objects it already has; meanwhile (in a message handler that
    runs while the camera works) the functions below read the old list whole. A handle given back
-   during the listing keeps no list.
+   during the listing keeps no list. The service keeps one object per item, so two handles to the
+   same item (FindCameraItem twice, say) are equal and share one list: giving back either drops it.
    Returns FOTEX_OK; FOTEX_E_HANDLE device is 0; FOTEX_E_POINTER count is null; the service's
    HRESULT when the walk failed (E_FAIL for a success code other than S_OK, 0x800703E9 for a tree
    deeper than 64 levels, FOTEX_E_BOUNDS for a folder of more than 1,000,000 items). When the walk
@@ -565,7 +566,8 @@ int FOTEX_CALL FindCameraItem(FOTEX_DEVICE device, const wchar_t* full_name, FOT
    complete: a failed transfer leaves no file behind and never touches an existing one. Without
    FOTEX_SAVE_REPLACE in `flags` an existing file is never replaced, not even one that appears
    during the transfer. With FOTEX_SAVE_DELETE the item is deleted from the camera only once the
-   file is flushed to the disk and in place, so that a power cut cannot lose both copies. The
+   file's data is flushed to the disk and the file has its name (moved with write-through), so
+   that a power cut cannot lose both copies: at worst a complete temporary file remains. The
    handle stays the caller's.
    Returns FOTEX_OK; FOTEX_E_HANDLE item is 0; FOTEX_E_POINTER file_name is null;
    FOTEX_E_INVALIDARG a flag other than these two; FOTEX_E_FOLDER the item is a folder (nothing

@@ -423,6 +423,7 @@ TEST_F(ContentsTest, CloseInsideAListingOfThatDeviceLeavesNoListBehind) {
 // The call holds the device for its own length: the walk goes on into a root given back at its
 // very first service call.
 TEST_F(ContentsTest, CloseInsideTransferAllImagesOfThatDeviceLetsTheWalkEnd) {
+    Picture(3).formats = {wia::WiaImgFmt_AVI, wia::WiaImgFmt_JPEG};  // a still of the video too
     const FOTEX_DEVICE device = handle;
     Inside(camera, Op::GetItemType, 1, [&] { lib.CloseWiaDevice(&handle); });
     char folder[MAX_PATH];
@@ -440,6 +441,7 @@ TEST_F(ContentsTest, CloseInsideTransferAllImagesOfThatDeviceLetsTheWalkEnd) {
 TEST_F(ContentsTest, TransferAllImagesInsideAnotherNumbersEachFileOnce) {
     char folder[MAX_PATH];
     std::snprintf(folder, sizeof folder, "%ls", dir.c_str());
+    Picture(3).formats = {wia::WiaImgFmt_AVI, wia::WiaImgFmt_BMP};  // a still of the video too
     Inside(camera, Op::GetData, 1, [&] { lib.TransferAllImages(handle, folder, "in", 0, 0); });
     lib.TransferAllImages(handle, folder, "out", 0, 0);
     camera.onCall = nullptr;

@@ -230,9 +230,11 @@ private:
     bool padded_ = false, read_ = false;
 };
 
-// Writes the file's data and its size through to the disk.
+// Writes the file's data and its size through to the disk. Shared every way, so that an indexer
+// or a virus scanner that has just opened the new file does not make the save fail.
 HRESULT Flush(const WCHAR* path) {
-    File file(CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    File file(CreateFileW(path, GENERIC_WRITE, kShareAll, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (file.get() == INVALID_HANDLE_VALUE) return HRESULT_FROM_WIN32(GetLastError());
     if (!FlushFileBuffers(file.get())) return HRESULT_FROM_WIN32(GetLastError());
     return file.Close();

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "com.h"
+#include "handles.h"
 #include "service.h"
 #include "wia_ids.h"
 
@@ -25,7 +26,9 @@ constexpr size_t kReturnedUnits = FOTEX_TEXT_BYTES / sizeof(WCHAR);
 
 // The storage of the device's root item, or the status that ends the call.
 int OpenStorage(FOTEX_DEVICE device, ComPtr<IWiaPropertyStorage>& storage) {
-    if (FAILED(QueryPropertyStorage(ItemFromHandle(device), storage))) return kNoStorage;
+    // Held for the query, which a handler that closes the device may run inside.
+    const ComPtr<IWiaItem> root = HoldHandle(device);
+    if (FAILED(QueryPropertyStorage(root.get(), storage))) return kNoStorage;
     return kDone;
 }
 

@@ -3,14 +3,16 @@
 
 #include "com.h"
 #include "fotex.h"
+#include "handles.h"
 #include "service.h"
 #include "wia_ids.h"
 
 using namespace fotex;
 
 extern "C" int FOTEX_CALL ImageTransferDialog(FOTEX_HANDLE parent, FOTEX_DEVICE device) {
-    IWiaItem* root = ItemFromHandle(device);
-    if (root == nullptr) return FOTEX_DIALOG_NO_DEVICE;
+    // The dialog is modal: the host's handlers run inside it and may close the device.
+    const ComPtr<IWiaItem> root = HoldHandle(device);
+    if (!root) return FOTEX_DIALOG_NO_DEVICE;
 
     ComPtr<IWiaDevMgr> manager;
     if (FAILED(CreateDeviceManager(manager.put())) || !manager) return FOTEX_DIALOG_NO_MANAGER;
@@ -21,7 +23,7 @@ extern "C" int FOTEX_CALL ImageTransferDialog(FOTEX_HANDLE parent, FOTEX_DEVICE 
         GUID format = wia::WiaImgFmt_JPEG;  // the dialog may write into it; ours is a copy
         hr = manager->GetImageDlg(reinterpret_cast<HWND>(static_cast<INT_PTR>(parent)),
                                   wia::kStiDeviceTypeDigitalCamera, wia::kDialogSingleImage,
-                                  wia::kIntentColourMaximumQuality, root, fileName.get(), &format);
+                                  wia::kIntentColourMaximumQuality, root.get(), fileName.get(), &format);
     }
     if (hr == E_NOTIMPL) MessageBoxA(nullptr, "No UI is available", "Info", MB_ICONERROR);
     if (hr != S_OK) {
