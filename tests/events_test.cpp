@@ -574,6 +574,62 @@ TEST_F(ReentryTest, ThreadMessagesTakenKeepTheirPlaceBeforeThoseTheWaitLeft) {
     EXPECT_TRUE(expected == TakeThreadMessages());
 }
 
+TEST_F(ReentryTest, PostedQuitLeftBehindTheWaitKeepsTheNotesInOrderAndLeavesNoStrayMessage) {
+    Register();
+    // Another thread's PostThreadMessage(WM_QUIT) is an ordinary posted message: the wait ends at
+    // the event before taking it, so it stands among the notes the wait left.
+    const DWORD self = GetCurrentThreadId();
+    Note(0);
+    camera.PressShutter(0);
+    PostThreadMessageW(self, WM_QUIT, 5, 0);
+    Note(1);
+    EXPECT_EQ(1, Wait(1000).status);
+    using Taken = std::vector<std::pair<UINT, WPARAM>>;
+    const Taken taken = TakeThreadMessages();
+    Taken notes;
+    for (const auto& m : taken) {
+        EXPECT_TRUE(m.first == kThreadNote || m.first == WM_QUIT) << "a stray message 0x" << std::hex << m.first;
+        if (m.first == kThreadNote) notes.push_back(m);
+    }
+    const Taken expected = {{kThreadNote, 0}, {kThreadNote, 1}};
+    EXPECT_TRUE(expected == notes) << "the notes out of order";
+    EXPECT_EQ(1, std::count(taken.begin(), taken.end(), std::make_pair(static_cast<UINT>(WM_QUIT), WPARAM{5})));
+}
+
+TEST_F(ReentryTest, NotesFromAnotherThreadKeepTheirOrderThroughManyWaits) {
+    Register();
+    // Another thread posts numbered notes while the host waits again and again; the host's own
+    // loop then finds them in the order they were posted.
+    const DWORD self = GetCurrentThreadId();
+    constexpr WPARAM kNotes = 1000;
+    volatile LONG done = 0;
+    std::thread poster([&] {
+        for (WPARAM n = 0; n < kNotes; ++n) {
+            while (!PostThreadMessageW(self, kThreadNote, n, 0)) Sleep(1);
+            if (n % 64 == 0) Sleep(0);
+        }
+        InterlockedExchange(&done, 1);
+    });
+    std::vector<WPARAM> seen;
+    const ULONGLONG start = GetTickCount64();
+    while (GetTickCount64() - start < 30000) {
+        EXPECT_EQ(0, Wait(2).status);
+        MSG m;
+        // The host's loop takes a few between waits, as a busy one does.
+        for (int i = 0; i < 8 && PeekMessageW(&m, reinterpret_cast<HWND>(-1), 0, 0, PM_REMOVE); ++i)
+            if (m.message == kThreadNote) seen.push_back(m.wParam);
+        if (done != 0 && !PeekMessageW(&m, reinterpret_cast<HWND>(-1), 0, 0, PM_NOREMOVE)) break;
+    }
+    poster.join();
+    for (const auto& m : TakeThreadMessages())
+        if (m.first == kThreadNote) seen.push_back(m.second);
+    ASSERT_EQ(kNotes, seen.size()) << "notes lost";
+    size_t inversions = 0, first = 0;
+    for (size_t i = 1; i < seen.size(); ++i)
+        if (seen[i] < seen[i - 1] && inversions++ == 0) first = i;
+    EXPECT_EQ(0u, inversions) << "first: " << seen[first - (first > 0)] << " then " << seen[first];
+}
+
 int g_reallocFailures = 0;
 void* __cdecl NoRealloc(void*, size_t) {
     ++g_reallocFailures;
@@ -623,6 +679,22 @@ TEST_F(ReentryTest, ThreadTimersKeepTheirTicksThroughAWait) {
     while (PeekMessageW(&m, reinterpret_cast<HWND>(-1), WM_TIMER, WM_TIMER, PM_REMOVE))
         if (m.wParam == plain) ++ticks;
     EXPECT_GE(ticks, 1) << "the ticks the wait took were dropped";
+}
+
+TEST_F(ReentryTest, RepeatedWaitsDoNotMultiplyTheTicksOfAThreadTimer) {
+    Register();
+    // A host that waits again and again before its own loop runs: the system keeps at most one
+    // tick of a timer pending, and the waits must not turn each tick they took into a message.
+    const UINT_PTR plain = SetTimer(nullptr, 0, 5, nullptr);
+    ASSERT_NE(0u, plain);
+    for (int i = 0; i < 40; ++i) EXPECT_EQ(0, Wait(20).status);
+    KillTimer(nullptr, plain);
+    MSG m;
+    int ticks = 0;
+    while (PeekMessageW(&m, reinterpret_cast<HWND>(-1), WM_TIMER, WM_TIMER, PM_REMOVE))
+        if (m.wParam == plain) ++ticks;
+    EXPECT_GE(ticks, 1) << "the ticks the waits took were dropped";
+    EXPECT_LE(ticks, 2) << "the waits made ticks of their own";
 }
 
 TEST_F(ReentryTest, PollTakesOnlyWhatIsQueuedAndDispatchesNothing) {
