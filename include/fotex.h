@@ -23,6 +23,10 @@
  *   A .NET host marks its entry point [STAThread] and makes its first call (which loads the DLL)
  *   on the thread that makes all calls; LabVIEW's "Run in UI thread" call setting gives one
  *   thread.
+ * - A call that reaches the service can run the thread's message handlers before it returns
+ *   (COM handles the thread's messages while it waits for the service; WaitForCameraEvent
+ *   dispatches them). Never unload the DLL (FreeLibrary) from a handler that runs inside a
+ *   Fotex call: that call would return into code no longer there.
  * - Most functions return a status: FOTEX_OK (1) for success, 0 or a negative code for failure;
  *   the codes are listed per function, with named constants below.
  * - Failing service calls on the enumeration and transfer paths print one line on standard
@@ -485,7 +489,7 @@ int FOTEX_CALL SetCopyRight(FOTEX_DEVICE device, const char* text);
 #define FOTEX_E_INSUFFICIENT_BUFFER ((int)0x8007007AL) /* the text buffer is too small */
 #define FOTEX_E_NOT_FOUND ((int)0x80070490L)           /* no such property, or no such item */
 #define FOTEX_E_FILE_EXISTS ((int)0x80070050L)         /* the file exists; replacing was not asked for */
-#define FOTEX_E_BUSY ((int)0x800700AAL)                /* refused: called from a handler inside another Fotex call */
+#define FOTEX_E_BUSY ((int)0x800700AAL)                /* refused: a camera event wait from a handler inside one */
 #define FOTEX_E_FOLDER ((int)0x80070150L)              /* the item is a folder: it has no data */
 #define FOTEX_E_FORMAT ((int)0x80070032L)              /* the camera refuses the format for this item */
 
@@ -675,25 +679,32 @@ int FOTEX_CALL GetSettingChoices(FOTEX_DEVICE device, int property_id, int* acce
      until StopCameraEvents or the unloading of the DLL, and every later call must come from the
      same thread. Events arriving between calls are queued (FOTEX_EVENT_QUEUE at most).
    - The service delivers events as calls into that thread's apartment, which it receives only
-     while the thread handles its window messages. A wait (timeout_ms above 0, or -1) takes the
-     thread's messages while it waits and dispatches those for windows (the host's included);
-     the thread messages it takes (PostThreadMessage, no window) are posted again, in their
-     order, before it returns. A WM_QUIT ends the wait: it is posted again for the host's own
-     loop and the call returns 0. A poll (timeout_ms 0) dispatches no message: it returns an
-     event already queued, or 0. A host with a message loop receives events through that loop
-     and polls, from a timer say, without its other handlers running inside the poll; a thread
-     that neither waits here nor runs a message loop receives no events.
-   - Called from a handler that runs inside a wait (a message it dispatched), it returns
-     FOTEX_E_BUSY at once and dispatches nothing: the outer wait takes the events.
-     StopCameraEvents from such a handler ends the outer wait, which returns 0.
-   Returns 1 with an event; 0 when none came within the time (or WM_QUIT, or StopCameraEvents
-   called from a message handled during the wait); FOTEX_E_BUSY called inside a wait;
-   FOTEX_E_INSUFFICIENT_BUFFER a text and its terminator do not fit its buffer (the event stays
-   first in the queue: call again with larger buffers); FOTEX_E_INVALIDARG timeout_ms below -1
-   or a negative size; FOTEX_E_POINTER a null buffer with a size above 0; FOTEX_E_WRONG_THREAD
-   the events were registered on another thread; or the service's HRESULT when the registration
-   failed (nothing is registered then: the next call tries again). Against Wine's own service,
-   which lacks events, that is 0x80004001 (E_NOTIMPL). */
+     while the thread handles its window messages. A wait (timeout_ms above 0, or -1) dispatches
+     the thread's messages for windows (the host's included) and the ticks of thread timers that
+     have a routine of their own, until an event is queued. It takes no thread message: the
+     first thread message (PostThreadMessage, no window; a thread timer's tick without a
+     routine; WM_QUIT) ends the wait, which returns 0, and stays in its place in the queue for
+     the host's own loop, in its order with every message behind it. A host that waits again
+     and again handles those messages between its waits; a wait with one queued returns 0 at
+     once. A poll (timeout_ms 0) dispatches no message: it returns an event already queued, or
+     0. Only a poll that registers (the first call, or the first after StopCameraEvents) can
+     run the host's handlers: the service's calls during the registration may handle the
+     thread's messages, as any call that reaches the service may. A host with a message loop
+     receives events through that loop and polls, from a timer say, without its other handlers
+     running inside the later polls; a thread that neither waits here nor runs a message loop
+     receives no events.
+   - Called from a handler that runs inside a wait or inside the registration (a message it
+     dispatched), it returns FOTEX_E_BUSY at once and dispatches nothing: the outer call takes
+     the events. StopCameraEvents from such a handler ends the outer call, which returns 0.
+   Returns 1 with an event; 0 when none came within the time (or a thread message or WM_QUIT
+   came first, or StopCameraEvents was called from a message handled during the wait);
+   FOTEX_E_BUSY called inside a wait or the registration; FOTEX_E_INSUFFICIENT_BUFFER a text and
+   its terminator do not fit its buffer (the event stays first in the queue: call again with
+   larger buffers); FOTEX_E_INVALIDARG timeout_ms below -1 or a negative size; FOTEX_E_POINTER a
+   null buffer with a size above 0; FOTEX_E_WRONG_THREAD the events were registered on another
+   thread; or the service's HRESULT when the registration failed (nothing is registered then,
+   nor queued: the next call tries again). Against Wine's own service, which lacks events, that
+   is 0x80004001 (E_NOTIMPL). */
 int FOTEX_CALL WaitForCameraEvent(int timeout_ms, int* kind, void* device_id, int device_id_bytes, void* item_name,
                                   int item_name_bytes);
 

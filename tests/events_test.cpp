@@ -133,6 +133,26 @@ TEST_F(EventsTest, FailedRegistrationLeavesNothingRegisteredAndIsTriedAgain) {
     Register();
 }
 
+TEST_F(EventsTest, FailedRegistrationLeavesNoEventsForTheNextOne) {
+    const HRESULT kBusy = static_cast<HRESULT>(0x80210006);  // WIA_ERROR_BUSY
+    // The fourth call fails after the first three were made; an event for the third arrives
+    // meanwhile, as the service's calls handle the thread's messages.
+    int registering = 0;
+    camera.onCall = [&](fotexsim::Op op) {
+        if (op != fotexsim::Op::RegisterEventCallback || ++registering != 4) return;
+        camera.PressShutter(0);
+        Pump();
+    };
+    camera.FailOn(fotexsim::Op::RegisterEventCallback, kBusy, 4);
+    EXPECT_EQ(kBusy, Wait(0).status);
+    camera.onCall = nullptr;
+    camera.ClearFaults();
+    EXPECT_EQ(1, camera.EventsDelivered()) << "the event reached the half-made registration";
+    EXPECT_EQ(0, camera.EventRegistrations());
+    Register();  // and finds nothing queued
+    EXPECT_EQ(0, Wait(0).status);
+}
+
 TEST_F(EventsTest, WaitFromAnotherThreadIsRefused) {
     Register();
     int status = kSentinel;
@@ -517,61 +537,139 @@ protected:
     HWND window = nullptr;
 };
 
-TEST_F(ReentryTest, ThreadMessagesTakenByAWaitArePostedAgainInTheirOrder) {
+TEST_F(ReentryTest, ThreadMessageEndsTheWaitAndStaysInItsPlace) {
     Register();
     const DWORD self = GetCurrentThreadId();
     using Taken = std::vector<std::pair<UINT, WPARAM>>;
-    Taken expected;
-    for (WPARAM n = 0; n < 6; ++n) expected.emplace_back(kThreadNote, n);
+    const Taken notes = {{kThreadNote, 0}, {kThreadNote, 1}, {kThreadNote, 2}};
 
-    // Ended by its time: notes from before the wait and from another thread during it, mixed
-    // with a window's messages.
+    // The window's message before the first note is dispatched; the wait ends at the note, even
+    // one without end, and leaves it and all behind it to the host's loop.
+    PostMessageW(window, kCount, 0, 0);
     Note(0);
     PostMessageW(window, kCount, 0, 0);
     Note(1);
     Note(2);
+    ULONGLONG start = GetTickCount64();
+    EXPECT_EQ(0, Wait(-1).status);
+    EXPECT_LT(GetTickCount64() - start, 2500u) << "the wait went on";
+    EXPECT_EQ(1, g_host.counted) << "only the window's message before the note is dispatched";
+    EXPECT_TRUE(notes == TakeThreadMessages()) << "ended at once";
+    EXPECT_EQ(1, Pump()) << "the window's message behind the note is the host's loop's";
+    EXPECT_EQ(2, g_host.counted);
+
+    // Notes from another thread during the wait end it as they come.
     std::thread poster([self] {
-        Sleep(30);
-        for (WPARAM n = 3; n < 6; ++n) PostThreadMessageW(self, kThreadNote, n, 0);
+        Sleep(50);
+        for (WPARAM n = 0; n < 3; ++n) PostThreadMessageW(self, kThreadNote, n, 0);
     });
-    EXPECT_EQ(0, Wait(200).status);
+    start = GetTickCount64();
+    EXPECT_EQ(0, Wait(5000).status);
     poster.join();
-    EXPECT_EQ(1, g_host.counted) << "the window's message is dispatched";
-    EXPECT_TRUE(expected == TakeThreadMessages()) << "ended by its time";
+    EXPECT_LT(GetTickCount64() - start, 2500u) << "the wait went on after a note came";
+    EXPECT_TRUE(notes == TakeThreadMessages()) << "from another thread";
 
-    // Ended by an event.
-    for (WPARAM n = 0; n < 6; ++n) Note(n);
+    // An event delivered before the notes is returned; the notes stay behind it.
     camera.PressShutter(0);
+    for (WPARAM n = 0; n < 3; ++n) Note(n);
     EXPECT_EQ(1, Wait(1000).status);
-    EXPECT_TRUE(expected == TakeThreadMessages()) << "ended by an event";
+    EXPECT_TRUE(notes == TakeThreadMessages()) << "ended by an event";
 
-    // Ended by WM_QUIT, which still comes last, after the notes.
-    for (WPARAM n = 0; n < 6; ++n) Note(n);
+    // WM_QUIT still comes last, after the notes.
+    for (WPARAM n = 0; n < 3; ++n) Note(n);
     PostQuitMessage(3);
     EXPECT_EQ(0, Wait(-1).status);
-    Taken withQuit = expected;
+    Taken withQuit = notes;
     withQuit.emplace_back(WM_QUIT, 3);
     EXPECT_TRUE(withQuit == TakeThreadMessages()) << "ended by WM_QUIT";
 
-    // Ended by StopCameraEvents from a handler.
-    for (WPARAM n = 0; n < 6; ++n) Note(n);
+    // StopCameraEvents from a handler before the notes.
     PostMessageW(window, kStop, 0, 0);
+    for (WPARAM n = 0; n < 3; ++n) Note(n);
     EXPECT_EQ(0, Wait(-1).status);
-    EXPECT_TRUE(expected == TakeThreadMessages()) << "ended by a stop";
     EXPECT_EQ(0, camera.EventRegistrations());
+    EXPECT_TRUE(notes == TakeThreadMessages()) << "ended by a stop";
 }
 
-TEST_F(ReentryTest, ThreadMessagesTakenKeepTheirPlaceBeforeThoseTheWaitLeft) {
+TEST_F(ReentryTest, ThreadMessageBeforeAnEventsDeliveryEndsTheWaitAndLeavesBoth) {
     Register();
-    // The wait ends at the event, leaving the notes behind it in the queue.
+    // The note stands before the event's delivery: the wait ends there, the delivery stays too.
     Note(0);
     camera.PressShutter(0);
     Note(1);
     Note(2);
-    EXPECT_EQ(1, Wait(1000).status);
+    EXPECT_EQ(0, Wait(1000).status);
+    EXPECT_EQ(1, camera.EventsPending());
     using Taken = std::vector<std::pair<UINT, WPARAM>>;
     const Taken expected = {{kThreadNote, 0}, {kThreadNote, 1}, {kThreadNote, 2}};
     EXPECT_TRUE(expected == TakeThreadMessages());
+    // The host's loop delivers it; the next call takes it.
+    Pump();
+    EXPECT_EQ(1, Wait(1000).status);
+}
+
+TEST_F(ReentryTest, PostedQuitLeftBehindTheWaitKeepsTheNotesInOrderAndLeavesNoStrayMessage) {
+    Register();
+    // Another thread's PostThreadMessage(WM_QUIT) is an ordinary posted message.
+    const DWORD self = GetCurrentThreadId();
+    using Taken = std::vector<std::pair<UINT, WPARAM>>;
+    const Taken expected = {{kThreadNote, 0}, {WM_QUIT, 5}, {kThreadNote, 1}};
+    // Before the event's delivery: the first note ends the wait.
+    Note(0);
+    camera.PressShutter(0);
+    PostThreadMessageW(self, WM_QUIT, 5, 0);
+    Note(1);
+    EXPECT_EQ(0, Wait(1000).status);
+    Taken taken = TakeThreadMessages();
+    for (const auto& m : taken)
+        EXPECT_TRUE(m.first == kThreadNote || m.first == WM_QUIT) << "a stray message 0x" << std::hex << m.first;
+    EXPECT_TRUE(expected == taken) << "out of order, before the delivery";
+    Pump();
+    EXPECT_EQ(1, Wait(1000).status);
+    // After it: the wait ends at the event.
+    camera.PressShutter(0);
+    Note(0);
+    PostThreadMessageW(self, WM_QUIT, 5, 0);
+    Note(1);
+    EXPECT_EQ(1, Wait(1000).status);
+    taken = TakeThreadMessages();
+    for (const auto& m : taken)
+        EXPECT_TRUE(m.first == kThreadNote || m.first == WM_QUIT) << "a stray message 0x" << std::hex << m.first;
+    EXPECT_TRUE(expected == taken) << "out of order, after the delivery";
+}
+
+TEST_F(ReentryTest, NotesFromAnotherThreadKeepTheirOrderThroughManyWaits) {
+    Register();
+    // Another thread posts numbered notes while the host waits again and again; the host's own
+    // loop then finds them in the order they were posted.
+    const DWORD self = GetCurrentThreadId();
+    constexpr WPARAM kNotes = 1000;
+    volatile LONG done = 0;
+    std::thread poster([&] {
+        for (WPARAM n = 0; n < kNotes; ++n) {
+            while (!PostThreadMessageW(self, kThreadNote, n, 0)) Sleep(1);
+            if (n % 64 == 0) Sleep(0);
+        }
+        InterlockedExchange(&done, 1);
+    });
+    std::vector<WPARAM> seen;
+    const ULONGLONG start = GetTickCount64();
+    while (GetTickCount64() - start < 30000) {
+        EXPECT_EQ(0, Wait(2).status);
+        MSG m;
+        // The host's loop takes a few between waits, as a busy one does.
+        for (int i = 0; i < 8 && PeekMessageW(&m, reinterpret_cast<HWND>(-1), 0, 0, PM_REMOVE); ++i)
+            if (m.message == kThreadNote) seen.push_back(m.wParam);
+        if (done != 0 && !PeekMessageW(&m, reinterpret_cast<HWND>(-1), 0, 0, PM_NOREMOVE)) break;
+    }
+    poster.join();
+    for (const auto& m : TakeThreadMessages())
+        if (m.first == kThreadNote) seen.push_back(m.second);
+    ASSERT_EQ(kNotes, seen.size()) << "notes lost";
+    size_t inversions = 0, first = 0;
+    for (size_t i = 1; i < seen.size(); ++i)
+        if (seen[i] < seen[i - 1] && inversions++ == 0) first = i;
+    EXPECT_EQ(0u, inversions) << "first: " << seen[first - (first > 0)] << " then " << seen[first];
 }
 
 int g_reallocFailures = 0;
@@ -580,7 +678,7 @@ void* __cdecl NoRealloc(void*, size_t) {
     return nullptr;
 }
 
-TEST_F(ReentryTest, WaitWithoutMemoryToKeepAThreadMessageEndsAndLosesNone) {
+TEST_F(ReentryTest, WaitWithoutMemoryEndsAtAThreadMessageAndLosesNone) {
     Register();
     void* original = fotextest::PatchImport(lib.module(), "msvcrt.dll", "realloc", reinterpret_cast<void*>(&NoRealloc));
     ASSERT_NE(nullptr, original);
@@ -590,11 +688,11 @@ TEST_F(ReentryTest, WaitWithoutMemoryToKeepAThreadMessageEndsAndLosesNone) {
     EXPECT_EQ(0, Wait(5000).status);
     EXPECT_LT(GetTickCount64() - start, 2500u) << "the wait went on";
     fotextest::PatchImport(lib.module(), "msvcrt.dll", "realloc", original);
-    EXPECT_GT(g_reallocFailures, 0);
+    EXPECT_EQ(0, g_reallocFailures) << "the wait kept thread messages in memory";
     using Taken = std::vector<std::pair<UINT, WPARAM>>;
     const Taken expected = {{kThreadNote, 0}, {kThreadNote, 1}, {kThreadNote, 2}, {kThreadNote, 3}};
     EXPECT_TRUE(expected == TakeThreadMessages());
-    // With memory again, waits keep them as before.
+    // With memory again, the same.
     for (WPARAM n = 0; n < 4; ++n) Note(n);
     EXPECT_EQ(0, Wait(50).status);
     EXPECT_TRUE(expected == TakeThreadMessages());
@@ -617,12 +715,30 @@ TEST_F(ReentryTest, ThreadTimersKeepTheirTicksThroughAWait) {
     ASSERT_NE(0u, plain);
     Sleep(30);
     EXPECT_EQ(0, Wait(50).status);
-    KillTimer(nullptr, plain);
+    // Counted before the timer is killed, which takes its pending tick with it.
     MSG m;
     int ticks = 0;
-    while (PeekMessageW(&m, reinterpret_cast<HWND>(-1), WM_TIMER, WM_TIMER, PM_REMOVE))
-        if (m.wParam == plain) ++ticks;
+    while (PeekMessageW(&m, nullptr, WM_TIMER, WM_TIMER, PM_REMOVE))
+        if (m.hwnd == nullptr && m.wParam == plain) ++ticks;
+    KillTimer(nullptr, plain);
     EXPECT_GE(ticks, 1) << "the ticks the wait took were dropped";
+}
+
+TEST_F(ReentryTest, RepeatedWaitsDoNotMultiplyTheTicksOfAThreadTimer) {
+    Register();
+    // A host that waits again and again before its own loop runs: the system keeps at most one
+    // tick of a timer pending, and the waits must not turn each tick they took into a message.
+    const UINT_PTR plain = SetTimer(nullptr, 0, 5, nullptr);
+    ASSERT_NE(0u, plain);
+    for (int i = 0; i < 40; ++i) EXPECT_EQ(0, Wait(20).status);
+    // Counted before the timer is killed, which takes its pending tick with it.
+    MSG m;
+    int ticks = 0;
+    while (PeekMessageW(&m, nullptr, WM_TIMER, WM_TIMER, PM_REMOVE))
+        if (m.hwnd == nullptr && m.wParam == plain) ++ticks;
+    KillTimer(nullptr, plain);
+    EXPECT_GE(ticks, 1) << "the ticks the waits took were dropped";
+    EXPECT_LE(ticks, 2) << "the waits made ticks of their own";
 }
 
 TEST_F(ReentryTest, PollTakesOnlyWhatIsQueuedAndDispatchesNothing) {

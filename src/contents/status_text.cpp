@@ -24,7 +24,7 @@ const StatusText kTexts[] = {
     {FOTEX_E_MORE_DATA, L"ERROR_MORE_DATA: there are more values than the array holds"},
     {FOTEX_E_WRONG_THREAD, L"RPC_E_WRONG_THREAD: the events were registered on another thread"},
     {FOTEX_E_FILE_EXISTS, L"ERROR_FILE_EXISTS: the file exists and replacing it was not asked for"},
-    {FOTEX_E_BUSY, L"ERROR_BUSY: called from a message handler inside another Fotex call that this one would disturb"},
+    {FOTEX_E_BUSY, L"ERROR_BUSY: called from a message handler inside a camera event wait"},
     {FOTEX_E_FOLDER, L"ERROR_DIRECTORY_NOT_SUPPORTED: the item is a folder and has no data to save"},
     {FOTEX_E_FORMAT, L"ERROR_NOT_SUPPORTED: the camera does not offer this item in the format asked for"},
     {kNameTooLong, L"ERROR_FILENAME_EXCED_RANGE: the file name is too long"},

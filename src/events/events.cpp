@@ -1,7 +1,7 @@
 // Camera events. The service calls the sink in the apartment of the thread that registered it;
-// in a single-threaded apartment those calls arrive as window messages, so a wait takes and
-// dispatches the thread's messages until the queue holds an event. A poll handles none: a host
-// that polls runs its own loop, and its handlers must not run inside the one that polls.
+// in a single-threaded apartment those calls arrive as window messages, so a wait dispatches the
+// thread's window messages until the queue holds an event. A poll handles none: a host that
+// polls runs its own loop, and its handlers must not run inside the one that polls.
 #include "events.h"
 
 #include <cstdlib>
@@ -104,7 +104,6 @@ CameraEvents::CameraEvents() = default;
 CameraEvents::~CameraEvents() {
     // Unload has released or forgotten the service's objects; only our own memory is left.
     if (arrived_ != nullptr) CloseHandle(arrived_);
-    std::free(held_);
 }
 
 HRESULT CameraEvents::Register() {
@@ -129,6 +128,8 @@ HRESULT CameraEvents::Register() {
         else if (!registrations[i]) hr = E_POINTER;
         if (FAILED(hr)) {
             sink->Detach();
+            // What the registrations made so far delivered belongs to none the next one makes.
+            queue_.Clear();
             return hr;  // the registrations made so far go back before the sink
         }
     }
@@ -148,44 +149,6 @@ void CameraEvents::End() {
     thread_ = 0;
     if (sink) sink->Detach();
     queue_.Clear();
-}
-
-bool CameraEvents::Hold(const MSG& message) {
-    if (heldCount_ == heldCapacity_) {
-        const int grown = heldCapacity_ > 0 ? heldCapacity_ * 2 : 16;
-        if (grown <= heldCapacity_) return false;
-        void* room = std::realloc(held_, sizeof(MSG) * static_cast<size_t>(grown));
-        if (room == nullptr) return false;
-        held_ = static_cast<MSG*>(room);
-        heldCapacity_ = grown;
-    }
-    held_[heldCount_++] = message;
-    return true;
-}
-
-void CameraEvents::PostHeldAgain(const MSG* last) {
-    if (heldCount_ == 0 && last == nullptr) return;
-    const DWORD self = GetCurrentThreadId();
-    // The thread messages still queued came after the held ones. A marker is posted, then the
-    // held ones; what stands before the marker is then moved behind them, in its order.
-    if (marker_ == 0) marker_ = RegisterWindowMessageW(L"Fotex.CameraEvents.QueueEnd");
-    const bool marked = marker_ != 0 && PostThreadMessageW(self, marker_, 0, 0);
-    for (int i = 0; i < heldCount_; ++i) PostThreadMessageW(self, held_[i].message, held_[i].wParam, held_[i].lParam);
-    if (last != nullptr) PostThreadMessageW(self, last->message, last->wParam, last->lParam);
-    heldCount_ = 0;
-    if (!marked) return;
-    // Bounded by the most messages a thread's queue holds, in case a handler run by a sent
-    // message took the marker.
-    constexpr int kMostQueued = 10000;
-    MSG message;
-    for (int n = 0; n < kMostQueued; ++n) {
-        if (!PeekMessageW(&message, reinterpret_cast<HWND>(-1), 0, 0, PM_REMOVE) || message.message == marker_) break;
-        if (message.message == WM_QUIT) {
-            PostQuitMessage(static_cast<int>(message.wParam));
-            break;
-        }
-        PostThreadMessageW(self, message.message, message.wParam, message.lParam);
-    }
 }
 
 int CameraEvents::Wait(int timeoutMs, int* kind, void* device, int deviceBytes, void* item, int itemBytes) {
@@ -215,9 +178,7 @@ int CameraEvents::Wait(int timeoutMs, int* kind, void* device, int deviceBytes, 
     }
     // A poll takes what is queued and runs none of the host's handlers.
     if (timeoutMs == 0) return queue_.Take(kind, device, deviceBytes, item, itemBytes);
-    status = Dispatch(timeoutMs, generation, kind, device, deviceBytes, item, itemBytes);
-    PostHeldAgain();
-    return status;
+    return Dispatch(timeoutMs, generation, kind, device, deviceBytes, item, itemBytes);
 }
 
 int CameraEvents::Dispatch(int timeoutMs, unsigned generation, int* kind, void* device, int deviceBytes, void* item,
@@ -229,22 +190,21 @@ int CameraEvents::Dispatch(int timeoutMs, unsigned generation, int* kind, void* 
         if (generation != generation_) return 0;  // stopped by a message handled here
         // Checked between messages too, so a flood of them cannot stretch the wait.
         if (timeoutMs >= 0 && GetTickCount64() - start > static_cast<ULONGLONG>(timeoutMs)) return 0;
-        // One message at a time: what is not dispatched yet waits in the thread's own queue
-        // rather than overflowing ours.
-        MSG message;
-        if (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-            if (message.message == WM_QUIT) {
-                PostQuitMessage(static_cast<int>(message.wParam));  // still after every posted message
+        // The next message is only looked at first: a thread message is the host's loop's, so it
+        // ends the wait and stays in its place, as WM_QUIT does. Nothing is taken and put back,
+        // which no other poster of the queue could be kept from overtaking.
+        MSG next;
+        if (PeekMessageW(&next, nullptr, 0, 0, PM_NOREMOVE)) {
+            // A thread timer's tick with a routine of its own is the one that DispatchMessage runs.
+            if (next.hwnd == nullptr && (next.message != WM_TIMER || next.lParam == 0)) return 0;
+            // Taken by its window and number, so that a thread message come before it meanwhile
+            // stays; a tick has no window, and a WM_TIMER posted to the thread is caught here.
+            MSG message;
+            if (!PeekMessageW(&message, next.hwnd, next.message, next.message, PM_REMOVE)) return 0;
+            if (message.hwnd == nullptr && (message.message != WM_TIMER || message.lParam == 0)) {
+                // A WM_TIMER posted to the thread in between: the host's, as near its place as can be.
+                PostThreadMessageW(GetCurrentThreadId(), message.message, message.wParam, message.lParam);
                 return 0;
-            }
-            // A thread message has no window to go to (a thread timer's own routine aside):
-            // it is the host's loop's to handle, after the wait.
-            if (message.hwnd == nullptr && !(message.message == WM_TIMER && message.lParam != 0)) {
-                if (!Hold(message)) {
-                    PostHeldAgain(&message);  // no room to keep it: the wait ends rather than lose it
-                    return 0;
-                }
-                continue;
             }
             TranslateMessage(&message);
             DispatchMessageW(&message);

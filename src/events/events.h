@@ -34,9 +34,6 @@ private:
     void End();
     int Dispatch(int timeoutMs, unsigned generation, int* kind, void* device, int deviceBytes, void* item,
                  int itemBytes);
-    bool Hold(const MSG& message);
-    // Posts the held messages, and `last` after them, before the thread messages still queued.
-    void PostHeldAgain(const MSG* last = nullptr);
 
     static constexpr int kEventKinds = 5;
 
@@ -48,12 +45,6 @@ private:
     DWORD thread_ = 0;
     DWORD waiting_ = 0;        // the thread inside a wait (its registration included), or 0
     unsigned generation_ = 0;  // changes with each Stop, so a wait it interrupts ends
-    // Thread messages a wait took and cannot dispatch, posted again when it returns. Kept
-    // between waits, so a host that posts them pays for the room once.
-    MSG* held_ = nullptr;
-    int heldCount_ = 0;
-    int heldCapacity_ = 0;
-    UINT marker_ = 0;  // a message of our own, to find where the queue ended
 };
 
 // At unload, from the entry point: CameraEvents::Unload of the exports' instance.
