@@ -279,7 +279,7 @@ TEST(Devices, AMissingDeviceIsNamedWithTheCountListed) {
 TEST(Devices, DeleteAllFilesLeavesNothingToDownload) {
     const std::string folder = Scratch("deleteall");
     ExpectRun("-D -n -P -f " + folder, 0,
-              "Deleted all files on the camera\nNumber of files on the camera: 0\n0 files saved in " + folder + "\n", "");
+              "Deleted all files on the camera\nNumber of files on the camera: 0\n0 of 0 files saved, 0 skipped, 0 failed\n", "");
 }
 
 // ---- Settings -----------------------------------------------------------------------------
