@@ -1,5 +1,5 @@
 // What is on the camera: list, count, save chosen files or their thumbnails, delete chosen files,
-// save every file under a pattern. Files go by the numbers --list-files shows, from 1.
+// save every file, each through its own transfer. Files go by the numbers --list-files shows, from 1.
 #include <windows.h>
 
 #include <cstdio>

@@ -496,6 +496,12 @@ TEST(Download, GetAllFilesMakesNestedFoldersAndNamesEachFile) {
     }
     EXPECT_EQ(out + "4 of 4 files saved, 0 skipped, 0 failed\n", run.out);
     EXPECT_EQ("RIFF", Contents(folder + "\\img       0.avi").substr(0, 4));
+    // --no-keep deletes each item once it is saved.
+    const Outcome moved = Fotex("--no-keep -f " + folder + "\\moved -P -n");
+    EXPECT_EQ(0u, moved.exit) << moved.err;
+    EXPECT_TRUE(Contains(moved.out, "Saving file as " + folder + "\\moved\\img       0.avi\nDeleting MOV_0001.avi from the camera\n"
+                                    "4 of 4 files saved, 0 skipped, 0 failed\nNumber of files on the camera: 0\n"))
+        << moved.out;
 }
 
 TEST(Download, GetAllFilesFailsWhenItCannotSaveEverything) {
