@@ -1,11 +1,6 @@
-// Pictures into files: capture, download everything, the system dialog. The library reports
-// nothing about a transfer, so a picture counts as saved only when its file is there and the
-// library traced no failure while writing it.
+// Pictures into files: capture and the system dialog. The dialog reports nothing about its
+// transfer, so its picture counts as saved only when its file is there.
 #include <windows.h>
-
-#include <algorithm>
-#include <set>
-#include <vector>
 
 #include "commands.h"
 #include "files.h"
@@ -17,18 +12,6 @@ namespace {
 
 // Where ImageTransferDialog puts the picture it acquires.
 const char kDialogFile[] = "C:\\kalto.jpg";
-
-std::set<std::wstring> FilesIn(const std::string& folder) {
-    std::set<std::wstring> names;
-    WIN32_FIND_DATAW data;
-    const HANDLE find = FindFirstFileW(Wide(folder + "\\*").c_str(), &data);
-    if (find == INVALID_HANDLE_VALUE) return names;
-    do {
-        if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.insert(data.cFileName);
-    } while (FindNextFileW(find, &data));
-    FindClose(find);
-    return names;
-}
 
 // Takes a picture; 0 when the camera took none.
 FOTEX_ITEM Take(Session& session) {
@@ -91,58 +74,6 @@ int CaptureAndDownload(Session& session, const Action& action) {
     session.Progress("Saving file as " + name);
     if (!shape.keep) session.Progress("Deleting the picture from the camera");
     return kDone;
-}
-
-std::string CheckGetAllFiles(const Action& action) {
-    const unsigned given = action.shape.given;
-    if (given & kFilename) {
-        if (given & kPrefix) return "--get-all-files takes --filename or --prefix, not both";
-        return CheckPattern(action.shape.filename, true);
-    }
-    if (given & kExisting)
-        return "--get-all-files takes --force-overwrite and --skip-existing with --filename only: without it the "
-               "library names the files and never replaces one";
-    return "";
-}
-
-int GetAllFiles(Session& session, const Action& action) {
-    if (action.shape.given & kFilename) return GetAllFilesByPattern(session, action);
-    const Shape& shape = action.shape;
-    std::string why;
-    if (!MakeFolders(shape.folder, why)) return Fail(why + "; nothing saved");
-    // The library names each file folder\prefix, the number in eight places, the extension.
-    const std::string extension = ExtensionOf(shape.format);
-    const std::string longest = shape.folder + "\\" + shape.prefix + "12345678" + (extension.empty() ? "" : "." + extension);
-    std::string folder, prefix, ignored;
-    std::string problem = LibraryNameProblem(longest, ignored);
-    if (problem.empty() && !ToAnsi(shape.folder, folder)) problem = "the folder cannot be written in the system code page";
-    if (problem.empty() && !ToAnsi(shape.prefix, prefix)) problem = "the prefix cannot be written in the system code page";
-    if (!problem.empty()) return Fail("names like " + longest + " do not fit: " + problem + "; nothing saved");
-    // The library says nothing of the files it did not save: the list, in the same order as its
-    // walk, names them.
-    std::vector<std::string> names;
-    if (!CameraFileNames(session, names)) return kFailed;
-
-    const std::set<std::wstring> before = FilesIn(shape.folder);
-    session.Call([&] {
-        TransferAllImages(session.device(), folder.c_str(), prefix.c_str(), shape.format,
-                          shape.keep ? FOTEX_KEEP : FOTEX_DELETE_AFTER_TRANSFER);
-        return 0;
-    });
-    int saved = 0;
-    for (const std::wstring& file : FilesIn(shape.folder)) {
-        if (before.count(file)) continue;
-        session.Progress("Saving file as " + shape.folder + "\\" + Utf8(file));
-        ++saved;
-    }
-    session.Progress(std::to_string(saved) + " file" + (saved == 1 ? "" : "s") + " saved in " + shape.folder);
-    if (session.traced().empty() && static_cast<size_t>(saved) >= names.size()) return kDone;
-    if (static_cast<size_t>(saved) >= names.size()) return Fail("the transfer failed (the line above)");
-    Fail("could not save #" + std::to_string(saved + 1) + " " + names[saved] + " (the line above)");
-    std::string rest;
-    for (size_t i = saved + 1; i < names.size(); ++i) rest += (rest.empty() ? "" : ", ") + ("#" + std::to_string(i + 1) + " " + names[i]);
-    if (!rest.empty()) Fail("not saved either, as the transfer stopped: " + rest);
-    return kFailed;
 }
 
 int Dialog(Session& session, const Action& action) {

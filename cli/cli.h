@@ -128,6 +128,8 @@ public:
     const std::string& traced() const { return traced_; }
 
     int captures = 0;  // pictures taken so far, for %n
+    // Images and videos --get-all-files has numbered so far, for its names without a pattern.
+    int imagesNumbered = 0, videosNumbered = 0;
     // The files this run has written (files.h's PathKey): none is replaced by another file of the
     // same name, whatever --force-overwrite says, so no picture of the run is lost to another.
     std::set<std::wstring> written;

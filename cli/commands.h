@@ -21,8 +21,6 @@ int DeleteAllFiles(Session& session, const Action& action);
 int CaptureImage(Session& session, const Action& action);
 int CaptureAndDownload(Session& session, const Action& action);
 std::string CheckCapture(const Action& action);
-int GetAllFiles(Session& session, const Action& action);
-std::string CheckGetAllFiles(const Action& action);
 int Dialog(Session& session, const Action& action);
 
 // What is on the camera (contents.cpp). Files go by the numbers --list-files shows, from 1.
@@ -32,11 +30,10 @@ int GetFile(Session& session, const Action& action);
 int GetThumbnail(Session& session, const Action& action);
 int DeleteFiles(Session& session, const Action& action);
 std::string CheckFiles(const Action& action);
-// Every file under the action's --filename pattern, each with the file rules.
-int GetAllFilesByPattern(Session& session, const Action& action);
-// The camera's file names in the order of its list (the order of TransferAllImages' walk);
-// false reported.
-bool CameraFileNames(Session& session, std::vector<std::string>& names);
+// Every file, each through its own transfer: under the --filename pattern with the file rules,
+// or without one under a numbered name no file holds.
+int GetAllFiles(Session& session, const Action& action);
+std::string CheckGetAllFiles(const Action& action);
 // How many files the camera lists; -1 reported when it cannot list them.
 int RemainingFiles(Session& session);
 // The identifier of the listed device at `index`.

@@ -1,5 +1,5 @@
 // What is on the camera: list, count, save chosen files or their thumbnails, delete chosen files,
-// save every file under a pattern. Files go by the numbers --list-files shows, from 1.
+// save every file, each through its own transfer. Files go by the numbers --list-files shows, from 1.
 #include <windows.h>
 
 #include <cstdio>
@@ -75,15 +75,9 @@ bool ParseItemTime(const std::string& text, SYSTEMTIME& time) {
 
 // The path a listed item is saved under, with what its pattern needs; "" and why when refused.
 std::string FileNameFor(Session& session, int index, const Shape& shape, const std::string& pattern, bool thumbnail,
-                        std::string& cameraName, std::string& why) {
+                        const std::string& cameraName, std::string& why) {
     NameParts parts;
     parts.number = index + 1;
-    int failure = 0;
-    cameraName = ItemText(session, index, FOTEX_ITEM_FILE_NAME, &failure);
-    if (failure) {
-        why = "cannot read its name: " + StatusText(failure);
-        return "";
-    }
     parts.cameraName = WithoutExtension(cameraName);
     parts.hasCameraName = true;
     if (!ParseItemTime(ItemText(session, index, FOTEX_ITEM_TIME), parts.time)) GetLocalTime(&parts.time);
@@ -99,7 +93,30 @@ int FormatFor(const Shape& shape, const std::string& cameraName) {
     return ParseFormat(ExtensionOfName(cameraName), format) ? format : FOTEX_FORMAT_JPEG;
 }
 
-enum class Save { File, Thumbnail };
+// --get-all-files' own names: folder\prefix and a number right-aligned in eight places, images
+// and videos numbered apart from 0 through the run, each item taking one whether saved or not.
+std::string NumberedBase(Session& session, int index, const Shape& shape) {
+    const bool video = ItemValue(session, index, FOTEX_ITEM_TYPE, 0) & FOTEX_ITEM_VIDEO;
+    char number[16];
+    std::snprintf(number, sizeof number, "%8d", video ? session.videosNumbered++ : session.imagesNumbered++);
+    return shape.folder + "\\" + shape.prefix + number;
+}
+
+// Bounds the search for a free numbered name, so that a folder that claims every name ends it.
+constexpr unsigned kMaxSteps = 100000;
+
+// The first of base.ext, base~1.ext, base~2.ext, ... from `step` on that no file and no file of
+// this run holds; `step` tells which.
+std::string FreeName(Session& session, const std::string& base, const std::string& extension, unsigned& step) {
+    for (;; ++step) {
+        const std::string path = WithExtension(step ? base + "~" + std::to_string(step) : base, extension);
+        if (step >= kMaxSteps) return path;
+        if (!session.written.count(PathKey(path)) && GetFileAttributesW(Wide(path).c_str()) == INVALID_FILE_ATTRIBUTES) return path;
+    }
+}
+
+// A file under a pattern, with the file rules; its thumbnail; or a file under a numbered name.
+enum class Save { File, Thumbnail, Numbered };
 
 enum class Saved { Yes, Skipped, No };
 
@@ -108,40 +125,59 @@ Saved Unsaved(const std::string& message) {
     return Saved::No;
 }
 
-// Saves the listed item (or its thumbnail) at `index` under the file rules; failures reported.
+// Saves the listed item (or its thumbnail) at `index`; failures reported.
 Saved SaveItem(Session& session, int index, const Shape& shape, Save what) {
-    const std::string pattern =
-        !shape.filename.empty() ? shape.filename : what == Save::Thumbnail ? "thumb_%f.%C" : "%f.%C";
-    std::string cameraName, why;
-    const std::string path = FileNameFor(session, index, shape, pattern, what == Save::Thumbnail, cameraName, why);
+    const bool numbered = what == Save::Numbered;
+    const std::string base = numbered ? NumberedBase(session, index, shape) : "";
+    int failure = 0;
+    const std::string cameraName = ItemText(session, index, FOTEX_ITEM_FILE_NAME, &failure);
     const std::string label = "#" + std::to_string(index + 1) + (cameraName.empty() ? "" : " " + Printable(cameraName));
-    if (path.empty()) return Unsaved("could not save " + label + ": " + why);
-    switch (Target::Ready(session, path, shape.existing, why)) {
-        case Target::Refuse: return Unsaved("could not save " + label + ": " + why);
-        case Target::Skip: return Saved::Skipped;
-        case Target::Write: break;
+    if (failure) return Unsaved("could not save " + label + ": cannot read its name: " + StatusText(failure));
+    const int format = FormatFor(shape, cameraName);
+    const std::string extension = ExtensionOf(format);
+    std::string why, path;
+    unsigned step = 0;
+    if (numbered) {
+        // A name in use is stepped aside from, never replaced.
+        path = FreeName(session, base, extension, step);
+        if (!MakeFolders(FolderOf(path), why)) return Unsaved("could not save " + label + ": " + why);
+    } else {
+        const std::string pattern =
+            !shape.filename.empty() ? shape.filename : what == Save::Thumbnail ? "thumb_%f.%C" : "%f.%C";
+        path = FileNameFor(session, index, shape, pattern, what == Save::Thumbnail, cameraName, why);
+        if (path.empty()) return Unsaved("could not save " + label + ": " + why);
+        switch (Target::Ready(session, path, shape.existing, why)) {
+            case Target::Refuse: return Unsaved("could not save " + label + ": " + why);
+            case Target::Skip: return Saved::Skipped;
+            case Target::Write: break;
+        }
     }
     FOTEX_ITEM item = 0;
     int status = session.Call([&] { return OpenCameraItem(session.device(), index, &item); });
     if (status == FOTEX_OK) {
-        const std::wstring wide = Wide(path);
-        const int replace = shape.existing == Existing::Replace ? FOTEX_SAVE_REPLACE : 0;
-        status = session.Call([&] {
-            return what == Save::File
-                       ? SaveCameraItem(item, wide.c_str(), FormatFor(shape, cameraName), replace | (shape.keep ? 0 : FOTEX_SAVE_DELETE))
-                       : SaveCameraThumbnail(item, wide.c_str(), replace);
-        });
+        const int replace = !numbered && shape.existing == Existing::Replace ? FOTEX_SAVE_REPLACE : 0;
+        const int remove = what != Save::Thumbnail && !shape.keep ? FOTEX_SAVE_DELETE : 0;
+        for (;;) {
+            const std::wstring wide = Wide(path);
+            status = session.Call([&] {
+                return what == Save::Thumbnail ? SaveCameraThumbnail(item, wide.c_str(), replace)
+                                               : SaveCameraItem(item, wide.c_str(), format, replace | remove);
+            });
+            // Another program took the free name meanwhile: the next one.
+            if (!numbered || status != FOTEX_E_FILE_EXISTS || step >= kMaxSteps) break;
+            path = FreeName(session, base, extension, ++step);
+        }
         session.Call([&] {
             ReleaseCameraItem(&item);
             return 0;
         });
     }
-    if (status == FOTEX_E_FILE_EXISTS)
+    if (status == FOTEX_E_FILE_EXISTS && !numbered)
         return Unsaved("could not save " + label + ": " + ExistsMessage(path));
     if (status != FOTEX_OK) return Unsaved("could not save " + label + " as " + path + ": " + StatusText(status));
     Remember(session, path);
     session.Progress("Saving file as " + path);
-    if (what == Save::File && !shape.keep) session.Progress("Deleting " + Printable(cameraName) + " from the camera");
+    if (what != Save::Thumbnail && !shape.keep) session.Progress("Deleting " + Printable(cameraName) + " from the camera");
     return Saved::Yes;
 }
 
@@ -263,22 +299,30 @@ int DeleteFiles(Session& session, const Action& action) {
     return result;
 }
 
-int GetAllFilesByPattern(Session& session, const Action& action) {
+std::string CheckGetAllFiles(const Action& action) {
+    const unsigned given = action.shape.given;
+    if (given & kFilename) {
+        if (given & kPrefix) return "--get-all-files takes --filename or --prefix, not both";
+        return CheckPattern(action.shape.filename, true);
+    }
+    if (given & kExisting)
+        return "--get-all-files takes --force-overwrite and --skip-existing with --filename only: without it each "
+               "file gets a numbered name no file holds, and none is replaced";
+    return "";
+}
+
+int GetAllFiles(Session& session, const Action& action) {
+    const bool pattern = action.shape.given & kFilename;
+    std::string why;
+    if (!pattern && !MakeFolders(action.shape.folder, why)) return Fail(why + "; nothing saved");
     int count = 0;
     if (!ListItems(session, count)) return kFailed;
     int tally[3] = {0, 0, 0};
-    for (int i = 0; i < count; ++i) ++tally[static_cast<int>(SaveItem(session, i, action.shape, Save::File))];
+    for (int i = 0; i < count; ++i)
+        ++tally[static_cast<int>(SaveItem(session, i, action.shape, pattern ? Save::File : Save::Numbered))];
     session.Progress(std::to_string(tally[0]) + " of " + std::to_string(count) + " files saved, " + std::to_string(tally[1]) +
                      " skipped, " + std::to_string(tally[2]) + " failed");
     return tally[2] ? kFailed : kDone;
-}
-
-bool CameraFileNames(Session& session, std::vector<std::string>& names) {
-    int count = 0;
-    if (!ListItems(session, count)) return false;
-    names.clear();
-    for (int i = 0; i < count; ++i) names.push_back(ItemText(session, i, FOTEX_ITEM_FILE_NAME));
-    return true;
 }
 
 int RemainingFiles(Session& session) {

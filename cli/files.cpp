@@ -176,17 +176,6 @@ bool MakeFolders(const std::string& folder, std::string& why) {
     return true;
 }
 
-std::string LibraryNameProblem(const std::string& name, std::string& ansi) {
-    const size_t units = Wide(name).size();
-    if (units > FOTEX_MAX_FILE_NAME)
-        return "the name " + name + " is " + std::to_string(units) + " characters long; Fotex.dll takes at most " +
-               std::to_string(FOTEX_MAX_FILE_NAME) + ", extension included";
-    if (!ToAnsi(name, ansi))
-        return "the name " + name + " cannot be written in the system code page (" + std::to_string(GetACP()) +
-               "), the only one Fotex.dll takes names in";
-    return "";
-}
-
 std::string ExistsMessage(const std::string& path) {
     return path + " exists (--force-overwrite replaces it, --skip-existing leaves it)";
 }

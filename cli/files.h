@@ -85,8 +85,4 @@ private:
 // "PATH exists (--force-overwrite replaces it, --skip-existing leaves it)".
 std::string ExistsMessage(const std::string& path);
 
-// Says why a name is not one the library can take, or "": at most FOTEX_MAX_FILE_NAME UTF-16
-// units, and written in the system code page.
-std::string LibraryNameProblem(const std::string& name, std::string& ansi);
-
 }  // namespace fotexcli

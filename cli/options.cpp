@@ -84,8 +84,9 @@ const Option kOptions[] = {
      CaptureAndDownload, CheckCapture, "take a picture and save it as --filename"},
     {"get-all-files", 'P', Kind::Action, Takes::Nothing, nullptr, kFilename | kFolder | kPrefix | kFormat | kKeep | kExisting,
      GetAllFiles, CheckGetAllFiles,
-     "save every picture and video into --folder: with --filename under\nthat pattern (%f: the camera's names), with the file rules;\n"
-     "without, as PREFIX<number>.EXT, names in use getting ~1, ~2, ..."},
+     "save every picture and video into --folder, each in its own format\n(unless --format) and each failure named, the rest still saved:\n"
+     "with --filename under that pattern (%f: the camera's names), with\nthe file rules; without, as PREFIX<number>.EXT (images and videos\n"
+     "numbered apart, from 0), names in use getting ~1, ~2, ..."},
     {"delete-all-files", 'D', Kind::Action, Takes::Nothing, nullptr, 0, DeleteAllFiles, nullptr, "delete every picture and video on the camera"},
     {"dialog", 0, Kind::Action, Takes::Nothing, nullptr, kExisting, Dialog, nullptr,
      "acquire a picture through the system dialog; it always saves C:\\kalto.jpg"},

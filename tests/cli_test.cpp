@@ -157,8 +157,8 @@ TEST(CommandLine, MistakesExitTwoWithOneLineAndDoNothing) {
         {"-t 1,", "--get-thumbnail takes file numbers as --list-files shows them (3, or 1-3,7), not '1,'"},
         {"-P --filename a --prefix b", "--get-all-files takes --filename or --prefix, not both"},
         {"-P --skip-existing",
-         "--get-all-files takes --force-overwrite and --skip-existing with --filename only: without it the library names the "
-         "files and never replaces one"},
+         "--get-all-files takes --force-overwrite and --skip-existing with --filename only: without it each file gets a "
+         "numbered name no file holds, and none is replaced"},
         {"--virtual-folder \"\" -L", "--virtual-folder needs a folder"},
         {"--virtual-item a%zz -L", "--virtual-item takes NAME or NAME:EXT with %XX for any byte, not 'a%zz'"},
         {"--virtual-item a:b% -L", "--virtual-item takes NAME or NAME:EXT with %XX for any byte, not 'a:b%'"},
@@ -279,7 +279,7 @@ TEST(Devices, AMissingDeviceIsNamedWithTheCountListed) {
 TEST(Devices, DeleteAllFilesLeavesNothingToDownload) {
     const std::string folder = Scratch("deleteall");
     ExpectRun("-D -n -P -f " + folder, 0,
-              "Deleted all files on the camera\nNumber of files on the camera: 0\n0 files saved in " + folder + "\n", "");
+              "Deleted all files on the camera\nNumber of files on the camera: 0\n0 of 0 files saved, 0 skipped, 0 failed\n", "");
 }
 
 // ---- Settings -----------------------------------------------------------------------------
@@ -487,49 +487,83 @@ TEST(Download, GetAllFilesMakesNestedFoldersAndNamesEachFile) {
     const std::string folder = Scratch("all") + "\\x\\y";
     const Outcome run = Fotex("--get-all-files --folder " + folder);
     EXPECT_EQ(0u, run.exit) << run.err;
-    const std::string expected[] = {"img       0.jpg", "img       0~1.jpg", "img       1.jpg", "img       2.jpg"};
+    // Images and videos are numbered apart, the video saved in its own format.
+    const std::string expected[] = {"img       0.jpg", "img       1.jpg", "img       2.jpg", "img       0.avi"};
     std::string out;
     for (const std::string& name : expected) {
         out += "Saving file as " + folder + "\\" + name + "\n";
         EXPECT_TRUE(Exists(folder + "\\" + name)) << name;
     }
-    EXPECT_EQ(out + "4 files saved in " + folder + "\n", run.out);
+    EXPECT_EQ(out + "4 of 4 files saved, 0 skipped, 0 failed\n", run.out);
+    EXPECT_EQ("RIFF", Contents(folder + "\\img       0.avi").substr(0, 4));
+    // --no-keep deletes each item once it is saved.
+    const Outcome moved = Fotex("--no-keep -f " + folder + "\\moved -P -n");
+    EXPECT_EQ(0u, moved.exit) << moved.err;
+    EXPECT_TRUE(Contains(moved.out, "Saving file as " + folder + "\\moved\\img       0.avi\nDeleting MOV_0001.avi from the camera\n"
+                                    "4 of 4 files saved, 0 skipped, 0 failed\nNumber of files on the camera: 0\n"))
+        << moved.out;
 }
 
 TEST(Download, GetAllFilesFailsWhenItCannotSaveEverything) {
     const std::string folder = Scratch("allfail");
     Write(folder + "\\file", "x");
+    ExpectRun("--get-all-files --folder " + folder + "\\file", 1, "", "fotex: " + folder + "\\file is a file, not a folder; nothing saved\n");
+    // Each file goes through a transfer of its own: a name longer than the old whole-device
+    // transfer took is saved, and a format the video refuses fails it alone, named.
     const std::string prefix(127 - folder.size() - 1 - 8 - 4 + 1, 'p');
-    struct Case {
-        std::string args, error;
-    };
-    const Case cases[] = {
-        {"--folder " + folder + "\\file", "fotex: " + folder + "\\file is a file, not a folder; nothing saved\n"},
-        {"--folder " + folder + " --prefix " + prefix,
-         "fotex: names like " + folder + "\\" + prefix + "12345678.jpg do not fit: the name " + folder + "\\" + prefix +
-             "12345678.jpg is 128 characters long; Fotex.dll takes at most 127, extension included; nothing saved\n"},
-    };
-    for (const Case& c : cases) ExpectRun("--get-all-files " + c.args, 1, "", c.error);
-    // One name too long for the library part-way (the video's, stepped aside with "~1"): the
-    // files before it are kept and named, and so is the one that could not be saved.
-    const std::string tight(127 - folder.size() - 1 - 8 - 4 - 2 + 1, 't');  // "~1" does not fit
-    const Outcome run = Fotex("--get-all-files --folder " + folder + " --prefix " + tight);
+    const Outcome run = Fotex("--get-all-files --format png --folder " + folder + " --prefix " + prefix);
     EXPECT_EQ(1u, run.exit);
-    EXPECT_TRUE(Contains(run.out, "Saving file as " + folder + "\\" + tight + "       0.jpg\n")) << run.out;
-    EXPECT_TRUE(Contains(run.out, "3 files saved in ")) << run.out;
-    EXPECT_EQ("File name too long: HRESULT: 0x800700CE\nfotex: could not save #4 MOV_0001.avi (the line above)\n", run.err);
-    // A file in the way of the second picture: it steps aside into a name too long, and the walk
-    // stops there; every picture after it is named too.
+    std::string out;
+    for (const char* number : {"0", "1", "2"}) {
+        const std::string name = folder + "\\" + prefix + "       " + number + ".png";
+        out += "Saving file as " + name + "\n";
+        EXPECT_EQ("\x89PNG", Contents(name).substr(0, 4)) << name;
+    }
+    EXPECT_EQ(out + "3 of 4 files saved, 0 skipped, 1 failed\n", run.out);
+    // The video's number is the first image's: its name steps aside.
+    const std::string named = "fotex: could not save #4 MOV_0001.avi as " + folder + "\\" + prefix + "       0~1.png: ";
+    EXPECT_EQ(named, run.err.substr(0, named.size())) << run.err;
+    EXPECT_TRUE(Contains(run.err, "(0x80070032)\n")) << run.err;
+    EXPECT_FALSE(Exists(folder + "\\" + prefix + "       0~1.png"));
+    // A file in the way of the second picture: it steps aside, the file stays, the rest follow.
     const std::string other = folder + "\\b";
     CreateDirectoryA(other.c_str(), nullptr);
-    const std::string tighter(127 - other.size() - 1 - 8 - 4 - 2 + 1, 't');
-    Write(other + "\\" + tighter + "       1.jpg", "mine");
-    const Outcome stopped = Fotex("--get-all-files --folder " + other + " --prefix " + tighter);
-    EXPECT_EQ(1u, stopped.exit);
-    EXPECT_EQ("File name too long: HRESULT: 0x800700CE\nfotex: could not save #2 IMG_0002.jpg (the line above)\n"
-              "fotex: not saved either, as the transfer stopped: #3 IMG_0003.jpg, #4 MOV_0001.avi\n",
-              stopped.err);
-    EXPECT_EQ("mine", Contents(other + "\\" + tighter + "       1.jpg"));
+    Write(other + "\\img       1.jpg", "mine");
+    const Outcome aside = Fotex("--get-all-files --folder " + other);
+    EXPECT_EQ(0u, aside.exit) << aside.err;
+    EXPECT_TRUE(Contains(aside.out, "Saving file as " + other + "\\img       1~1.jpg\nSaving file as " + other + "\\img       2.jpg\n"))
+        << aside.out;
+    EXPECT_EQ("mine", Contents(other + "\\img       1.jpg"));
+    EXPECT_TRUE(IsJpeg(other + "\\img       1~1.jpg"));
+}
+
+TEST(Download, GetAllFilesNamesARefusedFormatAndSavesThePicturesAfterIt) {
+    const std::string folder = Scratch("refused"), pics = folder + "\\pics", out = folder + "\\out";
+    ASSERT_EQ(0u, Fotex("-q --format jpg --filename " + pics + "\\a --capture-image-and-download --format png --filename " + pics +
+                        "\\b --capture-image-and-download --format jpg --filename " + pics + "\\c --capture-image-and-download")
+                      .exit);
+    const auto same = [](const std::string& a, const std::string& b) { return Contents(a) == Contents(b) && Exists(b); };
+    // The folder camera gives each file in its own format only: b.png refuses JPEG.
+    const Outcome refused = Launch("--virtual-folder " + pics + " --format jpg -P -f " + out);
+    EXPECT_EQ(1u, refused.exit);
+    EXPECT_EQ("Saving file as " + out + "\\img       0.jpg\nSaving file as " + out + "\\img       2.jpg\n"
+              "2 of 3 files saved, 0 skipped, 1 failed\n",
+              refused.out);
+    const std::string named = "fotex: could not save #2 b.png as " + out + "\\img       1.jpg: ";
+    EXPECT_EQ(named, refused.err.substr(0, named.size())) << refused.err;
+    EXPECT_TRUE(Contains(refused.err, "(0x80070032)\n")) << refused.err;
+    EXPECT_EQ(1u, Lines(refused.err).size()) << refused.err;
+    EXPECT_TRUE(same(pics + "\\c.jpg", out + "\\img       2.jpg"));
+    EXPECT_FALSE(Exists(out + "\\img       1.jpg"));
+    // Each in its own format; names in use step aside, and what was there stays.
+    const Outcome own = Launch("--virtual-folder " + pics + " -P -f " + out);
+    EXPECT_EQ(0u, own.exit) << own.err;
+    EXPECT_EQ("Saving file as " + out + "\\img       0~1.jpg\nSaving file as " + out + "\\img       1.png\nSaving file as " + out +
+                  "\\img       2~1.jpg\n3 of 3 files saved, 0 skipped, 0 failed\n",
+              own.out);
+    EXPECT_TRUE(same(pics + "\\b.png", out + "\\img       1.png"));
+    EXPECT_TRUE(same(pics + "\\c.jpg", out + "\\img       2.jpg"));
+    EXPECT_TRUE(same(pics + "\\c.jpg", out + "\\img       2~1.jpg"));
 }
 
 TEST(Dialog, SavesTheSystemDialogsPictureUnderTheFileRules) {
@@ -886,7 +920,7 @@ TEST(CameraNames, EveryVerbThatSavesKeepsHostileNamesInsideTheFolder) {
     const std::set<std::string> tethered = FilesUnder(scratch + "\\5\\in\\deep");
     for (const char* name : {"C_evil.jpg", "a_b.jpg", "x_stream.jpg", "CON_.jpg", "nul_.txt.jpg", "name._.jpg", "name _.jpg", "_.jpg"})
         EXPECT_EQ(1u, tethered.count(name)) << name;
-    // The library names the files without a pattern: nothing of the camera's goes into a path.
+    // Without a pattern the files are numbered: nothing of the camera's goes into a path.
     const Outcome library = Fotex("-P -f " + scratch + "\\6\\in" + HostileCamera());
     EXPECT_EQ(0u, library.exit) << library.err;
     for (const std::string& f : FilesUnder(scratch + "\\6")) EXPECT_EQ("in\\img", f.substr(0, 6)) << f;
