@@ -18,7 +18,11 @@ done
 
 "$root/scripts/build.sh" || { echo "test: the build failed" >&2; exit 1; }
 cd "$root"
+# An emptied environment, so that the suite never depends on one the machine happens to have (a
+# locale, say); the suite's own knobs (FOTEX_*) and the temporary folder pass through.
 clean=(env -i PATH="$PATH" HOME="$HOME")
+[ -n "${TMPDIR:-}" ] && clean+=(TMPDIR="$TMPDIR")
+while IFS= read -r var; do clean+=("$var"); done < <(env | grep -E '^FOTEX_[A-Z0-9_]*=' || true)
 if [ "$x64_only" -eq 1 ]; then
   exec "${clean[@]}" ctest --preset x64 "${ctest_args[@]}"
 fi

@@ -87,9 +87,10 @@ struct Riff {
         if (form) Code(form);
         return at;
     }
+    // The size counts the chunk's data, not the byte that pads it to a word.
     void End(size_t at) {
-        if (out.size() % 2) out.push_back(0);  // chunks are word-aligned
         Put32(out, at, static_cast<uint32_t>(out.size() - at - 4));
+        if (out.size() % 2) out.push_back(0);
     }
 };
 

@@ -496,6 +496,52 @@ TEST_F(StandardCameraTest, VideoTransfersAsAnAviHoldingAJpegFrame) {
     EXPECT_EQ(data.substr(frame + 8, 2), "\xFF\xD8") << "the frame is a JPEG picture";
 }
 
+// A chunk's size counts its data only, never the pad byte that keeps an odd-sized chunk
+// word-aligned, and the index gives the frame's size the same way. Several seeds and sizes, so
+// that some frames have an odd length.
+TEST_F(SimulatorTest, AviChunkSizesCountTheirDataWithoutThePadByte) {
+    Device& d = camera.AddDevice(kCameraId, L"Test Camera", L"A camera for tests");
+    constexpr int kVideos = 8;
+    for (int i = 0; i < kVideos; ++i) {
+        Item& v = d.root->Add(L"MVI_000" + std::to_wstring(i), wia::kItemTypeVideo | wia::kItemTypeFile);
+        v.seed = 0x9E3779B9u * static_cast<uint32_t>(i + 1);
+        v.width = 31 + i;
+        v.height = 21 + i;
+    }
+    ComPtr<IWiaItem> root = Open();
+    ComPtr<IEnumWiaItem> e;
+    ASSERT_EQ(root->EnumChildItems(e.put()), S_OK);
+    int odd = 0;
+    for (int i = 0; i < kVideos; ++i) {
+        ComPtr<IWiaItem> video;
+        ASSERT_EQ(e->Next(1, video.put(), nullptr), S_OK) << i;
+        ASSERT_EQ(SetFormatAndMedium(video.get(), wia::WiaImgFmt_AVI), S_OK) << i;
+        const std::wstring path = TempPath(L"pad.avi");
+        ASSERT_EQ(Transfer(video.get(), path), S_OK) << i;
+        const std::vector<unsigned char> b = ReadFileBytes(path);
+        DeleteFileW(path.c_str());
+        const std::string data(b.begin(), b.end());
+        auto u32 = [&b](size_t at) {
+            return at + 4 <= b.size() ? b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<uint32_t>(b[at + 3]) << 24
+                                      : 0xFFFFFFFFu;
+        };
+        const size_t movi = data.find("movi");
+        ASSERT_NE(movi, std::string::npos) << i;
+        const size_t frame = movi + 4;  // the movi list's first chunk
+        ASSERT_EQ(data.substr(frame, 4), "00dc") << i;
+        const size_t eoi = data.rfind("\xFF\xD9");
+        ASSERT_NE(eoi, std::string::npos) << i;
+        const uint32_t jpeg = static_cast<uint32_t>(eoi + 2 - (frame + 8));  // the frame up to its end marker
+        odd += jpeg % 2;
+        EXPECT_EQ(u32(frame + 4), jpeg) << i << ": the 00dc chunk's size";
+        const size_t idx1 = data.find("idx1", frame + 8 + jpeg);
+        ASSERT_NE(idx1, std::string::npos) << i;
+        EXPECT_EQ(idx1, frame + 8 + jpeg + jpeg % 2) << i << ": the index follows the word-aligned frame";
+        EXPECT_EQ(u32(idx1 + 8 + 12), jpeg) << i << ": the index's size of the frame";
+    }
+    EXPECT_GT(odd, 0) << "no frame of odd length: the pad byte was not tried";
+}
+
 // A picture offers the formats the camera encodes, a video its AVI, a folder nothing: any other
 // format is refused when it is written, as a real service refuses it, and the old one stays.
 TEST_F(StandardCameraTest, ItemsOfferOnlyTheFormatsTheyHave) {
