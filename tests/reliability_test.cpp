@@ -1033,16 +1033,22 @@ TEST_F(ReliabilityTest, RandomBadInputNeitherCrashesNorWritesOutOfBoundsNorLeaks
         return status;
     };
     // The host's message handlers: while one of the functions that keep their ground under them
-    // (the camera contents, the enumeration, the whole-device transfer) waits for the camera, now
-    // and then another call runs, which may list, read, open, close or give back what the outer
-    // call is using.
+    // (the camera contents, the enumeration, the whole-device transfer, a wait for events) waits
+    // for the camera, now and then another call runs, which may list, read, open, close or give
+    // back what the outer call is using, or wait for events itself.
     bool handlers = false, inHandler = false;
     long nested = 0;
     camera.onCall = [&](Op) {
         if (!handlers || inHandler || pick(25) != 0) return;
         inHandler = true;
         ++nested;
-        switch (pick(8)) {
+        switch (pick(9)) {
+        case 8: {
+            // Inside a wait (or its registration) another wait is refused.
+            int kind = 0;
+            note(lib.WaitForCameraEvent(static_cast<int>(pick(2)), &kind, nullptr, 0, nullptr, 0));
+            break;
+        }
         case 0: {
             int n = 0;
             note(lib.ListCameraItems(pick(3) == 0 && !items.empty() ? items[pick(items.size())] : device(), &n));
@@ -1230,8 +1236,10 @@ TEST_F(ReliabilityTest, RandomBadInputNeitherCrashesNorWritesOutOfBoundsNorLeaks
             }
         } else if (r < 350) {
             const int sizes[] = {-5, 0, 1, 2, 7, 40, 128, 512};
+            handlers = true;
             lib.WaitForCameraEvent(pick(20) == 0 ? 1 : pick(20) == 0 ? -2 : 0, integer(x), pick(8) ? event.data() : nullptr,
                                    sizes[pick(8)], pick(8) ? eventName.data() : nullptr, sizes[pick(8)]);
+            handlers = false;
         } else if (r < 353) {
             lib.StopCameraEvents();
         } else if (r < 358) {
@@ -1306,6 +1314,7 @@ TEST_F(ReliabilityTest, RandomBadInputNeitherCrashesNorWritesOutOfBoundsNorLeaks
     if (total >= 100000) {
         EXPECT_EQ(1u, seen.count(FOTEX_E_FOLDER)) << "seed " << seed << ", statuses seen:" << statuses;
         EXPECT_EQ(1u, seen.count(FOTEX_E_FORMAT)) << "seed " << seed << ", statuses seen:" << statuses;
+        EXPECT_EQ(1u, seen.count(FOTEX_E_BUSY)) << "seed " << seed << ", statuses seen:" << statuses;
     }
 }
 
