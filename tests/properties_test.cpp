@@ -811,6 +811,24 @@ TEST_F(SettingTest, TheServicesOwnRefusalComesBackAsItCame) {
     EXPECT_TRUE(Ledger(1));
 }
 
+// An unsigned property's limits are bit patterns: a maximum of 2^31 or more reads as a negative
+// int, yet the small values inside the range are the camera's to take, not refused unsent.
+TEST_F(SettingTest, AnUnsignedRangeReachingPastTheSignedLimitStillSendsItsSmallValues) {
+    fotexsim::Property& width = Props()[2066];
+    width.value = Value::UInt(160);
+    width.ClearLimits();
+    width.range = {true, 80, static_cast<int32_t>(0x80000000u), 80};
+    width.nominal = 160;
+    const Choices c = Ask(2066);
+    ASSERT_EQ(kRange, c.kind);
+    ASSERT_EQ(std::vector<int>({80, static_cast<int>(0x80000000u), 80}), c.values);
+    const int writes = camera.Calls(Op::WriteMultiple);
+    EXPECT_NE(kInvalidValue, lib.SetSetting(handle, 2066, 240)) << "80 <= 240 <= 2^31 on a step of 80";
+    EXPECT_EQ(writes + 1, camera.Calls(Op::WriteMultiple)) << "a value inside the unsigned range was never sent";
+    EXPECT_EQ(kInvalidValue, lib.SetSetting(handle, 2066, 0)) << "below the minimum";
+    EXPECT_EQ("", Output());
+}
+
 TEST_F(SettingTest, TextOfAnyLengthGoesAndComesWhole) {
     const std::wstring texts[] = {L"", L"Ann", std::wstring(63, L'a'), std::wstring(64, L'b'), std::wstring(1000, L'\u4e2d')};
     for (const std::wstring& sent : texts) {
