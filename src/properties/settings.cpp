@@ -47,6 +47,24 @@ HRESULT IntegerOf(const PROPVARIANT& v, int* out) {
     }
 }
 
+// `value` as a property of `type` holds it; false when that type cannot, so nothing is cut.
+bool InTypeOf(VARTYPE type, int value, PROPVARIANT* out) {
+    long long low = INT_MIN, high = INT_MAX;
+    switch (type) {
+        case VT_I1: low = SCHAR_MIN, high = SCHAR_MAX; out->cVal = static_cast<CHAR>(value); break;
+        case VT_UI1: low = 0, high = UCHAR_MAX; out->bVal = static_cast<BYTE>(value); break;
+        case VT_I2: low = SHRT_MIN, high = SHRT_MAX; out->iVal = static_cast<SHORT>(value); break;
+        case VT_UI2: low = 0, high = USHRT_MAX; out->uiVal = static_cast<USHORT>(value); break;
+        // Any int is a bit pattern of the unsigned 32-bit types, as GetSetting reads them.
+        case VT_UI4: case VT_UINT: out->ulVal = static_cast<ULONG>(value); break;
+        case VT_I8: out->hVal.QuadPart = value; break;
+        case VT_UI8: low = 0; out->uhVal.QuadPart = static_cast<ULONGLONG>(value); break;
+        default: out->lVal = value; break;  // VT_I4, VT_INT
+    }
+    out->vt = type;
+    return value >= low && value <= high;
+}
+
 bool IsText(const PROPVARIANT& v) { return v.vt == VT_BSTR || v.vt == VT_LPWSTR; }
 
 // One property of the device's root item, read through its storage.
@@ -117,16 +135,12 @@ extern "C" int FOTEX_CALL SetSetting(FOTEX_DEVICE device, int property_id, int v
     hr = r.Ask(attribute, &flags);
     if (hr != S_OK) return hr;
     if (!(flags & wia::kPropWrite)) return FOTEX_E_ACCESS_DENIED;
-    if (!DecodeChoices(flags, attribute[0]).Admits(value)) return FOTEX_E_VALUE;
-
+    Choices choices = DecodeChoices(flags, attribute[0]);
+    const VARTYPE type = r.value[0].vt;
+    choices.isUnsigned |= type == VT_UI4 || type == VT_UINT;
+    // Sent in the property's own type, as the service checks it.
     PROPVARIANT written{};
-    if (r.value[0].vt == VT_UI4) {
-        written.vt = VT_UI4;
-        written.ulVal = static_cast<ULONG>(value);
-    } else {
-        written.vt = VT_I4;
-        written.lVal = value;
-    }
+    if (!InTypeOf(type, value, &written) || !choices.Admits(value)) return FOTEX_E_VALUE;
     return Status(r.Write(written));
 }
 
