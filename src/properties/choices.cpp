@@ -4,6 +4,7 @@
 #include "properties.h"
 
 #include <algorithm>
+#include <climits>
 
 #include "com.h"
 #include "service.h"
@@ -32,8 +33,9 @@ Integers IntegersOf(const PROPVARIANT& value) {
     }
 }
 
-// Element i widened to 32 bits; an unsigned 32-bit one as its bit pattern.
-LONG ElementOf(VARTYPE type, const void* data, ULONG i) {
+// Element i widened to 32 bits; an unsigned 32-bit one as its bit pattern. Out of line: it is
+// read in six places.
+[[gnu::noinline]] LONG ElementOf(VARTYPE type, const void* data, ULONG i) {
     switch (type) {
         case VT_I1: return static_cast<const CHAR*>(data)[i];
         case VT_UI1: return static_cast<const BYTE*>(data)[i];
@@ -78,15 +80,13 @@ Choices DecodeChoices(ULONG flags, const PROPVARIANT& attribute) {
 }
 
 bool Choices::Admits(int value) const {
-    // Both ways fit in 64 bits, so one comparison serves signed and unsigned limits.
-    const auto wide = [this](LONG x) { return isUnsigned ? static_cast<long long>(static_cast<ULONG>(x)) : x; };
-    const long long v = wide(value);
+    // Flipping the top bit orders unsigned values as signed ones, and keeps their differences.
+    const LONG flip = isUnsigned ? LONG_MIN : 0;
+    const long long v = value ^ flip, min = range[0] ^ flip;
     switch (kind) {
-        case FOTEX_CHOICES_RANGE: {
-            const long long min = wide(range[0]), step = wide(range[2]);
-            if (v < min || v > wide(range[1])) return false;
-            return step <= 0 || (v - min) % step == 0;
-        }
+        case FOTEX_CHOICES_RANGE:
+            if (v < min || v > (range[1] ^ flip)) return false;
+            return range[2] <= 0 || (v - min) % range[2] == 0;
         case FOTEX_CHOICES_LIST:
             for (ULONG i = 0; i < count; ++i)
                 if (Value(i) == value) return true;

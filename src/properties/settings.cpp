@@ -49,20 +49,18 @@ HRESULT IntegerOf(const PROPVARIANT& v, int* out) {
 
 // `value` as a property of `type` holds it; false when that type cannot, so nothing is cut.
 bool InTypeOf(VARTYPE type, int value, PROPVARIANT* out) {
-    long long low = INT_MIN, high = INT_MAX;
-    switch (type) {
-        case VT_I1: low = SCHAR_MIN, high = SCHAR_MAX; out->cVal = static_cast<CHAR>(value); break;
-        case VT_UI1: low = 0, high = UCHAR_MAX; out->bVal = static_cast<BYTE>(value); break;
-        case VT_I2: low = SHRT_MIN, high = SHRT_MAX; out->iVal = static_cast<SHORT>(value); break;
-        case VT_UI2: low = 0, high = USHRT_MAX; out->uiVal = static_cast<USHORT>(value); break;
-        // Any int is a bit pattern of the unsigned 32-bit types, as GetSetting reads them.
-        case VT_UI4: case VT_UINT: out->ulVal = static_cast<ULONG>(value); break;
-        case VT_I8: out->hVal.QuadPart = value; break;
-        case VT_UI8: low = 0; out->uhVal.QuadPart = static_cast<ULONGLONG>(value); break;
-        default: out->lVal = value; break;  // VT_I4, VT_INT
-    }
+    // Every integer member starts at the same place: each narrower one reads the low bytes, and
+    // an unsigned 32-bit one the bit pattern, as GetSetting reads it.
     out->vt = type;
-    return value >= low && value <= high;
+    out->hVal.QuadPart = value;
+    switch (type) {
+        case VT_I1: return value == static_cast<CHAR>(value);
+        case VT_UI1: return value == static_cast<BYTE>(value);
+        case VT_I2: return value == static_cast<SHORT>(value);
+        case VT_UI2: return value == static_cast<USHORT>(value);
+        case VT_UI8: return value >= 0;
+        default: return true;
+    }
 }
 
 bool IsText(const PROPVARIANT& v) { return v.vt == VT_BSTR || v.vt == VT_LPWSTR; }
