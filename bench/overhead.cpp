@@ -231,12 +231,12 @@ struct Export {
 
 std::vector<Export> PropertyExports() {
     std::vector<Export> list;
-#define BENCH_GET_Integer(getter) list.push_back({#getter, 'i'});
-#define BENCH_GET_ReadOnly(getter) list.push_back({#getter, 'i'});
-#define BENCH_GET_Text(getter) list.push_back({#getter, 't'});
-#define BENCH_SET_Integer(setter) list.push_back({#setter, 'I'});
-#define BENCH_SET_ReadOnly(setter)
-#define BENCH_SET_Text(setter) list.push_back({#setter, 'T'});
+#define BENCH_GET_FOTEX_KIND_INTEGER(getter) list.push_back({#getter, 'i'});
+#define BENCH_GET_FOTEX_KIND_READ_ONLY(getter) list.push_back({#getter, 'i'});
+#define BENCH_GET_FOTEX_KIND_TEXT(getter) list.push_back({#getter, 't'});
+#define BENCH_SET_FOTEX_KIND_INTEGER(setter) list.push_back({#setter, 'I'});
+#define BENCH_SET_FOTEX_KIND_READ_ONLY(setter)
+#define BENCH_SET_FOTEX_KIND_TEXT(setter) list.push_back({#setter, 'T'});
 #define BENCH_ROW(kind, id, getter, setter) BENCH_GET_##kind(getter) BENCH_SET_##kind(setter)
     FOTEX_PROPERTY_TABLE(BENCH_ROW)
     return list;

@@ -39,9 +39,9 @@ struct Setting {
     bool writable() const { return setInt != nullptr || setText != nullptr; }
 };
 
-#define CLI_SETTING_Integer(id, getter, setter) Setting{#getter, id, &::getter, &::setter, nullptr, nullptr},
-#define CLI_SETTING_ReadOnly(id, getter, setter) Setting{#getter, id, &::getter, nullptr, nullptr, nullptr},
-#define CLI_SETTING_Text(id, getter, setter) Setting{#getter, id, nullptr, nullptr, &::getter, &::setter},
+#define CLI_SETTING_FOTEX_KIND_INTEGER(id, getter, setter) Setting{#getter, id, &::getter, &::setter, nullptr, nullptr},
+#define CLI_SETTING_FOTEX_KIND_READ_ONLY(id, getter, setter) Setting{#getter, id, &::getter, nullptr, nullptr, nullptr},
+#define CLI_SETTING_FOTEX_KIND_TEXT(id, getter, setter) Setting{#getter, id, nullptr, nullptr, &::getter, &::setter},
 #define CLI_SETTING(kind, id, getter, setter) CLI_SETTING_##kind(id, getter, setter)
 const std::vector<Setting> kSettings = {FOTEX_SETTINGS(CLI_SETTING)};
 
@@ -79,8 +79,19 @@ bool ParseValue(int id, const std::string& text, int& value) {
     if (ParseDecimal(text, value)) return true;
     const std::wstring name = Wide(Trim(text));
     int found = 0;
-    if (FindSettingValue(id, name.c_str(), &found) != FOTEX_OK) return false;
-    value = found;
+    if (FindSettingValue(id, name.c_str(), &found) == FOTEX_OK) {
+        value = found;
+        return true;
+    }
+    // fotex has always read an f-number as any C decimal (f/4.0e0, f/2.888), to the nearest
+    // hundredth; the library keeps to f-numbers as cameras write them.
+    const std::string t = Trim(text);
+    double f = 0;
+    char rest = 0;
+    if (id != FOTEX_PROP_FNUMBER || t.size() <= 2 || (t[0] != 'f' && t[0] != 'F') || t[1] != '/' ||
+        std::sscanf(t.c_str() + 2, "%lf%c", &f, &rest) != 1 || !(f > 0 && f < 2e7))
+        return false;
+    value = static_cast<int>(f * 100 + 0.5);
     return true;
 }
 

@@ -421,45 +421,63 @@ int FOTEX_CALL SetCopyRight(FOTEX_DEVICE device, const char* text);
 
 /* The 37 settings above as one list, for a host that builds its tables from it (the fotex tool
    names its settings after the getters): X(kind, property id, getter, setter), where kind is
-   Integer, ReadOnly (the setter is then the placeholder NoSetter) or Text. */
+   FOTEX_KIND_INTEGER, FOTEX_KIND_READ_ONLY (the setter is then FOTEX_NO_SETTER) or
+   FOTEX_KIND_TEXT. These four are tokens for X to paste or quote (## and #), not macros.
+   The list is in parts so that each line stays within C89's 509 characters. */
+#define FOTEX_SETTINGS_1(X) \
+    X(FOTEX_KIND_INTEGER, FOTEX_PROP_EXPOSURE_MODE, GetExposureMode, SetExposureMode) \
+    X(FOTEX_KIND_INTEGER, FOTEX_PROP_EXPOSURE_COMP, GetExposureComp, SetExposureComp) \
+    X(FOTEX_KIND_INTEGER, FOTEX_PROP_EXPOSURE_TIME, GetExposureTime, SetExposureTime) \
+    X(FOTEX_KIND_INTEGER, FOTEX_PROP_FNUMBER, GetFNumber, SetFNumber) \
+    X(FOTEX_KIND_INTEGER, FOTEX_PROP_FLASH_MODE, GetFlashMode, SetFlashMode)
+#define FOTEX_SETTINGS_2(X) \
+    X(FOTEX_KIND_INTEGER, FOTEX_PROP_FOCUS_MODE, GetFocusMode, SetFocusMode) \
+    X(FOTEX_KIND_INTEGER, FOTEX_PROP_PAN_POSITION, GetPanPosition, SetPanPos) \
+    X(FOTEX_KIND_INTEGER, FOTEX_PROP_TILT_POSITION, GetTiltPosition, SetTiltPos) \
+    X(FOTEX_KIND_INTEGER, FOTEX_PROP_TIMER_MODE, GetTimerMode, SetTimerMode) \
+    X(FOTEX_KIND_INTEGER, FOTEX_PROP_TIMER_VALUE, GetTimerValue, SetTimerValue)
+#define FOTEX_SETTINGS_3(X) \
+    X(FOTEX_KIND_READ_ONLY, FOTEX_PROP_POWER_MODE, GetPowerMode, FOTEX_NO_SETTER) \
+    X(FOTEX_KIND_READ_ONLY, FOTEX_PROP_BATTERY_STATUS, GetBatteryStatus, FOTEX_NO_SETTER) \
+    X(FOTEX_KIND_INTEGER, FOTEX_PROP_THUMB_WIDTH, GetThumbWidth, SetThumbWidth) \
+    X(FOTEX_KIND_INTEGER, FOTEX_PROP_THUMB_HEIGHT, GetThumbHeight, SetThumbHeight) \
+    X(FOTEX_KIND_INTEGER, FOTEX_PROP_PICT_WIDTH, GetPictWidth, SetPictWidth)
+#define FOTEX_SETTINGS_4(X) \
+    X(FOTEX_KIND_INTEGER, FOTEX_PROP_PICT_HEIGHT, GetPictHeight, SetPictHeight) \
+    X(FOTEX_KIND_INTEGER, FOTEX_PROP_COMPRESSION_SETTING, GetComprSetting, SetComprSetting) \
+    X(FOTEX_KIND_INTEGER, FOTEX_PROP_TIMELAPSE_INTERVAL, GetTimeLapseInterval, SetTimeElapseInterval) \
+    X(FOTEX_KIND_INTEGER, FOTEX_PROP_TIMELAPSE_NUMBER, GetTimeLapseNumber, SetTimeLapseNumber)
+#define FOTEX_SETTINGS_5(X) \
+    X(FOTEX_KIND_INTEGER, FOTEX_PROP_BURST_INTERVAL, GetBurstInterval, SetBurstInterval) \
+    X(FOTEX_KIND_INTEGER, FOTEX_PROP_BURST_NUMBER, GetBurstNumber, SetBurstNumber) \
+    X(FOTEX_KIND_INTEGER, FOTEX_PROP_EFFECT_MODE, GetEffectMode, SetEffectMode) \
+    X(FOTEX_KIND_INTEGER, FOTEX_PROP_DIGITAL_ZOOM, GetDigitalZoom, SetDigitalZoom) \
+    X(FOTEX_KIND_INTEGER, FOTEX_PROP_SHARPNESS, GetSharpness, SetSharpness)
+#define FOTEX_SETTINGS_6(X) \
+    X(FOTEX_KIND_INTEGER, FOTEX_PROP_CONTRAST, GetContrast, SetContrast) \
+    X(FOTEX_KIND_INTEGER, FOTEX_PROP_CAPTURE_MODE, GetCaptMode, SetCaptMode) \
+    X(FOTEX_KIND_INTEGER, FOTEX_PROP_CAPTURE_DELAY, GetCaptDelay, SetCaptDelay) \
+    X(FOTEX_KIND_INTEGER, FOTEX_PROP_EXPOSURE_INDEX, GetExposIndex, SetExposureIndex) \
+    X(FOTEX_KIND_INTEGER, FOTEX_PROP_EXPOSURE_METERING_MODE, GetExposMetMode, SetExposMetMode)
+#define FOTEX_SETTINGS_7(X) \
+    X(FOTEX_KIND_INTEGER, FOTEX_PROP_FOCUS_METERING_MODE, GetFocusMetMode, SetFocusMetMode) \
+    X(FOTEX_KIND_INTEGER, FOTEX_PROP_FOCUS_DISTANCE, GetFocusDist, SetFocusDist) \
+    X(FOTEX_KIND_READ_ONLY, FOTEX_PROP_FOCAL_LENGTH, GetFocusLength, FOTEX_NO_SETTER) \
+    X(FOTEX_KIND_TEXT, FOTEX_PROP_RGB_GAIN, GetRGBGain, SetRGBGain) \
+    X(FOTEX_KIND_INTEGER, FOTEX_PROP_WHITE_BALANCE, GetWhiteBalance, SetWhiteBalance)
+#define FOTEX_SETTINGS_8(X) \
+    X(FOTEX_KIND_TEXT, FOTEX_PROP_UPLOAD_URL, GetUploadURL, SetUploadURL) \
+    X(FOTEX_KIND_TEXT, FOTEX_PROP_ARTIST, GetArtist, SetArtist) \
+    X(FOTEX_KIND_TEXT, FOTEX_PROP_COPYRIGHT_INFO, GetCopyRight, SetCopyRight)
 #define FOTEX_SETTINGS(X) \
-    X(Integer, FOTEX_PROP_EXPOSURE_MODE, GetExposureMode, SetExposureMode)                  \
-    X(Integer, FOTEX_PROP_EXPOSURE_COMP, GetExposureComp, SetExposureComp)                  \
-    X(Integer, FOTEX_PROP_EXPOSURE_TIME, GetExposureTime, SetExposureTime)                  \
-    X(Integer, FOTEX_PROP_FNUMBER, GetFNumber, SetFNumber)                                  \
-    X(Integer, FOTEX_PROP_FLASH_MODE, GetFlashMode, SetFlashMode)                           \
-    X(Integer, FOTEX_PROP_FOCUS_MODE, GetFocusMode, SetFocusMode)                           \
-    X(Integer, FOTEX_PROP_PAN_POSITION, GetPanPosition, SetPanPos)                          \
-    X(Integer, FOTEX_PROP_TILT_POSITION, GetTiltPosition, SetTiltPos)                       \
-    X(Integer, FOTEX_PROP_TIMER_MODE, GetTimerMode, SetTimerMode)                           \
-    X(Integer, FOTEX_PROP_TIMER_VALUE, GetTimerValue, SetTimerValue)                        \
-    X(ReadOnly, FOTEX_PROP_POWER_MODE, GetPowerMode, NoSetter)                              \
-    X(ReadOnly, FOTEX_PROP_BATTERY_STATUS, GetBatteryStatus, NoSetter)                      \
-    X(Integer, FOTEX_PROP_THUMB_WIDTH, GetThumbWidth, SetThumbWidth)                        \
-    X(Integer, FOTEX_PROP_THUMB_HEIGHT, GetThumbHeight, SetThumbHeight)                     \
-    X(Integer, FOTEX_PROP_PICT_WIDTH, GetPictWidth, SetPictWidth)                           \
-    X(Integer, FOTEX_PROP_PICT_HEIGHT, GetPictHeight, SetPictHeight)                        \
-    X(Integer, FOTEX_PROP_COMPRESSION_SETTING, GetComprSetting, SetComprSetting)            \
-    X(Integer, FOTEX_PROP_TIMELAPSE_INTERVAL, GetTimeLapseInterval, SetTimeElapseInterval)  \
-    X(Integer, FOTEX_PROP_TIMELAPSE_NUMBER, GetTimeLapseNumber, SetTimeLapseNumber)         \
-    X(Integer, FOTEX_PROP_BURST_INTERVAL, GetBurstInterval, SetBurstInterval)               \
-    X(Integer, FOTEX_PROP_BURST_NUMBER, GetBurstNumber, SetBurstNumber)                     \
-    X(Integer, FOTEX_PROP_EFFECT_MODE, GetEffectMode, SetEffectMode)                        \
-    X(Integer, FOTEX_PROP_DIGITAL_ZOOM, GetDigitalZoom, SetDigitalZoom)                     \
-    X(Integer, FOTEX_PROP_SHARPNESS, GetSharpness, SetSharpness)                            \
-    X(Integer, FOTEX_PROP_CONTRAST, GetContrast, SetContrast)                               \
-    X(Integer, FOTEX_PROP_CAPTURE_MODE, GetCaptMode, SetCaptMode)                           \
-    X(Integer, FOTEX_PROP_CAPTURE_DELAY, GetCaptDelay, SetCaptDelay)                        \
-    X(Integer, FOTEX_PROP_EXPOSURE_INDEX, GetExposIndex, SetExposureIndex)                  \
-    X(Integer, FOTEX_PROP_EXPOSURE_METERING_MODE, GetExposMetMode, SetExposMetMode)         \
-    X(Integer, FOTEX_PROP_FOCUS_METERING_MODE, GetFocusMetMode, SetFocusMetMode)            \
-    X(Integer, FOTEX_PROP_FOCUS_DISTANCE, GetFocusDist, SetFocusDist)                       \
-    X(ReadOnly, FOTEX_PROP_FOCAL_LENGTH, GetFocusLength, NoSetter)                          \
-    X(Text, FOTEX_PROP_RGB_GAIN, GetRGBGain, SetRGBGain)                                    \
-    X(Integer, FOTEX_PROP_WHITE_BALANCE, GetWhiteBalance, SetWhiteBalance)                  \
-    X(Text, FOTEX_PROP_UPLOAD_URL, GetUploadURL, SetUploadURL)                              \
-    X(Text, FOTEX_PROP_ARTIST, GetArtist, SetArtist)                                        \
-    X(Text, FOTEX_PROP_COPYRIGHT_INFO, GetCopyRight, SetCopyRight)                         
+    FOTEX_SETTINGS_1(X) \
+    FOTEX_SETTINGS_2(X) \
+    FOTEX_SETTINGS_3(X) \
+    FOTEX_SETTINGS_4(X) \
+    FOTEX_SETTINGS_5(X) \
+    FOTEX_SETTINGS_6(X) \
+    FOTEX_SETTINGS_7(X) \
+    FOTEX_SETTINGS_8(X)
 
 /* ---- Camera contents ---------------------------------------------------------------------- */
 
@@ -639,8 +657,9 @@ int FOTEX_CALL DescribeStatus(int status, void* text, int bytes);
      FOTEX_CHOICES_ANY), and *count the number of values: 0 for ANY, 3 for RANGE (minimum,
      maximum, step), the number of valid values for LIST, 1 for FLAGS (the mask).
    - `values` is an array of `capacity` integers that receives the first `capacity` values.
-   Text settings, and settings whose valid values the camera gives in another form than 32-bit
-   integers, report their access and FOTEX_CHOICES_ANY. A null access, kind, nominal or count is
+   Text settings, and settings whose valid values the camera gives in another form than 8-, 16-
+   or 32-bit integers, report their access and FOTEX_CHOICES_ANY; unsigned 32-bit values arrive
+   as their bit patterns. A null access, kind, nominal or count is
    skipped; `values` may be null only when capacity is 0 (to learn the count first).
    Returns FOTEX_OK; FOTEX_E_MORE_DATA the count exceeds `capacity` (the first `capacity` values
    and every other output are written, so call again with capacity *count); FOTEX_E_HANDLE device
@@ -729,7 +748,8 @@ void FOTEX_CALL StopCameraEvents(void);
 /* Statuses of these seven beside the FOTEX_E_* codes above. */
 #define FOTEX_E_VALUE ((int)0x8007000DL)         /* the value is not one the setting takes (ERROR_INVALID_DATA) */
 #define FOTEX_E_TYPE ((int)0x80020005L)          /* text asked for as a number, or a number as text (DISP_E_TYPEMISMATCH) */
-#define FOTEX_E_ACCESS_DENIED ((int)0x80070005L) /* the setting is read only (E_ACCESSDENIED) */
+#define FOTEX_E_ACCESS_DENIED ((int)0x80070005L) /* the setting is read only (E_ACCESSDENIED; the
+                                                    camera contents give it for files the system refuses) */
 
 /* The documented values of the enumerated settings (WIA_DPC_*; DescribeSettingValue names them). */
 /* FOTEX_PROP_FLASH_MODE */
@@ -792,8 +812,11 @@ int FOTEX_CALL GetSetting(FOTEX_DEVICE device, int property_id, int* value);
 /* Sends `value` to the integer property `property_id`, after checking it against the property's
    access and valid values as GetSettingChoices reports them: a range takes minimum <= value <=
    maximum, on a step from the minimum when the step is above 0; a list takes its values; flags
-   take the values within the mask; any value passes otherwise. An unsigned 32-bit property
-   receives the bit pattern of `value`, any other a 32-bit signed integer.
+   take the values within the mask; any value passes otherwise. For an unsigned 32-bit property
+   (or limits the camera gives as unsigned) `value` and the limits are bit patterns compared as
+   unsigned: a range of 80 to 0x80000000 takes 240. The value is sent in the property's own type
+   (8, 16, 32 or 64 bits, signed or not); one that type cannot hold (-1 or 65536 for an unsigned
+   16-bit property, a negative value for an unsigned 64-bit one) is FOTEX_E_VALUE.
    Returns FOTEX_OK; FOTEX_E_HANDLE; FOTEX_E_NOT_FOUND; FOTEX_E_TYPE the property is not an
    integer; FOTEX_E_ACCESS_DENIED the property is read only; FOTEX_E_VALUE the value is not one
    the property takes (in these three cases nothing is sent); or the service's HRESULT, its
@@ -837,8 +860,9 @@ int FOTEX_CALL DescribeSetting(int property_id, void* label, int bytes);
 int FOTEX_CALL DescribeSettingValue(int property_id, int value, void* text, int bytes);
 
 /* Stores in *value the value of the property `property_id` that `name` names, ignoring case:
-   the names DescribeSettingValue gives the enumerated values, and f-numbers ("f/2.8", "F/5.6",
-   "f/11": at most two decimals). The exposure texts are rounded, so they are not taken back.
+   the names DescribeSettingValue gives the enumerated values, and f-numbers written as plain
+   decimals of whole hundredths ("f/2.8", "F/5.6", "f/11", "f/5.600", "f/8."; not "f/2.888",
+   nor exponents). The exposure texts are rounded, so they are not taken back.
    Returns FOTEX_OK; FOTEX_E_POINTER name or value is null; FOTEX_E_NOT_FOUND no value has that
    name. */
 int FOTEX_CALL FindSettingValue(int property_id, const wchar_t* name, int* value);

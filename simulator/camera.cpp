@@ -129,6 +129,7 @@ bool operator==(const Value& a, const Value& b) {
     switch (a.type) {
     case VT_I4:
     case VT_UI4:
+    case VT_UI2:
         return a.i == b.i;
     case VT_I8:
         return a.l == b.l;
@@ -148,8 +149,11 @@ bool operator==(const Value& a, const Value& b) {
 bool Property::Accepts(int32_t v) const {
     if (!allowed.empty() && std::find(allowed.begin(), allowed.end(), v) == allowed.end()) return false;
     if (range.on) {
-        if (v < range.min || v > range.max) return false;
-        if (range.step > 0 && (static_cast<int64_t>(v) - range.min) % range.step != 0) return false;
+        // An unsigned property's limits are bit patterns.
+        const bool u = value.type == VT_UI4;
+        const auto wide = [u](int32_t x) { return u ? static_cast<int64_t>(static_cast<uint32_t>(x)) : x; };
+        if (wide(v) < wide(range.min) || wide(v) > wide(range.max)) return false;
+        if (range.step > 0 && (wide(v) - wide(range.min)) % range.step != 0) return false;
     }
     return !flags.on || (static_cast<uint32_t>(v) & ~flags.mask) == 0;
 }

@@ -50,7 +50,7 @@ const char* OpName(Op op);
 // A typed property value, as the service hands it out in a PROPVARIANT.
 struct Value {
     VARTYPE type = VT_EMPTY;
-    int32_t i = 0;      // VT_I4, VT_UI4 (bit pattern)
+    int32_t i = 0;      // VT_I4, VT_UI4 (bit pattern), VT_UI2
     int64_t l = 0;      // VT_I8
     std::wstring s;     // VT_BSTR
     bool nullString = false;  // VT_BSTR with a null BSTR
@@ -61,6 +61,7 @@ struct Value {
     static Value Empty() { return {}; }
     static Value Int(int32_t v) { Value x; x.type = VT_I4; x.i = v; return x; }
     static Value UInt(uint32_t v) { Value x; x.type = VT_UI4; x.i = static_cast<int32_t>(v); return x; }
+    static Value UShort(uint16_t v) { Value x; x.type = VT_UI2; x.i = v; return x; }
     static Value Int64(int64_t v) { Value x; x.type = VT_I8; x.l = v; return x; }
     static Value Text(std::wstring v) { Value x; x.type = VT_BSTR; x.s = std::move(v); return x; }
     static Value NullText() { Value x; x.type = VT_BSTR; x.nullString = true; return x; }
@@ -72,7 +73,7 @@ bool operator==(const Value& a, const Value& b);
 
 // One property of a storage. A write is refused (E_ACCESSDENIED) when read-only, and refused
 // (E_INVALIDARG) when the value's type differs from `writeType` or, for integers, is not among
-// `allowed`, outside `range` or has bits outside `flags`. GetPropertyAttributes reports the
+// `allowed`, outside `range` (unsigned for VT_UI4) or has bits outside `flags`. GetPropertyAttributes reports the
 // same limits (the list first, then the range, then the flags) with `nominal`.
 struct Property {
     Value value;

@@ -54,6 +54,9 @@ bool ToValue(const PROPVARIANT& v, Value* out) {
     case VT_UI4:
         *out = Value::UInt(v.ulVal);
         return true;
+    case VT_UI2:
+        *out = Value::UShort(v.uiVal);
+        return true;
     case VT_I8:
         *out = Value::Int64(v.hVal.QuadPart);
         return true;
@@ -94,6 +97,10 @@ bool FromValue(const Value& value, PROPVARIANT* v) {
     case VT_UI4:
         v->vt = VT_UI4;
         v->ulVal = static_cast<ULONG>(value.i);
+        return true;
+    case VT_UI2:
+        v->vt = VT_UI2;
+        v->uiVal = static_cast<USHORT>(value.i);
         return true;
     case VT_I8:
         v->vt = VT_I8;
@@ -207,7 +214,7 @@ public:
             if (!ToValue(values[i], &v)) return E_INVALIDARG;
             VARTYPE expected = p.writeType != VT_EMPTY ? p.writeType : p.value.type;
             if (expected != VT_EMPTY && v.type != expected) return E_INVALIDARG;
-            if ((v.type == VT_I4 || v.type == VT_UI4) && !p.Accepts(v.i)) return E_INVALIDARG;
+            if ((v.type == VT_I4 || v.type == VT_UI4 || v.type == VT_UI2) && !p.Accepts(v.i)) return E_INVALIDARG;
             if (item_ && specs[i].propid == wia::kIpaFormat &&
                 (v.type != VT_CLSID || !AcceptsFormat(*item_, v.guid)))
                 return E_INVALIDARG;
@@ -284,7 +291,7 @@ private:
     // nominal and values; flags the nominal and the valid bits. In the property's integer type.
     static bool Attributes(const Property& p, ULONG* flags, PROPVARIANT* value) {
         *flags = wia::kPropRead | (p.readOnly ? 0 : wia::kPropWrite);
-        const bool integer = p.value.type == VT_I4 || p.value.type == VT_UI4;
+        const bool integer = p.value.type == VT_I4 || p.value.type == VT_UI4 || p.value.type == VT_UI2;
         std::vector<int32_t> parts;
         if (integer && !p.allowed.empty()) {
             *flags |= wia::kPropList;
@@ -300,12 +307,19 @@ private:
             *flags |= wia::kPropNone;
             return true;
         }
-        auto* elements = static_cast<LONG*>(CoTaskMemAlloc(parts.size() * sizeof(LONG)));
-        if (!elements) return false;
-        std::copy(parts.begin(), parts.end(), elements);
-        value->vt = VT_VECTOR | p.value.type;
         value->cal.cElems = static_cast<ULONG>(parts.size());
-        value->cal.pElems = elements;
+        if (p.value.type == VT_UI2) {
+            auto* narrow = static_cast<USHORT*>(CoTaskMemAlloc(parts.size() * sizeof(USHORT)));
+            if (!narrow) return false;
+            std::copy(parts.begin(), parts.end(), narrow);
+            value->caui.pElems = narrow;
+        } else {
+            auto* elements = static_cast<LONG*>(CoTaskMemAlloc(parts.size() * sizeof(LONG)));
+            if (!elements) return false;
+            std::copy(parts.begin(), parts.end(), elements);
+            value->cal.pElems = elements;
+        }
+        value->vt = VT_VECTOR | p.value.type;
         return true;
     }
 

@@ -194,12 +194,12 @@ TEST_P(BinaryTest, CarriesTheVersionResource) {
     EXPECT_EQ(0x00010003u, u32(o + 16));  // product version
 }
 
-// Every getter and setter of the property table; read-only rows name NoSetter.
+// Every getter and setter of the property table; read-only rows name FOTEX_NO_SETTER.
 std::vector<std::string> TableExports() {
     std::vector<std::string> names;
 #define FOTEX_TABLE_NAMES(kind, id, getter, setter) \
     names.push_back(#getter);                       \
-    if (std::string(#setter) != "NoSetter") names.push_back(#setter);
+    if (std::string(#setter) != "FOTEX_NO_SETTER") names.push_back(#setter);
     FOTEX_PROPERTY_TABLE(FOTEX_TABLE_NAMES)
 #undef FOTEX_TABLE_NAMES
     return names;

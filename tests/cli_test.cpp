@@ -774,6 +774,13 @@ TEST(Choices, SetConfigTakesNamesAndRefusesWhatTheCameraDoesNotTake) {
     for (const Case& c : cases) ExpectRun(c.args, 1, "", c.text);
 }
 
+// F-numbers written as a user may type them, which --set-config has always taken: extra zeros,
+// a trailing point, an exponent.
+TEST(Choices, SetConfigTakesFNumbersInEveryDecimalFormItTookBefore) {
+    ExpectRun("--set-config fnumber=f/5.600 --set-config fnumber=f/8. --set-config fnumber=f/4.0e0", 0,
+              "fnumber set to 560 (f/5.6)\nfnumber set to 800 (f/8)\nfnumber set to 400 (f/4)\n", "");
+}
+
 TEST(Events, WaitEventPrintsEachEventOnALine) {
     const std::string created = "ITEM_CREATED 0000\\Root\\DCIM\\IMG_000";
     const std::string device = " on {6BDD1FC6-810F-11D0-BEC7-08002BE2092F}\\0000\n";

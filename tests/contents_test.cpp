@@ -955,6 +955,23 @@ TEST_F(ContentsTest, ExistingFileIsKeptUnlessReplacingIsAsked) {
     lib.ReleaseCameraItem(&item);
 }
 
+// A name the system will not let a file replace is refused with the system's "access denied"; its
+// text must not send the host looking for a read-only camera setting.
+TEST_F(ContentsTest, AFileThatCannotBeReplacedIsNotDescribedAsAReadOnlySetting) {
+    ASSERT_EQ(4, List());
+    const std::wstring target = At(L"locked.jpg");
+    ASSERT_TRUE(CreateDirectoryW(target.c_str(), nullptr));  // a folder by the name: no file replaces it
+    FOTEX_ITEM item = OpenItem(0);
+    const int status = lib.SaveCameraItem(item, target.c_str(), 3, kReplace);
+    RemoveDirectoryW(target.c_str());
+    lib.ReleaseCameraItem(&item);
+    ASSERT_EQ(static_cast<int>(0x80070005), status);
+    Guarded<1024> text;
+    ASSERT_EQ(kOk, lib.DescribeStatus(status, text.data(), 1024));
+    const std::wstring got = reinterpret_cast<const wchar_t*>(text.data());
+    EXPECT_EQ(std::wstring::npos, got.find(L"setting")) << std::string(got.begin(), got.end());
+}
+
 TEST_F(ContentsTest, FileAppearingDuringTheTransferIsNeverReplaced) {
     ASSERT_EQ(4, List());
     FOTEX_ITEM item = OpenItem(0);

@@ -25,6 +25,25 @@ typedef int(FOTEX_CALL* ChoicesFn)(FOTEX_DEVICE, int, int*, int*, int*, int*, in
 typedef int(FOTEX_CALL* WaitFn)(int, int*, void*, int, void*, int);
 typedef void(FOTEX_CALL* StopFn)(void);
 
+/* The settings list builds C89 tables, its kinds passed through a second macro as hosts do;
+   a host's own macros named like ordinary words (Integer, Text) never meet its tokens. */
+#define Integer (
+#define Text )
+#define SETTING_KIND(kind) KIND_##kind
+#define KIND_FOTEX_KIND_INTEGER 1
+#define KIND_FOTEX_KIND_READ_ONLY 2
+#define KIND_FOTEX_KIND_TEXT 3
+#define SETTING_ROW(kind, id, getter, setter) {SETTING_KIND(kind), id, #getter},
+static const struct {
+    int kind, id;
+    const char* getter;
+} settings[] = {FOTEX_SETTINGS(SETTING_ROW) {0, 0, 0}};
+#undef Integer
+#undef Text
+typedef char thirty_seven_settings[sizeof settings / sizeof settings[0] == 38 ? 1 : -1];
+int first_setting(void);
+int first_setting(void) { return settings[0].kind + settings[0].id + (settings[0].getter[0] == 'G'); }
+
 int take_and_save(void);
 int take_and_save(void) {
     IntegerGetter get = GetFlashMode;

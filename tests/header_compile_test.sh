@@ -29,4 +29,10 @@ for machine in i686 x86_64; do
     fi
   done
 done
+# C89 promises 509 characters in a logical line, continuations joined: the settings list too.
+if ! awk '{ line = line $0 } sub(/\\$/, "", line) { next }
+          length(line) > 509 { print "header_compile_test: fotex.h line " NR " is " length(line) " characters"; bad = 1 }
+          { line = "" } END { exit bad }' "$source/include/fotex.h" >&2; then
+  status=1
+fi
 exit $status

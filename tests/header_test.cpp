@@ -23,12 +23,12 @@ using IntegerGetter = int(FOTEX_CALL*)(FOTEX_DEVICE, int*);
 using IntegerSetter = int(FOTEX_CALL*)(FOTEX_DEVICE, int);
 using TextGetter = int(FOTEX_CALL*)(FOTEX_DEVICE, void*);
 using TextSetter = int(FOTEX_CALL*)(FOTEX_DEVICE, const char*);
-#define CHECK_Integer(getter, setter)                                                   \
+#define CHECK_FOTEX_KIND_INTEGER(getter, setter)                                                   \
     static_assert(std::is_same_v<decltype(&getter), IntegerGetter>, #getter " shape"); \
     static_assert(std::is_same_v<decltype(&setter), IntegerSetter>, #setter " shape");
-#define CHECK_ReadOnly(getter, setter) \
+#define CHECK_FOTEX_KIND_READ_ONLY(getter, setter) \
     static_assert(std::is_same_v<decltype(&getter), IntegerGetter>, #getter " shape");
-#define CHECK_Text(getter, setter)                                                   \
+#define CHECK_FOTEX_KIND_TEXT(getter, setter)                                                   \
     static_assert(std::is_same_v<decltype(&getter), TextGetter>, #getter " shape"); \
     static_assert(std::is_same_v<decltype(&setter), TextSetter>, #setter " shape");
 #define CHECK_ROW(kind, id, getter, setter) CHECK_##kind(getter, setter)
@@ -165,15 +165,15 @@ TEST(Abi, EveryExportLeavesItsArgumentsForTheCallerToPop) {
     std::vector<Case> cases;
 #define ABI_GETTER(getter) cases.push_back({#getter, {0, pointer, 0, 0}});
 #define ABI_SETTER(setter) cases.push_back({#setter, {0, 0, 0, 0}});
-#define ABI_Integer(getter, setter) ABI_GETTER(getter) ABI_SETTER(setter)
-#define ABI_ReadOnly(getter, setter) ABI_GETTER(getter)
-#define ABI_Text(getter, setter) ABI_GETTER(getter) ABI_SETTER(setter)
+#define ABI_FOTEX_KIND_INTEGER(getter, setter) ABI_GETTER(getter) ABI_SETTER(setter)
+#define ABI_FOTEX_KIND_READ_ONLY(getter, setter) ABI_GETTER(getter)
+#define ABI_FOTEX_KIND_TEXT(getter, setter) ABI_GETTER(getter) ABI_SETTER(setter)
 #define ABI_ROW(kind, id, getter, setter) ABI_##kind(getter, setter)
     FOTEX_PROPERTY_TABLE(ABI_ROW)
 #undef ABI_ROW
-#undef ABI_Text
-#undef ABI_ReadOnly
-#undef ABI_Integer
+#undef ABI_FOTEX_KIND_TEXT
+#undef ABI_FOTEX_KIND_READ_ONLY
+#undef ABI_FOTEX_KIND_INTEGER
 #undef ABI_SETTER
 #undef ABI_GETTER
     ASSERT_EQ(71u, cases.size());

@@ -25,16 +25,19 @@ using TextGetter = int(FOTEX_CALL*)(FOTEX_DEVICE, void*);
 using TextSetter = int(FOTEX_CALL*)(FOTEX_DEVICE, const char*);
 
 // The public header declares every export of the table with the signature of its kind.
-#define CHECK_GETTER_Integer(getter) static_assert(std::is_same_v<decltype(&::getter), IntGetter>, #getter);
-#define CHECK_SETTER_Integer(setter) static_assert(std::is_same_v<decltype(&::setter), IntSetter>, #setter);
-#define CHECK_GETTER_ReadOnly CHECK_GETTER_Integer
-#define CHECK_SETTER_ReadOnly(setter)
-#define CHECK_GETTER_Text(getter) static_assert(std::is_same_v<decltype(&::getter), TextGetter>, #getter);
-#define CHECK_SETTER_Text(setter) static_assert(std::is_same_v<decltype(&::setter), TextSetter>, #setter);
+#define CHECK_GETTER_FOTEX_KIND_INTEGER(getter) static_assert(std::is_same_v<decltype(&::getter), IntGetter>, #getter);
+#define CHECK_SETTER_FOTEX_KIND_INTEGER(setter) static_assert(std::is_same_v<decltype(&::setter), IntSetter>, #setter);
+#define CHECK_GETTER_FOTEX_KIND_READ_ONLY CHECK_GETTER_FOTEX_KIND_INTEGER
+#define CHECK_SETTER_FOTEX_KIND_READ_ONLY(setter)
+#define CHECK_GETTER_FOTEX_KIND_TEXT(getter) static_assert(std::is_same_v<decltype(&::getter), TextGetter>, #getter);
+#define CHECK_SETTER_FOTEX_KIND_TEXT(setter) static_assert(std::is_same_v<decltype(&::setter), TextSetter>, #setter);
 #define CHECK_DECLARED(kind, id, getter, setter) CHECK_GETTER_##kind(getter) CHECK_SETTER_##kind(setter)
 FOTEX_PROPERTY_TABLE(CHECK_DECLARED)
 
 enum class Kind { Integer, ReadOnly, Text };
+#define TEST_KIND_FOTEX_KIND_INTEGER Kind::Integer
+#define TEST_KIND_FOTEX_KIND_READ_ONLY Kind::ReadOnly
+#define TEST_KIND_FOTEX_KIND_TEXT Kind::Text
 
 struct Row {
     Kind kind;
@@ -46,7 +49,7 @@ struct Row {
 };
 
 #define TEST_ROW(kind, id, getter, setter) \
-    Row{Kind::kind, id, #getter, Kind::kind == Kind::ReadOnly ? nullptr : #setter},
+    Row{TEST_KIND_##kind, id, #getter, TEST_KIND_##kind == Kind::ReadOnly ? nullptr : #setter},
 const std::vector<Row> kRows = {FOTEX_PROPERTY_TABLE(TEST_ROW)};
 
 constexpr int kSentinel = 0x5EED;
@@ -811,6 +814,60 @@ TEST_F(SettingTest, TheServicesOwnRefusalComesBackAsItCame) {
     EXPECT_TRUE(Ledger(1));
 }
 
+// An unsigned property's limits are bit patterns: a maximum of 2^31 or more reads as a negative
+// int, yet the small values inside the range are the camera's to take, not refused unsent.
+TEST_F(SettingTest, AnUnsignedRangeReachingPastTheSignedLimitStillSendsItsSmallValues) {
+    fotexsim::Property& width = Props()[2066];
+    width.value = Value::UInt(160);
+    width.ClearLimits();
+    width.range = {true, 80, static_cast<int32_t>(0x80000000u), 80};
+    width.nominal = 160;
+    const Choices c = Ask(2066);
+    ASSERT_EQ(kRange, c.kind);
+    ASSERT_EQ(std::vector<int>({80, static_cast<int>(0x80000000u), 80}), c.values);
+    const int writes = camera.Calls(Op::WriteMultiple);
+    EXPECT_NE(kInvalidValue, lib.SetSetting(handle, 2066, 240)) << "80 <= 240 <= 2^31 on a step of 80";
+    EXPECT_EQ(writes + 1, camera.Calls(Op::WriteMultiple)) << "a value inside the unsigned range was never sent";
+    EXPECT_EQ(kInvalidValue, lib.SetSetting(handle, 2066, 0)) << "below the minimum";
+    EXPECT_EQ("", Output());
+}
+
+// A 16-bit property is written back as one, with its limits read from a 16-bit vector; a value
+// the type cannot hold is refused before anything is sent, never cut to fit.
+TEST_F(SettingTest, ANarrowPropertyIsWrittenInItsOwnTypeAndNothingIsCutToFit) {
+    fotexsim::Property& sharpness = Props()[2079];
+    sharpness.value = Value::UShort(5);
+    sharpness.ClearLimits();
+    sharpness.range = {true, 0, 40000, 5};
+    sharpness.nominal = 5;
+    const Choices c = Ask(2079);
+    ASSERT_EQ(kRange, c.kind);
+    EXPECT_EQ(std::vector<int>({0, 40000, 5}), c.values);
+    EXPECT_EQ(1, lib.SetSetting(handle, 2079, 35000));
+    ASSERT_EQ(1u, camera.last.write.values.size());
+    EXPECT_EQ(Value::UShort(35000), camera.last.write.values[0]);
+    int back = kChoiceSentinel;
+    EXPECT_EQ(1, Get(2079, &back));
+    EXPECT_EQ(35000, back);
+
+    sharpness.ClearLimits();
+    const int writes = camera.Calls(Op::WriteMultiple);
+    for (int v : {65536, -1, 35000 + 65536, INT_MIN})
+        EXPECT_EQ(kInvalidValue, lib.SetSetting(handle, 2079, v)) << v;
+    EXPECT_EQ(writes, camera.Calls(Op::WriteMultiple)) << "a value the property cannot hold was sent";
+    EXPECT_EQ(1, lib.SetSetting(handle, 2079, 65535));
+    EXPECT_EQ(Value::UShort(65535), sharpness.value);
+
+    sharpness.allowed = {1, 3, 60000};
+    const Choices listed = Ask(2079);
+    ASSERT_EQ(kList, listed.kind);
+    EXPECT_EQ(std::vector<int>({1, 3, 60000}), listed.values);
+    EXPECT_EQ(1, lib.SetSetting(handle, 2079, 60000));
+    EXPECT_EQ(kInvalidValue, lib.SetSetting(handle, 2079, 2));
+    EXPECT_EQ("", Output());
+    EXPECT_TRUE(Ledger(1));
+}
+
 TEST_F(SettingTest, TextOfAnyLengthGoesAndComesWhole) {
     const std::wstring texts[] = {L"", L"Ann", std::wstring(63, L'a'), std::wstring(64, L'b'), std::wstring(1000, L'\u4e2d')};
     for (const std::wstring& sent : texts) {
@@ -999,7 +1056,11 @@ TEST_F(NameTest, FNumbersAreTakenBackExactlyAndExposureTextsAreNot) {
     } cases[] = {
         {L"f/2.8", 280}, {L"F/5.6", 560}, {L"f/11", 1100}, {L"f/2.05", 205}, {L"f/0.01", 1},
         {L"f/21474836.47", INT_MAX}, {L"f/21474836.48", kNotFound}, {L"f/99999999999", kNotFound},
-        {L"f/", kNotFound}, {L"f/x", kNotFound}, {L"f/2.", kNotFound}, {L"f/2.888", kNotFound}, {L"f/0", kNotFound},
+        {L"f/", kNotFound}, {L"f/x", kNotFound}, {L"f/2.", 200}, {L"f/2.888", kNotFound}, {L"f/0", kNotFound},
+        // Any plain decimal of whole hundredths, as people type them; nothing rounded, no exponent.
+        {L"f/5.600", 560}, {L"f/8.", 800}, {L"f/2.80000000000000000000", 280}, {L"f/08.0", 800},
+        {L"f/2.8001", kNotFound}, {L"f/2.0000001", kNotFound}, {L"f/4.0e0", kNotFound}, {L"f/.5", kNotFound},
+        {L"f/0.", kNotFound}, {L"f/0.000", kNotFound}, {L"f/21474836.4700", INT_MAX}, {L"f/8..", kNotFound},
         {L"f/-2", kNotFound}, {L"2.8", kNotFound}, {L"f/2.8 ", kNotFound}, {L" f/2.8", kNotFound},
     };
     for (size_t i = 0; i < std::size(cases); ++i) EXPECT_EQ(cases[i].value, Find(2055, cases[i].name)) << "case " << i;
@@ -1017,7 +1078,7 @@ TEST_F(NameTest, StatusesOfTheSettingsHaveTexts) {
     } cases[] = {
         {static_cast<int>(0x8007000D), {L"ERROR_INVALID_DATA: ", L"setting takes", L"thumbnail"}},
         {static_cast<int>(0x80020005), {L"DISP_E_TYPEMISMATCH: ", L"text", L"number"}},
-        {static_cast<int>(0x80070005), {L"E_ACCESSDENIED: ", L"read only"}},
+        {static_cast<int>(0x80070005), {L"E_ACCESSDENIED: ", L"read only", L"file"}},
     };
     for (size_t i = 0; i < std::size(cases); ++i) {
         Guarded<256> text;

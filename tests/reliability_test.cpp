@@ -860,9 +860,9 @@ std::vector<Scenario> Scenarios() {
             return "";
         }});
     };
-#define FOTEX_SWEEP_Integer(getter, setter) property(#getter, false, false); property(#setter, false, true);
-#define FOTEX_SWEEP_ReadOnly(getter, setter) property(#getter, false, false);
-#define FOTEX_SWEEP_Text(getter, setter) property(#getter, true, false); property(#setter, true, true);
+#define FOTEX_SWEEP_FOTEX_KIND_INTEGER(getter, setter) property(#getter, false, false); property(#setter, false, true);
+#define FOTEX_SWEEP_FOTEX_KIND_READ_ONLY(getter, setter) property(#getter, false, false);
+#define FOTEX_SWEEP_FOTEX_KIND_TEXT(getter, setter) property(#getter, true, false); property(#setter, true, true);
 #define FOTEX_SWEEP_ROW(kind, id, getter, setter) FOTEX_SWEEP_##kind(getter, setter)
     FOTEX_PROPERTY_TABLE(FOTEX_SWEEP_ROW)
 #undef FOTEX_SWEEP_ROW
@@ -966,9 +966,9 @@ struct PropertyExport {
     int shape;  // 0 integer getter, 1 integer setter, 2 text getter, 3 text setter
 };
 const PropertyExport kProperties[] = {
-#define FOTEX_FUZZ_Integer(getter, setter) {#getter, 0}, {#setter, 1},
-#define FOTEX_FUZZ_ReadOnly(getter, setter) {#getter, 0},
-#define FOTEX_FUZZ_Text(getter, setter) {#getter, 2}, {#setter, 3},
+#define FOTEX_FUZZ_FOTEX_KIND_INTEGER(getter, setter) {#getter, 0}, {#setter, 1},
+#define FOTEX_FUZZ_FOTEX_KIND_READ_ONLY(getter, setter) {#getter, 0},
+#define FOTEX_FUZZ_FOTEX_KIND_TEXT(getter, setter) {#getter, 2}, {#setter, 3},
 #define FOTEX_FUZZ_ROW(kind, id, getter, setter) FOTEX_FUZZ_##kind(getter, setter)
     FOTEX_PROPERTY_TABLE(FOTEX_FUZZ_ROW)
 #undef FOTEX_FUZZ_ROW

@@ -32,7 +32,8 @@ const StatusText kTexts[] = {
     // One code, two meanings: a setting's value and a thumbnail's data.
     {kInvalidData, L"ERROR_INVALID_DATA: the value is not one the setting takes, or the camera's thumbnail is shorter than its size needs"},
     {FOTEX_E_TYPE, L"DISP_E_TYPEMISMATCH: the setting is text where a number was asked for, or a number where text was"},
-    {FOTEX_E_ACCESS_DENIED, L"E_ACCESSDENIED: the setting is read only"},
+    // The settings' refusal and the file system's share it: the text says both.
+    {FOTEX_E_ACCESS_DENIED, L"E_ACCESSDENIED: the property is read only, or the system refuses the file"},
     {kOverflow, L"ERROR_ARITHMETIC_OVERFLOW: the camera's value does not fit in 32 bits"},
     {E_OUTOFMEMORY, L"E_OUTOFMEMORY: not enough memory"},
     {E_FAIL, L"E_FAIL: the camera or the service failed without saying why"},

@@ -4,6 +4,7 @@
 #include "properties.h"
 
 #include <algorithm>
+#include <climits>
 
 #include "com.h"
 #include "service.h"
@@ -13,58 +14,85 @@ namespace fotex {
 
 namespace {
 
-// The integers of an attribute vector; empty for any other form (text, GUIDs, reals).
+// The integers of an attribute vector; empty for any other form (text, GUIDs, reals, 64 bits).
 struct Integers {
-    const LONG* data = nullptr;
+    const void* data = nullptr;
     ULONG size = 0;
+    VARTYPE type = VT_EMPTY;
 };
 
 Integers IntegersOf(const PROPVARIANT& value) {
-    // The unsigned form carries bit patterns (flags); the host reads them as its integers.
-    if (value.vt == (VT_VECTOR | VT_I4)) return {value.cal.pElems, value.cal.cElems};
-    if (value.vt == (VT_VECTOR | VT_UI4)) return {reinterpret_cast<const LONG*>(value.caul.pElems), value.caul.cElems};
-    return {};
+    const auto type = static_cast<VARTYPE>(value.vt & ~VT_VECTOR);
+    if (!(value.vt & VT_VECTOR)) return {};
+    switch (type) {
+        // Every counted array of a PROPVARIANT has the same layout: count, then elements.
+        case VT_I1: case VT_UI1: case VT_I2: case VT_UI2: case VT_I4: case VT_UI4:
+            return {value.cal.pElems, value.cal.cElems, type};
+        default:
+            return {};
+    }
+}
+
+// Element i widened to 32 bits; an unsigned 32-bit one as its bit pattern. Out of line: it is
+// read in six places.
+[[gnu::noinline]] LONG ElementOf(VARTYPE type, const void* data, ULONG i) {
+    switch (type) {
+        case VT_I1: return static_cast<const CHAR*>(data)[i];
+        case VT_UI1: return static_cast<const BYTE*>(data)[i];
+        case VT_I2: return static_cast<const SHORT*>(data)[i];
+        case VT_UI2: return static_cast<const USHORT*>(data)[i];
+        default: return static_cast<const LONG*>(data)[i];
+    }
 }
 
 }  // namespace
 
+LONG Choices::Value(ULONG i) const { return kind == FOTEX_CHOICES_RANGE ? range[i] : ElementOf(type, elements, first + i); }
+
 Choices DecodeChoices(ULONG flags, const PROPVARIANT& attribute) {
     const Integers v = IntegersOf(attribute);
     Choices c;
+    c.elements = v.data;
+    c.type = v.type;
+    c.isUnsigned = v.type == VT_UI4;
+    const auto at = [&](ULONG i) { return ElementOf(v.type, v.data, i); };
     if ((flags & wia::kPropRange) && v.size >= wia::kRangeElements) {
         c.kind = FOTEX_CHOICES_RANGE;
-        c.nominal = v.data[wia::kRangeNom];
-        c.range[0] = v.data[wia::kRangeMin];
-        c.range[1] = v.data[wia::kRangeMax];
-        c.range[2] = v.data[wia::kRangeStep];
+        c.nominal = at(wia::kRangeNom);
+        c.range[0] = at(wia::kRangeMin);
+        c.range[1] = at(wia::kRangeMax);
+        c.range[2] = at(wia::kRangeStep);
         c.count = 3;
     } else if ((flags & wia::kPropList) && v.size >= wia::kListValues) {
         c.kind = FOTEX_CHOICES_LIST;
-        c.nominal = v.data[wia::kListNom];
+        c.nominal = at(wia::kListNom);
         // The stated count never reaches past the vector.
-        const ULONG stated = v.data[wia::kListCount] < 0 ? 0 : static_cast<ULONG>(v.data[wia::kListCount]);
-        c.list = v.data + wia::kListValues;
-        c.count = std::min(stated, v.size - wia::kListValues);
+        const LONG stated = at(wia::kListCount);
+        c.first = wia::kListValues;
+        c.count = std::min(stated < 0 ? 0 : static_cast<ULONG>(stated), v.size - wia::kListValues);
     } else if ((flags & wia::kPropFlag) && v.size >= wia::kFlagElements) {
         c.kind = FOTEX_CHOICES_FLAGS;
-        c.nominal = v.data[wia::kFlagNom];
-        c.list = v.data + wia::kFlagValues;
+        c.nominal = at(wia::kFlagNom);
+        c.first = wia::kFlagValues;
         c.count = 1;
     }
     return c;
 }
 
 bool Choices::Admits(int value) const {
+    // Flipping the top bit orders unsigned values as signed ones, and keeps their differences.
+    const LONG flip = isUnsigned ? LONG_MIN : 0;
+    const long long v = value ^ flip, min = range[0] ^ flip;
     switch (kind) {
         case FOTEX_CHOICES_RANGE:
-            if (value < range[0] || value > range[1]) return false;
-            return range[2] <= 0 || (static_cast<long long>(value) - range[0]) % range[2] == 0;
+            if (v < min || v > (range[1] ^ flip)) return false;
+            return range[2] <= 0 || (v - min) % range[2] == 0;
         case FOTEX_CHOICES_LIST:
             for (ULONG i = 0; i < count; ++i)
-                if (list[i] == value) return true;
+                if (Value(i) == value) return true;
             return false;
         case FOTEX_CHOICES_FLAGS:
-            return (static_cast<ULONG>(value) & ~static_cast<ULONG>(list[0])) == 0;
+            return (static_cast<ULONG>(value) & ~static_cast<ULONG>(Value(0))) == 0;
         default:
             return true;
     }

@@ -6,15 +6,15 @@
 
 using namespace fotex;
 
-#define FOTEX_GETTER_Integer(id, getter) \
+#define FOTEX_GETTER_FOTEX_KIND_INTEGER(id, getter) \
     extern "C" int FOTEX_CALL getter(FOTEX_DEVICE device, int* value) { return ReadIntegerProperty(device, id, value); }
-#define FOTEX_SETTER_Integer(id, setter) \
+#define FOTEX_SETTER_FOTEX_KIND_INTEGER(id, setter) \
     extern "C" int FOTEX_CALL setter(FOTEX_DEVICE device, int value) { return WriteIntegerProperty(device, id, value); }
-#define FOTEX_GETTER_ReadOnly FOTEX_GETTER_Integer
-#define FOTEX_SETTER_ReadOnly(id, setter)
-#define FOTEX_GETTER_Text(id, getter) \
+#define FOTEX_GETTER_FOTEX_KIND_READ_ONLY FOTEX_GETTER_FOTEX_KIND_INTEGER
+#define FOTEX_SETTER_FOTEX_KIND_READ_ONLY(id, setter)
+#define FOTEX_GETTER_FOTEX_KIND_TEXT(id, getter) \
     extern "C" int FOTEX_CALL getter(FOTEX_DEVICE device, void* text) { return ReadTextProperty(device, id, text); }
-#define FOTEX_SETTER_Text(id, setter) \
+#define FOTEX_SETTER_FOTEX_KIND_TEXT(id, setter) \
     extern "C" int FOTEX_CALL setter(FOTEX_DEVICE device, const char* text) { return WriteTextProperty(device, id, text); }
 
 #define FOTEX_DEFINE_EXPORTS(kind, id, getter, setter) \

@@ -17,15 +17,19 @@ int ReadTextProperty(FOTEX_DEVICE device, PROPID id, void* buffer);
 int WriteTextProperty(FOTEX_DEVICE device, PROPID id, const char* text);
 
 // The valid values of a property as its attributes give them: a range, a list or a mask of
-// flags. `list` points into the attribute it was decoded from, so it lives as long as that.
+// flags. The list stays in the attribute it was decoded from, so it lives as long as that.
 struct Choices {
     int kind = FOTEX_CHOICES_ANY;
     int nominal = 0;
-    const LONG* list = nullptr;
     LONG range[3] = {};  // minimum, maximum, step: not in this order in the attribute
+    const void* elements = nullptr;  // the attribute's vector, of 8-, 16- or 32-bit integers
+    VARTYPE type = VT_EMPTY;         // their type
+    ULONG first = 0;                 // where the list or the mask starts in it
     ULONG count = 0;
-    LONG Value(ULONG i) const { return kind == FOTEX_CHOICES_RANGE ? range[i] : list[i]; }
-    // Whether a write of `value` stays within these choices.
+    // Limits and values are unsigned 32-bit: compared as such, not as ints.
+    bool isUnsigned = false;
+    LONG Value(ULONG i) const;
+    // Whether a write of `value` (a bit pattern when unsigned) stays within these choices.
     bool Admits(int value) const;
 };
 

@@ -3,8 +3,9 @@
 // settings of the fotex host.
 //
 // X(kind, id, getter, setter)
-//   kind   Integer (VT_I4, read and write), ReadOnly (VT_I4, no setter), Text (VT_BSTR)
-//   setter NoSetter on ReadOnly rows
+//   kind   FOTEX_KIND_INTEGER (VT_I4, read and write), FOTEX_KIND_READ_ONLY (VT_I4, no setter),
+//          FOTEX_KIND_TEXT (VT_BSTR)
+//   setter FOTEX_NO_SETTER on read-only rows
 // Some pairs differ in name on purpose (GetPanPosition / SetPanPos, ...): the exported names are
 // the published ABI.
 #pragma once

@@ -248,7 +248,8 @@ bool SameIgnoringCase(const char* ours, const WCHAR* theirs) {
 
 bool IsDigit(WCHAR c) { return c >= L'0' && c <= L'9'; }
 
-// "f/2.8" as 280: whole hundredths only, above 0.
+// "f/2.8" as 280: any plain decimal that is a whole number of hundredths above 0, so "f/5.600"
+// and "f/8." are taken; "f/2.888" is no f-number a camera keeps.
 bool ParseFNumber(const WCHAR* name, int* value) {
     if (Folded(name[0]) != L'f' || name[1] != L'/' || !IsDigit(name[2])) return false;
     const WCHAR* p = name + 2;
@@ -260,9 +261,9 @@ bool ParseFNumber(const WCHAR* name, int* value) {
     hundredths *= 100;
     if (*p == L'.') {
         ++p;
-        if (!IsDigit(*p)) return false;
-        hundredths += 10 * (*p++ - L'0');
+        if (IsDigit(*p)) hundredths += 10 * (*p++ - L'0');
         if (IsDigit(*p)) hundredths += *p++ - L'0';
+        while (*p == L'0') ++p;
     }
     if (*p != 0 || hundredths <= 0 || hundredths > INT_MAX) return false;
     *value = static_cast<int>(hundredths);

@@ -47,6 +47,22 @@ HRESULT IntegerOf(const PROPVARIANT& v, int* out) {
     }
 }
 
+// `value` as a property of `type` holds it; false when that type cannot, so nothing is cut.
+bool InTypeOf(VARTYPE type, int value, PROPVARIANT* out) {
+    // Every integer member starts at the same place: each narrower one reads the low bytes, and
+    // an unsigned 32-bit one the bit pattern, as GetSetting reads it.
+    out->vt = type;
+    out->hVal.QuadPart = value;
+    switch (type) {
+        case VT_I1: return value == static_cast<CHAR>(value);
+        case VT_UI1: return value == static_cast<BYTE>(value);
+        case VT_I2: return value == static_cast<SHORT>(value);
+        case VT_UI2: return value == static_cast<USHORT>(value);
+        case VT_UI8: return value >= 0;
+        default: return true;
+    }
+}
+
 bool IsText(const PROPVARIANT& v) { return v.vt == VT_BSTR || v.vt == VT_LPWSTR; }
 
 // One property of the device's root item, read through its storage.
@@ -117,16 +133,12 @@ extern "C" int FOTEX_CALL SetSetting(FOTEX_DEVICE device, int property_id, int v
     hr = r.Ask(attribute, &flags);
     if (hr != S_OK) return hr;
     if (!(flags & wia::kPropWrite)) return FOTEX_E_ACCESS_DENIED;
-    if (!DecodeChoices(flags, attribute[0]).Admits(value)) return FOTEX_E_VALUE;
-
+    Choices choices = DecodeChoices(flags, attribute[0]);
+    const VARTYPE type = r.value[0].vt;
+    choices.isUnsigned |= type == VT_UI4 || type == VT_UINT;
+    // Sent in the property's own type, as the service checks it.
     PROPVARIANT written{};
-    if (r.value[0].vt == VT_UI4) {
-        written.vt = VT_UI4;
-        written.ulVal = static_cast<ULONG>(value);
-    } else {
-        written.vt = VT_I4;
-        written.lVal = value;
-    }
+    if (!InTypeOf(type, value, &written) || !choices.Admits(value)) return FOTEX_E_VALUE;
     return Status(r.Write(written));
 }
 
