@@ -509,4 +509,49 @@ TEST_F(HandleTest, CloseInsideACommandOfThatDeviceLetsTheCommandEnd) {
     EXPECT_EQ("", Output());
 }
 
+// The settings and the dialog use the device while the service works on it, as the commands
+// do: a handler inside them that closes the device must not free it under the call. The handler
+// closes only when the call holds a reference of its own, so that a fault shows as a count, not
+// as a crash in the service.
+TEST_F(HandleTest, SettingsAndDialogHoldTheDeviceWhileTheServiceWorks) {
+    camera.AddDevice(L"dev-a", L"Alpha", L"First camera");
+    Enumerate(1);
+    using Getter = int(FOTEX_CALL*)(FOTEX_DEVICE, int*);
+    const auto getFNumber = reinterpret_cast<Getter>(lib.Symbol("GetFNumber"));
+    ASSERT_NE(nullptr, getFNumber);
+    const char* names[] = {"GetSetting", "SetSetting", "GetSettingText", "GetSettingChoices", "GetFNumber",
+                           "ImageTransferDialog"};
+    for (int c = 0; c < 6; ++c) {
+        FOTEX_DEVICE device = 0;
+        ASSERT_EQ(1, lib.OpenWiaDevice(0, &device));
+        const FOTEX_DEVICE used = device;
+        const Op inside = c == 5 ? Op::GetImageDlg : Op::QueryPropertyStorage;
+        int calls = 0;
+        ULONG rootReferences = 0;
+        camera.onCall = [&](Op op) {
+            if (op != inside || ++calls != 1) return;
+            for (const fotexsim::LiveObject& o : camera.LiveObjects())
+                if (std::string(o.kind) == "Item" && o.item == L"Root") rootReferences = o.refs;
+            if (rootReferences > 1) lib.CloseWiaDevice(&device);
+        };
+        int value = 0, count = 0;
+        Guarded<128> text;
+        switch (c) {
+        case 0: lib.GetSetting(used, FOTEX_PROP_FNUMBER, &value); break;
+        case 1: lib.SetSetting(used, FOTEX_PROP_FNUMBER, 280); break;
+        case 2: lib.GetSettingText(used, FOTEX_PROP_FNUMBER, text.data(), 128); break;
+        case 3: lib.GetSettingChoices(used, FOTEX_PROP_FNUMBER, nullptr, nullptr, nullptr, nullptr, 0, &count); break;
+        case 4: getFNumber(used, &value); break;
+        default: lib.ImageTransferDialog(0, used); break;
+        }
+        camera.onCall = nullptr;
+        EXPECT_EQ(1, calls) << names[c];
+        EXPECT_LT(1u, rootReferences) << names[c] << ": only the host's reference holds the device during the call";
+        lib.CloseWiaDevice(&device);
+        EXPECT_TRUE(Ledger(0)) << names[c];
+    }
+    Boxes().clear();
+    Output();
+}
+
 }  // namespace

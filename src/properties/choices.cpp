@@ -7,6 +7,7 @@
 #include <climits>
 
 #include "com.h"
+#include "handles.h"
 #include "service.h"
 #include "wia_ids.h"
 
@@ -105,7 +106,9 @@ int ReadSettingChoices(FOTEX_DEVICE device, int propertyId, int* access, int* ki
     if (values == nullptr && capacity > 0) return FOTEX_E_POINTER;
 
     ComPtr<IWiaPropertyStorage> storage;
-    HRESULT hr = QueryPropertyStorage(ItemFromHandle(device), storage);
+    // Held for the query, which a handler that closes the device may run inside.
+    const ComPtr<IWiaItem> root = HoldHandle(device);
+    HRESULT hr = QueryPropertyStorage(root.get(), storage);
     if (FAILED(hr)) return hr;
 
     PROPSPEC selector = PropSpecById(static_cast<PROPID>(propertyId));

@@ -6,6 +6,7 @@
 #include <climits>
 
 #include "com.h"
+#include "handles.h"
 #include "service.h"
 #include "wia_ids.h"
 
@@ -72,7 +73,9 @@ struct Reading {
     PROPSPEC selector{};
 
     HRESULT Read(FOTEX_DEVICE device, int propertyId) {
-        const HRESULT hr = QueryPropertyStorage(ItemFromHandle(device), storage);
+        // Held for the query, which a handler that closes the device may run inside.
+        const ComPtr<IWiaItem> root = HoldHandle(device);
+        const HRESULT hr = QueryPropertyStorage(root.get(), storage);
         if (FAILED(hr)) return hr;
         selector = PropSpecById(static_cast<PROPID>(propertyId));
         return Settled(value.ReadFrom(storage.get(), &selector));
