@@ -989,6 +989,28 @@ TEST(OneRun, ANameThisRunWroteIsNeverReplaced) {
 }
 
 
+TEST(OneRun, AShortNameOfAFileThisRunWroteIsTakenToo) {
+    // A camera may name a picture as the file system's 8.3 alias of one saved just before.
+    const std::string scratch = Scratch("shortname");
+    const std::string probe = scratch + "\\probe\\LongPictureName.jpg";
+    CreateDirectoryA((scratch + "\\probe").c_str(), nullptr);
+    Write(probe, "probe");
+    wchar_t alias[MAX_PATH] = {};
+    GetShortPathNameW(Wide(probe).c_str(), alias, MAX_PATH);
+    const std::string leaf = Utf8(alias).substr(Utf8(alias).rfind('\\') + 1);
+    if (leaf == "LongPictureName.jpg") GTEST_SKIP() << "no 8.3 names on this volume";
+    const std::string item = leaf.substr(0, leaf.rfind('.')) + ":" + leaf.substr(leaf.rfind('.') + 1);
+    ASSERT_EQ(0u, Fotex("--virtual-item LongPictureName:jpg -p 5 -f " + scratch + "\\ref").exit);
+    const std::string first = Contents(scratch + "\\ref\\LongPictureName.jpg");
+    for (const char* rule : {"--force-overwrite", "--skip-existing"}) {
+        const std::string target = scratch + "\\" + (rule[2] == 'f' ? "f" : "s");
+        const Outcome run = Fotex("--virtual-item LongPictureName:jpg --virtual-item " + item + " -p 5-6 " + rule + " -f " + target);
+        EXPECT_EQ(1u, run.exit) << rule << "\n" << run.out << run.err;
+        EXPECT_TRUE(Contains(run.err, leaf)) << rule << "\n" << run.err;
+        EXPECT_EQ(first, Contents(target + "\\LongPictureName.jpg")) << rule << ": the first picture was replaced";
+    }
+}
+
 TEST(OneRun, ACaptureOrTheDialogNeverReplacesWhatThisRunSaved) {
     const std::string folder = Scratch("onerun2");
     ExpectRun("--force-overwrite --filename " + folder + "\\same --capture-image-and-download --capture-image-and-download --storage-info",

@@ -268,6 +268,22 @@ TEST_F(TransferTest, ATransferCutPartWayLeavesNoFileItMade) {
     EXPECT_EQ(std::vector<std::string>{"mine.jpg"}, Files());
 }
 
+TEST_F(TransferTest, AFailedTransferKeepsAFileAnotherProgramSavedMeanwhile) {
+    // The name is free when the transfer starts; another program saves it while the service
+    // works, then the service fails without touching it: that file is not the transfer's.
+    const std::string base = dir + "\\theirs";
+    camera.onCall = [&](Op op) {
+        if (op == Op::GetData) WriteFile(base + ".jpg", "theirs");
+    };
+    camera.FailOn(Op::GetData, E_FAIL);
+    Guarded<256> name;
+    name.Set(base.c_str());
+    lib.TransferPicture(Take(), name.chars(), 3, 1);
+    camera.onCall = nullptr;
+    EXPECT_EQ(std::string(kGetDataTrace) + "0x80004005\n", Output());
+    EXPECT_EQ("theirs", ReadFile(base + ".jpg"));
+}
+
 TEST_F(TransferTest, CodeWithoutExtensionNeverWritesIntoTheName) {
     // A constant string in read-only memory: any write into it faults.
     char* page = static_cast<char*>(VirtualAlloc(nullptr, 4096, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
