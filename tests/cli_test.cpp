@@ -937,6 +937,14 @@ TEST(CameraNames, APatternThatClimbsOutOfTheFolderIsRefusedAndNamed) {
     EXPECT_TRUE(IsJpeg(scratch + "\\up\\IMG_0001.jpg"));
 }
 
+TEST(CameraNames, ADeviceNameEndingInADotIsSavedUnderAnOrdinaryName) {
+    // "CON." and "aux ." end in a dot: the added '_' alone leaves "CON._", still the console.
+    const std::string target = Scratch("devicedot") + "\\in";
+    const Outcome run = Fotex("--virtual-item CON.:jpg --virtual-item \"aux .:jpg\" --virtual-item COM1.:jpg -p 5-7 -f " + target);
+    EXPECT_EQ(0u, run.exit) << run.err;
+    EXPECT_EQ("", run.err);
+    EXPECT_EQ(3u, FilesUnder(target).size()) << run.out;
+}
 
 // ---- One run, many files ------------------------------------------------------------------
 
