@@ -945,6 +945,13 @@ TEST(CameraNames, ADeviceNameEndingInADotIsSavedUnderAnOrdinaryName) {
     EXPECT_EQ("", run.err);
     EXPECT_EQ(3u, FilesUnder(target).size()) << run.out;
 }
+TEST(CameraNames, TheDefaultPatternWithAFormatWithoutExtensionSaves) {
+    // %f.%C is fotex's own pattern: an empty %C must not leave it a name ending in a dot.
+    const std::string target = Scratch("noextension") + "\\in";
+    const Outcome run = Fotex("-p 1 --format 20 -f " + target);
+    EXPECT_EQ(0u, run.exit) << run.err;
+    EXPECT_EQ(1u, FilesUnder(target).size()) << run.out << run.err;
+}
 
 // ---- One run, many files ------------------------------------------------------------------
 
