@@ -2,6 +2,7 @@
 #include "files.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <cwchar>
@@ -43,7 +44,10 @@ std::wstring FullPath(const std::wstring& path) {
 
 std::string LeafOf(const std::string& path) {
     const size_t slash = path.find_last_of("\\/");
-    return slash == std::string::npos ? path : path.substr(slash + 1);
+    if (slash != std::string::npos) return path.substr(slash + 1);
+    // "C:name", in the drive's current folder.
+    const bool drive = path.size() > 2 && path[1] == ':' && std::isalpha(static_cast<unsigned char>(path[0]));
+    return drive ? path.substr(2) : path;
 }
 
 // The folder a pattern names before its first field: "..\out" for "..\out\%f", "" for "%n_%f".

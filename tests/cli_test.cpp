@@ -108,6 +108,10 @@ TEST(CommandLine, EveryWayOfAskingForHelpPrintsTheWholeUsage) {
     EXPECT_EQ(0u, help.exit);
     EXPECT_TRUE(Contains(help.out, "--set-config") && Contains(help.out, "--capture-image-and-download")) << help.out;
     EXPECT_TRUE(Contains(help.out, "Exit status: 0 everything asked was done; 1 something failed")) << help.out;
+    // The options that decide over existing files say what they never do, and %f what it is made.
+    for (const char* part : {"never one this run saved, under any of its names", "a\n", "file this run saved is refused, not left",
+                             "(files on the camera), made safe:", "a dot just before %C goes too"})
+        EXPECT_TRUE(Contains(help.out, part)) << part;
     for (const char* args : {"", "-h", "--usage", "--virtual --help --auto-detect"}) {
         const Outcome run = Launch(args);
         EXPECT_EQ(0u, run.exit) << args;
@@ -951,6 +955,26 @@ TEST(CameraNames, TheDefaultPatternWithAFormatWithoutExtensionSaves) {
     const Outcome run = Fotex("-p 1 --format 20 -f " + target);
     EXPECT_EQ(0u, run.exit) << run.err;
     EXPECT_EQ(1u, FilesUnder(target).size()) << run.out << run.err;
+}
+TEST(CameraNames, AFolderEndingInASeparatorOrADriveIsJoinedWithoutAnotherSeparator) {
+    const std::string scratch = Scratch("joins");
+    for (const char* tail : {"\\", "/"}) {
+        const std::string folder = scratch + "\\" + (tail[0] == '/' ? "slash" : "back") + tail;
+        const Outcome run = Fotex("-p 1 -f " + folder);
+        EXPECT_EQ(0u, run.exit) << tail << "\n" << run.err;
+        EXPECT_EQ("Saving file as " + folder + "IMG_0001.jpg\n", run.out) << tail;
+        EXPECT_TRUE(IsJpeg(folder + "IMG_0001.jpg")) << tail;
+    }
+    // "X:" is the drive's current folder, the one fotex runs in, not its root.
+    char here[MAX_PATH] = {};
+    ASSERT_NE(0u, GetCurrentDirectoryA(MAX_PATH, here));
+    const std::string drive = std::string(here, 2), name = "JoinedOnTheDrive.jpg";
+    DeleteFileA(name.c_str());
+    const Outcome run = Fotex("--virtual-item JoinedOnTheDrive:jpg -p 5 -f " + drive);
+    EXPECT_EQ(0u, run.exit) << run.err;
+    EXPECT_EQ("Saving file as " + drive + name + "\n", run.out);
+    EXPECT_TRUE(IsJpeg(name));
+    DeleteFileA(name.c_str());
 }
 
 // ---- One run, many files ------------------------------------------------------------------
