@@ -2,7 +2,9 @@
 #include "files.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
+#include <cstring>
 #include <cwchar>
 
 namespace fotexcli {
@@ -42,7 +44,10 @@ std::wstring FullPath(const std::wstring& path) {
 
 std::string LeafOf(const std::string& path) {
     const size_t slash = path.find_last_of("\\/");
-    return slash == std::string::npos ? path : path.substr(slash + 1);
+    if (slash != std::string::npos) return path.substr(slash + 1);
+    // "C:name", in the drive's current folder.
+    const bool drive = path.size() > 2 && path[1] == ':' && std::isalpha(static_cast<unsigned char>(path[0]));
+    return drive ? path.substr(2) : path;
 }
 
 // The folder a pattern names before its first field: "..\out" for "..\out\%f", "" for "%n_%f".
@@ -59,9 +64,10 @@ std::string SafeNamePart(const std::string& part, bool extension) {
     for (wchar_t& c : w)
         if (Forbidden(c)) c = L'_';
     if (extension && w.empty()) return "";
+    // Both rules apply: "CON." made "CON._" alone is still the console.
     const size_t device = DeviceNameEnd(w);
+    if (device != std::wstring::npos) w.insert(device, 1, L'_');
     if (w.empty() || w == L"." || w == L".." || w.back() == L'.' || w.back() == L' ') w += L'_';
-    else if (device != std::wstring::npos) w.insert(device, 1, L'_');
     return Utf8(w);
 }
 
@@ -76,9 +82,9 @@ std::string CameraFilePath(const Shape& shape, const std::string& pattern, NameP
     if (parts.hasCameraName) parts.cameraName = SafeNamePart(parts.cameraName);
     parts.extension = SafeNamePart(parts.extension, true);
     const std::string name = WithExtension(Expand(pattern, parts), parts.extension);
-    const std::string path = shape.folder == "." ? name : shape.folder + "\\" + name;
+    const std::string path = shape.folder == "." ? name : JoinPath(shape.folder, name);
     const std::string literal = LiteralFolder(pattern);
-    const std::string folder = literal.empty() ? shape.folder : shape.folder == "." ? literal : shape.folder + "\\" + literal;
+    const std::string folder = literal.empty() ? shape.folder : shape.folder == "." ? literal : JoinPath(shape.folder, literal);
     // The file system's own reading of the path decides: it drops trailing dots and blanks, and
     // turns device names into devices.
     const std::wstring full = FullPath(Wide(path));
@@ -126,7 +132,12 @@ std::string Expand(const std::string& pattern, const NameParts& parts) {
         switch (j < pattern.size() ? pattern[j] : '%') {
             case 'n': out += two(parts.number, width); break;
             case 'f': out += parts.cameraName; break;
-            case 'C': out += parts.extension; break;
+            case 'C':
+                // "%f.%C" without an extension is the name alone, not one ending in a dot.
+                if (parts.extension.empty() && i > 0 && pattern[i - 1] == '.' && !out.empty() && out.back() == '.')
+                    out.pop_back();
+                out += parts.extension;
+                break;
             case 'Y': out += two(parts.time.wYear, 4); break;
             case 'm': out += two(parts.time.wMonth, 2); break;
             case 'd': out += two(parts.time.wDay, 2); break;
@@ -146,6 +157,12 @@ std::string WithExtension(const std::string& name, const std::string& extension)
     if (name.size() > dotted.size() && _stricmp(name.c_str() + name.size() - dotted.size(), dotted.c_str()) == 0)
         return name.substr(0, name.size() - dotted.size()) + dotted;
     return name + dotted;
+}
+
+std::string JoinPath(const std::string& folder, const std::string& name) {
+    // A folder "C:" stands for that drive's current folder, which "C:\name" would leave.
+    if (folder.empty() || std::strchr(":\\/", folder.back()) != nullptr) return folder + name;
+    return folder + "\\" + name;
 }
 
 std::string FolderOf(const std::string& path) {
@@ -187,10 +204,38 @@ std::wstring PathKey(const std::string& path) {
     return key;
 }
 
-void Remember(Session& session, const std::string& path) { session.written.insert(PathKey(path)); }
+std::wstring FileKey(const std::string& path) {
+    struct Owner {
+        HANDLE h;
+        ~Owner() {
+            if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+        }
+    } file{CreateFileW(Wide(path).c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                       nullptr, OPEN_EXISTING, 0, nullptr)};
+    BY_HANDLE_FILE_INFORMATION info;
+    if (file.h == INVALID_HANDLE_VALUE || !GetFileInformationByHandle(file.h, &info)) return L"";
+    // '|' never appears in a full path, so no path key can equal it.
+    wchar_t key[40];
+    std::swprintf(key, sizeof key / sizeof key[0], L"|%08lX|%08lX%08lX", info.dwVolumeSerialNumber, info.nFileIndexHigh,
+                  info.nFileIndexLow);
+    return key;
+}
+
+void Remember(Session& session, const std::string& path) {
+    session.written.insert(PathKey(path));
+    const std::wstring file = FileKey(path);
+    if (!file.empty()) session.written.insert(file);
+}
+
+bool WrittenThisRun(const Session& session, const std::string& path) {
+    if (session.written.count(PathKey(path))) return true;
+    // Another spelling of a saved file: its 8.3 alias, a hard link, another case.
+    const std::wstring file = FileKey(path);
+    return !file.empty() && session.written.count(file) > 0;
+}
 
 Target::Decision Target::Ready(Session& session, const std::string& path, Existing rule, std::string& why) {
-    if (session.written.count(PathKey(path))) {
+    if (WrittenThisRun(session, path)) {
         why = path + " was saved by this run already, from another file of the same name";
         return Refuse;
     }

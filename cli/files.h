@@ -44,13 +44,21 @@ std::string Expand(const std::string& pattern, const NameParts& parts);
 // extension whatever the name.
 std::string WithExtension(const std::string& name, const std::string& extension);
 
-// The path as the file system reads it, in capitals: one key for every spelling of a file.
+// The path as the file system reads it, in capitals: the key of a name no file holds yet.
 std::wstring PathKey(const std::string& path);
-// Records a file this run wrote (Session::written).
+// The identity of the file at `path` (volume serial and file index), or "" when there is none:
+// one key for all its names, 8.3 aliases and hard links included. Never equal to a PathKey.
+std::wstring FileKey(const std::string& path);
+// Records a file this run wrote (Session::written), under its path and its identity; call it
+// once the file is there.
 void Remember(Session& session, const std::string& path);
+// Whether the path names a file this run wrote, under any of its names.
+bool WrittenThisRun(const Session& session, const std::string& path);
 
 // Makes the folder and its missing parents; false with the reason.
 bool MakeFolders(const std::string& folder, std::string& why);
+// `name` in `folder`, with no '\\' added after a folder ending in ':', '\\' or '/'.
+std::string JoinPath(const std::string& folder, const std::string& name);
 // The folder part of a path ("" for a bare name).
 std::string FolderOf(const std::string& path);
 bool IsFile(const std::string& path);

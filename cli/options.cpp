@@ -100,9 +100,11 @@ const Option kOptions[] = {
      "folder for the files saved from the camera, made with its\nparents when missing (default .)"},
     {"prefix", 0, Kind::Shaping, Takes::Value, "P", kPrefix, nullptr, nullptr, "file-name prefix for --get-all-files (default img)"},
     {"force-overwrite", 0, Kind::Shaping, Takes::Nothing, nullptr, kExisting, nullptr, nullptr,
-     "replace a file of the same name (by default fotex refuses)"},
+     "replace a file of the same name (by default fotex refuses), but\n"
+     "never one this run saved, under any of its names"},
     {"skip-existing", 0, Kind::Shaping, Takes::Nothing, nullptr, kExisting, nullptr, nullptr,
-     "leave a file of the same name alone and go on with the next"},
+     "leave a file of the same name alone and go on with the next; a\n"
+     "file this run saved is refused, not left"},
     {"keep", 0, Kind::Shaping, Takes::Nothing, nullptr, kKeep, nullptr, nullptr, "keep saved pictures on the camera (default)"},
     {"no-keep", 0, Kind::Shaping, Takes::Nothing, nullptr, kKeep, nullptr, nullptr, "delete each picture from the camera once saved"},
 
@@ -123,8 +125,11 @@ const char kUsageTail[] =
     "File-name patterns (--filename):\n"
     "  %n  the picture's number, from 1 (%04n: four digits, zero-filled); for files on the\n"
     "      camera, the number --list-files shows\n"
-    "  %f  the camera's file name without extension (files on the camera)\n"
-    "  %C  the extension               %Y %m %d %H %M %S  the file's time (captures: now)\n"
+    "  %f  the camera's file name without extension (files on the camera), made safe:\n"
+    "      characters Windows refuses become _, and a device name (CON, NUL.txt, ...) or a\n"
+    "      name ending in a dot or blank gets a _; a path outside --folder is refused\n"
+    "  %C  the extension; when there is none, a dot just before %C goes too\n"
+    "  %Y %m %d %H %M %S  the file's time (captures: now)\n"
     "  %%  a percent sign\n"
     "\n"
     "Values of settings: whole numbers are decimal, with an optional sign; blanks around them\n"
@@ -132,7 +137,8 @@ const char kUsageTail[] =
     "refused. Text is sent as given, in the system code page, at most 127 characters.\n"
     "\n"
     "Output: results on standard output; errors, notes and the library's own trace lines on\n"
-    "standard error. Text is UTF-8. A file is never replaced without --force-overwrite.\n"
+    "standard error. Text is UTF-8. A file is never replaced without --force-overwrite,\n"
+    "and a file this run saved never by another one.\n"
     "\n"
     "Exit status: 0 everything asked was done; 1 something failed (each failure is named on\n"
     "standard error); 2 the command line is wrong (nothing was done).\n";

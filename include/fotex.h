@@ -291,7 +291,8 @@ int FOTEX_CALL GetStorageInfo(FOTEX_DEVICE device, int* taken, int* remaining);
    FOTEX_MAX_FILE_NAME (127) UTF-16 units: a longer one prints "File name too long: HRESULT: 0x800700CE" and leaves the
    buffer, the item and the file system alone. With delete_flag exactly 1 the picture is deleted
    (FOTEX_DELETE_AFTER_TRANSFER) from the camera after a successful transfer. An existing file of that name is replaced.
-   A transfer that fails part-way removes the file it made; an existing file keeps what the service left in it.
+   A free name is held by an empty file from just before the service writes; a transfer that fails part-way
+   removes that file unless another file has taken its place. An existing file keeps what the service left in it.
    A format without extension leaves the buffer untouched (it may then be read-only).
    Nothing is returned: failures print a line ("pWiaDataTransfer->idtGetData failed: HRESULT:
    ..." and others). Does nothing when item is 0; with a null name only the handle is released. */
@@ -302,9 +303,8 @@ void FOTEX_CALL TransferPicture(FOTEX_ITEM item, char* name, int format, int del
    walking the camera's tree depth first (FOTEX_ITEM_* flags above). Images and videos are numbered by two counters that
    start at 0 when the DLL is loaded and continue across calls and devices. An existing file is
    never replaced: the item then goes to the first free name with "~1", "~2", ... before the
-   extension. Each name is checked just before the service is asked to write it; a file that
-   another program creates under that very name after the check and before the service opens
-   it is replaced. Each complete name may be at most 127 UTF-16 units. With delete_flag exactly 1 each
+   extension. Each name is checked, and held by an empty file, just before the service is asked
+   to write it: another program creating that name meanwhile finds it taken. Each complete name may be at most 127 UTF-16 units. With delete_flag exactly 1 each
    item is deleted after its successful transfer. The walk stops at the first failure (printing
    its line) and at 64 levels below the root ("Item tree too deep: HRESULT: 0x800703E9"); files
    written before stay, and the file of the failed transfer is removed. Does nothing when device is 0, folder or prefix is null. */

@@ -108,6 +108,10 @@ TEST(CommandLine, EveryWayOfAskingForHelpPrintsTheWholeUsage) {
     EXPECT_EQ(0u, help.exit);
     EXPECT_TRUE(Contains(help.out, "--set-config") && Contains(help.out, "--capture-image-and-download")) << help.out;
     EXPECT_TRUE(Contains(help.out, "Exit status: 0 everything asked was done; 1 something failed")) << help.out;
+    // The options that decide over existing files say what they never do, and %f what it is made.
+    for (const char* part : {"never one this run saved, under any of its names", "a\n", "file this run saved is refused, not left",
+                             "(files on the camera), made safe:", "a dot just before %C goes too"})
+        EXPECT_TRUE(Contains(help.out, part)) << part;
     for (const char* args : {"", "-h", "--usage", "--virtual --help --auto-detect"}) {
         const Outcome run = Launch(args);
         EXPECT_EQ(0u, run.exit) << args;
@@ -978,6 +982,41 @@ TEST(CameraNames, APatternThatClimbsOutOfTheFolderIsRefusedAndNamed) {
     EXPECT_TRUE(IsJpeg(scratch + "\\up\\IMG_0001.jpg"));
 }
 
+TEST(CameraNames, ADeviceNameEndingInADotIsSavedUnderAnOrdinaryName) {
+    // "CON." and "aux ." end in a dot: the added '_' alone leaves "CON._", still the console.
+    const std::string target = Scratch("devicedot") + "\\in";
+    const Outcome run = Fotex("--virtual-item CON.:jpg --virtual-item \"aux .:jpg\" --virtual-item COM1.:jpg -p 5-7 -f " + target);
+    EXPECT_EQ(0u, run.exit) << run.err;
+    EXPECT_EQ("", run.err);
+    EXPECT_EQ(3u, FilesUnder(target).size()) << run.out;
+}
+TEST(CameraNames, TheDefaultPatternWithAFormatWithoutExtensionSaves) {
+    // %f.%C is fotex's own pattern: an empty %C must not leave it a name ending in a dot.
+    const std::string target = Scratch("noextension") + "\\in";
+    const Outcome run = Fotex("-p 1 --format 20 -f " + target);
+    EXPECT_EQ(0u, run.exit) << run.err;
+    EXPECT_EQ(1u, FilesUnder(target).size()) << run.out << run.err;
+}
+TEST(CameraNames, AFolderEndingInASeparatorOrADriveIsJoinedWithoutAnotherSeparator) {
+    const std::string scratch = Scratch("joins");
+    for (const char* tail : {"\\", "/"}) {
+        const std::string folder = scratch + "\\" + (tail[0] == '/' ? "slash" : "back") + tail;
+        const Outcome run = Fotex("-p 1 -f " + folder);
+        EXPECT_EQ(0u, run.exit) << tail << "\n" << run.err;
+        EXPECT_EQ("Saving file as " + folder + "IMG_0001.jpg\n", run.out) << tail;
+        EXPECT_TRUE(IsJpeg(folder + "IMG_0001.jpg")) << tail;
+    }
+    // "X:" is the drive's current folder, the one fotex runs in, not its root.
+    char here[MAX_PATH] = {};
+    ASSERT_NE(0u, GetCurrentDirectoryA(MAX_PATH, here));
+    const std::string drive = std::string(here, 2), name = "JoinedOnTheDrive.jpg";
+    DeleteFileA(name.c_str());
+    const Outcome run = Fotex("--virtual-item JoinedOnTheDrive:jpg -p 5 -f " + drive);
+    EXPECT_EQ(0u, run.exit) << run.err;
+    EXPECT_EQ("Saving file as " + drive + name + "\n", run.out);
+    EXPECT_TRUE(IsJpeg(name));
+    DeleteFileA(name.c_str());
+}
 
 // ---- One run, many files ------------------------------------------------------------------
 
@@ -1029,6 +1068,28 @@ TEST(OneRun, ANameThisRunWroteIsNeverReplaced) {
     EXPECT_EQ(first, Contents(scratch + "\\e\\IMG_0001.jpg"));
 }
 
+
+TEST(OneRun, AShortNameOfAFileThisRunWroteIsTakenToo) {
+    // A camera may name a picture as the file system's 8.3 alias of one saved just before.
+    const std::string scratch = Scratch("shortname");
+    const std::string probe = scratch + "\\probe\\LongPictureName.jpg";
+    CreateDirectoryA((scratch + "\\probe").c_str(), nullptr);
+    Write(probe, "probe");
+    wchar_t alias[MAX_PATH] = {};
+    GetShortPathNameW(Wide(probe).c_str(), alias, MAX_PATH);
+    const std::string leaf = Utf8(alias).substr(Utf8(alias).rfind('\\') + 1);
+    if (leaf == "LongPictureName.jpg") GTEST_SKIP() << "no 8.3 names on this volume";
+    const std::string item = leaf.substr(0, leaf.rfind('.')) + ":" + leaf.substr(leaf.rfind('.') + 1);
+    ASSERT_EQ(0u, Fotex("--virtual-item LongPictureName:jpg -p 5 -f " + scratch + "\\ref").exit);
+    const std::string first = Contents(scratch + "\\ref\\LongPictureName.jpg");
+    for (const char* rule : {"--force-overwrite", "--skip-existing"}) {
+        const std::string target = scratch + "\\" + (rule[2] == 'f' ? "f" : "s");
+        const Outcome run = Fotex("--virtual-item LongPictureName:jpg --virtual-item " + item + " -p 5-6 " + rule + " -f " + target);
+        EXPECT_EQ(1u, run.exit) << rule << "\n" << run.out << run.err;
+        EXPECT_TRUE(Contains(run.err, leaf)) << rule << "\n" << run.err;
+        EXPECT_EQ(first, Contents(target + "\\LongPictureName.jpg")) << rule << ": the first picture was replaced";
+    }
+}
 
 TEST(OneRun, ACaptureOrTheDialogNeverReplacesWhatThisRunSaved) {
     const std::string folder = Scratch("onerun2");

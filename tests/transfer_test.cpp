@@ -268,6 +268,54 @@ TEST_F(TransferTest, ATransferCutPartWayLeavesNoFileItMade) {
     EXPECT_EQ(std::vector<std::string>{"mine.jpg"}, Files());
 }
 
+TEST_F(TransferTest, AFailedTransferKeepsAFileAnotherProgramSavedMeanwhile) {
+    // The name is free when the transfer starts; another program saves a file of its own there
+    // while the service works (written aside, then moved over the name), then the service fails
+    // without touching it: that file is not the transfer's.
+    const std::string base = dir + "\\theirs", aside = dir + "\\theirs.tmp";
+    camera.onCall = [&](Op op) {
+        if (op != Op::GetData) return;
+        WriteFile(aside, "theirs");
+        EXPECT_TRUE(MoveFileExA(aside.c_str(), (base + ".jpg").c_str(), MOVEFILE_REPLACE_EXISTING)) << GetLastError();
+    };
+    camera.FailOn(Op::GetData, E_FAIL);
+    Guarded<256> name;
+    name.Set(base.c_str());
+    lib.TransferPicture(Take(), name.chars(), 3, 1);
+    camera.onCall = nullptr;
+    EXPECT_EQ(std::string(kGetDataTrace) + "0x80004005\n", Output());
+    EXPECT_EQ("theirs", ReadFile(base + ".jpg"));
+    EXPECT_TRUE(Ledger(1));
+}
+
+TEST_F(TransferTest, AFreeNameIsTakenWhileTheServiceWritesAndFreedWhenItFails) {
+    // A program that only ever creates new files finds the name held during the transfer, so
+    // it cannot lose a file to the removal after the failure.
+    const std::string base = dir + "\\held";
+    DWORD error = 0;
+    camera.onCall = [&](Op op) {
+        if (op != Op::GetData) return;
+        const HANDLE h = CreateFileA((base + ".jpg").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+        error = h == INVALID_HANDLE_VALUE ? GetLastError() : 0;
+        if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+    };
+    camera.FailOn(Op::GetData, E_FAIL);
+    Guarded<256> name;
+    name.Set(base.c_str());
+    lib.TransferPicture(Take(), name.chars(), 3, 1);
+    camera.onCall = nullptr;
+    EXPECT_EQ(std::string(kGetDataTrace) + "0x80004005\n", Output());
+    EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_EXISTS), error);
+    EXPECT_FALSE(Exists(base + ".jpg"));
+    // The same name then takes a transfer that succeeds.
+    camera.ClearFaults();
+    name.Set(base.c_str());
+    lib.TransferPicture(Take(), name.chars(), 3, 1);
+    EXPECT_EQ("", Output());
+    EXPECT_TRUE(IsJpeg(ReadFile(base + ".jpg")));
+    EXPECT_TRUE(Ledger(1));
+}
+
 TEST_F(TransferTest, CodeWithoutExtensionNeverWritesIntoTheName) {
     // A constant string in read-only memory: any write into it faults.
     char* page = static_cast<char*>(VirtualAlloc(nullptr, 4096, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
@@ -491,6 +539,26 @@ TEST_F(WalkTest, FileSavedByAnotherProgramDuringTheWalkIsKept) {
     EXPECT_EQ("theirs", ReadFile(theirs));
     EXPECT_TRUE(IsJpeg(ReadFile(At(Numbered("w", 2, "~1.jpg")))));
     EXPECT_EQ(Names({Numbered("w", 0), Numbered("w", 1), Numbered("w", 2), Numbered("w", 2, "~1.jpg")}), Files());
+    EXPECT_EQ("", Output());
+}
+
+TEST_F(WalkTest, TheNameOfThePictureInTransferIsHeldAgainstNewFiles) {
+    Folder(root(), 1);
+    // The walk settles the name before the service writes: another program creating only new
+    // files cannot take it in between and see its file written over.
+    const std::string mine = At(Numbered("w", 0));
+    DWORD error = 0;
+    camera.onCall = [&](Op op) {
+        if (op != Op::GetData) return;
+        const HANDLE h = CreateFileA(mine.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+        error = h == INVALID_HANDLE_VALUE ? GetLastError() : 0;
+        if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+    };
+    Walk("w");
+    camera.onCall = nullptr;
+    EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_EXISTS), error);
+    EXPECT_TRUE(IsJpeg(ReadFile(mine)));
+    EXPECT_EQ(Names({Numbered("w", 0)}), Files());
     EXPECT_EQ("", Output());
 }
 

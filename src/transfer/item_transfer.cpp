@@ -58,11 +58,74 @@ namespace {
 
 bool Exists(const WCHAR* name) { return GetFileAttributesW(name) != INVALID_FILE_ATTRIBUTES; }
 
+// An open file closed on every path.
+class File {
+public:
+    explicit File(HANDLE h) : h_(h) {}
+    File(const File&) = delete;
+    File& operator=(const File&) = delete;
+    ~File() {
+        if (h_ != INVALID_HANDLE_VALUE) CloseHandle(h_);
+    }
+    HANDLE get() const { return h_; }
+
+private:
+    HANDLE h_;
+};
+
+// A file's place on its volume: a file another program puts at the name has another.
+struct Identity {
+    DWORD volume = 0, high = 0, low = 0;
+    bool known = false;
+};
+
+Identity IdentityOf(HANDLE file) {
+    BY_HANDLE_FILE_INFORMATION info;
+    Identity id;
+    if (file == INVALID_HANDLE_VALUE || !GetFileInformationByHandle(file, &info)) return id;
+    id.volume = info.dwVolumeSerialNumber;
+    id.high = info.nFileIndexHigh;
+    id.low = info.nFileIndexLow;
+    id.known = true;
+    return id;
+}
+
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+enum class Claim { Made, Taken, Failed };
+
+// Makes the file empty when no file holds the name, deciding "ours" in one step, and notes its
+// identity. No data access and closed at once: the service opens the file as it likes.
+Claim ClaimName(const WCHAR* name, Identity& claimed) {
+    claimed = Identity();
+    const File file(CreateFileW(name, FILE_READ_ATTRIBUTES, kShareAll, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (file.get() == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        return error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS ? Claim::Taken : Claim::Failed;
+    }
+    claimed = IdentityOf(file.get());
+    return Claim::Made;
+}
+
+// Removes the file at `name` if it is still the one claimed; a file another program put there
+// meanwhile stays. The check and the removal use one handle, so nothing can slip in between.
+void RemoveClaimed(const WCHAR* name, const Identity& claimed) {
+    if (!claimed.known) return;
+    const File file(CreateFileW(name, DELETE | FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING, 0, nullptr));
+    const Identity now = IdentityOf(file.get());
+    if (!now.known || now.volume != claimed.volume || now.high != claimed.high || now.low != claimed.low) return;
+    FILE_DISPOSITION_INFO dispose;
+    dispose.DeleteFile = TRUE;
+    SetFileInformationByHandle(file.get(), FileDispositionInfo, &dispose, sizeof dispose);
+}
+
 // Steps `name` (nameBytes long, `wide` its widened complete name) aside to the first complete
-// name no file holds, writing "~n" and the extension after its first nameBytes.
-HRESULT FirstFreeName(char* name, size_t nameBytes, const char* extension, WCHAR (&wide)[kWideNameUnits]) {
+// name no file holds, writing "~n" and the extension after its first nameBytes, and claims it.
+HRESULT FirstFreeName(char* name, size_t nameBytes, const char* extension, WCHAR (&wide)[kWideNameUnits],
+                      Identity& claimed) {
     size_t length = nameBytes;
-    for (unsigned n = 1; Exists(wide); ++n) {
+    // A name created by another program between the look and the claim counts as taken too.
+    for (unsigned n = 1; Exists(wide) || ClaimName(wide, claimed) == Claim::Taken; ++n) {
         if (n == 0) return kNameTooLong;  // every number taken
         length = nameBytes + __ms_sprintf(name + nameBytes, "~%u", n);
         if (const HRESULT hr = WidenCompleteName(name, length, extension, wide); FAILED(hr)) return hr;
@@ -101,20 +164,22 @@ HRESULT TransferItemToFile(IWiaItem* item, char* name, int code, int deleteFlag,
     hr = PrepareFileTransfer(item, storage.get(), *format.format, transfer);
     if (hr != S_OK) return hr;
 
-    // Checked last, just before the service writes: the window in which another program can
-    // still create the file is as short as the service allows.
+    // Settled last, just before the service writes. A free name is claimed: a transfer that
+    // fails removes only the file it made, never one another program put there meanwhile; an
+    // existing file is written in place and keeps whatever the service left.
+    Identity claimed;
     if (existing == Existing::StepAside) {
-        hr = FirstFreeName(name, nameBytes, format.extension, wide);
+        hr = FirstFreeName(name, nameBytes, format.extension, wide, claimed);
         if (FAILED(hr)) {
             TraceHresult("File name too long", hr);
             return hr;
         }
+    } else {
+        ClaimName(wide, claimed);
     }
 
-    // A transfer that fails part-way leaves what the service wrote; only a file it made is removed.
-    const bool existed = Exists(wide);
     hr = GetDataIntoFile(transfer.get(), wide, true);
-    if (hr != S_OK && !existed) DeleteFileW(wide);
+    if (hr != S_OK) RemoveClaimed(wide, claimed);
     if (hr == S_OK && deleteFlag == 1) item->DeleteItem(0);  // a picture left on the camera is no loss
     return hr;
 }

@@ -45,7 +45,8 @@ enum class Existing {
 // Has the service write `item` into the file `name` + the code's extension, appending the
 // extension to `name` in place (the buffer needs room for five more characters; a code without
 // extension leaves it untouched). With deleteFlag 1 a transferred item is deleted from the
-// camera. Borrows the item.
+// camera. A free name is claimed with an empty file just before the service writes; a failed
+// transfer removes the file only while it is still that one. Borrows the item.
 HRESULT TransferItemToFile(IWiaItem* item, char* name, int code, int deleteFlag,
                            Existing existing = Existing::Replace);
 
