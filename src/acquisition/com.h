@@ -1,5 +1,5 @@
-// RAII owners for COM pointers, BSTRs and PROPVARIANTs: whatever a call obtains is released on
-// every path by construction, so an early return is always safe.
+// RAII owners for COM pointers, BSTRs, PROPVARIANTs and file handles: whatever a call obtains is
+// released on every path by construction, so an early return is always safe.
 #pragma once
 
 #include <windows.h>
@@ -121,5 +121,30 @@ inline PROPSPEC PropSpecById(PROPID id) {
     selector.propid = id;
     return selector;
 }
+
+// An open file closed on every path.
+class File {
+public:
+    explicit File(HANDLE h) : h_(h) {}
+    File(const File&) = delete;
+    File& operator=(const File&) = delete;
+    ~File() {
+        if (h_ != INVALID_HANDLE_VALUE) CloseHandle(h_);
+    }
+    HANDLE get() const { return h_; }
+    HRESULT Put(const void* data, DWORD size) {
+        DWORD written = 0;
+        if (!WriteFile(h_, data, size, &written, nullptr)) return HRESULT_FROM_WIN32(GetLastError());
+        return written == size ? S_OK : HRESULT_FROM_WIN32(ERROR_WRITE_FAULT);
+    }
+    HRESULT Close() {
+        const HANDLE h = h_;
+        h_ = INVALID_HANDLE_VALUE;
+        return CloseHandle(h) ? S_OK : HRESULT_FROM_WIN32(GetLastError());
+    }
+
+private:
+    HANDLE h_;
+};
 
 }  // namespace fotex

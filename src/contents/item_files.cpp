@@ -92,31 +92,6 @@ private:
     WCHAR* temporary_ = nullptr;
 };
 
-// An open file closed on every path.
-class File {
-public:
-    explicit File(HANDLE h) : h_(h) {}
-    File(const File&) = delete;
-    File& operator=(const File&) = delete;
-    ~File() {
-        if (h_ != INVALID_HANDLE_VALUE) CloseHandle(h_);
-    }
-    HANDLE get() const { return h_; }
-    HRESULT Put(const void* data, DWORD size) {
-        DWORD written = 0;
-        if (!WriteFile(h_, data, size, &written, nullptr)) return HRESULT_FROM_WIN32(GetLastError());
-        return written == size ? S_OK : HRESULT_FROM_WIN32(ERROR_WRITE_FAULT);
-    }
-    HRESULT Close() {
-        const HANDLE h = h_;
-        h_ = INVALID_HANDLE_VALUE;
-        return CloseHandle(h) ? S_OK : HRESULT_FROM_WIN32(GetLastError());
-    }
-
-private:
-    HANDLE h_;
-};
-
 // The service writes the item's data.
 class ItemMaker final : public FileMaker {
 public:

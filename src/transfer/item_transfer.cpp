@@ -58,21 +58,6 @@ namespace {
 
 bool Exists(const WCHAR* name) { return GetFileAttributesW(name) != INVALID_FILE_ATTRIBUTES; }
 
-// An open file closed on every path.
-class File {
-public:
-    explicit File(HANDLE h) : h_(h) {}
-    File(const File&) = delete;
-    File& operator=(const File&) = delete;
-    ~File() {
-        if (h_ != INVALID_HANDLE_VALUE) CloseHandle(h_);
-    }
-    HANDLE get() const { return h_; }
-
-private:
-    HANDLE h_;
-};
-
 // A file's place on its volume: a file another program puts at the name has another.
 struct Identity {
     DWORD volume = 0, high = 0, low = 0;
