@@ -373,11 +373,11 @@ TEST_F(ServerTest, MeasuresGetterOverheadAgainstTheSameCallsByHandAndEventLatenc
     auto byHand = [&root] {
         fotex::ComPtr<IWiaPropertyStorage> storage;
         if (FAILED(root->QueryInterface(fotex::wia::IID_IWiaPropertyStorage, storage.put_void()))) return -1;
-        PROPSPEC spec;
-        spec.ulKind = PRSPEC_PROPID;
-        spec.propid = 2056;
+        PROPSPEC selector;
+        selector.ulKind = PRSPEC_PROPID;
+        selector.propid = 2056;
         fotex::PropVariants<1> value;
-        return value.ReadFrom(storage.get(), &spec) == S_OK ? static_cast<int>(value[0].lVal) : -1;
+        return value.ReadFrom(storage.get(), &selector) == S_OK ? static_cast<int>(value[0].lVal) : -1;
     };
 
     constexpr int kRounds = 5, kCalls = 100;

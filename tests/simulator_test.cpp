@@ -572,14 +572,14 @@ TEST_F(StandardCameraTest, ItemsOfferOnlyTheFormatsTheyHave) {
     };
     for (const auto& c : cases) {
         ComPtr<IWiaPropertyStorage> s = Storage(c.item);
-        PROPSPEC spec = PropSpecById(wia::kIpaFormat);
+        PROPSPEC selector = PropSpecById(wia::kIpaFormat);
         GUID held = c.first;
         for (size_t i = 0; i < std::size(all); ++i) {
             const bool offered = std::find(c.offered.begin(), c.offered.end(), *all[i]) != c.offered.end();
             EXPECT_EQ(SetFormatAndMedium(c.item, *all[i]), offered ? S_OK : E_INVALIDARG) << c.what << ", format " << i;
             if (offered) held = *all[i];
             PropVariants<1> v;
-            ASSERT_EQ(v.ReadFrom(s.get(), &spec), S_OK) << c.what;
+            ASSERT_EQ(v.ReadFrom(s.get(), &selector), S_OK) << c.what;
             ASSERT_EQ(v[0].vt, VT_CLSID) << c.what;
             EXPECT_EQ(*v[0].puuid, held) << c.what << ", format " << i << ": a refused write changes nothing";
         }
@@ -1008,9 +1008,9 @@ protected:
     }
     std::wstring Text(IWiaItem* item, PROPID id) {
         ComPtr<IWiaPropertyStorage> s = Storage(item);
-        PROPSPEC spec = PropSpecById(id);
+        PROPSPEC selector = PropSpecById(id);
         PropVariants<1> v;
-        if (v.ReadFrom(s.get(), &spec) != S_OK || v[0].vt != VT_BSTR || !v[0].bstrVal) return L"?";
+        if (v.ReadFrom(s.get(), &selector) != S_OK || v[0].vt != VT_BSTR || !v[0].bstrVal) return L"?";
         return v[0].bstrVal;
     }
 
@@ -1099,15 +1099,15 @@ TEST_F(FolderCameraTest, SizeBeyondTwoGigabytesIsGivenWhole) {
     std::vector<std::pair<std::wstring, ComPtr<IWiaItem>>> items;
     Walk(root.get(), items);
     ASSERT_EQ(items.size(), 2u);
-    PROPSPEC spec = PropSpecById(wia::kIpaItemSize);
+    PROPSPEC selector = PropSpecById(wia::kIpaItemSize);
     {
         PropVariants<1> v;
-        ASSERT_EQ(v.ReadFrom(Storage(items[0].second.get()).get(), &spec), S_OK);
+        ASSERT_EQ(v.ReadFrom(Storage(items[0].second.get()).get(), &selector), S_OK);
         EXPECT_EQ(v[0].vt, VT_I4) << "a size that fits stays 32 bits";
         EXPECT_EQ(v[0].lVal, 10);
     }
     PropVariants<1> v;
-    ASSERT_EQ(v.ReadFrom(Storage(items[1].second.get()).get(), &spec), S_OK);
+    ASSERT_EQ(v.ReadFrom(Storage(items[1].second.get()).get(), &selector), S_OK);
     ASSERT_EQ(v[0].vt, VT_I8);
     EXPECT_EQ(v[0].hVal.QuadPart, kBig);
 }
