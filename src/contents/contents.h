@@ -103,6 +103,18 @@ public:
 protected:
     ~FileMaker() = default;
 };
+class TransferCallback;
+
+// FOTEX_E_FOLDER for a folder, which has no data; S_OK for any other item.
+HRESULT RefuseFolder(IWiaItem* item);
+// The GUID of a transfer format code: the table's, or for FOTEX_FORMAT_NATIVE the item's
+// preferred format (FOTEX_E_NOT_FOUND when it names none).
+HRESULT ItemFormat(IWiaItem* item, int code, GUID& format);
+// Has the service write the item's data in `format` into the file `path`, reporting to
+// `callback` when there is one. FOTEX_E_FORMAT when the item refuses the format,
+// FOTEX_E_CANCELLED when the host cancelled.
+HRESULT GetItemDataIntoFile(IWiaItem* item, const GUID& format, WCHAR* path, TransferCallback* callback);
+
 // With `durable`, the file is flushed to disk and moved with write-through before the call
 // returns, so that whatever the caller does next (deleting the camera's copy) comes after it.
 HRESULT MakeFileThroughTemporary(const wchar_t* fileName, bool replace, bool durable, FileMaker& maker);
