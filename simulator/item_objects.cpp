@@ -11,14 +11,68 @@ namespace wia = fotex::wia;
 
 namespace {
 
+// --- enumerators over a device's list -------------------------------------------------------
+
+// A snapshot of one device's list, at a position. Every call finds the device online first;
+// Halted is where an enumerator also counts its Reset and GetCount.
+template <class Derived, class I, class T>
+class DeviceListEnum : public Object<I> {
+public:
+    using List = std::shared_ptr<const std::vector<T>>;
+
+    HRESULT WINAPI Skip(ULONG n) override {
+        HRESULT hr;
+        if (this->core->Unavailable(dev_, nullptr, &hr)) return hr;
+        ULONG left = static_cast<ULONG>(list_->size()) - pos_;
+        pos_ += std::min(n, left);
+        return n <= left ? S_OK : S_FALSE;
+    }
+
+    HRESULT WINAPI Reset() override {
+        HRESULT hr;
+        if (Halted(true, &hr)) return hr;
+        pos_ = 0;
+        return S_OK;
+    }
+
+    HRESULT WINAPI Clone(I** pp) override {
+        HRESULT hr;
+        Clear(pp);
+        if (this->core->Unavailable(dev_, nullptr, &hr)) return hr;
+        if (!pp) return E_POINTER;
+        *pp = new Derived(this->core, dev_, list_, pos_);
+        return S_OK;
+    }
+
+    HRESULT WINAPI GetCount(ULONG* count) override {
+        HRESULT hr;
+        if (count) *count = 0;
+        if (Halted(false, &hr)) return hr;
+        if (!count) return E_POINTER;
+        *count = static_cast<ULONG>(list_->size());
+        return S_OK;
+    }
+
+protected:
+    DeviceListEnum(std::shared_ptr<Core> c, const char* kind, DeviceRef dev, List list, ULONG pos)
+        : Object<I>(std::move(c), kind, L""), dev_(std::move(dev)), list_(std::move(list)), pos_(pos) {}
+
+    // Before Reset (`reset`) and GetCount.
+    virtual bool Halted(bool /*reset*/, HRESULT* hr) { return this->core->Unavailable(dev_, nullptr, hr); }
+
+    DeviceRef dev_;
+    List list_;
+    ULONG pos_;
+};
+
 // --- capability enumerator -------------------------------------------------------------------
 
 using CapList = std::shared_ptr<const std::vector<Capability>>;
 
-class EnumCaps final : public Object<IEnumWIA_DEV_CAPS> {
+class EnumCaps final : public DeviceListEnum<EnumCaps, IEnumWIA_DEV_CAPS, Capability> {
 public:
     EnumCaps(std::shared_ptr<Core> c, DeviceRef dev, CapList caps, ULONG pos)
-        : Object(std::move(c), "EnumCaps", L""), dev_(std::move(dev)), caps_(std::move(caps)), pos_(pos) {}
+        : DeviceListEnum(std::move(c), "EnumCaps", std::move(dev), std::move(caps), pos) {}
 
     HRESULT WINAPI QueryInterface(REFIID riid, void** ppv) override {
         return Self(riid, wia::IID_IEnumWIA_DEV_CAPS, ppv);
@@ -38,8 +92,8 @@ public:
         if (!out) return E_POINTER;
         if (n > 1 && !fetched) return E_INVALIDARG;
         ULONG got = 0;
-        while (got < n && pos_ < caps_->size()) {
-            const Capability& c = (*caps_)[pos_++];
+        while (got < n && pos_ < list_->size()) {
+            const Capability& c = (*list_)[pos_++];
             WIA_DEV_CAP& r = out[got++];
             r.guid = c.command;
             r.ulFlags = static_cast<ULONG>(c.flags);
@@ -54,43 +108,10 @@ public:
         return got == n ? S_OK : S_FALSE;
     }
 
-    HRESULT WINAPI Skip(ULONG n) override {
-        HRESULT hr;
-        if (core->Unavailable(dev_, nullptr, &hr)) return hr;
-        ULONG left = static_cast<ULONG>(caps_->size()) - pos_;
-        pos_ += std::min(n, left);
-        return n <= left ? S_OK : S_FALSE;
-    }
-
-    HRESULT WINAPI Reset() override {
-        HRESULT hr;
-        if (core->Stop(Op::CapsReset, dev_, nullptr, &hr)) return hr;
-        pos_ = 0;
-        return S_OK;
-    }
-
-    HRESULT WINAPI Clone(IEnumWIA_DEV_CAPS** pp) override {
-        HRESULT hr;
-        Clear(pp);
-        if (core->Unavailable(dev_, nullptr, &hr)) return hr;
-        if (!pp) return E_POINTER;
-        *pp = new EnumCaps(core, dev_, caps_, pos_);
-        return S_OK;
-    }
-
-    HRESULT WINAPI GetCount(ULONG* count) override {
-        HRESULT hr;
-        if (count) *count = 0;
-        if (core->Stop(Op::CapsGetCount, dev_, nullptr, &hr)) return hr;
-        if (!count) return E_POINTER;
-        *count = static_cast<ULONG>(caps_->size());
-        return S_OK;
-    }
-
 private:
-    DeviceRef dev_;
-    CapList caps_;
-    ULONG pos_;
+    bool Halted(bool reset, HRESULT* hr) override {
+        return core->Stop(reset ? Op::CapsReset : Op::CapsGetCount, dev_, nullptr, hr);
+    }
 };
 
 // --- data transfer ---------------------------------------------------------------------------
@@ -159,11 +180,10 @@ private:
 class ItemObject;
 using ItemList = std::shared_ptr<const std::vector<std::shared_ptr<Item>>>;
 
-class EnumItems final : public Object<IEnumWiaItem> {
+class EnumItems final : public DeviceListEnum<EnumItems, IEnumWiaItem, std::shared_ptr<Item>> {
 public:
     EnumItems(std::shared_ptr<Core> c, DeviceRef dev, ItemList items, ULONG pos, bool endless = false)
-        : Object(std::move(c), "EnumItem", L""), dev_(std::move(dev)), items_(std::move(items)), pos_(pos),
-          endless_(endless) {}
+        : DeviceListEnum(std::move(c), "EnumItem", std::move(dev), std::move(items), pos), endless_(endless) {}
 
     HRESULT WINAPI QueryInterface(REFIID riid, void** ppv) override {
         return Self(riid, wia::IID_IEnumWiaItem, ppv);
@@ -171,43 +191,7 @@ public:
 
     HRESULT WINAPI Next(ULONG n, IWiaItem** out, ULONG* fetched) override;
 
-    HRESULT WINAPI Skip(ULONG n) override {
-        HRESULT hr;
-        if (core->Unavailable(dev_, nullptr, &hr)) return hr;
-        ULONG left = static_cast<ULONG>(items_->size()) - pos_;
-        pos_ += std::min(n, left);
-        return n <= left ? S_OK : S_FALSE;
-    }
-
-    HRESULT WINAPI Reset() override {
-        HRESULT hr;
-        if (core->Unavailable(dev_, nullptr, &hr)) return hr;
-        pos_ = 0;
-        return S_OK;
-    }
-
-    HRESULT WINAPI Clone(IEnumWiaItem** pp) override {
-        HRESULT hr;
-        Clear(pp);
-        if (core->Unavailable(dev_, nullptr, &hr)) return hr;
-        if (!pp) return E_POINTER;
-        *pp = new EnumItems(core, dev_, items_, pos_);
-        return S_OK;
-    }
-
-    HRESULT WINAPI GetCount(ULONG* count) override {
-        HRESULT hr;
-        if (count) *count = 0;
-        if (core->Unavailable(dev_, nullptr, &hr)) return hr;
-        if (!count) return E_POINTER;
-        *count = static_cast<ULONG>(items_->size());
-        return S_OK;
-    }
-
 private:
-    DeviceRef dev_;
-    ItemList items_;
-    ULONG pos_;
     bool endless_;
 };
 
@@ -408,12 +392,12 @@ HRESULT EnumItems::Next(ULONG n, IWiaItem** out, ULONG* fetched) {
     if (n > 1 && !fetched) return E_INVALIDARG;
     ULONG got = 0;
     size_t skipped = 0;
-    while (got < n && pos_ < items_->size()) {
-        const auto& item = (*items_)[pos_++];
-        if (endless_ && pos_ == items_->size()) pos_ = 0;
+    while (got < n && pos_ < list_->size()) {
+        const auto& item = (*list_)[pos_++];
+        if (endless_ && pos_ == list_->size()) pos_ = 0;
         // Deleted since the snapshot; an endless list of deleted items still ends.
         if (item->deleted) {
-            if (++skipped > items_->size()) break;
+            if (++skipped > list_->size()) break;
             continue;
         }
         out[got++] = ItemObject::For(core, dev_, item);
