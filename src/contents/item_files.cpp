@@ -7,9 +7,9 @@
 #include "contents.h"
 #include "fotex.h"
 #include "handles.h"
-#include "service.h"
-#include "transfer.h"
+#include "item_data.h"
 #include "progress.h"
+#include "service.h"
 #include "wia_ids.h"
 
 namespace fotex {
@@ -267,11 +267,7 @@ HRESULT GetItemDataIntoFile(IWiaItem* item, const GUID& format, WCHAR* path, Tra
     ComPtr<IWiaDataTransfer> transfer;
     hr = QueryDataTransfer(item, transfer);
     if (hr != S_OK) return hr;
-    STGMEDIUM medium;
-    std::memset(&medium, 0, sizeof medium);
-    medium.tymed = TYMED_NULL;
-    medium.lpszFileName = path;
-    hr = transfer->idtGetData(&medium, callback);
+    hr = GetDataIntoFile(transfer.get(), path, false, callback);
     return callback != nullptr ? callback->Outcome(hr) : hr;
 }
 

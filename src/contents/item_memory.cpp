@@ -7,9 +7,9 @@
 #include "contents.h"
 #include "fotex.h"
 #include "handles.h"
+#include "item_data.h"
 #include "progress.h"
 #include "service.h"
-#include "transfer.h"
 #include "wia_ids.h"
 
 namespace fotex {
@@ -33,15 +33,7 @@ bool OffersMemory(IWiaPropertyStorage* storage) {
 }
 
 HRESULT ReadIntoMemory(IWiaItem* item, IWiaPropertyStorage* storage, const GUID& format, TransferCallback* callback) {
-    GUID formatId = format;
-    const PROPSPEC specs[2] = {PropSpecById(wia::kIpaFormat), PropSpecById(wia::kIpaTymed)};
-    PROPVARIANT values[2];
-    std::memset(values, 0, sizeof values);
-    values[0].vt = VT_CLSID;
-    values[0].puuid = &formatId;
-    values[1].vt = VT_I4;
-    values[1].lVal = TYMED_CALLBACK;
-    HRESULT hr = storage->WriteMultiple(2, specs, values, wia::kIpaFirst);
+    HRESULT hr = WriteFormatAndMedium(storage, format, TYMED_CALLBACK);
     if (hr == E_INVALIDARG) return FOTEX_E_FORMAT;
     if (FAILED(hr)) return hr;
     ComPtr<IWiaDataTransfer> transfer;
