@@ -149,11 +149,7 @@ public:
         if (!hasFormat || !AcceptsFormat(*item_, format->second.value.guid)) return E_INVALIDARG;
         if (!medium->lpszFileName) return E_INVALIDARG;
         const bool cut = core->cutAt == core->seq[static_cast<int>(Op::GetData)];
-        const int rate = Rate();
-        if (callback || rate > 0)
-            hr = WriteInSteps(format->second.value.guid, medium->lpszFileName, callback, rate);
-        else
-            hr = WriteItemFile(*item_, format->second.value.guid, medium->lpszFileName);
+        hr = WriteInSteps(format->second.value.guid, medium->lpszFileName, callback, Rate());
         if (!cut || hr != S_OK) return hr;
         HANDLE file = CreateFileW(medium->lpszFileName, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
         LARGE_INTEGER size{};

@@ -167,16 +167,6 @@ bool AcceptsFormat(const Item& item, const GUID& format) {
     return false;
 }
 
-HRESULT WriteItemFile(const Item& item, const GUID& format, const wchar_t* path) {
-    // The folder camera's items are their files, byte for byte.
-    if (!item.file.empty())
-        return CopyFileW(item.file.c_str(), path, FALSE) ? S_OK : HRESULT_FROM_WIN32(GetLastError());
-    std::vector<unsigned char> bytes;
-    HRESULT hr = ItemBytes(item, format, bytes);
-    if (FAILED(hr)) return hr;
-    return WriteBytes(path, bytes.data(), bytes.size());
-}
-
 HRESULT ItemBytes(const Item& item, const GUID& format, std::vector<unsigned char>& bytes) {
     const int w = item.width > 0 ? item.width : 1, h = item.height > 0 ? item.height : 1;
     bytes.clear();

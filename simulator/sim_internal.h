@@ -134,12 +134,8 @@ const char* FormatName(const GUID& format);  // "BMP", ...; null for an unknown 
 
 const wchar_t* FormatExtension(const GUID& format);  // "jpg", ...; null for an unknown format
 
-// Writes the item's data in `format` to `path`: a folder camera's item copies its file;
-// otherwise a picture in BMP, PNG or JPEG, or a video as a one-frame Motion-JPEG AVI.
-// E_INVALIDARG for a format the item does not offer; the Win32 error as an HRESULT when the
-// file fails.
-HRESULT WriteItemFile(const Item& item, const GUID& format, const wchar_t* path);
-// The bytes WriteItemFile writes for a generated item.
+// A generated item's data in `format`: a picture in BMP, PNG or JPEG, or a video as a
+// one-frame Motion-JPEG AVI. E_INVALIDARG for a format the item does not offer.
 HRESULT ItemBytes(const Item& item, const GUID& format, std::vector<unsigned char>& bytes);
 
 // An item's bytes read in order (transfer_steps.cpp): a generated item's from memory, a folder

@@ -1641,6 +1641,29 @@ TEST_F(FolderCameraTest, FotexSimDllAddsTheFolderCameraForHosts) {
     int count = kSentinel;
     EXPECT_EQ(kOk, lib.ListCameraItems(folder, &count));
     EXPECT_EQ(4, count);
+    // A slowed camera still delivers whole pictures, its progress reported on the way.
+    auto rate = reinterpret_cast<int(__cdecl*)(int, int)>(symbol("FotexSimSetTransferRate"));
+    ASSERT_NE(nullptr, rate);
+    EXPECT_EQ(0, rate(3, 1000));
+    EXPECT_EQ(0, rate(0, -1));
+    EXPECT_EQ(1, rate(0, 4 << 20));
+    FOTEX_DEVICE slowed = Open(0);
+    EXPECT_EQ(kOk, lib.ListCameraItems(slowed, &count));
+    FOTEX_ITEM item = 0;
+    ASSERT_EQ(kOk, lib.OpenCameraItem(slowed, 0, &item));
+    int size = kSentinel, reports = 0;
+    EXPECT_EQ(kSmallBuffer, lib.ReadCameraItem(item, kNative, nullptr, 0, &size, nullptr, nullptr));
+    std::vector<char> data(static_cast<size_t>(std::max(size, 0)));
+    auto counted = [](void* n, int) {
+        ++*static_cast<int*>(n);
+        return 0;
+    };
+    EXPECT_EQ(kOk, lib.ReadCameraItem(item, kNative, data.data(), size, &size, counted, &reports));
+    EXPECT_TRUE(IsJpeg(std::string(data.begin(), data.end())));
+    EXPECT_LT(0, reports);
+    EXPECT_EQ(1, rate(0, 0));
+    lib.ReleaseCameraItem(&item);
+    lib.CloseWiaDevice(&slowed);
     lib.CloseWiaDevice(&folder);
     revokeSim();
     camera.Register();
