@@ -56,6 +56,13 @@ HRESULT StepThrough(ItemSource& source, const Steps& steps, const std::function<
     IWiaDataCallback* callback = steps.callback;
     const uint64_t total = source.size();
     HRESULT hr = S_OK;
+    // A callback must be a whole COM object: across processes it is reached through its proxy.
+    if (callback) {
+        IWiaDataCallback* same = nullptr;
+        hr = callback->QueryInterface(wia::IID_IWiaDataCallback, reinterpret_cast<void**>(&same));
+        if (FAILED(hr) || same == nullptr) return FAILED(hr) ? hr : E_NOINTERFACE;
+        same->Release();
+    }
     if (callback) hr = callback->BandedDataCallback(wia::kMsgStatus, kStatusFromDevice, 0, 0, 0, 0, 0, nullptr);
     if (hr == S_OK && callback && steps.banded) {
         WIA_DATA_CALLBACK_HEADER header{};

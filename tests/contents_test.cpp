@@ -898,7 +898,7 @@ TEST_F(ContentsTest, ValueStatusesLeaveTheValueUntouched) {
         int status;
     } cases[] = {
         {false, 0, kType, true, kHandle},   {true, 0, kType, false, kPointer},    {true, 0, 0, true, kInvalidArg},
-        {true, 0, 5, true, kInvalidArg},    {true, 4, kType, true, kBounds},      {true, -1, kSize, true, kBounds},
+        {true, 0, 6, true, kInvalidArg},    {true, 4, kType, true, kBounds},      {true, -1, kSize, true, kBounds},
         {true, 0, kSize, true, kOverflow},  {true, 1, kSize, true, kNotFound},    {true, 2, kThumbWidth, true, kNotFound},
         {true, 2, kThumbHeight, true, kNotFound},
     };

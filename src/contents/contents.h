@@ -107,9 +107,16 @@ class TransferCallback;
 
 // FOTEX_E_FOLDER for a folder, which has no data; S_OK for any other item.
 HRESULT RefuseFolder(IWiaItem* item);
-// The GUID of a transfer format code: the table's, or for FOTEX_FORMAT_NATIVE the item's
-// preferred format (FOTEX_E_NOT_FOUND when it names none).
-HRESULT ItemFormat(IWiaItem* item, int code, GUID& format);
+// For an item with data, the GUID of a transfer format code: the table's, or for
+// FOTEX_FORMAT_NATIVE the item's preferred format (FOTEX_E_NOT_FOUND when it names none).
+// S_OK, or a failure: FOTEX_E_FOLDER for a folder.
+HRESULT DataFormat(IWiaItem* item, int code, GUID& format);
+
+// The checks of a function that fills the host's buffer: S_OK, or the status that refuses it.
+inline HRESULT CheckBuffer(const void* buffer, int capacity, const int* size) {
+    if (size == nullptr || (buffer == nullptr && capacity > 0)) return FOTEX_E_POINTER;
+    return capacity < 0 ? FOTEX_E_INVALIDARG : S_OK;
+}
 // Has the service write the item's data in `format` into the file `path`, reporting to
 // `callback` when there is one. FOTEX_E_FORMAT when the item refuses the format,
 // FOTEX_E_CANCELLED when the host cancelled.

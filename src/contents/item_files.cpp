@@ -238,13 +238,15 @@ HRESULT RefuseFolder(IWiaItem* item) {
     return (type & wia::kItemTypeFolder) != 0 ? FOTEX_E_FOLDER : S_OK;
 }
 
-HRESULT ItemFormat(IWiaItem* item, int code, GUID& format) {
+HRESULT DataFormat(IWiaItem* item, int code, GUID& format) {
+    HRESULT hr = RefuseFolder(item);
+    if (hr != S_OK) return hr;
     if (code != FOTEX_FORMAT_NATIVE) {
         format = *LookUpFormat(code).format;
         return S_OK;
     }
     ComPtr<IWiaPropertyStorage> storage;
-    HRESULT hr = QueryPropertyStorage(item, storage);
+    hr = QueryPropertyStorage(item, storage);
     if (FAILED(hr)) return hr;
     const PROPSPEC spec = PropSpecById(wia::kIpaPreferredFormat);
     PropVariants<1> value;
@@ -311,10 +313,8 @@ extern "C" int FOTEX_CALL SaveCameraItemWithProgress(FOTEX_ITEM item, const wcha
     if (fileName == nullptr) return FOTEX_E_POINTER;
     if ((flags & ~(FOTEX_SAVE_DELETE | FOTEX_SAVE_REPLACE)) != 0) return FOTEX_E_INVALIDARG;
     const ComPtr<IWiaItem> picture = HoldHandle(item);
-    HRESULT hr = RefuseFolder(picture.get());
-    if (hr != S_OK) return static_cast<int>(hr);
     GUID wanted;
-    hr = ItemFormat(picture.get(), format, wanted);
+    HRESULT hr = DataFormat(picture.get(), format, wanted);
     if (hr != S_OK) return FailureStatus(hr);
     // Without a routine the service gets no callback: nothing to report, nothing to cancel.
     HeldCallback callback(progress != nullptr ? TransferCallback::Create(progress, context) : nullptr);
@@ -348,14 +348,12 @@ extern "C" int FOTEX_CALL SaveCameraThumbnail(FOTEX_ITEM item, const wchar_t* fi
 
 extern "C" int FOTEX_CALL ReadCameraThumbnail(FOTEX_ITEM item, void* buffer, int capacity, int* size) {
     if (item == 0) return FOTEX_E_HANDLE;
-    if (size == nullptr || (buffer == nullptr && capacity > 0)) return FOTEX_E_POINTER;
-    if (capacity < 0) return FOTEX_E_INVALIDARG;
+    HRESULT hr = CheckBuffer(buffer, capacity, size);
+    if (hr != S_OK) return hr;
     const ComPtr<IWiaItem> picture = HoldHandle(item);
-    HRESULT hr = RefuseFolder(picture.get());
-    if (hr != S_OK) return static_cast<int>(hr);
-
     ThumbnailMaker maker(picture.get());
-    hr = maker.Read();
+    hr = RefuseFolder(picture.get());
+    if (hr == S_OK) hr = maker.Read();
     if (hr != S_OK) return FailureStatus(hr);
     *size = static_cast<int>(maker.bytes());  // 0x4000 squared pixels at most: within an int
     if (maker.bytes() > static_cast<uint32_t>(capacity)) return FOTEX_E_INSUFFICIENT_BUFFER;

@@ -93,13 +93,11 @@ using namespace fotex;
 extern "C" int FOTEX_CALL ReadCameraItem(FOTEX_ITEM item, int format, void* buffer, int capacity, int* size,
                                          FOTEX_PROGRESS progress, void* context) {
     if (item == 0) return FOTEX_E_HANDLE;
-    if (size == nullptr || (buffer == nullptr && capacity > 0)) return FOTEX_E_POINTER;
-    if (capacity < 0) return FOTEX_E_INVALIDARG;
+    HRESULT hr = CheckBuffer(buffer, capacity, size);
+    if (hr != S_OK) return hr;
     const ComPtr<IWiaItem> picture = HoldHandle(item);
-    HRESULT hr = RefuseFolder(picture.get());
-    if (hr != S_OK) return static_cast<int>(hr);
     GUID wanted;
-    hr = ItemFormat(picture.get(), format, wanted);
+    hr = DataFormat(picture.get(), format, wanted);
     if (hr != S_OK) return FailureStatus(hr);
     ComPtr<IWiaPropertyStorage> storage;
     hr = QueryPropertyStorage(picture.get(), storage);
