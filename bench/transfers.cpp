@@ -150,9 +150,18 @@ int main() {
             DeleteFileW(target.c_str());
         };
     };
-    const Paired saved = Compare(save(true), save(false), 41, 0.05);
-    Row("SaveCameraItemWithProgress with a routine / SaveCameraItem without",
-        Format("%.3f (%.2f ms vs %.2f ms)", saved.ratio, saved.a * 1e3, saved.b * 1e3), "<= 1.02", saved.ratio <= 1.02);
+    // Processor time, in alternating rounds: the 20 MB written to the disk make the clock's figure
+    // swing with the machine's load by more than the 2% measured here.
+    std::vector<double> ratios, with, without;
+    for (int round = 0; round < 7; ++round) {
+        with.push_back(CpuPerCall(save(true), 0.5));
+        without.push_back(CpuPerCall(save(false), 0.5));
+        ratios.push_back(with.back() / without.back());
+    }
+    const double savedRatio = Median(ratios);
+    Row("SaveCameraItemWithProgress with a routine / SaveCameraItem without (processor time)",
+        Format("%.3f (%.2f ms vs %.2f ms)", savedRatio, Median(with) * 1e3, Median(without) * 1e3), "<= 1.02",
+        savedRatio <= 1.02);
 
     std::vector<uint8_t> buffer(kItemBytes);
     int size = 0;
@@ -191,7 +200,7 @@ int main() {
     d.transferRate = rate;
     const double interval = 65536.0 / rate;
     std::vector<double> latencies;
-    for (int round = 0; round < 40; ++round) {
+    for (int round = 0; round < 100; ++round) {
         Cancel cancel;
         cancel.at = 1 + round % 8;
         if (round % 2)
@@ -202,7 +211,7 @@ int main() {
     }
     d.transferRate = 0;
     const double median = Percentile(latencies, 0.5), p99 = Percentile(latencies, 0.99);
-    Row("From a cancel to the return (save and read, 40 runs)",
+    Row("From a cancel to the return (save and read, 100 runs)",
         Format("median %.2f ms, 99th percentile %.2f ms; a report every %.2f ms", median * 1e3, p99 * 1e3,
                interval * 1e3),
         "<= one report", p99 <= interval);
