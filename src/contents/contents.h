@@ -11,11 +11,6 @@
 
 namespace fotex {
 
-// ERROR_INVALID_DATA: a thumbnail shorter than its width and height need.
-constexpr HRESULT kInvalidData = static_cast<HRESULT>(0x8007000D);
-// ERROR_ARITHMETIC_OVERFLOW: a value beyond what an int holds.
-constexpr HRESULT kOverflow = static_cast<HRESULT>(0x80070216);
-
 // One listed item: a reference of the list's own and the type flags the walk saw.
 struct ListedItem {
     IWiaItem* item;

@@ -108,7 +108,7 @@ HRESULT IntegerOf(const PROPVARIANT& v, int* value) {
     case VT_UI8: n = v.uhVal.QuadPart > static_cast<ULONGLONG>(INT_MAX) ? -1 : static_cast<LONGLONG>(v.uhVal.QuadPart); break;
     default: return FOTEX_E_NOT_FOUND;
     }
-    if (n < 0 || n > INT_MAX) return kOverflow;
+    if (n < 0 || n > INT_MAX) return FOTEX_E_OVERFLOW;
     *value = static_cast<int>(n);
     return S_OK;
 }

@@ -17,8 +17,6 @@ namespace {
 // Far beyond any machine (the scaling benchmark lists 10,000); a faulty service whose enumerator
 // never reports the end would otherwise keep the call listing forever.
 constexpr unsigned long kMaxDevices = 65536;
-// E_BOUNDS: more devices than a list may hold.
-constexpr HRESULT kTooManyDevices = static_cast<HRESULT>(0x8000000B);
 
 // Set while an enumeration runs: one started from a handler inside it is refused, so that the
 // list being filled has one writer.
@@ -106,7 +104,7 @@ extern "C" int FOTEX_CALL EnumerateWiaDevices(int* count) {
             hr = E_POINTER;
             TraceHresult("Error calling IEnumWIA_DEV_INFO::Next", hr);
         } else if (++fetched > kMaxDevices) {
-            hr = kTooManyDevices;
+            hr = FOTEX_E_BOUNDS;
             TraceHresult("Too many devices", hr);
         } else if (AppendDeviceRecord(storage.get(), next) == kListCannotGrow) {
             hr = kListCannotGrow;  // the devices listed so far stay readable
