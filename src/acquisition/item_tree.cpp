@@ -32,27 +32,22 @@ constexpr unsigned long kMaxSiblings = 1000000;
     if ((type & (wia::kItemTypeFolder | wia::kItemTypeHasAttachments)) == 0) return hr;
 
     ComPtr<IEnumWiaItem> children;
-    hr = item->EnumChildItems(children.put());
-    if (FAILED(hr)) {
-        children.detach();
-        return hr;
-    }
+    hr = children.receive(item->EnumChildItems(children.put()));
+    if (FAILED(hr)) return hr;
     if (hr == S_OK && !children) return E_POINTER;
 
     unsigned long fetched = 0;
     while (hr == S_OK) {
         ComPtr<IWiaItem> child;
-        hr = children->Next(1, child.put(), nullptr);
+        hr = child.fetch(children->Next(1, child.put(), nullptr));
         if (hr == S_OK && ++fetched > kMaxSiblings) {
             if (trace) TraceHresult("Too many items in one folder", FOTEX_E_BOUNDS);
             return FOTEX_E_BOUNDS;
         }
-        if (hr == S_OK) {
+        if (hr == S_OK)
             hr = WalkItemTree(child.get(), visitor, trace, depth + 1);
-        } else {
-            child.detach();  // nothing was fetched, whatever the pointer holds
-            if (FAILED(hr) && trace) TraceHresult("Error calling pEnumWiaItem->Next", hr);
-        }
+        else if (FAILED(hr) && trace)
+            TraceHresult("Error calling pEnumWiaItem->Next", hr);
     }
     return hr == S_FALSE ? S_OK : hr;
 }

@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "fotex.h"
+#include "text_units.h"
 
 namespace fotex {
 
@@ -80,14 +81,6 @@ ItemLists& Lists();
 
 // The negative HRESULT a status reports for `hr`: a success other than S_OK is no success here.
 inline int FailureStatus(HRESULT hr) { return FAILED(hr) ? static_cast<int>(hr) : static_cast<int>(E_FAIL); }
-
-// Copies up to three pieces of text, then a terminator, into the caller's buffer of `bytes`
-// bytes; nothing is written when they do not fit.
-struct TextPiece {
-    const WCHAR* text;
-    uint32_t units;
-};
-int PutText(void* out, int bytes, const TextPiece* pieces, int count);
 
 // Makes a file through `maker`, which fills the temporary file it is given, and moves it to
 // `fileName` only when complete. Never replaces an existing file unless `replace`.

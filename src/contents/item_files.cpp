@@ -176,11 +176,8 @@ public:
         if (FAILED(hr)) return hr;
         const PROPSPEC specs[3] = {PropSpecById(wia::kIpcThumbnail), PropSpecById(wia::kIpcThumbWidth),
                                    PropSpecById(wia::kIpcThumbHeight)};
-        hr = storage->ReadMultiple(3, specs, values_.data());
-        if (FAILED(hr)) {
-            for (size_t i = 0; i < values_.size(); ++i) PropVariantInit(&values_[i]);
-            return hr;
-        }
+        hr = values_.ReadFrom(storage.get(), specs);
+        if (FAILED(hr)) return hr;
         const PROPVARIANT& data = values_[0];
         if (data.vt != (VT_VECTOR | VT_UI1) || values_[1].vt != VT_I4 || values_[2].vt != VT_I4)
             return FOTEX_E_NOT_FOUND;

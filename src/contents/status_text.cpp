@@ -68,17 +68,6 @@ uint32_t Length(const WCHAR* text) { return static_cast<uint32_t>(lstrlenW(text)
 
 }  // namespace
 
-int PutText(void* out, int bytes, const TextPiece* pieces, int count) {
-    uint64_t units = 1;
-    for (int i = 0; i < count; ++i) units += pieces[i].units;
-    if (bytes < 0 || units * sizeof(WCHAR) > static_cast<uint64_t>(bytes)) return FOTEX_E_INSUFFICIENT_BUFFER;
-    auto* to = static_cast<WCHAR*>(out);
-    for (int i = 0; i < count; ++i)
-        for (uint32_t u = 0; u < pieces[i].units; ++u) *to++ = pieces[i].text[u];
-    *to = 0;
-    return FOTEX_OK;
-}
-
 }  // namespace fotex
 
 using namespace fotex;

@@ -73,9 +73,8 @@ extern "C" int FOTEX_CALL EnumerateWiaDevices(int* count) {
     if (FAILED(CreateDeviceManager(manager.put())) || !manager) return FOTEX_ENUM_NO_MANAGER;
 
     ComPtr<IEnumWIA_DEV_INFO> devices;
-    HRESULT hr = manager->EnumDeviceInfo(wia::kDevInfoEnumLocal, devices.put());
+    HRESULT hr = devices.receive(manager->EnumDeviceInfo(wia::kDevInfoEnumLocal, devices.put()));
     if (FAILED(hr)) {
-        devices.detach();
         TraceHresult("Error calling IWiaDevMgr::EnumDeviceInfo", hr);
         return FOTEX_ENUM_SERVICE_FAILED;
     }
@@ -96,10 +95,9 @@ extern "C" int FOTEX_CALL EnumerateWiaDevices(int* count) {
     unsigned long fetched = 0;
     while (hr == S_OK) {
         ComPtr<IWiaPropertyStorage> storage;
-        hr = devices->Next(1, storage.put(), nullptr);
-        if (hr != S_OK) {
-            storage.detach();  // nothing was fetched, whatever the pointer holds
-        } else if (!storage) {
+        hr = storage.fetch(devices->Next(1, storage.put(), nullptr));
+        if (hr != S_OK) break;
+        if (!storage) {
             // Success without a device: asking again may give the same answer forever.
             hr = E_POINTER;
             TraceHresult("Error calling IEnumWIA_DEV_INFO::Next", hr);
