@@ -508,7 +508,7 @@ int FOTEX_CALL SetCopyRight(FOTEX_DEVICE device, const char* text);
 #define FOTEX_E_POINTER ((int)0x80004003L)             /* a pointer the call needs is null */
 #define FOTEX_E_INVALIDARG ((int)0x80070057L)          /* an unknown selector or flag */
 #define FOTEX_E_BOUNDS ((int)0x8000000BL)              /* the index is not in the list */
-#define FOTEX_E_INSUFFICIENT_BUFFER ((int)0x8007007AL) /* the text buffer is too small */
+#define FOTEX_E_INSUFFICIENT_BUFFER ((int)0x8007007AL) /* the text or data buffer is too small */
 #define FOTEX_E_NOT_FOUND ((int)0x80070490L)           /* no such property, or no such item */
 #define FOTEX_E_FILE_EXISTS ((int)0x80070050L)         /* the file exists; replacing was not asked for */
 #define FOTEX_E_BUSY ((int)0x800700AAL)                /* refused: a camera event wait from a handler inside one */
@@ -908,14 +908,15 @@ int FOTEX_CALL SaveCameraItemWithProgress(FOTEX_ITEM item, const wchar_t* file_n
    unlisted code means JPEG) into `buffer`, `capacity` bytes, and stores the byte count in *size.
    The data comes through the service's memory transfer when the item offers one, else through a
    temporary file that is always removed. `progress` (null: none) works as for
-   SaveCameraItemWithProgress. Nothing is ever written past `capacity`.
+   SaveCameraItemWithProgress. Nothing is ever written past `capacity`; on failure the first
+   `capacity` bytes may hold part of the data.
    Returns FOTEX_OK; FOTEX_E_HANDLE item is 0; FOTEX_E_POINTER size is null, or buffer is null
    with a capacity above 0; FOTEX_E_INVALIDARG capacity is negative; FOTEX_E_INSUFFICIENT_BUFFER
    the data needs more than `capacity` (*size receives the bytes needed: call again with that
    capacity; a null buffer with capacity 0 asks for the size this way, at the cost of one
    transfer); FOTEX_E_FOLDER; FOTEX_E_FORMAT; FOTEX_E_NOT_FOUND FOTEX_FORMAT_NATIVE for an item
-   that names no format of its own; FOTEX_E_CANCELLED; 0x80070216 (arithmetic overflow) data
-   beyond 2,147,483,647 bytes; or the service's or the file system's HRESULT. */
+   that names no format of its own; FOTEX_E_CANCELLED; FOTEX_E_OVERFLOW data beyond
+   2,147,483,647 bytes; or the service's or the file system's HRESULT. */
 int FOTEX_CALL ReadCameraItem(FOTEX_ITEM item, int format, void* buffer, int capacity, int* size,
                               FOTEX_PROGRESS progress, void* context);
 
@@ -923,7 +924,7 @@ int FOTEX_CALL ReadCameraItem(FOTEX_ITEM item, int format, void* buffer, int cap
    SaveCameraThumbnail writes, with the capacity rule of ReadCameraItem.
    Returns FOTEX_OK; FOTEX_E_HANDLE; FOTEX_E_POINTER; FOTEX_E_INVALIDARG;
    FOTEX_E_INSUFFICIENT_BUFFER (*size receives the bytes needed); FOTEX_E_FOLDER;
-   FOTEX_E_NOT_FOUND the item has no thumbnail; 0x8007000D (invalid data); or the service's
+   FOTEX_E_NOT_FOUND the item has no thumbnail; FOTEX_E_VALUE (invalid data); or the service's
    HRESULT. */
 int FOTEX_CALL ReadCameraThumbnail(FOTEX_ITEM item, void* buffer, int capacity, int* size);
 
