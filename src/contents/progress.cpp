@@ -1,6 +1,7 @@
 // The host's progress routine behind the service's data callback.
 #include "progress.h"
 
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -36,11 +37,18 @@ ULONG WINAPI TransferCallback::Release() {
 }
 
 HRESULT WINAPI TransferCallback::BandedDataCallback(LONG message, LONG, LONG percent, LONG offset, LONG length, LONG,
-                                                    LONG, BYTE* data) {
-    if (cancelled_) return S_FALSE;
+                                                    LONG resLength, BYTE* data) {
+    if (cancelled_ || overflow_) return S_FALSE;
     if (message == wia::kMsgData) {
-        if (offset < 0 || length < 0 || (length > 0 && data == nullptr)) return E_INVALIDARG;
+        // Across processes the buffer holds resLength bytes: a longer length would read past it.
+        if (length < 0 || length > resLength || (length > 0 && data == nullptr)) return E_INVALIDARG;
+        // The offset is a LONG, negative for data past 2 GiB. No host buffer reaches that far
+        // (capacities are ints), so the transfer stops there: the data is too large to read.
         const uint64_t end = static_cast<uint64_t>(offset) + static_cast<uint64_t>(length);
+        if (offset < 0 || end > static_cast<uint64_t>(INT_MAX)) {
+            overflow_ = true;
+            return S_FALSE;
+        }
         if (buffer_ != nullptr && static_cast<uint64_t>(offset) < capacity_) {
             const uint64_t fits = (end < capacity_ ? end : capacity_) - static_cast<uint64_t>(offset);
             std::memcpy(buffer_ + offset, data, static_cast<size_t>(fits));
@@ -68,7 +76,10 @@ HRESULT TransferCallback::Complete() {
     return FOTEX_E_CANCELLED;
 }
 
-HRESULT TransferCallback::Outcome(HRESULT service) const { return cancelled_ ? FOTEX_E_CANCELLED : service; }
+HRESULT TransferCallback::Outcome(HRESULT service) const {
+    if (overflow_) return FOTEX_E_OVERFLOW;
+    return cancelled_ ? FOTEX_E_CANCELLED : service;
+}
 
 void TransferCallback::Detach() {
     progress_ = nullptr;

@@ -26,8 +26,9 @@ public:
 
     // The call with 100, once the data is complete; FOTEX_E_CANCELLED when the host cancels there.
     HRESULT Complete();
-    // What the transfer comes to, given the service's result: FOTEX_E_CANCELLED once the host
-    // cancelled, whatever the service made of it; its own result otherwise.
+    // What the transfer comes to, given the service's result: FOTEX_E_OVERFLOW once the data
+    // passed 2 GiB, FOTEX_E_CANCELLED once the host cancelled, whatever the service made of it;
+    // its own result otherwise.
     HRESULT Outcome(HRESULT service) const;
     // Ends the callback's use of the host's routine and buffer: a service that calls later
     // reaches neither.
@@ -49,6 +50,7 @@ private:
     uint32_t received_ = 0;
     int last_ = 0;
     bool cancelled_ = false;
+    bool overflow_ = false;
 };
 
 // Owns the transfer's reference to its callback; on every path detaches it before releasing it,
