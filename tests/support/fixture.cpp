@@ -7,12 +7,16 @@ namespace fotextest {
 
 void FotexTest::SetUp() {
     capture_ = std::make_unique<StdoutCapture>();
-    ASSERT_EQ(S_OK, camera.Register());
+    if (ServerMode())
+        ASSERT_EQ(S_OK, mirror_.Attach(camera)) << "FotexSimServer.exe did not answer";
+    else
+        ASSERT_EQ(S_OK, camera.Register());
     ASSERT_TRUE(lib.Load()) << "Fotex.dll did not load: " << GetLastError();
 }
 
 void FotexTest::TearDown() {
     lib.Unload();
+    mirror_.Detach();
     camera.Revoke();
     transcript_ += capture_->Take();
     capture_.reset();
