@@ -3,6 +3,7 @@
 #include "image.h"
 
 #include <cstring>
+#include <set>
 
 #include "sim_internal.h"
 
@@ -142,14 +143,17 @@ void Fields(Io& io, Item& it) {
 bool Live(const std::shared_ptr<Item>& c) { return c && !c->deleted; }
 
 // Pre-order, each item followed by its count of live children; no recursion, trees go deep.
+// A faulty tree whose folder holds itself (or an ancestor) is cut there: an image has no cycles.
 void WriteTree(Out& io, Item& root) {
     std::vector<Item*> stack{&root};
+    std::set<const Item*> seen;
     while (!stack.empty()) {
         Item* it = stack.back();
         stack.pop_back();
         Fields(io, *it);
         uint32_t live = 0;
-        for (auto c = it->children.rbegin(); c != it->children.rend(); ++c)
+        const bool first = seen.insert(it).second;
+        for (auto c = it->children.rbegin(); first && c != it->children.rend(); ++c)
             if (Live(*c)) {
                 stack.push_back(c->get());
                 ++live;
@@ -382,7 +386,21 @@ bool LoadImage(Camera& camera, const std::string& image, std::vector<std::shared
     core.valuesOut = fresh.valuesOut;
     camera.last = std::move(last);
 
-    if (devices.size() < camera.devices.size()) camera.devices.resize(devices.size());
+    // Devices pair up by place while the list keeps its ids in order (so references into it
+    // stay good), else by id: a device taken out of the list leaves the others what they were.
+    bool inPlace = devices.size() >= camera.devices.size();
+    for (size_t k = 0; inPlace && k < camera.devices.size(); ++k) inPlace = camera.devices[k].id == devices[k].id;
+    if (!inPlace) {
+        std::vector<Device> paired;
+        std::vector<bool> used(camera.devices.size());
+        for (Device& d : devices) {
+            size_t k = 0;
+            while (k < used.size() && (used[k] || camera.devices[k].id != d.id)) ++k;
+            if (k < used.size()) used[k] = true;
+            paired.push_back(k < used.size() ? std::move(camera.devices[k]) : Device{});
+        }
+        camera.devices = std::move(paired);
+    }
     for (size_t k = 0; k < devices.size(); ++k) {
         if (k == camera.devices.size()) {
             camera.devices.push_back(std::move(devices[k]));

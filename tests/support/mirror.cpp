@@ -123,14 +123,24 @@ void Mirror::Detach() {
     camera_ = nullptr;
 }
 
-bool Mirror::OnItsThread() {
-    if (GetCurrentThreadId() == thread_) return true;
-    ADD_FAILURE() << "the camera in the server is reached from the test's thread only";
-    return false;
+bool Mirror::OnItsThread() { return GetCurrentThreadId() == thread_; }
+
+// The server's control for the calling thread: the test's own connection on its thread,
+// another one for any other thread (tests press the shutter from threads of their own).
+IFotexSimControl* Mirror::Control() {
+    if (OnItsThread()) return SharedServer().operator->();
+    thread_local fotex::ComPtr<IFotexSimControl> own;
+    if (!own) {
+        CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+        if (FAILED(CoCreateInstance(kServerControlClass, nullptr, CLSCTX_LOCAL_SERVER, IID_IFotexSimControl,
+                                    own.put_void())))
+            ADD_FAILURE() << "FotexSimServer.exe did not answer another thread";
+    }
+    return own.get();
 }
 
 void Mirror::Push() {
-    if (!camera_ || !OnItsThread()) return;
+    if (!camera_ || !OnItsThread()) return;  // the test's thread owns the camera's data
     std::string now = fotexsim::SaveImage(*camera_);
     if (now == synced_) return;
     OwnedBstr image(SysAllocStringByteLen(now.data(), static_cast<UINT>(now.size())));
@@ -154,13 +164,15 @@ void Mirror::Pull() {
 }
 
 fotexsim::Item* Mirror::PressShutter(size_t device, const std::wstring* name, const std::wstring* extension) {
-    if (!OnItsThread()) return nullptr;
+    IFotexSimControl* control = Control();
+    if (!control) return nullptr;
     Push();
     OwnedBstr n(Alloc(name ? *name : std::wstring())), e(Alloc(extension ? *extension : std::wstring())), taken;
     const LONG given = (name ? 1 : 0) | (extension ? 2 : 0);
-    const HRESULT hr = SharedServer()->TakePicture(static_cast<LONG>(device), given, n.get(), e.get(), taken.put());
+    const HRESULT hr = control->TakePicture(static_cast<LONG>(device), given, n.get(), e.get(), taken.put());
     Pull();
-    if (hr != S_OK || device >= camera_->devices.size()) return nullptr;
+    // Another thread's picture reaches this camera with the test thread's next call.
+    if (hr != S_OK || !OnItsThread() || device >= camera_->devices.size()) return nullptr;
     const std::wstring key(taken.get(), SysStringLen(taken.get()));
     fotexsim::Item* found = nullptr;
     for (fotexsim::Item* item : camera_->ItemsOf(camera_->devices[device]))
@@ -169,28 +181,33 @@ fotexsim::Item* Mirror::PressShutter(size_t device, const std::wstring* name, co
 }
 
 bool Mirror::Plug(size_t device, bool in) {
-    if (!OnItsThread()) return false;
+    IFotexSimControl* control = Control();
+    if (!control) return false;
     Push();
     const LONG d = static_cast<LONG>(device);
-    const HRESULT hr = in ? SharedServer()->PlugIn(d) : SharedServer()->Unplug(d);
+    const HRESULT hr = in ? control->PlugIn(d) : control->Unplug(d);
     Pull();
     return hr == S_OK;
 }
 
 void Mirror::RaiseEvent(const GUID& event, size_t device, const std::wstring& itemName) {
-    if (!OnItsThread()) return;
+    IFotexSimControl* control = Control();
     OwnedBstr name(Alloc(itemName));
-    EXPECT_EQ(S_OK, SharedServer()->RaiseEvent(&event, static_cast<LONG>(device), name.get()));
+    if (control) {
+        EXPECT_EQ(S_OK, control->RaiseEvent(&event, static_cast<LONG>(device), name.get()));
+    }
 }
 
 long Mirror::Counted(Count what) {
-    if (!OnItsThread()) return -1;
-    LONG registrations = -1, delivered = -1, pending = -1;
+    IFotexSimControl* control = Control();
+    LONG live = -1, registrations = -1, delivered = -1, pending = -1;
+    OwnedBstr text;
+    if (!control) return -1;
     switch (what) {
-        case Count::References: return SharedServer().Live();
-        case Count::Registrations: SharedServer()->EventCounts(&registrations, &delivered); return registrations;
-        case Count::Delivered: SharedServer()->EventCounts(&registrations, &delivered); return delivered;
-        case Count::Pending: SharedServer()->EventsPending(&pending); return pending;
+        case Count::References: control->Ledger(&live, text.put()); return live;
+        case Count::Registrations: control->EventCounts(&registrations, &delivered); return registrations;
+        case Count::Delivered: control->EventCounts(&registrations, &delivered); return delivered;
+        case Count::Pending: control->EventsPending(&pending); return pending;
     }
     return -1;
 }

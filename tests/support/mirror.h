@@ -33,6 +33,7 @@ public:
 
 private:
     bool OnItsThread();
+    IFotexSimControl* Control();
 
     fotexsim::Camera* camera_ = nullptr;
     DWORD thread_ = 0;
