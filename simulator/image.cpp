@@ -259,23 +259,14 @@ void DeviceFields(Io& io, Device& d) {
     Pod(io, d.offline);
 }
 
-// Takes `fresh`'s values into `kept`, which keeps its identity, children and what it has worked out.
-void TakeFields(Item& kept, const Item& fresh) {
+// Takes `fresh`'s values into `kept`, which keeps its identity, children and what it has worked
+// out; through the field list itself, so a field added there is never left behind here.
+void TakeFields(Item& kept, Item& fresh) {
     const bool sameFile = kept.file == fresh.file;
-    kept.name = fresh.name;
-    kept.key = fresh.key;
-    kept.type = fresh.type;
-    kept.props = fresh.props;
-    kept.lacks = fresh.lacks;
-    kept.time = fresh.time;
-    kept.thumbWidth = fresh.thumbWidth;
-    kept.thumbHeight = fresh.thumbHeight;
-    kept.file = fresh.file;
-    kept.formats = fresh.formats;
-    kept.seed = fresh.seed;
-    kept.width = fresh.width;
-    kept.height = fresh.height;
-    kept.endless = fresh.endless;
+    Out out;
+    Fields(out, fresh);
+    In in(out.bytes);
+    Fields(in, kept);
     if (!sameFile) {
         kept.thumbnail.reset();
         kept.thumbnailMade = false;
