@@ -1148,6 +1148,44 @@ TEST_F(FolderCameraThroughTheDll, SizeBeyondTwoGigabytesIsAnOverflow) {
     EXPECT_TRUE(Ledger(0));
 }
 
+// The same video read into memory: the item offers the memory transfer, and its data is beyond
+// what an int counts, so the read is the overflow the header promises, not a refused argument.
+TEST_F(FolderCameraThroughTheDll, ReadingDataBeyondTwoGigabytesIsAnOverflow) {
+    const std::wstring folder = TempPath((L"bigread" + std::to_wstring(GetCurrentProcessId())).c_str());
+    const std::wstring video = folder + L"\\MVI_0001.avi";
+    CreateDirectoryW(folder.c_str(), nullptr);
+    HANDLE file = CreateFileW(video.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    DWORD unused = 0;
+    DeviceIoControl(file, FSCTL_SET_SPARSE, nullptr, 0, nullptr, 0, &unused, nullptr);
+    LARGE_INTEGER end;
+    end.QuadPart = 2306867200LL;
+    SetFilePointerEx(file, end, nullptr, FILE_BEGIN);
+    SetEndOfFile(file);
+    CloseHandle(file);
+    struct Cleanup {
+        const std::wstring &file, &dir;
+        ~Cleanup() {
+            DeleteFileW(file.c_str());
+            RemoveDirectoryW(dir.c_str());
+        }
+    } cleanup{video, folder};
+    ASSERT_EQ(camera.AddFolderCamera(folder, L"Card"), S_OK);
+    Enumerate(1);
+    FOTEX_DEVICE device = Open();
+    int count = -7;
+    ASSERT_EQ(lib.ListCameraItems(device, &count), 1);
+    FOTEX_ITEM item = 0;
+    ASSERT_EQ(lib.OpenCameraItem(device, 0, &item), 1);
+    int size = -7;
+    // 256: the item's own format; a null buffer with capacity 0 asks for the size.
+    EXPECT_EQ(lib.ReadCameraItem(item, 256, nullptr, 0, &size, nullptr, nullptr), static_cast<int>(0x80070216));
+    EXPECT_EQ(size, -7) << "nothing written on failure";
+    EXPECT_EQ(camera.Calls(Op::GetBandedData), 1) << "through the memory transfer";
+    lib.ReleaseCameraItem(&item);
+    lib.CloseWiaDevice(&device);
+}
+
 // --- scale -------------------------------------------------------------------------------------
 
 TEST_F(SimulatorTest, TenThousandDevicesEnumerate) {
