@@ -474,6 +474,7 @@ void Camera::ClearLog() {
 void Camera::SetLogging(bool on) { state_->core->logging = on; }
 
 long Camera::LiveReferences() const {
+    if (remote) return remote->Counted(Remote::Count::References);
     long sum = 0;
     // A stray's own reference is the core's; any other count than 1 is the caller's doing.
     for (Tracked* t = state_->core->head; t; t = t->next) sum += static_cast<long>(t->refs) - (t->stray ? 1 : 0);
@@ -487,6 +488,7 @@ std::vector<LiveObject> Camera::LiveObjects() const {
 }
 
 std::string Camera::Describe() const {
+    if (remote) return remote->Describe();
     std::string out;
     for (Tracked* t = state_->core->head; t; t = t->next) {
         if (t->stray && t->refs == 1) continue;
@@ -523,11 +525,13 @@ void Camera::Revoke() {
 }
 
 Item* Camera::PressShutter(size_t device) {
+    if (remote) return remote->PressShutter(device, nullptr, nullptr);
     if (device >= devices.size() || devices[device].offline || !devices[device].root) return nullptr;
     return TakeNewPicture(*state_->core, devices[device]).get();
 }
 
 Item* Camera::PressShutter(size_t device, const std::wstring& name, const std::wstring* extension) {
+    if (remote) return remote->PressShutter(device, &name, extension);
     if (device >= devices.size() || devices[device].offline || !devices[device].root) return nullptr;
     std::shared_ptr<Item> picture = TakeNewPicture(*state_->core, devices[device], &name);
     if (extension) picture->props[wia::kIpaFilenameExtension].value = Value::Text(*extension);
@@ -535,6 +539,7 @@ Item* Camera::PressShutter(size_t device, const std::wstring& name, const std::w
 }
 
 bool Camera::Unplug(size_t device) {
+    if (remote) return remote->Plug(device, false);
     if (device >= devices.size() || devices[device].offline) return false;
     devices[device].offline = true;
     devices[device].present = false;
@@ -543,6 +548,7 @@ bool Camera::Unplug(size_t device) {
 }
 
 bool Camera::PlugIn(size_t device) {
+    if (remote) return remote->Plug(device, true);
     if (device >= devices.size() || !devices[device].offline) return false;
     devices[device].offline = false;
     devices[device].present = true;
@@ -551,16 +557,22 @@ bool Camera::PlugIn(size_t device) {
 }
 
 void Camera::RaiseEvent(const GUID& event, size_t device, const std::wstring& itemName) {
+    if (remote) return remote->RaiseEvent(event, device, itemName);
     if (device < devices.size()) state_->core->Raise(event, devices[device], itemName);
 }
 
 long Camera::EventRegistrations() const {
+    if (remote) return remote->Counted(Remote::Count::Registrations);
     std::lock_guard<std::mutex> hold(state_->core->eventLock);
     return static_cast<long>(state_->core->links.size());
 }
 
-long Camera::EventsDelivered() const { return state_->core->delivered; }
-long Camera::EventsPending() const { return state_->core->pending; }
+long Camera::EventsDelivered() const {
+    return remote ? remote->Counted(Remote::Count::Delivered) : state_->core->delivered.load();
+}
+long Camera::EventsPending() const {
+    return remote ? remote->Counted(Remote::Count::Pending) : state_->core->pending.load();
+}
 DWORD Camera::LastDeliveryThread() const { return state_->core->deliveryThread; }
 
 Device* Camera::FindDevice(const std::wstring& id) {

@@ -326,6 +326,21 @@ public:
     // with the file system's error when the folder cannot be read; the camera is then unchanged.
     HRESULT AddFolderCamera(const std::wstring& folder, const std::wstring& name, Device** added = nullptr);
 
+    // --- in another process -----------------------------------------------------------------------
+    // Set by a test host whose camera serves from another process (FotexSimServer.exe) while
+    // this one mirrors it: the device actions, the live references and the event counts are then
+    // that process's.
+    struct Remote {
+        virtual ~Remote() = default;
+        virtual Item* PressShutter(size_t device, const std::wstring* name, const std::wstring* extension) = 0;
+        virtual bool Plug(size_t device, bool in) = 0;
+        virtual void RaiseEvent(const GUID& event, size_t device, const std::wstring& itemName) = 0;
+        enum class Count { References, Registrations, Delivered, Pending };
+        virtual long Counted(Count what) = 0;
+        virtual std::string Describe() = 0;
+    };
+    Remote* remote = nullptr;
+
     struct State;
     State& state() { return *state_; }
 

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "fixture.h"
+#include "image.h"
 #include "server.h"
 #include "sim_internal.h"
 
@@ -453,3 +454,32 @@ TEST_F(ServerTest, MeasuresGetterOverheadAgainstTheSameCallsByHandAndEventLatenc
 }
 
 }  // namespace
+
+// The camera's image: what one camera writes, another becomes, and items both have stay the
+// same objects.
+TEST(CameraImageTest, RoundTripsAndKeepsTheItemsBothHave) {
+    fotexsim::Camera a;
+    fotexsim::Device& d = a.AddStandardCamera(L"dev", L"Name", L"Desc", 2);
+    d.root->props[4242].value = fotexsim::Value::Words({1, 2, 3});
+    d.root->children[0]->children[0]->key = L"IMG_0001.jpg";
+    a.FailOn(Op::GetData, E_FAIL, 2);
+    a.last.createDeviceId = L"dev";
+    const std::string image = fotexsim::SaveImage(a);
+
+    fotexsim::Camera b;
+    ASSERT_TRUE(fotexsim::LoadImage(b, image));
+    EXPECT_EQ(image, fotexsim::SaveImage(b));
+    fotexsim::Item* kept = b.devices[0].root->children[0]->children[1].get();
+
+    d.root->children[0]->children.erase(d.root->children[0]->children.begin());
+    d.root->children[0]->Add(L"NEW", kImageOrVideo);
+    std::vector<std::shared_ptr<fotexsim::Item>> removed;
+    ASSERT_TRUE(fotexsim::LoadImage(b, fotexsim::SaveImage(a), &removed));
+    EXPECT_EQ(fotexsim::SaveImage(a), fotexsim::SaveImage(b));
+    ASSERT_EQ(1u, removed.size());
+    EXPECT_TRUE(removed[0]->deleted);
+    EXPECT_EQ(kept, b.devices[0].root->children[0]->children[0].get()) << "IMG_0002 is the same object";
+
+    EXPECT_FALSE(fotexsim::LoadImage(b, image.substr(0, image.size() - 1)));
+    EXPECT_FALSE(fotexsim::LoadImage(b, image + "x"));
+}

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "fotexsim.h"
+#include "image.h"
 #include "sim_internal.h"
 #include "fotexsim_control.h"
 
@@ -158,6 +159,42 @@ public:
         if (!process) return HRESULT_FROM_WIN32(GetLastError());
         g.clients.push_back(process);
         g.attached = true;
+        return S_OK;
+    }
+
+    HRESULT STDMETHODCALLTYPE Load(BSTR image) override {
+        if (!image) return E_INVALIDARG;
+        const std::string bytes(reinterpret_cast<const char*>(image), SysStringByteLen(image));
+        return fotexsim::LoadImage(*g.camera, bytes) ? S_OK : E_INVALIDARG;
+    }
+    HRESULT STDMETHODCALLTYPE Save(BSTR* image) override {
+        if (!image) return E_POINTER;
+        const std::string bytes = fotexsim::SaveImage(*g.camera);
+        *image = SysAllocStringByteLen(bytes.data(), static_cast<UINT>(bytes.size()));
+        return *image ? S_OK : E_OUTOFMEMORY;
+    }
+    HRESULT STDMETHODCALLTYPE TakePicture(LONG device, LONG given, BSTR name, BSTR extension, BSTR* taken) override {
+        if (!taken) return E_POINTER;
+        *taken = nullptr;
+        if (!KnownDevice(device)) return S_FALSE;
+        const std::wstring ext = Text(extension);
+        fotexsim::Item* item = (given & 1)
+            ? g.camera->PressShutter(static_cast<size_t>(device), Text(name), (given & 2) ? &ext : nullptr)
+            : g.camera->PressShutter(static_cast<size_t>(device));
+        if (!item) return S_FALSE;
+        const std::wstring& key = fotexsim::KeyOf(*item);
+        *taken = SysAllocStringLen(key.data(), static_cast<UINT>(key.size()));
+        return *taken ? S_OK : E_OUTOFMEMORY;
+    }
+    HRESULT STDMETHODCALLTYPE RaiseEvent(const GUID* event, LONG device, BSTR itemName) override {
+        if (!event) return E_POINTER;
+        if (!KnownDevice(device)) return S_FALSE;
+        g.camera->RaiseEvent(*event, static_cast<size_t>(device), Text(itemName));
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE EventsPending(LONG* pending) override {
+        if (!pending) return E_POINTER;
+        *pending = g.camera->EventsPending();
         return S_OK;
     }
 

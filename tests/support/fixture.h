@@ -9,6 +9,7 @@
 
 #include "fotexsim.h"
 #include "host.h"
+#include "mirror.h"
 
 namespace fotextest {
 
@@ -33,6 +34,7 @@ protected:
     Library lib;
 
 private:
+    Mirror mirror_;  // with FOTEX_TEST_CAMERA=server, what the camera is
     std::unique_ptr<StdoutCapture> capture_;
     std::string transcript_;
 };

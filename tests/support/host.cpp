@@ -145,7 +145,13 @@ void Library::Unload() {
 }
 
 void* Library::Symbol(const char* name) const {
-    return reinterpret_cast<void*>(GetProcAddress(module_, name));
+    void* symbol = reinterpret_cast<void*>(GetProcAddress(module_, name));
+    return symbol && Filter() ? Filter()(name, symbol) : symbol;
+}
+
+Library::SymbolFilter& Library::Filter() {
+    static SymbolFilter filter = nullptr;
+    return filter;
 }
 
 namespace {

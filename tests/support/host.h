@@ -111,6 +111,9 @@ public:
     bool loaded() const { return module_ != nullptr; }
     HMODULE module() const { return module_; }
     void* Symbol(const char* name) const;
+    // When set, every symbol handed out (the exports above too) is what this makes of it.
+    using SymbolFilter = void* (*)(const char* name, void* symbol);
+    static SymbolFilter& Filter();
 
 #define FOTEX_TEST_DECLARE(name) decltype(&::name) name = nullptr;
     FOTEX_TEST_EXPORTS(FOTEX_TEST_DECLARE)
