@@ -18,6 +18,16 @@ constexpr int kUsage = 2;
 // What happens when a file to be written exists already.
 enum class Existing { Refuse, Replace, Skip };
 
+// The fields of a Shape, as bits: which options shape which action.
+enum ShapeField : unsigned {
+    kFilename = 1u << 0,
+    kFolder = 1u << 1,
+    kPrefix = 1u << 2,
+    kFormat = 1u << 3,
+    kKeep = 1u << 4,
+    kExisting = 1u << 5,
+};
+
 // The options that shape one action, as in force at its place on the command line.
 struct Shape {
     std::string filename;  // pattern; empty: the action's own default
@@ -48,6 +58,14 @@ struct Options {
     };
     std::vector<VirtualItem> virtualItems;
     int device = 0;
+    // --virtual-interrupt: Ctrl-C as if pressed once this many files were saved (0: never).
+    int virtualInterrupt = 0;
+    // --virtual-flood: once fotex waits for events, the other virtual camera takes this many
+    // pictures and this one one, all delivered at once: events are lost.
+    int virtualFlood = 0;
+    // --virtual-cut-transfer, --virtual-fail-delete: the virtual cameras' transfer or deletion
+    // of this number fails (0: none).
+    int virtualCut = 0, virtualFailDelete = 0;
     bool quiet = false;     // results only, no progress lines or notes
     bool parsable = false;  // tab-separated records; implies quiet
     std::vector<Action> actions;
@@ -93,6 +111,12 @@ int UsageError(const std::string& message);  // the same; returns kUsage
 // The same for one item of several: returns false, and the action goes on with the next.
 bool FailItem(const std::string& message);
 
+// Ctrl-C (and Ctrl-Break): once caught, the process no longer ends on it; each long action
+// stops at its next step, names what it did not do and fails. Interrupt() is the same press.
+void CatchInterrupts();
+void Interrupt();
+bool Interrupted();
+
 // An open device, and the context every action gets.
 class Session {
 public:
@@ -133,7 +157,14 @@ public:
     // The files this run has written (files.h's PathKey): none is replaced by another file of the
     // same name, whatever --force-overwrite says, so no picture of the run is lost to another.
     std::set<std::wstring> written;
+    // A file of the camera is saved as `path`: remembered (Remember), and counted for
+    // --virtual-interrupt.
+    void Saved(const std::string& path);
+    int saved = 0;
+    // Folders made for the save under way: removed again if it fails and they stay empty.
+    std::vector<std::string> madeFolders;
     std::function<void()> pressShutter;  // the virtual camera's own button, when there is one
+    std::function<void()> flood;         // --virtual-flood's pictures
 
 private:
     const Options& options_;

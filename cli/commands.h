@@ -2,6 +2,7 @@
 // each Check returns "" when the action can run, else why not (a usage error).
 #pragma once
 
+#include <set>
 #include <string>
 #include <vector>
 
@@ -34,6 +35,9 @@ std::string CheckFiles(const Action& action);
 // or without one under a numbered name no file holds.
 int GetAllFiles(Session& session, const Action& action);
 std::string CheckGetAllFiles(const Action& action);
+// The full names (FOTEX_ITEM_FULL_NAME) of the files the camera lists; reports and returns false
+// when it cannot list them.
+bool ListFullNames(Session& session, std::set<std::string>& names);
 // How many files the camera lists; -1 reported when it cannot list them.
 int RemainingFiles(Session& session);
 // The identifier of the listed device at `index`.

@@ -7,7 +7,7 @@
 
 #include "commands.h"
 #include "files.h"
-#include "options.h"
+#include "text.h"
 
 namespace fotexcli {
 
@@ -118,9 +118,11 @@ std::string FreeName(Session& session, const std::string& base, const std::strin
 // A file under a pattern, with the file rules; its thumbnail; or a file under a numbered name.
 enum class Save { File, Thumbnail, Numbered };
 
-enum class Saved { Yes, Skipped, No };
+// Kept: saved, but the camera would not delete the picture as asked.
+enum class Saved { Yes, Skipped, No, Kept };
 
-Saved Unsaved(const std::string& message) {
+Saved Unsaved(Session& session, const std::string& message) {
+    DropMadeFolders(session);
     Fail(message);
     return Saved::No;
 }
@@ -132,7 +134,7 @@ Saved SaveItem(Session& session, int index, const Shape& shape, Save what) {
     int failure = 0;
     const std::string cameraName = ItemText(session, index, FOTEX_ITEM_FILE_NAME, &failure);
     const std::string label = "#" + std::to_string(index + 1) + (cameraName.empty() ? "" : " " + Printable(cameraName));
-    if (failure) return Unsaved("could not save " + label + ": cannot read its name: " + StatusText(failure));
+    if (failure) return Unsaved(session, "could not save " + label + ": cannot read its name: " + StatusText(failure));
     const int format = FormatFor(shape, cameraName);
     const std::string extension = ExtensionOf(format);
     std::string why, path;
@@ -140,23 +142,24 @@ Saved SaveItem(Session& session, int index, const Shape& shape, Save what) {
     if (numbered) {
         // A name in use is stepped aside from, never replaced.
         path = FreeName(session, base, extension, step);
-        if (!MakeFolders(FolderOf(path), why)) return Unsaved("could not save " + label + ": " + why);
+        if (!MakeFolders(FolderOf(path), why, &session.madeFolders)) return Unsaved(session, "could not save " + label + ": " + why);
     } else {
         const std::string pattern =
             !shape.filename.empty() ? shape.filename : what == Save::Thumbnail ? "thumb_%f.%C" : "%f.%C";
         path = FileNameFor(session, index, shape, pattern, what == Save::Thumbnail, cameraName, why);
-        if (path.empty()) return Unsaved("could not save " + label + ": " + why);
+        if (path.empty()) return Unsaved(session, "could not save " + label + ": " + why);
         switch (Target::Ready(session, path, shape.existing, why)) {
-            case Target::Refuse: return Unsaved("could not save " + label + ": " + why);
+            case Target::Refuse: return Unsaved(session, "could not save " + label + ": " + why);
             case Target::Skip: return Saved::Skipped;
             case Target::Write: break;
         }
     }
     FOTEX_ITEM item = 0;
+    const std::wstring before = FileKey(path);
+    const int remove = what != Save::Thumbnail && !shape.keep ? FOTEX_SAVE_DELETE : 0;
     int status = session.Call([&] { return OpenCameraItem(session.device(), index, &item); });
     if (status == FOTEX_OK) {
         const int replace = !numbered && shape.existing == Existing::Replace ? FOTEX_SAVE_REPLACE : 0;
-        const int remove = what != Save::Thumbnail && !shape.keep ? FOTEX_SAVE_DELETE : 0;
         for (;;) {
             const std::wstring wide = Wide(path);
             status = session.Call([&] {
@@ -173,30 +176,57 @@ Saved SaveItem(Session& session, int index, const Shape& shape, Save what) {
         });
     }
     if (status == FOTEX_E_FILE_EXISTS && !numbered)
-        return Unsaved("could not save " + label + ": " + ExistsMessage(path));
-    if (status != FOTEX_OK) return Unsaved("could not save " + label + " as " + path + ": " + StatusText(status));
-    Remember(session, path);
+        return Unsaved(session, "could not save " + label + ": " + ExistsMessage(path));
+    if (status != FOTEX_OK && remove && OnlyDeleteFailed(path, before)) {
+        session.Saved(path);
+        session.Progress("Saving file as " + path);
+        Fail(label + " is saved as " + path + ", but the camera could not delete it: " + StatusText(status) +
+             "; the picture stays on the camera");
+        return Saved::Kept;
+    }
+    if (status != FOTEX_OK) return Unsaved(session, "could not save " + label + " as " + path + ": " + StatusText(status));
+    session.Saved(path);
     session.Progress("Saving file as " + path);
     if (what != Save::Thumbnail && !shape.keep) session.Progress("Deleting " + Printable(cameraName) + " from the camera");
     return Saved::Yes;
 }
 
-// Runs `each` on every listed item the action's numbers name; kFailed when any failed or was missing.
+// Ends an action that Ctrl-C stopped, naming the files from `next` on that it did not reach.
+void Stopped(Session& session, const std::vector<int>& indices, size_t next, const char* undone) {
+    std::string names;
+    for (size_t k = next; k < indices.size(); ++k) {
+        const std::string name = Printable(ItemText(session, indices[k], FOTEX_ITEM_FILE_NAME));
+        names += (names.empty() ? "" : ", ") + ("#" + std::to_string(indices[k] + 1)) + (name.empty() ? "" : " " + name);
+    }
+    Fail("interrupted: " + std::to_string(indices.size() - next) + (indices.size() - next == 1 ? " file " : " files ") +
+                    undone + (names.empty() ? "" : ": " + names));
+}
+
+// Runs `each` on every listed item the action's numbers name, until Ctrl-C; kFailed when any
+// failed, was missing or was not reached.
 template <class Each>
-int ForNumbers(Session& session, const Action& action, Each each) {
+int ForNumbers(Session& session, const Action& action, const char* undone, Each each) {
     std::vector<std::pair<int, int>> ranges;
     ParseNumbers(action.argument, ranges);
     int count = 0;
     if (!ListItems(session, count)) return kFailed;
     bool ok = true;
+    std::vector<int> indices;
     for (const auto& range : ranges) {
-        for (int n = range.first; n <= range.second && n <= count; ++n) ok = each(n - 1) && ok;
+        for (int n = range.first; n <= range.second && n <= count; ++n) indices.push_back(n - 1);
         if (range.second > count) {
             const std::string missing = range.second > std::max(range.first, count + 1)
                                             ? "files " + std::to_string(std::max(range.first, count + 1)) + "-" + std::to_string(range.second) + " are"
                                             : "file " + std::to_string(range.second) + " is";
             ok = FailItem(missing + " not on the camera (" + std::to_string(count) + " listed, from 1)");
         }
+    }
+    for (size_t k = 0; k < indices.size(); ++k) {
+        if (Interrupted()) {
+            Stopped(session, indices, k, undone);
+            return kFailed;
+        }
+        ok = each(indices[k]) && ok;
     }
     return ok ? kDone : kFailed;
 }
@@ -269,17 +299,18 @@ int NumFiles(Session& session, const Action&) {
 }
 
 int GetFile(Session& session, const Action& action) {
-    return ForNumbers(session, action, [&](int index) { return SaveItem(session, index, action.shape, Save::File) != Saved::No; });
+    return ForNumbers(session, action, "not saved", [&](int index) { return SaveItem(session, index, action.shape, Save::File) <= Saved::Skipped; });
 }
 
 int GetThumbnail(Session& session, const Action& action) {
-    return ForNumbers(session, action, [&](int index) { return SaveItem(session, index, action.shape, Save::Thumbnail) != Saved::No; });
+    return ForNumbers(session, action, "not saved", [&](int index) { return SaveItem(session, index, action.shape, Save::Thumbnail) != Saved::No; });
 }
 
 int DeleteFiles(Session& session, const Action& action) {
-    // Every handle first: deleting one renumbers nothing that is already open.
+    // Every handle first: deleting one renumbers nothing that is already open, and a number
+    // that names no file stops the action before anything is deleted.
     std::vector<std::pair<FOTEX_ITEM, std::string>> chosen;
-    int result = ForNumbers(session, action, [&](int index) {
+    int result = ForNumbers(session, action, "not deleted", [&](int index) {
         FOTEX_ITEM item = 0;
         const std::string label = "#" + std::to_string(index + 1) + " " + ItemText(session, index, FOTEX_ITEM_FILE_NAME);
         const int status = session.Call([&] { return OpenCameraItem(session.device(), index, &item); });
@@ -287,42 +318,68 @@ int DeleteFiles(Session& session, const Action& action) {
         chosen.push_back({item, label});
         return true;
     });
+    const bool go = result == kDone && !Interrupted();
+    if (!go && !chosen.empty()) Fail("nothing deleted");
     for (auto& c : chosen) {
-        const int status = session.Call([&] { return DeleteCameraItem(c.first); });
+        const int status = go ? session.Call([&] { return DeleteCameraItem(c.first); }) : FOTEX_OK;
         session.Call([&] {
             ReleaseCameraItem(&c.first);
             return 0;
         });
+        if (!go) continue;
         if (status != FOTEX_OK) result = Fail("cannot delete " + c.second + ": " + StatusText(status));
         else session.Progress("Deleted " + c.second + " from the camera");
     }
-    return result;
+    return go ? result : kFailed;
 }
 
 std::string CheckGetAllFiles(const Action& action) {
     const unsigned given = action.shape.given;
-    if (given & kFilename) {
-        if (given & kPrefix) return "--get-all-files takes --filename or --prefix, not both";
-        return CheckPattern(action.shape.filename, true);
+    if (given & kPrefix) {
+        if (given & kFilename) return "--get-all-files takes --filename or --prefix, not both";
+        if (given & kExisting)
+            return "--get-all-files --prefix takes neither --force-overwrite nor --skip-existing: each file gets a "
+                   "numbered name no file holds, and none is replaced";
     }
-    if (given & kExisting)
-        return "--get-all-files takes --force-overwrite and --skip-existing with --filename only: without it each "
-               "file gets a numbered name no file holds, and none is replaced";
-    return "";
+    return action.shape.filename.empty() ? "" : CheckPattern(action.shape.filename, true);
 }
 
 int GetAllFiles(Session& session, const Action& action) {
-    const bool pattern = action.shape.given & kFilename;
-    std::string why;
-    if (!pattern && !MakeFolders(action.shape.folder, why)) return Fail(why + "; nothing saved");
+    const bool numbered = action.shape.given & kPrefix;
+    const DWORD folder = GetFileAttributesW(Wide(action.shape.folder).c_str());
+    if (folder != INVALID_FILE_ATTRIBUTES && !(folder & FILE_ATTRIBUTE_DIRECTORY))
+        return Fail(action.shape.folder + " is a file, not a folder; nothing saved");
     int count = 0;
     if (!ListItems(session, count)) return kFailed;
     int tally[3] = {0, 0, 0};
-    for (int i = 0; i < count; ++i)
-        ++tally[static_cast<int>(SaveItem(session, i, action.shape, pattern ? Save::File : Save::Numbered))];
+    std::vector<int> indices;
+    for (int i = 0; i < count; ++i) indices.push_back(i);
+    bool stopped = false, kept = false;
+    for (int i = 0; i < count; ++i) {
+        if (Interrupted()) {
+            Stopped(session, indices, static_cast<size_t>(i), "not saved");
+            stopped = true;
+            break;
+        }
+        const Saved saved = SaveItem(session, i, action.shape, numbered ? Save::Numbered : Save::File);
+        kept = kept || saved == Saved::Kept;
+        ++tally[saved == Saved::Kept ? 0 : static_cast<int>(saved)];
+    }
     session.Progress(std::to_string(tally[0]) + " of " + std::to_string(count) + " files saved, " + std::to_string(tally[1]) +
                      " skipped, " + std::to_string(tally[2]) + " failed");
-    return tally[2] ? kFailed : kDone;
+    return tally[2] || stopped || kept ? kFailed : kDone;
+}
+
+bool ListFullNames(Session& session, std::set<std::string>& names) {
+    int count = 0;
+    if (!ListItems(session, count)) return false;
+    for (int i = 0; i < count; ++i) {
+        int failure = 0;
+        const std::string name = ItemText(session, i, FOTEX_ITEM_FULL_NAME, &failure);
+        if (failure) return FailItem("cannot read the name of file #" + std::to_string(i + 1) + ": " + StatusText(failure));
+        names.insert(name);
+    }
+    return true;
 }
 
 int RemainingFiles(Session& session) {

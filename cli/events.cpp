@@ -3,25 +3,16 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <set>
 #include <vector>
 
 #include "commands.h"
 #include "files.h"
-#include "options.h"
+#include "text.h"
 
 namespace fotexcli {
 
 namespace {
-
-// Set by the console's Ctrl-C handler, which the system calls on a thread of its own with no
-// way to pass it anything else.
-volatile LONG g_interrupted = 0;
-
-BOOL WINAPI OnCtrlC(DWORD type) {
-    if (type != CTRL_C_EVENT && type != CTRL_BREAK_EVENT) return FALSE;
-    InterlockedExchange(&g_interrupted, 1);
-    return TRUE;
-}
 
 // How long to go on: COUNT events, N seconds ("Ns"), N milliseconds ("Nms"), or, with nothing,
 // until Ctrl-C.
@@ -72,30 +63,29 @@ int Next(Session& session, int ms, Event& event) {
     return status;
 }
 
-// Waits for events and hands each to `handle`, which says whether it counts towards a COUNT.
+// Waits for events and hands each to `handle`, which says how many it counts towards a COUNT.
 // kDone when the count or time was reached (or Ctrl-C ended a wait without either).
 template <class Handle>
 int Watch(Session& session, const Action& action, Handle handle) {
     Until until;
     ParseUntil(action.argument, until);
-    g_interrupted = 0;
-    SetConsoleCtrlHandler(OnCtrlC, TRUE);
     const DWORD start = GetTickCount();
     int counted = 0, status = kDone;
     Event event;
     // The first call registers for the events; they are queued from then on.
     int got = Next(session, 0, event);
     int presses = session.options().virtualShutter;
+    if (session.flood) session.flood();
     for (;;) {
         if (got < 0) {
             status = Fail("cannot wait for camera events: " + StatusText(got));
             break;
         }
-        if (got == 1 && handle(event)) ++counted;
+        if (got == 1) counted += handle(event);
         if (until.count && counted >= until.count) break;
         const DWORD elapsed = GetTickCount() - start;
         if (until.ms && elapsed >= until.ms) break;
-        if (g_interrupted) {
+        if (Interrupted()) {
             if (until.count || until.ms) status = Fail("interrupted");
             break;
         }
@@ -106,7 +96,6 @@ int Watch(Session& session, const Action& action, Handle handle) {
         const DWORD slice = until.ms ? std::min<DWORD>(100, until.ms - elapsed) : 100;
         got = Next(session, static_cast<int>(slice), event);
     }
-    SetConsoleCtrlHandler(OnCtrlC, FALSE);
     session.Call([] {
         StopCameraEvents();
         return 0;
@@ -132,7 +121,7 @@ int WaitEvent(Session& session, const Action& action) {
     return Watch(session, action, [&](const Event& e) {
         if (session.options().parsable) Print(TabbedLine({KindName(e.kind), e.device, e.item}));
         else Print(std::string(KindName(e.kind)) + " " + (e.item.empty() ? e.device : e.item + " on " + e.device));
-        return true;
+        return 1;
     });
 }
 
@@ -142,28 +131,31 @@ int CaptureTethered(Session& session, const Action& action) {
     const Shape& shape = action.shape;
     bool ok = true;
     int number = 0;
+    // What the camera held at the start and what came since: after lost events, the rest is new.
+    std::set<std::string> known;
+    if (!ListFullNames(session, known)) return kFailed;
     auto failed = [&](const std::string& message) {
         ok = FailItem(message);
-        return true;  // a picture all the same
+        return 1;  // a picture all the same
     };
-    const int status = Watch(session, action, [&](const Event& e) {
-        if (e.kind != FOTEX_EVENT_ITEM_CREATED || e.device != mine) return false;
+    auto save = [&](const std::string& fullName) {
+        known.insert(fullName);
         NameParts parts;
         parts.number = ++number;
         GetLocalTime(&parts.time);
-        parts.cameraName = Leaf(e.item);
+        parts.cameraName = Leaf(fullName);
         parts.hasCameraName = true;
         parts.extension = ExtensionOf(shape.format);
         std::string why;
         const std::string path = CameraFilePath(shape, shape.filename.empty() ? "%f.%C" : shape.filename, parts, why);
-        if (path.empty()) return failed("could not save " + Printable(e.item) + ": " + why);
+        if (path.empty()) return failed("could not save " + Printable(fullName) + ": " + why);
         switch (Target::Ready(session, path, shape.existing, why)) {
-            case Target::Refuse: return failed("could not save " + Printable(e.item) + ": " + why);
-            case Target::Skip: return true;
+            case Target::Refuse: return failed("could not save " + Printable(fullName) + ": " + why);
+            case Target::Skip: return 1;
             case Target::Write: break;
         }
         FOTEX_ITEM item = 0;
-        const std::wstring name = Wide(e.item), file = Wide(path);
+        const std::wstring name = Wide(fullName), file = Wide(path), before = FileKey(path);
         int saved = session.Call([&] { return FindCameraItem(session.device(), name.c_str(), &item); });
         if (saved == FOTEX_OK) {
             const int flags = (shape.existing == Existing::Replace ? FOTEX_SAVE_REPLACE : 0) | (shape.keep ? 0 : FOTEX_SAVE_DELETE);
@@ -173,10 +165,36 @@ int CaptureTethered(Session& session, const Action& action) {
                 return 0;
             });
         }
-        if (saved != FOTEX_OK) return failed("could not save " + Printable(e.item) + " as " + path + ": " + StatusText(saved));
-        Remember(session, path);
+        if (saved != FOTEX_OK && !shape.keep && OnlyDeleteFailed(path, before)) {
+            session.Saved(path);
+            session.Progress("Saving file as " + path);
+            return failed(Printable(fullName) + " is saved as " + path + ", but the camera could not delete it: " + StatusText(saved) +
+                          "; the picture stays on the camera");
+        }
+        if (saved != FOTEX_OK) {
+            DropMadeFolders(session);
+            return failed("could not save " + Printable(fullName) + " as " + path + ": " + StatusText(saved));
+        }
+        session.Saved(path);
         session.Progress("Saving file as " + path);
-        return true;
+        return 1;
+    };
+    const int status = Watch(session, action, [&](const Event& e) {
+        if (e.kind == FOTEX_EVENT_LOST) {
+            // Some events never came: what the camera holds tells which pictures are new.
+            std::set<std::string> now;
+            if (!ListFullNames(session, now)) {
+                ok = FailItem("camera events were lost, and the camera cannot be listed to find the pictures they announced");
+                return 0;
+            }
+            session.Note("note: camera events were lost; saving the pictures taken meanwhile");
+            int saved = 0;
+            for (const std::string& name : now)
+                if (!known.count(name)) saved += save(name);
+            return saved;
+        }
+        if (e.kind != FOTEX_EVENT_ITEM_CREATED || e.device != mine || known.count(e.item)) return 0;
+        return save(e.item);
     });
     return status == kDone && ok ? kDone : kFailed;
 }

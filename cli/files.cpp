@@ -175,7 +175,7 @@ bool IsFile(const std::string& path) {
     return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-bool MakeFolders(const std::string& folder, std::string& why) {
+bool MakeFolders(const std::string& folder, std::string& why, std::vector<std::string>* made) {
     if (folder.empty()) return true;
     const DWORD a = GetFileAttributesW(Wide(folder).c_str());
     if (a != INVALID_FILE_ATTRIBUTES) {
@@ -185,12 +185,24 @@ bool MakeFolders(const std::string& folder, std::string& why) {
     }
     const std::string parent = FolderOf(folder);
     // "C:" and "\\server\share" are not made; their absence shows up in CreateDirectory.
-    if (!parent.empty() && parent != folder && parent.back() != ':' && !MakeFolders(parent, why)) return false;
-    if (!CreateDirectoryW(Wide(folder).c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
+    if (!parent.empty() && parent != folder && parent.back() != ':' && !MakeFolders(parent, why, made)) return false;
+    if (CreateDirectoryW(Wide(folder).c_str(), nullptr)) {
+        if (made) made->push_back(folder);
+    } else if (GetLastError() != ERROR_ALREADY_EXISTS) {
         why = "cannot make the folder " + folder + " (error " + std::to_string(GetLastError()) + ")";
         return false;
     }
     return true;
+}
+
+void DropMadeFolders(Session& session) {
+    for (auto f = session.madeFolders.rbegin(); f != session.madeFolders.rend(); ++f) RemoveDirectoryW(Wide(*f).c_str());
+    session.madeFolders.clear();
+}
+
+bool OnlyDeleteFailed(const std::string& path, const std::wstring& before) {
+    const std::wstring now = FileKey(path);
+    return !now.empty() && now != before;
 }
 
 std::string ExistsMessage(const std::string& path) {
@@ -227,6 +239,12 @@ void Remember(Session& session, const std::string& path) {
     if (!file.empty()) session.written.insert(file);
 }
 
+void Session::Saved(const std::string& path) {
+    Remember(*this, path);
+    madeFolders.clear();
+    if (++saved == options_.virtualInterrupt) Interrupt();
+}
+
 bool WrittenThisRun(const Session& session, const std::string& path) {
     if (session.written.count(PathKey(path))) return true;
     // Another spelling of a saved file: its 8.3 alias, a hard link, another case.
@@ -239,7 +257,7 @@ Target::Decision Target::Ready(Session& session, const std::string& path, Existi
         why = path + " was saved by this run already, from another file of the same name";
         return Refuse;
     }
-    if (!MakeFolders(FolderOf(path), why)) return Refuse;
+    if (!MakeFolders(FolderOf(path), why, &session.madeFolders)) return Refuse;
     const Decision decision = Look(path, rule, why);
     if (decision == Skip) session.Progress("Skipping existing file " + path);
     return decision;

@@ -4,12 +4,11 @@
 // "--filename x --capture-image-and-download" and gphoto2's order work.
 #include "options.h"
 
-#include <cerrno>
-#include <climits>
 #include <cstdio>
 #include <cstdlib>
 
 #include "commands.h"
+#include "text.h"
 
 namespace fotexcli {
 
@@ -27,6 +26,9 @@ enum class Kind {
     VirtualFolder,  // --virtual-folder DIR
     VirtualShutter, // --virtual-shutter N
     VirtualItem,    // --virtual-item NAME[:EXT]
+    VirtualInterrupt,  // --virtual-interrupt N
+    VirtualFlood,   // --virtual-flood N
+    VirtualFault,   // --virtual-cut-transfer N, --virtual-fail-delete N
     Device,    // --device N
     Quiet,     // -q
     Parsable,  // --parsable
@@ -56,12 +58,20 @@ const Option kOptions[] = {
      "one record a line, fields separated by tabs (--auto-detect,\n--list-config, --storage-info); implies --quiet"},
     {"virtual", 0, Kind::Virtual, Takes::Nothing, nullptr, 0, nullptr, nullptr, "register the virtual camera in this process first"},
     {"virtual-folder", 0, Kind::VirtualFolder, Takes::Value, "DIR", 0, nullptr, nullptr,
-     "also a virtual camera whose files are the pictures and videos\nunder DIR (its subfolders are camera folders)"},
+     "also a virtual camera whose files are the pictures and videos\nunder DIR (its subfolders are camera folders); it is device 2, the\ndefault without --virtual"},
     {"virtual-shutter", 0, Kind::VirtualShutter, Takes::Value, "N", 0, nullptr, nullptr,
      "press the virtual camera's own button N times while fotex waits\nfor events (--wait-event, --capture-tethered)"},
     {"virtual-item", 0, Kind::VirtualItem, Takes::Value, "NAME[:EXT]", 0, nullptr, nullptr,
      "the virtual camera's button takes a picture named NAME, with the\nextension EXT if given (%XX: any byte, as %3A for ':'); at once,\n"
      "or with --virtual-shutter as its first presses"},
+    {"virtual-interrupt", 0, Kind::VirtualInterrupt, Takes::Value, "N", 0, nullptr, nullptr,
+     "act as if Ctrl-C were pressed once N files are saved"},
+    {"virtual-flood", 0, Kind::VirtualFlood, Takes::Value, "N", 0, nullptr, nullptr,
+     "once fotex waits for events, the other virtual camera takes N\npictures, then this one one (after --virtual-item), all at once:\nmore than the event queue holds, so events are lost"},
+    {"virtual-cut-transfer", 0, Kind::VirtualFault, Takes::Value, "N", 0, nullptr, nullptr,
+     "the virtual cameras' Nth transfer fails half-way: the disk is full"},
+    {"virtual-fail-delete", 0, Kind::VirtualFault, Takes::Value, "N", 0, nullptr, nullptr,
+     "the virtual cameras' Nth deletion of a file fails"},
     {"device", 0, Kind::Device, Takes::Value, "N", 0, nullptr, nullptr, "the device to use, by its index in --auto-detect (default 0)"},
 
     {"auto-detect", 0, Kind::Action, Takes::Nothing, nullptr, 0, AutoDetect, nullptr, "list the image-acquisition devices", "Camera"},
@@ -84,9 +94,8 @@ const Option kOptions[] = {
      CaptureAndDownload, CheckCapture, "take a picture and save it as --filename"},
     {"get-all-files", 'P', Kind::Action, Takes::Nothing, nullptr, kFilename | kFolder | kPrefix | kFormat | kKeep | kExisting,
      GetAllFiles, CheckGetAllFiles,
-     "save every picture and video into --folder, each in its own format\n(unless --format) and each failure named, the rest still saved:\n"
-     "with --filename under that pattern (%f: the camera's names), with\nthe file rules; without, as PREFIX<number>.EXT (images and videos\n"
-     "numbered apart, from 0), names in use getting ~1, ~2, ..."},
+     "save every picture and video into --folder, each in its own format\n(unless --format) and each failure named, the rest still saved,\n"
+     "under --filename (default %f.%C: the camera's names) with the file\nrules; with --prefix, fotex 1.3's names instead"},
     {"delete-all-files", 'D', Kind::Action, Takes::Nothing, nullptr, 0, DeleteAllFiles, nullptr, "delete every picture and video on the camera"},
     {"dialog", 0, Kind::Action, Takes::Nothing, nullptr, kExisting, Dialog, nullptr,
      "acquire a picture through the system dialog; it always saves C:\\kalto.jpg"},
@@ -98,7 +107,8 @@ const Option kOptions[] = {
     {"format", 0, Kind::Shaping, Takes::Value, "F", kFormat, nullptr, nullptr, "a format code or extension (captures: jpg; files: their own)"},
     {"folder", 'f', Kind::Shaping, Takes::Value, "DIR", kFolder, nullptr, nullptr,
      "folder for the files saved from the camera, made with its\nparents when missing (default .)"},
-    {"prefix", 0, Kind::Shaping, Takes::Value, "P", kPrefix, nullptr, nullptr, "file-name prefix for --get-all-files (default img)"},
+    {"prefix", 0, Kind::Shaping, Takes::Value, "P", kPrefix, nullptr, nullptr,
+     "--get-all-files names files as fotex 1.3 did: P<number>.EXT (images\nand videos numbered apart, from 0; names in use getting ~1, ~2, ...)"},
     {"force-overwrite", 0, Kind::Shaping, Takes::Nothing, nullptr, kExisting, nullptr, nullptr,
      "replace a file of the same name (by default fotex refuses), but\n"
      "never one this run saved, under any of its names"},
@@ -286,50 +296,13 @@ bool ParseVirtualItem(const std::string& text, Options::VirtualItem& item) {
 
 }  // namespace
 
-bool ParseNumbers(const std::string& text, std::vector<std::pair<int, int>>& ranges) {
-    ranges.clear();
-    size_t start = 0;
-    do {
-        size_t end = text.find(',', start);
-        if (end == std::string::npos) end = text.size();
-        const std::string part = text.substr(start, end - start);
-        const size_t dash = part.find('-', part.find_first_not_of(" \t") + 1);
-        int first = 0, last = 0;
-        if (!ParseDecimal(part.substr(0, dash), first)) return false;
-        last = first;
-        if (dash != std::string::npos && !ParseDecimal(part.substr(dash + 1), last)) return false;
-        if (first < 1 || last < first) return false;
-        ranges.push_back({first, last});
-        start = end + 1;
-    } while (start <= text.size());
-    return true;
-}
-
-std::string Trim(const std::string& text) {
-    const size_t first = text.find_first_not_of(" \t");
-    if (first == std::string::npos) return "";
-    return text.substr(first, text.find_last_not_of(" \t") - first + 1);
-}
-
-bool ParseDecimal(const std::string& text, int& value) {
-    const std::string t = Trim(text);
-    size_t digits = t.empty() || (t[0] != '+' && t[0] != '-') ? 0 : 1;
-    if (digits == t.size()) return false;
-    for (size_t i = digits; i < t.size(); ++i)
-        if (t[i] < '0' || t[i] > '9') return false;
-    errno = 0;
-    const long long v = std::strtoll(t.c_str(), nullptr, 10);
-    if (errno == ERANGE || v < INT_MIN || v > INT_MAX) return false;
-    value = static_cast<int>(v);
-    return true;
-}
-
 int ParseCommandLine(const std::vector<std::string>& args, Options& options) {
     if (args.empty()) {
         std::fputs(Usage().c_str(), stdout);
         return kDone;
     }
     std::vector<Given> given;
+    bool deviceGiven = false;
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
         // The options in this argument, each with its value if it has one inline.
@@ -379,19 +352,44 @@ int ParseCommandLine(const std::vector<std::string>& args, Options& options) {
                     options.virtualItems.push_back(item);
                     break;
                 }
+                case Kind::VirtualInterrupt:
+                    if (!ParseDecimal(value, options.virtualInterrupt) || options.virtualInterrupt < 1)
+                        return UsageError("--virtual-interrupt takes a number of files, not '" + value + "'");
+                    break;
+                case Kind::VirtualFlood:
+                    if (!ParseDecimal(value, options.virtualFlood) || options.virtualFlood < 1)
+                        return UsageError("--virtual-flood takes a number of presses, not '" + value + "'");
+                    break;
+                case Kind::VirtualFault: {
+                    int nth = 0;
+                    if (!ParseDecimal(value, nth) || nth < 1) return UsageError(Spelling(o) + " takes a number from 1, not '" + value + "'");
+                    (o.name == std::string("virtual-cut-transfer") ? options.virtualCut : options.virtualFailDelete) = nth;
+                    break;
+                }
                 case Kind::Quiet: options.quiet = true; break;
                 case Kind::Parsable: options.parsable = true; break;
                 case Kind::Device:
+                    deviceGiven = true;
                     if (!ParseDecimal(value, options.device) || options.device < 0)
                         return UsageError("--device takes a device index as --auto-detect lists them (0, 1, ...), not '" + value + "'");
                     break;
-                case Kind::Shaping: given.push_back({options.actions.size(), &o, value}); break;
+                case Kind::Shaping:
+                    // --skip-existing and --force-overwrite for the same actions contradict each other.
+                    for (const Given& g : given)
+                        if (g.before == options.actions.size() && g.option->fields == kExisting && o.fields == kExisting &&
+                            g.option != &o)
+                            return UsageError(Spelling(*g.option) + " and " + Spelling(o) + " contradict each other: give one");
+                    given.push_back({options.actions.size(), &o, value});
+                    break;
                 case Kind::Action: options.actions.push_back({o.name, value, Shape{}}); break;
             }
         }
     }
     if (options.actions.empty()) return UsageError("nothing to do: give an action such as --auto-detect (see --help)");
     if (!options.virtualItems.empty() && !options.virtualCamera) return UsageError("--virtual-item needs --virtual");
+    // FotexSim.dll lists its folder cameras after its two default ones.
+    constexpr int kFirstFolderCamera = 2;
+    if (!deviceGiven && !options.virtualCamera && !options.virtualFolder.empty()) options.device = kFirstFolderCamera;
     return Resolve(given, options);
 }
 

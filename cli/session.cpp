@@ -83,6 +83,26 @@ int UsageError(const std::string& message) {
     return kUsage;
 }
 
+namespace {
+
+// Set by the console's Ctrl-C handler, which the system calls on a thread of its own with no
+// way to pass it anything else.
+volatile LONG g_interrupted = 0;
+
+BOOL WINAPI OnCtrlC(DWORD type) {
+    if (type != CTRL_C_EVENT && type != CTRL_BREAK_EVENT) return FALSE;
+    InterlockedExchange(&g_interrupted, 1);
+    return TRUE;
+}
+
+}  // namespace
+
+void CatchInterrupts() { SetConsoleCtrlHandler(OnCtrlC, TRUE); }
+
+void Interrupt() { OnCtrlC(CTRL_C_EVENT); }
+
+bool Interrupted() { return g_interrupted != 0; }
+
 Trace::Trace() {
     wchar_t folder[MAX_PATH], path[MAX_PATH];
     if (!GetTempPathW(MAX_PATH, folder) || !GetTempFileNameW(folder, L"ftx", 0, path)) return;

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "commands.h"
-#include "options.h"
+#include "text.h"
 
 namespace fotexcli {
 

@@ -60,6 +60,19 @@ int __cdecl FotexSimPressShutter(int camera);
 int __cdecl FotexSimUnplug(int camera);
 int __cdecl FotexSimPlugIn(int camera);
 
+/* FotexSimPressShutter with the name the camera gives the picture (any text) and, when
+   `extension` is not null, its file name extension. Returns 1, or 0 as FotexSimPressShutter, and
+   when name is null. */
+int __cdecl FotexSimPressShutterNamed(int camera, const wchar_t* name, const wchar_t* extension);
+
+/* Faults for hosts that test their failure paths, on every virtual camera. The `nth` transfer
+   from now (1 the next one) writes the first half of its data, then fails with `hresult`, as a
+   camera unplugged part-way or a disk that fills up. The `nth` deletion of an item fails with
+   `hresult`. Each returns 1, or 0 before the camera exists (FotexSimRegister or
+   FotexSimAddFolderCamera first) or when nth is below 1. */
+int __cdecl FotexSimCutTransfer(int hresult, int nth);
+int __cdecl FotexSimFailDelete(int hresult, int nth);
+
 #ifdef __cplusplus
 }
 #endif

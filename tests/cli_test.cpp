@@ -160,9 +160,9 @@ TEST(CommandLine, MistakesExitTwoWithOneLineAndDoNothing) {
         {"-d 3-1", "--delete-file takes file numbers as --list-files shows them (3, or 1-3,7), not '3-1'"},
         {"-t 1,", "--get-thumbnail takes file numbers as --list-files shows them (3, or 1-3,7), not '1,'"},
         {"-P --filename a --prefix b", "--get-all-files takes --filename or --prefix, not both"},
-        {"-P --skip-existing",
-         "--get-all-files takes --force-overwrite and --skip-existing with --filename only: without it each file gets a "
-         "numbered name no file holds, and none is replaced"},
+        {"-P --prefix a --skip-existing",
+         "--get-all-files --prefix takes neither --force-overwrite nor --skip-existing: each file gets a numbered name no "
+         "file holds, and none is replaced"},
         {"--virtual-folder \"\" -L", "--virtual-folder needs a folder"},
         {"--virtual-item a%zz -L", "--virtual-item takes NAME or NAME:EXT with %XX for any byte, not 'a%zz'"},
         {"--virtual-item a:b% -L", "--virtual-item takes NAME or NAME:EXT with %XX for any byte, not 'a:b%'"},
@@ -198,7 +198,7 @@ TEST(CommandLine, ValuesComeInEveryGphoto2Spelling) {
         const Outcome run = Fotex(args);
         EXPECT_EQ(0u, run.exit) << args << "\n" << run.err;
     }
-    for (const char* sub : {"a", "b", "c", "d"}) EXPECT_TRUE(Exists(folder + "\\" + sub + "\\img       0.jpg")) << sub;
+    for (const char* sub : {"a", "b", "c", "d"}) EXPECT_TRUE(Exists(folder + "\\" + sub + "\\IMG_0001.jpg")) << sub;
 }
 
 // ---- What goes where ----------------------------------------------------------------------
@@ -489,7 +489,7 @@ TEST(Capture, CaptureImageLeavesThePictureOnTheCamera) {
 
 TEST(Download, GetAllFilesMakesNestedFoldersAndNamesEachFile) {
     const std::string folder = Scratch("all") + "\\x\\y";
-    const Outcome run = Fotex("--get-all-files --folder " + folder);
+    const Outcome run = Fotex("--get-all-files --prefix img --folder " + folder);
     EXPECT_EQ(0u, run.exit) << run.err;
     // Images and videos are numbered apart, the video saved in its own format.
     const std::string expected[] = {"img       0.jpg", "img       1.jpg", "img       2.jpg", "img       0.avi"};
@@ -501,7 +501,7 @@ TEST(Download, GetAllFilesMakesNestedFoldersAndNamesEachFile) {
     EXPECT_EQ(out + "4 of 4 files saved, 0 skipped, 0 failed\n", run.out);
     EXPECT_EQ("RIFF", Contents(folder + "\\img       0.avi").substr(0, 4));
     // --no-keep deletes each item once it is saved.
-    const Outcome moved = Fotex("--no-keep -f " + folder + "\\moved -P -n");
+    const Outcome moved = Fotex("--no-keep --prefix img -f " + folder + "\\moved -P -n");
     EXPECT_EQ(0u, moved.exit) << moved.err;
     EXPECT_TRUE(Contains(moved.out, "Saving file as " + folder + "\\moved\\img       0.avi\nDeleting MOV_0001.avi from the camera\n"
                                     "4 of 4 files saved, 0 skipped, 0 failed\nNumber of files on the camera: 0\n"))
@@ -533,7 +533,7 @@ TEST(Download, GetAllFilesFailsWhenItCannotSaveEverything) {
     const std::string other = folder + "\\b";
     CreateDirectoryA(other.c_str(), nullptr);
     Write(other + "\\img       1.jpg", "mine");
-    const Outcome aside = Fotex("--get-all-files --folder " + other);
+    const Outcome aside = Fotex("--get-all-files --prefix img --folder " + other);
     EXPECT_EQ(0u, aside.exit) << aside.err;
     EXPECT_TRUE(Contains(aside.out, "Saving file as " + other + "\\img       1~1.jpg\nSaving file as " + other + "\\img       2.jpg\n"))
         << aside.out;
@@ -548,7 +548,7 @@ TEST(Download, GetAllFilesNamesARefusedFormatAndSavesThePicturesAfterIt) {
                       .exit);
     const auto same = [](const std::string& a, const std::string& b) { return Contents(a) == Contents(b) && Exists(b); };
     // The folder camera gives each file in its own format only: b.png refuses JPEG.
-    const Outcome refused = Launch("--virtual-folder " + pics + " --format jpg -P -f " + out);
+    const Outcome refused = Launch("--virtual-folder " + pics + " --format jpg -P --prefix img -f " + out);
     EXPECT_EQ(1u, refused.exit);
     EXPECT_EQ("Saving file as " + out + "\\img       0.jpg\nSaving file as " + out + "\\img       2.jpg\n"
               "2 of 3 files saved, 0 skipped, 1 failed\n",
@@ -560,7 +560,7 @@ TEST(Download, GetAllFilesNamesARefusedFormatAndSavesThePicturesAfterIt) {
     EXPECT_TRUE(same(pics + "\\c.jpg", out + "\\img       2.jpg"));
     EXPECT_FALSE(Exists(out + "\\img       1.jpg"));
     // Each in its own format; names in use step aside, and what was there stays.
-    const Outcome own = Launch("--virtual-folder " + pics + " -P -f " + out);
+    const Outcome own = Launch("--virtual-folder " + pics + " -P --prefix img -f " + out);
     EXPECT_EQ(0u, own.exit) << own.err;
     EXPECT_EQ("Saving file as " + out + "\\img       0~1.jpg\nSaving file as " + out + "\\img       1.png\nSaving file as " + out +
                   "\\img       2~1.jpg\n3 of 3 files saved, 0 skipped, 0 failed\n",
@@ -675,7 +675,6 @@ TEST(Files, DeleteFileRemovesTheNumbersGiven) {
     ExpectRun("-d 1,3 -L", 0,
               "Deleted #1 IMG_0001.jpg from the camera\nDeleted #3 IMG_0003.jpg from the camera\n"
               "There are 2 files in folder '\\DCIM'.\n" + Row(1, 1) + Row(2, 3), "");
-    ExpectRun("-d 4-5 -n", 1, "Deleted #4 MOV_0001.avi from the camera\n", "fotex: file 5 is not on the camera (4 listed, from 1)\n");
 }
 
 TEST(Files, GetAllFilesWithAPatternKeepsTheCamerasNames) {
@@ -931,8 +930,8 @@ TEST(CameraNames, EveryVerbThatSavesKeepsHostileNamesInsideTheFolder) {
     const std::set<std::string> tethered = FilesUnder(scratch + "\\5\\in\\deep");
     for (const char* name : {"C_evil.jpg", "a_b.jpg", "x_stream.jpg", "CON_.jpg", "nul_.txt.jpg", "name._.jpg", "name _.jpg", "_.jpg"})
         EXPECT_EQ(1u, tethered.count(name)) << name;
-    // Without a pattern the files are numbered: nothing of the camera's goes into a path.
-    const Outcome library = Fotex("-P -f " + scratch + "\\6\\in" + HostileCamera());
+    // With fotex 1.3's numbered names nothing of the camera's goes into a path.
+    const Outcome library = Fotex("-P --prefix img -f " + scratch + "\\6\\in" + HostileCamera());
     EXPECT_EQ(0u, library.exit) << library.err;
     for (const std::string& f : FilesUnder(scratch + "\\6")) EXPECT_EQ("in\\img", f.substr(0, 6)) << f;
     EXPECT_EQ(before, Strays());
@@ -1103,3 +1102,91 @@ TEST(OneRun, ACaptureOrTheDialogNeverReplacesWhatThisRunSaved) {
 }
 
 }  // namespace
+
+// ---- Nothing lost or mislabelled -------------------------------------------------------------
+
+// The names of the files in a folder, sorted.
+std::set<std::string> FilesIn(const std::string& folder) {
+    std::set<std::string> names;
+    WIN32_FIND_DATAA data;
+    const HANDLE find = FindFirstFileA((folder + "\\*").c_str(), &data);
+    if (find == INVALID_HANDLE_VALUE) return names;
+    do {
+        if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.insert(data.cFileName);
+    } while (FindNextFileA(find, &data));
+    FindClose(find);
+    return names;
+}
+
+TEST(Interrupt, CtrlCStopsEveryDownloadNamesWhatWasNotSavedAndExitsOne) {
+    const std::string folder = Scratch("ctrlc");
+    const Outcome all = Fotex("--virtual-interrupt 2 -P -f " + folder + "\\all");
+    EXPECT_EQ(1u, all.exit);
+    EXPECT_EQ("fotex: interrupted: 2 files not saved: #3 IMG_0003.jpg, #4 MOV_0001.avi\n", all.err);
+    EXPECT_TRUE(Contains(all.out, "2 of 4 files saved, 0 skipped, 0 failed\n")) << all.out;
+    EXPECT_EQ((std::set<std::string>{"IMG_0001.jpg", "IMG_0002.jpg"}), FilesIn(folder + "\\all"));
+    const Outcome some = Fotex("--virtual-interrupt 1 -p 2-4 -f " + folder + "\\some");
+    EXPECT_EQ(1u, some.exit);
+    EXPECT_EQ("fotex: interrupted: 2 files not saved: #3 IMG_0003.jpg, #4 MOV_0001.avi\n", some.err);
+    EXPECT_EQ((std::set<std::string>{"IMG_0002.jpg"}), FilesIn(folder + "\\some"));
+}
+
+TEST(Interrupt, DeleteFileChecksEveryNumberBeforeDeletingAny) {
+    ExpectRun("-d 99,3 -n", 1, "", "fotex: file 99 is not on the camera (4 listed, from 1)\nfotex: nothing deleted\n");
+    ExpectRun("-d 3,5 -n", 1, "", "fotex: file 5 is not on the camera (4 listed, from 1)\nfotex: nothing deleted\n");
+}
+
+TEST(Tethered, LostEventsAreMadeUpByListingTheCamera) {
+    const std::string folder = Scratch("lost");
+    // The other camera's 1100 pictures fill the queue: the event of the one taken here is lost.
+    const Outcome run = Fotex("--virtual-item lost1 --virtual-flood 1030 --capture-tethered=1 -f " + folder);
+    EXPECT_EQ(0u, run.exit) << run.err;
+    EXPECT_TRUE(IsJpeg(folder + "\\lost1.jpg")) << run.out << run.err;
+    EXPECT_TRUE(Contains(run.err, "camera events were lost")) << run.err;
+}
+
+TEST(Faults, OnlyTheCamerasDeleteFailingSaysTheFileIsSavedAndThePictureStays) {
+    const std::string folder = Scratch("nodelete");
+    const Outcome run = Fotex("--virtual-fail-delete 1 --no-keep -p 1 -f " + folder + " -n");
+    EXPECT_EQ(1u, run.exit);
+    EXPECT_TRUE(IsJpeg(folder + "\\IMG_0001.jpg"));
+    EXPECT_TRUE(Contains(run.err, "fotex: #1 IMG_0001.jpg is saved as " + folder + "\\IMG_0001.jpg, but the camera could not delete it: "))
+        << run.err;
+    EXPECT_TRUE(Contains(run.err, "; the picture stays on the camera\n")) << run.err;
+}
+
+TEST(Faults, ATransferCutHalfWayLeavesNoFileAndTheRestAreSaved) {
+    const std::string folder = Scratch("cut");
+    // 0x80070070: the disk is full.
+    const Outcome run = Fotex("--virtual-cut-transfer 2 -P -f " + folder);
+    EXPECT_EQ(1u, run.exit);
+    EXPECT_TRUE(Contains(run.err, "could not save #2 IMG_0002.jpg as " + folder + "\\IMG_0002.jpg: ")) << run.err;
+    EXPECT_TRUE(Contains(run.err, "(0x80070070)")) << run.err;
+    EXPECT_TRUE(Contains(run.out, "3 of 4 files saved, 0 skipped, 1 failed\n")) << run.out;
+    EXPECT_EQ((std::set<std::string>{"IMG_0001.jpg", "IMG_0003.jpg", "MOV_0001.avi"}), FilesIn(folder));
+}
+
+TEST(AllFiles, GetAllFilesSavesUnderTheCamerasNamesAndSkipsWhatIsThere) {
+    const std::string folder = Scratch("allnames");
+    std::string saved, skipped;
+    for (const char* name : {"IMG_0001.jpg", "IMG_0002.jpg", "IMG_0003.jpg", "MOV_0001.avi"}) {
+        saved += "Saving file as " + folder + "\\" + name + "\n";
+        skipped += "Skipping existing file " + folder + "\\" + name + "\n";
+    }
+    ExpectRun("-P -f " + folder, 0, saved + "4 of 4 files saved, 0 skipped, 0 failed\n", "");
+    EXPECT_EQ("RIFF", Contents(folder + "\\MOV_0001.avi").substr(0, 4));
+    ExpectRun("-P --skip-existing -f " + folder, 0, skipped + "0 of 4 files saved, 4 skipped, 0 failed\n", "");
+    // fotex 1.3's numbered names are asked for by their prefix.
+    ExpectRun("-P --prefix img -f " + folder + "\\old -q", 0, "", "");
+    EXPECT_TRUE(IsJpeg(folder + "\\old\\img       2.jpg"));
+}
+
+TEST(AllFiles, ContradictionsAndRefusedDownloadsLeaveNothingBehind) {
+    ExpectRun("-p 1 --skip-existing --force-overwrite", 2, "",
+              "fotex: --skip-existing and --force-overwrite contradict each other: give one\n");
+    const std::string folder = Scratch("nofolder");
+    // The video refuses PNG: its folder is not made.
+    const Outcome run = Fotex("--format png -p 4 --filename " + folder + "\\made\\%f");
+    EXPECT_EQ(1u, run.exit);
+    EXPECT_FALSE(Exists(folder + "\\made"));
+}
