@@ -21,17 +21,16 @@ enum class Existing { Refuse, Replace, Skip };
 // The fields of a Shape, as bits: which options shape which action.
 enum ShapeField : unsigned {
     kFilename = 1u << 0,
-    kFolder = 1u << 1,
-    kPrefix = 1u << 2,
-    kFormat = 1u << 3,
-    kKeep = 1u << 4,
-    kExisting = 1u << 5,
+    kPrefix = 1u << 1,
+    kFormat = 1u << 2,
+    kKeep = 1u << 3,
+    kExisting = 1u << 4,
 };
 
 // The options that shape one action, as in force at its place on the command line.
 struct Shape {
     std::string filename;  // pattern; empty: the action's own default
-    std::string folder = ".";
+    std::string folder = ".";  // where names are taken from: a pattern names any folder below it
     std::string prefix = "img";
     int format = FOTEX_FORMAT_JPEG;
     bool keep = true;
@@ -58,6 +57,10 @@ struct Options {
     };
     std::vector<VirtualItem> virtualItems;
     int device = 0;
+    // -f: the camera folder ("/DCIM/100TEST") whose files are listed, numbered and saved, with
+    // its subfolders unless --no-recurse.
+    std::string cameraFolder = "/";
+    bool recurse = true;
     // --virtual-interrupt: Ctrl-C as if pressed once this many files were saved (0: never).
     int virtualInterrupt = 0;
     // --virtual-flood: once fotex waits for events, the other virtual camera takes this many

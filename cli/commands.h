@@ -26,6 +26,7 @@ int Dialog(Session& session, const Action& action);
 
 // What is on the camera (contents.cpp). Files go by the numbers --list-files shows, from 1.
 int ListFiles(Session& session, const Action& action);
+int ListFolders(Session& session, const Action& action);
 int NumFiles(Session& session, const Action& action);
 int GetFile(Session& session, const Action& action);
 int GetThumbnail(Session& session, const Action& action);

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <set>
 #include <vector>
 
 #include "commands.h"
@@ -14,7 +15,7 @@ namespace fotexcli {
 namespace {
 
 // Lists the camera's items; reports and returns false when it cannot.
-bool ListItems(Session& session, int& count) {
+bool ListAll(Session& session, int& count) {
     if (!session.Open()) return false;
     count = 0;
     const int status = session.Call([&] { return ListCameraItems(session.device(), &count); });
@@ -44,13 +45,57 @@ int ItemValue(Session& session, int index, int what, int fallback) {
     return status == FOTEX_OK ? value : fallback;
 }
 
-// "0000\Root\DCIM\IMG_0001": the device's number and the root come first.
+// "0000\Root\DCIM\IMG_0001" is in "/DCIM": the device's number and the root come first.
 std::string FolderOfFullName(const std::string& full) {
     size_t start = full.find('\\');
     if (start != std::string::npos) start = full.find('\\', start + 1);
     const size_t leaf = full.rfind('\\');
-    if (start == std::string::npos || leaf <= start) return "\\";
-    return full.substr(start, leaf - start);
+    if (start == std::string::npos || leaf <= start) return "/";
+    return CameraFolderName(full.substr(start, leaf - start));
+}
+
+bool SameFolder(const std::string& a, const std::string& b) { return lstrcmpiA(a.c_str(), b.c_str()) == 0; }
+
+// Whether a file of `folder` is one --folder and --no-recurse take.
+bool Chosen(const Options& o, const std::string& folder) {
+    if (SameFolder(folder, o.cameraFolder)) return true;
+    if (!o.recurse) return false;
+    const std::string under = o.cameraFolder == "/" ? "/" : o.cameraFolder + "/";
+    return folder.size() > under.size() && SameFolder(folder.substr(0, under.size()), under);
+}
+
+// A file as the actions number it: its index in the library's list, and its number from 1.
+struct File {
+    int index, number;
+};
+
+// Lists the camera and picks the files of --folder; reports and returns false when it cannot list
+// them, or when the folder is not on the camera.
+bool ListItems(Session& session, std::vector<File>& files) {
+    int count = 0;
+    if (!ListAll(session, count)) return false;
+    files.clear();
+    for (int i = 0; i < count; ++i) {
+        const std::string folder = FolderOfFullName(ItemText(session, i, FOTEX_ITEM_FULL_NAME));
+        if (Chosen(session.options(), folder)) files.push_back({i, static_cast<int>(files.size()) + 1});
+    }
+    if (session.options().cameraFolder == "/" || !files.empty()) return true;
+    // A folder without pictures: the camera says whether it is there.
+    const std::string id = DeviceIdentifier(session, session.index());
+    std::string name = id.substr(id.rfind('\\') + 1) + "\\Root" + session.options().cameraFolder;
+    for (char& c : name)
+        if (c == '/') c = '\\';
+    FOTEX_ITEM item = 0;
+    const std::wstring wide = Wide(name);
+    const int status = session.Call([&] { return FindCameraItem(session.device(), wide.c_str(), &item); });
+    session.Call([&] {
+        ReleaseCameraItem(&item);
+        return 0;
+    });
+    if (status == FOTEX_OK) return true;
+    Fail("there is no folder " + session.options().cameraFolder + " on the camera (see --list-folders): --folder names a "
+         "camera folder; a folder here for the files goes in --filename (--filename \"out\\%f.%C\")");
+    return false;
 }
 
 // The library gives the name, then "." and the extension: ".jpg" is an empty name's.
@@ -74,16 +119,33 @@ bool ParseItemTime(const std::string& text, SYSTEMTIME& time) {
 }
 
 // The path a listed item is saved under, with what its pattern needs; "" and why when refused.
-std::string FileNameFor(Session& session, int index, const Shape& shape, const std::string& pattern, bool thumbnail,
+std::string FileNameFor(Session& session, File file, const Shape& shape, const std::string& pattern, bool thumbnail,
                         const std::string& cameraName, std::string& why) {
     NameParts parts;
-    parts.number = index + 1;
+    parts.number = file.number;
     parts.cameraName = WithoutExtension(cameraName);
     parts.hasCameraName = true;
-    if (!ParseItemTime(ItemText(session, index, FOTEX_ITEM_TIME), parts.time)) GetLocalTime(&parts.time);
+    if (!ParseItemTime(ItemText(session, file.index, FOTEX_ITEM_TIME), parts.time)) GetLocalTime(&parts.time);
     const std::string own = ExtensionOfName(cameraName);
     parts.extension = thumbnail ? "bmp" : (shape.given & kFormat) || own.empty() ? ExtensionOf(shape.format) : own;
     return CameraFilePath(shape, pattern, parts, why);
+}
+
+// The MIME type of a file, by its extension as cameras write them.
+std::string MimeType(const std::string& extension, const char* kind) {
+    static const struct {
+        const char* extension;
+        const char* type;
+    } kTypes[] = {
+        {"jpg", "image/jpeg"},  {"jpeg", "image/jpeg"},       {"png", "image/png"},          {"bmp", "image/bmp"},
+        {"gif", "image/gif"},   {"tif", "image/tiff"},        {"tiff", "image/tiff"},        {"avi", "video/x-msvideo"},
+        {"mpg", "video/mpeg"},  {"mpeg", "video/mpeg"},       {"mp4", "video/mp4"},          {"mov", "video/quicktime"},
+        {"heic", "image/heic"}, {"dng", "image/x-adobe-dng"}, {"cr2", "image/x-canon-cr2"},  {"nef", "image/x-nikon-nef"},
+        {"arw", "image/x-sony-arw"},
+    };
+    for (const auto& t : kTypes)
+        if (lstrcmpiA(extension.c_str(), t.extension) == 0) return t.type;
+    return std::string(kind) + "/unknown";
 }
 
 // The transfer format of a listed item: --format when given, else its own, as its extension says.
@@ -99,7 +161,7 @@ std::string NumberedBase(Session& session, int index, const Shape& shape) {
     const bool video = ItemValue(session, index, FOTEX_ITEM_TYPE, 0) & FOTEX_ITEM_VIDEO;
     char number[16];
     std::snprintf(number, sizeof number, "%8d", video ? session.videosNumbered++ : session.imagesNumbered++);
-    return shape.folder + "\\" + shape.prefix + number;
+    return shape.prefix + number;
 }
 
 // Bounds the search for a free numbered name, so that a folder that claims every name ends it.
@@ -128,12 +190,13 @@ Saved Unsaved(Session& session, const std::string& message) {
 }
 
 // Saves the listed item (or its thumbnail) at `index`; failures reported.
-Saved SaveItem(Session& session, int index, const Shape& shape, Save what) {
+Saved SaveItem(Session& session, File file, const Shape& shape, Save what) {
+    const int index = file.index;
     const bool numbered = what == Save::Numbered;
     const std::string base = numbered ? NumberedBase(session, index, shape) : "";
     int failure = 0;
     const std::string cameraName = ItemText(session, index, FOTEX_ITEM_FILE_NAME, &failure);
-    const std::string label = "#" + std::to_string(index + 1) + (cameraName.empty() ? "" : " " + Printable(cameraName));
+    const std::string label = "#" + std::to_string(file.number) + (cameraName.empty() ? "" : " " + Printable(cameraName));
     if (failure) return Unsaved(session, "could not save " + label + ": cannot read its name: " + StatusText(failure));
     const int format = FormatFor(shape, cameraName);
     const std::string extension = ExtensionOf(format);
@@ -146,7 +209,7 @@ Saved SaveItem(Session& session, int index, const Shape& shape, Save what) {
     } else {
         const std::string pattern =
             !shape.filename.empty() ? shape.filename : what == Save::Thumbnail ? "thumb_%f.%C" : "%f.%C";
-        path = FileNameFor(session, index, shape, pattern, what == Save::Thumbnail, cameraName, why);
+        path = FileNameFor(session, file, shape, pattern, what == Save::Thumbnail, cameraName, why);
         if (path.empty()) return Unsaved(session, "could not save " + label + ": " + why);
         switch (Target::Ready(session, path, shape.existing, why)) {
             case Target::Refuse: return Unsaved(session, "could not save " + label + ": " + why);
@@ -192,13 +255,13 @@ Saved SaveItem(Session& session, int index, const Shape& shape, Save what) {
 }
 
 // Ends an action that Ctrl-C stopped, naming the files from `next` on that it did not reach.
-void Stopped(Session& session, const std::vector<int>& indices, size_t next, const char* undone) {
+void Stopped(Session& session, const std::vector<File>& files, size_t next, const char* undone) {
     std::string names;
-    for (size_t k = next; k < indices.size(); ++k) {
-        const std::string name = Printable(ItemText(session, indices[k], FOTEX_ITEM_FILE_NAME));
-        names += (names.empty() ? "" : ", ") + ("#" + std::to_string(indices[k] + 1)) + (name.empty() ? "" : " " + name);
+    for (size_t k = next; k < files.size(); ++k) {
+        const std::string name = Printable(ItemText(session, files[k].index, FOTEX_ITEM_FILE_NAME));
+        names += (names.empty() ? "" : ", ") + ("#" + std::to_string(files[k].number)) + (name.empty() ? "" : " " + name);
     }
-    Fail("interrupted: " + std::to_string(indices.size() - next) + (indices.size() - next == 1 ? " file " : " files ") +
+    Fail("interrupted: " + std::to_string(files.size() - next) + (files.size() - next == 1 ? " file " : " files ") +
                     undone + (names.empty() ? "" : ": " + names));
 }
 
@@ -208,12 +271,12 @@ template <class Each>
 int ForNumbers(Session& session, const Action& action, const char* undone, Each each) {
     std::vector<std::pair<int, int>> ranges;
     ParseNumbers(action.argument, ranges);
-    int count = 0;
-    if (!ListItems(session, count)) return kFailed;
+    std::vector<File> listed, files;
+    if (!ListItems(session, listed)) return kFailed;
+    const int count = static_cast<int>(listed.size());
     bool ok = true;
-    std::vector<int> indices;
     for (const auto& range : ranges) {
-        for (int n = range.first; n <= range.second && n <= count; ++n) indices.push_back(n - 1);
+        for (int n = range.first; n <= range.second && n <= count; ++n) files.push_back(listed[n - 1]);
         if (range.second > count) {
             const std::string missing = range.second > std::max(range.first, count + 1)
                                             ? "files " + std::to_string(std::max(range.first, count + 1)) + "-" + std::to_string(range.second) + " are"
@@ -221,12 +284,12 @@ int ForNumbers(Session& session, const Action& action, const char* undone, Each 
             ok = FailItem(missing + " not on the camera (" + std::to_string(count) + " listed, from 1)");
         }
     }
-    for (size_t k = 0; k < indices.size(); ++k) {
+    for (size_t k = 0; k < files.size(); ++k) {
         if (Interrupted()) {
-            Stopped(session, indices, k, undone);
+            Stopped(session, files, k, undone);
             return kFailed;
         }
-        ok = each(indices[k]) && ok;
+        ok = each(files[k]) && ok;
     }
     return ok ? kDone : kFailed;
 }
@@ -247,30 +310,32 @@ std::string CheckFiles(const Action& action) {
 }
 
 int ListFiles(Session& session, const Action&) {
-    int count = 0;
-    if (!ListItems(session, count)) return kFailed;
+    std::vector<File> files;
+    if (!ListItems(session, files)) return kFailed;
     struct Row {
         std::string folder, line;
     };
     std::vector<Row> rows;
     bool ok = true;
-    for (int i = 0; i < count; ++i) {
+    for (const File& file : files) {
+        const int i = file.index;
         int failure = 0;
         const std::string name = ItemText(session, i, FOTEX_ITEM_FILE_NAME, &failure);
         if (failure) {
-            ok = FailItem("cannot read the name of file #" + std::to_string(i + 1) + ": " + StatusText(failure));
+            ok = FailItem("cannot read the name of file #" + std::to_string(file.number) + ": " + StatusText(failure));
             continue;
         }
         const std::string full = ItemText(session, i, FOTEX_ITEM_FULL_NAME), time = ItemText(session, i, FOTEX_ITEM_TIME);
         const int size = ItemValue(session, i, FOTEX_ITEM_SIZE, -1);
         const char* kind = ItemValue(session, i, FOTEX_ITEM_TYPE, 0) & FOTEX_ITEM_VIDEO ? "video" : "image";
         if (session.options().parsable) {
-            Print(TabbedLine({std::to_string(i + 1), name, size < 0 ? "" : std::to_string(size), kind, time, full}));
+            Print(TabbedLine({std::to_string(file.number), name, size < 0 ? "" : std::to_string(size), kind, time, full}));
             continue;
         }
         char line[512];
         const std::string kb = size < 0 ? "?" : std::to_string((size + 1023) / 1024);
-        std::snprintf(line, sizeof line, "#%-5d %-27s rd %5s KB %s %s", i + 1, name.c_str(), kb.c_str(), kind, time.c_str());
+        std::snprintf(line, sizeof line, "#%-5d %-27s rd %5s KB %s %s", file.number, name.c_str(), kb.c_str(),
+                      MimeType(ExtensionOfName(name), kind).c_str(), time.c_str());
         rows.push_back({FolderOfFullName(full), line});
     }
     // gphoto2's layout: the files of each folder under a line naming it, folders in the order met.
@@ -287,33 +352,71 @@ int ListFiles(Session& session, const Action&) {
             printed[o] = true;
         }
     }
-    if (count == 0 && !session.options().parsable) Print("There is no file on the camera.");
+    if (files.empty() && !session.options().parsable) Print("There is no file in folder '" + session.options().cameraFolder + "'.");
     return ok ? kDone : kFailed;
 }
 
-int NumFiles(Session& session, const Action&) {
+namespace {
+
+std::string ParentFolder(const std::string& folder) {
+    const size_t slash = folder.rfind('/');
+    return slash == 0 || slash == std::string::npos ? "/" : folder.substr(0, slash);
+}
+
+// gphoto2's layout: each folder's subfolders under a line naming it, and theirs after.
+void PrintFolders(const std::set<std::string>& folders, const std::string& folder, bool recurse) {
+    std::vector<std::string> children;
+    for (const std::string& f : folders)
+        if (f != "/" && SameFolder(ParentFolder(f), folder)) children.push_back(f);
+    const std::string in = " in folder '" + folder + "'.";
+    Print(children.empty() ? "There are no folders" + in
+                           : children.size() == 1 ? "There is 1 folder" + in : "There are " + std::to_string(children.size()) + " folders" + in);
+    for (const std::string& c : children) Print(" - " + c.substr(c.rfind('/') + 1));
+    if (recurse)
+        for (const std::string& c : children) PrintFolders(folders, c, recurse);
+}
+
+}  // namespace
+
+int ListFolders(Session& session, const Action&) {
+    std::vector<File> files;
     int count = 0;
-    if (!ListItems(session, count)) return kFailed;
-    Print(session.options().parsable ? std::to_string(count) : "Number of files on the camera: " + std::to_string(count));
+    if (!ListItems(session, files) || !ListAll(session, count)) return kFailed;
+    // The folders that hold files, and those above them: the library lists files only.
+    std::set<std::string> folders;
+    for (int i = 0; i < count; ++i)
+        for (std::string f = FolderOfFullName(ItemText(session, i, FOTEX_ITEM_FULL_NAME)); f != "/"; f = ParentFolder(f)) folders.insert(f);
+    PrintFolders(folders, session.options().cameraFolder, session.options().recurse);
+    return kDone;
+}
+
+int NumFiles(Session& session, const Action&) {
+    std::vector<File> files;
+    if (!ListItems(session, files)) return kFailed;
+    const std::string count = std::to_string(files.size());
+    const std::string& folder = session.options().cameraFolder;
+    Print(session.options().parsable ? count
+                                     : "Number of files " + (folder == "/" ? std::string("on the camera") : "in folder '" + folder + "'") +
+                                           ": " + count);
     return kDone;
 }
 
 int GetFile(Session& session, const Action& action) {
-    return ForNumbers(session, action, "not saved", [&](int index) { return SaveItem(session, index, action.shape, Save::File) <= Saved::Skipped; });
+    return ForNumbers(session, action, "not saved", [&](File file) { return SaveItem(session, file, action.shape, Save::File) <= Saved::Skipped; });
 }
 
 int GetThumbnail(Session& session, const Action& action) {
-    return ForNumbers(session, action, "not saved", [&](int index) { return SaveItem(session, index, action.shape, Save::Thumbnail) != Saved::No; });
+    return ForNumbers(session, action, "not saved", [&](File file) { return SaveItem(session, file, action.shape, Save::Thumbnail) != Saved::No; });
 }
 
 int DeleteFiles(Session& session, const Action& action) {
     // Every handle first: deleting one renumbers nothing that is already open, and a number
     // that names no file stops the action before anything is deleted.
     std::vector<std::pair<FOTEX_ITEM, std::string>> chosen;
-    int result = ForNumbers(session, action, "not deleted", [&](int index) {
+    int result = ForNumbers(session, action, "not deleted", [&](File file) {
         FOTEX_ITEM item = 0;
-        const std::string label = "#" + std::to_string(index + 1) + " " + ItemText(session, index, FOTEX_ITEM_FILE_NAME);
-        const int status = session.Call([&] { return OpenCameraItem(session.device(), index, &item); });
+        const std::string label = "#" + std::to_string(file.number) + " " + ItemText(session, file.index, FOTEX_ITEM_FILE_NAME);
+        const int status = session.Call([&] { return OpenCameraItem(session.device(), file.index, &item); });
         if (status != FOTEX_OK) return FailItem("cannot delete " + label + ": " + StatusText(status));
         chosen.push_back({item, label});
         return true;
@@ -346,22 +449,18 @@ std::string CheckGetAllFiles(const Action& action) {
 
 int GetAllFiles(Session& session, const Action& action) {
     const bool numbered = action.shape.given & kPrefix;
-    const DWORD folder = GetFileAttributesW(Wide(action.shape.folder).c_str());
-    if (folder != INVALID_FILE_ATTRIBUTES && !(folder & FILE_ATTRIBUTE_DIRECTORY))
-        return Fail(action.shape.folder + " is a file, not a folder; nothing saved");
-    int count = 0;
-    if (!ListItems(session, count)) return kFailed;
+    std::vector<File> files;
+    if (!ListItems(session, files)) return kFailed;
+    const size_t count = files.size();
     int tally[3] = {0, 0, 0};
-    std::vector<int> indices;
-    for (int i = 0; i < count; ++i) indices.push_back(i);
     bool stopped = false, kept = false;
-    for (int i = 0; i < count; ++i) {
+    for (size_t k = 0; k < count; ++k) {
         if (Interrupted()) {
-            Stopped(session, indices, static_cast<size_t>(i), "not saved");
+            Stopped(session, files, k, "not saved");
             stopped = true;
             break;
         }
-        const Saved saved = SaveItem(session, i, action.shape, numbered ? Save::Numbered : Save::File);
+        const Saved saved = SaveItem(session, files[k], action.shape, numbered ? Save::Numbered : Save::File);
         kept = kept || saved == Saved::Kept;
         ++tally[saved == Saved::Kept ? 0 : static_cast<int>(saved)];
     }
@@ -372,7 +471,7 @@ int GetAllFiles(Session& session, const Action& action) {
 
 bool ListFullNames(Session& session, std::set<std::string>& names) {
     int count = 0;
-    if (!ListItems(session, count)) return false;
+    if (!ListAll(session, count)) return false;
     for (int i = 0; i < count; ++i) {
         int failure = 0;
         const std::string name = ItemText(session, i, FOTEX_ITEM_FULL_NAME, &failure);
@@ -384,7 +483,7 @@ bool ListFullNames(Session& session, std::set<std::string>& names) {
 
 int RemainingFiles(Session& session) {
     int count = 0;
-    return ListItems(session, count) ? count : -1;
+    return ListAll(session, count) ? count : -1;
 }
 
 }  // namespace fotexcli

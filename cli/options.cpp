@@ -30,6 +30,8 @@ enum class Kind {
     VirtualFlood,   // --virtual-flood N
     VirtualFault,   // --virtual-cut-transfer N, --virtual-fail-delete N
     Device,    // --device N
+    CameraFolder,  // -f FOLDER
+    Recurse,   // -R, --no-recurse
     Quiet,     // -q
     Parsable,  // --parsable
     Help,      // -h, --help, --usage
@@ -55,7 +57,8 @@ const Option kOptions[] = {
     {"version", 'v', Kind::Action, Takes::Nothing, nullptr, 0, Version, nullptr, "show the library's version"},
     {"quiet", 'q', Kind::Quiet, Takes::Nothing, nullptr, 0, nullptr, nullptr, "print results only: no progress lines, no notes"},
     {"parsable", 0, Kind::Parsable, Takes::Nothing, nullptr, 0, nullptr, nullptr,
-     "one record a line, fields separated by tabs (--auto-detect,\n--list-config, --storage-info); implies --quiet"},
+     "one record a line, fields separated by tabs, each line ending in\nLF alone (--auto-detect, --list-files, --num-files, --list-config,\n"
+     "--storage-info, --wait-event); implies --quiet"},
     {"virtual", 0, Kind::Virtual, Takes::Nothing, nullptr, 0, nullptr, nullptr, "register the virtual camera in this process first"},
     {"virtual-folder", 0, Kind::VirtualFolder, Takes::Value, "DIR", 0, nullptr, nullptr,
      "also a virtual camera whose files are the pictures and videos\nunder DIR (its subfolders are camera folders); it is device 2, the\ndefault without --virtual"},
@@ -79,12 +82,18 @@ const Option kOptions[] = {
     {"abilities", 'a', Kind::Action, Takes::Nothing, nullptr, 0, Abilities, nullptr, "show which commands the camera offers"},
     {"storage-info", 0, Kind::Action, Takes::Nothing, nullptr, 0, StorageInfo, nullptr, "show how many pictures were taken and how many fit"},
 
+    {"folder", 'f', Kind::CameraFolder, Takes::Value, "FOLDER", 0, nullptr, nullptr,
+     "the camera folder to list and download from (/DCIM/100TEST, as\n--list-folders shows; default /). Files go where --filename says",
+     "Files on the camera"},
+    {"recurse", 'R', Kind::Recurse, Takes::Nothing, nullptr, 0, nullptr, nullptr, "with the folder's subfolders (default)"},
+    {"no-recurse", 0, Kind::Recurse, Takes::Nothing, nullptr, 0, nullptr, nullptr, "the folder's own files only"},
+    {"list-folders", 'l', Kind::Action, Takes::Nothing, nullptr, 0, ListFolders, nullptr, "list the camera's folders"},
     {"list-files", 'L', Kind::Action, Takes::Nothing, nullptr, 0, ListFiles, nullptr,
-     "list the files on the camera: number, name, size, kind, time", "Files on the camera"},
-    {"num-files", 'n', Kind::Action, Takes::Nothing, nullptr, 0, NumFiles, nullptr, "show how many files are on the camera"},
-    {"get-file", 'p', Kind::Action, Takes::Value, "RANGE", kFilename | kFolder | kFormat | kKeep | kExisting, GetFile, CheckFiles,
+     "list the files: number, name, size, type, time"},
+    {"num-files", 'n', Kind::Action, Takes::Nothing, nullptr, 0, NumFiles, nullptr, "show how many files there are"},
+    {"get-file", 'p', Kind::Action, Takes::Value, "RANGE", kFilename | kFormat | kKeep | kExisting, GetFile, CheckFiles,
      "save the files of these numbers (3, or 1-3,7) under --filename\n(default %f.%C: the camera's names)"},
-    {"get-thumbnail", 't', Kind::Action, Takes::Value, "RANGE", kFilename | kFolder | kExisting, GetThumbnail, CheckFiles,
+    {"get-thumbnail", 't', Kind::Action, Takes::Value, "RANGE", kFilename | kExisting, GetThumbnail, CheckFiles,
      "save their thumbnails as BMP files (default thumb_%f.bmp)"},
     {"delete-file", 'd', Kind::Action, Takes::Value, "RANGE", 0, DeleteFiles, CheckFiles, "delete the files of these numbers from the camera"},
 
@@ -92,7 +101,7 @@ const Option kOptions[] = {
      "take a picture and leave it on the camera", "Pictures"},
     {"capture-image-and-download", 0, Kind::Action, Takes::Nothing, nullptr, kFilename | kFormat | kKeep | kExisting,
      CaptureAndDownload, CheckCapture, "take a picture and save it as --filename"},
-    {"get-all-files", 'P', Kind::Action, Takes::Nothing, nullptr, kFilename | kFolder | kPrefix | kFormat | kKeep | kExisting,
+    {"get-all-files", 'P', Kind::Action, Takes::Nothing, nullptr, kFilename | kPrefix | kFormat | kKeep | kExisting,
      GetAllFiles, CheckGetAllFiles,
      "save every picture and video into --folder, each in its own format\n(unless --format) and each failure named, the rest still saved,\n"
      "under --filename (default %f.%C: the camera's names) with the file\nrules; with --prefix, fotex 1.3's names instead"},
@@ -101,12 +110,11 @@ const Option kOptions[] = {
      "acquire a picture through the system dialog; it always saves C:\\kalto.jpg"},
 
     {"filename", 0, Kind::Shaping, Takes::Value, "PATTERN", kFilename, nullptr, nullptr,
-     "file name (captures: capt%04n); the format's extension is added\nunless the name ends in it; patterns below",
+     "file name, with the folder it goes in (made with its parents when\nmissing): out\\%f.%C (captures: capt%04n); the format's extension\n"
+     "is added unless the name ends in it; patterns below",
      "Options for saving pictures: each applies to the actions after it;\n"
      "given after actions without one of their own, to those"},
     {"format", 0, Kind::Shaping, Takes::Value, "F", kFormat, nullptr, nullptr, "a format code or extension (captures: jpg; files: their own)"},
-    {"folder", 'f', Kind::Shaping, Takes::Value, "DIR", kFolder, nullptr, nullptr,
-     "folder for the files saved from the camera, made with its\nparents when missing (default .)"},
     {"prefix", 0, Kind::Shaping, Takes::Value, "P", kPrefix, nullptr, nullptr,
      "--get-all-files names files as fotex 1.3 did: P<number>.EXT (images\nand videos numbered apart, from 0; names in use getting ~1, ~2, ...)"},
     {"force-overwrite", 0, Kind::Shaping, Takes::Nothing, nullptr, kExisting, nullptr, nullptr,
@@ -120,7 +128,7 @@ const Option kOptions[] = {
 
     {"wait-event", 0, Kind::Action, Takes::Optional, "COUNT|Ns", 0, WaitEvent, CheckUntil,
      "print each camera event on a line: kind, device, item; until COUNT\nevents, N seconds (Ns, Nms) or Ctrl-C", "Camera events"},
-    {"capture-tethered", 0, Kind::Action, Takes::Optional, "COUNT|Ns", kFilename | kFolder | kFormat | kKeep | kExisting,
+    {"capture-tethered", 0, Kind::Action, Takes::Optional, "COUNT|Ns", kFilename | kFormat | kKeep | kExisting,
      CaptureTethered, CheckUntil,
      "save each new picture the camera takes (default %f.%C), with the\nfile rules, until COUNT pictures, N seconds or Ctrl-C"},
 
@@ -207,9 +215,6 @@ std::string Apply(const Given& given, Shape& shape) {
     } else if (name == "format") {
         if (!ParseFormat(given.value, shape.format))
             return "unknown format '" + given.value + "' (formats: " + FormatNames() + ", or a code of fotex.h)";
-    } else if (name == "folder") {
-        if (given.value.empty()) return "--folder needs a folder";
-        shape.folder = given.value;
     } else if (name == "prefix") {
         shape.prefix = given.value;
     } else if (name == "force-overwrite") {
@@ -366,6 +371,14 @@ int ParseCommandLine(const std::vector<std::string>& args, Options& options) {
                     (o.name == std::string("virtual-cut-transfer") ? options.virtualCut : options.virtualFailDelete) = nth;
                     break;
                 }
+                case Kind::CameraFolder:
+                    if (value.empty() || (value[0] != '/' && value[0] != '\\'))
+                        return UsageError("--folder takes a camera folder from /, as --list-folders shows it (/DCIM/100TEST), "
+                                          "not '" + value + "'; to save into a folder here, give it in --filename: "
+                                          "--filename \"" + value + "\\%f.%C\"");
+                    options.cameraFolder = CameraFolderName(value);
+                    break;
+                case Kind::Recurse: options.recurse = o.shortName == 'R'; break;
                 case Kind::Quiet: options.quiet = true; break;
                 case Kind::Parsable: options.parsable = true; break;
                 case Kind::Device:

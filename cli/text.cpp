@@ -44,4 +44,14 @@ bool ParseDecimal(const std::string& text, int& value) {
     return true;
 }
 
+std::string CameraFolderName(const std::string& text) {
+    std::string name = "/";
+    for (char c : text) {
+        if (c == '\\') c = '/';
+        if (c != '/' || name.back() != '/') name += c;
+    }
+    if (name.size() > 1 && name.back() == '/') name.pop_back();
+    return name;
+}
+
 }  // namespace fotexcli

@@ -14,4 +14,7 @@ std::string Trim(const std::string& text);
 // text is not such a list.
 bool ParseNumbers(const std::string& text, std::vector<std::pair<int, int>>& ranges);
 
+// A camera folder as gphoto2 writes it: "/DCIM/100TEST" for "\\DCIM\\100TEST\\" or "//DCIM/100TEST/".
+std::string CameraFolderName(const std::string& text);
+
 }  // namespace fotexcli
