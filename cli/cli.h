@@ -109,6 +109,8 @@ size_t Columns(const std::string& utf8);
 // Output. Results go to stdout; progress lines (suppressed by --quiet) to stdout too; notes and
 // errors to stderr.
 void Print(const std::string& line);
+// --parsable: lines on standard output end in LF alone, not the console's CR LF.
+void RecordsEndInLineFeeds();
 int Fail(const std::string& message);  // "fotex: message" on stderr; returns kFailed
 int UsageError(const std::string& message);  // the same; returns kUsage
 // The same for one item of several: returns false, and the action goes on with the next.

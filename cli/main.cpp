@@ -49,6 +49,7 @@ int main() {
     if (parsed >= 0) return parsed;
     // Ctrl-C stops every long action between two steps, for the whole run.
     CatchInterrupts();
+    if (options.parsable) RecordsEndInLineFeeds();
 
     // Fotex.dll joined this thread to a COM apartment when it loaded; the virtual camera
     // registers in the same one.

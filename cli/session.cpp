@@ -62,8 +62,21 @@ size_t Columns(const std::string& utf8) {
 }
 
 void Print(const std::string& line) {
+    // A console shows UTF-16 whatever its code page; files and pipes get UTF-8 bytes.
+    const HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+    DWORD mode = 0, written = 0;
+    if (GetConsoleMode(out, &mode)) {
+        std::fflush(stdout);
+        const std::wstring wide = Wide(line) + L"\r\n";
+        if (WriteConsoleW(out, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr)) return;
+    }
     std::fputs(line.c_str(), stdout);
     std::fputc('\n', stdout);
+}
+
+void RecordsEndInLineFeeds() {
+    std::fflush(stdout);
+    _setmode(_fileno(stdout), _O_BINARY);
 }
 
 int Fail(const std::string& message) {

@@ -1229,3 +1229,33 @@ TEST(Folders, AFolderThatIsNoCameraFolderIsRefusedShowingTheNewForm) {
     EXPECT_TRUE(Contains(none.err, "there is no folder /nosuch on the camera (see --list-folders)")) << none.err;
     EXPECT_EQ("", none.out);
 }
+
+// ---- Output for scripts ----------------------------------------------------------------------
+
+// The bytes fotex writes when its standard output is a file, as they are.
+std::string RawOutput(const std::string& args, const std::string& file) {
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    const HANDLE out = CreateFileA(file.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, nullptr);
+    STARTUPINFOW start{};
+    start.cb = sizeof start;
+    start.dwFlags = STARTF_USESTDHANDLES;
+    start.hStdOutput = out;
+    start.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+    std::wstring command = Wide("fotex.exe --virtual " + args);
+    PROCESS_INFORMATION process{};
+    if (CreateProcessW(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &start, &process)) {
+        WaitForSingleObject(process.hProcess, 60000);
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+    }
+    CloseHandle(out);
+    return Contents(file);
+}
+
+TEST(Scripts, ParsableLinesEndInALineFeedAloneAndNamesAreUtf8) {
+    const std::string folder = Scratch("raw");
+    const std::string records = RawOutput("--virtual-item \xC3\x9C" "ber\xE2\x82\xAC:jpg --parsable -L -n", folder + "\\out.txt");
+    EXPECT_EQ(std::string::npos, records.find('\r')) << records;
+    EXPECT_TRUE(Contains(records, "\n5\t\xC3\x9C" "ber\xE2\x82\xAC.jpg\t")) << records;
+    EXPECT_TRUE(Contains(records, "\n5\n")) << records;
+}
