@@ -113,7 +113,7 @@ std::shared_ptr<EventLink> Subscribe(const std::shared_ptr<Core>& core, const GU
 void Unsubscribe(Core& core, const std::shared_ptr<EventLink>& link);
 // Destroys the windows of the calling thread with what is still posted to them.
 void CloseEventWindows(Core& core);
-// An IUnknown whose last release ends the registration (objects.cpp).
+// An IUnknown whose last release ends the registration (device_manager.cpp).
 IUnknown* NewEventRegistration(std::shared_ptr<Core> core, std::shared_ptr<EventLink> link);
 
 // A new picture in the first folder of the device (or its root), counted in the device's

@@ -41,7 +41,11 @@ mirror=$(
     grep -hs '^deb ' /etc/apt/sources.list /etc/apt/sources.list.d/*.list |
       sed 's/\[[^]]*\]//' | awk '{print $2}' || true
   } 2>/dev/null | grep -E '/debian/?$' | head -n 1 || true)
-mirror=${mirror:-http://deb.debian.org/debian}
+if [ -z "$mirror" ]; then
+  say "no Debian mirror in this machine's apt sources (/etc/apt/sources.list, /etc/apt/sources.list.d/):"
+  say "the guest is made from the same mirror as this machine; add one and run again"
+  exit 1
+fi
 mirror=${mirror%/}
 
 mkdir -p "$cache"

@@ -7,8 +7,8 @@
 #include "contents.h"
 #include "fotex.h"
 #include "handles.h"
+#include "item_data.h"
 #include "service.h"
-#include "transfer.h"
 #include "wia_ids.h"
 
 namespace fotex {

@@ -2,7 +2,7 @@
 // messages for the rest.
 #include "contents.h"
 #include "fotex.h"
-#include "transfer.h"
+#include "item_data.h"
 
 namespace fotex {
 

@@ -1,0 +1,62 @@
+// Item tree walk: every item at or below a start item, depth first, within fixed bounds.
+#include "item_data.h"
+
+#include "trace.h"
+#include "wia_ids.h"
+
+namespace fotex {
+
+namespace {
+
+// Far beyond any real camera; a faulty device may present a tree without end.
+constexpr int kMaxDepth = 64;
+// Far beyond any real folder (hosts list 100,000 items flat); a faulty enumerator that never
+// reports the end would otherwise keep the walk transferring forever.
+constexpr unsigned long kMaxSiblings = 1000000;
+// E_BOUNDS: more items than one folder may hold.
+constexpr HRESULT kTooManyItems = static_cast<HRESULT>(0x8000000B);
+
+}  // namespace
+
+// Kept out of line: inlined with its visitor, the recursion unrolls into kilobytes of copies.
+[[gnu::noinline]] HRESULT WalkItemTree(IWiaItem* item, ItemVisitor& visitor, bool trace, int depth) {
+    if (item == nullptr) return E_INVALIDARG;
+    if (depth > kMaxDepth) {
+        if (trace) TraceHresult("Item tree too deep", kTreeTooDeep);
+        return kTreeTooDeep;
+    }
+
+    LONG type = 0;
+    HRESULT hr = item->GetItemType(&type);
+    if (FAILED(hr)) type = 0;  // a failed read is no type: the item is neither visited nor walked
+
+    hr = visitor.Visit(item, type, hr);
+    if ((type & (wia::kItemTypeFolder | wia::kItemTypeHasAttachments)) == 0) return hr;
+
+    ComPtr<IEnumWiaItem> children;
+    hr = item->EnumChildItems(children.put());
+    if (FAILED(hr)) {
+        children.detach();
+        return hr;
+    }
+    if (hr == S_OK && !children) return E_POINTER;
+
+    unsigned long fetched = 0;
+    while (hr == S_OK) {
+        ComPtr<IWiaItem> child;
+        hr = children->Next(1, child.put(), nullptr);
+        if (hr == S_OK && ++fetched > kMaxSiblings) {
+            if (trace) TraceHresult("Too many items in one folder", kTooManyItems);
+            return kTooManyItems;
+        }
+        if (hr == S_OK) {
+            hr = WalkItemTree(child.get(), visitor, trace, depth + 1);
+        } else {
+            child.detach();  // nothing was fetched, whatever the pointer holds
+            if (FAILED(hr) && trace) TraceHresult("Error calling pEnumWiaItem->Next", hr);
+        }
+    }
+    return hr == S_FALSE ? S_OK : hr;
+}
+
+}  // namespace fotex
