@@ -22,8 +22,11 @@ int __cdecl FotexSimRegister(void);
 void __cdecl FotexSimRevoke(void);
 
 /* Adds a camera whose items are the picture and video files under `folder` (UTF-16 path,
-   NUL-terminated): .jpg/.jpeg/.jpe, .png, .bmp, .gif and .tif/.tiff are pictures, .avi and
-   .mpg/.mpeg videos; subfolders become camera folders, names starting with "." are skipped. The
+   NUL-terminated): .jpg/.jpeg/.jpe, .png, .bmp, .gif, .tif/.tiff, .heic/.heif and the RAW
+   files .dng, .nef/.nrw, .cr2, .cr3, .crw, .arw, .orf, .rw2, .raf, .pef and .srw are pictures,
+   .avi, .mpg/.mpeg, .mp4/.m4v, .mov and .mts videos; each item gives its file's format as
+   WIA_IPA_PREFERRED_FORMAT (a format GUID of the camera's own where WIA has none) and its
+   extension as WIA_IPA_FILENAME_EXTENSION; subfolders become camera folders, names starting with "." are skipped. The
    camera is named `name` (null: "Fotex Folder Camera") and listed after the default ones; call
    it before or after FotexSimRegister, then enumerate again.
    Each item transfers its file's bytes unchanged in the file's own format and refuses every other

@@ -1259,3 +1259,14 @@ TEST(Scripts, ParsableLinesEndInALineFeedAloneAndNamesAreUtf8) {
     EXPECT_TRUE(Contains(records, "\n5\t\xC3\x9C" "ber\xE2\x82\xAC.jpg\t")) << records;
     EXPECT_TRUE(Contains(records, "\n5\n")) << records;
 }
+
+TEST(Folders, TheFolderCameraListsEveryPictureVideoAndRawFile) {
+    const std::string pics = Scratch("rawfiles");
+    const char* const names[] = {"a.nef", "b.mp4", "c.heic", "d.mov", "e.cr2", "f.arw", "g.dng", "h.txt"};
+    for (const char* name : names) Write(pics + "\\" + name, std::string("bytes of ") + name);
+    const std::vector<std::string> lines = Lines(Launch("--virtual-folder " + pics + " -L").out);
+    ASSERT_EQ(8u, lines.size());
+    const char* const types[] = {"image/x-nikon-nef", "video/mp4", "image/heic", "video/quicktime", "image/x-canon-cr2",
+                                 "image/x-sony-arw", "image/x-adobe-dng"};
+    for (size_t i = 0; i < 7; ++i) EXPECT_TRUE(Contains(lines[i + 1], names[i]) && Contains(lines[i + 1], types[i])) << lines[i + 1];
+}
