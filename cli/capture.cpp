@@ -84,7 +84,7 @@ int CaptureAndDownload(Session& session, const Action& action) {
 int Dialog(Session& session, const Action& action) {
     Target target(kDialogFile);
     std::string why;
-    if (session.written.count(PathKey(kDialogFile)))
+    if (WrittenThisRun(session, kDialogFile))
         return Fail(std::string(kDialogFile) + " was saved by this run already; the dialog was not shown");
     switch (target.Prepare(action.shape.existing, why)) {
         case Target::Refuse: return Fail(why + "; the dialog was not shown");

@@ -61,6 +61,11 @@ struct Options {
     // its subfolders unless --no-recurse.
     std::string cameraFolder = "/";
     bool recurse = true;
+    std::string camera;     // --camera: the device by its name or identifier
+    bool onlyNew = false;   // --new: files the target folder's record does not list
+    int interval = 0, frames = 0;  // -I, -F: captures repeated; 0 frames: until Ctrl-C
+    bool intervalGiven = false;
+    std::string hook;       // --hook-script
     // --virtual-interrupt: Ctrl-C as if pressed once this many files were saved (0: never).
     int virtualInterrupt = 0;
     // --virtual-flood: once fotex waits for events, the other virtual camera takes this many
@@ -136,7 +141,7 @@ public:
     bool Open();
     FOTEX_DEVICE device() const { return device_; }
     int count() const { return count_; }
-    int index() const { return options_.device; }
+    int index() const { return index_ >= 0 ? index_ : options_.device; }
     const Options& options() const { return options_; }
     bool quiet() const { return options_.quiet || options_.parsable; }
     // A progress line on stdout, unless quiet.
@@ -165,18 +170,23 @@ public:
     // A file of the camera is saved as `path`: remembered (Remember), and counted for
     // --virtual-interrupt.
     void Saved(const std::string& path);
+    // Runs --hook-script, if any, with ACTION and ARGUMENT in its environment, and waits for it.
+    void Hook(const char* action, const std::string& argument = "");
     int saved = 0;
     // Folders made for the save under way: removed again if it fails and they stay empty.
     std::vector<std::string> madeFolders;
+    std::set<std::wstring> records;  // --new's records this run wrote to (PathKey)
     std::function<void()> pressShutter;  // the virtual camera's own button, when there is one
     std::function<void()> flood;         // --virtual-flood's pictures
 
 private:
+    int Find(const std::string& name);
     const Options& options_;
     Trace& trace_;
     std::string traced_;
     FOTEX_DEVICE device_ = 0;
     int count_ = -1;
+    int index_ = -1;  // the device --camera names, once found
 };
 
 }  // namespace fotexcli

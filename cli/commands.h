@@ -35,6 +35,7 @@ std::string CheckFiles(const Action& action);
 // Every file, each through its own transfer: under the --filename pattern with the file rules,
 // or without one under a numbered name no file holds.
 int GetAllFiles(Session& session, const Action& action);
+int GetAllThumbnails(Session& session, const Action& action);
 std::string CheckGetAllFiles(const Action& action);
 // The full names (FOTEX_ITEM_FULL_NAME) of the files the camera lists; reports and returns false
 // when it cannot list them.
@@ -55,6 +56,9 @@ std::string CheckUntil(const Action& action);
 int ListConfig(Session& session, const Action& action);
 int GetConfig(Session& session, const Action& action);
 int SetConfig(Session& session, const Action& action);
+int SetConfigIndex(Session& session, const Action& action);
+int ListAllConfig(Session& session, const Action& action);
+std::string CheckSetConfigIndex(const Action& action);
 std::string CheckGetConfig(const Action& action);
 std::string CheckSetConfig(const Action& action);
 // Every setting, one per line: its value, or why it could not be read.

@@ -202,7 +202,19 @@ Saved SaveItem(Session& session, File file, const Shape& shape, Save what) {
     const std::string extension = ExtensionOf(format);
     std::string why, path;
     unsigned step = 0;
+    // --new: a file the target folder's record lists was saved before.
+    std::string key, record;
+    auto savedBefore = [&](const std::string& target) {
+        if (!session.options().onlyNew) return false;
+        key = ItemText(session, index, FOTEX_ITEM_FULL_NAME) + "\t" + std::to_string(ItemValue(session, index, FOTEX_ITEM_SIZE, -1)) + "\t" +
+              ItemText(session, index, FOTEX_ITEM_TIME) + (what == Save::Thumbnail ? "\tthumbnail" : "");
+        record = JoinPath(FolderOf(target).empty() ? "." : FolderOf(target), kRecordName);
+        if (!InRecord(record, key)) return false;
+        session.Progress("Skipping " + label + ": saved before, as " + record + " says");
+        return true;
+    };
     if (numbered) {
+        if (savedBefore(base)) return Saved::Skipped;
         // A name in use is stepped aside from, never replaced.
         path = FreeName(session, base, extension, step);
         if (!MakeFolders(FolderOf(path), why, &session.madeFolders)) return Unsaved(session, "could not save " + label + ": " + why);
@@ -211,6 +223,7 @@ Saved SaveItem(Session& session, File file, const Shape& shape, Save what) {
             !shape.filename.empty() ? shape.filename : what == Save::Thumbnail ? "thumb_%f.%C" : "%f.%C";
         path = FileNameFor(session, file, shape, pattern, what == Save::Thumbnail, cameraName, why);
         if (path.empty()) return Unsaved(session, "could not save " + label + ": " + why);
+        if (savedBefore(path)) return Saved::Skipped;
         switch (Target::Ready(session, path, shape.existing, why)) {
             case Target::Refuse: return Unsaved(session, "could not save " + label + ": " + why);
             case Target::Skip: return Saved::Skipped;
@@ -249,6 +262,7 @@ Saved SaveItem(Session& session, File file, const Shape& shape, Save what) {
     }
     if (status != FOTEX_OK) return Unsaved(session, "could not save " + label + " as " + path + ": " + StatusText(status));
     session.Saved(path);
+    if (!key.empty() && !AddToRecord(session, record, key)) return Unsaved(session, "could not record " + label + " in " + record);
     session.Progress("Saving file as " + path);
     if (what != Save::Thumbnail && !shape.keep) session.Progress("Deleting " + Printable(cameraName) + " from the camera");
     return Saved::Yes;
@@ -447,8 +461,8 @@ std::string CheckGetAllFiles(const Action& action) {
     return action.shape.filename.empty() ? "" : CheckPattern(action.shape.filename, true);
 }
 
-int GetAllFiles(Session& session, const Action& action) {
-    const bool numbered = action.shape.given & kPrefix;
+// Every file of --folder, or its thumbnail.
+int ForAll(Session& session, const Action& action, Save what) {
     std::vector<File> files;
     if (!ListItems(session, files)) return kFailed;
     const size_t count = files.size();
@@ -460,14 +474,21 @@ int GetAllFiles(Session& session, const Action& action) {
             stopped = true;
             break;
         }
-        const Saved saved = SaveItem(session, files[k], action.shape, numbered ? Save::Numbered : Save::File);
+        const Saved saved = SaveItem(session, files[k], action.shape, what);
         kept = kept || saved == Saved::Kept;
         ++tally[saved == Saved::Kept ? 0 : static_cast<int>(saved)];
     }
-    session.Progress(std::to_string(tally[0]) + " of " + std::to_string(count) + " files saved, " + std::to_string(tally[1]) +
+    const char* noun = what == Save::Thumbnail ? " thumbnails saved, " : " files saved, ";
+    session.Progress(std::to_string(tally[0]) + " of " + std::to_string(count) + noun + std::to_string(tally[1]) +
                      " skipped, " + std::to_string(tally[2]) + " failed");
     return tally[2] || stopped || kept ? kFailed : kDone;
 }
+
+int GetAllFiles(Session& session, const Action& action) {
+    return ForAll(session, action, action.shape.given & kPrefix ? Save::Numbered : Save::File);
+}
+
+int GetAllThumbnails(Session& session, const Action& action) { return ForAll(session, action, Save::Thumbnail); }
 
 bool ListFullNames(Session& session, std::set<std::string>& names) {
     int count = 0;

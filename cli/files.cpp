@@ -205,6 +205,28 @@ bool OnlyDeleteFailed(const std::string& path, const std::wstring& before) {
     return !now.empty() && now != before;
 }
 
+bool InRecord(const std::string& record, const std::string& key) {
+    const HANDLE file = CreateFileW(Wide(record).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    std::string text;
+    char chunk[4096];
+    DWORD got = 0;
+    while (ReadFile(file, chunk, sizeof chunk, &got, nullptr) && got > 0) text.append(chunk, got);
+    CloseHandle(file);
+    return ("\n" + text).find("\n" + key + "\n") != std::string::npos;
+}
+
+bool AddToRecord(Session& session, const std::string& record, const std::string& key) {
+    const HANDLE file = CreateFileW(Wide(record).c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_HIDDEN, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    const std::string line = key + "\n";
+    DWORD written = 0;
+    const bool ok = WriteFile(file, line.data(), static_cast<DWORD>(line.size()), &written, nullptr) && written == line.size();
+    CloseHandle(file);
+    if (ok && session.records.insert(PathKey(record)).second) session.Note("note: --new records the files it saves in " + record);
+    return ok;
+}
+
 std::string ExistsMessage(const std::string& path) {
     return path + " exists (--force-overwrite replaces it, --skip-existing leaves it)";
 }
@@ -242,6 +264,7 @@ void Remember(Session& session, const std::string& path) {
 void Session::Saved(const std::string& path) {
     Remember(*this, path);
     madeFolders.clear();
+    Hook("download", path);
     if (++saved == options_.virtualInterrupt) Interrupt();
 }
 

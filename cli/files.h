@@ -96,6 +96,12 @@ private:
     bool pending_ = false;
 };
 
+// --new's record of the files saved into a folder, one key a line, in that folder.
+constexpr char kRecordName[] = ".fotex-saved";
+bool InRecord(const std::string& record, const std::string& key);
+// Adds the key; the first time a run writes a record, it says where.
+bool AddToRecord(Session& session, const std::string& record, const std::string& key);
+
 // "PATH exists (--force-overwrite replaces it, --skip-existing leaves it)".
 std::string ExistsMessage(const std::string& path);
 

@@ -89,7 +89,9 @@ int main() {
                 for (MSG msg; PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE);) DispatchMessageW(&msg);
             };
         // Later actions may rely on earlier ones (a setting before a capture): stop at a failure.
+        if (status == kDone) session.Hook("init");
         for (size_t i = 0; status == kDone && i < options.actions.size(); ++i) status = RunAction(session, options.actions[i]);
+        session.Hook("stop");
         if (simulated) FotexSimRevoke();
     }
     CoUninitialize();

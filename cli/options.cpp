@@ -1,8 +1,10 @@
 // The command line: long options with "--opt VALUE" or "--opt=VALUE", short ones as gphoto2
-// has them ("-f DIR", "-fDIR", "-qa"). Options that shape an action apply to the actions after
+// has them ("-f FOLDER", "-fFOLDER", "-qa"). Options that shape an action apply to the actions after
 // them; an action with none before it takes the first one after it, so both
 // "--filename x --capture-image-and-download" and gphoto2's order work.
 #include "options.h"
+
+#include <windows.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -31,6 +33,11 @@ enum class Kind {
     VirtualFault,   // --virtual-cut-transfer N, --virtual-fail-delete N
     Device,    // --device N
     CameraFolder,  // -f FOLDER
+    Camera,    // --camera NAME
+    New,       // --new
+    Interval,  // -I SECONDS
+    Frames,    // -F N
+    Hook,      // --hook-script FILE
     Recurse,   // -R, --no-recurse
     Quiet,     // -q
     Parsable,  // --parsable
@@ -76,6 +83,7 @@ const Option kOptions[] = {
     {"virtual-fail-delete", 0, Kind::VirtualFault, Takes::Value, "N", 0, nullptr, nullptr,
      "the virtual cameras' Nth deletion of a file fails"},
     {"device", 0, Kind::Device, Takes::Value, "N", 0, nullptr, nullptr, "the device to use, by its index in --auto-detect (default 0)"},
+    {"camera", 0, Kind::Camera, Takes::Value, "NAME", 0, nullptr, nullptr, "the device to use, by its name or identifier (any case)"},
 
     {"auto-detect", 0, Kind::Action, Takes::Nothing, nullptr, 0, AutoDetect, nullptr, "list the image-acquisition devices", "Camera"},
     {"summary", 0, Kind::Action, Takes::Nothing, nullptr, 0, Summary, nullptr, "show the device's identity and settings"},
@@ -95,6 +103,10 @@ const Option kOptions[] = {
      "save the files of these numbers (3, or 1-3,7) under --filename\n(default %f.%C: the camera's names)"},
     {"get-thumbnail", 't', Kind::Action, Takes::Value, "RANGE", kFilename | kExisting, GetThumbnail, CheckFiles,
      "save their thumbnails as BMP files (default thumb_%f.bmp)"},
+    {"get-all-thumbnails", 'T', Kind::Action, Takes::Nothing, nullptr, kFilename | kExisting, GetAllThumbnails, CheckGetAllFiles,
+     "save every file's thumbnail (default thumb_%f.bmp)"},
+    {"new", 0, Kind::New, Takes::Nothing, nullptr, 0, nullptr, nullptr,
+     "with -p, -P, -t, -T: only files not saved before by --new, as the\nrecord .fotex-saved in the target folder says (it is made there)"},
     {"delete-file", 'd', Kind::Action, Takes::Value, "RANGE", 0, DeleteFiles, CheckFiles, "delete the files of these numbers from the camera"},
 
     {"capture-image", 0, Kind::Action, Takes::Nothing, nullptr, 0, CaptureImage, nullptr,
@@ -105,6 +117,12 @@ const Option kOptions[] = {
      GetAllFiles, CheckGetAllFiles,
      "save every picture and video into --folder, each in its own format\n(unless --format) and each failure named, the rest still saved,\n"
      "under --filename (default %f.%C: the camera's names) with the file\nrules; with --prefix, fotex 1.3's names instead"},
+    {"interval", 'I', Kind::Interval, Takes::Value, "SECONDS", 0, nullptr, nullptr,
+     "repeat --capture-image and --capture-image-and-download every\nSECONDS, until --frames pictures or Ctrl-C"},
+    {"frames", 'F', Kind::Frames, Takes::Value, "N", 0, nullptr, nullptr, "the number of pictures --interval takes"},
+    {"hook-script", 0, Kind::Hook, Takes::Value, "FILE", 0, nullptr, nullptr,
+     "run FILE after each file saved, with ACTION=download and ARGUMENT\nthe file's path in its environment (ACTION=init and stop before\n"
+     "the first action and after the last)"},
     {"delete-all-files", 'D', Kind::Action, Takes::Nothing, nullptr, 0, DeleteAllFiles, nullptr, "delete every picture and video on the camera"},
     {"dialog", 0, Kind::Action, Takes::Nothing, nullptr, kExisting, Dialog, nullptr,
      "acquire a picture through the system dialog; it always saves C:\\kalto.jpg"},
@@ -136,6 +154,11 @@ const Option kOptions[] = {
      "Camera settings"},
     {"get-config", 0, Kind::Action, Takes::Value, "NAME", 0, GetConfig, CheckGetConfig, "show one setting (names as --list-config shows them)"},
     {"set-config", 0, Kind::Action, Takes::Value, "NAME=VALUE", 0, SetConfig, CheckSetConfig, "change one setting"},
+    {"set-config-value", 0, Kind::Action, Takes::Value, "NAME=VALUE", 0, SetConfig, CheckSetConfig, "the same"},
+    {"set-config-index", 0, Kind::Action, Takes::Value, "NAME=I", 0, SetConfigIndex, CheckSetConfigIndex,
+     "change one setting to its choice I, as --get-config numbers them"},
+    {"list-all-config", 0, Kind::Action, Takes::Nothing, nullptr, 0, ListAllConfig, nullptr,
+     "show every setting as --get-config does, each after its path"},
 };
 
 const char kUsageTail[] =
@@ -386,6 +409,24 @@ int ParseCommandLine(const std::vector<std::string>& args, Options& options) {
                     if (!ParseDecimal(value, options.device) || options.device < 0)
                         return UsageError("--device takes a device index as --auto-detect lists them (0, 1, ...), not '" + value + "'");
                     break;
+                case Kind::Camera:
+                    if (Trim(value).empty()) return UsageError("--camera needs a name");
+                    options.camera = Trim(value);
+                    break;
+                case Kind::New: options.onlyNew = true; break;
+                case Kind::Interval:
+                    if (!ParseDecimal(value, options.interval) || options.interval < 0 || options.interval > 86400)
+                        return UsageError("--interval takes seconds from 0 to 86400, not '" + value + "'");
+                    options.intervalGiven = true;
+                    break;
+                case Kind::Frames:
+                    if (!ParseDecimal(value, options.frames) || options.frames < 1)
+                        return UsageError("--frames takes a number of pictures from 1, not '" + value + "'");
+                    break;
+                case Kind::Hook:
+                    if (value.empty()) return UsageError("--hook-script needs a file");
+                    options.hook = value;
+                    break;
                 case Kind::Shaping:
                     // --skip-existing and --force-overwrite for the same actions contradict each other.
                     for (const Given& g : given)
@@ -400,6 +441,8 @@ int ParseCommandLine(const std::vector<std::string>& args, Options& options) {
     }
     if (options.actions.empty()) return UsageError("nothing to do: give an action such as --auto-detect (see --help)");
     if (!options.virtualItems.empty() && !options.virtualCamera) return UsageError("--virtual-item needs --virtual");
+    if (deviceGiven && !options.camera.empty()) return UsageError("--device and --camera both choose the device: give one");
+    if (options.frames && !options.intervalGiven) return UsageError("--frames goes with --interval");
     // FotexSim.dll lists its folder cameras after its two default ones.
     constexpr int kFirstFolderCamera = 2;
     if (!deviceGiven && !options.virtualCamera && !options.virtualFolder.empty()) options.device = kFirstFolderCamera;
@@ -408,7 +451,21 @@ int ParseCommandLine(const std::vector<std::string>& args, Options& options) {
 
 int RunAction(Session& session, const Action& action) {
     const Option* o = FindLong(action.verb);
-    return o && o->run ? o->run(session, action) : Fail("unknown action " + action.verb);
+    if (!o || !o->run) return Fail("unknown action " + action.verb);
+    const Options& options = session.options();
+    if (!options.intervalGiven || (action.verb != "capture-image" && action.verb != "capture-image-and-download"))
+        return o->run(session, action);
+    // A time-lapse: a picture every --interval seconds, each due from the start of the one before.
+    for (int frame = 1;; ++frame) {
+        const DWORD start = GetTickCount();
+        const int status = o->run(session, action);
+        if (status != kDone || frame == options.frames) return status;
+        while (!Interrupted() && GetTickCount() - start < static_cast<DWORD>(options.interval) * 1000) Sleep(20);
+        if (Interrupted())
+            return options.frames ? Fail("interrupted: " + std::to_string(options.frames - frame) + " of " +
+                                         std::to_string(options.frames) + " pictures not taken")
+                                  : kDone;
+    }
 }
 
 }  // namespace fotexcli

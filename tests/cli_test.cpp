@@ -136,9 +136,9 @@ TEST(CommandLine, MistakesExitTwoWithOneLineAndDoNothing) {
         {"--filename a%q --capture-image-and-download", "--filename 'a%q': unknown field %q (see --help)"},
         {"--filename %f --capture-image-and-download", "--filename '%f': %f (the camera's file name) has no value here"},
         {"--format xyz --capture-image-and-download", "unknown format 'xyz' (formats: bmp emf wmf jpg jpeg png gif tiff tif exif pcd fpix ico ciff pict jp2 jpx raw avi mpg, or a code of fotex.h)"},
-        {"--dialog --filename x", "--filename x shapes none of the actions given (it is for --get-file, --get-thumbnail, --capture-image-and-download, --get-all-files, --capture-tethered)"},
+        {"--dialog --filename x", "--filename x shapes none of the actions given (it is for --get-file, --get-thumbnail, --get-all-thumbnails, --capture-image-and-download, --get-all-files, --capture-tethered)"},
         {"--filename a --filename b", "--filename b shapes none of the actions given (it is for --get-file, --get-thumbnail, "
-         "--capture-image-and-download, --get-all-files, --capture-tethered)"},
+         "--get-all-thumbnails, --capture-image-and-download, --get-all-files, --capture-tethered)"},
         {"--summary --get-config nosuch", "unknown setting 'nosuch' (see --list-config)"},
         {"--set-config nosuch=1", "unknown setting 'nosuch' (see --list-config)"},
         {"--set-config flashmode", "--set-config needs NAME=VALUE, not 'flashmode'"},
@@ -1269,4 +1269,62 @@ TEST(Folders, TheFolderCameraListsEveryPictureVideoAndRawFile) {
     const char* const types[] = {"image/x-nikon-nef", "video/mp4", "image/heic", "video/quicktime", "image/x-canon-cr2",
                                  "image/x-sony-arw", "image/x-adobe-dng"};
     for (size_t i = 0; i < 7; ++i) EXPECT_TRUE(Contains(lines[i + 1], names[i]) && Contains(lines[i + 1], types[i])) << lines[i + 1];
+}
+
+// ---- gphoto2's other verbs -------------------------------------------------------------------
+
+TEST(MoreVerbs, CameraChoosesTheDeviceByNameOrIdentifier) {
+    for (const char* name : {"\"fotex pocket camera\"", "{6BDD1FC6-810F-11D0-BEC7-08002BE2092F}\\0001"})
+        EXPECT_TRUE(Contains(Fotex(std::string("--camera ") + name + " --summary").out, "Device:      1 of 2\n")) << name;
+    ExpectRun("--camera nosuch --summary", 1, "", "fotex: no camera named 'nosuch' (see --auto-detect)\n");
+    ExpectRun("--camera x --device 1 --summary", 2, "", "fotex: --device and --camera both choose the device: give one\n");
+}
+
+TEST(MoreVerbs, GetAllThumbnailsAndNewSaveOnlyWhatIsNotThereYet) {
+    const std::string folder = Scratch("newfiles");
+    const Outcome thumbs = Fotex("-T --filename " + folder + "\\t\\thumb_%f");
+    EXPECT_TRUE(Contains(thumbs.out, " of 4 thumbnails saved, 0 skipped, ")) << thumbs.out;
+    EXPECT_EQ("BM", Contents(folder + "\\t\\thumb_IMG_0001.bmp").substr(0, 2));
+    const std::string record = folder + "\\n\\.fotex-saved";
+    const Outcome first = Fotex("--new -P --filename " + folder + "\\n\\%f");
+    EXPECT_EQ(0u, first.exit) << first.err;
+    EXPECT_TRUE(Contains(first.out, "4 of 4 files saved, 0 skipped, 0 failed\n")) << first.out;
+    EXPECT_EQ("fotex: note: --new records the files it saves in " + record + "\n", first.err);
+    // Gone from the folder, still in the record: not saved again.
+    DeleteFileA((folder + "\\n\\IMG_0001.jpg").c_str());
+    const Outcome again = Fotex("--virtual-item fresh:jpg --new -P --filename " + folder + "\\n\\%f");
+    EXPECT_EQ(0u, again.exit) << again.err;
+    EXPECT_TRUE(Contains(again.out, "Skipping #1 IMG_0001.jpg: saved before, as " + record + " says\n")) << again.out;
+    EXPECT_TRUE(Contains(again.out, "Saving file as " + folder + "\\n\\fresh.jpg\n1 of 5 files saved, 4 skipped, 0 failed\n")) << again.out;
+    EXPECT_FALSE(Exists(folder + "\\n\\IMG_0001.jpg"));
+}
+
+TEST(MoreVerbs, SetConfigByIndexAndListAllConfigInGphoto2sLayout) {
+    const std::vector<std::string> choices = OutputLines("--get-config flashmode");
+    std::string second;
+    for (const std::string& line : choices)
+        if (line.compare(0, 9, "Choice: 1") == 0) second = line.substr(10);
+    ASSERT_FALSE(second.empty());
+    EXPECT_TRUE(Contains(Fotex("--set-config-index flashmode=1 --get-config flashmode").out, "Current: " + second + "\n"));
+    ExpectRun("--set-config-index flashmode=99", 1, "", "fotex: flashmode has no choice 99 (" + std::to_string(choices.size() - 5) +
+              " choices, from 0; see --get-config flashmode)\n");
+    EXPECT_TRUE(Contains(Fotex("--set-config-value flashmode=fill --get-config flashmode").out, "Current: Fill\n"));
+    const Outcome all = Fotex("--list-all-config");
+    EXPECT_EQ(0u, all.exit);
+    EXPECT_TRUE(Contains(all.out, "/main/settings/flashmode\nLabel: Flash Mode\n")) << all.out;
+    EXPECT_TRUE(Contains(all.out, "/main/settings/artist\nLabel: ")) << all.out;
+}
+
+TEST(MoreVerbs, IntervalTakesItsFramesAndTheHookScriptHearsEachFile) {
+    const std::string folder = Scratch("timelapse");
+    Write(folder + "\\hook.bat", "@echo %ACTION% %ARGUMENT%>>" + folder + "\\hook.log\r\n");
+    const Outcome run = Fotex("-I 0 -F 3 --filename " + folder + "\\tl%n --capture-image-and-download --hook-script " + folder + "\\hook.bat");
+    EXPECT_EQ(0u, run.exit) << run.err;
+    for (const char* n : {"1", "2", "3"}) EXPECT_TRUE(IsJpeg(folder + "\\tl" + n + ".jpg")) << n;
+    const std::string log = Contents(folder + "\\hook.log");
+    EXPECT_TRUE(Contains(log, "download " + folder + "\\tl1.jpg")) << log;
+    EXPECT_TRUE(Contains(log, "download " + folder + "\\tl3.jpg")) << log;
+    EXPECT_EQ(0u, log.find("init")) << log;
+    EXPECT_TRUE(Contains(log, "stop")) << log;
+    ExpectRun("-F 2 --capture-image", 2, "", "fotex: --frames goes with --interval\n");
 }
