@@ -510,6 +510,8 @@ int FOTEX_CALL SetCopyRight(FOTEX_DEVICE device, const char* text);
 #define FOTEX_E_BUSY ((int)0x800700AAL)                /* refused: a camera event wait from a handler inside one */
 #define FOTEX_E_FOLDER ((int)0x80070150L)              /* the item is a folder: it has no data */
 #define FOTEX_E_FORMAT ((int)0x80070032L)              /* the camera refuses the format for this item */
+#define FOTEX_E_TREE_TOO_DEEP ((int)0x800703E9L)       /* the item tree is deeper than 64 levels (ERROR_STACK_OVERFLOW) */
+#define FOTEX_E_OVERFLOW ((int)0x80070216L)            /* a value beyond what an int holds (ERROR_ARITHMETIC_OVERFLOW) */
 
 /* The `what` of GetCameraItemText. */
 #define FOTEX_ITEM_FILE_NAME 1 /* the item's name, then "." and its file name extension if any */
@@ -542,8 +544,8 @@ int FOTEX_CALL SetCopyRight(FOTEX_DEVICE device, const char* text);
    during the listing keeps no list. The service keeps one object per item, so two handles to the
    same item (FindCameraItem twice, say) are equal and share one list: giving back either drops it.
    Returns FOTEX_OK; FOTEX_E_HANDLE device is 0; FOTEX_E_POINTER count is null; the service's
-   HRESULT when the walk failed (E_FAIL for a success code other than S_OK, 0x800703E9 for a tree
-   deeper than 64 levels, FOTEX_E_BOUNDS for a folder of more than 1,000,000 items). When the walk
+   HRESULT when the walk failed (E_FAIL for a success code other than S_OK, FOTEX_E_TREE_TOO_DEEP for a
+   tree deeper than 64 levels, FOTEX_E_BOUNDS for a folder of more than 1,000,000 items). When the walk
    failed, the handle's list is empty; when an argument is refused, it is as it was. On every
    failure *count is not written. */
 int FOTEX_CALL ListCameraItems(FOTEX_DEVICE device, int* count);
@@ -565,7 +567,7 @@ int FOTEX_CALL GetCameraItemText(FOTEX_DEVICE device, int index, int what, void*
    FOTEX_ITEM_THUMB_HEIGHT (pixels). Walks nothing and allocates nothing.
    Returns FOTEX_OK; FOTEX_E_HANDLE; FOTEX_E_POINTER value is null; FOTEX_E_INVALIDARG unknown
    `what`; FOTEX_E_BOUNDS; FOTEX_E_NOT_FOUND the item lacks the property (or gives it as no
-   integer); 0x80070216 (arithmetic overflow) an unsigned or 64-bit value beyond 2,147,483,647;
+   integer); FOTEX_E_OVERFLOW an unsigned or 64-bit value beyond 2,147,483,647;
    or the service's HRESULT. On failure *value is not written. */
 int FOTEX_CALL GetCameraItemValue(FOTEX_DEVICE device, int index, int what, int* value);
 
@@ -605,7 +607,7 @@ int FOTEX_CALL SaveCameraItem(FOTEX_ITEM item, const wchar_t* file_name, int for
    SaveCameraItem; `flags` is 0 or FOTEX_SAVE_REPLACE.
    Returns FOTEX_OK; FOTEX_E_HANDLE; FOTEX_E_POINTER; FOTEX_E_INVALIDARG any other flag;
    FOTEX_E_FOLDER the item is a folder (nothing is written); FOTEX_E_NOT_FOUND the item has no
-   thumbnail; 0x8007000D (invalid data) the camera's thumbnail
+   thumbnail; FOTEX_E_VALUE (invalid data) the camera's thumbnail
    is shorter than its width and height need; FOTEX_E_FILE_EXISTS; or the service's or the file
    system's HRESULT. */
 int FOTEX_CALL SaveCameraThumbnail(FOTEX_ITEM item, const wchar_t* file_name, int flags);
@@ -805,8 +807,8 @@ void FOTEX_CALL StopCameraEvents(void);
    only when it fits an int. Reads the camera each time and allocates nothing.
    Returns FOTEX_OK; FOTEX_E_HANDLE device is 0; FOTEX_E_POINTER value is null; FOTEX_E_NOT_FOUND
    the camera lacks the property (or has it without a value); FOTEX_E_TYPE the property is text
-   or anything else but an integer; 0x80070216 (arithmetic overflow) a 64-bit value beyond an
-   int; or the service's HRESULT (E_FAIL for a success code other than S_OK). */
+   or anything else but an integer; FOTEX_E_OVERFLOW a 64-bit value beyond an int;
+   or the service's HRESULT (E_FAIL for a success code other than S_OK). */
 int FOTEX_CALL GetSetting(FOTEX_DEVICE device, int property_id, int* value);
 
 /* Sends `value` to the integer property `property_id`, after checking it against the property's

@@ -59,43 +59,43 @@ constexpr Property::Range Range(int32_t min, int32_t max, int32_t step) { return
 // a mask of flags; the rest take any value.
 const std::vector<Setting>& Settings() {
     static const std::vector<Setting> table = {
-        {2052, 2, nullptr, false, {1, 2, 3, 4, 5, 6, 7, 8}, {}, {}},  // exposure mode: auto
-        {2053, 0, nullptr, false, {}, {}, {}},                        // exposure compensation
-        {2054, 80, nullptr, false, {10, 20, 40, 80, 125, 250, 500, 1000, 2000}, {}, {}},  // 1/10000 s
-        {2055, 280, nullptr, false, {280, 400, 560, 800, 1100, 1600}, {}, {}},  // f-number x100
-        {2056, 1, nullptr, false, {1, 2, 3, 4, 5, 6}, {}, {}},        // flash mode: auto
-        {2057, 2, nullptr, false, {1, 2, 3}, {}, {}},                 // focus mode: auto
-        {2060, 0, nullptr, false, {}, Range(-180, 180, 1), {}},       // pan position
-        {2061, 0, nullptr, false, {}, Range(-90, 90, 1), {}},         // tilt position
-        {2062, 0, nullptr, false, {}, {}, {true, 0x3}},               // timer mode: flags
-        {2063, 0, nullptr, false, {}, Range(0, 30000, 1000), {}},     // timer value, ms
-        {2064, 2, nullptr, true, {}, {}, {}},                         // power mode: battery
-        {2065, 80, nullptr, true, {}, Range(0, 100, 1), {}},          // battery status, percent
-        {2066, 160, nullptr, false, {}, Range(80, 320, 80), {}},      // thumbnail width
-        {2067, 120, nullptr, false, {}, Range(60, 240, 60), {}},      // thumbnail height
-        {2068, 1600, nullptr, false, {640, 1024, 1600, 2048}, {}, {}},  // picture width
-        {2069, 1200, nullptr, false, {480, 768, 1200, 1536}, {}, {}},   // picture height
-        {2071, 1, nullptr, false, {0, 1, 2}, {}, {}},                 // compression setting
-        {2073, 1000, nullptr, false, {}, Range(1000, 60000, 1000), {}},  // time-lapse interval
-        {2074, 0, nullptr, false, {}, Range(0, 100, 1), {}},          // time-lapse number
-        {2075, 100, nullptr, false, {}, Range(100, 1000, 100), {}},   // burst interval
-        {2076, 1, nullptr, false, {}, Range(1, 10, 1), {}},           // burst number
-        {2077, 1, nullptr, false, {1, 2, 3}, {}, {}},                 // effect mode: standard
-        {2078, 10, nullptr, false, {}, Range(10, 40, 1), {}},         // digital zoom x10
-        {2079, 0, nullptr, false, {}, Range(-2, 2, 1), {}},           // sharpness
-        {2080, 0, nullptr, false, {}, Range(-2, 2, 1), {}},           // contrast
-        {2081, 1, nullptr, false, {1, 2, 3}, {}, {}},                 // capture mode: normal
-        {2082, 0, nullptr, false, {}, Range(0, 10000, 1000), {}},     // capture delay
-        {2083, 100, nullptr, false, {100, 200, 400, 800, 1600}, {}, {}},  // exposure index (ISO)
-        {2084, 1, nullptr, false, {1, 2, 3, 4}, {}, {}},              // exposure metering: average
-        {2085, 1, nullptr, false, {1, 2}, {}, {}},                    // focus metering
-        {2086, 0, nullptr, false, {}, Range(0, 10000, 10), {}},       // focus distance
-        {2087, 5000, nullptr, true, {}, {}, {}},                      // focal length, 1/100 mm
-        {2088, 0, L"1.0:1.0:1.0", false, {}, {}, {}},                 // RGB gain
-        {2089, 2, nullptr, false, {1, 2, 3, 4, 5, 6, 7}, {}, {}},     // white balance: auto
-        {2090, 0, L"", false, {}, {}, {}},                            // upload URL
-        {2091, 0, L"Fotex", false, {}, {}, {}},                       // artist
-        {2092, 0, L"(c) Fotex", false, {}, {}, {}},                   // copyright
+        {FOTEX_PROP_EXPOSURE_MODE, 2, nullptr, false, {1, 2, 3, 4, 5, 6, 7, 8}, {}, {}},  // exposure mode: auto
+        {FOTEX_PROP_EXPOSURE_COMP, 0, nullptr, false, {}, {}, {}},                        // exposure compensation
+        {FOTEX_PROP_EXPOSURE_TIME, 80, nullptr, false, {10, 20, 40, 80, 125, 250, 500, 1000, 2000}, {}, {}},  // 1/10000 s
+        {FOTEX_PROP_FNUMBER, 280, nullptr, false, {280, 400, 560, 800, 1100, 1600}, {}, {}},  // f-number x100
+        {FOTEX_PROP_FLASH_MODE, 1, nullptr, false, {1, 2, 3, 4, 5, 6}, {}, {}},        // flash mode: auto
+        {FOTEX_PROP_FOCUS_MODE, 2, nullptr, false, {1, 2, 3}, {}, {}},                 // focus mode: auto
+        {FOTEX_PROP_PAN_POSITION, 0, nullptr, false, {}, Range(-180, 180, 1), {}},       // pan position
+        {FOTEX_PROP_TILT_POSITION, 0, nullptr, false, {}, Range(-90, 90, 1), {}},         // tilt position
+        {FOTEX_PROP_TIMER_MODE, 0, nullptr, false, {}, {}, {true, 0x3}},               // timer mode: flags
+        {FOTEX_PROP_TIMER_VALUE, 0, nullptr, false, {}, Range(0, 30000, 1000), {}},     // timer value, ms
+        {FOTEX_PROP_POWER_MODE, 2, nullptr, true, {}, {}, {}},                         // power mode: battery
+        {FOTEX_PROP_BATTERY_STATUS, 80, nullptr, true, {}, Range(0, 100, 1), {}},          // battery status, percent
+        {FOTEX_PROP_THUMB_WIDTH, 160, nullptr, false, {}, Range(80, 320, 80), {}},      // thumbnail width
+        {FOTEX_PROP_THUMB_HEIGHT, 120, nullptr, false, {}, Range(60, 240, 60), {}},      // thumbnail height
+        {FOTEX_PROP_PICT_WIDTH, 1600, nullptr, false, {640, 1024, 1600, 2048}, {}, {}},  // picture width
+        {FOTEX_PROP_PICT_HEIGHT, 1200, nullptr, false, {480, 768, 1200, 1536}, {}, {}},   // picture height
+        {FOTEX_PROP_COMPRESSION_SETTING, 1, nullptr, false, {0, 1, 2}, {}, {}},                 // compression setting
+        {FOTEX_PROP_TIMELAPSE_INTERVAL, 1000, nullptr, false, {}, Range(1000, 60000, 1000), {}},  // time-lapse interval
+        {FOTEX_PROP_TIMELAPSE_NUMBER, 0, nullptr, false, {}, Range(0, 100, 1), {}},          // time-lapse number
+        {FOTEX_PROP_BURST_INTERVAL, 100, nullptr, false, {}, Range(100, 1000, 100), {}},   // burst interval
+        {FOTEX_PROP_BURST_NUMBER, 1, nullptr, false, {}, Range(1, 10, 1), {}},           // burst number
+        {FOTEX_PROP_EFFECT_MODE, 1, nullptr, false, {1, 2, 3}, {}, {}},                 // effect mode: standard
+        {FOTEX_PROP_DIGITAL_ZOOM, 10, nullptr, false, {}, Range(10, 40, 1), {}},         // digital zoom x10
+        {FOTEX_PROP_SHARPNESS, 0, nullptr, false, {}, Range(-2, 2, 1), {}},           // sharpness
+        {FOTEX_PROP_CONTRAST, 0, nullptr, false, {}, Range(-2, 2, 1), {}},           // contrast
+        {FOTEX_PROP_CAPTURE_MODE, 1, nullptr, false, {1, 2, 3}, {}, {}},                 // capture mode: normal
+        {FOTEX_PROP_CAPTURE_DELAY, 0, nullptr, false, {}, Range(0, 10000, 1000), {}},     // capture delay
+        {FOTEX_PROP_EXPOSURE_INDEX, 100, nullptr, false, {100, 200, 400, 800, 1600}, {}, {}},  // exposure index (ISO)
+        {FOTEX_PROP_EXPOSURE_METERING_MODE, 1, nullptr, false, {1, 2, 3, 4}, {}, {}},              // exposure metering: average
+        {FOTEX_PROP_FOCUS_METERING_MODE, 1, nullptr, false, {1, 2}, {}, {}},                    // focus metering
+        {FOTEX_PROP_FOCUS_DISTANCE, 0, nullptr, false, {}, Range(0, 10000, 10), {}},       // focus distance
+        {FOTEX_PROP_FOCAL_LENGTH, 5000, nullptr, true, {}, {}, {}},                      // focal length, 1/100 mm
+        {FOTEX_PROP_RGB_GAIN, 0, L"1.0:1.0:1.0", false, {}, {}, {}},                 // RGB gain
+        {FOTEX_PROP_WHITE_BALANCE, 2, nullptr, false, {1, 2, 3, 4, 5, 6, 7}, {}, {}},     // white balance: auto
+        {FOTEX_PROP_UPLOAD_URL, 0, L"", false, {}, {}, {}},                            // upload URL
+        {FOTEX_PROP_ARTIST, 0, L"Fotex", false, {}, {}, {}},                       // artist
+        {FOTEX_PROP_COPYRIGHT_INFO, 0, L"(c) Fotex", false, {}, {}, {}},                   // copyright
     };
     return table;
 }
@@ -426,9 +426,9 @@ void Camera::LoadDefaultScenario() {
                                L"Fotex virtual camera without pictures");
     // A fixed lens without pan or tilt, whose driver reports the focal length unsigned: hosts
     // meet settings that are absent or of another type than the one they expect.
-    pocket.root->props.erase(2060);
-    pocket.root->props.erase(2061);
-    pocket.root->props[2087].value = Value::UInt(3500);
+    pocket.root->props.erase(FOTEX_PROP_PAN_POSITION);
+    pocket.root->props.erase(FOTEX_PROP_TILT_POSITION);
+    pocket.root->props[FOTEX_PROP_FOCAL_LENGTH].value = Value::UInt(3500);
 }
 
 void Camera::FailOn(Op op, HRESULT hr, int nth, int times) {

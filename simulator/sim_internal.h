@@ -10,8 +10,8 @@
 
 namespace fotexsim {
 
-constexpr HRESULT kItemDeleted = static_cast<HRESULT>(0x80210009);      // WIA_ERROR_ITEM_DELETED
-constexpr HRESULT kNoDevice = static_cast<HRESULT>(0x80210015);         // WIA_S_NO_DEVICE_AVAILABLE
+constexpr HRESULT kItemDeleted = fotex::wia::kWiaErrorItemDeleted;
+constexpr HRESULT kNoDevice = fotex::wia::kWiaNoDeviceAvailable;
 
 struct Tracked;
 struct Core;

@@ -277,15 +277,15 @@ TEST_F(DirectoryTest, ManyDevicesGrowTheListWithoutLosingRecords) {
 // The list's storage that cannot grow ends the enumeration as a failure: the devices listed
 // before stay readable under their indexes and are counted, none is lost silently.
 int g_allocationsLeft = -1;
-void* __cdecl LimitedMalloc(size_t size) {
+void* __cdecl LimitedRealloc(void* block, size_t size) {
     if (g_allocationsLeft == 0) return nullptr;
     if (g_allocationsLeft > 0) --g_allocationsLeft;
-    return std::malloc(size);
+    return std::realloc(block, size);
 }
 
 TEST_F(DirectoryTest, ListThatCannotGrowKeepsTheDevicesListedBefore) {
     for (int i = 0; i < 5; ++i) camera.AddDevice(L"id" + std::to_wstring(i), L"name" + std::to_wstring(i), L"d");
-    ASSERT_NE(nullptr, fotextest::PatchImport(lib.module(), "msvcrt.dll", "malloc", reinterpret_cast<void*>(&LimitedMalloc)));
+    ASSERT_NE(nullptr, fotextest::PatchImport(lib.module(), "msvcrt.dll", "realloc", reinterpret_cast<void*>(&LimitedRealloc)));
     g_allocationsLeft = 2;  // room for 1, then 2 records; growing to 4 fails
     int count = -7;
     EXPECT_EQ(-1, lib.EnumerateWiaDevices(&count));

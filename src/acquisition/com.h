@@ -44,6 +44,18 @@ public:
     }
     void** put_void() { return reinterpret_cast<void**>(put()); }
 
+    // Takes the result of a call that was given put(): a failed call hands out nothing, so what
+    // it may have left in the slot is dropped without a release. Returns the result.
+    HRESULT receive(HRESULT hr) {
+        if (FAILED(hr)) p_ = nullptr;
+        return hr;
+    }
+    // The same for an enumerator's Next(1, ...), which hands out an element only with S_OK.
+    HRESULT fetch(HRESULT hr) {
+        if (hr != S_OK) p_ = nullptr;
+        return hr;
+    }
+
     T* detach() {
         T* p = p_;
         p_ = nullptr;

@@ -55,8 +55,7 @@ HRESULT WriteFileMedium(IWiaPropertyStorage* storage, const GUID& format) {
 }
 
 HRESULT QueryDataTransfer(IWiaItem* item, ComPtr<IWiaDataTransfer>& transfer) {
-    const HRESULT hr = item->QueryInterface(wia::IID_IWiaDataTransfer, transfer.put_void());
-    if (FAILED(hr)) transfer.detach();
+    const HRESULT hr = transfer.receive(item->QueryInterface(wia::IID_IWiaDataTransfer, transfer.put_void()));
     if (hr != S_OK) return hr;
     return transfer ? S_OK : E_NOINTERFACE;
 }

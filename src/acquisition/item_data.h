@@ -6,14 +6,12 @@
 #include <wia.h>
 
 #include "com.h"
+#include "fotex.h"
 
 namespace fotex {
 
 // ERROR_FILENAME_EXCED_RANGE as an HRESULT: the complete name exceeds 127 UTF-16 units.
 constexpr HRESULT kNameTooLong = static_cast<HRESULT>(0x800700CE);
-
-// ERROR_STACK_OVERFLOW ("recursion too deep") as an HRESULT: an item tree deeper than 64 levels.
-constexpr HRESULT kTreeTooDeep = static_cast<HRESULT>(0x800703E9);
 
 struct TransferFormat {
     const GUID* format;

@@ -13,8 +13,6 @@ constexpr int kMaxDepth = 64;
 // Far beyond any real folder (hosts list 100,000 items flat); a faulty enumerator that never
 // reports the end would otherwise keep the walk transferring forever.
 constexpr unsigned long kMaxSiblings = 1000000;
-// E_BOUNDS: more items than one folder may hold.
-constexpr HRESULT kTooManyItems = static_cast<HRESULT>(0x8000000B);
 
 }  // namespace
 
@@ -22,8 +20,8 @@ constexpr HRESULT kTooManyItems = static_cast<HRESULT>(0x8000000B);
 [[gnu::noinline]] HRESULT WalkItemTree(IWiaItem* item, ItemVisitor& visitor, bool trace, int depth) {
     if (item == nullptr) return E_INVALIDARG;
     if (depth > kMaxDepth) {
-        if (trace) TraceHresult("Item tree too deep", kTreeTooDeep);
-        return kTreeTooDeep;
+        if (trace) TraceHresult("Item tree too deep", FOTEX_E_TREE_TOO_DEEP);
+        return FOTEX_E_TREE_TOO_DEEP;
     }
 
     LONG type = 0;
@@ -34,27 +32,22 @@ constexpr HRESULT kTooManyItems = static_cast<HRESULT>(0x8000000B);
     if ((type & (wia::kItemTypeFolder | wia::kItemTypeHasAttachments)) == 0) return hr;
 
     ComPtr<IEnumWiaItem> children;
-    hr = item->EnumChildItems(children.put());
-    if (FAILED(hr)) {
-        children.detach();
-        return hr;
-    }
+    hr = children.receive(item->EnumChildItems(children.put()));
+    if (FAILED(hr)) return hr;
     if (hr == S_OK && !children) return E_POINTER;
 
     unsigned long fetched = 0;
     while (hr == S_OK) {
         ComPtr<IWiaItem> child;
-        hr = children->Next(1, child.put(), nullptr);
+        hr = child.fetch(children->Next(1, child.put(), nullptr));
         if (hr == S_OK && ++fetched > kMaxSiblings) {
-            if (trace) TraceHresult("Too many items in one folder", kTooManyItems);
-            return kTooManyItems;
+            if (trace) TraceHresult("Too many items in one folder", FOTEX_E_BOUNDS);
+            return FOTEX_E_BOUNDS;
         }
-        if (hr == S_OK) {
+        if (hr == S_OK)
             hr = WalkItemTree(child.get(), visitor, trace, depth + 1);
-        } else {
-            child.detach();  // nothing was fetched, whatever the pointer holds
-            if (FAILED(hr) && trace) TraceHresult("Error calling pEnumWiaItem->Next", hr);
-        }
+        else if (FAILED(hr) && trace)
+            TraceHresult("Error calling pEnumWiaItem->Next", hr);
     }
     return hr == S_FALSE ? S_OK : hr;
 }

@@ -22,8 +22,7 @@ HRESULT CreateDeviceManager(IWiaDevMgr** manager) {
 }
 
 HRESULT QueryPropertyStorage(IWiaItem* item, ComPtr<IWiaPropertyStorage>& storage) {
-    HRESULT hr = item->QueryInterface(wia::IID_IWiaPropertyStorage, storage.put_void());
-    if (FAILED(hr)) storage.detach();  // a failing call owns nothing it may have left there
+    const HRESULT hr = storage.receive(item->QueryInterface(wia::IID_IWiaPropertyStorage, storage.put_void()));
     if (SUCCEEDED(hr) && !storage) return E_NOINTERFACE;
     return hr;
 }

@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include "fotex.h"
+
 namespace fotex::wia {
 
 constexpr GUID CLSID_WiaDevMgr = {0xA1F4E726, 0x8CF1, 0x11D1, {0xBF, 0x92, 0x00, 0x60, 0x08, 0x1E, 0xD8, 0x11}};
@@ -54,8 +56,8 @@ constexpr PROPID kDipDevDesc = 4;
 constexpr PROPID kDipDevName = 7;
 
 // Camera (root item) properties.
-constexpr PROPID kDpcPicturesTaken = 2050;
-constexpr PROPID kDpcPicturesRemaining = 2051;
+constexpr PROPID kDpcPicturesTaken = FOTEX_PROP_PICTURES_TAKEN;
+constexpr PROPID kDpcPicturesRemaining = FOTEX_PROP_PICTURES_REMAINING;
 
 // Item properties.
 constexpr PROPID kIpaFirst = 4098;
@@ -100,5 +102,6 @@ constexpr LONG kIntentColourMaximumQuality = 0x00020001;
 
 constexpr HRESULT kWiaErrorOffline = static_cast<HRESULT>(0x80210005);
 constexpr HRESULT kWiaErrorItemDeleted = static_cast<HRESULT>(0x80210009);
+constexpr HRESULT kWiaNoDeviceAvailable = static_cast<HRESULT>(0x80210015);
 
 }  // namespace fotex::wia

@@ -8,13 +8,9 @@
 #include <cstdint>
 
 #include "fotex.h"
+#include "text_units.h"
 
 namespace fotex {
-
-// ERROR_INVALID_DATA: a thumbnail shorter than its width and height need.
-constexpr HRESULT kInvalidData = static_cast<HRESULT>(0x8007000D);
-// ERROR_ARITHMETIC_OVERFLOW: a value beyond what an int holds.
-constexpr HRESULT kOverflow = static_cast<HRESULT>(0x80070216);
 
 // One listed item: a reference of the list's own and the type flags the walk saw.
 struct ListedItem {
@@ -85,14 +81,6 @@ ItemLists& Lists();
 
 // The negative HRESULT a status reports for `hr`: a success other than S_OK is no success here.
 inline int FailureStatus(HRESULT hr) { return FAILED(hr) ? static_cast<int>(hr) : static_cast<int>(E_FAIL); }
-
-// Copies up to three pieces of text, then a terminator, into the caller's buffer of `bytes`
-// bytes; nothing is written when they do not fit.
-struct TextPiece {
-    const WCHAR* text;
-    uint32_t units;
-};
-int PutText(void* out, int bytes, const TextPiece* pieces, int count);
 
 // Makes a file through `maker`, which fills the temporary file it is given, and moves it to
 // `fileName` only when complete. Never replaces an existing file unless `replace`.

@@ -176,24 +176,21 @@ public:
         if (FAILED(hr)) return hr;
         const PROPSPEC specs[3] = {PropSpecById(wia::kIpcThumbnail), PropSpecById(wia::kIpcThumbWidth),
                                    PropSpecById(wia::kIpcThumbHeight)};
-        hr = storage->ReadMultiple(3, specs, values_.data());
-        if (FAILED(hr)) {
-            for (size_t i = 0; i < values_.size(); ++i) PropVariantInit(&values_[i]);
-            return hr;
-        }
+        hr = values_.ReadFrom(storage.get(), specs);
+        if (FAILED(hr)) return hr;
         const PROPVARIANT& data = values_[0];
         if (data.vt != (VT_VECTOR | VT_UI1) || values_[1].vt != VT_I4 || values_[2].vt != VT_I4)
             return FOTEX_E_NOT_FOUND;
         const LONG w = values_[1].lVal, h = values_[2].lVal;
         // Far beyond any thumbnail; keeps the sizes below in 32 bits.
-        if (w <= 0 || h <= 0 || w > 0x4000 || h > 0x4000 || data.caub.pElems == nullptr) return kInvalidData;
+        if (w <= 0 || h <= 0 || w > 0x4000 || h > 0x4000 || data.caub.pElems == nullptr) return FOTEX_E_VALUE;
         width_ = static_cast<uint32_t>(w);
         height_ = static_cast<uint32_t>(h);
         stride_ = (width_ * 3 + 3) & ~3u;
         if (data.caub.cElems >= stride_ * height_)
             padded_ = true;
         else if (data.caub.cElems < width_ * 3 * height_)
-            return kInvalidData;
+            return FOTEX_E_VALUE;
         read_ = true;
         return S_OK;
     }

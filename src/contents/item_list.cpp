@@ -2,6 +2,7 @@
 #include <cstring>
 
 #include "contents.h"
+#include "growable.h"
 #include "handles.h"
 
 namespace fotex {
@@ -11,18 +12,8 @@ namespace {
 // process-detach branch has released the references.
 ItemLists g_lists;
 
-// Capacity for one more record, doubling; false when it cannot be had.
-template <class T>
-bool Grow(T*& records, uint32_t count, uint32_t& capacity) {
-    if (count < capacity) return true;
-    const uint32_t grown = count + (count > 0 ? count : 8);
-    if (grown < count || grown > SIZE_MAX / sizeof(T)) return false;
-    auto* storage = static_cast<T*>(std::realloc(records, grown * sizeof(T)));
-    if (storage == nullptr) return false;
-    records = storage;
-    capacity = grown;
-    return true;
-}
+// Lists and the table start at eight and double.
+constexpr uint32_t kFirstCapacity = 8;
 
 void DropList(IWiaItem* key) { g_lists.Drop(key); }
 }  // namespace
@@ -30,7 +21,7 @@ void DropList(IWiaItem* key) { g_lists.Drop(key); }
 ItemLists& Lists() { return g_lists; }
 
 bool ListedItems::Append(IWiaItem* item, LONG type) {
-    if (!Grow(items, count, capacity)) return false;
+    if (!GrowForOneMore(items, count, capacity, kFirstCapacity)) return false;
     item->AddRef();
     items[count++] = {item, type};
     return true;
@@ -73,7 +64,7 @@ const ListedItems* ItemLists::Find(IWiaItem* key) const {
 bool ItemLists::Begin(IWiaItem* key, ListedItems& building, uint32_t& serial) {
     Entry* entry = Locate(key);
     if (entry == nullptr) {
-        if (!Grow(entries_, count_, capacity_)) return false;
+        if (!GrowForOneMore(entries_, count_, capacity_, kFirstCapacity)) return false;
         entry = &entries_[count_++];
         *entry = Entry{key, ++serials_, ListedItems(), ListedItems()};
         // From now on a handle given back takes its list along.

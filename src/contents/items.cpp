@@ -15,11 +15,8 @@ extern "C" int FOTEX_CALL FindCameraItem(FOTEX_DEVICE device, const wchar_t* ful
     const ComPtr<IWiaItem> root = HoldHandle(device);
 
     ComPtr<IWiaItem> found;
-    const HRESULT hr = root->FindItemByName(0, name.get(), found.put());
-    if (FAILED(hr)) {
-        found.detach();  // a failing call owns nothing it may have left there
-        return hr;
-    }
+    const HRESULT hr = found.receive(root->FindItemByName(0, name.get(), found.put()));
+    if (FAILED(hr)) return hr;
     // The service answers S_FALSE for a name it does not know.
     if (hr != S_OK || !found) return FOTEX_E_NOT_FOUND;
     *item = HandleFromItem(found.detach());

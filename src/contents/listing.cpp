@@ -58,12 +58,8 @@ HRESULT ReadItem(IWiaItem* item, const PROPID (&ids)[N], PropVariants<N>& values
     if (FAILED(hr)) return hr;
     PROPSPEC specs[N];
     for (size_t i = 0; i < N; ++i) specs[i] = PropSpecById(ids[i]);
-    hr = storage->ReadMultiple(N, specs, values.data());
-    if (FAILED(hr)) {
-        // What a failing read left behind is not ours to free.
-        for (size_t i = 0; i < N; ++i) PropVariantInit(&values[i]);
-        return hr;
-    }
+    hr = values.ReadFrom(storage.get(), specs);
+    if (FAILED(hr)) return hr;
     return values[0].vt == VT_EMPTY ? FOTEX_E_NOT_FOUND : S_OK;
 }
 
@@ -108,7 +104,7 @@ HRESULT IntegerOf(const PROPVARIANT& v, int* value) {
     case VT_UI8: n = v.uhVal.QuadPart > static_cast<ULONGLONG>(INT_MAX) ? -1 : static_cast<LONGLONG>(v.uhVal.QuadPart); break;
     default: return FOTEX_E_NOT_FOUND;
     }
-    if (n < 0 || n > INT_MAX) return kOverflow;
+    if (n < 0 || n > INT_MAX) return FOTEX_E_OVERFLOW;
     *value = static_cast<int>(n);
     return S_OK;
 }

@@ -3,6 +3,7 @@
 #include "contents.h"
 #include "fotex.h"
 #include "item_data.h"
+#include "wia_ids.h"
 
 namespace fotex {
 
@@ -28,13 +29,13 @@ const StatusText kTexts[] = {
     {FOTEX_E_FOLDER, L"ERROR_DIRECTORY_NOT_SUPPORTED: the item is a folder and has no data to save"},
     {FOTEX_E_FORMAT, L"ERROR_NOT_SUPPORTED: the camera does not offer this item in the format asked for"},
     {kNameTooLong, L"ERROR_FILENAME_EXCED_RANGE: the file name is too long"},
-    {kTreeTooDeep, L"ERROR_STACK_OVERFLOW: the camera's item tree is deeper than 64 levels"},
+    {FOTEX_E_TREE_TOO_DEEP, L"ERROR_STACK_OVERFLOW: the camera's item tree is deeper than 64 levels"},
     // One code, two meanings: a setting's value and a thumbnail's data.
-    {kInvalidData, L"ERROR_INVALID_DATA: the value is not one the setting takes, or the camera's thumbnail is shorter than its size needs"},
+    {FOTEX_E_VALUE, L"ERROR_INVALID_DATA: the value is not one the setting takes, or the camera's thumbnail is shorter than its size needs"},
     {FOTEX_E_TYPE, L"DISP_E_TYPEMISMATCH: the setting is text where a number was asked for, or a number where text was"},
     // The settings' refusal and the file system's share it: the text says both.
     {FOTEX_E_ACCESS_DENIED, L"E_ACCESSDENIED: the property is read only, or the system refuses the file"},
-    {kOverflow, L"ERROR_ARITHMETIC_OVERFLOW: the camera's value does not fit in 32 bits"},
+    {FOTEX_E_OVERFLOW, L"ERROR_ARITHMETIC_OVERFLOW: the camera's value does not fit in 32 bits"},
     {E_OUTOFMEMORY, L"E_OUTOFMEMORY: not enough memory"},
     {E_FAIL, L"E_FAIL: the camera or the service failed without saying why"},
     {E_NOTIMPL, L"E_NOTIMPL: the service does not offer this"},
@@ -43,11 +44,11 @@ const StatusText kTexts[] = {
     {static_cast<HRESULT>(0x80210002), L"WIA_ERROR_PAPER_JAM: paper is jammed in the feeder"},
     {static_cast<HRESULT>(0x80210003), L"WIA_ERROR_PAPER_EMPTY: the feeder is empty"},
     {static_cast<HRESULT>(0x80210004), L"WIA_ERROR_PAPER_PROBLEM: a problem with the feeder's paper"},
-    {static_cast<HRESULT>(0x80210005), L"WIA_ERROR_OFFLINE: the device is offline (unplugged or switched off)"},
+    {wia::kWiaErrorOffline, L"WIA_ERROR_OFFLINE: the device is offline (unplugged or switched off)"},
     {static_cast<HRESULT>(0x80210006), L"WIA_ERROR_BUSY: the device is busy"},
     {static_cast<HRESULT>(0x80210007), L"WIA_ERROR_WARMING_UP: the device is warming up"},
     {static_cast<HRESULT>(0x80210008), L"WIA_ERROR_USER_INTERVENTION: the device needs the user's attention"},
-    {static_cast<HRESULT>(0x80210009), L"WIA_ERROR_ITEM_DELETED: the item was deleted from the device"},
+    {wia::kWiaErrorItemDeleted, L"WIA_ERROR_ITEM_DELETED: the item was deleted from the device"},
     {static_cast<HRESULT>(0x8021000A), L"WIA_ERROR_DEVICE_COMMUNICATION: the device does not answer"},
     {static_cast<HRESULT>(0x8021000B), L"WIA_ERROR_INVALID_COMMAND: the device does not know the command"},
     {static_cast<HRESULT>(0x8021000C), L"WIA_ERROR_INCORRECT_HARDWARE_SETTING: a setting of the device is wrong"},
@@ -58,7 +59,7 @@ const StatusText kTexts[] = {
     {static_cast<HRESULT>(0x80210011), L"WIA_ERROR_LAMP_OFF: the device's lamp is off"},
     {static_cast<HRESULT>(0x80210012), L"WIA_ERROR_DESTINATION: the destination is not available"},
     {static_cast<HRESULT>(0x80210013), L"WIA_ERROR_NETWORK_RESERVATION_FAILED: the network device is reserved"},
-    {static_cast<HRESULT>(0x80210015), L"WIA_S_NO_DEVICE_AVAILABLE: no such device is connected"},
+    {wia::kWiaNoDeviceAvailable, L"WIA_S_NO_DEVICE_AVAILABLE: no such device is connected"},
 };
 
 constexpr DWORD kMessageUnits = 512;
@@ -66,17 +67,6 @@ constexpr DWORD kMessageUnits = 512;
 uint32_t Length(const WCHAR* text) { return static_cast<uint32_t>(lstrlenW(text)); }
 
 }  // namespace
-
-int PutText(void* out, int bytes, const TextPiece* pieces, int count) {
-    uint64_t units = 1;
-    for (int i = 0; i < count; ++i) units += pieces[i].units;
-    if (bytes < 0 || units * sizeof(WCHAR) > static_cast<uint64_t>(bytes)) return FOTEX_E_INSUFFICIENT_BUFFER;
-    auto* to = static_cast<WCHAR*>(out);
-    for (int i = 0; i < count; ++i)
-        for (uint32_t u = 0; u < pieces[i].units; ++u) *to++ = pieces[i].text[u];
-    *to = 0;
-    return FOTEX_OK;
-}
 
 }  // namespace fotex
 

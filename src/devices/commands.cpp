@@ -52,8 +52,7 @@ extern "C" int FOTEX_CALL EnumDeviceCap(FOTEX_DEVICE device, int* takePicture, i
     const ComPtr<IWiaItem> root = HoldHandle(device);
 
     ComPtr<IEnumWIA_DEV_CAPS> caps;
-    const HRESULT hr = root->EnumDeviceCapabilities(wia::kDeviceCommands, caps.put());
-    if (FAILED(hr)) caps.detach();
+    const HRESULT hr = caps.receive(root->EnumDeviceCapabilities(wia::kDeviceCommands, caps.put()));
     if (hr != S_OK) return FOTEX_CAP_ASK_FAILED;
     if (!caps) return FOTEX_CAP_NO_LIST;
     if (caps->Reset() != S_OK) return FOTEX_CAP_RESET_FAILED;
@@ -81,7 +80,7 @@ extern "C" void FOTEX_CALL DeleteAll(FOTEX_DEVICE device) {
     const ComPtr<IWiaItem> root = HoldHandle(device);
     // Delete-all hands out no item; should a service hand one out anyway, it is released here.
     ComPtr<IWiaItem> unused;
-    if (FAILED(root->DeviceCommand(0, &wia::WIA_CMD_DELETE_ALL_ITEMS, unused.put()))) unused.detach();
+    unused.receive(root->DeviceCommand(0, &wia::WIA_CMD_DELETE_ALL_ITEMS, unused.put()));
 }
 
 extern "C" void FOTEX_CALL TakeAPicture(FOTEX_DEVICE device, FOTEX_ITEM* item) {
@@ -91,8 +90,7 @@ extern "C" void FOTEX_CALL TakeAPicture(FOTEX_DEVICE device, FOTEX_ITEM* item) {
     // The host's variable gets the item only on success: after a failure it is 0, never
     // something the service left behind that a host would pass on and release.
     ComPtr<IWiaItem> picture;
-    const HRESULT hr = root->DeviceCommand(0, &wia::WIA_CMD_TAKE_PICTURE, picture.put());
-    if (FAILED(hr)) picture.detach();  // a failing call owns nothing it may have left there
+    const HRESULT hr = picture.receive(root->DeviceCommand(0, &wia::WIA_CMD_TAKE_PICTURE, picture.put()));
     if (hr != S_OK) {
         *item = 0;
         picture.reset();

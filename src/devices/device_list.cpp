@@ -1,7 +1,8 @@
 #include "device_list.h"
 
 #include <cstdlib>
-#include <cstring>
+
+#include "growable.h"
 
 namespace fotex {
 
@@ -33,16 +34,7 @@ DeviceList::~DeviceList() {
 }
 
 bool DeviceList::append(const DeviceRecord& record) {
-    if (count_ == capacity_) {
-        const uint32_t grown = count_ + (count_ > 0 ? count_ : 1);
-        if (grown < count_ || grown > SIZE_MAX / sizeof(DeviceRecord)) return false;
-        auto* storage = static_cast<DeviceRecord*>(std::malloc(grown * sizeof(DeviceRecord)));
-        if (storage == nullptr) return false;
-        if (count_ > 0) std::memcpy(storage, records_, count_ * sizeof(DeviceRecord));
-        std::free(records_);
-        records_ = storage;
-        capacity_ = grown;
-    }
+    if (!GrowForOneMore(records_, count_, capacity_, 1)) return false;
     records_[count_++] = record;
     return true;
 }

@@ -6,10 +6,14 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "text_units.h"
+
 namespace fotex {
 
-constexpr size_t kFieldUnits = 129;  // 64 units of text, zero to the end
-constexpr size_t kFieldTextUnits = 64;
+// The record keeps Fotex 1.3's field size; only the first kFieldTextUnits units hold text, and
+// the zeros after it keep every field terminated.
+constexpr size_t kFieldUnits = 129;
+constexpr size_t kFieldTextUnits = kHostTextUnits;
 
 struct DeviceRecord {
     WCHAR id[kFieldUnits];

@@ -17,8 +17,6 @@ namespace {
 // Far beyond any machine (the scaling benchmark lists 10,000); a faulty service whose enumerator
 // never reports the end would otherwise keep the call listing forever.
 constexpr unsigned long kMaxDevices = 65536;
-// E_BOUNDS: more devices than a list may hold.
-constexpr HRESULT kTooManyDevices = static_cast<HRESULT>(0x8000000B);
 
 // Set while an enumeration runs: one started from a handler inside it is refused, so that the
 // list being filled has one writer.
@@ -75,9 +73,8 @@ extern "C" int FOTEX_CALL EnumerateWiaDevices(int* count) {
     if (FAILED(CreateDeviceManager(manager.put())) || !manager) return FOTEX_ENUM_NO_MANAGER;
 
     ComPtr<IEnumWIA_DEV_INFO> devices;
-    HRESULT hr = manager->EnumDeviceInfo(wia::kDevInfoEnumLocal, devices.put());
+    HRESULT hr = devices.receive(manager->EnumDeviceInfo(wia::kDevInfoEnumLocal, devices.put()));
     if (FAILED(hr)) {
-        devices.detach();
         TraceHresult("Error calling IWiaDevMgr::EnumDeviceInfo", hr);
         return FOTEX_ENUM_SERVICE_FAILED;
     }
@@ -98,15 +95,14 @@ extern "C" int FOTEX_CALL EnumerateWiaDevices(int* count) {
     unsigned long fetched = 0;
     while (hr == S_OK) {
         ComPtr<IWiaPropertyStorage> storage;
-        hr = devices->Next(1, storage.put(), nullptr);
-        if (hr != S_OK) {
-            storage.detach();  // nothing was fetched, whatever the pointer holds
-        } else if (!storage) {
+        hr = storage.fetch(devices->Next(1, storage.put(), nullptr));
+        if (hr != S_OK) break;
+        if (!storage) {
             // Success without a device: asking again may give the same answer forever.
             hr = E_POINTER;
             TraceHresult("Error calling IEnumWIA_DEV_INFO::Next", hr);
         } else if (++fetched > kMaxDevices) {
-            hr = kTooManyDevices;
+            hr = FOTEX_E_BOUNDS;
             TraceHresult("Too many devices", hr);
         } else if (AppendDeviceRecord(storage.get(), next) == kListCannotGrow) {
             hr = kListCannotGrow;  // the devices listed so far stay readable

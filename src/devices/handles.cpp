@@ -21,10 +21,7 @@ extern "C" int FOTEX_CALL OpenWiaDevice(int index, FOTEX_DEVICE* device) {
     if (!id) return FOTEX_OK;
 
     ComPtr<IWiaItem> root;
-    if (FAILED(manager->CreateDevice(id.get(), root.put()))) {
-        root.detach();  // a failing call owns nothing it may have left there
-        return FOTEX_OK;
-    }
+    if (FAILED(root.receive(manager->CreateDevice(id.get(), root.put())))) return FOTEX_OK;
     *device = HandleFromItem(root.detach());
     return FOTEX_OK;
 }

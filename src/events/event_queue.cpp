@@ -1,5 +1,7 @@
 #include "event_queue.h"
 
+#include "text_units.h"
+
 namespace fotex {
 
 namespace {
@@ -24,7 +26,7 @@ void CopyText(WCHAR* field, int units, const WCHAR* text) {
 }
 
 // The bytes a text needs with its terminator.
-int BytesOf(const WCHAR* text) { return static_cast<int>((lstrlenW(text) + 1) * sizeof(WCHAR)); }
+TextPiece PieceOf(const WCHAR* text) { return {text, static_cast<uint32_t>(lstrlenW(text))}; }
 
 }  // namespace
 
@@ -62,12 +64,14 @@ int EventQueue::Take(int* kind, void* device, int deviceBytes, void* item, int i
     Exclusive hold(lock_);
     if (size_ == 0) return 0;
     const CameraEvent& oldest = Slot(0);
-    if ((device != nullptr && BytesOf(oldest.device) > deviceBytes) ||
-        (item != nullptr && BytesOf(oldest.item) > itemBytes))
+    const TextPiece deviceText = PieceOf(oldest.device), itemText = PieceOf(oldest.item);
+    // Both checked first: an event is taken whole or not at all.
+    if ((device != nullptr && !TextFits(deviceBytes, &deviceText, 1)) ||
+        (item != nullptr && !TextFits(itemBytes, &itemText, 1)))
         return FOTEX_E_INSUFFICIENT_BUFFER;
     if (kind != nullptr) *kind = oldest.kind;
-    if (device != nullptr) lstrcpyW(static_cast<WCHAR*>(device), oldest.device);
-    if (item != nullptr) lstrcpyW(static_cast<WCHAR*>(item), oldest.item);
+    if (device != nullptr) PutText(device, deviceBytes, &deviceText, 1);
+    if (item != nullptr) PutText(item, itemBytes, &itemText, 1);
     head_ = (head_ + 1) % kSlots;
     --size_;
     return FOTEX_OK;

@@ -123,9 +123,9 @@ HRESULT CameraEvents::Register() {
     ComPtr<IUnknown> registrations[kEventKinds];
     // No device identifier: every device's events, present and future.
     for (int i = 0; i < kEventKinds; ++i) {
-        hr = manager->RegisterEventCallbackInterface(0, nullptr, kKinds[i].event, sink.get(), registrations[i].put());
-        if (FAILED(hr)) registrations[i].detach();  // what a failing call left is not ours
-        else if (!registrations[i]) hr = E_POINTER;
+        hr = registrations[i].receive(
+            manager->RegisterEventCallbackInterface(0, nullptr, kKinds[i].event, sink.get(), registrations[i].put()));
+        if (SUCCEEDED(hr) && !registrations[i]) hr = E_POINTER;
         if (FAILED(hr)) {
             sink->Detach();
             // What the registrations made so far delivered belongs to none the next one makes.

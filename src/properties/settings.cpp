@@ -14,7 +14,6 @@ namespace fotex {
 
 namespace {
 
-constexpr HRESULT kOverflow = static_cast<HRESULT>(0x80070216);  // ERROR_ARITHMETIC_OVERFLOW
 
 // A service result as the family reports it: S_FALSE is how the service says it has no such
 // property, and another success than S_OK is no answer to rely on.
@@ -36,11 +35,11 @@ HRESULT IntegerOf(const PROPVARIANT& v, int* out) {
         case VT_UI4: *out = static_cast<int>(v.ulVal); return S_OK;
         case VT_UINT: *out = static_cast<int>(v.uintVal); return S_OK;
         case VT_I8:
-            if (v.hVal.QuadPart < INT_MIN || v.hVal.QuadPart > INT_MAX) return kOverflow;
+            if (v.hVal.QuadPart < INT_MIN || v.hVal.QuadPart > INT_MAX) return FOTEX_E_OVERFLOW;
             *out = static_cast<int>(v.hVal.QuadPart);
             return S_OK;
         case VT_UI8:
-            if (v.uhVal.QuadPart > static_cast<ULONGLONG>(INT_MAX)) return kOverflow;
+            if (v.uhVal.QuadPart > static_cast<ULONGLONG>(INT_MAX)) return FOTEX_E_OVERFLOW;
             *out = static_cast<int>(v.uhVal.QuadPart);
             return S_OK;
         case VT_EMPTY: return FOTEX_E_NOT_FOUND;
@@ -128,7 +127,7 @@ extern "C" int FOTEX_CALL SetSetting(FOTEX_DEVICE device, int property_id, int v
     if (hr != S_OK) return hr;
     int current = 0;
     hr = IntegerOf(r.value[0], &current);
-    if (hr == kOverflow) hr = S_OK;  // a 64-bit property whose value is large still takes an int
+    if (hr == FOTEX_E_OVERFLOW) hr = S_OK;  // a 64-bit property whose value is large still takes an int
     if (hr != S_OK) return hr;
 
     ULONG flags = 0;

@@ -7,11 +7,12 @@
 #include <cstddef>
 
 #include "item_data.h"
+#include "text_units.h"
 
 namespace fotex {
 
 // The widened name the service receives: 127 units and the terminator.
-constexpr size_t kWideNameUnits = 128;
+constexpr size_t kWideNameUnits = kWideTextUnits;
 // An ANSI code page spends at most three bytes on one UTF-16 unit (UTF-8), so a longer text
 // cannot widen into 127 units.
 constexpr size_t kMaxNameBytes = 3 * (kWideNameUnits - 1);
