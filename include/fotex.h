@@ -141,6 +141,10 @@ typedef FOTEX_HANDLE FOTEX_ITEM;
 #define FOTEX_FORMAT_RAWRGB 15   /* raw RGB, .raw */
 #define FOTEX_FORMAT_AVI 128     /* .avi */
 #define FOTEX_FORMAT_MPG 129     /* .mpg */
+/* The item's own format, the one the camera stores it in (its preferred format, with its own
+   file name extension): taken by SaveCameraItem, SaveCameraItemWithProgress and ReadCameraItem.
+   TransferPicture and TransferAllImages keep the table above, where 256 is an unlisted code. */
+#define FOTEX_FORMAT_NATIVE 256
 
 /* The delete flag of TransferPicture and TransferAllImages: only exactly 1 deletes. */
 #define FOTEX_KEEP 0
@@ -523,6 +527,8 @@ int FOTEX_CALL SetCopyRight(FOTEX_DEVICE device, const char* text);
 #define FOTEX_ITEM_SIZE 2         /* the item's size in bytes, as the camera gives it */
 #define FOTEX_ITEM_THUMB_WIDTH 3  /* the thumbnail's width in pixels */
 #define FOTEX_ITEM_THUMB_HEIGHT 4 /* the thumbnail's height in pixels */
+#define FOTEX_ITEM_FORMAT 5       /* the FOTEX_FORMAT_* code of the item's own format; -1 when the
+                                     table above has none for it */
 
 /* The flags of SaveCameraItem and SaveCameraThumbnail; other bits are refused. */
 #define FOTEX_SAVE_DELETE 1  /* delete the item from the camera after a complete transfer */
@@ -564,7 +570,8 @@ int FOTEX_CALL GetCameraItemText(FOTEX_DEVICE device, int index, int what, void*
 
 /* Stores a number of the listed item at `index` in *value: `what` is FOTEX_ITEM_TYPE (the type
    flags seen when the list was made), FOTEX_ITEM_SIZE (bytes), FOTEX_ITEM_THUMB_WIDTH or
-   FOTEX_ITEM_THUMB_HEIGHT (pixels). Walks nothing and allocates nothing.
+   FOTEX_ITEM_THUMB_HEIGHT (pixels), FOTEX_ITEM_FORMAT (the code of the item's own format, -1
+   when the format table has none). Walks nothing and allocates nothing.
    Returns FOTEX_OK; FOTEX_E_HANDLE; FOTEX_E_POINTER value is null; FOTEX_E_INVALIDARG unknown
    `what`; FOTEX_E_BOUNDS; FOTEX_E_NOT_FOUND the item lacks the property (or gives it as no
    integer); FOTEX_E_OVERFLOW an unsigned or 64-bit value beyond 2,147,483,647;
@@ -585,7 +592,8 @@ int FOTEX_CALL FindCameraItem(FOTEX_DEVICE device, const wchar_t* full_name, FOT
 
 /* Transfers the item into exactly the file `file_name` (no extension is added; relative names
    are taken from the current folder; any length the file system takes, \\?\ names included) in
-   the transfer format `format` (FOTEX_FORMAT_*; an unlisted code means JPEG). The data goes to a
+   the transfer format `format` (FOTEX_FORMAT_*; FOTEX_FORMAT_NATIVE the item's own format; an
+   unlisted code means JPEG). The data goes to a
    temporary file in the target's folder and is moved to the name only when the transfer is
    complete: a failed transfer leaves no file behind and never touches an existing one. Without
    FOTEX_SAVE_REPLACE in `flags` an existing file is never replaced, not even one that appears
@@ -596,6 +604,7 @@ int FOTEX_CALL FindCameraItem(FOTEX_DEVICE device, const wchar_t* full_name, FOT
    Returns FOTEX_OK; FOTEX_E_HANDLE item is 0; FOTEX_E_POINTER file_name is null;
    FOTEX_E_INVALIDARG a flag other than these two; FOTEX_E_FOLDER the item is a folder (nothing
    is written); FOTEX_E_FORMAT the camera refuses `format` for this item (nothing is written);
+   FOTEX_E_NOT_FOUND FOTEX_FORMAT_NATIVE for an item that names no format of its own;
    FOTEX_E_FILE_EXISTS the file exists and FOTEX_SAVE_REPLACE was not given (nothing was
    transferred when it existed before the call); the service's HRESULT when the transfer failed
    or the item's type could not be read (E_FAIL for a success code other than S_OK); the file system's (as an HRESULT) when the
@@ -868,6 +877,62 @@ int FOTEX_CALL DescribeSettingValue(int property_id, int value, void* text, int 
    Returns FOTEX_OK; FOTEX_E_POINTER name or value is null; FOTEX_E_NOT_FOUND no value has that
    name. */
 int FOTEX_CALL FindSettingValue(int property_id, const wchar_t* name, int* value);
+
+/* ---- Transfers with progress, into memory, and any item's facts ---------------------------- */
+
+/* A long transfer that reports its progress and can be cancelled, the item's data or thumbnail
+   in the host's memory, and the name, size, format and time of any item handle (an event's
+   picture found with FindCameraItem, say) without listing the camera. These five came after the
+   83 of 1.3 and follow the conventions of the camera contents functions: found by name
+   (GetProcAddress) by a host that must also run with an older Fotex.dll; FOTEX_OK (1) or a
+   negative HRESULT; nothing is printed. */
+
+/* The transfer was cancelled by the progress routine (HRESULT_FROM_WIN32(ERROR_CANCELLED)). */
+#define FOTEX_E_CANCELLED ((int)0x800704C7L)
+
+/* Called during a transfer, on the calling thread, with the percentage done (0 to 100, never
+   decreasing) as the service reports it. The call with 100 comes once, when the data is
+   complete (for a save, before the file takes its name). Return 0 to go on; any other value
+   cancels the transfer, which then returns FOTEX_E_CANCELLED. cdecl, like every export; the
+   routine may call Fotex (it runs inside the transfer, as a message handler does). */
+typedef int (FOTEX_CALL *FOTEX_PROGRESS)(void* context, int percent);
+
+/* SaveCameraItem with progress: the same file rules, flags and statuses, and `progress` (null:
+   none) is called with `context` as the transfer goes. A cancel leaves no file and no temporary
+   file, and the item stays on the camera even with FOTEX_SAVE_DELETE.
+   Returns what SaveCameraItem returns, and FOTEX_E_CANCELLED. */
+int FOTEX_CALL SaveCameraItemWithProgress(FOTEX_ITEM item, const wchar_t* file_name, int format, int flags,
+                                          FOTEX_PROGRESS progress, void* context);
+
+/* Transfers the item's data in `format` (FOTEX_FORMAT_*, FOTEX_FORMAT_NATIVE included; an
+   unlisted code means JPEG) into `buffer`, `capacity` bytes, and stores the byte count in *size.
+   The data comes through the service's memory transfer when the item offers one, else through a
+   temporary file that is always removed. `progress` (null: none) works as for
+   SaveCameraItemWithProgress. Nothing is ever written past `capacity`.
+   Returns FOTEX_OK; FOTEX_E_HANDLE item is 0; FOTEX_E_POINTER size is null, or buffer is null
+   with a capacity above 0; FOTEX_E_INVALIDARG capacity is negative; FOTEX_E_INSUFFICIENT_BUFFER
+   the data needs more than `capacity` (*size receives the bytes needed: call again with that
+   capacity; a null buffer with capacity 0 asks for the size this way, at the cost of one
+   transfer); FOTEX_E_FOLDER; FOTEX_E_FORMAT; FOTEX_E_NOT_FOUND FOTEX_FORMAT_NATIVE for an item
+   that names no format of its own; FOTEX_E_CANCELLED; 0x80070216 (arithmetic overflow) data
+   beyond 2,147,483,647 bytes; or the service's or the file system's HRESULT. */
+int FOTEX_CALL ReadCameraItem(FOTEX_ITEM item, int format, void* buffer, int capacity, int* size,
+                              FOTEX_PROGRESS progress, void* context);
+
+/* Copies the item's thumbnail into `buffer` as the bytes of the 24-bit BMP file that
+   SaveCameraThumbnail writes, with the capacity rule of ReadCameraItem.
+   Returns FOTEX_OK; FOTEX_E_HANDLE; FOTEX_E_POINTER; FOTEX_E_INVALIDARG;
+   FOTEX_E_INSUFFICIENT_BUFFER (*size receives the bytes needed); FOTEX_E_FOLDER;
+   FOTEX_E_NOT_FOUND the item has no thumbnail; 0x8007000D (invalid data); or the service's
+   HRESULT. */
+int FOTEX_CALL ReadCameraThumbnail(FOTEX_ITEM item, void* buffer, int capacity, int* size);
+
+/* GetCameraItemText and GetCameraItemValue for any item handle (from OpenCameraItem,
+   FindCameraItem or TakeAPicture): the same `what` values, buffer rules and statuses, except
+   that FOTEX_E_BOUNDS does not occur and FOTEX_ITEM_TYPE is read from the camera. Each call
+   reads the camera. */
+int FOTEX_CALL GetItemText(FOTEX_ITEM item, int what, void* text, int bytes);
+int FOTEX_CALL GetItemValue(FOTEX_ITEM item, int what, int* value);
 
 #ifdef __cplusplus
 }

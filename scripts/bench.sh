@@ -23,6 +23,7 @@ status=0
 "$wine" bench_scaling.exe "$@" || status=1
 "$wine" bench_contents.exe || status=1
 "$wine" bench_events.exe || status=1
+"$wine" bench_transfers.exe || status=1
 echo
 [ $status -eq 0 ] && echo "All targets met." || echo "Some targets were missed (marked **no**)."
 exit $status

@@ -119,7 +119,7 @@ const char* OpName(Op op) {
         "GetImageDlg", "QueryPropertyStorage", "QueryDataTransfer", "ReadMultiple",
         "WriteMultiple", "GetItemType", "EnumChildItems", "ItemNext", "DeleteItem",
         "DeviceCommand", "EnumDeviceCapabilities", "CapsReset", "CapsGetCount", "CapsNext",
-        "GetData", "FindItemByName", "GetPropertyAttributes", "RegisterEventCallback"};
+        "GetData", "GetBandedData", "FindItemByName", "GetPropertyAttributes", "RegisterEventCallback"};
     int i = static_cast<int>(op);
     return i >= 0 && i < kOpCount ? names[i] : "?";
 }
@@ -201,6 +201,9 @@ void AddTransferProperties(Item& item) {
     Property format;
     format.value = Value::Guid(offered.empty() ? wia::WiaImgFmt_JPEG : offered.front());
     item.props[wia::kIpaFormat] = format;
+    // The format the camera keeps the item in.
+    format.readOnly = true;
+    item.props[wia::kIpaPreferredFormat] = format;
     // TYMED_NULL at first, so a transfer that never asks for the file medium fails.
     Property tymed;
     tymed.value = Value::Int(TYMED_NULL);

@@ -18,9 +18,6 @@ struct FileKind {
     LONG type;
 };
 
-// WIA_IPA_PREFERRED_FORMAT: the format the camera holds the file in.
-constexpr PROPID kIpaPreferredFormat = 4105;
-
 // Formats WIA has no GUID for (RAW files, newer videos): each a GUID of its own, as a driver
 // gives its private formats, so that a host sees an unknown format rather than a wrong one.
 constexpr GUID OwnFormat(unsigned long n) { return {0xF07E5100 + n, 0x5A1D, 0x4F0E, {0x9A, 0x3C, 0x46, 0x4F, 0x54, 0x45, 0x58, 0x00}}; }
@@ -119,7 +116,7 @@ HRESULT AddFolder(Item& parent, const std::wstring& path, int depth) {
         item.time = LocalTime(entry.ftLastWriteTime);
         item.formats = {kind->format};
         item.props[wia::kIpaFormat].value = Value::Guid(kind->format);
-        item.props[kIpaPreferredFormat].value = Value::Guid(kind->format);
+        item.props[wia::kIpaPreferredFormat].value = Value::Guid(kind->format);
         files.emplace_back(&item, name);
     }
     KeepFullNamesApart(parent, files);

@@ -39,6 +39,7 @@ enum class Op {
     CapsGetCount,            // IEnumWIA_DEV_CAPS::GetCount
     CapsNext,                // IEnumWIA_DEV_CAPS::Next
     GetData,                 // IWiaDataTransfer::idtGetData
+    GetBandedData,           // IWiaDataTransfer::idtGetBandedData
     FindItemByName,          // IWiaItem::FindItemByName
     GetPropertyAttributes,   // IWiaPropertyStorage::GetPropertyAttributes
     RegisterEventCallback,   // IWiaDevMgr::RegisterEventCallbackInterface
@@ -162,6 +163,7 @@ struct Device {
     std::shared_ptr<Item> root;       // root item: camera properties and the picture tree
     std::vector<Capability> capabilities;
     bool present = true;              // false: listed, but CreateDevice fails (detached)
+    int transferRate = 0;             // bytes a second a transfer takes at most; 0: full speed
     bool offline = false;             // true: every call on its objects fails with WIA_ERROR_OFFLINE
 };
 

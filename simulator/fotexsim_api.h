@@ -63,6 +63,13 @@ int __cdecl FotexSimPressShutter(int camera);
 int __cdecl FotexSimUnplug(int camera);
 int __cdecl FotexSimPlugIn(int camera);
 
+/* Slows the transfers of camera `camera` (numbered as above) to `bytes_per_second` (0: full
+   speed, the default), so that a host sees a transfer's progress and can cancel it. Transfers
+   report their progress to the host's callback at least every 64 KiB either way. May be called
+   before FotexSimRegister and from any thread, as the three functions above.
+   Returns 1, or 0 when there is no such camera or the rate is negative. */
+int __cdecl FotexSimSetTransferRate(int camera, int bytes_per_second);
+
 /* FotexSimPressShutter with the name the camera gives the picture (any text) and, when
    `extension` is not null, its file name extension. Returns 1, or 0 as FotexSimPressShutter, and
    when name is null. */

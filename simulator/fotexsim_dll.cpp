@@ -58,6 +58,13 @@ extern "C" int __cdecl FotexSimPlugIn(int camera) {
     return Known(camera) && g_camera->PlugIn(static_cast<size_t>(camera)) ? 1 : 0;
 }
 
+extern "C" int __cdecl FotexSimSetTransferRate(int camera, int bytesPerSecond) {
+    TheCamera();
+    if (!Known(camera) || bytesPerSecond < 0) return 0;
+    g_camera->devices[static_cast<size_t>(camera)].transferRate = bytesPerSecond;
+    return 1;
+}
+
 extern "C" int __cdecl FotexSimPressShutterNamed(int camera, const wchar_t* name, const wchar_t* extension) {
     if (!name || !Known(camera)) return 0;
     const std::wstring ext = extension ? extension : L"";

@@ -149,7 +149,7 @@ public:
         if (!hasFormat || !AcceptsFormat(*item_, format->second.value.guid)) return E_INVALIDARG;
         if (!medium->lpszFileName) return E_INVALIDARG;
         const bool cut = core->cutAt == core->seq[static_cast<int>(Op::GetData)];
-        hr = WriteItemFile(*item_, format->second.value.guid, medium->lpszFileName);
+        hr = WriteInSteps(format->second.value.guid, medium->lpszFileName, callback, Rate());
         if (!cut || hr != S_OK) return hr;
         HANDLE file = CreateFileW(medium->lpszFileName, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
         LARGE_INTEGER size{};
@@ -162,7 +162,32 @@ public:
         return core->cutHr;
     }
 
-    HRESULT WINAPI idtGetBandedData(PWIA_DATA_TRANSFER_INFO, IWiaDataCallback*) override { return E_NOTIMPL; }
+    HRESULT WINAPI idtGetBandedData(PWIA_DATA_TRANSFER_INFO info, IWiaDataCallback* callback) override {
+        HRESULT hr;
+        if (core->Stop(Op::GetBandedData, dev_, item_.get(), &hr)) return hr;
+        auto& g = core->last().getData;
+        g.callback = callback != nullptr;
+        const PropertyMap& props = item_->props;
+        auto format = props.find(wia::kIpaFormat);
+        auto tymed = props.find(wia::kIpaTymed);
+        const bool hasFormat = format != props.end() && format->second.value.type == VT_CLSID;
+        g.format = hasFormat ? format->second.value.guid : GUID{};
+        if (!info || !callback || info->ulSize != sizeof *info || info->ulBufferSize == 0) return E_INVALIDARG;
+        if (tymed == props.end() || tymed->second.value.type != VT_I4 || tymed->second.value.i != TYMED_CALLBACK)
+            return E_INVALIDARG;
+        if (!hasFormat || !AcceptsFormat(*item_, format->second.value.guid)) return E_INVALIDARG;
+        ItemSource source;
+        hr = source.Open(*item_, format->second.value.guid);
+        if (FAILED(hr)) return hr;
+        Steps steps;
+        steps.callback = callback;
+        steps.banded = true;
+        steps.format = format->second.value.guid;
+        steps.band = std::min<uint64_t>(steps.band, info->ulBufferSize);
+        steps.rate = Rate();
+        return StepThrough(source, steps, [](const uint8_t*, DWORD) { return S_OK; });
+    }
+
     HRESULT WINAPI idtQueryGetData(WIA_FORMAT_INFO*) override { return E_NOTIMPL; }
     HRESULT WINAPI idtEnumWIA_FORMAT_INFO(IEnumWIA_FORMAT_INFO** pp) override {
         Clear(pp);
@@ -171,6 +196,31 @@ public:
     HRESULT WINAPI idtGetExtendedTransferInfo(PWIA_EXTENDED_TRANSFER_INFO) override { return E_NOTIMPL; }
 
 private:
+    int Rate() {
+        const Device* device = core->Locate(dev_);
+        return device ? device->transferRate : 0;
+    }
+
+    // The file written step by step, each reported; a cancelled or failed transfer leaves none.
+    HRESULT WriteInSteps(const GUID& format, const wchar_t* path, IWiaDataCallback* callback, int rate) {
+        ItemSource source;
+        HRESULT hr = source.Open(*item_, format);
+        if (FAILED(hr)) return hr;
+        HANDLE file = CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file == INVALID_HANDLE_VALUE) return HRESULT_FROM_WIN32(GetLastError());
+        Steps steps;
+        steps.callback = callback;
+        steps.rate = rate;
+        hr = StepThrough(source, steps, [file](const uint8_t* data, DWORD count) {
+            DWORD written = 0;
+            return WriteFile(file, data, count, &written, nullptr) && written == count ? S_OK
+                                                                                       : HRESULT_FROM_WIN32(GetLastError());
+        });
+        CloseHandle(file);
+        if (hr != S_OK) DeleteFileW(path);
+        return hr;
+    }
+
     DeviceRef dev_;
     std::shared_ptr<Item> item_;
 };

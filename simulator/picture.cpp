@@ -167,24 +167,12 @@ bool AcceptsFormat(const Item& item, const GUID& format) {
     return false;
 }
 
-HRESULT WriteItemFile(const Item& item, const GUID& format, const wchar_t* path) {
-    // The folder camera's items are their files, byte for byte.
-    if (!item.file.empty())
-        return CopyFileW(item.file.c_str(), path, FALSE) ? S_OK : HRESULT_FROM_WIN32(GetLastError());
-    std::vector<unsigned char> bytes;
-    HRESULT hr = ItemBytes(item, format, bytes);
-    if (FAILED(hr)) return hr;
-    return WriteBytes(path, bytes.data(), bytes.size());
-}
-
 HRESULT ItemBytes(const Item& item, const GUID& format, std::vector<unsigned char>& bytes) {
     const int w = item.width > 0 ? item.width : 1, h = item.height > 0 ? item.height : 1;
     bytes.clear();
-    // Only what the item offers and the camera can make: a list given in `formats` may name
-    // more than these.
-    const bool made = format == wia::WiaImgFmt_BMP || format == wia::WiaImgFmt_PNG ||
-                      format == wia::WiaImgFmt_JPEG || format == wia::WiaImgFmt_AVI;
-    if (!AcceptsFormat(item, format) || !made) return E_INVALIDARG;
+    // Only what the item offers. A format the camera cannot make (a RAW format given in
+    // `formats`) comes as JPEG bytes, as the picture inside such a file would.
+    if (!AcceptsFormat(item, format)) return E_INVALIDARG;
     std::vector<unsigned char> rgb = Render(item.seed, w, h);
     bool ok = format == wia::WiaImgFmt_BMP   ? EncodeBmp(bytes, w, h, rgb.data())
               : format == wia::WiaImgFmt_PNG ? EncodePng(bytes, w, h, rgb.data())

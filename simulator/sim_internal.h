@@ -134,13 +134,41 @@ const char* FormatName(const GUID& format);  // "BMP", ...; null for an unknown 
 
 const wchar_t* FormatExtension(const GUID& format);  // "jpg", ...; null for an unknown format
 
-// Writes the item's data in `format` to `path`: a folder camera's item copies its file;
-// otherwise a picture in BMP, PNG or JPEG, or a video as a one-frame Motion-JPEG AVI.
-// E_INVALIDARG for a format the item does not offer; the Win32 error as an HRESULT when the
-// file fails.
-HRESULT WriteItemFile(const Item& item, const GUID& format, const wchar_t* path);
-// The bytes WriteItemFile writes for a generated item.
+// A generated item's data in `format`: a picture in BMP, PNG or JPEG, or a video as a
+// one-frame Motion-JPEG AVI. E_INVALIDARG for a format the item does not offer.
 HRESULT ItemBytes(const Item& item, const GUID& format, std::vector<unsigned char>& bytes);
+
+// An item's bytes read in order (transfer_steps.cpp): a generated item's from memory, a folder
+// camera's from its file, which may be larger than memory.
+class ItemSource {
+public:
+    ItemSource() = default;
+    ItemSource(const ItemSource&) = delete;
+    ItemSource& operator=(const ItemSource&) = delete;
+    ~ItemSource();
+    HRESULT Open(const Item& item, const GUID& format);
+    uint64_t size() const { return size_; }
+    HRESULT Read(uint8_t* out, DWORD count);
+
+private:
+    std::vector<unsigned char> bytes_;
+    HANDLE file_ = INVALID_HANDLE_VALUE;
+    uint64_t size_ = 0, at_ = 0;
+};
+
+// How a transfer hands its data over: in steps of `band` bytes, at most `rate` bytes a second
+// (0: at once), reporting each step to `callback` when there is one: as data (IT_MSG_DATA, after
+// a header) when `banded`, else as status. A report at 0 comes first.
+struct Steps {
+    IWiaDataCallback* callback = nullptr;
+    bool banded = false;
+    GUID format{};
+    uint64_t band = 64 * 1024;
+    int rate = 0;
+};
+// Moves the source through `sink` step by step. S_FALSE when the callback cancelled (answered
+// S_FALSE); the callback's failure or the sink's as they come.
+HRESULT StepThrough(ItemSource& source, const Steps& steps, const std::function<HRESULT(const uint8_t*, DWORD)>& sink);
 
 // Item contents (contents.cpp): the value of a property the item computes when read, false when
 // it has none; the item of a device with that full name, or null.

@@ -43,9 +43,11 @@ constexpr int kTooDeep = static_cast<int>(0x800703E9);
 constexpr int kFail = static_cast<int>(0x80004005);
 constexpr int kOffline = static_cast<int>(0x80210005);
 constexpr int kItemDeleted = static_cast<int>(0x80210009);
+constexpr int kCancelled = static_cast<int>(0x800704C7);
 // The selectors and flags as the issue numbers them.
 constexpr int kFileName = 1, kFullName = 2, kTime = 3;
-constexpr int kType = 1, kSize = 2, kThumbWidth = 3, kThumbHeight = 4;
+constexpr int kType = 1, kSize = 2, kThumbWidth = 3, kThumbHeight = 4, kOwnFormat = 5;
+constexpr int kNative = 256;
 constexpr int kDelete = 1, kReplace = 2;
 // Item-type flags of the WIA documentation.
 constexpr LONG kImage = 0x1, kFile = 0x2, kFolder = 0x4, kAudio = 0x20, kAttachments = 0x8000, kVideo = 0x10000;
@@ -186,6 +188,7 @@ TEST(ContentsIdentifiers, ItemPropertyIdsAreThoseOfTheWiaDocumentation) {
     EXPECT_EQ(5122u, wia::kIpcThumbnail);
     EXPECT_EQ(5123u, wia::kIpcThumbWidth);
     EXPECT_EQ(5124u, wia::kIpcThumbHeight);
+    EXPECT_EQ(4105u, wia::kIpaPreferredFormat);
 }
 
 TEST(ContentsIdentifiers, HeaderConstantsAreThoseOfTheContract) {
@@ -197,8 +200,127 @@ TEST(ContentsIdentifiers, HeaderConstantsAreThoseOfTheContract) {
         {FOTEX_ITEM_FILE_NAME, 1},           {FOTEX_ITEM_FULL_NAME, 2},     {FOTEX_ITEM_TIME, 3},
         {FOTEX_ITEM_TYPE, 1},                {FOTEX_ITEM_SIZE, 2},          {FOTEX_ITEM_THUMB_WIDTH, 3},
         {FOTEX_ITEM_THUMB_HEIGHT, 4},        {FOTEX_SAVE_DELETE, 1},        {FOTEX_SAVE_REPLACE, 2},
+        {FOTEX_ITEM_FORMAT, 5},              {FOTEX_FORMAT_NATIVE, 256},    {FOTEX_E_CANCELLED, kCancelled},
     };
     for (size_t i = 0; i < std::size(pairs); ++i) EXPECT_EQ(pairs[i][1], pairs[i][0]) << "pair " << i;
+}
+
+// ---- any item's facts ------------------------------------------------------------------------
+
+TEST_F(ContentsTest, ItemFactsComeFromAnyHandleAndFromTheCameraEachTime) {
+    FOTEX_ITEM found = 0, taken = 0;
+    ASSERT_EQ(kOk, lib.FindCameraItem(handle, L"0000\\Root\\DCIM\\IMG_0002", &found));
+    lib.TakeAPicture(handle, &taken);
+    ASSERT_NE(0, taken);
+    ASSERT_EQ(5, List());
+    const FOTEX_ITEM items[] = {found, taken};
+    const int indexes[] = {1, 4};
+    for (size_t i = 0; i < std::size(items); ++i) {
+        for (int what : {kFileName, kFullName, kTime}) {
+            Guarded<256> text;
+            ASSERT_EQ(kOk, lib.GetItemText(items[i], what, text.data(), 256)) << i << " what " << what;
+            EXPECT_EQ(Text(indexes[i], what), reinterpret_cast<const wchar_t*>(text.data())) << i << " what " << what;
+        }
+        for (int what : {kType, kSize, kThumbWidth, kThumbHeight, kOwnFormat}) {
+            int value = kSentinel;
+            ASSERT_EQ(kOk, lib.GetItemValue(items[i], what, &value)) << i << " what " << what;
+            EXPECT_EQ(Value(indexes[i], what), value) << i << " what " << what;
+        }
+    }
+    // Read anew: a renamed item and a changed type show at once, with no listing between.
+    Picture(1).name = L"Renamed";
+    Picture(1).type = kImage | kFile | kAttachments;
+    Guarded<256> text;
+    ASSERT_EQ(kOk, lib.GetItemText(found, kFileName, text.data(), 256));
+    EXPECT_EQ(std::wstring(L"Renamed.jpg"), reinterpret_cast<const wchar_t*>(text.data()));
+    int type = kSentinel;
+    ASSERT_EQ(kOk, lib.GetItemValue(found, kType, &type));
+    EXPECT_EQ(kImage | kFile | kAttachments, type);
+    lib.ReleaseCameraItem(&found);
+    lib.ReleaseCameraItem(&taken);
+    EXPECT_EQ("", Output());
+}
+
+TEST_F(ContentsTest, ItemFactStatusesWriteNothing) {
+    FOTEX_ITEM item = 0;
+    ASSERT_EQ(kOk, lib.FindCameraItem(handle, L"0000\\Root\\DCIM\\IMG_0001", &item));
+    Guarded<16> text;
+    int value = kSentinel;
+    Picture(0).lacks.push_back(wia::kIpaItemSize);
+    camera.FailOn(Op::GetItemType, kOffline);
+    const int statuses[][2] = {
+        {lib.GetItemText(0, kFileName, text.data(), 16), kHandle},
+        {lib.GetItemText(item, kFileName, nullptr, 16), kPointer},
+        {lib.GetItemText(item, 0, text.data(), 16), kInvalidArg},
+        {lib.GetItemText(item, 4, text.data(), 16), kInvalidArg},
+        {lib.GetItemText(item, kFullName, text.data(), 16), kSmallBuffer},
+        {lib.GetItemValue(0, kSize, &value), kHandle},
+        {lib.GetItemValue(item, kSize, nullptr), kPointer},
+        {lib.GetItemValue(item, 0, &value), kInvalidArg},
+        {lib.GetItemValue(item, 6, &value), kInvalidArg},
+        {lib.GetItemValue(item, kSize, &value), kNotFound},
+        {lib.GetItemValue(item, kType, &value), kOffline},
+    };
+    for (size_t i = 0; i < std::size(statuses); ++i) EXPECT_EQ(statuses[i][1], statuses[i][0]) << "case " << i;
+    EXPECT_TRUE(text.Untouched());
+    EXPECT_TRUE(text.GuardsIntact());
+    EXPECT_EQ(kSentinel, value);
+    lib.ReleaseCameraItem(&item);
+}
+
+// ---- the item's own format -------------------------------------------------------------------
+
+TEST_F(ContentsTest, NativeFormatIsTheItemsPreferredOneWhateverTheTableSays) {
+    // A GUID no table has, as a camera's RAW format has.
+    const GUID kRaw = {0x6F120719, 0xF1A8, 0x4E07, {0x9A, 0xDE, 0x9B, 0x64, 0xC6, 0x3A, 0x3D, 0xCC}};
+    const struct {
+        GUID own;
+        int code;
+        const char* magic;
+    } cases[] = {
+        {wia::WiaImgFmt_JPEG, 3, "\xFF\xD8"},
+        {wia::WiaImgFmt_PNG, 4, "\x89PNG"},
+        {kRaw, -1, ""},
+        {wia::WiaImgFmt_AVI, 128, "RIFF"},
+    };
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        Item& item = Picture(static_cast<int>(i));  // the last one is the video
+        if (i < 3) item.formats = {cases[i].own, wia::WiaImgFmt_JPEG};
+        item.props[wia::kIpaPreferredFormat].value = Value::Guid(cases[i].own);
+    }
+    ASSERT_EQ(4, List());
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        EXPECT_EQ(cases[i].code, Value(static_cast<int>(i), kOwnFormat)) << "case " << i;
+        FOTEX_ITEM item = OpenItem(static_cast<int>(i));
+        const std::wstring name = At(L"own" + std::to_wstring(i));
+        ASSERT_EQ(kOk, lib.SaveCameraItem(item, name.c_str(), kNative, 0)) << "case " << i;
+        EXPECT_TRUE(IsEqualGUID(cases[i].own, camera.last.getData.format)) << "case " << i;
+        EXPECT_EQ(0, ReadAll(name).compare(0, std::strlen(cases[i].magic), cases[i].magic)) << "case " << i;
+        lib.ReleaseCameraItem(&item);
+    }
+    // The 1.3 transfers keep their table, where 256 is JPEG.
+    FOTEX_ITEM item = OpenItem(1);
+    std::string old = std::string(dir.begin(), dir.end()) + "\\old";
+    old.resize(old.size() + 8, '\0');
+    lib.TransferPicture(item, old.data(), kNative, 0);
+    EXPECT_TRUE(IsEqualGUID(wia::WiaImgFmt_JPEG, camera.last.getData.format));
+}
+
+TEST_F(ContentsTest, NativeFormatOfAnItemWithoutOneIsNotFoundAndWritesNothing) {
+    Picture(0).lacks.push_back(wia::kIpaPreferredFormat);
+    Picture(0).props.erase(wia::kIpaPreferredFormat);
+    ASSERT_EQ(4, List());
+    int status = 0;
+    EXPECT_EQ(kSentinel, Value(0, kOwnFormat, &status));
+    EXPECT_EQ(kNotFound, status);
+    FOTEX_ITEM item = OpenItem(0);
+    EXPECT_EQ(kNotFound, lib.SaveCameraItem(item, At(L"none").c_str(), kNative, 0));
+    int size = kSentinel;
+    EXPECT_EQ(kNotFound, lib.ReadCameraItem(item, kNative, nullptr, 0, &size, nullptr, nullptr));
+    EXPECT_EQ(kSentinel, size);
+    EXPECT_EQ(0, camera.Calls(Op::GetData));
+    EXPECT_TRUE(Files().empty());
+    lib.ReleaseCameraItem(&item);
 }
 
 // ---- ListCameraItems -------------------------------------------------------------------------
@@ -776,7 +898,7 @@ TEST_F(ContentsTest, ValueStatusesLeaveTheValueUntouched) {
         int status;
     } cases[] = {
         {false, 0, kType, true, kHandle},   {true, 0, kType, false, kPointer},    {true, 0, 0, true, kInvalidArg},
-        {true, 0, 5, true, kInvalidArg},    {true, 4, kType, true, kBounds},      {true, -1, kSize, true, kBounds},
+        {true, 0, 6, true, kInvalidArg},    {true, 4, kType, true, kBounds},      {true, -1, kSize, true, kBounds},
         {true, 0, kSize, true, kOverflow},  {true, 1, kSize, true, kNotFound},    {true, 2, kThumbWidth, true, kNotFound},
         {true, 2, kThumbHeight, true, kNotFound},
     };
@@ -1143,6 +1265,52 @@ TEST_F(ContentsTest, ThumbnailKeepsAnExistingFileUnlessReplacingIsAsked) {
 
 // ---- DeleteCameraItem ------------------------------------------------------------------------
 
+TEST_F(ContentsTest, ThumbnailInMemoryIsTheBytesOfTheThumbnailFile) {
+    ASSERT_EQ(4, List());
+    FOTEX_ITEM item = OpenItem(0);
+    ASSERT_EQ(kOk, lib.SaveCameraThumbnail(item, At(L"t.bmp").c_str(), 0));
+    const std::string file = ReadAll(At(L"t.bmp"));
+    const int needed = static_cast<int>(file.size());
+    int size = kSentinel;
+    EXPECT_EQ(kSmallBuffer, lib.ReadCameraThumbnail(item, nullptr, 0, &size));
+    EXPECT_EQ(needed, size);
+    // One byte short: nothing written, the size told; then exactly enough.
+    std::vector<uint8_t> buffer(file.size() + 64, 0xCD);
+    size = kSentinel;
+    EXPECT_EQ(kSmallBuffer, lib.ReadCameraThumbnail(item, buffer.data(), needed - 1, &size));
+    EXPECT_EQ(needed, size);
+    EXPECT_EQ(std::vector<uint8_t>(buffer.size(), 0xCD), buffer);
+    size = kSentinel;
+    ASSERT_EQ(kOk, lib.ReadCameraThumbnail(item, buffer.data(), needed, &size));
+    EXPECT_EQ(needed, size);
+    EXPECT_EQ(file, std::string(buffer.begin(), buffer.begin() + needed));
+    EXPECT_EQ(std::vector<uint8_t>(64, 0xCD), std::vector<uint8_t>(buffer.begin() + needed, buffer.end()));
+    lib.ReleaseCameraItem(&item);
+}
+
+TEST_F(ContentsTest, ThumbnailInMemoryStatusesWriteNothing) {
+    FOTEX_ITEM item = 0, folder = 0;
+    ASSERT_EQ(kOk, lib.FindCameraItem(handle, L"0000\\Root\\DCIM\\IMG_0001", &item));
+    ASSERT_EQ(kOk, lib.FindCameraItem(handle, L"0000\\Root\\DCIM", &folder));
+    Picture(1).lacks.push_back(wia::kIpcThumbnail);
+    FOTEX_ITEM bare = 0;
+    ASSERT_EQ(kOk, lib.FindCameraItem(handle, L"0000\\Root\\DCIM\\IMG_0002", &bare));
+    Guarded<64> buffer;
+    int size = kSentinel;
+    const int statuses[][2] = {
+        {lib.ReadCameraThumbnail(0, buffer.data(), 64, &size), kHandle},
+        {lib.ReadCameraThumbnail(item, buffer.data(), 64, nullptr), kPointer},
+        {lib.ReadCameraThumbnail(item, nullptr, 64, &size), kPointer},
+        {lib.ReadCameraThumbnail(item, buffer.data(), -1, &size), kInvalidArg},
+        {lib.ReadCameraThumbnail(folder, buffer.data(), 64, &size), kIsFolder},
+        {lib.ReadCameraThumbnail(bare, buffer.data(), 64, &size), kNotFound},
+    };
+    for (size_t i = 0; i < std::size(statuses); ++i) EXPECT_EQ(statuses[i][1], statuses[i][0]) << "case " << i;
+    EXPECT_EQ(kSentinel, size);
+    EXPECT_TRUE(buffer.Untouched());
+    for (FOTEX_ITEM* h : {&item, &folder, &bare}) lib.ReleaseCameraItem(h);
+}
+
 TEST_F(ContentsTest, DeleteRemovesTheItemAndLeavesTheHandleTheCallers) {
     ASSERT_EQ(4, List());
     FOTEX_ITEM item = OpenItem(0);
@@ -1181,6 +1349,7 @@ TEST_F(ContentsTest, EveryStatusHasAText) {
         {static_cast<int>(0x800700CE), L"too long"},
         {kOffline, L"WIA_ERROR_OFFLINE: the device is offline"},
         {kItemDeleted, L"WIA_ERROR_ITEM_DELETED"},
+        {kCancelled, L"ERROR_CANCELLED: the transfer was cancelled"},
         {static_cast<int>(0x80210006), L"WIA_ERROR_BUSY"},
         {static_cast<int>(0x80210015), L"WIA_S_NO_DEVICE_AVAILABLE"},
         {static_cast<int>(0x12345678), L"Unknown status 0x12345678"},
@@ -1246,6 +1415,11 @@ TEST_F(ContentsTest, WithWinesOwnServiceNoHandleExistsAndEachFunctionSaysSo) {
         lib.SaveCameraItem(0, name.c_str(), 3, 0),
         lib.SaveCameraThumbnail(0, name.c_str(), 0),
         lib.DeleteCameraItem(0),
+        lib.SaveCameraItemWithProgress(0, name.c_str(), kNative, 0, nullptr, nullptr),
+        lib.ReadCameraItem(0, kNative, text.data(), 256, &count, nullptr, nullptr),
+        lib.ReadCameraThumbnail(0, text.data(), 256, &count),
+        lib.GetItemText(0, kFileName, text.data(), 256),
+        lib.GetItemValue(0, kOwnFormat, &value),
     };
     for (size_t i = 0; i < std::size(statuses); ++i) EXPECT_EQ(kHandle, statuses[i]) << "function " << i;
     FOTEX_ITEM zero = 0;
@@ -1467,6 +1641,29 @@ TEST_F(FolderCameraTest, FotexSimDllAddsTheFolderCameraForHosts) {
     int count = kSentinel;
     EXPECT_EQ(kOk, lib.ListCameraItems(folder, &count));
     EXPECT_EQ(4, count);
+    // A slowed camera still delivers whole pictures, its progress reported on the way.
+    auto rate = reinterpret_cast<int(__cdecl*)(int, int)>(symbol("FotexSimSetTransferRate"));
+    ASSERT_NE(nullptr, rate);
+    EXPECT_EQ(0, rate(3, 1000));
+    EXPECT_EQ(0, rate(0, -1));
+    EXPECT_EQ(1, rate(0, 4 << 20));
+    FOTEX_DEVICE slowed = Open(0);
+    EXPECT_EQ(kOk, lib.ListCameraItems(slowed, &count));
+    FOTEX_ITEM item = 0;
+    ASSERT_EQ(kOk, lib.OpenCameraItem(slowed, 0, &item));
+    int size = kSentinel, reports = 0;
+    EXPECT_EQ(kSmallBuffer, lib.ReadCameraItem(item, kNative, nullptr, 0, &size, nullptr, nullptr));
+    std::vector<char> data(static_cast<size_t>(std::max(size, 0)));
+    auto counted = [](void* n, int) {
+        ++*static_cast<int*>(n);
+        return 0;
+    };
+    EXPECT_EQ(kOk, lib.ReadCameraItem(item, kNative, data.data(), size, &size, counted, &reports));
+    EXPECT_TRUE(IsJpeg(std::string(data.begin(), data.end())));
+    EXPECT_LT(0, reports);
+    EXPECT_EQ(1, rate(0, 0));
+    lib.ReleaseCameraItem(&item);
+    lib.CloseWiaDevice(&slowed);
     lib.CloseWiaDevice(&folder);
     revokeSim();
     camera.Register();

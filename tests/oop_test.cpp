@@ -162,6 +162,39 @@ TEST_F(ServerTest, SavesAnItemIntoTheRelativeFileTheHostNamed) {
     lib.CloseWiaDevice(&device);
 }
 
+// The progress routine is called back from the server's process, the data comes across in bands,
+// and a cancel there leaves no file here.
+TEST_F(ServerTest, ProgressMemoryAndCancelCrossTheProcessBoundary) {
+    AddCamera(L"dev-a", L"Alpha", 1);
+    ASSERT_EQ(1, Enumerate());
+    FOTEX_DEVICE device = Open(0);
+    int count = 0;
+    ASSERT_EQ(1, lib.ListCameraItems(device, &count));
+    FOTEX_ITEM item = 0;
+    ASSERT_EQ(1, lib.OpenCameraItem(device, 0, &item));
+    std::vector<unsigned char> expected;
+    ASSERT_EQ(S_OK, fotexsim::ItemBytes(*LocalMedia(0)[0], fotex::wia::WiaImgFmt_JPEG, expected));
+    std::vector<int> percents;
+    auto record = [](void* p, int percent) {
+        static_cast<std::vector<int>*>(p)->push_back(percent);
+        return 0;
+    };
+    std::vector<unsigned char> buffer(expected.size());
+    int size = 0;
+    ASSERT_EQ(1, lib.ReadCameraItem(item, kJpeg, buffer.data(), static_cast<int>(buffer.size()), &size, record, &percents));
+    EXPECT_EQ(expected, buffer);
+    ASSERT_FALSE(percents.empty());
+    EXPECT_EQ(100, percents.back());
+    EXPECT_EQ(1, server.Calls(Op::GetBandedData));
+    const std::wstring name = L"oop_test_cancelled.jpg";
+    DeleteFileW(name.c_str());
+    auto cancel = [](void*, int) { return 1; };
+    EXPECT_EQ(static_cast<int>(0x800704C7), lib.SaveCameraItemWithProgress(item, name.c_str(), kJpeg, 0, cancel, nullptr));
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(name.c_str()));
+    lib.ReleaseCameraItem(&item);
+    lib.CloseWiaDevice(&device);
+}
+
 TEST_F(ServerTest, TransferFailureOfTheServerReachesTheHostAndLeavesNoFile) {
     AddCamera(L"dev-a", L"Alpha", 1);
     ASSERT_EQ(1, Enumerate());

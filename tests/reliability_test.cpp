@@ -28,6 +28,15 @@ using fotextest::Library;
 namespace wia = fotex::wia;
 
 constexpr int kUnset = 7;
+
+// A progress routine that answers what its context holds: 0 goes on, anything else cancels.
+int FOTEX_CALL AnswerReport(void* answer, int) { return *static_cast<int*>(answer); }
+
+// A progress routine that counts its calls and never cancels.
+int FOTEX_CALL CountReport(void* count, int) {
+    ++*static_cast<int*>(count);
+    return 0;
+}
 constexpr HRESULT kNegative = E_FAIL;
 constexpr HRESULT kOtherSuccess = 2;
 const HRESULT kResults[] = {kNegative, S_FALSE, kOtherSuccess};
@@ -695,6 +704,82 @@ std::vector<Scenario> Scenarios() {
         }
     }, status(FOTEX_E_FORMAT) + " files=0 media=4 trace[] box[]"});
 
+    // With a progress routine, in the item's own format, deleted after the transfer.
+    all.push_back({"SaveCameraItemWithProgress", true, [onFirstItem, inFolder, filesAndMedia](Sweep& s) {
+        return onFirstItem(s, [inFolder](SweepAccess& t, FOTEX_ITEM item) {
+            int reports = 0;
+            return t.lib.SaveCameraItemWithProgress(item, inFolder(t, L"\\own").c_str(), FOTEX_FORMAT_NATIVE,
+                                                    FOTEX_SAVE_DELETE, &CountReport, &reports);
+        }, filesAndMedia);
+    }, [status, kNoInterface, kNotFound](Op op, HRESULT hr) -> std::string {
+        const std::string none = " files=0 media=4 trace[] box[]";
+        switch (op) {
+        case Op::GetItemType: return status(FAILED(hr) ? hr : E_FAIL) + none;
+        case Op::QueryPropertyStorage: return status(FAILED(hr) ? hr : kNoInterface) + none;
+        // The item's own format unread: no format to ask for.
+        case Op::ReadMultiple: return status(FAILED(hr) ? hr : kNotFound) + none;
+        case Op::WriteMultiple: return status(FAILED(hr) ? hr : E_INVALIDARG) + none;
+        case Op::QueryDataTransfer:
+        case Op::GetData: return status(FAILED(hr) ? hr : E_FAIL) + none;
+        case Op::DeleteItem: return status(FAILED(hr) ? hr : FOTEX_OK) + " files=1 media=4 trace[] box[]";
+        default: return "";
+        }
+    }});
+
+    // Into memory, by the service's memory transfer or, where the item offers none, a file.
+    for (const bool memory : {true, false}) {
+        const std::string name = memory ? "ReadCameraItem" : "ReadCameraItem through a file";
+        all.push_back({name, true, [onFirstItem, memory](Sweep& s) {
+            if (!memory) Access(s.test).camera.devices[0].root->children[0]->children[0]->props[wia::kIpaTymed].allowed = {TYMED_FILE};
+            std::vector<uint8_t> buffer(1 << 20);
+            int size = kUnset;
+            return onFirstItem(s, [&buffer, &size](SweepAccess& t, FOTEX_ITEM item) {
+                int reports = 0;
+                return t.lib.ReadCameraItem(item, FOTEX_FORMAT_JPEG, buffer.data(), static_cast<int>(buffer.size()), &size,
+                                            &CountReport, &reports);
+            }, [&size](SweepAccess&) { return size == kUnset ? std::string(" untouched") : " size"; });
+        }, [status, kNoInterface](Op op, HRESULT hr) -> std::string {
+            const std::string none = " untouched trace[] box[]";
+            switch (op) {
+            case Op::GetItemType: return status(FAILED(hr) ? hr : E_FAIL) + none;
+            case Op::QueryPropertyStorage: return status(FAILED(hr) ? hr : kNoInterface) + none;
+            // Without the medium's values the file serves.
+            case Op::GetPropertyAttributes: return status(FOTEX_OK) + " size trace[] box[]";
+            case Op::WriteMultiple: return status(FAILED(hr) ? hr : E_INVALIDARG) + none;
+            case Op::QueryDataTransfer:
+            case Op::GetBandedData:
+            case Op::GetData: return status(FAILED(hr) ? hr : E_FAIL) + none;
+            default: return "";
+            }
+        }, status(FOTEX_OK) + " size trace[] box[]"});
+    }
+
+    all.push_back({"ReadCameraThumbnail", true, [onFirstItem](Sweep& s) {
+        Guarded<64 * 1024> buffer;
+        int size = kUnset;
+        return onFirstItem(s, [&buffer, &size](SweepAccess& t, FOTEX_ITEM item) {
+            return t.lib.ReadCameraThumbnail(item, buffer.data(), 64 * 1024, &size);
+        }, [&buffer, &size](SweepAccess&) {
+            return std::string(size == kUnset ? " untouched" : " size") + (buffer.GuardsIntact() ? "" : " OVERRUN");
+        });
+    }, [status, read](Op op, HRESULT hr) -> std::string {
+        if (op == Op::GetItemType) return status(FAILED(hr) ? hr : E_FAIL) + " untouched trace[] box[]";
+        return read(" untouched")(op, hr);
+    }});
+
+    all.push_back({"GetItemText", true, [onFirstItem](Sweep& s) {
+        Guarded<256> text;
+        return onFirstItem(s, [&text](SweepAccess& t, FOTEX_ITEM item) {
+            return t.lib.GetItemText(item, FOTEX_ITEM_FULL_NAME, text.data(), 256);
+        }, [&text](SweepAccess&) { return std::string(text.Untouched() ? " untouched" : " written"); });
+    }, read(" untouched")});
+    all.push_back({"GetItemValue", true, [onFirstItem](Sweep& s) {
+        int value = kUnset;
+        return onFirstItem(s, [&value](SweepAccess& t, FOTEX_ITEM item) {
+            return t.lib.GetItemValue(item, FOTEX_ITEM_FORMAT, &value);
+        }, [&value](SweepAccess&) { return value == kUnset ? std::string(" untouched") : " " + std::to_string(value); });
+    }, read(" untouched")});
+
     all.push_back({"DeleteCameraItem", true, [onFirstItem](Sweep& s) {
         return onFirstItem(s, [](SweepAccess& t, FOTEX_ITEM item) { return t.lib.DeleteCameraItem(item); },
                            [](SweepAccess& t) { return " media=" + std::to_string(t.Media()); });
@@ -879,9 +964,9 @@ TEST_F(ReliabilityTest, EveryFailureOfEveryOperationOfEveryExportIsReportedAsDoc
     const std::vector<Scenario> scenarios = Scenarios();
     std::set<std::string> names;
     for (const Scenario& s : scenarios) names.insert(s.name);
-    // The 103 exports, and the two refusals of SaveCameraItem.
-    ASSERT_EQ(105u, scenarios.size());
-    ASSERT_EQ(105u, names.size());
+    // The 108 exports, the two refusals of SaveCameraItem, and ReadCameraItem through a file.
+    ASSERT_EQ(111u, scenarios.size());
+    ASSERT_EQ(111u, names.size());
 
     int cases = 0, unplugged = 0;
     for (const Scenario& scenario : scenarios) {
@@ -1169,8 +1254,14 @@ TEST_F(ReliabilityTest, RandomBadInputNeitherCrashesNorWritesOutOfBoundsNorLeaks
                 note(lib.ListCameraItems(listed, integer(x)));
                 break;
             }
-            case 1: note(lib.GetCameraItemText(device(), index(), what, buffer(a), kBytes[pick(10)])); break;
-            case 2: note(lib.GetCameraItemValue(device(), index(), what, integer(x))); break;
+            case 1:
+                if (pick(3) == 0) note(lib.GetItemText(item, what, buffer(a), kBytes[pick(10)]));
+                else note(lib.GetCameraItemText(device(), index(), what, buffer(a), kBytes[pick(10)]));
+                break;
+            case 2:
+                if (pick(3) == 0) note(lib.GetItemValue(item, what, integer(x)));
+                else note(lib.GetCameraItemValue(device(), index(), what, integer(x)));
+                break;
             case 3: {
                 FOTEX_ITEM opened = 0;
                 if (note(lib.OpenCameraItem(device(), index(), items.size() < 8 && pick(8) != 0 ? &opened : nullptr)) == 1)
@@ -1185,9 +1276,26 @@ TEST_F(ReliabilityTest, RandomBadInputNeitherCrashesNorWritesOutOfBoundsNorLeaks
                     items.push_back(found);
                 break;
             }
-            case 5: note(lib.SaveCameraItem(item, pick(10) == 0 ? nullptr : wide, code(), flags[pick(6)])); break;
-            case 6: note(lib.SaveCameraThumbnail(item, pick(10) == 0 ? nullptr : wide, flags[pick(6)])); break;
-            case 7: note(lib.DeleteCameraItem(item)); break;
+            case 5: {
+                // No routine, one that goes on, or one that cancels.
+                int answer = pick(2);
+                const FOTEX_PROGRESS progress = pick(3) == 0 ? nullptr : &AnswerReport;
+                if (pick(2)) note(lib.SaveCameraItem(item, pick(10) == 0 ? nullptr : wide, code(), flags[pick(6)]));
+                else note(lib.SaveCameraItemWithProgress(item, pick(10) == 0 ? nullptr : wide, pick(4) ? code() : FOTEX_FORMAT_NATIVE,
+                                                         flags[pick(6)], progress, &answer));
+                break;
+            }
+            case 6:
+                if (pick(2)) note(lib.SaveCameraThumbnail(item, pick(10) == 0 ? nullptr : wide, flags[pick(6)]));
+                else note(lib.ReadCameraThumbnail(item, buffer(a), kBytes[pick(10)], integer(x)));
+                break;
+            case 7: {
+                int answer = pick(2);
+                if (pick(2)) note(lib.DeleteCameraItem(item));
+                else note(lib.ReadCameraItem(item, pick(4) ? code() : FOTEX_FORMAT_NATIVE, buffer(a), kBytes[pick(10)], integer(x),
+                                             pick(3) == 0 ? nullptr : &AnswerReport, &answer));
+                break;
+            }
             case 8:
                 if (!items.empty() && pick(2)) {
                     const size_t i = pick(items.size());
@@ -1306,7 +1414,7 @@ TEST_F(ReliabilityTest, RandomBadInputNeitherCrashesNorWritesOutOfBoundsNorLeaks
     EXPECT_TRUE(Ledger(0)) << "seed " << seed;
     EXPECT_TRUE(mark.Balanced()) << "seed " << seed;
     Output();
-    Report("bad input: " + std::to_string(call) + " calls across 103 exports, " + std::to_string(nested) +
+    Report("bad input: " + std::to_string(call) + " calls across 108 exports, " + std::to_string(nested) +
            " of them from a handler inside another, seed " + std::to_string(seed));
     // The refusals of the save functions came up among them.
     std::string statuses;

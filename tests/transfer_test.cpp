@@ -5,6 +5,7 @@
 #include <climits>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -424,6 +425,224 @@ TEST_F(TransferTest, NameLimitCountsUnitsInMultibyteCodePages) {
         }
     }
     EXPECT_TRUE(Ledger(1));
+}
+
+// ---- progress, cancel and memory -------------------------------------------------------------
+
+constexpr int kOk = 1;
+constexpr int kCancelled = static_cast<int>(0x800704C7);
+constexpr int kSmallBuffer = static_cast<int>(0x8007007A);
+constexpr int kPointer = static_cast<int>(0x80004003);
+constexpr int kInvalidArg = static_cast<int>(0x80070057);
+constexpr int kHandle = static_cast<int>(0x80070006);
+constexpr int kIsFolder = static_cast<int>(0x80070150);
+constexpr int kFormat = static_cast<int>(0x80070032);
+constexpr int kBmp = 0, kPng = 4, kDelete = 1;
+constexpr LONG kTymedFile = 2, kTymedCallback = 128;
+
+// The host's progress routine: records each call and answers as told.
+struct Progress {
+    std::vector<int> percents;
+    std::function<int(int percent, size_t call)> answer = [](int, size_t) { return 0; };
+    static int FOTEX_CALL Call(void* self, int percent) {
+        Progress& p = *static_cast<Progress*>(self);
+        p.percents.push_back(percent);
+        return p.answer(percent, p.percents.size() - 1);
+    }
+};
+
+// A picture of some megabytes, so that its transfer reports many steps.
+class ProgressTest : public TransferTest {
+protected:
+    void SetUp() override {
+        TransferTest::SetUp();
+        if (HasFatalFailure()) return;
+        item = Take();
+        picture = camera.ItemsOf(device()).back();
+        picture->width = 1024;
+        picture->height = 768;
+    }
+    void TearDown() override {
+        lib.ReleaseCameraItem(&item);
+        TransferTest::TearDown();
+    }
+    // Offers the memory transfer, or only the file.
+    void OfferMemory(bool on) {
+        picture->props[wia::kIpaTymed].allowed = on ? std::vector<int32_t>{kTymedFile, kTymedCallback}
+                                                    : std::vector<int32_t>{kTymedFile};
+    }
+    // The item as SaveCameraItem writes it.
+    std::string Saved(int format) {
+        const std::wstring name = Wide(At("reference"));
+        EXPECT_EQ(kOk, lib.SaveCameraItem(item, name.c_str(), format, FOTEX_SAVE_REPLACE));
+        std::string data = ReadFile(At("reference"));
+        DeleteFileW(name.c_str());
+        return data;
+    }
+    static std::wstring Wide(const std::string& s) { return std::wstring(s.begin(), s.end()); }
+    // Temporary files the memory path may have left.
+    static std::vector<std::wstring> Leftovers() {
+        wchar_t temp[MAX_PATH];
+        GetTempPathW(MAX_PATH, temp);
+        std::vector<std::wstring> names;
+        WIN32_FIND_DATAW found;
+        HANDLE h = FindFirstFileW((std::wstring(temp) + L"ftx*.tmp").c_str(), &found);
+        if (h == INVALID_HANDLE_VALUE) return names;
+        do names.push_back(found.cFileName);
+        while (FindNextFileW(h, &found));
+        FindClose(h);
+        return names;
+    }
+
+    FOTEX_ITEM item = 0;
+    Item* picture = nullptr;
+};
+
+void ExpectSteadyProgress(const std::vector<int>& percents, size_t bytes, const char* what) {
+    ASSERT_FALSE(percents.empty()) << what;
+    EXPECT_GE(percents.size(), bytes / 65536) << what << ": a report at least every 64 KiB";
+    for (size_t i = 1; i < percents.size(); ++i) EXPECT_LE(percents[i - 1], percents[i]) << what << " call " << i;
+    EXPECT_GE(percents.front(), 0) << what;
+    EXPECT_EQ(100, percents.back()) << what;
+    EXPECT_EQ(1, std::count(percents.begin(), percents.end(), 100)) << what << ": 100 comes once";
+}
+
+TEST_F(ProgressTest, SaveReportsSteadyProgressAndOneHundredBeforeTheNameAppears) {
+    const std::string reference = Saved(kBmp);
+    const std::wstring name = Wide(At("big.bmp"));
+    Progress progress;
+    bool namedAtHundred = true;
+    size_t filesAtHundred = 0;
+    progress.answer = [&](int percent, size_t) {
+        if (percent == 100) {
+            namedAtHundred = Exists(At("big.bmp"));
+            filesAtHundred = Files().size();
+        }
+        return 0;
+    };
+    ASSERT_EQ(kOk, lib.SaveCameraItemWithProgress(item, name.c_str(), kBmp, 0, &Progress::Call, &progress));
+    ExpectSteadyProgress(progress.percents, reference.size(), "save");
+    EXPECT_FALSE(namedAtHundred);
+    EXPECT_EQ(1u, filesAtHundred) << "the complete temporary file";
+    EXPECT_EQ(reference, ReadFile(At("big.bmp")));
+    EXPECT_TRUE(camera.last.getData.callback);
+    // Without a routine the service is given no callback.
+    ASSERT_EQ(kOk, lib.SaveCameraItemWithProgress(item, name.c_str(), kBmp, FOTEX_SAVE_REPLACE, nullptr, &progress));
+    EXPECT_FALSE(camera.last.getData.callback);
+    EXPECT_EQ("", Output());
+}
+
+TEST_F(ProgressTest, CancelAnywhereLeavesNoFileAndTheItemOnTheCamera) {
+    const size_t bytes = Saved(kBmp).size();
+    const struct {
+        const char* when;
+        std::function<int(int, size_t)> answer;
+    } cases[] = {
+        {"first call", [](int, size_t call) { return call == 0; }},
+        {"at 0", [](int percent, size_t) { return percent == 0; }},
+        {"in the middle", [](int percent, size_t) { return percent >= 50 ? 7 : 0; }},
+        {"at 100", [](int percent, size_t) { return percent == 100 ? -1 : 0; }},
+    };
+    for (const auto& c : cases) {
+        for (const bool memory : {false, true}) {
+            OfferMemory(memory);
+            Progress save, read;
+            save.answer = read.answer = c.answer;
+            EXPECT_EQ(kCancelled, lib.SaveCameraItemWithProgress(item, Wide(At("x.bmp")).c_str(), kBmp, kDelete,
+                                                                 &Progress::Call, &save))
+                << c.when;
+            std::vector<uint8_t> buffer(bytes);
+            int size = -7;
+            EXPECT_EQ(kCancelled, lib.ReadCameraItem(item, kBmp, buffer.data(), static_cast<int>(bytes), &size,
+                                                     &Progress::Call, &read))
+                << c.when << (memory ? ", memory" : ", file");
+            EXPECT_EQ(-7, size) << c.when;
+            EXPECT_EQ(save.percents.back() == 100 ? 1 : 0, std::count(save.percents.begin(), save.percents.end(), 100));
+            EXPECT_TRUE(Files().empty()) << c.when;
+            EXPECT_TRUE(Leftovers().empty()) << c.when;
+            EXPECT_EQ(1u, Media()) << c.when << ": the item stays, even with FOTEX_SAVE_DELETE";
+        }
+    }
+    EXPECT_EQ("", Output());
+}
+
+TEST_F(ProgressTest, ReadFillsTheBufferByMemoryOrThroughATemporaryFile) {
+    const std::string reference = Saved(kPng);
+    const int needed = static_cast<int>(reference.size());
+    for (const bool memory : {true, false}) {
+        const char* path = memory ? "memory" : "file";
+        OfferMemory(memory);
+        const int banded = camera.Calls(Op::GetBandedData), data = camera.Calls(Op::GetData);
+        // One byte short, then no buffer at all: the size needed, nothing written beyond.
+        std::vector<uint8_t> buffer(reference.size() + 64, 0xCD);
+        int size = -7;
+        EXPECT_EQ(kSmallBuffer, lib.ReadCameraItem(item, kPng, buffer.data(), needed - 1, &size, nullptr, nullptr));
+        EXPECT_EQ(needed, size) << path;
+        EXPECT_EQ(std::vector<uint8_t>(65, 0xCD), std::vector<uint8_t>(buffer.begin() + needed - 1, buffer.end()));
+        size = -7;
+        EXPECT_EQ(kSmallBuffer, lib.ReadCameraItem(item, kPng, nullptr, 0, &size, nullptr, nullptr));
+        EXPECT_EQ(needed, size) << path;
+        Progress progress;
+        size = -7;
+        ASSERT_EQ(kOk, lib.ReadCameraItem(item, kPng, buffer.data(), needed, &size, &Progress::Call, &progress));
+        EXPECT_EQ(needed, size) << path;
+        EXPECT_EQ(reference, std::string(buffer.begin(), buffer.begin() + needed)) << path;
+        EXPECT_EQ(std::vector<uint8_t>(64, 0xCD), std::vector<uint8_t>(buffer.begin() + needed, buffer.end()));
+        ExpectSteadyProgress(progress.percents, reference.size(), path);
+        EXPECT_EQ(memory ? 3 : 0, camera.Calls(Op::GetBandedData) - banded) << path;
+        EXPECT_EQ(memory ? 0 : 3, camera.Calls(Op::GetData) - data) << path;
+        EXPECT_TRUE(Leftovers().empty()) << path;
+    }
+    EXPECT_TRUE(Files().empty());
+    EXPECT_EQ("", Output());
+}
+
+TEST_F(ProgressTest, ReadRefusesBadArgumentsFoldersAndFormatsWritingNothing) {
+    FOTEX_ITEM folder = 0;
+    ASSERT_EQ(kOk, lib.FindCameraItem(handle, L"dev-a\\Root", &folder));
+    Guarded<64> buffer;
+    int size = -7;
+    for (const bool memory : {true, false}) {
+        OfferMemory(memory);
+        const int statuses[][2] = {
+            {lib.ReadCameraItem(0, kBmp, buffer.data(), 64, &size, nullptr, nullptr), kHandle},
+            {lib.ReadCameraItem(item, kBmp, buffer.data(), 64, nullptr, nullptr, nullptr), kPointer},
+            {lib.ReadCameraItem(item, kBmp, nullptr, 64, &size, nullptr, nullptr), kPointer},
+            {lib.ReadCameraItem(item, kBmp, buffer.data(), -1, &size, nullptr, nullptr), kInvalidArg},
+            {lib.ReadCameraItem(folder, kBmp, buffer.data(), 64, &size, nullptr, nullptr), kIsFolder},
+            {lib.ReadCameraItem(item, FOTEX_FORMAT_GIF, buffer.data(), 64, &size, nullptr, nullptr), kFormat},
+        };
+        for (size_t i = 0; i < std::size(statuses); ++i) EXPECT_EQ(statuses[i][1], statuses[i][0]) << "case " << i;
+    }
+    EXPECT_EQ(-7, size);
+    EXPECT_TRUE(buffer.Untouched());
+    EXPECT_TRUE(Leftovers().empty());
+    lib.ReleaseCameraItem(&folder);
+}
+
+TEST_F(ProgressTest, ProgressRoutineMayReleaseTheItemAndReadItAgain) {
+    wchar_t name[256];
+    ASSERT_EQ(kOk, lib.GetItemText(item, FOTEX_ITEM_FULL_NAME, name, sizeof name));
+    FOTEX_ITEM other = 0;
+    ASSERT_EQ(kOk, lib.FindCameraItem(handle, name, &other));
+    const size_t bytes = Saved(kBmp).size();
+    std::vector<uint8_t> inner(bytes), outer(bytes);
+    Progress progress;
+    int innerStatus = 0;
+    progress.answer = [&](int, size_t call) {
+        if (call == 1) {
+            int size = 0;
+            innerStatus = lib.ReadCameraItem(other, kBmp, inner.data(), static_cast<int>(bytes), &size, nullptr, nullptr);
+            lib.ReleaseCameraItem(&other);
+        }
+        return 0;
+    };
+    int size = 0;
+    ASSERT_EQ(kOk, lib.ReadCameraItem(item, kBmp, outer.data(), static_cast<int>(bytes), &size, &Progress::Call,
+                                      &progress));
+    EXPECT_EQ(kOk, innerStatus);
+    EXPECT_EQ(0, other);
+    EXPECT_EQ(Saved(kBmp), std::string(outer.begin(), outer.end()));
 }
 
 // ---- TransferAllImages ----------------------------------------------------------------------

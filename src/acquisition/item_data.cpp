@@ -42,6 +42,10 @@ HRESULT PrepareFileTransfer(IWiaItem* item, IWiaPropertyStorage* storage, const 
 }
 
 HRESULT WriteFileMedium(IWiaPropertyStorage* storage, const GUID& format) {
+    return WriteFormatAndMedium(storage, format, TYMED_FILE);
+}
+
+HRESULT WriteFormatAndMedium(IWiaPropertyStorage* storage, const GUID& format, LONG tymed) {
     // Plain records, not owners: the GUID they point to lives on this stack, not in CoTaskMem.
     GUID formatId = format;
     const PROPSPEC specs[2] = {PropSpecById(wia::kIpaFormat), PropSpecById(wia::kIpaTymed)};
@@ -50,7 +54,7 @@ HRESULT WriteFileMedium(IWiaPropertyStorage* storage, const GUID& format) {
     values[0].vt = VT_CLSID;
     values[0].puuid = &formatId;
     values[1].vt = VT_I4;
-    values[1].lVal = TYMED_FILE;
+    values[1].lVal = tymed;
     return storage->WriteMultiple(2, specs, values, wia::kIpaFirst);
 }
 
@@ -60,14 +64,14 @@ HRESULT QueryDataTransfer(IWiaItem* item, ComPtr<IWiaDataTransfer>& transfer) {
     return transfer ? S_OK : E_NOINTERFACE;
 }
 
-HRESULT GetDataIntoFile(IWiaDataTransfer* transfer, WCHAR* file, bool trace) {
+HRESULT GetDataIntoFile(IWiaDataTransfer* transfer, WCHAR* file, bool trace, IWiaDataCallback* callback) {
     // The file medium is asked for through WIA_IPA_TYMED; the record itself stays TYMED_NULL.
     STGMEDIUM medium;
     std::memset(&medium, 0, sizeof medium);
     medium.tymed = TYMED_NULL;
     medium.lpszFileName = file;
     medium.pUnkForRelease = nullptr;
-    const HRESULT hr = transfer->idtGetData(&medium, nullptr);
+    const HRESULT hr = transfer->idtGetData(&medium, callback);
     if (hr != S_OK && trace) TraceHresult("pWiaDataTransfer->idtGetData failed", hr);
     return hr;
 }

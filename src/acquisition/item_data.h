@@ -30,8 +30,11 @@ HRESULT PrepareFileTransfer(IWiaItem* item, IWiaPropertyStorage* storage, const 
 // The two parts of the first step, for a caller that tells a refused format from the rest:
 // the write of the format and file medium (the service's result), and the interface query.
 HRESULT WriteFileMedium(IWiaPropertyStorage* storage, const GUID& format);
+// The same write with any medium (TYMED_CALLBACK for a transfer into memory).
+HRESULT WriteFormatAndMedium(IWiaPropertyStorage* storage, const GUID& format, LONG tymed);
 HRESULT QueryDataTransfer(IWiaItem* item, ComPtr<IWiaDataTransfer>& transfer);
-HRESULT GetDataIntoFile(IWiaDataTransfer* transfer, WCHAR* file, bool trace);
+// `callback`, when not null, receives the service's progress reports.
+HRESULT GetDataIntoFile(IWiaDataTransfer* transfer, WCHAR* file, bool trace, IWiaDataCallback* callback = nullptr);
 
 // Receives the items of a walk, one call per item, with its type flags (0 when they could not
 // be read) and the walk's result so far; returns the result the walk goes on with. Not pure: a

@@ -17,6 +17,7 @@ constexpr GUID IID_IWiaDataTransfer = {0xA6CEF998, 0xA5B0, 0x11D2, {0xA0, 0x8F, 
 constexpr GUID IID_IEnumWIA_DEV_INFO = {0x5E38B83C, 0x8CF1, 0x11D1, {0xBF, 0x92, 0x00, 0x60, 0x08, 0x1E, 0xD8, 0x11}};
 constexpr GUID IID_IEnumWiaItem = {0x5E8383FC, 0x3391, 0x11D2, {0x9A, 0x33, 0x00, 0xC0, 0x4F, 0xA3, 0x61, 0x45}};
 constexpr GUID IID_IEnumWIA_DEV_CAPS = {0x1FCC4287, 0xACA6, 0x11D2, {0xA0, 0x93, 0x00, 0xC0, 0x4F, 0x72, 0xDC, 0x3C}};
+constexpr GUID IID_IWiaDataCallback = {0xA558A866, 0xA5B0, 0x11D2, {0xA0, 0x8F, 0x00, 0xC0, 0x4F, 0x72, 0xDC, 0x3C}};
 constexpr GUID IID_IWiaEventCallback = {0xAE6287B0, 0x0084, 0x11D2, {0x97, 0x3B, 0x00, 0xA0, 0xC9, 0x06, 0x8F, 0x2E}};
 
 constexpr GUID WIA_CMD_TAKE_PICTURE = {0xAF933CAC, 0xACAD, 0x11D2, {0xA0, 0x93, 0x00, 0xC0, 0x4F, 0x72, 0xDC, 0x3C}};
@@ -61,6 +62,7 @@ constexpr PROPID kDpcPicturesRemaining = FOTEX_PROP_PICTURES_REMAINING;
 
 // Item properties.
 constexpr PROPID kIpaFirst = 4098;
+constexpr PROPID kIpaPreferredFormat = 4105;
 constexpr PROPID kIpaFormat = 4106;
 constexpr PROPID kIpaTymed = 4108;
 constexpr PROPID kIpaItemName = 4098;
@@ -83,6 +85,12 @@ constexpr ULONG kPropFlag = 0x40;
 constexpr ULONG kRangeMin = 0, kRangeNom = 1, kRangeMax = 2, kRangeStep = 3, kRangeElements = 4;
 constexpr ULONG kListCount = 0, kListNom = 1, kListValues = 2;
 constexpr ULONG kFlagNom = 0, kFlagValues = 1, kFlagElements = 2;
+
+// The messages of IWiaDataCallback::BandedDataCallback.
+constexpr LONG kMsgDataHeader = 1;
+constexpr LONG kMsgData = 2;
+constexpr LONG kMsgStatus = 3;
+constexpr LONG kMsgTermination = 4;
 
 constexpr LONG kDevInfoEnumLocal = 0x10;
 constexpr LONG kDeviceCommands = 1;

@@ -91,6 +91,25 @@ public:
 protected:
     ~FileMaker() = default;
 };
+class TransferCallback;
+
+// FOTEX_E_FOLDER for a folder, which has no data; S_OK for any other item.
+HRESULT RefuseFolder(IWiaItem* item);
+// For an item with data, the GUID of a transfer format code: the table's, or for
+// FOTEX_FORMAT_NATIVE the item's preferred format (FOTEX_E_NOT_FOUND when it names none).
+// S_OK, or a failure: FOTEX_E_FOLDER for a folder.
+HRESULT DataFormat(IWiaItem* item, int code, GUID& format);
+
+// The checks of a function that fills the host's buffer: S_OK, or the status that refuses it.
+inline HRESULT CheckBuffer(const void* buffer, int capacity, const int* size) {
+    if (size == nullptr || (buffer == nullptr && capacity > 0)) return FOTEX_E_POINTER;
+    return capacity < 0 ? FOTEX_E_INVALIDARG : S_OK;
+}
+// Has the service write the item's data in `format` into the file `path`, reporting to
+// `callback` when there is one. FOTEX_E_FORMAT when the item refuses the format,
+// FOTEX_E_CANCELLED when the host cancelled.
+HRESULT GetItemDataIntoFile(IWiaItem* item, const GUID& format, WCHAR* path, TransferCallback* callback);
+
 // With `durable`, the file is flushed to disk and moved with write-through before the call
 // returns, so that whatever the caller does next (deleting the camera's copy) comes after it.
 HRESULT MakeFileThroughTemporary(const wchar_t* fileName, bool replace, bool durable, FileMaker& maker);

@@ -8,6 +8,7 @@
 #include "fotex.h"
 #include "handles.h"
 #include "item_data.h"
+#include "progress.h"
 #include "service.h"
 #include "wia_ids.h"
 
@@ -95,24 +96,17 @@ private:
 // The service writes the item's data.
 class ItemMaker final : public FileMaker {
 public:
-    ItemMaker(IWiaItem* item, const GUID& format) : item_(item), format_(format) {}
+    ItemMaker(IWiaItem* item, const GUID& format, TransferCallback* callback)
+        : item_(item), format_(format), callback_(callback) {}
     HRESULT Write(WCHAR* path) override {
-        ComPtr<IWiaPropertyStorage> storage;
-        HRESULT hr = QueryPropertyStorage(item_, storage);
-        if (FAILED(hr)) return hr;
-        // The service refuses a value it does not take with E_INVALIDARG; the medium is always
-        // the file, so a refusal is the format's.
-        hr = WriteFileMedium(storage.get(), format_);
-        if (hr == E_INVALIDARG) return FOTEX_E_FORMAT;
-        if (FAILED(hr)) return hr;
-        ComPtr<IWiaDataTransfer> transfer;
-        hr = QueryDataTransfer(item_, transfer);
-        return hr == S_OK ? GetDataIntoFile(transfer.get(), path, false) : hr;
+        const HRESULT hr = GetItemDataIntoFile(item_, format_, path, callback_);
+        return hr == S_OK && callback_ != nullptr ? callback_->Complete() : hr;
     }
 
 private:
     IWiaItem* item_;
     const GUID& format_;
+    TransferCallback* callback_;
 };
 
 // Little-endian fields of the two BMP headers.
@@ -139,34 +133,21 @@ public:
         if (!read_) return E_UNEXPECTED;
         File file(CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
         if (file.get() == INVALID_HANDLE_VALUE) return HRESULT_FROM_WIN32(GetLastError());
-        uint8_t header[kBmpHeaderBytes];
-        uint8_t* p = header;
-        Put16(p, 0x4D42);  // "BM"
-        Put32(p, kBmpHeaderBytes + stride_ * height_);
-        Put32(p, 0);
-        Put32(p, kBmpHeaderBytes);
-        Put32(p, 40);
-        Put32(p, width_);
-        Put32(p, height_);  // positive: bottom-up, as the data comes
-        Put16(p, 1);
-        Put16(p, 24);
-        Put32(p, 0);  // BI_RGB
-        Put32(p, stride_ * height_);
-        Put32(p, 2835);  // 72 dpi
-        Put32(p, 2835);
-        Put32(p, 0);
-        Put32(p, 0);
-        HRESULT hr = file.Put(header, sizeof header);
-        const uint8_t* pixels = values_[0].caub.pElems;
-        if (SUCCEEDED(hr) && padded_) hr = file.Put(pixels, stride_ * height_);
-        const uint8_t zeros[4] = {};
-        const uint32_t row = width_ * 3;
-        for (uint32_t y = 0; SUCCEEDED(hr) && !padded_ && y < height_; ++y) {
-            hr = file.Put(pixels + y * row, row);
-            if (SUCCEEDED(hr) && stride_ > row) hr = file.Put(zeros, stride_ - row);
-        }
+        const HRESULT hr = Emit([&file](const void* data, uint32_t size) { return file.Put(data, size); });
         const HRESULT closed = file.Close();
         return FAILED(hr) ? hr : closed;
+    }
+
+    // The BMP file's size; known once read.
+    uint32_t bytes() const { return kBmpHeaderBytes + stride_ * height_; }
+
+    // The BMP file into `out`, which holds bytes().
+    void CopyTo(uint8_t* out) const {
+        Emit([&out](const void* data, uint32_t size) {
+            std::memcpy(out, data, size);
+            out += size;
+            return S_OK;
+        });
     }
 
     // Reads the thumbnail and its size and checks that they make a picture.
@@ -196,8 +177,41 @@ public:
     }
 
 private:
+    // Hands the file's bytes, in order, to `put`, which returns an HRESULT; stops at its first
+    // failure.
+    template <class Put>
+    HRESULT Emit(Put&& put) const {
+        uint8_t header[kBmpHeaderBytes];
+        uint8_t* p = header;
+        Put16(p, 0x4D42);  // "BM"
+        Put32(p, bytes());
+        Put32(p, 0);
+        Put32(p, kBmpHeaderBytes);
+        Put32(p, 40);
+        Put32(p, width_);
+        Put32(p, height_);  // positive: bottom-up, as the data comes
+        Put16(p, 1);
+        Put16(p, 24);
+        Put32(p, 0);  // BI_RGB
+        Put32(p, stride_ * height_);
+        Put32(p, 2835);  // 72 dpi
+        Put32(p, 2835);
+        Put32(p, 0);
+        Put32(p, 0);
+        HRESULT hr = put(header, kBmpHeaderBytes);
+        const uint8_t* pixels = values_[0].caub.pElems;
+        if (SUCCEEDED(hr) && padded_) hr = put(pixels, stride_ * height_);
+        const uint8_t zeros[4] = {};
+        const uint32_t row = width_ * 3;
+        for (uint32_t y = 0; SUCCEEDED(hr) && !padded_ && y < height_; ++y) {
+            hr = put(pixels + y * row, row);
+            if (SUCCEEDED(hr) && stride_ > row) hr = put(zeros, stride_ - row);
+        }
+        return hr;
+    }
+
     IWiaItem* item_;
-    PropVariants<3> values_;
+    mutable PropVariants<3> values_;
     uint32_t width_ = 0, height_ = 0, stride_ = 0;
     bool padded_ = false, read_ = false;
 };
@@ -212,7 +226,8 @@ HRESULT Flush(const WCHAR* path) {
     return file.Close();
 }
 
-// A folder has no data of its own: its type flags say so before anything is asked of it.
+}  // namespace
+
 HRESULT RefuseFolder(IWiaItem* item) {
     LONG type = 0;
     const HRESULT hr = item->GetItemType(&type);
@@ -220,7 +235,40 @@ HRESULT RefuseFolder(IWiaItem* item) {
     return (type & wia::kItemTypeFolder) != 0 ? FOTEX_E_FOLDER : S_OK;
 }
 
-}  // namespace
+HRESULT DataFormat(IWiaItem* item, int code, GUID& format) {
+    HRESULT hr = RefuseFolder(item);
+    if (hr != S_OK) return hr;
+    if (code != FOTEX_FORMAT_NATIVE) {
+        format = *LookUpFormat(code).format;
+        return S_OK;
+    }
+    ComPtr<IWiaPropertyStorage> storage;
+    hr = QueryPropertyStorage(item, storage);
+    if (FAILED(hr)) return hr;
+    const PROPSPEC spec = PropSpecById(wia::kIpaPreferredFormat);
+    PropVariants<1> value;
+    hr = value.ReadFrom(storage.get(), &spec);
+    if (FAILED(hr)) return hr;
+    if (value[0].vt != VT_CLSID || value[0].puuid == nullptr) return FOTEX_E_NOT_FOUND;
+    format = *value[0].puuid;
+    return S_OK;
+}
+
+HRESULT GetItemDataIntoFile(IWiaItem* item, const GUID& format, WCHAR* path, TransferCallback* callback) {
+    ComPtr<IWiaPropertyStorage> storage;
+    HRESULT hr = QueryPropertyStorage(item, storage);
+    if (FAILED(hr)) return hr;
+    // The service refuses a value it does not take with E_INVALIDARG; the medium is always
+    // the file, so a refusal is the format's.
+    hr = WriteFileMedium(storage.get(), format);
+    if (hr == E_INVALIDARG) return FOTEX_E_FORMAT;
+    if (FAILED(hr)) return hr;
+    ComPtr<IWiaDataTransfer> transfer;
+    hr = QueryDataTransfer(item, transfer);
+    if (hr != S_OK) return hr;
+    hr = GetDataIntoFile(transfer.get(), path, false, callback);
+    return callback != nullptr ? callback->Outcome(hr) : hr;
+}
 
 HRESULT MakeFileThroughTemporary(const wchar_t* fileName, bool replace, bool durable, FileMaker& maker) {
     FileNames names;
@@ -256,20 +304,29 @@ HRESULT MakeFileThroughTemporary(const wchar_t* fileName, bool replace, bool dur
 
 using namespace fotex;
 
-extern "C" int FOTEX_CALL SaveCameraItem(FOTEX_ITEM item, const wchar_t* fileName, int format, int flags) {
+extern "C" int FOTEX_CALL SaveCameraItemWithProgress(FOTEX_ITEM item, const wchar_t* fileName, int format, int flags,
+                                                     FOTEX_PROGRESS progress, void* context) {
     if (item == 0) return FOTEX_E_HANDLE;
     if (fileName == nullptr) return FOTEX_E_POINTER;
     if ((flags & ~(FOTEX_SAVE_DELETE | FOTEX_SAVE_REPLACE)) != 0) return FOTEX_E_INVALIDARG;
     const ComPtr<IWiaItem> picture = HoldHandle(item);
-    HRESULT hr = RefuseFolder(picture.get());
-    if (hr != S_OK) return static_cast<int>(hr);
+    GUID wanted;
+    HRESULT hr = DataFormat(picture.get(), format, wanted);
+    if (hr != S_OK) return FailureStatus(hr);
+    // Without a routine the service gets no callback: nothing to report, nothing to cancel.
+    HeldCallback callback(progress != nullptr ? TransferCallback::Create(progress, context) : nullptr);
+    if (progress != nullptr && callback.get() == nullptr) return E_OUTOFMEMORY;
 
     // The camera's copy goes only once the file is on the disk: a power cut loses neither.
     const bool deleting = (flags & FOTEX_SAVE_DELETE) != 0;
-    ItemMaker maker(picture.get(), *LookUpFormat(format).format);
+    ItemMaker maker(picture.get(), wanted, callback.get());
     hr = MakeFileThroughTemporary(fileName, (flags & FOTEX_SAVE_REPLACE) != 0, deleting, maker);
     if (hr == S_OK && deleting) hr = picture->DeleteItem(0);
     return SUCCEEDED(hr) ? FOTEX_OK : static_cast<int>(hr);
+}
+
+extern "C" int FOTEX_CALL SaveCameraItem(FOTEX_ITEM item, const wchar_t* fileName, int format, int flags) {
+    return SaveCameraItemWithProgress(item, fileName, format, flags, nullptr, nullptr);
 }
 
 extern "C" int FOTEX_CALL SaveCameraThumbnail(FOTEX_ITEM item, const wchar_t* fileName, int flags) {
@@ -284,4 +341,19 @@ extern "C" int FOTEX_CALL SaveCameraThumbnail(FOTEX_ITEM item, const wchar_t* fi
     hr = maker.Read();
     if (hr == S_OK) hr = MakeFileThroughTemporary(fileName, (flags & FOTEX_SAVE_REPLACE) != 0, false, maker);
     return hr == S_OK ? FOTEX_OK : FailureStatus(hr);
+}
+
+extern "C" int FOTEX_CALL ReadCameraThumbnail(FOTEX_ITEM item, void* buffer, int capacity, int* size) {
+    if (item == 0) return FOTEX_E_HANDLE;
+    HRESULT hr = CheckBuffer(buffer, capacity, size);
+    if (hr != S_OK) return hr;
+    const ComPtr<IWiaItem> picture = HoldHandle(item);
+    ThumbnailMaker maker(picture.get());
+    hr = RefuseFolder(picture.get());
+    if (hr == S_OK) hr = maker.Read();
+    if (hr != S_OK) return FailureStatus(hr);
+    *size = static_cast<int>(maker.bytes());  // 0x4000 squared pixels at most: within an int
+    if (maker.bytes() > static_cast<uint32_t>(capacity)) return FOTEX_E_INSUFFICIENT_BUFFER;
+    maker.CopyTo(static_cast<uint8_t*>(buffer));
+    return FOTEX_OK;
 }

@@ -109,6 +109,63 @@ HRESULT IntegerOf(const PROPVARIANT& v, int* value) {
     return S_OK;
 }
 
+bool KnownText(int what) {
+    return what == FOTEX_ITEM_FILE_NAME || what == FOTEX_ITEM_FULL_NAME || what == FOTEX_ITEM_TIME;
+}
+bool KnownValue(int what) { return what >= FOTEX_ITEM_TYPE && what <= FOTEX_ITEM_FORMAT; }
+
+// The FOTEX_FORMAT_* code of a format, or -1 when the table has none.
+int FormatCodeOf(const GUID& format) {
+    for (int code = FOTEX_FORMAT_BMP; code <= FOTEX_FORMAT_RAWRGB; ++code)
+        if (*LookUpFormat(code).format == format) return code;
+    for (int code = FOTEX_FORMAT_AVI; code <= FOTEX_FORMAT_MPG; ++code)
+        if (*LookUpFormat(code).format == format) return code;
+    return -1;
+}
+
+// A text of the item (`what` checked by the caller), read from the camera.
+int ItemText(IWiaItem* item, int what, void* text, int bytes) {
+    const PROPID first = what == FOTEX_ITEM_FILE_NAME   ? wia::kIpaItemName
+                         : what == FOTEX_ITEM_FULL_NAME ? wia::kIpaFullItemName
+                                                        : wia::kIpaItemTime;
+    const PROPID ids[2] = {first, wia::kIpaFilenameExtension};
+    PropVariants<2> values;
+    const HRESULT hr = ReadItem(item, ids, values);
+    if (hr != S_OK) return FailureStatus(hr);
+
+    if (what == FOTEX_ITEM_TIME) {
+        WCHAR time[20];
+        if (!TimeOf(values[0], time)) return FOTEX_E_NOT_FOUND;
+        const TextPiece piece = {time, 19};
+        return PutText(text, bytes, &piece, 1);
+    }
+    TextPiece pieces[3] = {};
+    if (!TextOf(values[0], &pieces[0])) return FOTEX_E_NOT_FOUND;
+    int count = 1;
+    if (what == FOTEX_ITEM_FILE_NAME && TextOf(values[1], &pieces[2]) && pieces[2].units > 0) {
+        pieces[1] = {L".", 1};
+        count = 3;
+    }
+    return PutText(text, bytes, pieces, count);
+}
+
+// A number of the item other than its type, read from the camera.
+int ItemValue(IWiaItem* item, int what, int* value) {
+    const PROPID ids[1] = {what == FOTEX_ITEM_SIZE          ? wia::kIpaItemSize
+                           : what == FOTEX_ITEM_THUMB_WIDTH  ? wia::kIpcThumbWidth
+                           : what == FOTEX_ITEM_THUMB_HEIGHT ? wia::kIpcThumbHeight
+                                                             : wia::kIpaPreferredFormat};
+    PropVariants<1> values;
+    HRESULT hr = ReadItem(item, ids, values);
+    if (hr == S_OK && what == FOTEX_ITEM_FORMAT) {
+        if (values[0].vt != VT_CLSID || values[0].puuid == nullptr) return FOTEX_E_NOT_FOUND;
+        *value = FormatCodeOf(*values[0].puuid);
+        return FOTEX_OK;
+    }
+    if (hr == S_OK) hr = IntegerOf(values[0], value);
+    return hr == S_OK ? FOTEX_OK : FailureStatus(hr);
+}
+
 }  // namespace
 
 }  // namespace fotex
@@ -137,56 +194,47 @@ extern "C" int FOTEX_CALL ListCameraItems(FOTEX_DEVICE device, int* count) {
 extern "C" int FOTEX_CALL GetCameraItemText(FOTEX_DEVICE device, int index, int what, void* text, int bytes) {
     if (device == 0) return FOTEX_E_HANDLE;
     if (text == nullptr) return FOTEX_E_POINTER;
-    if (what != FOTEX_ITEM_FILE_NAME && what != FOTEX_ITEM_FULL_NAME && what != FOTEX_ITEM_TIME)
-        return FOTEX_E_INVALIDARG;
+    if (!KnownText(what)) return FOTEX_E_INVALIDARG;
     ComPtr<IWiaItem> item;
-    HRESULT hr = HoldListed(device, index, item);
+    const HRESULT hr = HoldListed(device, index, item);
     if (hr != S_OK) return hr;
-
-    const PROPID first = what == FOTEX_ITEM_FILE_NAME   ? wia::kIpaItemName
-                         : what == FOTEX_ITEM_FULL_NAME ? wia::kIpaFullItemName
-                                                        : wia::kIpaItemTime;
-    const PROPID ids[2] = {first, wia::kIpaFilenameExtension};
-    PropVariants<2> values;
-    hr = ReadItem(item.get(), ids, values);
-    if (hr != S_OK) return FailureStatus(hr);
-
-    if (what == FOTEX_ITEM_TIME) {
-        WCHAR time[20];
-        if (!TimeOf(values[0], time)) return FOTEX_E_NOT_FOUND;
-        const TextPiece piece = {time, 19};
-        return PutText(text, bytes, &piece, 1);
-    }
-    TextPiece pieces[3] = {};
-    if (!TextOf(values[0], &pieces[0])) return FOTEX_E_NOT_FOUND;
-    int count = 1;
-    if (what == FOTEX_ITEM_FILE_NAME && TextOf(values[1], &pieces[2]) && pieces[2].units > 0) {
-        pieces[1] = {L".", 1};
-        count = 3;
-    }
-    return PutText(text, bytes, pieces, count);
+    return ItemText(item.get(), what, text, bytes);
 }
 
 extern "C" int FOTEX_CALL GetCameraItemValue(FOTEX_DEVICE device, int index, int what, int* value) {
     if (device == 0) return FOTEX_E_HANDLE;
     if (value == nullptr) return FOTEX_E_POINTER;
-    if (what < FOTEX_ITEM_TYPE || what > FOTEX_ITEM_THUMB_HEIGHT) return FOTEX_E_INVALIDARG;
+    if (!KnownValue(what)) return FOTEX_E_INVALIDARG;
     ComPtr<IWiaItem> item;
     LONG type = 0;
-    HRESULT hr = HoldListed(device, index, item, &type);
+    const HRESULT hr = HoldListed(device, index, item, &type);
     if (hr != S_OK) return hr;
     if (what == FOTEX_ITEM_TYPE) {
         *value = static_cast<int>(type);
         return FOTEX_OK;
     }
+    return ItemValue(item.get(), what, value);
+}
 
-    const PROPID ids[1] = {what == FOTEX_ITEM_SIZE         ? wia::kIpaItemSize
-                           : what == FOTEX_ITEM_THUMB_WIDTH ? wia::kIpcThumbWidth
-                                                            : wia::kIpcThumbHeight};
-    PropVariants<1> values;
-    hr = ReadItem(item.get(), ids, values);
-    if (hr == S_OK) hr = IntegerOf(values[0], value);
-    return hr == S_OK ? FOTEX_OK : FailureStatus(hr);
+extern "C" int FOTEX_CALL GetItemText(FOTEX_ITEM item, int what, void* text, int bytes) {
+    if (item == 0) return FOTEX_E_HANDLE;
+    if (text == nullptr) return FOTEX_E_POINTER;
+    if (!KnownText(what)) return FOTEX_E_INVALIDARG;
+    const ComPtr<IWiaItem> held = HoldHandle(item);
+    return ItemText(held.get(), what, text, bytes);
+}
+
+extern "C" int FOTEX_CALL GetItemValue(FOTEX_ITEM item, int what, int* value) {
+    if (item == 0) return FOTEX_E_HANDLE;
+    if (value == nullptr) return FOTEX_E_POINTER;
+    if (!KnownValue(what)) return FOTEX_E_INVALIDARG;
+    const ComPtr<IWiaItem> held = HoldHandle(item);
+    if (what != FOTEX_ITEM_TYPE) return ItemValue(held.get(), what, value);
+    LONG type = 0;
+    const HRESULT hr = held->GetItemType(&type);
+    if (hr != S_OK) return FailureStatus(hr);
+    *value = static_cast<int>(type);
+    return FOTEX_OK;
 }
 
 extern "C" int FOTEX_CALL OpenCameraItem(FOTEX_DEVICE device, int index, FOTEX_ITEM* item) {

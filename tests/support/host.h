@@ -95,7 +95,12 @@ struct MessageBoxCall {
     X(SetSettingText)         \
     X(DescribeSetting)        \
     X(DescribeSettingValue)   \
-    X(FindSettingValue)
+    X(FindSettingValue)       \
+    X(SaveCameraItemWithProgress) \
+    X(ReadCameraItem)         \
+    X(ReadCameraThumbnail)    \
+    X(GetItemText)            \
+    X(GetItemValue)
 
 class Library {
 public:
