@@ -76,7 +76,7 @@ HRESULT ReadFileInto(const WCHAR* path, void* buffer, uint32_t capacity, uint32_
     if (file.get() == INVALID_HANDLE_VALUE) return HRESULT_FROM_WIN32(GetLastError());
     LARGE_INTEGER length;
     if (!GetFileSizeEx(file.get(), &length)) return HRESULT_FROM_WIN32(GetLastError());
-    if (length.QuadPart > INT_MAX) return kOverflow;
+    if (length.QuadPart > INT_MAX) return FOTEX_E_OVERFLOW;
     size = static_cast<uint32_t>(length.QuadPart);
     if (size > capacity) return FOTEX_E_INSUFFICIENT_BUFFER;
     DWORD read = 0;
@@ -110,7 +110,7 @@ extern "C" int FOTEX_CALL ReadCameraItem(FOTEX_ITEM item, int format, void* buff
         if (callback.get() == nullptr) return E_OUTOFMEMORY;
         hr = ReadIntoMemory(picture.get(), storage.get(), wanted, callback.get());
         bytes = callback->received();
-        if (hr == S_OK && bytes > static_cast<uint32_t>(INT_MAX)) hr = kOverflow;
+        if (hr == S_OK && bytes > static_cast<uint32_t>(INT_MAX)) hr = FOTEX_E_OVERFLOW;
         if (hr == S_OK && bytes > room) hr = FOTEX_E_INSUFFICIENT_BUFFER;
         if (hr == S_OK) hr = callback->Complete();
     } else {
