@@ -66,7 +66,9 @@ struct Options {
     int interval = 0, frames = 0;  // -I, -F: captures repeated; 0 frames: until Ctrl-C
     bool intervalGiven = false;
     std::string hook;       // --hook-script
-    // --virtual-interrupt: Ctrl-C as if pressed once this many files were saved (0: never).
+    bool toStdout = false;  // --stdout: the files' bytes on standard output, nothing else
+    int virtualRate = 0;    // --virtual-rate: the virtual camera's bytes a second (0: at once)
+    // --virtual-interrupt: Ctrl-C as if pressed during the transfer of this number (0: never).
     int virtualInterrupt = 0;
     // --virtual-flood: once fotex waits for events, the other virtual camera takes this many
     // pictures and this one one, all delivered at once: events are lost.
@@ -143,7 +145,7 @@ public:
     int count() const { return count_; }
     int index() const { return index_ >= 0 ? index_ : options_.device; }
     const Options& options() const { return options_; }
-    bool quiet() const { return options_.quiet || options_.parsable; }
+    bool quiet() const { return options_.quiet || options_.parsable || options_.toStdout; }
     // A progress line on stdout, unless quiet.
     void Progress(const std::string& line) const;
     // A note on stderr, unless quiet.
@@ -167,12 +169,13 @@ public:
     // The files this run has written (files.h's PathKey): none is replaced by another file of the
     // same name, whatever --force-overwrite says, so no picture of the run is lost to another.
     std::set<std::wstring> written;
-    // A file of the camera is saved as `path`: remembered (Remember), and counted for
-    // --virtual-interrupt.
+    // A file of the camera is saved as `path`: remembered (Remember), and --hook-script told.
     void Saved(const std::string& path);
     // Runs --hook-script, if any, with ACTION and ARGUMENT in its environment, and waits for it.
     void Hook(const char* action, const std::string& argument = "");
-    int saved = 0;
+    // Transfers begun, for --virtual-interrupt; whether Ctrl-C cancelled one.
+    int transfers = 0;
+    bool cancelled = false;
     // Folders made for the save under way: removed again if it fails and they stay empty.
     std::vector<std::string> madeFolders;
     std::set<std::wstring> records;  // --new's records this run wrote to (PathKey)

@@ -28,6 +28,8 @@ int Dialog(Session& session, const Action& action);
 int ListFiles(Session& session, const Action& action);
 int ListFolders(Session& session, const Action& action);
 int NumFiles(Session& session, const Action& action);
+int ShowInfo(Session& session, const Action& action);
+std::string CheckShowInfo(const Action& action);
 int GetFile(Session& session, const Action& action);
 int GetThumbnail(Session& session, const Action& action);
 int DeleteFiles(Session& session, const Action& action);

@@ -2,12 +2,17 @@
 // save every file, each through its own transfer. Files go by the numbers --list-files shows, from 1.
 #include <windows.h>
 
+#include <fcntl.h>
+#include <io.h>
+
+#include <algorithm>
 #include <cstdio>
 #include <set>
 #include <vector>
 
 #include "commands.h"
 #include "files.h"
+#include "progress.h"
 #include "text.h"
 
 namespace fotexcli {
@@ -120,14 +125,13 @@ bool ParseItemTime(const std::string& text, SYSTEMTIME& time) {
 
 // The path a listed item is saved under, with what its pattern needs; "" and why when refused.
 std::string FileNameFor(Session& session, File file, const Shape& shape, const std::string& pattern, bool thumbnail,
-                        const std::string& cameraName, std::string& why) {
+                        const std::string& cameraName, const std::string& extension, std::string& why) {
     NameParts parts;
     parts.number = file.number;
     parts.cameraName = WithoutExtension(cameraName);
     parts.hasCameraName = true;
     if (!ParseItemTime(ItemText(session, file.index, FOTEX_ITEM_TIME), parts.time)) GetLocalTime(&parts.time);
-    const std::string own = ExtensionOfName(cameraName);
-    parts.extension = thumbnail ? "bmp" : (shape.given & kFormat) || own.empty() ? ExtensionOf(shape.format) : own;
+    parts.extension = thumbnail ? "bmp" : extension;
     return CameraFilePath(shape, pattern, parts, why);
 }
 
@@ -148,11 +152,15 @@ std::string MimeType(const std::string& extension, const char* kind) {
     return std::string(kind) + "/unknown";
 }
 
-// The transfer format of a listed item: --format when given, else its own, as its extension says.
-int FormatFor(const Shape& shape, const std::string& cameraName) {
-    int format = FOTEX_FORMAT_JPEG;
-    if (shape.given & kFormat) return shape.format;
-    return ParseFormat(ExtensionOfName(cameraName), format) ? format : FOTEX_FORMAT_JPEG;
+// The transfer format: --format when given, else the camera's own, as gphoto2 downloads.
+int FormatFor(const Shape& shape) { return shape.given & kFormat ? shape.format : FOTEX_FORMAT_NATIVE; }
+
+// The extension of a file saved in `format`: the camera's own extension for its own format, or
+// the one of the item's format when the camera gives its name none.
+std::string SavedExtension(Session& session, int index, int format, const std::string& cameraName) {
+    if (format != FOTEX_FORMAT_NATIVE) return ExtensionOf(format);
+    const std::string own = ExtensionOfName(cameraName);
+    return own.empty() ? ExtensionOf(ItemValue(session, index, FOTEX_ITEM_FORMAT, -1)) : SafeNamePart(own, true);
 }
 
 // --get-all-files' own names: folder\prefix and a number right-aligned in eight places, images
@@ -198,8 +206,8 @@ Saved SaveItem(Session& session, File file, const Shape& shape, Save what) {
     const std::string cameraName = ItemText(session, index, FOTEX_ITEM_FILE_NAME, &failure);
     const std::string label = "#" + std::to_string(file.number) + (cameraName.empty() ? "" : " " + Printable(cameraName));
     if (failure) return Unsaved(session, "could not save " + label + ": cannot read its name: " + StatusText(failure));
-    const int format = FormatFor(shape, cameraName);
-    const std::string extension = ExtensionOf(format);
+    const int format = FormatFor(shape);
+    const std::string extension = SavedExtension(session, index, format, cameraName);
     std::string why, path;
     unsigned step = 0;
     // --new: a file the target folder's record lists was saved before.
@@ -221,7 +229,7 @@ Saved SaveItem(Session& session, File file, const Shape& shape, Save what) {
     } else {
         const std::string pattern =
             !shape.filename.empty() ? shape.filename : what == Save::Thumbnail ? "thumb_%f.%C" : "%f.%C";
-        path = FileNameFor(session, file, shape, pattern, what == Save::Thumbnail, cameraName, why);
+        path = FileNameFor(session, file, shape, pattern, what == Save::Thumbnail, cameraName, extension, why);
         if (path.empty()) return Unsaved(session, "could not save " + label + ": " + why);
         if (savedBefore(path)) return Saved::Skipped;
         switch (Target::Ready(session, path, shape.existing, why)) {
@@ -238,9 +246,11 @@ Saved SaveItem(Session& session, File file, const Shape& shape, Save what) {
         const int replace = !numbered && shape.existing == Existing::Replace ? FOTEX_SAVE_REPLACE : 0;
         for (;;) {
             const std::wstring wide = Wide(path);
+            TransferProgress progress(session, Printable(cameraName), ItemValue(session, index, FOTEX_ITEM_SIZE, -1));
             status = session.Call([&] {
-                return what == Save::Thumbnail ? SaveCameraThumbnail(item, wide.c_str(), replace)
-                                               : SaveCameraItem(item, wide.c_str(), format, replace | remove);
+                return what == Save::Thumbnail
+                           ? SaveCameraThumbnail(item, wide.c_str(), replace)
+                           : SaveCameraItemWithProgress(item, wide.c_str(), format, replace | remove, TransferProgress::Report, &progress);
             });
             // Another program took the free name meanwhile: the next one.
             if (!numbered || status != FOTEX_E_FILE_EXISTS || step >= kMaxSteps) break;
@@ -250,6 +260,12 @@ Saved SaveItem(Session& session, File file, const Shape& shape, Save what) {
             ReleaseCameraItem(&item);
             return 0;
         });
+    }
+    if (status == FOTEX_E_CANCELLED) {
+        // Ctrl-C: the library left no file and the item on the camera; the action names it.
+        session.cancelled = true;
+        DropMadeFolders(session);
+        return Saved::No;
     }
     if (status == FOTEX_E_FILE_EXISTS && !numbered)
         return Unsaved(session, "could not save " + label + ": " + ExistsMessage(path));
@@ -304,6 +320,10 @@ int ForNumbers(Session& session, const Action& action, const char* undone, Each 
             return kFailed;
         }
         ok = each(files[k]) && ok;
+        if (session.cancelled) {
+            Stopped(session, files, k, undone);
+            return kFailed;
+        }
     }
     return ok ? kDone : kFailed;
 }
@@ -404,6 +424,51 @@ int ListFolders(Session& session, const Action&) {
     return kDone;
 }
 
+std::string CheckShowInfo(const Action& action) {
+    int number = 0;
+    if (!ParseDecimal(action.argument, number) || number < 1)
+        return "--show-info takes a file number as --list-files shows it, not '" + action.argument + "'";
+    return "";
+}
+
+int ShowInfo(Session& session, const Action& action) {
+    int number = 0;
+    ParseDecimal(action.argument, number);
+    std::vector<File> files;
+    if (!ListItems(session, files)) return kFailed;
+    if (number > static_cast<int>(files.size()))
+        return Fail("file " + std::to_string(number) + " is not on the camera (" + std::to_string(files.size()) + " listed, from 1)");
+    FOTEX_ITEM item = 0;
+    const int opened = session.Call([&] { return OpenCameraItem(session.device(), files[number - 1].index, &item); });
+    if (opened != FOTEX_OK) return Fail("cannot open file " + std::to_string(number) + ": " + StatusText(opened));
+    // What the item's own handle says, as a host that keeps handles reads it.
+    auto text = [&](int what) {
+        wchar_t buffer[1024] = L"";
+        return session.Call([&] { return GetItemText(item, what, buffer, sizeof buffer); }) == FOTEX_OK ? Utf8(buffer) : "";
+    };
+    auto value = [&](int what, int fallback) {
+        int v = fallback;
+        return session.Call([&] { return GetItemValue(item, what, &v); }) == FOTEX_OK ? v : fallback;
+    };
+    const std::string name = text(FOTEX_ITEM_FILE_NAME), full = text(FOTEX_ITEM_FULL_NAME), time = text(FOTEX_ITEM_TIME);
+    const int size = value(FOTEX_ITEM_SIZE, -1), type = value(FOTEX_ITEM_TYPE, 0), format = value(FOTEX_ITEM_FORMAT, -1);
+    session.Call([&] {
+        ReleaseCameraItem(&item);
+        return 0;
+    });
+    const char* kind = type & FOTEX_ITEM_VIDEO ? "video" : "image";
+    Print("Information on file '" + name + "' (folder '" + FolderOfFullName(full) + "'):");
+    Print("File:");
+    Print("  Name:        '" + name + "'");
+    Print("  Mime type:   '" + MimeType(ExtensionOfName(name), kind) + "'");
+    Print("  Size:        " + (size < 0 ? std::string("unknown") : std::to_string(size) + " byte(s)"));
+    Print("  Time:        " + time);
+    Print("  Type:        " + std::string(kind));
+    Print("  Format:      " + (format < 0 ? std::string("the camera's own, which has no FOTEX_FORMAT code")
+                                          : ExtensionOf(format) + " (FOTEX_FORMAT code " + std::to_string(format) + ")"));
+    return kDone;
+}
+
 int NumFiles(Session& session, const Action&) {
     std::vector<File> files;
     if (!ListItems(session, files)) return kFailed;
@@ -415,7 +480,47 @@ int NumFiles(Session& session, const Action&) {
     return kDone;
 }
 
+namespace {
+
+// --stdout: the file's bytes, read into memory through the library, on standard output alone.
+bool WriteToStdout(Session& session, File file, const Shape& shape) {
+    const std::string name = Printable(ItemText(session, file.index, FOTEX_ITEM_FILE_NAME));
+    const std::string label = "#" + std::to_string(file.number) + (name.empty() ? "" : " " + name);
+    FOTEX_ITEM item = 0;
+    int status = session.Call([&] { return OpenCameraItem(session.device(), file.index, &item); });
+    std::vector<char> data(static_cast<size_t>(std::max(1, ItemValue(session, file.index, FOTEX_ITEM_SIZE, 1))));
+    int size = 0;
+    // A camera's size is a hint: when the data is larger, the library says how large.
+    for (int attempt = 0; status == FOTEX_OK && attempt < 2; ++attempt) {
+        TransferProgress progress(session, name, static_cast<int>(data.size()));
+        status = session.Call([&] {
+            return ReadCameraItem(item, FormatFor(shape), data.data(), static_cast<int>(data.size()), &size, TransferProgress::Report,
+                                  &progress);
+        });
+        if (status != FOTEX_E_INSUFFICIENT_BUFFER || size <= static_cast<int>(data.size())) break;
+        data.resize(static_cast<size_t>(size));
+    }
+    session.Call([&] {
+        ReleaseCameraItem(&item);
+        return 0;
+    });
+    if (status == FOTEX_E_CANCELLED) {
+        session.cancelled = true;
+        return false;
+    }
+    if (status != FOTEX_OK) return FailItem("could not read " + label + ": " + StatusText(status));
+    std::fflush(stdout);
+    _setmode(_fileno(stdout), _O_BINARY);
+    std::fwrite(data.data(), 1, static_cast<size_t>(size), stdout);
+    std::fflush(stdout);
+    return true;
+}
+
+}  // namespace
+
 int GetFile(Session& session, const Action& action) {
+    if (session.options().toStdout)
+        return ForNumbers(session, action, "not written", [&](File file) { return WriteToStdout(session, file, action.shape); });
     return ForNumbers(session, action, "not saved", [&](File file) { return SaveItem(session, file, action.shape, Save::File) <= Saved::Skipped; });
 }
 
@@ -475,6 +580,11 @@ int ForAll(Session& session, const Action& action, Save what) {
             break;
         }
         const Saved saved = SaveItem(session, files[k], action.shape, what);
+        if (session.cancelled) {
+            Stopped(session, files, k, "not saved");
+            stopped = true;
+            break;
+        }
         kept = kept || saved == Saved::Kept;
         ++tally[saved == Saved::Kept ? 0 : static_cast<int>(saved)];
     }

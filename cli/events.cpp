@@ -8,6 +8,7 @@
 
 #include "commands.h"
 #include "files.h"
+#include "progress.h"
 #include "text.h"
 
 namespace fotexcli {
@@ -108,6 +109,53 @@ std::string Leaf(const std::string& fullName) {
     return slash == std::string::npos ? fullName : fullName.substr(slash + 1);
 }
 
+// Saves a new picture the camera announced, in its own format unless --format; 1, or what
+// `failed` returns.
+template <class Failed>
+int SaveFound(Session& session, const Shape& shape, const std::string& fullName, FOTEX_ITEM item, int number, Failed failed) {
+    wchar_t fileName[FOTEX_EVENT_NAME_UNITS] = L"";
+    session.Call([&] { return GetItemText(item, FOTEX_ITEM_FILE_NAME, fileName, sizeof fileName); });
+    const std::string own = Utf8(fileName);
+    const size_t dot = own.rfind('.');
+    const int format = shape.given & kFormat ? shape.format : FOTEX_FORMAT_NATIVE;
+    int code = -1;
+    if (format == FOTEX_FORMAT_NATIVE && dot == std::string::npos) session.Call([&] { return GetItemValue(item, FOTEX_ITEM_FORMAT, &code); });
+    NameParts parts;
+    parts.number = number;
+    GetLocalTime(&parts.time);
+    parts.cameraName = Leaf(fullName);
+    parts.hasCameraName = true;
+    parts.extension = format != FOTEX_FORMAT_NATIVE ? ExtensionOf(format) : dot != std::string::npos ? own.substr(dot + 1) : ExtensionOf(code);
+    std::string why;
+    const std::string path = CameraFilePath(shape, shape.filename.empty() ? "%f.%C" : shape.filename, parts, why);
+    if (path.empty()) return failed("could not save " + Printable(fullName) + ": " + why);
+    switch (Target::Ready(session, path, shape.existing, why)) {
+        case Target::Refuse: return failed("could not save " + Printable(fullName) + ": " + why);
+        case Target::Skip: return 1;
+        case Target::Write: break;
+    }
+    const std::wstring file = Wide(path), before = FileKey(path);
+    const int flags = (shape.existing == Existing::Replace ? FOTEX_SAVE_REPLACE : 0) | (shape.keep ? 0 : FOTEX_SAVE_DELETE);
+    TransferProgress progress(session, Printable(parts.cameraName), -1);
+    const int saved = session.Call([&] {
+        return SaveCameraItemWithProgress(item, file.c_str(), format, flags, TransferProgress::Report, &progress);
+    });
+    if (saved != FOTEX_OK && !shape.keep && OnlyDeleteFailed(path, before)) {
+        session.Saved(path);
+        session.Progress("Saving file as " + path);
+        return failed(Printable(fullName) + " is saved as " + path + ", but the camera could not delete it: " + StatusText(saved) +
+                      "; the picture stays on the camera");
+    }
+    if (saved != FOTEX_OK) {
+        DropMadeFolders(session);
+        if (saved == FOTEX_E_CANCELLED) return failed("interrupted: " + Printable(fullName) + " not saved; it stays on the camera");
+        return failed("could not save " + Printable(fullName) + " as " + path + ": " + StatusText(saved));
+    }
+    session.Saved(path);
+    session.Progress("Saving file as " + path);
+    return 1;
+}
+
 }  // namespace
 
 std::string CheckUntil(const Action& action) {
@@ -140,44 +188,16 @@ int CaptureTethered(Session& session, const Action& action) {
     };
     auto save = [&](const std::string& fullName) {
         known.insert(fullName);
-        NameParts parts;
-        parts.number = ++number;
-        GetLocalTime(&parts.time);
-        parts.cameraName = Leaf(fullName);
-        parts.hasCameraName = true;
-        parts.extension = ExtensionOf(shape.format);
-        std::string why;
-        const std::string path = CameraFilePath(shape, shape.filename.empty() ? "%f.%C" : shape.filename, parts, why);
-        if (path.empty()) return failed("could not save " + Printable(fullName) + ": " + why);
-        switch (Target::Ready(session, path, shape.existing, why)) {
-            case Target::Refuse: return failed("could not save " + Printable(fullName) + ": " + why);
-            case Target::Skip: return 1;
-            case Target::Write: break;
-        }
         FOTEX_ITEM item = 0;
-        const std::wstring name = Wide(fullName), file = Wide(path), before = FileKey(path);
-        int saved = session.Call([&] { return FindCameraItem(session.device(), name.c_str(), &item); });
-        if (saved == FOTEX_OK) {
-            const int flags = (shape.existing == Existing::Replace ? FOTEX_SAVE_REPLACE : 0) | (shape.keep ? 0 : FOTEX_SAVE_DELETE);
-            saved = session.Call([&] { return SaveCameraItem(item, file.c_str(), shape.format, flags); });
-            session.Call([&] {
-                ReleaseCameraItem(&item);
-                return 0;
-            });
-        }
-        if (saved != FOTEX_OK && !shape.keep && OnlyDeleteFailed(path, before)) {
-            session.Saved(path);
-            session.Progress("Saving file as " + path);
-            return failed(Printable(fullName) + " is saved as " + path + ", but the camera could not delete it: " + StatusText(saved) +
-                          "; the picture stays on the camera");
-        }
-        if (saved != FOTEX_OK) {
-            DropMadeFolders(session);
-            return failed("could not save " + Printable(fullName) + " as " + path + ": " + StatusText(saved));
-        }
-        session.Saved(path);
-        session.Progress("Saving file as " + path);
-        return 1;
+        const std::wstring name = Wide(fullName);
+        const int found = session.Call([&] { return FindCameraItem(session.device(), name.c_str(), &item); });
+        if (found != FOTEX_OK) return failed("could not save " + Printable(fullName) + ": " + StatusText(found));
+        const int saved = SaveFound(session, shape, fullName, item, ++number, failed);
+        session.Call([&] {
+            ReleaseCameraItem(&item);
+            return 0;
+        });
+        return saved;
     };
     const int status = Watch(session, action, [&](const Event& e) {
         if (e.kind == FOTEX_EVENT_LOST) {

@@ -265,7 +265,6 @@ void Session::Saved(const std::string& path) {
     Remember(*this, path);
     madeFolders.clear();
     Hook("download", path);
-    if (++saved == options_.virtualInterrupt) Interrupt();
 }
 
 bool WrittenThisRun(const Session& session, const std::string& path) {

@@ -67,6 +67,7 @@ int main() {
         constexpr int kDeviceBusy = static_cast<int>(0x800700AA);  // HRESULT_FROM_WIN32(ERROR_BUSY)
         if (options.virtualCut) FotexSimCutTransfer(kDiskFull, options.virtualCut);
         if (options.virtualFailDelete) FotexSimFailDelete(kDeviceBusy, options.virtualFailDelete);
+        if (options.virtualRate) FotexSimSetTransferRate(options.device, options.virtualRate);
         Session session(options, trace);
         // Named pictures first: at once, or as the button's first presses while fotex waits.
         size_t named = 0;

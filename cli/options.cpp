@@ -38,6 +38,8 @@ enum class Kind {
     Interval,  // -I SECONDS
     Frames,    // -F N
     Hook,      // --hook-script FILE
+    Stdout,    // --stdout
+    VirtualRate,  // --virtual-rate N
     Recurse,   // -R, --no-recurse
     Quiet,     // -q
     Parsable,  // --parsable
@@ -82,6 +84,8 @@ const Option kOptions[] = {
      "the virtual cameras' Nth transfer fails half-way: the disk is full"},
     {"virtual-fail-delete", 0, Kind::VirtualFault, Takes::Value, "N", 0, nullptr, nullptr,
      "the virtual cameras' Nth deletion of a file fails"},
+    {"virtual-rate", 0, Kind::VirtualRate, Takes::Value, "N", 0, nullptr, nullptr,
+     "the virtual camera transfers N bytes a second, so that progress\nand Ctrl-C can be seen"},
     {"device", 0, Kind::Device, Takes::Value, "N", 0, nullptr, nullptr, "the device to use, by its index in --auto-detect (default 0)"},
     {"camera", 0, Kind::Camera, Takes::Value, "NAME", 0, nullptr, nullptr, "the device to use, by its name or identifier (any case)"},
 
@@ -99,8 +103,13 @@ const Option kOptions[] = {
     {"list-files", 'L', Kind::Action, Takes::Nothing, nullptr, 0, ListFiles, nullptr,
      "list the files: number, name, size, type, time"},
     {"num-files", 'n', Kind::Action, Takes::Nothing, nullptr, 0, NumFiles, nullptr, "show how many files there are"},
+    {"show-info", 0, Kind::Action, Takes::Value, "N", 0, ShowInfo, CheckShowInfo,
+     "show file N's name, folder, size, time, type and format"},
     {"get-file", 'p', Kind::Action, Takes::Value, "RANGE", kFilename | kFormat | kKeep | kExisting, GetFile, CheckFiles,
-     "save the files of these numbers (3, or 1-3,7) under --filename\n(default %f.%C: the camera's names)"},
+     "save the files of these numbers (3, or 1-3,7) under --filename\n(default %f.%C: the camera's names), in the camera's own format\n"
+     "unless --format"},
+    {"stdout", 0, Kind::Stdout, Takes::Nothing, nullptr, 0, nullptr, nullptr,
+     "--get-file writes the files' bytes to standard output, and nothing\nelse goes there"},
     {"get-thumbnail", 't', Kind::Action, Takes::Value, "RANGE", kFilename | kExisting, GetThumbnail, CheckFiles,
      "save their thumbnails as BMP files (default thumb_%f.bmp)"},
     {"get-all-thumbnails", 'T', Kind::Action, Takes::Nothing, nullptr, kFilename | kExisting, GetAllThumbnails, CheckGetAllFiles,
@@ -422,6 +431,11 @@ int ParseCommandLine(const std::vector<std::string>& args, Options& options) {
                 case Kind::Frames:
                     if (!ParseDecimal(value, options.frames) || options.frames < 1)
                         return UsageError("--frames takes a number of pictures from 1, not '" + value + "'");
+                    break;
+                case Kind::Stdout: options.toStdout = true; break;
+                case Kind::VirtualRate:
+                    if (!ParseDecimal(value, options.virtualRate) || options.virtualRate < 1)
+                        return UsageError("--virtual-rate takes bytes a second from 1, not '" + value + "'");
                     break;
                 case Kind::Hook:
                     if (value.empty()) return UsageError("--hook-script needs a file");

@@ -54,8 +54,15 @@ run --virtual-folder 'demo\camera\picked' --list-files --get-file 1 --filename '
 # Events and tethered shooting: FotexSim presses the virtual camera's own button while fotex waits.
 run --virtual --virtual-shutter 2 --wait-event=2
 run --virtual --virtual-shutter 3 --capture-tethered=3 --filename 'demo\tethered\%f'
-# Ctrl-C in the middle of a download: what was not saved is named, and the status is 1.
-run --virtual --virtual-interrupt 2 -P --filename 'demo\interrupted\%f'
+# A slowed download shows its progress (file, percent, bytes, rate) on the console's stderr.
+run --virtual --virtual-rate 3000 -p 1-2 --filename 'demo\slow\%f'
+# Ctrl-C during the second transfer cancels it: no partial file, the picture stays on the
+# camera, what was not saved is named, and the status is 1.
+run --virtual --virtual-rate 3000 --virtual-interrupt 2 --no-keep -P --filename 'demo\interrupted\%f'
+# One file's bytes on standard output, nothing else there.
+echo "\$ fotex --virtual --stdout -p 1 | wc -c"
+/usr/lib/wine/wine64 ./fotex.exe --virtual --stdout -p 1 | wc -c
+echo
 echo "The new pictures are in $PWD/demo; every picture and video of the camera is in $PWD/demo/camera/all/;"
 echo "the folder camera's first picture and its thumbnail are in $PWD/demo/fromfolder/;"
 echo "the pictures taken with the camera's own button are in $PWD/demo/tethered/."

@@ -1125,12 +1125,12 @@ std::set<std::string> FilesIn(const std::string& folder) {
 
 TEST(Interrupt, CtrlCStopsEveryDownloadNamesWhatWasNotSavedAndExitsOne) {
     const std::string folder = Scratch("ctrlc");
-    const Outcome all = Fotex("--virtual-interrupt 2 -P --filename " + folder + "\\all\\%f");
+    const Outcome all = Fotex("--virtual-interrupt 3 -P --filename " + folder + "\\all\\%f");
     EXPECT_EQ(1u, all.exit);
     EXPECT_EQ("fotex: interrupted: 2 files not saved: #3 IMG_0003.jpg, #4 MOV_0001.avi\n", all.err);
     EXPECT_TRUE(Contains(all.out, "2 of 4 files saved, 0 skipped, 0 failed\n")) << all.out;
     EXPECT_EQ((std::set<std::string>{"IMG_0001.jpg", "IMG_0002.jpg"}), FilesIn(folder + "\\all"));
-    const Outcome some = Fotex("--virtual-interrupt 1 -p 2-4 --filename " + folder + "\\some\\%f");
+    const Outcome some = Fotex("--virtual-interrupt 2 -p 2-4 --filename " + folder + "\\some\\%f");
     EXPECT_EQ(1u, some.exit);
     EXPECT_EQ("fotex: interrupted: 2 files not saved: #3 IMG_0003.jpg, #4 MOV_0001.avi\n", some.err);
     EXPECT_EQ((std::set<std::string>{"IMG_0002.jpg"}), FilesIn(folder + "\\some"));
@@ -1327,4 +1327,50 @@ TEST(MoreVerbs, IntervalTakesItsFramesAndTheHookScriptHearsEachFile) {
     EXPECT_EQ(0u, log.find("init")) << log;
     EXPECT_TRUE(Contains(log, "stop")) << log;
     ExpectRun("-F 2 --capture-image", 2, "", "fotex: --frames goes with --interval\n");
+}
+
+// ---- Transfers: the camera's own format, progress, cancel, standard output --------------------
+
+TEST(Transfers, FilesAreSavedInTheCamerasOwnFormatUnlessFormatIsGiven) {
+    const std::string scratch = Scratch("ownformat"), pics = scratch + "\\pics";
+    CreateDirectoryA(pics.c_str(), nullptr);
+    const char* const names[] = {"a.nef", "b.mp4", "c.heic", "d.mov"};
+    for (const char* name : names) Write(pics + "\\" + name, std::string("bytes of ") + name);
+    const Outcome run = Launch("--virtual-folder " + pics + " -P --filename " + scratch + "\\out\\%f");
+    EXPECT_EQ(0u, run.exit) << run.err;
+    for (const char* name : names) EXPECT_EQ(std::string("bytes of ") + name, Contents(scratch + "\\out\\" + name)) << name;
+    const Outcome refused = Launch("--virtual-folder " + pics + " --format jpg -p 1 --filename " + scratch + "\\jpg\\%f");
+    EXPECT_EQ(1u, refused.exit);
+    EXPECT_TRUE(Contains(refused.err, "(0x80070032)")) << refused.err;
+    const Outcome info = Launch("--virtual-folder " + pics + " --show-info 1");
+    EXPECT_TRUE(Contains(info.out, "  Format:      the camera's own, which has no FOTEX_FORMAT code\n")) << info.out;
+}
+
+TEST(Transfers, ShowInfoReadsTheItemsOwnHandle) {
+    ExpectRun("--show-info 4", 0,
+              "Information on file 'MOV_0001.avi' (folder '/DCIM'):\nFile:\n  Name:        'MOV_0001.avi'\n"
+              "  Mime type:   'video/x-msvideo'\n  Size:        2562 byte(s)\n  Time:        2026-12-01T09:00:03\n"
+              "  Type:        video\n  Format:      avi (FOTEX_FORMAT code 128)\n",
+              "");
+    ExpectRun("--show-info 9", 1, "", "fotex: file 9 is not on the camera (4 listed, from 1)\n");
+}
+
+TEST(Transfers, StdoutCarriesTheFilesBytesAlone) {
+    const std::string folder = Scratch("stdout");
+    ASSERT_EQ(0u, Fotex("-p 2 --filename " + folder + "\\%f").exit);
+    EXPECT_EQ(Contents(folder + "\\IMG_0002.jpg"), RawOutput("--stdout -p 2", folder + "\\out.bin"));
+}
+
+TEST(Transfers, CtrlCCancelsTheTransferInFlightAndLeavesNoFile) {
+    const std::string folder = Scratch("cancel");
+    // A slowed transfer: the bar would show on a console, never in a redirected stderr.
+    const Outcome run = Fotex("--virtual-rate 4000 --virtual-interrupt 3 --no-keep -P --filename " + folder + "\\%f");
+    EXPECT_EQ(1u, run.exit);
+    EXPECT_EQ("fotex: interrupted: 2 files not saved: #3 IMG_0003.jpg, #4 MOV_0001.avi\n", run.err);
+    EXPECT_EQ((std::set<std::string>{"IMG_0001.jpg", "IMG_0002.jpg"}), FilesIn(folder));
+    const Outcome tethered = Fotex("--virtual-rate 4000 --virtual-interrupt 1 --virtual-shutter 1 --capture-tethered=1 --filename " + folder +
+                                   "\\t\\%f");
+    EXPECT_EQ(1u, tethered.exit);
+    EXPECT_TRUE(Contains(tethered.err, "interrupted: 0000\\Root\\DCIM\\IMG_0004 not saved; it stays on the camera")) << tethered.err;
+    EXPECT_TRUE(FilesIn(folder + "\\t").empty());
 }
