@@ -4,7 +4,6 @@
 
 #include "commands.h"
 #include "files.h"
-#include "options.h"
 
 namespace fotexcli {
 
@@ -62,15 +61,21 @@ int CaptureAndDownload(Session& session, const Action& action) {
     FOTEX_ITEM item = Take(session);
     if (item == 0) return Fail("the camera took no picture");
     ++session.captures;
-    const std::wstring wide = Wide(name);
+    const std::wstring wide = Wide(name), before = FileKey(name);
     const int flags = (shape.existing == Existing::Replace ? FOTEX_SAVE_REPLACE : 0) | (shape.keep ? 0 : FOTEX_SAVE_DELETE);
     const int status = session.Call([&] { return SaveCameraItem(item, wide.c_str(), shape.format, flags); });
     session.Call([&] {
         ReleaseCameraItem(&item);
         return 0;
     });
+    if (status != FOTEX_OK && !shape.keep && OnlyDeleteFailed(name, before)) {
+        session.Saved(name);
+        session.Progress("Saving file as " + name);
+        return Fail("the new picture is saved as " + name + ", but the camera could not delete it: " + StatusText(status) +
+                    "; it stays on the camera");
+    }
     if (status != FOTEX_OK) return Fail("could not save the new picture as " + name + ": " + StatusText(status) + "; it stays on the camera");
-    Remember(session, name);
+    session.Saved(name);
     session.Progress("Saving file as " + name);
     if (!shape.keep) session.Progress("Deleting the picture from the camera");
     return kDone;
@@ -79,7 +84,7 @@ int CaptureAndDownload(Session& session, const Action& action) {
 int Dialog(Session& session, const Action& action) {
     Target target(kDialogFile);
     std::string why;
-    if (session.written.count(PathKey(kDialogFile)))
+    if (WrittenThisRun(session, kDialogFile))
         return Fail(std::string(kDialogFile) + " was saved by this run already; the dialog was not shown");
     switch (target.Prepare(action.shape.existing, why)) {
         case Target::Refuse: return Fail(why + "; the dialog was not shown");

@@ -18,10 +18,19 @@ constexpr int kUsage = 2;
 // What happens when a file to be written exists already.
 enum class Existing { Refuse, Replace, Skip };
 
+// The fields of a Shape, as bits: which options shape which action.
+enum ShapeField : unsigned {
+    kFilename = 1u << 0,
+    kPrefix = 1u << 1,
+    kFormat = 1u << 2,
+    kKeep = 1u << 3,
+    kExisting = 1u << 4,
+};
+
 // The options that shape one action, as in force at its place on the command line.
 struct Shape {
     std::string filename;  // pattern; empty: the action's own default
-    std::string folder = ".";
+    std::string folder = ".";  // where names are taken from: a pattern names any folder below it
     std::string prefix = "img";
     int format = FOTEX_FORMAT_JPEG;
     bool keep = true;
@@ -48,6 +57,25 @@ struct Options {
     };
     std::vector<VirtualItem> virtualItems;
     int device = 0;
+    // -f: the camera folder ("/DCIM/100TEST") whose files are listed, numbered and saved, with
+    // its subfolders unless --no-recurse.
+    std::string cameraFolder = "/";
+    bool recurse = true;
+    std::string camera;     // --camera: the device by its name or identifier
+    bool onlyNew = false;   // --new: files the target folder's record does not list
+    int interval = 0, frames = 0;  // -I, -F: captures repeated; 0 frames: until Ctrl-C
+    bool intervalGiven = false;
+    std::string hook;       // --hook-script
+    bool toStdout = false;  // --stdout: the files' bytes on standard output, nothing else
+    int virtualRate = 0;    // --virtual-rate: the virtual camera's bytes a second (0: at once)
+    // --virtual-interrupt: Ctrl-C as if pressed during the transfer of this number (0: never).
+    int virtualInterrupt = 0;
+    // --virtual-flood: once fotex waits for events, the other virtual camera takes this many
+    // pictures and this one one, all delivered at once: events are lost.
+    int virtualFlood = 0;
+    // --virtual-cut-transfer, --virtual-fail-delete: the virtual cameras' transfer or deletion
+    // of this number fails (0: none).
+    int virtualCut = 0, virtualFailDelete = 0;
     bool quiet = false;     // results only, no progress lines or notes
     bool parsable = false;  // tab-separated records; implies quiet
     std::vector<Action> actions;
@@ -88,10 +116,18 @@ size_t Columns(const std::string& utf8);
 // Output. Results go to stdout; progress lines (suppressed by --quiet) to stdout too; notes and
 // errors to stderr.
 void Print(const std::string& line);
+// --parsable: lines on standard output end in LF alone, not the console's CR LF.
+void RecordsEndInLineFeeds();
 int Fail(const std::string& message);  // "fotex: message" on stderr; returns kFailed
 int UsageError(const std::string& message);  // the same; returns kUsage
 // The same for one item of several: returns false, and the action goes on with the next.
 bool FailItem(const std::string& message);
+
+// Ctrl-C (and Ctrl-Break): once caught, the process no longer ends on it; each long action
+// stops at its next step, names what it did not do and fails. Interrupt() is the same press.
+void CatchInterrupts();
+void Interrupt();
+bool Interrupted();
 
 // An open device, and the context every action gets.
 class Session {
@@ -107,9 +143,9 @@ public:
     bool Open();
     FOTEX_DEVICE device() const { return device_; }
     int count() const { return count_; }
-    int index() const { return options_.device; }
+    int index() const { return index_ >= 0 ? index_ : options_.device; }
     const Options& options() const { return options_; }
-    bool quiet() const { return options_.quiet || options_.parsable; }
+    bool quiet() const { return options_.quiet || options_.parsable || options_.toStdout; }
     // A progress line on stdout, unless quiet.
     void Progress(const std::string& line) const;
     // A note on stderr, unless quiet.
@@ -133,14 +169,27 @@ public:
     // The files this run has written (files.h's PathKey): none is replaced by another file of the
     // same name, whatever --force-overwrite says, so no picture of the run is lost to another.
     std::set<std::wstring> written;
+    // A file of the camera is saved as `path`: remembered (Remember), and --hook-script told.
+    void Saved(const std::string& path);
+    // Runs --hook-script, if any, with ACTION and ARGUMENT in its environment, and waits for it.
+    void Hook(const char* action, const std::string& argument = "");
+    // Transfers begun, for --virtual-interrupt; whether Ctrl-C cancelled one.
+    int transfers = 0;
+    bool cancelled = false;
+    // Folders made for the save under way: removed again if it fails and they stay empty.
+    std::vector<std::string> madeFolders;
+    std::set<std::wstring> records;  // --new's records this run wrote to (PathKey)
     std::function<void()> pressShutter;  // the virtual camera's own button, when there is one
+    std::function<void()> flood;         // --virtual-flood's pictures
 
 private:
+    int Find(const std::string& name);
     const Options& options_;
     Trace& trace_;
     std::string traced_;
     FOTEX_DEVICE device_ = 0;
     int count_ = -1;
+    int index_ = -1;  // the device --camera names, once found
 };
 
 }  // namespace fotexcli

@@ -7,18 +7,30 @@
 #include <cstring>
 
 #include "commands.h"
-#include "options.h"
+#include "text.h"
 
 namespace fotexcli {
 
 namespace {
 
-// The extensions the library appends, by the header's format codes; the first spelling of a
-// code is the one the library writes.
+// The extension the library appends to a name, by the header's format codes (the header gives
+// them in its comments only). Both JPEG 2000 codes get ".jpg", as the library writes them.
+const struct {
+    int code;
+    const char* extension;
+} kExtensions[] = {
+    {FOTEX_FORMAT_BMP, "bmp"},  {FOTEX_FORMAT_EMF, "emf"},      {FOTEX_FORMAT_WMF, "wmf"},       {FOTEX_FORMAT_JPEG, "jpg"},
+    {FOTEX_FORMAT_PNG, "png"},  {FOTEX_FORMAT_GIF, "gif"},      {FOTEX_FORMAT_TIFF, "tiff"},     {FOTEX_FORMAT_EXIF, "exif"},
+    {FOTEX_FORMAT_PHOTOCD, "pcd"}, {FOTEX_FORMAT_FLASHPIX, "fpix"}, {FOTEX_FORMAT_ICO, "ico"},   {FOTEX_FORMAT_CIFF, "ciff"},
+    {FOTEX_FORMAT_PICT, "pict"}, {FOTEX_FORMAT_JPEG2K, "jpg"},  {FOTEX_FORMAT_JPEG2KX, "jpg"},   {FOTEX_FORMAT_RAWRGB, "raw"},
+    {FOTEX_FORMAT_AVI, "avi"},  {FOTEX_FORMAT_MPG, "mpg"},
+};
+
+// The names a user may give --format, and the extensions of camera files that name a format.
 const struct {
     const char* name;
     int code;
-} kFormats[] = {
+} kSpellings[] = {
     {"bmp", FOTEX_FORMAT_BMP},      {"emf", FOTEX_FORMAT_EMF},         {"wmf", FOTEX_FORMAT_WMF},
     {"jpg", FOTEX_FORMAT_JPEG},     {"jpeg", FOTEX_FORMAT_JPEG},       {"png", FOTEX_FORMAT_PNG},
     {"gif", FOTEX_FORMAT_GIF},      {"tiff", FOTEX_FORMAT_TIFF},       {"tif", FOTEX_FORMAT_TIFF},
@@ -75,8 +87,8 @@ std::string Pad(const std::string& text, size_t width) {
 std::string DeviceIdentifier(Session& session, int index) { return ReadIdentity(session, index).id; }
 
 std::string ExtensionOf(int format) {
-    for (const auto& f : kFormats)
-        if (f.code == format) return f.name;
+    for (const auto& f : kExtensions)
+        if (f.code == format) return f.extension;
     return "";
 }
 
@@ -84,7 +96,7 @@ bool ParseFormat(const std::string& text, int& format) {
     if (ParseDecimal(text, format)) return true;
     std::string name = text.size() > 1 && text[0] == '.' ? text.substr(1) : text;
     for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    for (const auto& f : kFormats) {
+    for (const auto& f : kSpellings) {
         if (name == f.name) {
             format = f.code;
             return true;
@@ -95,7 +107,7 @@ bool ParseFormat(const std::string& text, int& format) {
 
 std::string FormatNames() {
     std::string names;
-    for (const auto& f : kFormats) names += (names.empty() ? "" : " ") + std::string(f.name);
+    for (const auto& f : kSpellings) names += (names.empty() ? "" : " ") + std::string(f.name);
     return names;
 }
 

@@ -2,6 +2,7 @@
 // each Check returns "" when the action can run, else why not (a usage error).
 #pragma once
 
+#include <set>
 #include <string>
 #include <vector>
 
@@ -25,7 +26,10 @@ int Dialog(Session& session, const Action& action);
 
 // What is on the camera (contents.cpp). Files go by the numbers --list-files shows, from 1.
 int ListFiles(Session& session, const Action& action);
+int ListFolders(Session& session, const Action& action);
 int NumFiles(Session& session, const Action& action);
+int ShowInfo(Session& session, const Action& action);
+std::string CheckShowInfo(const Action& action);
 int GetFile(Session& session, const Action& action);
 int GetThumbnail(Session& session, const Action& action);
 int DeleteFiles(Session& session, const Action& action);
@@ -33,7 +37,11 @@ std::string CheckFiles(const Action& action);
 // Every file, each through its own transfer: under the --filename pattern with the file rules,
 // or without one under a numbered name no file holds.
 int GetAllFiles(Session& session, const Action& action);
+int GetAllThumbnails(Session& session, const Action& action);
 std::string CheckGetAllFiles(const Action& action);
+// The full names (FOTEX_ITEM_FULL_NAME) of the files the camera lists; reports and returns false
+// when it cannot list them.
+bool ListFullNames(Session& session, std::set<std::string>& names);
 // How many files the camera lists; -1 reported when it cannot list them.
 int RemainingFiles(Session& session);
 // The identifier of the listed device at `index`.
@@ -50,6 +58,9 @@ std::string CheckUntil(const Action& action);
 int ListConfig(Session& session, const Action& action);
 int GetConfig(Session& session, const Action& action);
 int SetConfig(Session& session, const Action& action);
+int SetConfigIndex(Session& session, const Action& action);
+int ListAllConfig(Session& session, const Action& action);
+std::string CheckSetConfigIndex(const Action& action);
 std::string CheckGetConfig(const Action& action);
 std::string CheckSetConfig(const Action& action);
 // Every setting, one per line: its value, or why it could not be read.

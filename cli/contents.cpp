@@ -2,19 +2,25 @@
 // save every file, each through its own transfer. Files go by the numbers --list-files shows, from 1.
 #include <windows.h>
 
+#include <fcntl.h>
+#include <io.h>
+
+#include <algorithm>
 #include <cstdio>
+#include <set>
 #include <vector>
 
 #include "commands.h"
 #include "files.h"
-#include "options.h"
+#include "progress.h"
+#include "text.h"
 
 namespace fotexcli {
 
 namespace {
 
 // Lists the camera's items; reports and returns false when it cannot.
-bool ListItems(Session& session, int& count) {
+bool ListAll(Session& session, int& count) {
     if (!session.Open()) return false;
     count = 0;
     const int status = session.Call([&] { return ListCameraItems(session.device(), &count); });
@@ -44,13 +50,57 @@ int ItemValue(Session& session, int index, int what, int fallback) {
     return status == FOTEX_OK ? value : fallback;
 }
 
-// "0000\Root\DCIM\IMG_0001": the device's number and the root come first.
+// "0000\Root\DCIM\IMG_0001" is in "/DCIM": the device's number and the root come first.
 std::string FolderOfFullName(const std::string& full) {
     size_t start = full.find('\\');
     if (start != std::string::npos) start = full.find('\\', start + 1);
     const size_t leaf = full.rfind('\\');
-    if (start == std::string::npos || leaf <= start) return "\\";
-    return full.substr(start, leaf - start);
+    if (start == std::string::npos || leaf <= start) return "/";
+    return CameraFolderName(full.substr(start, leaf - start));
+}
+
+bool SameFolder(const std::string& a, const std::string& b) { return lstrcmpiA(a.c_str(), b.c_str()) == 0; }
+
+// Whether a file of `folder` is one --folder and --no-recurse take.
+bool Chosen(const Options& o, const std::string& folder) {
+    if (SameFolder(folder, o.cameraFolder)) return true;
+    if (!o.recurse) return false;
+    const std::string under = o.cameraFolder == "/" ? "/" : o.cameraFolder + "/";
+    return folder.size() > under.size() && SameFolder(folder.substr(0, under.size()), under);
+}
+
+// A file as the actions number it: its index in the library's list, and its number from 1.
+struct File {
+    int index, number;
+};
+
+// Lists the camera and picks the files of --folder; reports and returns false when it cannot list
+// them, or when the folder is not on the camera.
+bool ListItems(Session& session, std::vector<File>& files) {
+    int count = 0;
+    if (!ListAll(session, count)) return false;
+    files.clear();
+    for (int i = 0; i < count; ++i) {
+        const std::string folder = FolderOfFullName(ItemText(session, i, FOTEX_ITEM_FULL_NAME));
+        if (Chosen(session.options(), folder)) files.push_back({i, static_cast<int>(files.size()) + 1});
+    }
+    if (session.options().cameraFolder == "/" || !files.empty()) return true;
+    // A folder without pictures: the camera says whether it is there.
+    const std::string id = DeviceIdentifier(session, session.index());
+    std::string name = id.substr(id.rfind('\\') + 1) + "\\Root" + session.options().cameraFolder;
+    for (char& c : name)
+        if (c == '/') c = '\\';
+    FOTEX_ITEM item = 0;
+    const std::wstring wide = Wide(name);
+    const int status = session.Call([&] { return FindCameraItem(session.device(), wide.c_str(), &item); });
+    session.Call([&] {
+        ReleaseCameraItem(&item);
+        return 0;
+    });
+    if (status == FOTEX_OK) return true;
+    Fail("there is no folder " + session.options().cameraFolder + " on the camera (see --list-folders): --folder names a "
+         "camera folder; a folder here for the files goes in --filename (--filename \"out\\%f.%C\")");
+    return false;
 }
 
 // The library gives the name, then "." and the extension: ".jpg" is an empty name's.
@@ -74,23 +124,43 @@ bool ParseItemTime(const std::string& text, SYSTEMTIME& time) {
 }
 
 // The path a listed item is saved under, with what its pattern needs; "" and why when refused.
-std::string FileNameFor(Session& session, int index, const Shape& shape, const std::string& pattern, bool thumbnail,
-                        const std::string& cameraName, std::string& why) {
+std::string FileNameFor(Session& session, File file, const Shape& shape, const std::string& pattern, bool thumbnail,
+                        const std::string& cameraName, const std::string& extension, std::string& why) {
     NameParts parts;
-    parts.number = index + 1;
+    parts.number = file.number;
     parts.cameraName = WithoutExtension(cameraName);
     parts.hasCameraName = true;
-    if (!ParseItemTime(ItemText(session, index, FOTEX_ITEM_TIME), parts.time)) GetLocalTime(&parts.time);
-    const std::string own = ExtensionOfName(cameraName);
-    parts.extension = thumbnail ? "bmp" : (shape.given & kFormat) || own.empty() ? ExtensionOf(shape.format) : own;
+    if (!ParseItemTime(ItemText(session, file.index, FOTEX_ITEM_TIME), parts.time)) GetLocalTime(&parts.time);
+    parts.extension = thumbnail ? "bmp" : extension;
     return CameraFilePath(shape, pattern, parts, why);
 }
 
-// The transfer format of a listed item: --format when given, else its own, as its extension says.
-int FormatFor(const Shape& shape, const std::string& cameraName) {
-    int format = FOTEX_FORMAT_JPEG;
-    if (shape.given & kFormat) return shape.format;
-    return ParseFormat(ExtensionOfName(cameraName), format) ? format : FOTEX_FORMAT_JPEG;
+// The MIME type of a file, by its extension as cameras write them.
+std::string MimeType(const std::string& extension, const char* kind) {
+    static const struct {
+        const char* extension;
+        const char* type;
+    } kTypes[] = {
+        {"jpg", "image/jpeg"},  {"jpeg", "image/jpeg"},       {"png", "image/png"},          {"bmp", "image/bmp"},
+        {"gif", "image/gif"},   {"tif", "image/tiff"},        {"tiff", "image/tiff"},        {"avi", "video/x-msvideo"},
+        {"mpg", "video/mpeg"},  {"mpeg", "video/mpeg"},       {"mp4", "video/mp4"},          {"mov", "video/quicktime"},
+        {"heic", "image/heic"}, {"dng", "image/x-adobe-dng"}, {"cr2", "image/x-canon-cr2"},  {"nef", "image/x-nikon-nef"},
+        {"arw", "image/x-sony-arw"},
+    };
+    for (const auto& t : kTypes)
+        if (lstrcmpiA(extension.c_str(), t.extension) == 0) return t.type;
+    return std::string(kind) + "/unknown";
+}
+
+// The transfer format: --format when given, else the camera's own, as gphoto2 downloads.
+int FormatFor(const Shape& shape) { return shape.given & kFormat ? shape.format : FOTEX_FORMAT_NATIVE; }
+
+// The extension of a file saved in `format`: the camera's own extension for its own format, or
+// the one of the item's format when the camera gives its name none.
+std::string SavedExtension(Session& session, int index, int format, const std::string& cameraName) {
+    if (format != FOTEX_FORMAT_NATIVE) return ExtensionOf(format);
+    const std::string own = ExtensionOfName(cameraName);
+    return own.empty() ? ExtensionOf(ItemValue(session, index, FOTEX_ITEM_FORMAT, -1)) : SafeNamePart(own, true);
 }
 
 // --get-all-files' own names: folder\prefix and a number right-aligned in eight places, images
@@ -99,7 +169,7 @@ std::string NumberedBase(Session& session, int index, const Shape& shape) {
     const bool video = ItemValue(session, index, FOTEX_ITEM_TYPE, 0) & FOTEX_ITEM_VIDEO;
     char number[16];
     std::snprintf(number, sizeof number, "%8d", video ? session.videosNumbered++ : session.imagesNumbered++);
-    return shape.folder + "\\" + shape.prefix + number;
+    return shape.prefix + number;
 }
 
 // Bounds the search for a free numbered name, so that a folder that claims every name ends it.
@@ -118,50 +188,69 @@ std::string FreeName(Session& session, const std::string& base, const std::strin
 // A file under a pattern, with the file rules; its thumbnail; or a file under a numbered name.
 enum class Save { File, Thumbnail, Numbered };
 
-enum class Saved { Yes, Skipped, No };
+// Kept: saved, but the camera would not delete the picture as asked.
+enum class Saved { Yes, Skipped, No, Kept };
 
-Saved Unsaved(const std::string& message) {
+Saved Unsaved(Session& session, const std::string& message) {
+    DropMadeFolders(session);
     Fail(message);
     return Saved::No;
 }
 
 // Saves the listed item (or its thumbnail) at `index`; failures reported.
-Saved SaveItem(Session& session, int index, const Shape& shape, Save what) {
+Saved SaveItem(Session& session, File file, const Shape& shape, Save what) {
+    const int index = file.index;
     const bool numbered = what == Save::Numbered;
     const std::string base = numbered ? NumberedBase(session, index, shape) : "";
     int failure = 0;
     const std::string cameraName = ItemText(session, index, FOTEX_ITEM_FILE_NAME, &failure);
-    const std::string label = "#" + std::to_string(index + 1) + (cameraName.empty() ? "" : " " + Printable(cameraName));
-    if (failure) return Unsaved("could not save " + label + ": cannot read its name: " + StatusText(failure));
-    const int format = FormatFor(shape, cameraName);
-    const std::string extension = ExtensionOf(format);
+    const std::string label = "#" + std::to_string(file.number) + (cameraName.empty() ? "" : " " + Printable(cameraName));
+    if (failure) return Unsaved(session, "could not save " + label + ": cannot read its name: " + StatusText(failure));
+    const int format = FormatFor(shape);
+    const std::string extension = SavedExtension(session, index, format, cameraName);
     std::string why, path;
     unsigned step = 0;
+    // --new: a file the target folder's record lists was saved before.
+    std::string key, record;
+    auto savedBefore = [&](const std::string& target) {
+        if (!session.options().onlyNew) return false;
+        key = ItemText(session, index, FOTEX_ITEM_FULL_NAME) + "\t" + std::to_string(ItemValue(session, index, FOTEX_ITEM_SIZE, -1)) + "\t" +
+              ItemText(session, index, FOTEX_ITEM_TIME) + (what == Save::Thumbnail ? "\tthumbnail" : "");
+        record = JoinPath(FolderOf(target).empty() ? "." : FolderOf(target), kRecordName);
+        if (!InRecord(record, key)) return false;
+        session.Progress("Skipping " + label + ": saved before, as " + record + " says");
+        return true;
+    };
     if (numbered) {
+        if (savedBefore(base)) return Saved::Skipped;
         // A name in use is stepped aside from, never replaced.
         path = FreeName(session, base, extension, step);
-        if (!MakeFolders(FolderOf(path), why)) return Unsaved("could not save " + label + ": " + why);
+        if (!MakeFolders(FolderOf(path), why, &session.madeFolders)) return Unsaved(session, "could not save " + label + ": " + why);
     } else {
         const std::string pattern =
             !shape.filename.empty() ? shape.filename : what == Save::Thumbnail ? "thumb_%f.%C" : "%f.%C";
-        path = FileNameFor(session, index, shape, pattern, what == Save::Thumbnail, cameraName, why);
-        if (path.empty()) return Unsaved("could not save " + label + ": " + why);
+        path = FileNameFor(session, file, shape, pattern, what == Save::Thumbnail, cameraName, extension, why);
+        if (path.empty()) return Unsaved(session, "could not save " + label + ": " + why);
+        if (savedBefore(path)) return Saved::Skipped;
         switch (Target::Ready(session, path, shape.existing, why)) {
-            case Target::Refuse: return Unsaved("could not save " + label + ": " + why);
+            case Target::Refuse: return Unsaved(session, "could not save " + label + ": " + why);
             case Target::Skip: return Saved::Skipped;
             case Target::Write: break;
         }
     }
     FOTEX_ITEM item = 0;
+    const std::wstring before = FileKey(path);
+    const int remove = what != Save::Thumbnail && !shape.keep ? FOTEX_SAVE_DELETE : 0;
     int status = session.Call([&] { return OpenCameraItem(session.device(), index, &item); });
     if (status == FOTEX_OK) {
         const int replace = !numbered && shape.existing == Existing::Replace ? FOTEX_SAVE_REPLACE : 0;
-        const int remove = what != Save::Thumbnail && !shape.keep ? FOTEX_SAVE_DELETE : 0;
         for (;;) {
             const std::wstring wide = Wide(path);
+            TransferProgress progress(session, Printable(cameraName), ItemValue(session, index, FOTEX_ITEM_SIZE, -1));
             status = session.Call([&] {
-                return what == Save::Thumbnail ? SaveCameraThumbnail(item, wide.c_str(), replace)
-                                               : SaveCameraItem(item, wide.c_str(), format, replace | remove);
+                return what == Save::Thumbnail
+                           ? SaveCameraThumbnail(item, wide.c_str(), replace)
+                           : SaveCameraItemWithProgress(item, wide.c_str(), format, replace | remove, TransferProgress::Report, &progress);
             });
             // Another program took the free name meanwhile: the next one.
             if (!numbered || status != FOTEX_E_FILE_EXISTS || step >= kMaxSteps) break;
@@ -172,30 +261,68 @@ Saved SaveItem(Session& session, int index, const Shape& shape, Save what) {
             return 0;
         });
     }
+    if (status == FOTEX_E_CANCELLED) {
+        // Ctrl-C: the library left no file and the item on the camera; the action names it.
+        session.cancelled = true;
+        DropMadeFolders(session);
+        return Saved::No;
+    }
     if (status == FOTEX_E_FILE_EXISTS && !numbered)
-        return Unsaved("could not save " + label + ": " + ExistsMessage(path));
-    if (status != FOTEX_OK) return Unsaved("could not save " + label + " as " + path + ": " + StatusText(status));
-    Remember(session, path);
+        return Unsaved(session, "could not save " + label + ": " + ExistsMessage(path));
+    if (status != FOTEX_OK && remove && OnlyDeleteFailed(path, before)) {
+        session.Saved(path);
+        session.Progress("Saving file as " + path);
+        Fail(label + " is saved as " + path + ", but the camera could not delete it: " + StatusText(status) +
+             "; the picture stays on the camera");
+        return Saved::Kept;
+    }
+    if (status != FOTEX_OK) return Unsaved(session, "could not save " + label + " as " + path + ": " + StatusText(status));
+    session.Saved(path);
+    if (!key.empty() && !AddToRecord(session, record, key)) return Unsaved(session, "could not record " + label + " in " + record);
     session.Progress("Saving file as " + path);
     if (what != Save::Thumbnail && !shape.keep) session.Progress("Deleting " + Printable(cameraName) + " from the camera");
     return Saved::Yes;
 }
 
-// Runs `each` on every listed item the action's numbers name; kFailed when any failed or was missing.
+// Ends an action that Ctrl-C stopped, naming the files from `next` on that it did not reach.
+void Stopped(Session& session, const std::vector<File>& files, size_t next, const char* undone) {
+    std::string names;
+    for (size_t k = next; k < files.size(); ++k) {
+        const std::string name = Printable(ItemText(session, files[k].index, FOTEX_ITEM_FILE_NAME));
+        names += (names.empty() ? "" : ", ") + ("#" + std::to_string(files[k].number)) + (name.empty() ? "" : " " + name);
+    }
+    Fail("interrupted: " + std::to_string(files.size() - next) + (files.size() - next == 1 ? " file " : " files ") +
+                    undone + (names.empty() ? "" : ": " + names));
+}
+
+// Runs `each` on every listed item the action's numbers name, until Ctrl-C; kFailed when any
+// failed, was missing or was not reached.
 template <class Each>
-int ForNumbers(Session& session, const Action& action, Each each) {
+int ForNumbers(Session& session, const Action& action, const char* undone, Each each) {
     std::vector<std::pair<int, int>> ranges;
     ParseNumbers(action.argument, ranges);
-    int count = 0;
-    if (!ListItems(session, count)) return kFailed;
+    std::vector<File> listed, files;
+    if (!ListItems(session, listed)) return kFailed;
+    const int count = static_cast<int>(listed.size());
     bool ok = true;
     for (const auto& range : ranges) {
-        for (int n = range.first; n <= range.second && n <= count; ++n) ok = each(n - 1) && ok;
+        for (int n = range.first; n <= range.second && n <= count; ++n) files.push_back(listed[n - 1]);
         if (range.second > count) {
             const std::string missing = range.second > std::max(range.first, count + 1)
                                             ? "files " + std::to_string(std::max(range.first, count + 1)) + "-" + std::to_string(range.second) + " are"
                                             : "file " + std::to_string(range.second) + " is";
             ok = FailItem(missing + " not on the camera (" + std::to_string(count) + " listed, from 1)");
+        }
+    }
+    for (size_t k = 0; k < files.size(); ++k) {
+        if (Interrupted()) {
+            Stopped(session, files, k, undone);
+            return kFailed;
+        }
+        ok = each(files[k]) && ok;
+        if (session.cancelled) {
+            Stopped(session, files, k, undone);
+            return kFailed;
         }
     }
     return ok ? kDone : kFailed;
@@ -217,30 +344,32 @@ std::string CheckFiles(const Action& action) {
 }
 
 int ListFiles(Session& session, const Action&) {
-    int count = 0;
-    if (!ListItems(session, count)) return kFailed;
+    std::vector<File> files;
+    if (!ListItems(session, files)) return kFailed;
     struct Row {
         std::string folder, line;
     };
     std::vector<Row> rows;
     bool ok = true;
-    for (int i = 0; i < count; ++i) {
+    for (const File& file : files) {
+        const int i = file.index;
         int failure = 0;
         const std::string name = ItemText(session, i, FOTEX_ITEM_FILE_NAME, &failure);
         if (failure) {
-            ok = FailItem("cannot read the name of file #" + std::to_string(i + 1) + ": " + StatusText(failure));
+            ok = FailItem("cannot read the name of file #" + std::to_string(file.number) + ": " + StatusText(failure));
             continue;
         }
         const std::string full = ItemText(session, i, FOTEX_ITEM_FULL_NAME), time = ItemText(session, i, FOTEX_ITEM_TIME);
         const int size = ItemValue(session, i, FOTEX_ITEM_SIZE, -1);
         const char* kind = ItemValue(session, i, FOTEX_ITEM_TYPE, 0) & FOTEX_ITEM_VIDEO ? "video" : "image";
         if (session.options().parsable) {
-            Print(TabbedLine({std::to_string(i + 1), name, size < 0 ? "" : std::to_string(size), kind, time, full}));
+            Print(TabbedLine({std::to_string(file.number), name, size < 0 ? "" : std::to_string(size), kind, time, full}));
             continue;
         }
         char line[512];
         const std::string kb = size < 0 ? "?" : std::to_string((size + 1023) / 1024);
-        std::snprintf(line, sizeof line, "#%-5d %-27s rd %5s KB %s %s", i + 1, name.c_str(), kb.c_str(), kind, time.c_str());
+        std::snprintf(line, sizeof line, "#%-5d %-27s rd %5s KB %s %s", file.number, name.c_str(), kb.c_str(),
+                      MimeType(ExtensionOfName(name), kind).c_str(), time.c_str());
         rows.push_back({FolderOfFullName(full), line});
     }
     // gphoto2's layout: the files of each folder under a line naming it, folders in the order met.
@@ -257,77 +386,235 @@ int ListFiles(Session& session, const Action&) {
             printed[o] = true;
         }
     }
-    if (count == 0 && !session.options().parsable) Print("There is no file on the camera.");
+    if (files.empty() && !session.options().parsable) Print("There is no file in folder '" + session.options().cameraFolder + "'.");
     return ok ? kDone : kFailed;
 }
 
-int NumFiles(Session& session, const Action&) {
+namespace {
+
+std::string ParentFolder(const std::string& folder) {
+    const size_t slash = folder.rfind('/');
+    return slash == 0 || slash == std::string::npos ? "/" : folder.substr(0, slash);
+}
+
+// gphoto2's layout: each folder's subfolders under a line naming it, and theirs after.
+void PrintFolders(const std::set<std::string>& folders, const std::string& folder, bool recurse) {
+    std::vector<std::string> children;
+    for (const std::string& f : folders)
+        if (f != "/" && SameFolder(ParentFolder(f), folder)) children.push_back(f);
+    const std::string in = " in folder '" + folder + "'.";
+    Print(children.empty() ? "There are no folders" + in
+                           : children.size() == 1 ? "There is 1 folder" + in : "There are " + std::to_string(children.size()) + " folders" + in);
+    for (const std::string& c : children) Print(" - " + c.substr(c.rfind('/') + 1));
+    if (recurse)
+        for (const std::string& c : children) PrintFolders(folders, c, recurse);
+}
+
+}  // namespace
+
+int ListFolders(Session& session, const Action&) {
+    std::vector<File> files;
     int count = 0;
-    if (!ListItems(session, count)) return kFailed;
-    Print(session.options().parsable ? std::to_string(count) : "Number of files on the camera: " + std::to_string(count));
+    if (!ListItems(session, files) || !ListAll(session, count)) return kFailed;
+    // The folders that hold files, and those above them: the library lists files only.
+    std::set<std::string> folders;
+    for (int i = 0; i < count; ++i)
+        for (std::string f = FolderOfFullName(ItemText(session, i, FOTEX_ITEM_FULL_NAME)); f != "/"; f = ParentFolder(f)) folders.insert(f);
+    PrintFolders(folders, session.options().cameraFolder, session.options().recurse);
     return kDone;
 }
 
+std::string CheckShowInfo(const Action& action) {
+    int number = 0;
+    if (!ParseDecimal(action.argument, number) || number < 1)
+        return "--show-info takes a file number as --list-files shows it, not '" + action.argument + "'";
+    return "";
+}
+
+int ShowInfo(Session& session, const Action& action) {
+    int number = 0;
+    ParseDecimal(action.argument, number);
+    std::vector<File> files;
+    if (!ListItems(session, files)) return kFailed;
+    if (number > static_cast<int>(files.size()))
+        return Fail("file " + std::to_string(number) + " is not on the camera (" + std::to_string(files.size()) + " listed, from 1)");
+    FOTEX_ITEM item = 0;
+    const int opened = session.Call([&] { return OpenCameraItem(session.device(), files[number - 1].index, &item); });
+    if (opened != FOTEX_OK) return Fail("cannot open file " + std::to_string(number) + ": " + StatusText(opened));
+    // What the item's own handle says, as a host that keeps handles reads it.
+    auto text = [&](int what) {
+        wchar_t buffer[1024] = L"";
+        return session.Call([&] { return GetItemText(item, what, buffer, sizeof buffer); }) == FOTEX_OK ? Utf8(buffer) : "";
+    };
+    auto value = [&](int what, int fallback) {
+        int v = fallback;
+        return session.Call([&] { return GetItemValue(item, what, &v); }) == FOTEX_OK ? v : fallback;
+    };
+    const std::string name = text(FOTEX_ITEM_FILE_NAME), full = text(FOTEX_ITEM_FULL_NAME), time = text(FOTEX_ITEM_TIME);
+    const int size = value(FOTEX_ITEM_SIZE, -1), type = value(FOTEX_ITEM_TYPE, 0), format = value(FOTEX_ITEM_FORMAT, -1);
+    session.Call([&] {
+        ReleaseCameraItem(&item);
+        return 0;
+    });
+    const char* kind = type & FOTEX_ITEM_VIDEO ? "video" : "image";
+    Print("Information on file '" + name + "' (folder '" + FolderOfFullName(full) + "'):");
+    Print("File:");
+    Print("  Name:        '" + name + "'");
+    Print("  Mime type:   '" + MimeType(ExtensionOfName(name), kind) + "'");
+    Print("  Size:        " + (size < 0 ? std::string("unknown") : std::to_string(size) + " byte(s)"));
+    Print("  Time:        " + time);
+    Print("  Type:        " + std::string(kind));
+    Print("  Format:      " + (format < 0 ? std::string("the camera's own, which has no FOTEX_FORMAT code")
+                                          : ExtensionOf(format) + " (FOTEX_FORMAT code " + std::to_string(format) + ")"));
+    return kDone;
+}
+
+int NumFiles(Session& session, const Action&) {
+    std::vector<File> files;
+    if (!ListItems(session, files)) return kFailed;
+    const std::string count = std::to_string(files.size());
+    const std::string& folder = session.options().cameraFolder;
+    Print(session.options().parsable ? count
+                                     : "Number of files " + (folder == "/" ? std::string("on the camera") : "in folder '" + folder + "'") +
+                                           ": " + count);
+    return kDone;
+}
+
+namespace {
+
+// --stdout: the file's bytes, read into memory through the library, on standard output alone.
+bool WriteToStdout(Session& session, File file, const Shape& shape) {
+    const std::string name = Printable(ItemText(session, file.index, FOTEX_ITEM_FILE_NAME));
+    const std::string label = "#" + std::to_string(file.number) + (name.empty() ? "" : " " + name);
+    FOTEX_ITEM item = 0;
+    int status = session.Call([&] { return OpenCameraItem(session.device(), file.index, &item); });
+    std::vector<char> data(static_cast<size_t>(std::max(1, ItemValue(session, file.index, FOTEX_ITEM_SIZE, 1))));
+    int size = 0;
+    // A camera's size is a hint: when the data is larger, the library says how large.
+    for (int attempt = 0; status == FOTEX_OK && attempt < 2; ++attempt) {
+        TransferProgress progress(session, name, static_cast<int>(data.size()));
+        status = session.Call([&] {
+            return ReadCameraItem(item, FormatFor(shape), data.data(), static_cast<int>(data.size()), &size, TransferProgress::Report,
+                                  &progress);
+        });
+        if (status != FOTEX_E_INSUFFICIENT_BUFFER || size <= static_cast<int>(data.size())) break;
+        data.resize(static_cast<size_t>(size));
+    }
+    session.Call([&] {
+        ReleaseCameraItem(&item);
+        return 0;
+    });
+    if (status == FOTEX_E_CANCELLED) {
+        session.cancelled = true;
+        return false;
+    }
+    if (status != FOTEX_OK) return FailItem("could not read " + label + ": " + StatusText(status));
+    std::fflush(stdout);
+    _setmode(_fileno(stdout), _O_BINARY);
+    std::fwrite(data.data(), 1, static_cast<size_t>(size), stdout);
+    std::fflush(stdout);
+    return true;
+}
+
+}  // namespace
+
 int GetFile(Session& session, const Action& action) {
-    return ForNumbers(session, action, [&](int index) { return SaveItem(session, index, action.shape, Save::File) != Saved::No; });
+    if (session.options().toStdout)
+        return ForNumbers(session, action, "not written", [&](File file) { return WriteToStdout(session, file, action.shape); });
+    return ForNumbers(session, action, "not saved", [&](File file) { return SaveItem(session, file, action.shape, Save::File) <= Saved::Skipped; });
 }
 
 int GetThumbnail(Session& session, const Action& action) {
-    return ForNumbers(session, action, [&](int index) { return SaveItem(session, index, action.shape, Save::Thumbnail) != Saved::No; });
+    return ForNumbers(session, action, "not saved", [&](File file) { return SaveItem(session, file, action.shape, Save::Thumbnail) != Saved::No; });
 }
 
 int DeleteFiles(Session& session, const Action& action) {
-    // Every handle first: deleting one renumbers nothing that is already open.
+    // Every handle first: deleting one renumbers nothing that is already open, and a number
+    // that names no file stops the action before anything is deleted.
     std::vector<std::pair<FOTEX_ITEM, std::string>> chosen;
-    int result = ForNumbers(session, action, [&](int index) {
+    int result = ForNumbers(session, action, "not deleted", [&](File file) {
         FOTEX_ITEM item = 0;
-        const std::string label = "#" + std::to_string(index + 1) + " " + ItemText(session, index, FOTEX_ITEM_FILE_NAME);
-        const int status = session.Call([&] { return OpenCameraItem(session.device(), index, &item); });
+        const std::string label = "#" + std::to_string(file.number) + " " + ItemText(session, file.index, FOTEX_ITEM_FILE_NAME);
+        const int status = session.Call([&] { return OpenCameraItem(session.device(), file.index, &item); });
         if (status != FOTEX_OK) return FailItem("cannot delete " + label + ": " + StatusText(status));
         chosen.push_back({item, label});
         return true;
     });
+    const bool go = result == kDone && !Interrupted();
+    if (!go && !chosen.empty()) Fail("nothing deleted");
     for (auto& c : chosen) {
-        const int status = session.Call([&] { return DeleteCameraItem(c.first); });
+        const int status = go ? session.Call([&] { return DeleteCameraItem(c.first); }) : FOTEX_OK;
         session.Call([&] {
             ReleaseCameraItem(&c.first);
             return 0;
         });
+        if (!go) continue;
         if (status != FOTEX_OK) result = Fail("cannot delete " + c.second + ": " + StatusText(status));
         else session.Progress("Deleted " + c.second + " from the camera");
     }
-    return result;
+    return go ? result : kFailed;
 }
 
 std::string CheckGetAllFiles(const Action& action) {
     const unsigned given = action.shape.given;
-    if (given & kFilename) {
-        if (given & kPrefix) return "--get-all-files takes --filename or --prefix, not both";
-        return CheckPattern(action.shape.filename, true);
+    if (given & kPrefix) {
+        if (given & kFilename) return "--get-all-files takes --filename or --prefix, not both";
+        if (given & kExisting)
+            return "--get-all-files --prefix takes neither --force-overwrite nor --skip-existing: each file gets a "
+                   "numbered name no file holds, and none is replaced";
     }
-    if (given & kExisting)
-        return "--get-all-files takes --force-overwrite and --skip-existing with --filename only: without it each "
-               "file gets a numbered name no file holds, and none is replaced";
-    return "";
+    return action.shape.filename.empty() ? "" : CheckPattern(action.shape.filename, true);
+}
+
+// Every file of --folder, or its thumbnail.
+int ForAll(Session& session, const Action& action, Save what) {
+    std::vector<File> files;
+    if (!ListItems(session, files)) return kFailed;
+    const size_t count = files.size();
+    int tally[3] = {0, 0, 0};
+    bool stopped = false, kept = false;
+    for (size_t k = 0; k < count; ++k) {
+        if (Interrupted()) {
+            Stopped(session, files, k, "not saved");
+            stopped = true;
+            break;
+        }
+        const Saved saved = SaveItem(session, files[k], action.shape, what);
+        if (session.cancelled) {
+            Stopped(session, files, k, "not saved");
+            stopped = true;
+            break;
+        }
+        kept = kept || saved == Saved::Kept;
+        ++tally[saved == Saved::Kept ? 0 : static_cast<int>(saved)];
+    }
+    const char* noun = what == Save::Thumbnail ? " thumbnails saved, " : " files saved, ";
+    session.Progress(std::to_string(tally[0]) + " of " + std::to_string(count) + noun + std::to_string(tally[1]) +
+                     " skipped, " + std::to_string(tally[2]) + " failed");
+    return tally[2] || stopped || kept ? kFailed : kDone;
 }
 
 int GetAllFiles(Session& session, const Action& action) {
-    const bool pattern = action.shape.given & kFilename;
-    std::string why;
-    if (!pattern && !MakeFolders(action.shape.folder, why)) return Fail(why + "; nothing saved");
+    return ForAll(session, action, action.shape.given & kPrefix ? Save::Numbered : Save::File);
+}
+
+int GetAllThumbnails(Session& session, const Action& action) { return ForAll(session, action, Save::Thumbnail); }
+
+bool ListFullNames(Session& session, std::set<std::string>& names) {
     int count = 0;
-    if (!ListItems(session, count)) return kFailed;
-    int tally[3] = {0, 0, 0};
-    for (int i = 0; i < count; ++i)
-        ++tally[static_cast<int>(SaveItem(session, i, action.shape, pattern ? Save::File : Save::Numbered))];
-    session.Progress(std::to_string(tally[0]) + " of " + std::to_string(count) + " files saved, " + std::to_string(tally[1]) +
-                     " skipped, " + std::to_string(tally[2]) + " failed");
-    return tally[2] ? kFailed : kDone;
+    if (!ListAll(session, count)) return false;
+    for (int i = 0; i < count; ++i) {
+        int failure = 0;
+        const std::string name = ItemText(session, i, FOTEX_ITEM_FULL_NAME, &failure);
+        if (failure) return FailItem("cannot read the name of file #" + std::to_string(i + 1) + ": " + StatusText(failure));
+        names.insert(name);
+    }
+    return true;
 }
 
 int RemainingFiles(Session& session) {
     int count = 0;
-    return ListItems(session, count) ? count : -1;
+    return ListAll(session, count) ? count : -1;
 }
 
 }  // namespace fotexcli

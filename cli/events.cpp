@@ -3,25 +3,17 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <set>
 #include <vector>
 
 #include "commands.h"
 #include "files.h"
-#include "options.h"
+#include "progress.h"
+#include "text.h"
 
 namespace fotexcli {
 
 namespace {
-
-// Set by the console's Ctrl-C handler, which the system calls on a thread of its own with no
-// way to pass it anything else.
-volatile LONG g_interrupted = 0;
-
-BOOL WINAPI OnCtrlC(DWORD type) {
-    if (type != CTRL_C_EVENT && type != CTRL_BREAK_EVENT) return FALSE;
-    InterlockedExchange(&g_interrupted, 1);
-    return TRUE;
-}
 
 // How long to go on: COUNT events, N seconds ("Ns"), N milliseconds ("Nms"), or, with nothing,
 // until Ctrl-C.
@@ -72,30 +64,29 @@ int Next(Session& session, int ms, Event& event) {
     return status;
 }
 
-// Waits for events and hands each to `handle`, which says whether it counts towards a COUNT.
+// Waits for events and hands each to `handle`, which says how many it counts towards a COUNT.
 // kDone when the count or time was reached (or Ctrl-C ended a wait without either).
 template <class Handle>
 int Watch(Session& session, const Action& action, Handle handle) {
     Until until;
     ParseUntil(action.argument, until);
-    g_interrupted = 0;
-    SetConsoleCtrlHandler(OnCtrlC, TRUE);
     const DWORD start = GetTickCount();
     int counted = 0, status = kDone;
     Event event;
     // The first call registers for the events; they are queued from then on.
     int got = Next(session, 0, event);
     int presses = session.options().virtualShutter;
+    if (session.flood) session.flood();
     for (;;) {
         if (got < 0) {
             status = Fail("cannot wait for camera events: " + StatusText(got));
             break;
         }
-        if (got == 1 && handle(event)) ++counted;
+        if (got == 1) counted += handle(event);
         if (until.count && counted >= until.count) break;
         const DWORD elapsed = GetTickCount() - start;
         if (until.ms && elapsed >= until.ms) break;
-        if (g_interrupted) {
+        if (Interrupted()) {
             if (until.count || until.ms) status = Fail("interrupted");
             break;
         }
@@ -106,7 +97,6 @@ int Watch(Session& session, const Action& action, Handle handle) {
         const DWORD slice = until.ms ? std::min<DWORD>(100, until.ms - elapsed) : 100;
         got = Next(session, static_cast<int>(slice), event);
     }
-    SetConsoleCtrlHandler(OnCtrlC, FALSE);
     session.Call([] {
         StopCameraEvents();
         return 0;
@@ -117,6 +107,53 @@ int Watch(Session& session, const Action& action, Handle handle) {
 std::string Leaf(const std::string& fullName) {
     const size_t slash = fullName.rfind('\\');
     return slash == std::string::npos ? fullName : fullName.substr(slash + 1);
+}
+
+// Saves a new picture the camera announced, in its own format unless --format; 1, or what
+// `failed` returns.
+template <class Failed>
+int SaveFound(Session& session, const Shape& shape, const std::string& fullName, FOTEX_ITEM item, int number, Failed failed) {
+    wchar_t fileName[FOTEX_EVENT_NAME_UNITS] = L"";
+    session.Call([&] { return GetItemText(item, FOTEX_ITEM_FILE_NAME, fileName, sizeof fileName); });
+    const std::string own = Utf8(fileName);
+    const size_t dot = own.rfind('.');
+    const int format = shape.given & kFormat ? shape.format : FOTEX_FORMAT_NATIVE;
+    int code = -1;
+    if (format == FOTEX_FORMAT_NATIVE && dot == std::string::npos) session.Call([&] { return GetItemValue(item, FOTEX_ITEM_FORMAT, &code); });
+    NameParts parts;
+    parts.number = number;
+    GetLocalTime(&parts.time);
+    parts.cameraName = Leaf(fullName);
+    parts.hasCameraName = true;
+    parts.extension = format != FOTEX_FORMAT_NATIVE ? ExtensionOf(format) : dot != std::string::npos ? own.substr(dot + 1) : ExtensionOf(code);
+    std::string why;
+    const std::string path = CameraFilePath(shape, shape.filename.empty() ? "%f.%C" : shape.filename, parts, why);
+    if (path.empty()) return failed("could not save " + Printable(fullName) + ": " + why);
+    switch (Target::Ready(session, path, shape.existing, why)) {
+        case Target::Refuse: return failed("could not save " + Printable(fullName) + ": " + why);
+        case Target::Skip: return 1;
+        case Target::Write: break;
+    }
+    const std::wstring file = Wide(path), before = FileKey(path);
+    const int flags = (shape.existing == Existing::Replace ? FOTEX_SAVE_REPLACE : 0) | (shape.keep ? 0 : FOTEX_SAVE_DELETE);
+    TransferProgress progress(session, Printable(parts.cameraName), -1);
+    const int saved = session.Call([&] {
+        return SaveCameraItemWithProgress(item, file.c_str(), format, flags, TransferProgress::Report, &progress);
+    });
+    if (saved != FOTEX_OK && !shape.keep && OnlyDeleteFailed(path, before)) {
+        session.Saved(path);
+        session.Progress("Saving file as " + path);
+        return failed(Printable(fullName) + " is saved as " + path + ", but the camera could not delete it: " + StatusText(saved) +
+                      "; the picture stays on the camera");
+    }
+    if (saved != FOTEX_OK) {
+        DropMadeFolders(session);
+        if (saved == FOTEX_E_CANCELLED) return failed("interrupted: " + Printable(fullName) + " not saved; it stays on the camera");
+        return failed("could not save " + Printable(fullName) + " as " + path + ": " + StatusText(saved));
+    }
+    session.Saved(path);
+    session.Progress("Saving file as " + path);
+    return 1;
 }
 
 }  // namespace
@@ -132,7 +169,7 @@ int WaitEvent(Session& session, const Action& action) {
     return Watch(session, action, [&](const Event& e) {
         if (session.options().parsable) Print(TabbedLine({KindName(e.kind), e.device, e.item}));
         else Print(std::string(KindName(e.kind)) + " " + (e.item.empty() ? e.device : e.item + " on " + e.device));
-        return true;
+        return 1;
     });
 }
 
@@ -142,41 +179,42 @@ int CaptureTethered(Session& session, const Action& action) {
     const Shape& shape = action.shape;
     bool ok = true;
     int number = 0;
+    // What the camera held at the start and what came since: after lost events, the rest is new.
+    std::set<std::string> known;
+    if (!ListFullNames(session, known)) return kFailed;
     auto failed = [&](const std::string& message) {
         ok = FailItem(message);
-        return true;  // a picture all the same
+        return 1;  // a picture all the same
+    };
+    auto save = [&](const std::string& fullName) {
+        known.insert(fullName);
+        FOTEX_ITEM item = 0;
+        const std::wstring name = Wide(fullName);
+        const int found = session.Call([&] { return FindCameraItem(session.device(), name.c_str(), &item); });
+        if (found != FOTEX_OK) return failed("could not save " + Printable(fullName) + ": " + StatusText(found));
+        const int saved = SaveFound(session, shape, fullName, item, ++number, failed);
+        session.Call([&] {
+            ReleaseCameraItem(&item);
+            return 0;
+        });
+        return saved;
     };
     const int status = Watch(session, action, [&](const Event& e) {
-        if (e.kind != FOTEX_EVENT_ITEM_CREATED || e.device != mine) return false;
-        NameParts parts;
-        parts.number = ++number;
-        GetLocalTime(&parts.time);
-        parts.cameraName = Leaf(e.item);
-        parts.hasCameraName = true;
-        parts.extension = ExtensionOf(shape.format);
-        std::string why;
-        const std::string path = CameraFilePath(shape, shape.filename.empty() ? "%f.%C" : shape.filename, parts, why);
-        if (path.empty()) return failed("could not save " + Printable(e.item) + ": " + why);
-        switch (Target::Ready(session, path, shape.existing, why)) {
-            case Target::Refuse: return failed("could not save " + Printable(e.item) + ": " + why);
-            case Target::Skip: return true;
-            case Target::Write: break;
-        }
-        FOTEX_ITEM item = 0;
-        const std::wstring name = Wide(e.item), file = Wide(path);
-        int saved = session.Call([&] { return FindCameraItem(session.device(), name.c_str(), &item); });
-        if (saved == FOTEX_OK) {
-            const int flags = (shape.existing == Existing::Replace ? FOTEX_SAVE_REPLACE : 0) | (shape.keep ? 0 : FOTEX_SAVE_DELETE);
-            saved = session.Call([&] { return SaveCameraItem(item, file.c_str(), shape.format, flags); });
-            session.Call([&] {
-                ReleaseCameraItem(&item);
+        if (e.kind == FOTEX_EVENT_LOST) {
+            // Some events never came: what the camera holds tells which pictures are new.
+            std::set<std::string> now;
+            if (!ListFullNames(session, now)) {
+                ok = FailItem("camera events were lost, and the camera cannot be listed to find the pictures they announced");
                 return 0;
-            });
+            }
+            session.Note("note: camera events were lost; saving the pictures taken meanwhile");
+            int saved = 0;
+            for (const std::string& name : now)
+                if (!known.count(name)) saved += save(name);
+            return saved;
         }
-        if (saved != FOTEX_OK) return failed("could not save " + Printable(e.item) + " as " + path + ": " + StatusText(saved));
-        Remember(session, path);
-        session.Progress("Saving file as " + path);
-        return true;
+        if (e.kind != FOTEX_EVENT_ITEM_CREATED || e.device != mine || known.count(e.item)) return 0;
+        return save(e.item);
     });
     return status == kDone && ok ? kDone : kFailed;
 }

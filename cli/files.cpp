@@ -175,7 +175,7 @@ bool IsFile(const std::string& path) {
     return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-bool MakeFolders(const std::string& folder, std::string& why) {
+bool MakeFolders(const std::string& folder, std::string& why, std::vector<std::string>* made) {
     if (folder.empty()) return true;
     const DWORD a = GetFileAttributesW(Wide(folder).c_str());
     if (a != INVALID_FILE_ATTRIBUTES) {
@@ -185,12 +185,46 @@ bool MakeFolders(const std::string& folder, std::string& why) {
     }
     const std::string parent = FolderOf(folder);
     // "C:" and "\\server\share" are not made; their absence shows up in CreateDirectory.
-    if (!parent.empty() && parent != folder && parent.back() != ':' && !MakeFolders(parent, why)) return false;
-    if (!CreateDirectoryW(Wide(folder).c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
+    if (!parent.empty() && parent != folder && parent.back() != ':' && !MakeFolders(parent, why, made)) return false;
+    if (CreateDirectoryW(Wide(folder).c_str(), nullptr)) {
+        if (made) made->push_back(folder);
+    } else if (GetLastError() != ERROR_ALREADY_EXISTS) {
         why = "cannot make the folder " + folder + " (error " + std::to_string(GetLastError()) + ")";
         return false;
     }
     return true;
+}
+
+void DropMadeFolders(Session& session) {
+    for (auto f = session.madeFolders.rbegin(); f != session.madeFolders.rend(); ++f) RemoveDirectoryW(Wide(*f).c_str());
+    session.madeFolders.clear();
+}
+
+bool OnlyDeleteFailed(const std::string& path, const std::wstring& before) {
+    const std::wstring now = FileKey(path);
+    return !now.empty() && now != before;
+}
+
+bool InRecord(const std::string& record, const std::string& key) {
+    const HANDLE file = CreateFileW(Wide(record).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    std::string text;
+    char chunk[4096];
+    DWORD got = 0;
+    while (ReadFile(file, chunk, sizeof chunk, &got, nullptr) && got > 0) text.append(chunk, got);
+    CloseHandle(file);
+    return ("\n" + text).find("\n" + key + "\n") != std::string::npos;
+}
+
+bool AddToRecord(Session& session, const std::string& record, const std::string& key) {
+    const HANDLE file = CreateFileW(Wide(record).c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_HIDDEN, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    const std::string line = key + "\n";
+    DWORD written = 0;
+    const bool ok = WriteFile(file, line.data(), static_cast<DWORD>(line.size()), &written, nullptr) && written == line.size();
+    CloseHandle(file);
+    if (ok && session.records.insert(PathKey(record)).second) session.Note("note: --new records the files it saves in " + record);
+    return ok;
 }
 
 std::string ExistsMessage(const std::string& path) {
@@ -227,6 +261,12 @@ void Remember(Session& session, const std::string& path) {
     if (!file.empty()) session.written.insert(file);
 }
 
+void Session::Saved(const std::string& path) {
+    Remember(*this, path);
+    madeFolders.clear();
+    Hook("download", path);
+}
+
 bool WrittenThisRun(const Session& session, const std::string& path) {
     if (session.written.count(PathKey(path))) return true;
     // Another spelling of a saved file: its 8.3 alias, a hard link, another case.
@@ -239,7 +279,7 @@ Target::Decision Target::Ready(Session& session, const std::string& path, Existi
         why = path + " was saved by this run already, from another file of the same name";
         return Refuse;
     }
-    if (!MakeFolders(FolderOf(path), why)) return Refuse;
+    if (!MakeFolders(FolderOf(path), why, &session.madeFolders)) return Refuse;
     const Decision decision = Look(path, rule, why);
     if (decision == Skip) session.Progress("Skipping existing file " + path);
     return decision;

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 #include "cli.h"
 
@@ -55,8 +56,13 @@ void Remember(Session& session, const std::string& path);
 // Whether the path names a file this run wrote, under any of its names.
 bool WrittenThisRun(const Session& session, const std::string& path);
 
-// Makes the folder and its missing parents; false with the reason.
-bool MakeFolders(const std::string& folder, std::string& why);
+// Makes the folder and its missing parents; false with the reason. `made` gets the folders made.
+bool MakeFolders(const std::string& folder, std::string& why, std::vector<std::string>* made = nullptr);
+// A save failed: the folders made for it (Session::madeFolders) go again, those still empty.
+void DropMadeFolders(Session& session);
+// A save that was to delete the item failed: whether it wrote the file all the same (only the
+// camera's deletion failed), by the file's identity (FileKey) before the save.
+bool OnlyDeleteFailed(const std::string& path, const std::wstring& before);
 // `name` in `folder`, with no '\\' added after a folder ending in ':', '\\' or '/'.
 std::string JoinPath(const std::string& folder, const std::string& name);
 // The folder part of a path ("" for a bare name).
@@ -89,6 +95,12 @@ private:
     std::wstring aside_;  // the old file, while it is moved aside
     bool pending_ = false;
 };
+
+// --new's record of the files saved into a folder, one key a line, in that folder.
+constexpr char kRecordName[] = ".fotex-saved";
+bool InRecord(const std::string& record, const std::string& key);
+// Adds the key; the first time a run writes a record, it says where.
+bool AddToRecord(Session& session, const std::string& record, const std::string& key);
 
 // "PATH exists (--force-overwrite replaces it, --skip-existing leaves it)".
 std::string ExistsMessage(const std::string& path);

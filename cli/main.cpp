@@ -8,7 +8,7 @@
 
 #include "cli.h"
 #include "commands.h"
-#include "fotexsim.h"
+#include "fotexsim_api.h"
 #include "options.h"
 
 namespace {
@@ -47,6 +47,9 @@ int main() {
     Options options;
     const int parsed = ParseCommandLine(Arguments(), options);
     if (parsed >= 0) return parsed;
+    // Ctrl-C stops every long action between two steps, for the whole run.
+    CatchInterrupts();
+    if (options.parsable) RecordsEndInLineFeeds();
 
     // Fotex.dll joined this thread to a COM apartment when it loaded; the virtual camera
     // registers in the same one.
@@ -54,30 +57,43 @@ int main() {
     int status = kDone;
     {
         Trace trace;
-        fotexsim::Camera camera;
-        if (options.virtualCamera) camera.LoadDefaultScenario();
+        const bool simulated = options.virtualCamera || !options.virtualFolder.empty();
         if (!options.virtualFolder.empty()) {
-            const HRESULT hr = camera.AddFolderCamera(Wide(options.virtualFolder), L"Fotex Folder Camera");
-            if (FAILED(hr)) status = Fail("cannot make a camera of the folder " + options.virtualFolder + ": " + StatusText(hr));
+            const int added = FotexSimAddFolderCamera(Wide(options.virtualFolder).c_str(), L"Fotex Folder Camera");
+            if (added != 1) status = Fail("cannot make a camera of the folder " + options.virtualFolder + ": " + StatusText(added));
         }
-        if (status == kDone && (options.virtualCamera || !options.virtualFolder.empty()) && FAILED(camera.Register()))
-            status = Fail("cannot register the virtual camera");
+        if (status == kDone && simulated && FotexSimRegister() < 0) status = Fail("cannot register the virtual camera");
+        constexpr int kDiskFull = static_cast<int>(0x80070070);  // HRESULT_FROM_WIN32(ERROR_DISK_FULL)
+        constexpr int kDeviceBusy = static_cast<int>(0x800700AA);  // HRESULT_FROM_WIN32(ERROR_BUSY)
+        if (options.virtualCut) FotexSimCutTransfer(kDiskFull, options.virtualCut);
+        if (options.virtualFailDelete) FotexSimFailDelete(kDeviceBusy, options.virtualFailDelete);
+        if (options.virtualRate) FotexSimSetTransferRate(options.device, options.virtualRate);
         Session session(options, trace);
         // Named pictures first: at once, or as the button's first presses while fotex waits.
         size_t named = 0;
         auto press = [&] {
-            const size_t device = static_cast<size_t>(options.device);
-            if (named == options.virtualItems.size()) return camera.PressShutter(device) != nullptr;
+            if (named == options.virtualItems.size()) return FotexSimPressShutter(options.device) == 1;
             const Options::VirtualItem& item = options.virtualItems[named++];
-            const std::wstring extension = Wide(item.extension);
-            return camera.PressShutter(device, Wide(item.name), item.hasExtension ? &extension : nullptr) != nullptr;
+            const std::wstring name = Wide(item.name), extension = Wide(item.extension);
+            return FotexSimPressShutterNamed(options.device, name.c_str(), item.hasExtension ? extension.c_str() : nullptr) == 1;
         };
-        if (options.virtualCamera && options.virtualShutter == 0)
+        if (options.virtualCamera && options.virtualShutter == 0 && options.virtualFlood == 0)
             while (status == kDone && named < options.virtualItems.size())
                 if (!press()) status = Fail("the virtual camera has no device " + std::to_string(options.device));
         if (options.virtualCamera) session.pressShutter = [&] { press(); };
+        // The other camera's pictures, then one of this one's, all delivered at once as a host's
+        // message handling between two waits does: more than the queue holds.
+        if (options.virtualCamera && options.virtualFlood)
+            session.flood = [&] {
+                for (int i = 0; i < options.virtualFlood; ++i) FotexSimPressShutter(options.device == 0 ? 1 : 0);
+                press();
+                for (MSG msg; PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE);) DispatchMessageW(&msg);
+            };
         // Later actions may rely on earlier ones (a setting before a capture): stop at a failure.
+        if (status == kDone) session.Hook("init");
         for (size_t i = 0; status == kDone && i < options.actions.size(); ++i) status = RunAction(session, options.actions[i]);
+        session.Hook("stop");
+        if (simulated) FotexSimRevoke();
     }
     CoUninitialize();
     return status;

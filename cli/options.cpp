@@ -1,15 +1,16 @@
 // The command line: long options with "--opt VALUE" or "--opt=VALUE", short ones as gphoto2
-// has them ("-f DIR", "-fDIR", "-qa"). Options that shape an action apply to the actions after
+// has them ("-f FOLDER", "-fFOLDER", "-qa"). Options that shape an action apply to the actions after
 // them; an action with none before it takes the first one after it, so both
 // "--filename x --capture-image-and-download" and gphoto2's order work.
 #include "options.h"
 
-#include <cerrno>
-#include <climits>
+#include <windows.h>
+
 #include <cstdio>
 #include <cstdlib>
 
 #include "commands.h"
+#include "text.h"
 
 namespace fotexcli {
 
@@ -27,7 +28,19 @@ enum class Kind {
     VirtualFolder,  // --virtual-folder DIR
     VirtualShutter, // --virtual-shutter N
     VirtualItem,    // --virtual-item NAME[:EXT]
+    VirtualInterrupt,  // --virtual-interrupt N
+    VirtualFlood,   // --virtual-flood N
+    VirtualFault,   // --virtual-cut-transfer N, --virtual-fail-delete N
     Device,    // --device N
+    CameraFolder,  // -f FOLDER
+    Camera,    // --camera NAME
+    New,       // --new
+    Interval,  // -I SECONDS
+    Frames,    // -F N
+    Hook,      // --hook-script FILE
+    Stdout,    // --stdout
+    VirtualRate,  // --virtual-rate N
+    Recurse,   // -R, --no-recurse
     Quiet,     // -q
     Parsable,  // --parsable
     Help,      // -h, --help, --usage
@@ -53,52 +66,84 @@ const Option kOptions[] = {
     {"version", 'v', Kind::Action, Takes::Nothing, nullptr, 0, Version, nullptr, "show the library's version"},
     {"quiet", 'q', Kind::Quiet, Takes::Nothing, nullptr, 0, nullptr, nullptr, "print results only: no progress lines, no notes"},
     {"parsable", 0, Kind::Parsable, Takes::Nothing, nullptr, 0, nullptr, nullptr,
-     "one record a line, fields separated by tabs (--auto-detect,\n--list-config, --storage-info); implies --quiet"},
+     "one record a line, fields separated by tabs, each line ending in\nLF alone (--auto-detect, --list-files, --num-files, --list-config,\n"
+     "--storage-info, --wait-event); implies --quiet"},
     {"virtual", 0, Kind::Virtual, Takes::Nothing, nullptr, 0, nullptr, nullptr, "register the virtual camera in this process first"},
     {"virtual-folder", 0, Kind::VirtualFolder, Takes::Value, "DIR", 0, nullptr, nullptr,
-     "also a virtual camera whose files are the pictures and videos\nunder DIR (its subfolders are camera folders)"},
+     "also a virtual camera whose files are the pictures and videos\nunder DIR (its subfolders are camera folders); it is device 2, the\ndefault without --virtual"},
     {"virtual-shutter", 0, Kind::VirtualShutter, Takes::Value, "N", 0, nullptr, nullptr,
      "press the virtual camera's own button N times while fotex waits\nfor events (--wait-event, --capture-tethered)"},
     {"virtual-item", 0, Kind::VirtualItem, Takes::Value, "NAME[:EXT]", 0, nullptr, nullptr,
      "the virtual camera's button takes a picture named NAME, with the\nextension EXT if given (%XX: any byte, as %3A for ':'); at once,\n"
      "or with --virtual-shutter as its first presses"},
+    {"virtual-interrupt", 0, Kind::VirtualInterrupt, Takes::Value, "N", 0, nullptr, nullptr,
+     "act as if Ctrl-C were pressed once N files are saved"},
+    {"virtual-flood", 0, Kind::VirtualFlood, Takes::Value, "N", 0, nullptr, nullptr,
+     "once fotex waits for events, the other virtual camera takes N\npictures, then this one one (after --virtual-item), all at once:\nmore than the event queue holds, so events are lost"},
+    {"virtual-cut-transfer", 0, Kind::VirtualFault, Takes::Value, "N", 0, nullptr, nullptr,
+     "the virtual cameras' Nth transfer fails half-way: the disk is full"},
+    {"virtual-fail-delete", 0, Kind::VirtualFault, Takes::Value, "N", 0, nullptr, nullptr,
+     "the virtual cameras' Nth deletion of a file fails"},
+    {"virtual-rate", 0, Kind::VirtualRate, Takes::Value, "N", 0, nullptr, nullptr,
+     "the virtual camera transfers N bytes a second, so that progress\nand Ctrl-C can be seen"},
     {"device", 0, Kind::Device, Takes::Value, "N", 0, nullptr, nullptr, "the device to use, by its index in --auto-detect (default 0)"},
+    {"camera", 0, Kind::Camera, Takes::Value, "NAME", 0, nullptr, nullptr, "the device to use, by its name or identifier (any case)"},
 
     {"auto-detect", 0, Kind::Action, Takes::Nothing, nullptr, 0, AutoDetect, nullptr, "list the image-acquisition devices", "Camera"},
     {"summary", 0, Kind::Action, Takes::Nothing, nullptr, 0, Summary, nullptr, "show the device's identity and settings"},
     {"abilities", 'a', Kind::Action, Takes::Nothing, nullptr, 0, Abilities, nullptr, "show which commands the camera offers"},
     {"storage-info", 0, Kind::Action, Takes::Nothing, nullptr, 0, StorageInfo, nullptr, "show how many pictures were taken and how many fit"},
 
+    {"folder", 'f', Kind::CameraFolder, Takes::Value, "FOLDER", 0, nullptr, nullptr,
+     "the camera folder to list and download from (/DCIM/100TEST, as\n--list-folders shows; default /). Files go where --filename says",
+     "Files on the camera"},
+    {"recurse", 'R', Kind::Recurse, Takes::Nothing, nullptr, 0, nullptr, nullptr, "with the folder's subfolders (default)"},
+    {"no-recurse", 0, Kind::Recurse, Takes::Nothing, nullptr, 0, nullptr, nullptr, "the folder's own files only"},
+    {"list-folders", 'l', Kind::Action, Takes::Nothing, nullptr, 0, ListFolders, nullptr, "list the camera's folders"},
     {"list-files", 'L', Kind::Action, Takes::Nothing, nullptr, 0, ListFiles, nullptr,
-     "list the files on the camera: number, name, size, kind, time", "Files on the camera"},
-    {"num-files", 'n', Kind::Action, Takes::Nothing, nullptr, 0, NumFiles, nullptr, "show how many files are on the camera"},
-    {"get-file", 'p', Kind::Action, Takes::Value, "RANGE", kFilename | kFolder | kFormat | kKeep | kExisting, GetFile, CheckFiles,
-     "save the files of these numbers (3, or 1-3,7) under --filename\n(default %f.%C: the camera's names)"},
-    {"get-thumbnail", 't', Kind::Action, Takes::Value, "RANGE", kFilename | kFolder | kExisting, GetThumbnail, CheckFiles,
+     "list the files: number, name, size, type, time"},
+    {"num-files", 'n', Kind::Action, Takes::Nothing, nullptr, 0, NumFiles, nullptr, "show how many files there are"},
+    {"show-info", 0, Kind::Action, Takes::Value, "N", 0, ShowInfo, CheckShowInfo,
+     "show file N's name, folder, size, time, type and format"},
+    {"get-file", 'p', Kind::Action, Takes::Value, "RANGE", kFilename | kFormat | kKeep | kExisting, GetFile, CheckFiles,
+     "save the files of these numbers (3, or 1-3,7) under --filename\n(default %f.%C: the camera's names), in the camera's own format\n"
+     "unless --format"},
+    {"stdout", 0, Kind::Stdout, Takes::Nothing, nullptr, 0, nullptr, nullptr,
+     "--get-file writes the files' bytes to standard output, and nothing\nelse goes there"},
+    {"get-thumbnail", 't', Kind::Action, Takes::Value, "RANGE", kFilename | kExisting, GetThumbnail, CheckFiles,
      "save their thumbnails as BMP files (default thumb_%f.bmp)"},
+    {"get-all-thumbnails", 'T', Kind::Action, Takes::Nothing, nullptr, kFilename | kExisting, GetAllThumbnails, CheckGetAllFiles,
+     "save every file's thumbnail (default thumb_%f.bmp)"},
+    {"new", 0, Kind::New, Takes::Nothing, nullptr, 0, nullptr, nullptr,
+     "with -p, -P, -t, -T: only files not saved before by --new, as the\nrecord .fotex-saved in the target folder says (it is made there)"},
     {"delete-file", 'd', Kind::Action, Takes::Value, "RANGE", 0, DeleteFiles, CheckFiles, "delete the files of these numbers from the camera"},
 
     {"capture-image", 0, Kind::Action, Takes::Nothing, nullptr, 0, CaptureImage, nullptr,
      "take a picture and leave it on the camera", "Pictures"},
     {"capture-image-and-download", 0, Kind::Action, Takes::Nothing, nullptr, kFilename | kFormat | kKeep | kExisting,
      CaptureAndDownload, CheckCapture, "take a picture and save it as --filename"},
-    {"get-all-files", 'P', Kind::Action, Takes::Nothing, nullptr, kFilename | kFolder | kPrefix | kFormat | kKeep | kExisting,
+    {"get-all-files", 'P', Kind::Action, Takes::Nothing, nullptr, kFilename | kPrefix | kFormat | kKeep | kExisting,
      GetAllFiles, CheckGetAllFiles,
-     "save every picture and video into --folder, each in its own format\n(unless --format) and each failure named, the rest still saved:\n"
-     "with --filename under that pattern (%f: the camera's names), with\nthe file rules; without, as PREFIX<number>.EXT (images and videos\n"
-     "numbered apart, from 0), names in use getting ~1, ~2, ..."},
+     "save every picture and video into --folder, each in its own format\n(unless --format) and each failure named, the rest still saved,\n"
+     "under --filename (default %f.%C: the camera's names) with the file\nrules; with --prefix, fotex 1.3's names instead"},
+    {"interval", 'I', Kind::Interval, Takes::Value, "SECONDS", 0, nullptr, nullptr,
+     "repeat --capture-image and --capture-image-and-download every\nSECONDS, until --frames pictures or Ctrl-C"},
+    {"frames", 'F', Kind::Frames, Takes::Value, "N", 0, nullptr, nullptr, "the number of pictures --interval takes"},
+    {"hook-script", 0, Kind::Hook, Takes::Value, "FILE", 0, nullptr, nullptr,
+     "run FILE after each file saved, with ACTION=download and ARGUMENT\nthe file's path in its environment (ACTION=init and stop before\n"
+     "the first action and after the last)"},
     {"delete-all-files", 'D', Kind::Action, Takes::Nothing, nullptr, 0, DeleteAllFiles, nullptr, "delete every picture and video on the camera"},
     {"dialog", 0, Kind::Action, Takes::Nothing, nullptr, kExisting, Dialog, nullptr,
      "acquire a picture through the system dialog; it always saves C:\\kalto.jpg"},
 
     {"filename", 0, Kind::Shaping, Takes::Value, "PATTERN", kFilename, nullptr, nullptr,
-     "file name (captures: capt%04n); the format's extension is added\nunless the name ends in it; patterns below",
+     "file name, with the folder it goes in (made with its parents when\nmissing): out\\%f.%C (captures: capt%04n); the format's extension\n"
+     "is added unless the name ends in it; patterns below",
      "Options for saving pictures: each applies to the actions after it;\n"
      "given after actions without one of their own, to those"},
     {"format", 0, Kind::Shaping, Takes::Value, "F", kFormat, nullptr, nullptr, "a format code or extension (captures: jpg; files: their own)"},
-    {"folder", 'f', Kind::Shaping, Takes::Value, "DIR", kFolder, nullptr, nullptr,
-     "folder for the files saved from the camera, made with its\nparents when missing (default .)"},
-    {"prefix", 0, Kind::Shaping, Takes::Value, "P", kPrefix, nullptr, nullptr, "file-name prefix for --get-all-files (default img)"},
+    {"prefix", 0, Kind::Shaping, Takes::Value, "P", kPrefix, nullptr, nullptr,
+     "--get-all-files names files as fotex 1.3 did: P<number>.EXT (images\nand videos numbered apart, from 0; names in use getting ~1, ~2, ...)"},
     {"force-overwrite", 0, Kind::Shaping, Takes::Nothing, nullptr, kExisting, nullptr, nullptr,
      "replace a file of the same name (by default fotex refuses), but\n"
      "never one this run saved, under any of its names"},
@@ -110,7 +155,7 @@ const Option kOptions[] = {
 
     {"wait-event", 0, Kind::Action, Takes::Optional, "COUNT|Ns", 0, WaitEvent, CheckUntil,
      "print each camera event on a line: kind, device, item; until COUNT\nevents, N seconds (Ns, Nms) or Ctrl-C", "Camera events"},
-    {"capture-tethered", 0, Kind::Action, Takes::Optional, "COUNT|Ns", kFilename | kFolder | kFormat | kKeep | kExisting,
+    {"capture-tethered", 0, Kind::Action, Takes::Optional, "COUNT|Ns", kFilename | kFormat | kKeep | kExisting,
      CaptureTethered, CheckUntil,
      "save each new picture the camera takes (default %f.%C), with the\nfile rules, until COUNT pictures, N seconds or Ctrl-C"},
 
@@ -118,6 +163,11 @@ const Option kOptions[] = {
      "Camera settings"},
     {"get-config", 0, Kind::Action, Takes::Value, "NAME", 0, GetConfig, CheckGetConfig, "show one setting (names as --list-config shows them)"},
     {"set-config", 0, Kind::Action, Takes::Value, "NAME=VALUE", 0, SetConfig, CheckSetConfig, "change one setting"},
+    {"set-config-value", 0, Kind::Action, Takes::Value, "NAME=VALUE", 0, SetConfig, CheckSetConfig, "the same"},
+    {"set-config-index", 0, Kind::Action, Takes::Value, "NAME=I", 0, SetConfigIndex, CheckSetConfigIndex,
+     "change one setting to its choice I, as --get-config numbers them"},
+    {"list-all-config", 0, Kind::Action, Takes::Nothing, nullptr, 0, ListAllConfig, nullptr,
+     "show every setting as --get-config does, each after its path"},
 };
 
 const char kUsageTail[] =
@@ -197,9 +247,6 @@ std::string Apply(const Given& given, Shape& shape) {
     } else if (name == "format") {
         if (!ParseFormat(given.value, shape.format))
             return "unknown format '" + given.value + "' (formats: " + FormatNames() + ", or a code of fotex.h)";
-    } else if (name == "folder") {
-        if (given.value.empty()) return "--folder needs a folder";
-        shape.folder = given.value;
     } else if (name == "prefix") {
         shape.prefix = given.value;
     } else if (name == "force-overwrite") {
@@ -286,50 +333,13 @@ bool ParseVirtualItem(const std::string& text, Options::VirtualItem& item) {
 
 }  // namespace
 
-bool ParseNumbers(const std::string& text, std::vector<std::pair<int, int>>& ranges) {
-    ranges.clear();
-    size_t start = 0;
-    do {
-        size_t end = text.find(',', start);
-        if (end == std::string::npos) end = text.size();
-        const std::string part = text.substr(start, end - start);
-        const size_t dash = part.find('-', part.find_first_not_of(" \t") + 1);
-        int first = 0, last = 0;
-        if (!ParseDecimal(part.substr(0, dash), first)) return false;
-        last = first;
-        if (dash != std::string::npos && !ParseDecimal(part.substr(dash + 1), last)) return false;
-        if (first < 1 || last < first) return false;
-        ranges.push_back({first, last});
-        start = end + 1;
-    } while (start <= text.size());
-    return true;
-}
-
-std::string Trim(const std::string& text) {
-    const size_t first = text.find_first_not_of(" \t");
-    if (first == std::string::npos) return "";
-    return text.substr(first, text.find_last_not_of(" \t") - first + 1);
-}
-
-bool ParseDecimal(const std::string& text, int& value) {
-    const std::string t = Trim(text);
-    size_t digits = t.empty() || (t[0] != '+' && t[0] != '-') ? 0 : 1;
-    if (digits == t.size()) return false;
-    for (size_t i = digits; i < t.size(); ++i)
-        if (t[i] < '0' || t[i] > '9') return false;
-    errno = 0;
-    const long long v = std::strtoll(t.c_str(), nullptr, 10);
-    if (errno == ERANGE || v < INT_MIN || v > INT_MAX) return false;
-    value = static_cast<int>(v);
-    return true;
-}
-
 int ParseCommandLine(const std::vector<std::string>& args, Options& options) {
     if (args.empty()) {
         std::fputs(Usage().c_str(), stdout);
         return kDone;
     }
     std::vector<Given> given;
+    bool deviceGiven = false;
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
         // The options in this argument, each with its value if it has one inline.
@@ -379,25 +389,97 @@ int ParseCommandLine(const std::vector<std::string>& args, Options& options) {
                     options.virtualItems.push_back(item);
                     break;
                 }
+                case Kind::VirtualInterrupt:
+                    if (!ParseDecimal(value, options.virtualInterrupt) || options.virtualInterrupt < 1)
+                        return UsageError("--virtual-interrupt takes a number of files, not '" + value + "'");
+                    break;
+                case Kind::VirtualFlood:
+                    if (!ParseDecimal(value, options.virtualFlood) || options.virtualFlood < 1)
+                        return UsageError("--virtual-flood takes a number of presses, not '" + value + "'");
+                    break;
+                case Kind::VirtualFault: {
+                    int nth = 0;
+                    if (!ParseDecimal(value, nth) || nth < 1) return UsageError(Spelling(o) + " takes a number from 1, not '" + value + "'");
+                    (o.name == std::string("virtual-cut-transfer") ? options.virtualCut : options.virtualFailDelete) = nth;
+                    break;
+                }
+                case Kind::CameraFolder:
+                    if (value.empty() || (value[0] != '/' && value[0] != '\\'))
+                        return UsageError("--folder takes a camera folder from /, as --list-folders shows it (/DCIM/100TEST), "
+                                          "not '" + value + "'; to save into a folder here, give it in --filename: "
+                                          "--filename \"" + value + "\\%f.%C\"");
+                    options.cameraFolder = CameraFolderName(value);
+                    break;
+                case Kind::Recurse: options.recurse = o.shortName == 'R'; break;
                 case Kind::Quiet: options.quiet = true; break;
                 case Kind::Parsable: options.parsable = true; break;
                 case Kind::Device:
+                    deviceGiven = true;
                     if (!ParseDecimal(value, options.device) || options.device < 0)
                         return UsageError("--device takes a device index as --auto-detect lists them (0, 1, ...), not '" + value + "'");
                     break;
-                case Kind::Shaping: given.push_back({options.actions.size(), &o, value}); break;
+                case Kind::Camera:
+                    if (Trim(value).empty()) return UsageError("--camera needs a name");
+                    options.camera = Trim(value);
+                    break;
+                case Kind::New: options.onlyNew = true; break;
+                case Kind::Interval:
+                    if (!ParseDecimal(value, options.interval) || options.interval < 0 || options.interval > 86400)
+                        return UsageError("--interval takes seconds from 0 to 86400, not '" + value + "'");
+                    options.intervalGiven = true;
+                    break;
+                case Kind::Frames:
+                    if (!ParseDecimal(value, options.frames) || options.frames < 1)
+                        return UsageError("--frames takes a number of pictures from 1, not '" + value + "'");
+                    break;
+                case Kind::Stdout: options.toStdout = true; break;
+                case Kind::VirtualRate:
+                    if (!ParseDecimal(value, options.virtualRate) || options.virtualRate < 1)
+                        return UsageError("--virtual-rate takes bytes a second from 1, not '" + value + "'");
+                    break;
+                case Kind::Hook:
+                    if (value.empty()) return UsageError("--hook-script needs a file");
+                    options.hook = value;
+                    break;
+                case Kind::Shaping:
+                    // --skip-existing and --force-overwrite for the same actions contradict each other.
+                    for (const Given& g : given)
+                        if (g.before == options.actions.size() && g.option->fields == kExisting && o.fields == kExisting &&
+                            g.option != &o)
+                            return UsageError(Spelling(*g.option) + " and " + Spelling(o) + " contradict each other: give one");
+                    given.push_back({options.actions.size(), &o, value});
+                    break;
                 case Kind::Action: options.actions.push_back({o.name, value, Shape{}}); break;
             }
         }
     }
     if (options.actions.empty()) return UsageError("nothing to do: give an action such as --auto-detect (see --help)");
     if (!options.virtualItems.empty() && !options.virtualCamera) return UsageError("--virtual-item needs --virtual");
+    if (deviceGiven && !options.camera.empty()) return UsageError("--device and --camera both choose the device: give one");
+    if (options.frames && !options.intervalGiven) return UsageError("--frames goes with --interval");
+    // FotexSim.dll lists its folder cameras after its two default ones.
+    constexpr int kFirstFolderCamera = 2;
+    if (!deviceGiven && !options.virtualCamera && !options.virtualFolder.empty()) options.device = kFirstFolderCamera;
     return Resolve(given, options);
 }
 
 int RunAction(Session& session, const Action& action) {
     const Option* o = FindLong(action.verb);
-    return o && o->run ? o->run(session, action) : Fail("unknown action " + action.verb);
+    if (!o || !o->run) return Fail("unknown action " + action.verb);
+    const Options& options = session.options();
+    if (!options.intervalGiven || (action.verb != "capture-image" && action.verb != "capture-image-and-download"))
+        return o->run(session, action);
+    // A time-lapse: a picture every --interval seconds, each due from the start of the one before.
+    for (int frame = 1;; ++frame) {
+        const DWORD start = GetTickCount();
+        const int status = o->run(session, action);
+        if (status != kDone || frame == options.frames) return status;
+        while (!Interrupted() && GetTickCount() - start < static_cast<DWORD>(options.interval) * 1000) Sleep(20);
+        if (Interrupted())
+            return options.frames ? Fail("interrupted: " + std::to_string(options.frames - frame) + " of " +
+                                         std::to_string(options.frames) + " pictures not taken")
+                                  : kDone;
+    }
 }
 
 }  // namespace fotexcli

@@ -62,8 +62,21 @@ size_t Columns(const std::string& utf8) {
 }
 
 void Print(const std::string& line) {
+    // A console shows UTF-16 whatever its code page; files and pipes get UTF-8 bytes.
+    const HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+    DWORD mode = 0, written = 0;
+    if (GetConsoleMode(out, &mode)) {
+        std::fflush(stdout);
+        const std::wstring wide = Wide(line) + L"\r\n";
+        if (WriteConsoleW(out, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr)) return;
+    }
     std::fputs(line.c_str(), stdout);
     std::fputc('\n', stdout);
+}
+
+void RecordsEndInLineFeeds() {
+    std::fflush(stdout);
+    _setmode(_fileno(stdout), _O_BINARY);
 }
 
 int Fail(const std::string& message) {
@@ -82,6 +95,26 @@ int UsageError(const std::string& message) {
     Fail(message);
     return kUsage;
 }
+
+namespace {
+
+// Set by the console's Ctrl-C handler, which the system calls on a thread of its own with no
+// way to pass it anything else.
+volatile LONG g_interrupted = 0;
+
+BOOL WINAPI OnCtrlC(DWORD type) {
+    if (type != CTRL_C_EVENT && type != CTRL_BREAK_EVENT) return FALSE;
+    InterlockedExchange(&g_interrupted, 1);
+    return TRUE;
+}
+
+}  // namespace
+
+void CatchInterrupts() { SetConsoleCtrlHandler(OnCtrlC, TRUE); }
+
+void Interrupt() { OnCtrlC(CTRL_C_EVENT); }
+
+bool Interrupted() { return g_interrupted != 0; }
 
 Trace::Trace() {
     wchar_t folder[MAX_PATH], path[MAX_PATH];
@@ -173,17 +206,59 @@ bool Session::List() {
     return false;
 }
 
+void Session::Hook(const char* action, const std::string& argument) {
+    if (options_.hook.empty()) return;
+    SetEnvironmentVariableW(L"ACTION", Wide(action).c_str());
+    SetEnvironmentVariableW(L"ARGUMENT", argument.empty() ? nullptr : Wide(argument).c_str());
+    // cmd runs batch files and programs alike; the outer quotes are its own.
+    std::wstring command = L"cmd.exe /c \"\"" + Wide(options_.hook) + L"\"\"";
+    STARTUPINFOW start{};
+    start.cb = sizeof start;
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &start, &process)) {
+        Note("cannot run the hook script " + options_.hook + " (error " + std::to_string(GetLastError()) + ")");
+        return;
+    }
+    WaitForSingleObject(process.hProcess, INFINITE);
+    DWORD exit = 0;
+    GetExitCodeProcess(process.hProcess, &exit);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    if (exit != 0) Note("the hook script " + options_.hook + " ended with status " + std::to_string(exit));
+}
+
+// The index of the device whose name or identifier is `name` (any case), or -1.
+int Session::Find(const std::string& name) {
+    for (int i = 0; i < count_; ++i) {
+        char id[FOTEX_TEXT_BYTES] = {}, shown[FOTEX_TEXT_BYTES] = {}, description[FOTEX_TEXT_BYTES] = {};
+        Call([&] {
+            GetWiaDeviceInfo(i, id, shown, description);
+            return 0;
+        });
+        for (const char* text : {shown, id})
+            if (lstrcmpiW(Wide(FromUtf16(text)).c_str(), Wide(name).c_str()) == 0) return i;
+    }
+    return -1;
+}
+
 bool Session::Open() {
     if (device_ != 0) return true;
     if (!List()) return false;
-    if (options_.device >= count_) {
+    if (!options_.camera.empty()) {
+        index_ = Find(options_.camera);
+        if (index_ < 0) {
+            Fail("no camera named '" + options_.camera + "' (see --auto-detect)");
+            return false;
+        }
+    }
+    if (index() >= count_) {
         Fail(count_ == 0 ? std::string("no device found")
                          : "no device " + std::to_string(options_.device) + " (" + std::to_string(count_) + " listed, from 0)");
         return false;
     }
-    const int opened = Call([&] { return OpenWiaDevice(options_.device, &device_); });
+    const int opened = Call([&] { return OpenWiaDevice(index(), &device_); });
     if (opened != FOTEX_OK || device_ == 0) {
-        Fail("cannot open device " + std::to_string(options_.device) + ": " + WhyNotOpen(opened) + " (status " +
+        Fail("cannot open device " + std::to_string(index()) + ": " + WhyNotOpen(opened) + " (status " +
              std::to_string(opened) + ")");
         return false;
     }

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "commands.h"
-#include "options.h"
+#include "text.h"
 
 namespace fotexcli {
 
@@ -256,6 +256,9 @@ std::string TextProblem(const std::string& name, const std::string& text, std::s
     return "";
 }
 
+// Sends the value (a number or a name of one) to the setting; reports what happened.
+int SetValue(Session& session, const Setting& s, const std::string& name, const std::string& text);
+
 std::string NotANumber(const std::string& name, const std::string& text) {
     return "'" + text + "' is not a decimal number (" + name + " takes a whole number from " + std::to_string(INT_MIN) +
            " to " + std::to_string(INT_MAX) + ")";
@@ -288,9 +291,10 @@ std::string CheckGetConfig(const Action& action) {
     return Find(Trim(action.argument)) ? "" : UnknownSetting(Trim(action.argument));
 }
 
-int GetConfig(Session& session, const Action& action) {
-    const Setting& s = *Find(Trim(action.argument));
-    if (!session.Open()) return kFailed;
+namespace {
+
+// A setting in gphoto2's layout, from "Label:" to "END".
+int ShowConfig(Session& session, const Setting& s) {
     const Reading r = Read(session, s);
     if (!r.ok) return Fail(s.name() + " cannot be read: " + r.text);
     if (r.full) NoteFull(session, s);
@@ -316,6 +320,24 @@ int GetConfig(Session& session, const Action& action) {
     return kDone;
 }
 
+}  // namespace
+
+int GetConfig(Session& session, const Action& action) {
+    const Setting& s = *Find(Trim(action.argument));
+    if (!session.Open()) return kFailed;
+    return ShowConfig(session, s);
+}
+
+int ListAllConfig(Session& session, const Action&) {
+    if (!session.Open()) return kFailed;
+    // A setting that cannot be read is named, as --list-config does, and the rest still shown.
+    for (const Setting& s : kSettings) {
+        Print("/main/settings/" + s.name());
+        if (ShowConfig(session, s) != kDone) Print("END");
+    }
+    return kDone;
+}
+
 std::string CheckSetConfig(const Action& action) {
     std::string name, text, ansi;
     if (!Split(action.argument, name, text)) return "--set-config needs NAME=VALUE, not '" + action.argument + "'";
@@ -330,11 +352,43 @@ std::string CheckSetConfig(const Action& action) {
                          : "'" + text + "' is neither a decimal number nor a value of " + name + " (" + names + ")";
 }
 
+std::string CheckSetConfigIndex(const Action& action) {
+    std::string name, text;
+    int index = 0;
+    if (!Split(action.argument, name, text)) return "--set-config-index needs NAME=I, not '" + action.argument + "'";
+    const Setting* s = Find(name);
+    if (!s) return UnknownSetting(name);
+    if (!s->writable() || s->text()) return name + (s->text() ? " is text, without choices" : " is read only");
+    if (!ParseDecimal(text, index) || index < 0) return "--set-config-index takes a choice's number from 0, not '" + text + "'";
+    return "";
+}
+
+int SetConfigIndex(Session& session, const Action& action) {
+    std::string name, text;
+    Split(action.argument, name, text);
+    const Setting& s = *Find(name);
+    int index = 0;
+    ParseDecimal(text, index);
+    if (!session.Open()) return kFailed;
+    const std::vector<int> allowed = Allowed(AskChoices(session, s.id));
+    if (static_cast<size_t>(index) >= allowed.size())
+        return Fail(name + " has no choice " + std::to_string(index) + " (" + std::to_string(allowed.size()) +
+                    " choices, from 0; see --get-config " + name + ")");
+    return SetValue(session, s, name, std::to_string(allowed[static_cast<size_t>(index)]));
+}
+
 int SetConfig(Session& session, const Action& action) {
-    std::string name, text, ansi;
+    std::string name, text;
     Split(action.argument, name, text);
     const Setting& s = *Find(name);
     if (!session.Open()) return kFailed;
+    return SetValue(session, s, name, text);
+}
+
+namespace {
+
+int SetValue(Session& session, const Setting& s, const std::string& name, const std::string& text) {
+    std::string ansi;
     int status = 0;
     std::string shown = text;
     if (s.text()) {
@@ -356,5 +410,7 @@ int SetConfig(Session& session, const Action& action) {
     session.Progress(name + " set to " + shown);
     return kDone;
 }
+
+}  // namespace
 
 }  // namespace fotexcli

@@ -41,16 +41,28 @@ run --virtual --skip-existing --capture-image-and-download --filename 'demo\shot
 echo "\$ fotex --auto-detect 2>/dev/null   (Wine's own service, without the virtual camera)"
 /usr/lib/wine/wine64 ./fotex.exe --auto-detect 2>/dev/null || echo "(exit status $?, nothing on standard output)"
 echo
-# Every file in its own format under the camera's name: a camera gives its video as AVI only, so
-# one format for all (the library's numbered names, without --filename) would stop at the video.
-run --virtual --get-all-files --folder 'demo\camera\all' --filename '%f'
+# Every file in its own format under the camera's name; run again, what is there is skipped.
+run --virtual --get-all-files --filename 'demo\camera\all\%f'
+run --virtual --get-all-files --skip-existing --filename 'demo\camera\all\%f'
+# -f is the camera's folder, as in gphoto2; where the files go is said in --filename.
+run --virtual --list-folders -f /DCIM --num-files
+run --virtual -P -f 'demo\camera'
 # What is on the camera, by number; the camera's own names with %f.
 run --virtual --list-files --get-file 2-3 --filename 'demo\camera\picked\%n-%f' --delete-file 1 --num-files
 # A folder of pictures as a camera: the pictures just taken, listed, one saved with its thumbnail.
-run --virtual-folder 'demo\camera\picked' --list-files --get-file 1 --get-thumbnail 1 --folder 'demo\fromfolder'
+run --virtual-folder 'demo\camera\picked' --list-files --get-file 1 --filename 'demo\fromfolder\%f' --get-thumbnail 1 --filename 'demo\fromfolder\thumb_%f'
 # Events and tethered shooting: FotexSim presses the virtual camera's own button while fotex waits.
 run --virtual --virtual-shutter 2 --wait-event=2
-run --virtual --virtual-shutter 3 --capture-tethered=3 --folder 'demo\tethered'
+run --virtual --virtual-shutter 3 --capture-tethered=3 --filename 'demo\tethered\%f'
+# A slowed download shows its progress (file, percent, bytes, rate) on the console's stderr.
+run --virtual --virtual-rate 3000 -p 1-2 --filename 'demo\slow\%f'
+# Ctrl-C during the second transfer cancels it: no partial file, the picture stays on the
+# camera, what was not saved is named, and the status is 1.
+run --virtual --virtual-rate 3000 --virtual-interrupt 2 --no-keep -P --filename 'demo\interrupted\%f'
+# One file's bytes on standard output, nothing else there.
+echo "\$ fotex --virtual --stdout -p 1 | wc -c"
+/usr/lib/wine/wine64 ./fotex.exe --virtual --stdout -p 1 | wc -c
+echo
 echo "The new pictures are in $PWD/demo; every picture and video of the camera is in $PWD/demo/camera/all/;"
 echo "the folder camera's first picture and its thumbnail are in $PWD/demo/fromfolder/;"
 echo "the pictures taken with the camera's own button are in $PWD/demo/tethered/."

@@ -14,17 +14,30 @@ namespace {
 
 struct FileKind {
     const wchar_t* extension;
-    const GUID* format;
+    GUID format;
     LONG type;
 };
 
+// Formats WIA has no GUID for (RAW files, newer videos): each a GUID of its own, as a driver
+// gives its private formats, so that a host sees an unknown format rather than a wrong one.
+constexpr GUID OwnFormat(unsigned long n) { return {0xF07E5100 + n, 0x5A1D, 0x4F0E, {0x9A, 0x3C, 0x46, 0x4F, 0x54, 0x45, 0x58, 0x00}}; }
+
 const FileKind kKinds[] = {
-    {L"jpg", &wia::WiaImgFmt_JPEG, wia::kItemTypeImage},  {L"jpeg", &wia::WiaImgFmt_JPEG, wia::kItemTypeImage},
-    {L"jpe", &wia::WiaImgFmt_JPEG, wia::kItemTypeImage},  {L"png", &wia::WiaImgFmt_PNG, wia::kItemTypeImage},
-    {L"bmp", &wia::WiaImgFmt_BMP, wia::kItemTypeImage},   {L"gif", &wia::WiaImgFmt_GIF, wia::kItemTypeImage},
-    {L"tif", &wia::WiaImgFmt_TIFF, wia::kItemTypeImage},  {L"tiff", &wia::WiaImgFmt_TIFF, wia::kItemTypeImage},
-    {L"avi", &wia::WiaImgFmt_AVI, wia::kItemTypeVideo},   {L"mpg", &wia::WiaImgFmt_MPG, wia::kItemTypeVideo},
-    {L"mpeg", &wia::WiaImgFmt_MPG, wia::kItemTypeVideo},
+    {L"jpg", wia::WiaImgFmt_JPEG, wia::kItemTypeImage},  {L"jpeg", wia::WiaImgFmt_JPEG, wia::kItemTypeImage},
+    {L"jpe", wia::WiaImgFmt_JPEG, wia::kItemTypeImage},  {L"png", wia::WiaImgFmt_PNG, wia::kItemTypeImage},
+    {L"bmp", wia::WiaImgFmt_BMP, wia::kItemTypeImage},   {L"gif", wia::WiaImgFmt_GIF, wia::kItemTypeImage},
+    {L"tif", wia::WiaImgFmt_TIFF, wia::kItemTypeImage},  {L"tiff", wia::WiaImgFmt_TIFF, wia::kItemTypeImage},
+    {L"avi", wia::WiaImgFmt_AVI, wia::kItemTypeVideo},   {L"mpg", wia::WiaImgFmt_MPG, wia::kItemTypeVideo},
+    {L"mpeg", wia::WiaImgFmt_MPG, wia::kItemTypeVideo},
+    {L"mp4", OwnFormat(1), wia::kItemTypeVideo},         {L"m4v", OwnFormat(1), wia::kItemTypeVideo},
+    {L"mov", OwnFormat(2), wia::kItemTypeVideo},         {L"mts", OwnFormat(3), wia::kItemTypeVideo},
+    {L"heic", OwnFormat(4), wia::kItemTypeImage},        {L"heif", OwnFormat(4), wia::kItemTypeImage},
+    {L"dng", OwnFormat(5), wia::kItemTypeImage},         {L"nef", OwnFormat(6), wia::kItemTypeImage},
+    {L"nrw", OwnFormat(6), wia::kItemTypeImage},         {L"cr2", OwnFormat(7), wia::kItemTypeImage},
+    {L"cr3", OwnFormat(8), wia::kItemTypeImage},         {L"crw", wia::WiaImgFmt_CIFF, wia::kItemTypeImage},
+    {L"arw", OwnFormat(9), wia::kItemTypeImage},         {L"orf", OwnFormat(10), wia::kItemTypeImage},
+    {L"rw2", OwnFormat(11), wia::kItemTypeImage},        {L"raf", OwnFormat(12), wia::kItemTypeImage},
+    {L"pef", OwnFormat(13), wia::kItemTypeImage},        {L"srw", OwnFormat(14), wia::kItemTypeImage},
 };
 
 // Deeper than any camera's folders; a link that loops back ends here.
@@ -101,8 +114,9 @@ HRESULT AddFolder(Item& parent, const std::wstring& path, int depth) {
         Item& item = parent.Add(name.substr(0, name.rfind(L'.')), kind->type | wia::kItemTypeFile);
         item.file = full;
         item.time = LocalTime(entry.ftLastWriteTime);
-        item.formats = {*kind->format};
-        item.props[wia::kIpaFormat].value = Value::Guid(*kind->format);
+        item.formats = {kind->format};
+        item.props[wia::kIpaFormat].value = Value::Guid(kind->format);
+        item.props[wia::kIpaPreferredFormat].value = Value::Guid(kind->format);
         files.emplace_back(&item, name);
     }
     KeepFullNamesApart(parent, files);

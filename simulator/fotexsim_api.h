@@ -22,8 +22,11 @@ int __cdecl FotexSimRegister(void);
 void __cdecl FotexSimRevoke(void);
 
 /* Adds a camera whose items are the picture and video files under `folder` (UTF-16 path,
-   NUL-terminated): .jpg/.jpeg/.jpe, .png, .bmp, .gif and .tif/.tiff are pictures, .avi and
-   .mpg/.mpeg videos; subfolders become camera folders, names starting with "." are skipped. The
+   NUL-terminated): .jpg/.jpeg/.jpe, .png, .bmp, .gif, .tif/.tiff, .heic/.heif and the RAW
+   files .dng, .nef/.nrw, .cr2, .cr3, .crw, .arw, .orf, .rw2, .raf, .pef and .srw are pictures,
+   .avi, .mpg/.mpeg, .mp4/.m4v, .mov and .mts videos; each item gives its file's format as
+   WIA_IPA_PREFERRED_FORMAT (a format GUID of the camera's own where WIA has none) and its
+   extension as WIA_IPA_FILENAME_EXTENSION; subfolders become camera folders, names starting with "." are skipped. The
    camera is named `name` (null: "Fotex Folder Camera") and listed after the default ones; call
    it before or after FotexSimRegister, then enumerate again.
    Each item transfers its file's bytes unchanged in the file's own format and refuses every other
@@ -66,6 +69,19 @@ int __cdecl FotexSimPlugIn(int camera);
    before FotexSimRegister and from any thread, as the three functions above.
    Returns 1, or 0 when there is no such camera or the rate is negative. */
 int __cdecl FotexSimSetTransferRate(int camera, int bytes_per_second);
+
+/* FotexSimPressShutter with the name the camera gives the picture (any text) and, when
+   `extension` is not null, its file name extension. Returns 1, or 0 as FotexSimPressShutter, and
+   when name is null. */
+int __cdecl FotexSimPressShutterNamed(int camera, const wchar_t* name, const wchar_t* extension);
+
+/* Faults for hosts that test their failure paths, on every virtual camera. The `nth` transfer
+   from now (1 the next one) writes the first half of its data, then fails with `hresult`, as a
+   camera unplugged part-way or a disk that fills up. The `nth` deletion of an item fails with
+   `hresult`. Each returns 1, or 0 before the camera exists (FotexSimRegister or
+   FotexSimAddFolderCamera first) or when nth is below 1. */
+int __cdecl FotexSimCutTransfer(int hresult, int nth);
+int __cdecl FotexSimFailDelete(int hresult, int nth);
 
 #ifdef __cplusplus
 }

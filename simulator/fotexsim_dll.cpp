@@ -64,3 +64,21 @@ extern "C" int __cdecl FotexSimSetTransferRate(int camera, int bytesPerSecond) {
     g_camera->devices[static_cast<size_t>(camera)].transferRate = bytesPerSecond;
     return 1;
 }
+
+extern "C" int __cdecl FotexSimPressShutterNamed(int camera, const wchar_t* name, const wchar_t* extension) {
+    if (!name || !Known(camera)) return 0;
+    const std::wstring ext = extension ? extension : L"";
+    return g_camera->PressShutter(static_cast<size_t>(camera), name, extension ? &ext : nullptr) != nullptr ? 1 : 0;
+}
+
+extern "C" int __cdecl FotexSimCutTransfer(int hresult, int nth) {
+    if (!g_camera || nth < 1) return 0;
+    g_camera->CutTransfer(static_cast<HRESULT>(hresult), nth);
+    return 1;
+}
+
+extern "C" int __cdecl FotexSimFailDelete(int hresult, int nth) {
+    if (!g_camera || nth < 1) return 0;
+    g_camera->FailOn(fotexsim::Op::DeleteItem, static_cast<HRESULT>(hresult), nth);
+    return 1;
+}

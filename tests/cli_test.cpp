@@ -136,9 +136,9 @@ TEST(CommandLine, MistakesExitTwoWithOneLineAndDoNothing) {
         {"--filename a%q --capture-image-and-download", "--filename 'a%q': unknown field %q (see --help)"},
         {"--filename %f --capture-image-and-download", "--filename '%f': %f (the camera's file name) has no value here"},
         {"--format xyz --capture-image-and-download", "unknown format 'xyz' (formats: bmp emf wmf jpg jpeg png gif tiff tif exif pcd fpix ico ciff pict jp2 jpx raw avi mpg, or a code of fotex.h)"},
-        {"--dialog --filename x", "--filename x shapes none of the actions given (it is for --get-file, --get-thumbnail, --capture-image-and-download, --get-all-files, --capture-tethered)"},
+        {"--dialog --filename x", "--filename x shapes none of the actions given (it is for --get-file, --get-thumbnail, --get-all-thumbnails, --capture-image-and-download, --get-all-files, --capture-tethered)"},
         {"--filename a --filename b", "--filename b shapes none of the actions given (it is for --get-file, --get-thumbnail, "
-         "--capture-image-and-download, --get-all-files, --capture-tethered)"},
+         "--get-all-thumbnails, --capture-image-and-download, --get-all-files, --capture-tethered)"},
         {"--summary --get-config nosuch", "unknown setting 'nosuch' (see --list-config)"},
         {"--set-config nosuch=1", "unknown setting 'nosuch' (see --list-config)"},
         {"--set-config flashmode", "--set-config needs NAME=VALUE, not 'flashmode'"},
@@ -160,9 +160,9 @@ TEST(CommandLine, MistakesExitTwoWithOneLineAndDoNothing) {
         {"-d 3-1", "--delete-file takes file numbers as --list-files shows them (3, or 1-3,7), not '3-1'"},
         {"-t 1,", "--get-thumbnail takes file numbers as --list-files shows them (3, or 1-3,7), not '1,'"},
         {"-P --filename a --prefix b", "--get-all-files takes --filename or --prefix, not both"},
-        {"-P --skip-existing",
-         "--get-all-files takes --force-overwrite and --skip-existing with --filename only: without it each file gets a "
-         "numbered name no file holds, and none is replaced"},
+        {"-P --prefix a --skip-existing",
+         "--get-all-files --prefix takes neither --force-overwrite nor --skip-existing: each file gets a numbered name no "
+         "file holds, and none is replaced"},
         {"--virtual-folder \"\" -L", "--virtual-folder needs a folder"},
         {"--virtual-item a%zz -L", "--virtual-item takes NAME or NAME:EXT with %XX for any byte, not 'a%zz'"},
         {"--virtual-item a:b% -L", "--virtual-item takes NAME or NAME:EXT with %XX for any byte, not 'a:b%'"},
@@ -192,13 +192,14 @@ TEST(CommandLine, ValuesComeInEveryGphoto2Spelling) {
         EXPECT_EQ(0u, run.exit) << args;
         EXPECT_TRUE(Contains(run.out, "Current: Auto\n")) << args << "\n" << run.out;
     }
-    const std::string spellings[] = {"-P -f " + folder + "\\a", "-Pf" + folder + "\\b", "-qPf " + folder + "\\c",
-                                     "--folder=" + folder + "\\d --get-all-files"};
+    const std::string spellings[] = {"-P --filename " + folder + "\\a\\%f", "-Pf/ --filename " + folder + "\\b\\%f",
+                                     "-qPRf/DCIM --filename " + folder + "\\c\\%f",
+                                     "--folder=/DCIM --get-all-files --filename=" + folder + "\\d\\%f"};
     for (const std::string& args : spellings) {
         const Outcome run = Fotex(args);
         EXPECT_EQ(0u, run.exit) << args << "\n" << run.err;
     }
-    for (const char* sub : {"a", "b", "c", "d"}) EXPECT_TRUE(Exists(folder + "\\" + sub + "\\img       0.jpg")) << sub;
+    for (const char* sub : {"a", "b", "c", "d"}) EXPECT_TRUE(Exists(folder + "\\" + sub + "\\IMG_0001.jpg")) << sub;
 }
 
 // ---- What goes where ----------------------------------------------------------------------
@@ -282,7 +283,7 @@ TEST(Devices, AMissingDeviceIsNamedWithTheCountListed) {
 
 TEST(Devices, DeleteAllFilesLeavesNothingToDownload) {
     const std::string folder = Scratch("deleteall");
-    ExpectRun("-D -n -P -f " + folder, 0,
+    ExpectRun("-D -n -P --filename " + folder + "\\%f", 0,
               "Deleted all files on the camera\nNumber of files on the camera: 0\n0 of 0 files saved, 0 skipped, 0 failed\n", "");
 }
 
@@ -475,7 +476,7 @@ TEST(Capture, NoKeepDeletesEachSavedPictureFromTheCamera) {
     } cases[] = {{"--keep", "a", "5 files saved"}, {"--no-keep", "b", "4 files saved"}};
     for (const auto& c : cases) {
         const Outcome run = Fotex(std::string(c.keep) + " --capture-image-and-download --filename " + folder + "\\" + c.camera +
-                                  " --keep -P -f " + folder + "\\" + c.camera);
+                                  " --keep --filename " + folder + "\\" + c.camera + "\\%f -P");
         EXPECT_EQ(0u, run.exit) << c.keep << run.err;
         EXPECT_TRUE(Contains(run.out, c.files)) << c.keep << "\n" << run.out;
     }
@@ -489,7 +490,7 @@ TEST(Capture, CaptureImageLeavesThePictureOnTheCamera) {
 
 TEST(Download, GetAllFilesMakesNestedFoldersAndNamesEachFile) {
     const std::string folder = Scratch("all") + "\\x\\y";
-    const Outcome run = Fotex("--get-all-files --folder " + folder);
+    const Outcome run = Fotex("--get-all-files --prefix " + folder + "\\img");
     EXPECT_EQ(0u, run.exit) << run.err;
     // Images and videos are numbered apart, the video saved in its own format.
     const std::string expected[] = {"img       0.jpg", "img       1.jpg", "img       2.jpg", "img       0.avi"};
@@ -501,7 +502,7 @@ TEST(Download, GetAllFilesMakesNestedFoldersAndNamesEachFile) {
     EXPECT_EQ(out + "4 of 4 files saved, 0 skipped, 0 failed\n", run.out);
     EXPECT_EQ("RIFF", Contents(folder + "\\img       0.avi").substr(0, 4));
     // --no-keep deletes each item once it is saved.
-    const Outcome moved = Fotex("--no-keep -f " + folder + "\\moved -P -n");
+    const Outcome moved = Fotex("--no-keep --prefix " + folder + "\\moved\\img -P -n");
     EXPECT_EQ(0u, moved.exit) << moved.err;
     EXPECT_TRUE(Contains(moved.out, "Saving file as " + folder + "\\moved\\img       0.avi\nDeleting MOV_0001.avi from the camera\n"
                                     "4 of 4 files saved, 0 skipped, 0 failed\nNumber of files on the camera: 0\n"))
@@ -511,11 +512,14 @@ TEST(Download, GetAllFilesMakesNestedFoldersAndNamesEachFile) {
 TEST(Download, GetAllFilesFailsWhenItCannotSaveEverything) {
     const std::string folder = Scratch("allfail");
     Write(folder + "\\file", "x");
-    ExpectRun("--get-all-files --folder " + folder + "\\file", 1, "", "fotex: " + folder + "\\file is a file, not a folder; nothing saved\n");
+    const Outcome file = Fotex("--get-all-files --prefix " + folder + "\\file\\img");
+    EXPECT_EQ(1u, file.exit);
+    EXPECT_EQ("0 of 4 files saved, 0 skipped, 4 failed\n", file.out);
+    EXPECT_TRUE(Contains(file.err, folder + "\\file is a file, not a folder\n")) << file.err;
     // Each file goes through a transfer of its own: a name longer than the old whole-device
     // transfer took is saved, and a format the video refuses fails it alone, named.
     const std::string prefix(127 - folder.size() - 1 - 8 - 4 + 1, 'p');
-    const Outcome run = Fotex("--get-all-files --format png --folder " + folder + " --prefix " + prefix);
+    const Outcome run = Fotex("--get-all-files --format png --prefix " + folder + "\\" + prefix);
     EXPECT_EQ(1u, run.exit);
     std::string out;
     for (const char* number : {"0", "1", "2"}) {
@@ -533,7 +537,7 @@ TEST(Download, GetAllFilesFailsWhenItCannotSaveEverything) {
     const std::string other = folder + "\\b";
     CreateDirectoryA(other.c_str(), nullptr);
     Write(other + "\\img       1.jpg", "mine");
-    const Outcome aside = Fotex("--get-all-files --folder " + other);
+    const Outcome aside = Fotex("--get-all-files --prefix " + other + "\\img");
     EXPECT_EQ(0u, aside.exit) << aside.err;
     EXPECT_TRUE(Contains(aside.out, "Saving file as " + other + "\\img       1~1.jpg\nSaving file as " + other + "\\img       2.jpg\n"))
         << aside.out;
@@ -548,7 +552,7 @@ TEST(Download, GetAllFilesNamesARefusedFormatAndSavesThePicturesAfterIt) {
                       .exit);
     const auto same = [](const std::string& a, const std::string& b) { return Contents(a) == Contents(b) && Exists(b); };
     // The folder camera gives each file in its own format only: b.png refuses JPEG.
-    const Outcome refused = Launch("--virtual-folder " + pics + " --format jpg -P -f " + out);
+    const Outcome refused = Launch("--virtual-folder " + pics + " --format jpg -P --prefix " + out + "\\img");
     EXPECT_EQ(1u, refused.exit);
     EXPECT_EQ("Saving file as " + out + "\\img       0.jpg\nSaving file as " + out + "\\img       2.jpg\n"
               "2 of 3 files saved, 0 skipped, 1 failed\n",
@@ -560,7 +564,7 @@ TEST(Download, GetAllFilesNamesARefusedFormatAndSavesThePicturesAfterIt) {
     EXPECT_TRUE(same(pics + "\\c.jpg", out + "\\img       2.jpg"));
     EXPECT_FALSE(Exists(out + "\\img       1.jpg"));
     // Each in its own format; names in use step aside, and what was there stays.
-    const Outcome own = Launch("--virtual-folder " + pics + " -P -f " + out);
+    const Outcome own = Launch("--virtual-folder " + pics + " -P --prefix " + out + "\\img");
     EXPECT_EQ(0u, own.exit) << own.err;
     EXPECT_EQ("Saving file as " + out + "\\img       0~1.jpg\nSaving file as " + out + "\\img       1.png\nSaving file as " + out +
                   "\\img       2~1.jpg\n3 of 3 files saved, 0 skipped, 0 failed\n",
@@ -594,24 +598,24 @@ TEST(Dialog, SavesTheSystemDialogsPictureUnderTheFileRules) {
 
 // A --list-files line for the virtual camera's file `which` (0 to 3) listed as `number`.
 std::string Row(int number, int which) {
-    const char* const files[] = {"IMG_0001.jpg                rd     3 KB image 2026-12-01T09:00:00",
-                                 "IMG_0002.jpg                rd     3 KB image 2026-12-01T09:00:01",
-                                 "IMG_0003.jpg                rd     3 KB image 2026-12-01T09:00:02",
-                                 "MOV_0001.avi                rd     3 KB video 2026-12-01T09:00:03"};
+    const char* const files[] = {"IMG_0001.jpg                rd     3 KB image/jpeg 2026-12-01T09:00:00",
+                                 "IMG_0002.jpg                rd     3 KB image/jpeg 2026-12-01T09:00:01",
+                                 "IMG_0003.jpg                rd     3 KB image/jpeg 2026-12-01T09:00:02",
+                                 "MOV_0001.avi                rd     3 KB video/x-msvideo 2026-12-01T09:00:03"};
     std::string line = "#" + std::to_string(number);
     return line + std::string(7 - line.size(), ' ') + files[which] + "\n";
 }
 
 TEST(Files, ListFilesInGphoto2sLayoutAndAsRecords) {
     ExpectRun("--list-files", 0,
-              "There are 4 files in folder '\\DCIM'.\n" + Row(1, 0) + Row(2, 1) + Row(3, 2) + Row(4, 3), "");
+              "There are 4 files in folder '/DCIM'.\n" + Row(1, 0) + Row(2, 1) + Row(3, 2) + Row(4, 3), "");
     ExpectRun("--parsable -L -n", 0,
               "1\tIMG_0001.jpg\t2157\timage\t2026-12-01T09:00:00\t0000\\Root\\DCIM\\IMG_0001\n"
               "2\tIMG_0002.jpg\t2297\timage\t2026-12-01T09:00:01\t0000\\Root\\DCIM\\IMG_0002\n"
               "3\tIMG_0003.jpg\t2516\timage\t2026-12-01T09:00:02\t0000\\Root\\DCIM\\IMG_0003\n"
               "4\tMOV_0001.avi\t2562\tvideo\t2026-12-01T09:00:03\t0000\\Root\\DCIM\\MOV_0001\n4\n",
               "");
-    ExpectRun("--device 1 -L -n", 0, "There is no file on the camera.\nNumber of files on the camera: 0\n", "");
+    ExpectRun("--device 1 -L -n", 0, "There is no file in folder '/'.\nNumber of files on the camera: 0\n", "");
 }
 
 TEST(Files, GetFileSavesTheNumbersGivenAndNamesEachMissingOne) {
@@ -623,11 +627,11 @@ TEST(Files, GetFileSavesTheNumbersGivenAndNamesEachMissingOne) {
         std::string err;
     };
     const Case cases[] = {
-        {"-p 1-2,4 -f " + folder + "\\a", 0, {"a\\IMG_0001.jpg", "a\\IMG_0002.jpg", "a\\MOV_0001.avi"}, ""},
+        {"-p 1-2,4 --filename " + folder + "\\a\\%f", 0, {"a\\IMG_0001.jpg", "a\\IMG_0002.jpg", "a\\MOV_0001.avi"}, ""},
         {"--get-file=3 --filename " + folder + "\\b\\%n-%f-%Y", 0, {"b\\3-IMG_0003-2026.jpg"}, ""},
-        {"-p 2,9 -f " + folder + "\\c", 1, {"c\\IMG_0002.jpg"}, "fotex: file 9 is not on the camera (4 listed, from 1)\n"},
-        {"-p 4-9 -f " + folder + "\\d", 1, {"d\\MOV_0001.avi"}, "fotex: files 5-9 are not on the camera (4 listed, from 1)\n"},
-        {"--format bmp -p 1 -f " + folder + "\\e", 0, {"e\\IMG_0001.bmp"}, ""},
+        {"-p 2,9 --filename " + folder + "\\c\\%f", 1, {"c\\IMG_0002.jpg"}, "fotex: file 9 is not on the camera (4 listed, from 1)\n"},
+        {"-p 4-9 --filename " + folder + "\\d\\%f", 1, {"d\\MOV_0001.avi"}, "fotex: files 5-9 are not on the camera (4 listed, from 1)\n"},
+        {"--format bmp -p 1 --filename " + folder + "\\e\\%f", 0, {"e\\IMG_0001.bmp"}, ""},
     };
     for (const Case& c : cases) {
         const Outcome run = Fotex(c.args);
@@ -655,13 +659,13 @@ TEST(Files, SavingFilesFollowsTheFileRulesAndNamesEachRefusal) {
         bool replaced;
     };
     const Case cases[] = {
-        {"-p 1-2 -f " + folder, 1, "Saving file as " + folder + "\\IMG_0002.jpg\n",
+        {"-p 1-2 --filename " + folder + "\\%f", 1, "Saving file as " + folder + "\\IMG_0002.jpg\n",
          "fotex: could not save #1 IMG_0001.jpg: " + folder + "\\IMG_0001.jpg exists (--force-overwrite replaces it, "
          "--skip-existing leaves it)\n", false},
-        {"--skip-existing -p 1 -f " + folder, 0, "Skipping existing file " + folder + "\\IMG_0001.jpg\n", "", false},
-        {"-t 1 -f " + folder, 1, "", "fotex: could not save #1 IMG_0001.jpg: " + folder + "\\thumb_IMG_0001.bmp exists "
+        {"--skip-existing -p 1 --filename " + folder + "\\%f", 0, "Skipping existing file " + folder + "\\IMG_0001.jpg\n", "", false},
+        {"-t 1 --filename " + folder + "\\thumb_%f", 1, "", "fotex: could not save #1 IMG_0001.jpg: " + folder + "\\thumb_IMG_0001.bmp exists "
          "(--force-overwrite replaces it, --skip-existing leaves it)\n", false},
-        {"--force-overwrite -p 1 -t 1 -f " + folder, 0,
+        {"--force-overwrite --filename " + folder + "\\%f -p 1 --filename " + folder + "\\thumb_%f -t 1", 0,
          "Saving file as " + folder + "\\IMG_0001.jpg\nSaving file as " + folder + "\\thumb_IMG_0001.bmp\n", "", true},
     };
     for (const Case& c : cases) {
@@ -674,8 +678,7 @@ TEST(Files, SavingFilesFollowsTheFileRulesAndNamesEachRefusal) {
 TEST(Files, DeleteFileRemovesTheNumbersGiven) {
     ExpectRun("-d 1,3 -L", 0,
               "Deleted #1 IMG_0001.jpg from the camera\nDeleted #3 IMG_0003.jpg from the camera\n"
-              "There are 2 files in folder '\\DCIM'.\n" + Row(1, 1) + Row(2, 3), "");
-    ExpectRun("-d 4-5 -n", 1, "Deleted #4 MOV_0001.avi from the camera\n", "fotex: file 5 is not on the camera (4 listed, from 1)\n");
+              "There are 2 files in folder '/DCIM'.\n" + Row(1, 1) + Row(2, 3), "");
 }
 
 TEST(Files, GetAllFilesWithAPatternKeepsTheCamerasNames) {
@@ -686,9 +689,9 @@ TEST(Files, GetAllFilesWithAPatternKeepsTheCamerasNames) {
         saved += "Saving file as " + folder + "\\deep\\" + n + "\n";
         skipped += "Skipping existing file " + folder + "\\deep\\" + n + "\n";
     }
-    ExpectRun("-P --filename %n_%f -f " + folder + "\\deep", 0, saved + "4 of 4 files saved, 0 skipped, 0 failed\n", "");
-    ExpectRun("-P --filename %n_%f -f " + folder + "\\deep --skip-existing", 0, skipped + "0 of 4 files saved, 4 skipped, 0 failed\n", "");
-    const Outcome refused = Fotex("-P --filename %n_%f -f " + folder + "\\deep");
+    ExpectRun("-P --filename " + folder + "\\deep\\%n_%f", 0, saved + "4 of 4 files saved, 0 skipped, 0 failed\n", "");
+    ExpectRun("-P --filename " + folder + "\\deep\\%n_%f --skip-existing", 0, skipped + "0 of 4 files saved, 4 skipped, 0 failed\n", "");
+    const Outcome refused = Fotex("-P --filename " + folder + "\\deep\\%n_%f");
     EXPECT_EQ(1u, refused.exit);
     EXPECT_EQ(4u, Lines(refused.err).size()) << refused.err;
     EXPECT_EQ("0 of 4 files saved, 0 skipped, 4 failed\n", refused.out);
@@ -706,9 +709,9 @@ TEST(Files, AFolderOfPicturesServesAsACamera) {
     EXPECT_EQ("2\tb.jpg\t", lines[1].substr(0, 8));
     const std::vector<std::string> layout = Lines(Launch("--virtual-folder " + folder + "\\pics -L").out);
     ASSERT_EQ(4u, layout.size());
-    EXPECT_EQ("There is 1 file in folder '\\'.", layout[0]);
-    EXPECT_EQ("There is 1 file in folder '\\sub'.", layout[2]);
-    const Outcome get = Launch("--virtual-folder " + folder + "\\pics -p 1-2 -t 2 -f " + folder + "\\out");
+    EXPECT_EQ("There is 1 file in folder '/'.", layout[0]);
+    EXPECT_EQ("There is 1 file in folder '/sub'.", layout[2]);
+    const Outcome get = Launch("--virtual-folder " + folder + "\\pics --filename " + folder + "\\out\\%f -p 1-2 --filename " + folder + "\\out\\thumb_%f -t 2");
     EXPECT_EQ(0u, get.exit) << get.err;
     EXPECT_EQ(Contents(folder + "\\pics\\a.jpg"), Contents(folder + "\\out\\a.jpg"));
     EXPECT_EQ(Contents(folder + "\\pics\\sub\\b.jpg"), Contents(folder + "\\out\\b.jpg"));
@@ -801,15 +804,15 @@ TEST(Events, WaitEventPrintsEachEventOnALine) {
 TEST(Events, CaptureTetheredSavesEachNewPictureUnderTheFileRules) {
     const std::string folder = Scratch("tethered");
     const std::string saved = "Saving file as " + folder + "\\IMG_0004.jpg\nSaving file as " + folder + "\\IMG_0005.jpg\n";
-    ExpectRun("--virtual-shutter 2 --capture-tethered=2 -f " + folder, 0, saved, "");
+    ExpectRun("--virtual-shutter 2 --capture-tethered=2 --filename " + folder + "\\%f", 0, saved, "");
     EXPECT_TRUE(IsJpeg(folder + "\\IMG_0004.jpg"));
     Write(folder + "\\IMG_0004.jpg", "mine");
     DeleteFileA((folder + "\\IMG_0005.jpg").c_str());
-    ExpectRun("--virtual-shutter 2 --capture-tethered=2 -f " + folder, 1, "Saving file as " + folder + "\\IMG_0005.jpg\n",
+    ExpectRun("--virtual-shutter 2 --capture-tethered=2 --filename " + folder + "\\%f", 1, "Saving file as " + folder + "\\IMG_0005.jpg\n",
               "fotex: could not save 0000\\Root\\DCIM\\IMG_0004: " + folder + "\\IMG_0004.jpg exists (--force-overwrite "
               "replaces it, --skip-existing leaves it)\n");
     EXPECT_EQ("mine", Contents(folder + "\\IMG_0004.jpg"));
-    ExpectRun("--virtual-shutter 1 --capture-tethered=1 --filename t%n-%f --format bmp --skip-existing -f " + folder, 0,
+    ExpectRun("--virtual-shutter 1 --capture-tethered=1 --filename " + folder + "\\t%n-%f --format bmp --skip-existing", 0,
               "Saving file as " + folder + "\\t1-IMG_0004.bmp\n", "");
     EXPECT_EQ("BM", Contents(folder + "\\t1-IMG_0004.bmp").substr(0, 2));
 }
@@ -907,15 +910,16 @@ TEST(CameraNames, EveryVerbThatSavesKeepsHostileNamesInsideTheFolder) {
     all.insert({"IMG_0001.jpg", "IMG_0002.jpg", "IMG_0003.jpg", "MOV_0001.avi"});
     const Case cases[] = {
         {"-p 5-19", SafeNames()},
-        {"--filename %f.%C -P", all},
-        {"--filename %f.%C --no-keep -P", all},
+        {"-P", all},
+        {"--no-keep -P", all},
         {"-t 5-19", thumbnails},
         {"--virtual-shutter 15 --capture-tethered=15", {}},
     };
     int n = 0;
     for (const Case& c : cases) {
         const std::string folder = scratch + "\\" + std::to_string(++n), target = folder + "\\in\\deep";
-        const Outcome run = Fotex(c.args + " -f " + target + HostileCamera());
+        const std::string pattern = c.args[1] == 't' ? "thumb_%f" : "%f";
+        const Outcome run = Fotex(c.args + " --filename " + target + "\\" + pattern + HostileCamera());
         // The 300 characters are refused, and so is anything the file system will not take.
         EXPECT_EQ(1u, run.exit) << c.args << "\n" << run.out << run.err;
         const std::set<std::string> files = FilesUnder(folder);
@@ -931,8 +935,8 @@ TEST(CameraNames, EveryVerbThatSavesKeepsHostileNamesInsideTheFolder) {
     const std::set<std::string> tethered = FilesUnder(scratch + "\\5\\in\\deep");
     for (const char* name : {"C_evil.jpg", "a_b.jpg", "x_stream.jpg", "CON_.jpg", "nul_.txt.jpg", "name._.jpg", "name _.jpg", "_.jpg"})
         EXPECT_EQ(1u, tethered.count(name)) << name;
-    // Without a pattern the files are numbered: nothing of the camera's goes into a path.
-    const Outcome library = Fotex("-P -f " + scratch + "\\6\\in" + HostileCamera());
+    // With fotex 1.3's numbered names nothing of the camera's goes into a path.
+    const Outcome library = Fotex("-P --prefix " + scratch + "\\6\\in\\img" + HostileCamera());
     EXPECT_EQ(0u, library.exit) << library.err;
     for (const std::string& f : FilesUnder(scratch + "\\6")) EXPECT_EQ("in\\img", f.substr(0, 6)) << f;
     EXPECT_EQ(before, Strays());
@@ -969,15 +973,15 @@ TEST(CameraNames, WithoutAFolderTheCurrentOneHoldsEveryFile) {
 TEST(CameraNames, APatternThatClimbsOutOfTheFolderIsRefusedAndNamed) {
     const std::string scratch = Scratch("climb");
     const std::string target = scratch + "\\in";
-    ExpectRun("-p 1-2 --filename %f\\..\\..\\x%n -f " + target, 1, "",
+    ExpectRun("-p 1-2 --filename " + target + "\\%f\\..\\..\\x%n", 1, "",
               "fotex: could not save #1 IMG_0001.jpg: " + target + "\\IMG_0001\\..\\..\\x1.jpg lies outside " + target +
                   "\nfotex: could not save #2 IMG_0002.jpg: " + target + "\\IMG_0002\\..\\..\\x2.jpg lies outside " + target + "\n");
     // Without an extension a trailing dot would be dropped, and the file saved under another name.
-    ExpectRun("-p 1 --format 20 --filename %f. -f " + target, 1, "",
+    ExpectRun("-p 1 --format 20 --filename " + target + "\\%f.", 1, "",
               "fotex: could not save #1 IMG_0001.jpg: " + target + "\\IMG_0001. is not a name the file system keeps as written\n");
     EXPECT_TRUE(FilesUnder(scratch).empty());
-    // A folder the pattern names before its fields is the user's choice, as --folder is.
-    const Outcome up = Fotex("-p 1 --filename ..\\up\\%f -f " + target);
+    // A folder the pattern names before its fields is the user's choice.
+    const Outcome up = Fotex("-p 1 --filename " + target + "\\..\\up\\%f");
     EXPECT_EQ(0u, up.exit) << up.err;
     EXPECT_TRUE(IsJpeg(scratch + "\\up\\IMG_0001.jpg"));
 }
@@ -985,7 +989,7 @@ TEST(CameraNames, APatternThatClimbsOutOfTheFolderIsRefusedAndNamed) {
 TEST(CameraNames, ADeviceNameEndingInADotIsSavedUnderAnOrdinaryName) {
     // "CON." and "aux ." end in a dot: the added '_' alone leaves "CON._", still the console.
     const std::string target = Scratch("devicedot") + "\\in";
-    const Outcome run = Fotex("--virtual-item CON.:jpg --virtual-item \"aux .:jpg\" --virtual-item COM1.:jpg -p 5-7 -f " + target);
+    const Outcome run = Fotex("--virtual-item CON.:jpg --virtual-item \"aux .:jpg\" --virtual-item COM1.:jpg -p 5-7 --filename " + target + "\\%f");
     EXPECT_EQ(0u, run.exit) << run.err;
     EXPECT_EQ("", run.err);
     EXPECT_EQ(3u, FilesUnder(target).size()) << run.out;
@@ -993,7 +997,7 @@ TEST(CameraNames, ADeviceNameEndingInADotIsSavedUnderAnOrdinaryName) {
 TEST(CameraNames, TheDefaultPatternWithAFormatWithoutExtensionSaves) {
     // %f.%C is fotex's own pattern: an empty %C must not leave it a name ending in a dot.
     const std::string target = Scratch("noextension") + "\\in";
-    const Outcome run = Fotex("-p 1 --format 20 -f " + target);
+    const Outcome run = Fotex("-p 1 --format 20 --filename " + target + "\\%f.%C");
     EXPECT_EQ(0u, run.exit) << run.err;
     EXPECT_EQ(1u, FilesUnder(target).size()) << run.out << run.err;
 }
@@ -1001,7 +1005,7 @@ TEST(CameraNames, AFolderEndingInASeparatorOrADriveIsJoinedWithoutAnotherSeparat
     const std::string scratch = Scratch("joins");
     for (const char* tail : {"\\", "/"}) {
         const std::string folder = scratch + "\\" + (tail[0] == '/' ? "slash" : "back") + tail;
-        const Outcome run = Fotex("-p 1 -f " + folder);
+        const Outcome run = Fotex("-p 1 --filename " + folder + "%f");
         EXPECT_EQ(0u, run.exit) << tail << "\n" << run.err;
         EXPECT_EQ("Saving file as " + folder + "IMG_0001.jpg\n", run.out) << tail;
         EXPECT_TRUE(IsJpeg(folder + "IMG_0001.jpg")) << tail;
@@ -1011,7 +1015,7 @@ TEST(CameraNames, AFolderEndingInASeparatorOrADriveIsJoinedWithoutAnotherSeparat
     ASSERT_NE(0u, GetCurrentDirectoryA(MAX_PATH, here));
     const std::string drive = std::string(here, 2), name = "JoinedOnTheDrive.jpg";
     DeleteFileA(name.c_str());
-    const Outcome run = Fotex("--virtual-item JoinedOnTheDrive:jpg -p 5 -f " + drive);
+    const Outcome run = Fotex("--virtual-item JoinedOnTheDrive:jpg -p 5 --filename " + drive + "%f");
     EXPECT_EQ(0u, run.exit) << run.err;
     EXPECT_EQ("Saving file as " + drive + name + "\n", run.out);
     EXPECT_TRUE(IsJpeg(name));
@@ -1046,12 +1050,12 @@ TEST(OneRun, ANameThisRunWroteIsNeverReplaced) {
         return text;
     };
     const Case cases[] = {
-        {"-P --filename %f.%C --force-overwrite --no-keep -f " + scratch + "\\a",
+        {"-P --filename " + scratch + "\\a\\%f.%C --force-overwrite --no-keep",
          in("a", "Saving file as " + scratch + "\\%s\\IMG_0001.jpg\nDeleting IMG_0001.jpg from the camera\n"
                  "1 of 2 files saved, 0 skipped, 1 failed\n"), in("a", taken)},
-        {"-p 1-2 --force-overwrite -f " + scratch + "\\b", in("b", "Saving file as " + scratch + "\\%s\\IMG_0001.jpg\n"), in("b", taken)},
-        {"-p 1-2 --skip-existing -f " + scratch + "\\c", in("c", "Saving file as " + scratch + "\\%s\\IMG_0001.jpg\n"), in("c", taken)},
-        {"-p 1 -p 2 --force-overwrite -f " + scratch + "\\d", in("d", "Saving file as " + scratch + "\\%s\\IMG_0001.jpg\n"), in("d", taken)},
+        {"-p 1-2 --force-overwrite --filename " + scratch + "\\b\\%f", in("b", "Saving file as " + scratch + "\\%s\\IMG_0001.jpg\n"), in("b", taken)},
+        {"-p 1-2 --skip-existing --filename " + scratch + "\\c\\%f", in("c", "Saving file as " + scratch + "\\%s\\IMG_0001.jpg\n"), in("c", taken)},
+        {"-p 1 -p 2 --force-overwrite --filename " + scratch + "\\d\\%f", in("d", "Saving file as " + scratch + "\\%s\\IMG_0001.jpg\n"), in("d", taken)},
     };
     for (const Case& c : cases) {
         const Outcome run = Launch("--virtual-folder " + pics + " " + c.args);
@@ -1063,7 +1067,7 @@ TEST(OneRun, ANameThisRunWroteIsNeverReplaced) {
     // A file that was there before the run is still replaced when asked.
     CreateDirectoryA((scratch + "\\e").c_str(), nullptr);
     Write(scratch + "\\e\\IMG_0001.jpg", "mine");
-    const Outcome replaced = Launch("--virtual-folder " + pics + " -p 1-2 --force-overwrite -f " + scratch + "\\e");
+    const Outcome replaced = Launch("--virtual-folder " + pics + " -p 1-2 --force-overwrite --filename " + scratch + "\\e\\%f");
     EXPECT_EQ(1u, replaced.exit);
     EXPECT_EQ(first, Contents(scratch + "\\e\\IMG_0001.jpg"));
 }
@@ -1080,11 +1084,11 @@ TEST(OneRun, AShortNameOfAFileThisRunWroteIsTakenToo) {
     const std::string leaf = Utf8(alias).substr(Utf8(alias).rfind('\\') + 1);
     if (leaf == "LongPictureName.jpg") GTEST_SKIP() << "no 8.3 names on this volume";
     const std::string item = leaf.substr(0, leaf.rfind('.')) + ":" + leaf.substr(leaf.rfind('.') + 1);
-    ASSERT_EQ(0u, Fotex("--virtual-item LongPictureName:jpg -p 5 -f " + scratch + "\\ref").exit);
+    ASSERT_EQ(0u, Fotex("--virtual-item LongPictureName:jpg -p 5 --filename " + scratch + "\\ref\\%f").exit);
     const std::string first = Contents(scratch + "\\ref\\LongPictureName.jpg");
     for (const char* rule : {"--force-overwrite", "--skip-existing"}) {
         const std::string target = scratch + "\\" + (rule[2] == 'f' ? "f" : "s");
-        const Outcome run = Fotex("--virtual-item LongPictureName:jpg --virtual-item " + item + " -p 5-6 " + rule + " -f " + target);
+        const Outcome run = Fotex("--virtual-item LongPictureName:jpg --virtual-item " + item + " -p 5-6 " + rule + " --filename " + target + "\\%f");
         EXPECT_EQ(1u, run.exit) << rule << "\n" << run.out << run.err;
         EXPECT_TRUE(Contains(run.err, leaf)) << rule << "\n" << run.err;
         EXPECT_EQ(first, Contents(target + "\\LongPictureName.jpg")) << rule << ": the first picture was replaced";
@@ -1103,3 +1107,270 @@ TEST(OneRun, ACaptureOrTheDialogNeverReplacesWhatThisRunSaved) {
 }
 
 }  // namespace
+
+// ---- Nothing lost or mislabelled -------------------------------------------------------------
+
+// The names of the files in a folder, sorted.
+std::set<std::string> FilesIn(const std::string& folder) {
+    std::set<std::string> names;
+    WIN32_FIND_DATAA data;
+    const HANDLE find = FindFirstFileA((folder + "\\*").c_str(), &data);
+    if (find == INVALID_HANDLE_VALUE) return names;
+    do {
+        if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.insert(data.cFileName);
+    } while (FindNextFileA(find, &data));
+    FindClose(find);
+    return names;
+}
+
+TEST(Interrupt, CtrlCStopsEveryDownloadNamesWhatWasNotSavedAndExitsOne) {
+    const std::string folder = Scratch("ctrlc");
+    const Outcome all = Fotex("--virtual-interrupt 3 -P --filename " + folder + "\\all\\%f");
+    EXPECT_EQ(1u, all.exit);
+    EXPECT_EQ("fotex: interrupted: 2 files not saved: #3 IMG_0003.jpg, #4 MOV_0001.avi\n", all.err);
+    EXPECT_TRUE(Contains(all.out, "2 of 4 files saved, 0 skipped, 0 failed\n")) << all.out;
+    EXPECT_EQ((std::set<std::string>{"IMG_0001.jpg", "IMG_0002.jpg"}), FilesIn(folder + "\\all"));
+    const Outcome some = Fotex("--virtual-interrupt 2 -p 2-4 --filename " + folder + "\\some\\%f");
+    EXPECT_EQ(1u, some.exit);
+    EXPECT_EQ("fotex: interrupted: 2 files not saved: #3 IMG_0003.jpg, #4 MOV_0001.avi\n", some.err);
+    EXPECT_EQ((std::set<std::string>{"IMG_0002.jpg"}), FilesIn(folder + "\\some"));
+}
+
+TEST(Interrupt, DeleteFileChecksEveryNumberBeforeDeletingAny) {
+    ExpectRun("-d 99,3 -n", 1, "", "fotex: file 99 is not on the camera (4 listed, from 1)\nfotex: nothing deleted\n");
+    ExpectRun("-d 3,5 -n", 1, "", "fotex: file 5 is not on the camera (4 listed, from 1)\nfotex: nothing deleted\n");
+}
+
+TEST(Tethered, LostEventsAreMadeUpByListingTheCamera) {
+    const std::string folder = Scratch("lost");
+    // The other camera's 1100 pictures fill the queue: the event of the one taken here is lost.
+    const Outcome run = Fotex("--virtual-item lost1 --virtual-flood 1030 --capture-tethered=1 --filename " + folder + "\\%f");
+    EXPECT_EQ(0u, run.exit) << run.err;
+    EXPECT_TRUE(IsJpeg(folder + "\\lost1.jpg")) << run.out << run.err;
+    EXPECT_TRUE(Contains(run.err, "camera events were lost")) << run.err;
+}
+
+TEST(Faults, OnlyTheCamerasDeleteFailingSaysTheFileIsSavedAndThePictureStays) {
+    const std::string folder = Scratch("nodelete");
+    const Outcome run = Fotex("--virtual-fail-delete 1 --no-keep -p 1 --filename " + folder + "\\%f -n");
+    EXPECT_EQ(1u, run.exit);
+    EXPECT_TRUE(IsJpeg(folder + "\\IMG_0001.jpg"));
+    EXPECT_TRUE(Contains(run.err, "fotex: #1 IMG_0001.jpg is saved as " + folder + "\\IMG_0001.jpg, but the camera could not delete it: "))
+        << run.err;
+    EXPECT_TRUE(Contains(run.err, "; the picture stays on the camera\n")) << run.err;
+}
+
+TEST(Faults, ATransferCutHalfWayLeavesNoFileAndTheRestAreSaved) {
+    const std::string folder = Scratch("cut");
+    // 0x80070070: the disk is full.
+    const Outcome run = Fotex("--virtual-cut-transfer 2 -P --filename " + folder + "\\%f");
+    EXPECT_EQ(1u, run.exit);
+    EXPECT_TRUE(Contains(run.err, "could not save #2 IMG_0002.jpg as " + folder + "\\IMG_0002.jpg: ")) << run.err;
+    EXPECT_TRUE(Contains(run.err, "(0x80070070)")) << run.err;
+    EXPECT_TRUE(Contains(run.out, "3 of 4 files saved, 0 skipped, 1 failed\n")) << run.out;
+    EXPECT_EQ((std::set<std::string>{"IMG_0001.jpg", "IMG_0003.jpg", "MOV_0001.avi"}), FilesIn(folder));
+}
+
+TEST(AllFiles, GetAllFilesSavesUnderTheCamerasNamesAndSkipsWhatIsThere) {
+    const std::string folder = Scratch("allnames");
+    std::string saved, skipped;
+    for (const char* name : {"IMG_0001.jpg", "IMG_0002.jpg", "IMG_0003.jpg", "MOV_0001.avi"}) {
+        saved += "Saving file as " + folder + "\\" + name + "\n";
+        skipped += "Skipping existing file " + folder + "\\" + name + "\n";
+    }
+    ExpectRun("-P --filename " + folder + "\\%f", 0, saved + "4 of 4 files saved, 0 skipped, 0 failed\n", "");
+    EXPECT_EQ("RIFF", Contents(folder + "\\MOV_0001.avi").substr(0, 4));
+    ExpectRun("-P --skip-existing --filename " + folder + "\\%f", 0, skipped + "0 of 4 files saved, 4 skipped, 0 failed\n", "");
+    // fotex 1.3's numbered names are asked for by their prefix.
+    ExpectRun("-P --prefix " + folder + "\\old\\img -q", 0, "", "");
+    EXPECT_TRUE(IsJpeg(folder + "\\old\\img       2.jpg"));
+}
+
+TEST(AllFiles, ContradictionsAndRefusedDownloadsLeaveNothingBehind) {
+    ExpectRun("-p 1 --skip-existing --force-overwrite", 2, "",
+              "fotex: --skip-existing and --force-overwrite contradict each other: give one\n");
+    const std::string folder = Scratch("nofolder");
+    // The video refuses PNG: its folder is not made.
+    const Outcome run = Fotex("--format png -p 4 --filename " + folder + "\\made\\%f");
+    EXPECT_EQ(1u, run.exit);
+    EXPECT_FALSE(Exists(folder + "\\made"));
+}
+
+TEST(Folders, FolderIsTheCameraFolderWithItsSubfoldersUnlessNoRecurse) {
+    const std::string scratch = Scratch("camfolders"), pics = scratch + "\\pics";
+    ASSERT_EQ(0u, Fotex("-q --filename " + pics + "\\top --capture-image-and-download --filename " + pics +
+                        "\\DCIM\\100A\\a --capture-image-and-download --filename " + pics + "\\DCIM\\101B\\b --capture-image-and-download")
+                      .exit);
+    CreateDirectoryA((pics + "\\EMPTY").c_str(), nullptr);
+    const std::string camera = "--virtual-folder " + pics + " ";
+    EXPECT_EQ("There is 1 folder in folder '/'.\n - DCIM\nThere are 2 folders in folder '/DCIM'.\n - 100A\n - 101B\n"
+              "There are no folders in folder '/DCIM/100A'.\nThere are no folders in folder '/DCIM/101B'.\n",
+              Launch(camera + "-l").out);
+    EXPECT_EQ("Number of files in folder '/DCIM': 2\n", Launch(camera + "-f /DCIM -n").out);
+    EXPECT_EQ("Number of files in folder '/DCIM': 0\n", Launch(camera + "-f /DCIM --no-recurse -n").out);
+    EXPECT_EQ("Number of files on the camera: 1\n", Launch(camera + "--no-recurse -n").out);
+    EXPECT_EQ("There is no file in folder '/EMPTY'.\n", Launch(camera + "-f /EMPTY -L").out);
+    // -L, -p and -d number the folder's files alike.
+    const std::vector<std::string> listed = Lines(Launch(camera + "-f \\dcim\\101B\\ -L").out);
+    ASSERT_EQ(2u, listed.size());
+    EXPECT_EQ("There is 1 file in folder '/DCIM/101B'.", listed[0]);
+    EXPECT_EQ("#1     b.jpg", listed[1].substr(0, 12));
+    const Outcome get = Launch(camera + "-f /DCIM/101B -p 1 --filename " + scratch + "\\out\\%f");
+    EXPECT_EQ(0u, get.exit) << get.err;
+    EXPECT_EQ(Contents(pics + "\\DCIM\\101B\\b.jpg"), Contents(scratch + "\\out\\b.jpg"));
+}
+
+TEST(Folders, AFolderThatIsNoCameraFolderIsRefusedShowingTheNewForm) {
+    const Outcome local = Fotex("-P -f out");
+    EXPECT_EQ(2u, local.exit);
+    EXPECT_TRUE(Contains(local.err, "to save into a folder here, give it in --filename: --filename \"out\\%f.%C\"")) << local.err;
+    const Outcome none = Fotex("-P -f /nosuch");
+    EXPECT_EQ(1u, none.exit);
+    EXPECT_TRUE(Contains(none.err, "there is no folder /nosuch on the camera (see --list-folders)")) << none.err;
+    EXPECT_EQ("", none.out);
+}
+
+// ---- Output for scripts ----------------------------------------------------------------------
+
+// The bytes fotex writes when its standard output is a file, as they are.
+std::string RawOutput(const std::string& args, const std::string& file) {
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    const HANDLE out = CreateFileA(file.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, nullptr);
+    STARTUPINFOW start{};
+    start.cb = sizeof start;
+    start.dwFlags = STARTF_USESTDHANDLES;
+    start.hStdOutput = out;
+    start.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+    std::wstring command = Wide("fotex.exe --virtual " + args);
+    PROCESS_INFORMATION process{};
+    if (CreateProcessW(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &start, &process)) {
+        WaitForSingleObject(process.hProcess, 60000);
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+    }
+    CloseHandle(out);
+    return Contents(file);
+}
+
+TEST(Scripts, ParsableLinesEndInALineFeedAloneAndNamesAreUtf8) {
+    const std::string folder = Scratch("raw");
+    const std::string records = RawOutput("--virtual-item \xC3\x9C" "ber\xE2\x82\xAC:jpg --parsable -L -n", folder + "\\out.txt");
+    EXPECT_EQ(std::string::npos, records.find('\r')) << records;
+    EXPECT_TRUE(Contains(records, "\n5\t\xC3\x9C" "ber\xE2\x82\xAC.jpg\t")) << records;
+    EXPECT_TRUE(Contains(records, "\n5\n")) << records;
+}
+
+TEST(Folders, TheFolderCameraListsEveryPictureVideoAndRawFile) {
+    const std::string pics = Scratch("rawfiles");
+    const char* const names[] = {"a.nef", "b.mp4", "c.heic", "d.mov", "e.cr2", "f.arw", "g.dng", "h.txt"};
+    for (const char* name : names) Write(pics + "\\" + name, std::string("bytes of ") + name);
+    const std::vector<std::string> lines = Lines(Launch("--virtual-folder " + pics + " -L").out);
+    ASSERT_EQ(8u, lines.size());
+    const char* const types[] = {"image/x-nikon-nef", "video/mp4", "image/heic", "video/quicktime", "image/x-canon-cr2",
+                                 "image/x-sony-arw", "image/x-adobe-dng"};
+    for (size_t i = 0; i < 7; ++i) EXPECT_TRUE(Contains(lines[i + 1], names[i]) && Contains(lines[i + 1], types[i])) << lines[i + 1];
+}
+
+// ---- gphoto2's other verbs -------------------------------------------------------------------
+
+TEST(MoreVerbs, CameraChoosesTheDeviceByNameOrIdentifier) {
+    for (const char* name : {"\"fotex pocket camera\"", "{6BDD1FC6-810F-11D0-BEC7-08002BE2092F}\\0001"})
+        EXPECT_TRUE(Contains(Fotex(std::string("--camera ") + name + " --summary").out, "Device:      1 of 2\n")) << name;
+    ExpectRun("--camera nosuch --summary", 1, "", "fotex: no camera named 'nosuch' (see --auto-detect)\n");
+    ExpectRun("--camera x --device 1 --summary", 2, "", "fotex: --device and --camera both choose the device: give one\n");
+}
+
+TEST(MoreVerbs, GetAllThumbnailsAndNewSaveOnlyWhatIsNotThereYet) {
+    const std::string folder = Scratch("newfiles");
+    const Outcome thumbs = Fotex("-T --filename " + folder + "\\t\\thumb_%f");
+    EXPECT_TRUE(Contains(thumbs.out, " of 4 thumbnails saved, 0 skipped, ")) << thumbs.out;
+    EXPECT_EQ("BM", Contents(folder + "\\t\\thumb_IMG_0001.bmp").substr(0, 2));
+    const std::string record = folder + "\\n\\.fotex-saved";
+    const Outcome first = Fotex("--new -P --filename " + folder + "\\n\\%f");
+    EXPECT_EQ(0u, first.exit) << first.err;
+    EXPECT_TRUE(Contains(first.out, "4 of 4 files saved, 0 skipped, 0 failed\n")) << first.out;
+    EXPECT_EQ("fotex: note: --new records the files it saves in " + record + "\n", first.err);
+    // Gone from the folder, still in the record: not saved again.
+    DeleteFileA((folder + "\\n\\IMG_0001.jpg").c_str());
+    const Outcome again = Fotex("--virtual-item fresh:jpg --new -P --filename " + folder + "\\n\\%f");
+    EXPECT_EQ(0u, again.exit) << again.err;
+    EXPECT_TRUE(Contains(again.out, "Skipping #1 IMG_0001.jpg: saved before, as " + record + " says\n")) << again.out;
+    EXPECT_TRUE(Contains(again.out, "Saving file as " + folder + "\\n\\fresh.jpg\n1 of 5 files saved, 4 skipped, 0 failed\n")) << again.out;
+    EXPECT_FALSE(Exists(folder + "\\n\\IMG_0001.jpg"));
+}
+
+TEST(MoreVerbs, SetConfigByIndexAndListAllConfigInGphoto2sLayout) {
+    const std::vector<std::string> choices = OutputLines("--get-config flashmode");
+    std::string second;
+    for (const std::string& line : choices)
+        if (line.compare(0, 9, "Choice: 1") == 0) second = line.substr(10);
+    ASSERT_FALSE(second.empty());
+    EXPECT_TRUE(Contains(Fotex("--set-config-index flashmode=1 --get-config flashmode").out, "Current: " + second + "\n"));
+    ExpectRun("--set-config-index flashmode=99", 1, "", "fotex: flashmode has no choice 99 (" + std::to_string(choices.size() - 5) +
+              " choices, from 0; see --get-config flashmode)\n");
+    EXPECT_TRUE(Contains(Fotex("--set-config-value flashmode=fill --get-config flashmode").out, "Current: Fill\n"));
+    const Outcome all = Fotex("--list-all-config");
+    EXPECT_EQ(0u, all.exit);
+    EXPECT_TRUE(Contains(all.out, "/main/settings/flashmode\nLabel: Flash Mode\n")) << all.out;
+    EXPECT_TRUE(Contains(all.out, "/main/settings/artist\nLabel: ")) << all.out;
+}
+
+TEST(MoreVerbs, IntervalTakesItsFramesAndTheHookScriptHearsEachFile) {
+    const std::string folder = Scratch("timelapse");
+    Write(folder + "\\hook.bat", "@echo %ACTION% %ARGUMENT%>>" + folder + "\\hook.log\r\n");
+    const Outcome run = Fotex("-I 0 -F 3 --filename " + folder + "\\tl%n --capture-image-and-download --hook-script " + folder + "\\hook.bat");
+    EXPECT_EQ(0u, run.exit) << run.err;
+    for (const char* n : {"1", "2", "3"}) EXPECT_TRUE(IsJpeg(folder + "\\tl" + n + ".jpg")) << n;
+    const std::string log = Contents(folder + "\\hook.log");
+    EXPECT_TRUE(Contains(log, "download " + folder + "\\tl1.jpg")) << log;
+    EXPECT_TRUE(Contains(log, "download " + folder + "\\tl3.jpg")) << log;
+    EXPECT_EQ(0u, log.find("init")) << log;
+    EXPECT_TRUE(Contains(log, "stop")) << log;
+    ExpectRun("-F 2 --capture-image", 2, "", "fotex: --frames goes with --interval\n");
+}
+
+// ---- Transfers: the camera's own format, progress, cancel, standard output --------------------
+
+TEST(Transfers, FilesAreSavedInTheCamerasOwnFormatUnlessFormatIsGiven) {
+    const std::string scratch = Scratch("ownformat"), pics = scratch + "\\pics";
+    CreateDirectoryA(pics.c_str(), nullptr);
+    const char* const names[] = {"a.nef", "b.mp4", "c.heic", "d.mov"};
+    for (const char* name : names) Write(pics + "\\" + name, std::string("bytes of ") + name);
+    const Outcome run = Launch("--virtual-folder " + pics + " -P --filename " + scratch + "\\out\\%f");
+    EXPECT_EQ(0u, run.exit) << run.err;
+    for (const char* name : names) EXPECT_EQ(std::string("bytes of ") + name, Contents(scratch + "\\out\\" + name)) << name;
+    const Outcome refused = Launch("--virtual-folder " + pics + " --format jpg -p 1 --filename " + scratch + "\\jpg\\%f");
+    EXPECT_EQ(1u, refused.exit);
+    EXPECT_TRUE(Contains(refused.err, "(0x80070032)")) << refused.err;
+    const Outcome info = Launch("--virtual-folder " + pics + " --show-info 1");
+    EXPECT_TRUE(Contains(info.out, "  Format:      the camera's own, which has no FOTEX_FORMAT code\n")) << info.out;
+}
+
+TEST(Transfers, ShowInfoReadsTheItemsOwnHandle) {
+    ExpectRun("--show-info 4", 0,
+              "Information on file 'MOV_0001.avi' (folder '/DCIM'):\nFile:\n  Name:        'MOV_0001.avi'\n"
+              "  Mime type:   'video/x-msvideo'\n  Size:        2562 byte(s)\n  Time:        2026-12-01T09:00:03\n"
+              "  Type:        video\n  Format:      avi (FOTEX_FORMAT code 128)\n",
+              "");
+    ExpectRun("--show-info 9", 1, "", "fotex: file 9 is not on the camera (4 listed, from 1)\n");
+}
+
+TEST(Transfers, StdoutCarriesTheFilesBytesAlone) {
+    const std::string folder = Scratch("stdout");
+    ASSERT_EQ(0u, Fotex("-p 2 --filename " + folder + "\\%f").exit);
+    EXPECT_EQ(Contents(folder + "\\IMG_0002.jpg"), RawOutput("--stdout -p 2", folder + "\\out.bin"));
+}
+
+TEST(Transfers, CtrlCCancelsTheTransferInFlightAndLeavesNoFile) {
+    const std::string folder = Scratch("cancel");
+    // A slowed transfer: the bar would show on a console, never in a redirected stderr.
+    const Outcome run = Fotex("--virtual-rate 4000 --virtual-interrupt 3 --no-keep -P --filename " + folder + "\\%f");
+    EXPECT_EQ(1u, run.exit);
+    EXPECT_EQ("fotex: interrupted: 2 files not saved: #3 IMG_0003.jpg, #4 MOV_0001.avi\n", run.err);
+    EXPECT_EQ((std::set<std::string>{"IMG_0001.jpg", "IMG_0002.jpg"}), FilesIn(folder));
+    const Outcome tethered = Fotex("--virtual-rate 4000 --virtual-interrupt 1 --virtual-shutter 1 --capture-tethered=1 --filename " + folder +
+                                   "\\t\\%f");
+    EXPECT_EQ(1u, tethered.exit);
+    EXPECT_TRUE(Contains(tethered.err, "interrupted: 0000\\Root\\DCIM\\IMG_0004 not saved; it stays on the camera")) << tethered.err;
+    EXPECT_TRUE(FilesIn(folder + "\\t").empty());
+}
