@@ -35,16 +35,29 @@ echo "test-i686: reliability_test counts FOTEX_SOAK_CYCLES=$FOTEX_SOAK_CYCLES FO
 # handles run afterwards, alone: beside another Wine process, Wine itself grows the process by
 # a few handles and MiB, which the checks would take for a leak.
 alone=(reliability_test)
+# A program that would hold one processor for most of the run goes as several processes, each
+# with a share of its tests (gtest's sharding): name:shards.
+split=(cli_test:3)
 times="$tree/guest-times.txt"
 [ -f "$run/results" ] && sort -k3,3nr "$run/results" | awk '{print $1, $3}' >"$times"
 rm -rf "$run"
 mkdir -p "$run"
+# The runs: a program, or each shard of a split one as program:index:count.
+grep -v '^$' "$tree/fotex-tests.txt" | grep -vxF "$(printf '%s\n' "${alone[@]}")" | while read -r name; do
+  count=1
+  for s in "${split[@]}"; do [ "${s%%:*}" = "$name" ] && count=${s#*:}; done
+  if [ "$count" -gt 1 ]; then
+    for ((i = 0; i < count; i++)); do echo "$name:$i:$count"; done
+  else
+    echo "$name"
+  fi
+done >"$run/runs.txt"
 {
-  grep -v '^$' "$tree/fotex-tests.txt" | while read -r name; do
-    grep -q "^$name " "$times" 2>/dev/null || echo "$name"
-  done
-  [ -f "$times" ] && awk '{print $1}' "$times" | grep -xFf "$tree/fotex-tests.txt"
-} | grep -vxF "$(printf '%s\n' "${alone[@]}")" >"$run/order.txt"
+  while read -r entry; do
+    grep -q "^$entry " "$times" 2>/dev/null || echo "$entry"
+  done <"$run/runs.txt"
+  [ -f "$times" ] && awk '{print $1}' "$times" | grep -xFf "$run/runs.txt"
+} >"$run/order.txt"
 printf '%s\n' "${alone[@]}" | grep -xFf "$tree/fotex-tests.txt" >"$run/alone.txt"
 {
   echo '#!/bin/sh'
@@ -76,13 +89,21 @@ passed=0 failed=0 failing=()
 echo
 while read -r name; do
   [ -n "$name" ] || continue
-  line=$(grep "^$name " "$run/results" 2>/dev/null | tail -n 1)
-  read -r _ status seconds <<<"$line"
-  count=$(grep -o '^\[  PASSED  \] [0-9]* test' "$run/$name.log" 2>/dev/null | grep -o '[0-9]*' | head -n 1)
+  # A split program: every shard's line; it passed when all did, in the longest shard's time.
+  line=$(grep -E "^$name(:[0-9]+:[0-9]+)? " "$run/results" 2>/dev/null)
+  runs=$(grep -cE "^$name(:[0-9]+:[0-9]+)?$" "$run/runs.txt" "$run/alone.txt" | awk -F: '{n += $NF} END {print n}')
+  status=$(awk '{s = ($2 > s) ? $2 : s} END {print s + 0}' <<<"$line")
+  seconds=$(awk '{t = ($3 > t) ? $3 : t} END {print t + 0}' <<<"$line")
+  [ "$(grep -c . <<<"$line")" -eq "$runs" ] || line=""
+  count=$(cat "$run/$name".log "$run/$name":*.log 2>/dev/null | grep -o '^\[  PASSED  \] [0-9]* test' |
+          grep -o '[0-9]*' | awk '{n += $1} END {if (NR) print n}')
+  # Wine ends a crashed program with status 0: each run must close with gtest's verdict.
+  verdicts=$(cat "$run/$name".log "$run/$name":*.log 2>/dev/null | tr -d '\r' | grep -c '^\[  PASSED  \] [0-9]* test')
+  [ -n "$line" ] && [ "$status" -eq 0 ] && [ "$verdicts" -lt "$runs" ] && status=crashed
   if [ -z "$line" ]; then
     echo "  NOT RUN  $name"
     failed=$((failed + 1)) failing+=("$name")
-  elif [ "$status" -eq 0 ]; then
+  elif [ "$status" = 0 ]; then
     printf '  passed   %-20s %4s tests %5s s\n' "$name" "${count:-?}" "$seconds"
     passed=$((passed + 1))
   else
@@ -94,7 +115,8 @@ done <"$tree/fotex-tests.txt"
 for name in "${failing[@]}"; do
   echo
   echo "---- $name (i686, in the guest) ----"
-  if [ -f "$run/$name.log" ]; then tr -d '\r' <"$run/$name.log"; else echo "(no output: it did not run)"; fi
+  logs=$(ls "$run/$name".log "$run/$name":*.log 2>/dev/null)
+  if [ -n "$logs" ]; then for f in $logs; do tr -d '\r' <"$f"; done; else echo "(no output: it did not run)"; fi
 done
 [ "$boot_status" -eq 0 ] || { echo; echo "test-i686: the guest ended with status $boot_status"; tail -n 20 "$run/console.log"; }
 

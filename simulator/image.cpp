@@ -257,6 +257,7 @@ void DeviceFields(Io& io, Device& d) {
     List(io, d.capabilities, [&](Capability& c) { Fields(io, c); });
     Pod(io, d.present);
     Pod(io, d.offline);
+    Pod(io, d.transferRate);
 }
 
 // Takes `fresh`'s values into `kept`, which keeps its identity, children and what it has worked

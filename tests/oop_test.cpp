@@ -483,3 +483,13 @@ TEST(CameraImageTest, RoundTripsAndKeepsTheItemsBothHave) {
     EXPECT_FALSE(fotexsim::LoadImage(b, image.substr(0, image.size() - 1)));
     EXPECT_FALSE(fotexsim::LoadImage(b, image + "x"));
 }
+
+// Each device's transfer rate crosses with the rest of the device.
+TEST(CameraImageTest, KeepsEachDevicesTransferRate) {
+    fotexsim::Camera a;
+    a.AddStandardCamera(L"dev", L"Name", L"Desc", 1).transferRate = 1000;
+    fotexsim::Camera b;
+    ASSERT_TRUE(fotexsim::LoadImage(b, fotexsim::SaveImage(a)));
+    ASSERT_EQ(1u, b.devices.size());
+    EXPECT_EQ(1000, b.devices[0].transferRate);
+}

@@ -455,6 +455,14 @@ struct Progress {
 class ProgressTest : public TransferTest {
 protected:
     void SetUp() override {
+        // A temporary folder of this process's own: another test program running beside this
+        // one makes temporary files of its own in the shared one.
+        wchar_t temp[MAX_PATH];
+        GetTempPathW(MAX_PATH, temp);
+        savedTmp_ = temp;
+        const std::wstring own = savedTmp_ + L"progress-" + std::to_wstring(GetCurrentProcessId());
+        CreateDirectoryW(own.c_str(), nullptr);
+        SetEnvironmentVariableW(L"TMP", own.c_str());
         TransferTest::SetUp();
         if (HasFatalFailure()) return;
         item = Take();
@@ -465,7 +473,12 @@ protected:
     void TearDown() override {
         lib.ReleaseCameraItem(&item);
         TransferTest::TearDown();
+        wchar_t own[MAX_PATH];
+        GetTempPathW(MAX_PATH, own);
+        SetEnvironmentVariableW(L"TMP", savedTmp_.c_str());
+        RemoveDirectoryW(own);
     }
+    std::wstring savedTmp_;
     // Offers the memory transfer, or only the file.
     void OfferMemory(bool on) {
         picture->props[wia::kIpaTymed].allowed = on ? std::vector<int32_t>{kTymedFile, kTymedCallback}

@@ -1,6 +1,6 @@
 #!/bin/sh
-# Runs inside the test guest: the test programs named in LIST (one a line, longest first), each as
-# one 32-bit Wine process in the prefix made with the image, two at a time (the guest has two
+# Runs inside the test guest: the test programs named in LIST (one a line, longest first; a split
+# program's shards as program:index:count), each as one 32-bit Wine process in the prefix made with the image, two at a time (the guest has two
 # processors), then those named in ALONE one by one; each program's output and exit status are
 # kept in OUT_DIR on the share.
 #   suite.sh BUILD_TREE LIST ALONE OUT_DIR
@@ -9,13 +9,17 @@ export WINEARCH=win32 WINEPREFIX=/root/wine32 WINEDEBUG=-all WINEDLLOVERRIDES="m
 work=/tmp/fotex-run
 
 if [ "$1" = "--one" ]; then
-  out=$2 name=$3
-  echo "fotex-guest: running $name"
+  # A run is a program, or one shard of it: program:index:count.
+  out=$2 run=$3 name=${3%%:*}
+  case "$run" in
+    *:*:*) shard=${run#*:}; export GTEST_SHARD_INDEX=${shard%%:*} GTEST_TOTAL_SHARDS=${shard#*:} ;;
+  esac
+  echo "fotex-guest: running $run"
   start=$(date +%s)
-  timeout -k 10 "${FOTEX_GUEST_TEST_TIMEOUT:-600}" wine "./$name.exe" </dev/null >"$work/$name.log" 2>&1
+  timeout -k 10 "${FOTEX_GUEST_TEST_TIMEOUT:-600}" wine "./$name.exe" </dev/null >"$work/$run.log" 2>&1
   status=$?
-  echo "$name $status $(( $(date +%s) - start ))" >"$work/$name.status"
-  cp "$work/$name.log" "$out/$name.log"
+  echo "$run $status $(( $(date +%s) - start ))" >"$work/$run.status"
+  cp "$work/$run.log" "$out/$run.log"
   exit 0
 fi
 
