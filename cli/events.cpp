@@ -197,6 +197,17 @@ int CaptureTethered(Session& session, const Action& action) {
             ReleaseCameraItem(&item);
             return 0;
         });
+        // A picture deleted after its save frees its name: a later picture may take it again.
+        if (!shape.keep) {
+            FOTEX_ITEM again = 0;
+            if (session.Call([&] { return FindCameraItem(session.device(), name.c_str(), &again); }) == FOTEX_OK)
+                session.Call([&] {
+                    ReleaseCameraItem(&again);
+                    return 0;
+                });
+            else
+                known.erase(fullName);
+        }
         return saved;
     };
     const int status = Watch(session, action, [&](const Event& e) {

@@ -457,6 +457,9 @@ int ParseCommandLine(const std::vector<std::string>& args, Options& options) {
     if (!options.virtualItems.empty() && !options.virtualCamera) return UsageError("--virtual-item needs --virtual");
     if (deviceGiven && !options.camera.empty()) return UsageError("--device and --camera both choose the device: give one");
     if (options.frames && !options.intervalGiven) return UsageError("--frames goes with --interval");
+    // Standard output then holds one file's bytes: nothing else may go there, and nothing is saved.
+    if (options.toStdout && (options.actions.size() != 1 || options.actions[0].verb != "get-file"))
+        return UsageError("--stdout goes with one --get-file N and no other action");
     // FotexSim.dll lists its folder cameras after its two default ones.
     constexpr int kFirstFolderCamera = 2;
     if (!deviceGiven && !options.virtualCamera && !options.virtualFolder.empty()) options.device = kFirstFolderCamera;

@@ -214,9 +214,23 @@ void Session::Hook(const char* action, const std::string& argument) {
     std::wstring command = L"cmd.exe /c \"\"" + Wide(options_.hook) + L"\"\"";
     STARTUPINFOW start{};
     start.cb = sizeof start;
+    // With --stdout, standard output holds a file's bytes: what the script prints goes to stderr.
+    HANDLE aside = nullptr;
+    const HANDLE err = GetStdHandle(STD_ERROR_HANDLE);
+    if (options_.toStdout && err != nullptr && err != INVALID_HANDLE_VALUE &&
+        DuplicateHandle(GetCurrentProcess(), err, GetCurrentProcess(), &aside, 0, TRUE, DUPLICATE_SAME_ACCESS)) {
+        start.dwFlags = STARTF_USESTDHANDLES;
+        start.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+        start.hStdOutput = aside;
+        start.hStdError = aside;
+    }
     PROCESS_INFORMATION process{};
-    if (!CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &start, &process)) {
-        Note("cannot run the hook script " + options_.hook + " (error " + std::to_string(GetLastError()) + ")");
+    const BOOL started =
+        CreateProcessW(nullptr, &command[0], nullptr, nullptr, aside != nullptr, 0, nullptr, nullptr, &start, &process);
+    const DWORD error = GetLastError();
+    if (aside != nullptr) CloseHandle(aside);
+    if (!started) {
+        Note("cannot run the hook script " + options_.hook + " (error " + std::to_string(error) + ")");
         return;
     }
     WaitForSingleObject(process.hProcess, INFINITE);

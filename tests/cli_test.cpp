@@ -1150,6 +1150,26 @@ TEST(Tethered, LostEventsAreMadeUpByListingTheCamera) {
     EXPECT_TRUE(Contains(run.err, "camera events were lost")) << run.err;
 }
 
+TEST(Tethered, APictureTakingTheNameOfOneSavedAndDeletedIsNotIgnored) {
+    const std::string folder = Scratch("samename");
+    const Outcome run =
+        Fotex("--virtual-item A --virtual-item A --virtual-shutter 2 --capture-tethered=3s --no-keep --filename " + folder + "\\%f");
+    EXPECT_TRUE(IsJpeg(folder + "\\A.jpg")) << run.err;
+    // The second A would take the file this run wrote: refused and named, never passed over.
+    EXPECT_EQ(1u, run.exit) << run.out << run.err;
+    EXPECT_TRUE(Contains(run.err, "A.jpg")) << run.err;
+}
+
+TEST(Transfers, StandardOutputHoldsTheFileAloneWhateverElseIsAsked) {
+    const std::string folder = Scratch("stdoutalone");
+    Write(folder + "\\h.bat", "@echo HOOK %ACTION%\r\n");
+    const Outcome run = Fotex("--hook-script " + folder + "\\h.bat --get-file 1 --stdout");
+    EXPECT_EQ(0u, run.exit) << run.err;
+    EXPECT_EQ(0u, run.out.compare(0, 2, "\xFF\xD8")) << run.out.substr(0, 40);
+    ExpectRun("--get-file 1 --stdout -L", 2, "", "fotex: --stdout goes with one --get-file N and no other action\n");
+    ExpectRun("-P --stdout", 2, "", "fotex: --stdout goes with one --get-file N and no other action\n");
+}
+
 TEST(Faults, OnlyTheCamerasDeleteFailingSaysTheFileIsSavedAndThePictureStays) {
     const std::string folder = Scratch("nodelete");
     const Outcome run = Fotex("--virtual-fail-delete 1 --no-keep -p 1 --filename " + folder + "\\%f -n");
