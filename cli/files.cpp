@@ -105,6 +105,9 @@ std::string CheckPattern(const std::string& pattern, bool cameraName) {
         size_t j = i + 1;
         while (j < pattern.size() && pattern[j] >= '0' && pattern[j] <= '9') ++j;
         if (j >= pattern.size()) return "--filename '" + pattern + "' ends in an unfinished %";
+        // A field is padded into a small buffer: a wider one would come out cut short.
+        if (j - i - 1 > 2 || (j - i - 1 == 2 && pattern.compare(i + 1, 2, "20") > 0))
+            return "--filename '" + pattern + "': a field is at most 20 characters wide";
         const char c = pattern[j];
         if (c == 'f' && !cameraName) return "--filename '" + pattern + "': %f (the camera's file name) has no value here";
         if (std::string("nfCYmdHMS%").find(c) == std::string::npos)

@@ -135,6 +135,8 @@ TEST(CommandLine, MistakesExitTwoWithOneLineAndDoNothing) {
         {"--filename \"\" --capture-image-and-download", "--filename needs a name"},
         {"--filename a%q --capture-image-and-download", "--filename 'a%q': unknown field %q (see --help)"},
         {"--filename %f --capture-image-and-download", "--filename '%f': %f (the camera's file name) has no value here"},
+        {"--filename %4294967297n --capture-image-and-download", "--filename '%4294967297n': a field is at most 20 characters wide"},
+        {"--filename %21n --capture-image-and-download", "--filename '%21n': a field is at most 20 characters wide"},
         {"--format xyz --capture-image-and-download", "unknown format 'xyz' (formats: bmp emf wmf jpg jpeg png gif tiff tif exif pcd fpix ico ciff pict jp2 jpx raw avi mpg, or a code of fotex.h)"},
         {"--dialog --filename x", "--filename x shapes none of the actions given (it is for --get-file, --get-thumbnail, --get-all-thumbnails, --capture-image-and-download, --get-all-files, --capture-tethered)"},
         {"--filename a --filename b", "--filename b shapes none of the actions given (it is for --get-file, --get-thumbnail, "
