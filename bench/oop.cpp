@@ -1,0 +1,252 @@
+// Fotex.dll against the virtual camera in another process (FotexSimServer.exe, through Wine's COM
+// marshalling): call overhead against the same calls by hand on proxies of their own, the time
+// from the shutter to the event, and a large transfer. Needs the prefix of scripts/oop-prefix.sh.
+#include <windows.h>
+#include <objbase.h>
+#include <oleauto.h>
+#include <wia.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "fotexsim.h"
+#include "host.h"
+#include "image.h"
+#include "server.h"
+#include "support.h"
+#include "wia_ids.h"
+
+using namespace fotexbench;
+namespace wia = fotex::wia;
+
+namespace {
+
+using IntGetter = int(FOTEX_CALL*)(FOTEX_DEVICE, int*);
+constexpr PROPID kFlashMode = 2056;
+
+// The device's root as a host would open it: its own device manager from the server.
+IWiaItem* HandOpen() {
+    IWiaDevMgr* manager = nullptr;
+    if (FAILED(CoCreateInstance(wia::CLSID_WiaDevMgr, nullptr, CLSCTX_LOCAL_SERVER, wia::IID_IWiaDevMgr,
+                                reinterpret_cast<void**>(&manager))))
+        return nullptr;
+    IWiaItem* root = nullptr;
+    IEnumWIA_DEV_INFO* devices = nullptr;
+    if (SUCCEEDED(manager->EnumDeviceInfo(wia::kDevInfoEnumLocal, &devices)) && devices) {
+        IWiaPropertyStorage* storage = nullptr;
+        if (devices->Next(1, &storage, nullptr) == S_OK) {
+            PROPSPEC spec{};
+            spec.ulKind = PRSPEC_PROPID;
+            spec.propid = wia::kDipDevId;
+            PROPVARIANT value;
+            PropVariantInit(&value);
+            if (storage->ReadMultiple(1, &spec, &value) == S_OK && value.vt == VT_BSTR)
+                manager->CreateDevice(value.bstrVal, &root);
+            FreePropVariantArray(1, &value);
+            storage->Release();
+        }
+        devices->Release();
+    }
+    manager->Release();
+    return root;
+}
+
+int HandReadInt(IWiaItem* root, PROPID id, int* out) {
+    IWiaPropertyStorage* storage = nullptr;
+    if (FAILED(root->QueryInterface(wia::IID_IWiaPropertyStorage, reinterpret_cast<void**>(&storage)))) return -2;
+    PROPSPEC selector{};
+    selector.ulKind = PRSPEC_PROPID;
+    selector.propid = id;
+    PROPVARIANT value;
+    PropVariantInit(&value);
+    int status = -1;
+    if (storage->ReadMultiple(1, &selector, &value) == S_OK) {
+        if (value.vt == VT_I4) *out = value.lVal;
+        status = 1;
+    }
+    FreePropVariantArray(1, &value);
+    storage->Release();
+    return status;
+}
+
+// Every image and video item kept with a reference in a new list, then the previous list given
+// back, as ListCameraItems does.
+void HandList(IWiaItem* item, std::vector<IWiaItem*>& list, int depth = 0) {
+    LONG type = 0;
+    if (FAILED(item->GetItemType(&type)) || depth > 64) return;
+    if (type & (wia::kItemTypeImage | wia::kItemTypeVideo)) {
+        item->AddRef();
+        list.push_back(item);
+    }
+    if ((type & (wia::kItemTypeFolder | wia::kItemTypeHasAttachments)) == 0) return;
+    IEnumWiaItem* children = nullptr;
+    if (item->EnumChildItems(&children) != S_OK || !children) return;
+    IWiaItem* child = nullptr;
+    while (children->Next(1, &child, nullptr) == S_OK) {
+        HandList(child, list, depth + 1);
+        child->Release();
+    }
+    children->Release();
+}
+
+void OverheadRow(const char* what, const Paired& p, double per = 1, const char* unit = "") {
+    Row(what, Format("%.3f (%.1f us vs %.1f us by hand%s)", p.ratio, p.a * 1e6 / per, p.b * 1e6 / per, unit),
+        "<= 1.05", p.ratio <= 1.05);
+}
+
+// Medians of several interleaved comparisons: one comparison's rounds share whatever load the
+// machine had meanwhile.
+template <class A, class B>
+Paired Repeated(A a, B b, int repetitions, int rounds, double blockSeconds) {
+    std::vector<double> ta, tb, ratios;
+    for (int i = 0; i < repetitions; ++i) {
+        const Paired p = Compare(a, b, rounds, blockSeconds);
+        ta.push_back(p.a);
+        tb.push_back(p.b);
+        ratios.push_back(p.ratio);
+    }
+    Paired p;
+    p.a = Median(ta);
+    p.b = Median(tb);
+    p.ratio = Median(ratios);
+    return p;
+}
+
+}  // namespace
+
+int main() {
+    CoInitialize(nullptr);
+    fotextest::Server server;
+    HRESULT hr = server.Connect();
+    if (FAILED(hr)) {
+        std::printf("FotexSimServer.exe did not answer (0x%08lx): is the prefix made by scripts/oop-prefix.sh?\n",
+                    static_cast<unsigned long>(hr));
+        return 2;
+    }
+    constexpr int kPictures = 20;
+    server.AddCamera(L"bench-camera", L"Bench camera", L"Virtual camera for benchmarks", kPictures);
+    fotextest::Library lib;
+    if (!lib.Load()) {
+        std::printf("cannot load Fotex.dll\n");
+        return 2;
+    }
+    int count = 0;
+    lib.EnumerateWiaDevices(&count);
+    FOTEX_DEVICE device = 0;
+    lib.OpenWiaDevice(0, &device);
+    IWiaItem* root = HandOpen();
+    if (device == 0 || root == nullptr) {
+        std::printf("cannot open the camera in the server\n");
+        return 2;
+    }
+    auto getFlash = reinterpret_cast<IntGetter>(lib.Symbol("GetFlashMode"));
+
+    Title("Out of process: export time / the same WIA calls by hand through the server (median of 5 "
+          "interleaved comparisons)");
+    int value = 0;
+    OverheadRow("integer getter GetFlashMode",
+                Repeated([&] { getFlash(device, &value); }, [&] { HandReadInt(root, kFlashMode, &value); }, 5, 21,
+                         0.02));
+    int items = 0;
+    lib.ListCameraItems(device, &items);
+    std::vector<IWiaItem*> list, spare;
+    auto relist = [&] {
+        spare.clear();
+        HandList(root, spare);
+        for (IWiaItem* item : list) item->Release();
+        list.swap(spare);
+    };
+    relist();
+    OverheadRow(Format("ListCameraItems, per item (%d items)", items).c_str(),
+                Repeated([&] { lib.ListCameraItems(device, &count); }, relist, 5, 11, 0.05), items > 0 ? items : 1);
+    for (IWiaItem* item : list) item->Release();
+    list.clear();
+
+    // --- shutter to event ----------------------------------------------------------------------
+    Title("Out of process: PressShutter in the server to WaitForCameraEvent returning the new item");
+    wchar_t id[FOTEX_EVENT_DEVICE_UNITS], name[FOTEX_EVENT_NAME_UNITS];
+    int kind = 0;
+    lib.WaitForCameraEvent(0, &kind, id, sizeof id, name, sizeof name);  // registers
+    while (lib.WaitForCameraEvent(0, &kind, id, sizeof id, name, sizeof name) == 1) {
+    }
+    constexpr int kPresses = 300;
+    std::vector<double> latencies;
+    int lost = 0;
+    for (int i = 0; i < kPresses; ++i) {
+        const double start = Seconds();
+        if (server->PressShutter(0) != S_OK) {
+            ++lost;
+            continue;
+        }
+        bool seen = false;
+        while (!seen && lib.WaitForCameraEvent(5000, &kind, id, sizeof id, name, sizeof name) == 1)
+            seen = kind == FOTEX_EVENT_ITEM_CREATED;
+        if (!seen) {
+            ++lost;
+            continue;
+        }
+        latencies.push_back(Seconds() - start);
+    }
+    std::sort(latencies.begin(), latencies.end());
+    if (!latencies.empty()) {
+        Row(Format("median over %zu presses", latencies.size()), Format("%.2f ms", Median(latencies) * 1e3), "", -1);
+        Row("99th percentile", Format("%.2f ms", latencies[(latencies.size() - 1) * 99 / 100] * 1e3), "", -1);
+    }
+    Row("presses without an event", Format("%d", lost), "0", lost == 0);
+    lib.StopCameraEvents();
+    relist();  // nothing: the lists are given back below with the device
+    for (IWiaItem* item : list) item->Release();
+    list.clear();
+    root->Release();
+    lib.CloseWiaDevice(&device);
+
+    // --- a large item --------------------------------------------------------------------------
+    // A picture of 2592 x 2700 as a 24-bit BMP: 7776-byte rows, 20.0 MiB with its header.
+    Title("Out of process: SaveCameraItem of one large picture as BMP (fastest of 3)");
+    fotexsim::Camera local;
+    fotexsim::Device& camera = local.AddStandardCamera(L"bench-large", L"Large camera", L"One large picture", 1);
+    for (fotexsim::Item* item : local.ItemsOf(camera))
+        if (item->type & wia::kItemTypeImage) {
+            item->width = 2592;
+            item->height = 2700;
+        }
+    server.Reset(L"empty");
+    const std::string image = fotexsim::SaveImage(local);
+    BSTR bytes = SysAllocStringByteLen(image.data(), static_cast<UINT>(image.size()));
+    hr = server->Load(bytes);
+    SysFreeString(bytes);
+    lib.EnumerateWiaDevices(&count);
+    lib.OpenWiaDevice(0, &device);
+    lib.ListCameraItems(device, &items);
+    FOTEX_ITEM picture = 0;
+    int opened = FAILED(hr) ? 0 : lib.OpenCameraItem(device, 0, &picture);
+    char folder[MAX_PATH];
+    GetTempPathA(MAX_PATH, folder);
+    const std::string path = std::string(folder) + "fotex-bench-large.bmp";
+    const std::wstring wide(path.begin(), path.end());
+    int status = 0;
+    const double t = opened == 1 ? Fastest([&] {
+        status = lib.SaveCameraItem(picture, wide.c_str(), FOTEX_FORMAT_BMP, FOTEX_SAVE_REPLACE);
+    }, 0, 3)
+                                 : 0;
+    WIN32_FILE_ATTRIBUTE_DATA facts{};
+    const double size =
+        GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &facts) ? static_cast<double>(facts.nFileSizeLow) : 0;
+    if (opened == 1 && status == 1 && size > 0) {
+        Row(Format("%.1f MiB BMP written", size / 1048576), Format("%.0f ms, %.1f MB/s", t * 1e3, size / 1e6 / t), "",
+            -1);
+    } else {
+        Row("large transfer", Format("failed (load 0x%08lx, open %d, save %d)", static_cast<unsigned long>(hr), opened,
+                                     status),
+            "", 0);
+    }
+    DeleteFileA(path.c_str());
+    if (picture) lib.ReleaseCameraItem(&picture);
+    lib.CloseWiaDevice(&device);
+    lib.Unload();
+    server.Disconnect();
+    CoUninitialize();
+    return Verdict();
+}
