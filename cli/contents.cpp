@@ -160,7 +160,7 @@ int FormatFor(const Shape& shape) { return shape.given & kFormat ? shape.format 
 std::string SavedExtension(Session& session, int index, int format, const std::string& cameraName) {
     if (format != FOTEX_FORMAT_NATIVE) return ExtensionOf(format);
     const std::string own = ExtensionOfName(cameraName);
-    return own.empty() ? ExtensionOf(ItemValue(session, index, FOTEX_ITEM_FORMAT, -1)) : SafeNamePart(own, true);
+    return own.empty() ? ExtensionOf(ItemValue(session, index, FOTEX_ITEM_FORMAT, FOTEX_FORMAT_NONE)) : SafeNamePart(own, true);
 }
 
 // --get-all-files' own names: folder\prefix and a number right-aligned in eight places, images
@@ -451,7 +451,7 @@ int ShowInfo(Session& session, const Action& action) {
         return session.Call([&] { return GetItemValue(item, what, &v); }) == FOTEX_OK ? v : fallback;
     };
     const std::string name = text(FOTEX_ITEM_FILE_NAME), full = text(FOTEX_ITEM_FULL_NAME), time = text(FOTEX_ITEM_TIME);
-    const int size = value(FOTEX_ITEM_SIZE, -1), type = value(FOTEX_ITEM_TYPE, 0), format = value(FOTEX_ITEM_FORMAT, -1);
+    const int size = value(FOTEX_ITEM_SIZE, -1), type = value(FOTEX_ITEM_TYPE, 0), format = value(FOTEX_ITEM_FORMAT, FOTEX_FORMAT_NONE);
     session.Call([&] {
         ReleaseCameraItem(&item);
         return 0;

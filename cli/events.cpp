@@ -118,7 +118,7 @@ int SaveFound(Session& session, const Shape& shape, const std::string& fullName,
     const std::string own = Utf8(fileName);
     const size_t dot = own.rfind('.');
     const int format = shape.given & kFormat ? shape.format : FOTEX_FORMAT_NATIVE;
-    int code = -1;
+    int code = FOTEX_FORMAT_NONE;
     if (format == FOTEX_FORMAT_NATIVE && dot == std::string::npos) session.Call([&] { return GetItemValue(item, FOTEX_ITEM_FORMAT, &code); });
     NameParts parts;
     parts.number = number;

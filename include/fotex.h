@@ -145,6 +145,8 @@ typedef FOTEX_HANDLE FOTEX_ITEM;
    file name extension): taken by SaveCameraItem, SaveCameraItemWithProgress and ReadCameraItem.
    TransferPicture and TransferAllImages keep the table above, where 256 is an unlisted code. */
 #define FOTEX_FORMAT_NATIVE 256
+/* What FOTEX_ITEM_FORMAT says of an item whose own format the table above lacks. */
+#define FOTEX_FORMAT_NONE (-1)
 
 /* The delete flag of TransferPicture and TransferAllImages: only exactly 1 deletes. */
 #define FOTEX_KEEP 0
@@ -527,8 +529,8 @@ int FOTEX_CALL SetCopyRight(FOTEX_DEVICE device, const char* text);
 #define FOTEX_ITEM_SIZE 2         /* the item's size in bytes, as the camera gives it */
 #define FOTEX_ITEM_THUMB_WIDTH 3  /* the thumbnail's width in pixels */
 #define FOTEX_ITEM_THUMB_HEIGHT 4 /* the thumbnail's height in pixels */
-#define FOTEX_ITEM_FORMAT 5       /* the FOTEX_FORMAT_* code of the item's own format; -1 when the
-                                     table above has none for it */
+#define FOTEX_ITEM_FORMAT 5       /* the FOTEX_FORMAT_* code of the item's own format;
+                                     FOTEX_FORMAT_NONE (-1) when the table above has none */
 
 /* The flags of SaveCameraItem and SaveCameraThumbnail; other bits are refused. */
 #define FOTEX_SAVE_DELETE 1  /* delete the item from the camera after a complete transfer */

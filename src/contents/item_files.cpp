@@ -245,9 +245,9 @@ HRESULT DataFormat(IWiaItem* item, int code, GUID& format) {
     ComPtr<IWiaPropertyStorage> storage;
     hr = QueryPropertyStorage(item, storage);
     if (FAILED(hr)) return hr;
-    const PROPSPEC spec = PropSpecById(wia::kIpaPreferredFormat);
+    const PROPSPEC selector = PropSpecById(wia::kIpaPreferredFormat);
     PropVariants<1> value;
-    hr = value.ReadFrom(storage.get(), &spec);
+    hr = value.ReadFrom(storage.get(), &selector);
     if (FAILED(hr)) return hr;
     if (value[0].vt != VT_CLSID || value[0].puuid == nullptr) return FOTEX_E_NOT_FOUND;
     format = *value[0].puuid;

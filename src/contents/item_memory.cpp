@@ -21,10 +21,10 @@ constexpr ULONG kBandBytes = 256 * 1024;
 
 // Whether WIA_IPA_TYMED lists TYMED_CALLBACK among its values.
 bool OffersMemory(IWiaPropertyStorage* storage) {
-    PROPSPEC spec = PropSpecById(wia::kIpaTymed);
+    PROPSPEC selector = PropSpecById(wia::kIpaTymed);
     ULONG flags = 0;
     PropVariants<1> attributes;
-    if (attributes.AttributesFrom(storage, &spec, &flags) != S_OK) return false;
+    if (attributes.AttributesFrom(storage, &selector, &flags) != S_OK) return false;
     const PROPVARIANT& v = attributes[0];
     if ((flags & wia::kPropList) == 0 || v.vt != (VT_VECTOR | VT_I4) || v.cal.pElems == nullptr) return false;
     for (ULONG i = wia::kListValues; i < v.cal.cElems; ++i)

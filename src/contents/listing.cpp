@@ -114,13 +114,13 @@ bool KnownText(int what) {
 }
 bool KnownValue(int what) { return what >= FOTEX_ITEM_TYPE && what <= FOTEX_ITEM_FORMAT; }
 
-// The FOTEX_FORMAT_* code of a format, or -1 when the table has none.
+// The FOTEX_FORMAT_* code of a format, or FOTEX_FORMAT_NONE when the table has none.
 int FormatCodeOf(const GUID& format) {
     for (int code = FOTEX_FORMAT_BMP; code <= FOTEX_FORMAT_RAWRGB; ++code)
         if (*LookUpFormat(code).format == format) return code;
     for (int code = FOTEX_FORMAT_AVI; code <= FOTEX_FORMAT_MPG; ++code)
         if (*LookUpFormat(code).format == format) return code;
-    return -1;
+    return FOTEX_FORMAT_NONE;
 }
 
 // A text of the item (`what` checked by the caller), read from the camera.
