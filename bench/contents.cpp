@@ -30,26 +30,6 @@ struct Opened {
     ~Opened() { lib.CloseWiaDevice(&device); }
 };
 
-// The same walk by hand: every image and video item kept with a reference in a new list, then
-// the previous list given back, as ListCameraItems does.
-void HandList(IWiaItem* item, std::vector<IWiaItem*>& list, int depth = 0) {
-    LONG type = 0;
-    if (FAILED(item->GetItemType(&type)) || depth > 64) return;
-    if (type & (wia::kItemTypeImage | wia::kItemTypeVideo)) {
-        item->AddRef();
-        list.push_back(item);
-    }
-    if ((type & (wia::kItemTypeFolder | wia::kItemTypeHasAttachments)) == 0) return;
-    IEnumWiaItem* children = nullptr;
-    if (item->EnumChildItems(&children) != S_OK || !children) return;
-    IWiaItem* child = nullptr;
-    while (children->Next(1, &child, nullptr) == S_OK) {
-        HandList(child, list, depth + 1);
-        child->Release();
-    }
-    children->Release();
-}
-
 void Relist(IWiaItem* root, std::vector<IWiaItem*>& list, std::vector<IWiaItem*>& spare) {
     spare.clear();
     HandList(root, spare);

@@ -37,12 +37,12 @@ IWiaItem* HandOpen() {
     if (SUCCEEDED(manager->EnumDeviceInfo(wia::kDevInfoEnumLocal, &devices)) && devices) {
         IWiaPropertyStorage* storage = nullptr;
         if (devices->Next(1, &storage, nullptr) == S_OK) {
-            PROPSPEC spec{};
-            spec.ulKind = PRSPEC_PROPID;
-            spec.propid = wia::kDipDevId;
+            PROPSPEC selector{};
+            selector.ulKind = PRSPEC_PROPID;
+            selector.propid = wia::kDipDevId;
             PROPVARIANT value;
             PropVariantInit(&value);
-            if (storage->ReadMultiple(1, &spec, &value) == S_OK && value.vt == VT_BSTR)
+            if (storage->ReadMultiple(1, &selector, &value) == S_OK && value.vt == VT_BSTR)
                 manager->CreateDevice(value.bstrVal, &root);
             FreePropVariantArray(1, &value);
             storage->Release();
@@ -51,44 +51,6 @@ IWiaItem* HandOpen() {
     }
     manager->Release();
     return root;
-}
-
-int HandReadInt(IWiaItem* root, PROPID id, int* out) {
-    IWiaPropertyStorage* storage = nullptr;
-    if (FAILED(root->QueryInterface(wia::IID_IWiaPropertyStorage, reinterpret_cast<void**>(&storage)))) return -2;
-    PROPSPEC selector{};
-    selector.ulKind = PRSPEC_PROPID;
-    selector.propid = id;
-    PROPVARIANT value;
-    PropVariantInit(&value);
-    int status = -1;
-    if (storage->ReadMultiple(1, &selector, &value) == S_OK) {
-        if (value.vt == VT_I4) *out = value.lVal;
-        status = 1;
-    }
-    FreePropVariantArray(1, &value);
-    storage->Release();
-    return status;
-}
-
-// Every image and video item kept with a reference in a new list, then the previous list given
-// back, as ListCameraItems does.
-void HandList(IWiaItem* item, std::vector<IWiaItem*>& list, int depth = 0) {
-    LONG type = 0;
-    if (FAILED(item->GetItemType(&type)) || depth > 64) return;
-    if (type & (wia::kItemTypeImage | wia::kItemTypeVideo)) {
-        item->AddRef();
-        list.push_back(item);
-    }
-    if ((type & (wia::kItemTypeFolder | wia::kItemTypeHasAttachments)) == 0) return;
-    IEnumWiaItem* children = nullptr;
-    if (item->EnumChildItems(&children) != S_OK || !children) return;
-    IWiaItem* child = nullptr;
-    while (children->Next(1, &child, nullptr) == S_OK) {
-        HandList(child, list, depth + 1);
-        child->Release();
-    }
-    children->Release();
 }
 
 void OverheadRow(const char* what, const Paired& p, double per = 1, const char* unit = "") {

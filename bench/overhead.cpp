@@ -31,24 +31,6 @@ constexpr PROPID kArtist = 2091;
 
 // --- the hand-written sequences: what a host would write against the service itself ----------
 
-int HandReadInt(IWiaItem* root, PROPID id, int* out) {
-    IWiaPropertyStorage* storage = nullptr;
-    if (FAILED(root->QueryInterface(wia::IID_IWiaPropertyStorage, reinterpret_cast<void**>(&storage)))) return -2;
-    PROPSPEC selector{};
-    selector.ulKind = PRSPEC_PROPID;
-    selector.propid = id;
-    PROPVARIANT value;
-    PropVariantInit(&value);
-    int status = -1;
-    if (storage->ReadMultiple(1, &selector, &value) == S_OK) {
-        if (value.vt == VT_I4) *out = value.lVal;
-        status = 1;
-    }
-    FreePropVariantArray(1, &value);
-    storage->Release();
-    return status;
-}
-
 int HandWriteInt(IWiaItem* root, PROPID id, int in) {
     IWiaPropertyStorage* storage = nullptr;
     if (FAILED(root->QueryInterface(wia::IID_IWiaPropertyStorage, reinterpret_cast<void**>(&storage)))) return -2;

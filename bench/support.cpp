@@ -209,7 +209,7 @@ void BuildTree(fotexsim::Camera& camera, Shape shape, int n) {
     camera.devices.clear();
     fotexsim::Device& d = camera.AddDevice(L"bench-camera", L"Bench camera", L"Virtual camera for benchmarks");
     fotexsim::Item& root = *d.root;
-    const LONG image = wia::kItemTypeImage | wia::kItemTypeFile;
+    const LONG image = fotex::wia::kItemTypeImage | fotex::wia::kItemTypeFile;
     wchar_t name[32];
     auto addImage = [&](fotexsim::Item& parent, int i) {
         swprintf(name, 32, L"IMG_%06d", i);
@@ -217,12 +217,12 @@ void BuildTree(fotexsim::Camera& camera, Shape shape, int n) {
         item.width = item.height = 8;
     };
     if (shape == Shape::Flat) {
-        fotexsim::Item& dcim = root.Add(L"DCIM", wia::kItemTypeFolder);
+        fotexsim::Item& dcim = root.Add(L"DCIM", fotex::wia::kItemTypeFolder);
         for (int i = 0; i < n; ++i) addImage(dcim, i);
     } else if (shape == Shape::Wide) {
         for (int f = 0; f * 10 < n; ++f) {
             swprintf(name, 32, L"F%06d", f);
-            fotexsim::Item& folder = root.Add(name, wia::kItemTypeFolder);
+            fotexsim::Item& folder = root.Add(name, fotex::wia::kItemTypeFolder);
             for (int i = f * 10; i < n && i < f * 10 + 10; ++i) addImage(folder, i);
         }
     } else {
@@ -231,11 +231,49 @@ void BuildTree(fotexsim::Camera& camera, Shape shape, int n) {
         int placed = 0;
         for (int level = 0; level < levels; ++level) {
             swprintf(name, 32, L"L%02d", level);
-            folder = &folder->Add(name, wia::kItemTypeFolder);
+            folder = &folder->Add(name, fotex::wia::kItemTypeFolder);
             const int here = level == levels - 1 ? n - placed : n / levels;
             for (int i = 0; i < here; ++i) addImage(*folder, placed++);
         }
     }
+}
+
+// An integer property read by hand: 1 read, -1 refused, -2 no property storage.
+int HandReadInt(IWiaItem* root, PROPID id, int* out) {
+    IWiaPropertyStorage* storage = nullptr;
+    if (FAILED(root->QueryInterface(fotex::wia::IID_IWiaPropertyStorage, reinterpret_cast<void**>(&storage)))) return -2;
+    PROPSPEC selector{};
+    selector.ulKind = PRSPEC_PROPID;
+    selector.propid = id;
+    PROPVARIANT value;
+    PropVariantInit(&value);
+    int status = -1;
+    if (storage->ReadMultiple(1, &selector, &value) == S_OK) {
+        if (value.vt == VT_I4) *out = value.lVal;
+        status = 1;
+    }
+    FreePropVariantArray(1, &value);
+    storage->Release();
+    return status;
+}
+
+// The walk of ListCameraItems, by hand.
+void HandList(IWiaItem* item, std::vector<IWiaItem*>& list, int depth) {
+    LONG type = 0;
+    if (FAILED(item->GetItemType(&type)) || depth > 64) return;
+    if (type & (fotex::wia::kItemTypeImage | fotex::wia::kItemTypeVideo)) {
+        item->AddRef();
+        list.push_back(item);
+    }
+    if ((type & (fotex::wia::kItemTypeFolder | fotex::wia::kItemTypeHasAttachments)) == 0) return;
+    IEnumWiaItem* children = nullptr;
+    if (item->EnumChildItems(&children) != S_OK || !children) return;
+    IWiaItem* child = nullptr;
+    while (children->Next(1, &child, nullptr) == S_OK) {
+        HandList(child, list, depth + 1);
+        child->Release();
+    }
+    children->Release();
 }
 
 }  // namespace fotexbench

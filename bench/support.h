@@ -136,4 +136,10 @@ void BuildTree(fotexsim::Camera& camera, Shape shape, int n);
 // baseline that the DLL's transfers are measured against.
 HRESULT HandTransferTo(IWiaItem* item, const WCHAR* wide);
 
+// The hand-written sequences a host would write against the service itself: an integer property
+// read as the 1.3 getters read it (1 read, -1 refused, -2 no property storage), and
+// ListCameraItems' walk (every image and video item at or below `item`, each with a reference).
+int HandReadInt(IWiaItem* root, PROPID id, int* out);
+void HandList(IWiaItem* item, std::vector<IWiaItem*>& list, int depth = 0);
+
 }  // namespace fotexbench
