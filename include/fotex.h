@@ -518,6 +518,16 @@ int FOTEX_CALL SetCopyRight(FOTEX_DEVICE device, const char* text);
 #define FOTEX_E_FORMAT ((int)0x80070032L)              /* the camera refuses the format for this item */
 #define FOTEX_E_TREE_TOO_DEEP ((int)0x800703E9L)       /* the item tree is deeper than 64 levels (ERROR_STACK_OVERFLOW) */
 #define FOTEX_E_OVERFLOW ((int)0x80070216L)            /* a value beyond what an int holds (ERROR_ARITHMETIC_OVERFLOW) */
+#define FOTEX_E_INCOMPLETE ((int)0x8007012BL)          /* the camera's data did not arrive whole, or not as long as
+                                                          the item says it is (ERROR_PARTIAL_COPY) */
+#define FOTEX_E_SERVICE_FAILED ((int)0x80004005L)      /* the device or the service failed (E_FAIL); a service's own
+                                                          status that would read as a mistake in the call becomes this */
+/* A camera's conditions, as the service reports them (WIA_ERROR_*), and its process gone. */
+#define FOTEX_E_OFFLINE ((int)0x80210005L)             /* the camera is off, asleep or unplugged */
+#define FOTEX_E_DEVICE_BUSY ((int)0x80210006L)         /* the camera stayed busy for longer than the busy wait */
+#define FOTEX_E_DEVICE_COMMUNICATION ((int)0x8021000AL) /* an exchange with the camera failed */
+#define FOTEX_E_DISCONNECTED ((int)0x80010108L)        /* the service's process ended (a restart, a crash): every
+                                                          RPC status of a vanished server reads as this */
 
 /* The `what` of GetCameraItemText. */
 #define FOTEX_ITEM_FILE_NAME 1 /* the item's name, then "." and its file name extension if any */

@@ -27,4 +27,24 @@ HRESULT QueryPropertyStorage(IWiaItem* item, ComPtr<IWiaPropertyStorage>& storag
     return hr;
 }
 
+int ServiceStatus(HRESULT hr) {
+    switch (static_cast<int>(hr)) {
+    case FOTEX_E_HANDLE:
+    case FOTEX_E_POINTER:
+    case FOTEX_E_INVALIDARG:
+    case FOTEX_E_BOUNDS:
+    case FOTEX_E_INSUFFICIENT_BUFFER:
+    case FOTEX_E_MORE_DATA:
+        return FOTEX_E_SERVICE_FAILED;
+    case static_cast<int>(0x800706BA):  // RPC_S_SERVER_UNAVAILABLE
+    case static_cast<int>(0x800706BE):  // RPC_S_CALL_FAILED
+    case static_cast<int>(0x800706BF):  // RPC_S_CALL_FAILED_DNE
+    case static_cast<int>(0x800401FD):  // CO_E_OBJNOTCONNECTED
+    case FOTEX_E_DISCONNECTED:          // RPC_E_DISCONNECTED
+        return FOTEX_E_DISCONNECTED;
+    default:
+        return hr;
+    }
+}
+
 }  // namespace fotex

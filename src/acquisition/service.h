@@ -18,6 +18,13 @@ HRESULT CreateDeviceManagerQuietly(IWiaDevMgr** manager);
 // always comes with a storage.
 HRESULT QueryPropertyStorage(IWiaItem* item, ComPtr<IWiaPropertyStorage>& storage);
 
+// The status a function beyond those of 1.3 returns for a failed service call. The statuses that
+// tell a caller to change its call (FOTEX_E_HANDLE, _POINTER, _INVALIDARG, _BOUNDS,
+// _INSUFFICIENT_BUFFER, _MORE_DATA) come only from the library's own checks, so the same number
+// from the service becomes FOTEX_E_SERVICE_FAILED; every way a vanished server is reported
+// becomes FOTEX_E_DISCONNECTED. Anything else comes back as it is.
+int ServiceStatus(HRESULT hr);
+
 // Handles cross the boundary as integers of pointer size.
 inline IWiaItem* ItemFromHandle(FOTEX_HANDLE handle) {
     return reinterpret_cast<IWiaItem*>(static_cast<INT_PTR>(handle));
