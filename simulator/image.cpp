@@ -88,19 +88,21 @@ void Fields(Io& io, Value& v) {
     Pods(io, v.bytes);
 }
 
+// Read in place: a property both sides have stays the same object, as a test holds one across
+// its calls.
 template <class Io>
 void Fields(Io& io, PropertyMap& map) {
     uint32_t n;
     if (!Count(io, map.size(), &n)) return;
     if (Io::kReading) {
-        map.clear();
+        std::set<PROPID> read;
         for (uint32_t k = 0; k < n && io.ok; ++k) {
             PROPID id = 0;
             Pod(io, id);
-            Property p;
-            Fields(io, p);
-            map[id] = std::move(p);
+            Fields(io, map[id]);
+            read.insert(id);
         }
+        for (auto it = map.begin(); it != map.end();) it = read.count(it->first) ? std::next(it) : map.erase(it);
         return;
     }
     for (auto& [id, p] : map) {
@@ -260,14 +262,20 @@ void DeviceFields(Io& io, Device& d) {
     Pod(io, d.transferRate);
 }
 
-// Takes `fresh`'s values into `kept`, which keeps its identity, children and what it has worked
-// out; through the field list itself, so a field added there is never left behind here.
-void TakeFields(Item& kept, Item& fresh) {
-    const bool sameFile = kept.file == fresh.file;
+// Takes `fresh`'s values into `kept`, which keeps its identity (and an item its children and
+// what it has worked out); through the field list itself, so a field added there is never left
+// behind here.
+template <class T>
+void Take(T& kept, T& fresh) {
     Out out;
     Fields(out, fresh);
     In in(out.bytes);
     Fields(in, kept);
+}
+
+void TakeFields(Item& kept, Item& fresh) {
+    const bool sameFile = kept.file == fresh.file;
+    Take(kept, fresh);
     if (!sameFile) {
         kept.thumbnail.reset();
         kept.thumbnailMade = false;
@@ -298,8 +306,9 @@ void MergeTree(Item& keptRoot, Item& freshRoot, std::vector<std::shared_ptr<Item
                 stack.push_back({old[j].get(), f.get()});
                 i = j + 1;
             } else {
+                // Moved, not shared: the fresh tree's end would take the item's parent along.
                 f->parent = kept;
-                now.push_back(f);
+                now.push_back(std::move(f));
             }
         }
         gone.insert(gone.end(), old.begin() + static_cast<ptrdiff_t>(i), old.end());
@@ -403,7 +412,7 @@ bool LoadImage(Camera& camera, const std::string& image, std::vector<std::shared
         kept.id = d.id;
         kept.name = d.name;
         kept.description = d.description;
-        kept.info = d.info;
+        Take(kept.info, d.info);
         kept.capabilities = d.capabilities;
         kept.present = d.present;
         kept.offline = d.offline;
