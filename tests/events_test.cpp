@@ -73,13 +73,21 @@ protected:
         ASSERT_EQ(0, Wait(0).status);
         ASSERT_EQ(5, camera.EventRegistrations());
     }
-    // What a host's own message loop does between waits.
-    static int Pump() {
+    // What a host's own message loop does between waits. Out of process a delivery reaches the
+    // host only once the server makes its call, after the one before it returned: the loop goes
+    // on until the server has nothing pending and a few rounds in a row bring nothing.
+    int Pump() {
         int n = 0;
-        MSG m;
-        while (PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE)) {
-            DispatchMessageW(&m);
-            ++n;
+        for (int quiet = 0; quiet < 3;) {
+            const int before = n;
+            MSG m;
+            while (PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE)) {
+                DispatchMessageW(&m);
+                ++n;
+            }
+            if (!fotextest::ServerMode()) break;
+            quiet = n == before && camera.EventsPending() == 0 ? quiet + 1 : 0;
+            Sleep(5);
         }
         return n;
     }

@@ -16,26 +16,26 @@ namespace fotextest {
 namespace {
 
 Mirror* g_mirror = nullptr;
-int g_depth = 0;
 
 Server& SharedServer() {
     static Server server;
     return server;
 }
 
-// Around a call into the DLL from the test: what the test changed goes over first, what the
-// service changed comes back after. A call that the host's handlers make while another is in
-// flight only runs: the outer one syncs.
-struct Around {
-    Around() {
-        if (g_depth++ == 0 && g_mirror) g_mirror->Push();
+// Around a call into the DLL from the test.
+class Around {
+public:
+    Around() : mirror_(g_mirror) {
+        if (mirror_) mirror_->Enter();
     }
     ~Around() {
-        if (g_depth == 1 && g_mirror) g_mirror->Pull();
-        --g_depth;
+        if (mirror_) mirror_->Leave();
     }
     Around(const Around&) = delete;
     Around& operator=(const Around&) = delete;
+
+private:
+    Mirror* mirror_;
 };
 
 // Every export takes at most eight integer or pointer arguments and returns an integer or
@@ -90,6 +90,37 @@ private:
     BSTR s_ = nullptr;
 };
 
+// The server's control for one call: the test's own connection on its thread, a connection of
+// the call's own on any other (tests press the shutter from threads of their own). Kept per
+// thread, a COM pointer would be released at the thread's end after its storage is gone.
+class Connection {
+public:
+    explicit Connection(bool testThread) {
+        if (testThread) {
+            control_ = SharedServer().operator->();
+            return;
+        }
+        uninitialize_ = SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED));
+        if (FAILED(CoCreateInstance(kServerControlClass, nullptr, CLSCTX_LOCAL_SERVER, IID_IFotexSimControl,
+                                    own_.put_void())))
+            ADD_FAILURE() << "FotexSimServer.exe did not answer another thread";
+        control_ = own_.get();
+    }
+    ~Connection() {
+        own_.reset();
+        if (uninitialize_) CoUninitialize();
+    }
+    Connection(const Connection&) = delete;
+    Connection& operator=(const Connection&) = delete;
+    IFotexSimControl* operator->() const { return control_; }
+    explicit operator bool() const { return control_ != nullptr; }
+
+private:
+    fotex::ComPtr<IFotexSimControl> own_;
+    IFotexSimControl* control_ = nullptr;
+    bool uninitialize_ = false;
+};
+
 BSTR Alloc(const std::wstring& s) { return SysAllocStringLen(s.data(), static_cast<UINT>(s.size())); }
 
 std::string Bytes(BSTR b) { return b ? std::string(reinterpret_cast<const char*>(b), SysStringByteLen(b)) : std::string(); }
@@ -107,6 +138,7 @@ HRESULT Mirror::Attach(fotexsim::Camera& camera) {
     if (FAILED(hr)) return hr;
     camera_ = &camera;
     thread_ = GetCurrentThreadId();
+    depth_ = 0;
     synced_.clear();
     removed_.clear();
     camera.remote = this;
@@ -125,18 +157,16 @@ void Mirror::Detach() {
 
 bool Mirror::OnItsThread() { return GetCurrentThreadId() == thread_; }
 
-// The server's control for the calling thread: the test's own connection on its thread,
-// another one for any other thread (tests press the shutter from threads of their own).
-IFotexSimControl* Mirror::Control() {
-    if (OnItsThread()) return SharedServer().operator->();
-    thread_local fotex::ComPtr<IFotexSimControl> own;
-    if (!own) {
-        CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-        if (FAILED(CoCreateInstance(kServerControlClass, nullptr, CLSCTX_LOCAL_SERVER, IID_IFotexSimControl,
-                                    own.put_void())))
-            ADD_FAILURE() << "FotexSimServer.exe did not answer another thread";
-    }
-    return own.get();
+// What the test changed goes over before its call, what the service changed comes back after.
+// A call that the host's handlers make while another is in flight only runs: the outer one
+// syncs. Only the test's thread counts: a call on another thread neither syncs nor stops the
+// test's own calls from syncing.
+void Mirror::Enter() {
+    if (OnItsThread() && depth_++ == 0) Push();
+}
+
+void Mirror::Leave() {
+    if (OnItsThread() && --depth_ == 0) Pull();
 }
 
 void Mirror::Push() {
@@ -164,7 +194,7 @@ void Mirror::Pull() {
 }
 
 fotexsim::Item* Mirror::PressShutter(size_t device, const std::wstring* name, const std::wstring* extension) {
-    IFotexSimControl* control = Control();
+    Connection control(OnItsThread());
     if (!control) return nullptr;
     Push();
     OwnedBstr n(Alloc(name ? *name : std::wstring())), e(Alloc(extension ? *extension : std::wstring())), taken;
@@ -181,7 +211,7 @@ fotexsim::Item* Mirror::PressShutter(size_t device, const std::wstring* name, co
 }
 
 bool Mirror::Plug(size_t device, bool in) {
-    IFotexSimControl* control = Control();
+    Connection control(OnItsThread());
     if (!control) return false;
     Push();
     const LONG d = static_cast<LONG>(device);
@@ -191,7 +221,7 @@ bool Mirror::Plug(size_t device, bool in) {
 }
 
 void Mirror::RaiseEvent(const GUID& event, size_t device, const std::wstring& itemName) {
-    IFotexSimControl* control = Control();
+    Connection control(OnItsThread());
     OwnedBstr name(Alloc(itemName));
     if (control) {
         EXPECT_EQ(S_OK, control->RaiseEvent(&event, static_cast<LONG>(device), name.get()));
@@ -199,7 +229,7 @@ void Mirror::RaiseEvent(const GUID& event, size_t device, const std::wstring& it
 }
 
 long Mirror::Counted(Count what) {
-    IFotexSimControl* control = Control();
+    Connection control(OnItsThread());
     LONG live = -1, registrations = -1, delivered = -1, pending = -1;
     OwnedBstr text;
     if (!control) return -1;

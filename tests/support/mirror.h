@@ -28,15 +28,18 @@ public:
     long Counted(Count what) override;
     std::string Describe() override;
 
-    void Push();
-    void Pull();
+    // Around each call into the DLL: the outermost on the test's thread syncs.
+    void Enter();
+    void Leave();
 
 private:
+    void Push();
+    void Pull();
     bool OnItsThread();
-    IFotexSimControl* Control();
 
     fotexsim::Camera* camera_ = nullptr;
     DWORD thread_ = 0;
+    int depth_ = 0;  // the test thread's calls in flight
     std::string synced_;  // the image both sides had last
     // Items the service deleted stay alive here: tests look at them afterwards.
     std::vector<std::shared_ptr<fotexsim::Item>> removed_;
