@@ -50,9 +50,9 @@ bool BufferArguments(const void* buffer, int bytes, int* status) {
 class EventSink final : public IWiaEventCallback {
 public:
     // Made with malloc: the library has no use for the runtime's throwing allocators.
-    static EventSink* Create(EventQueue* queue, HANDLE arrived) {
+    static EventSink* Create(EventQueue* queue, unsigned registration, HANDLE arrived) {
         void* memory = std::malloc(sizeof(EventSink));
-        return memory != nullptr ? ::new (memory) EventSink(queue, arrived) : nullptr;
+        return memory != nullptr ? ::new (memory) EventSink(queue, registration, arrived) : nullptr;
     }
 
     HRESULT WINAPI QueryInterface(REFIID riid, void** ppv) override {
@@ -80,7 +80,7 @@ public:
         if (queue == nullptr || event == nullptr) return S_OK;
         for (const EventKind& k : kKinds) {
             if (*k.event != *event) continue;
-            queue->Push(k.kind, deviceId, k.item ? fullItemName : nullptr);
+            queue->Push(registration_, k.kind, deviceId, k.item ? fullItemName : nullptr);
             SetEvent(arrived_);
             break;
         }
@@ -91,11 +91,13 @@ public:
     void Detach() { InterlockedExchangePointer(reinterpret_cast<void* volatile*>(&queue_), nullptr); }
 
 private:
-    EventSink(EventQueue* queue, HANDLE arrived) : queue_(queue), arrived_(arrived) {}
+    EventSink(EventQueue* queue, unsigned registration, HANDLE arrived)
+        : queue_(queue), registration_(registration), arrived_(arrived) {}
     ~EventSink() = default;
 
     LONG refs_ = 1;
     EventQueue* queue_;
+    const unsigned registration_;  // the queue drops what this carries once the registration ended
     HANDLE arrived_;
 };
 
@@ -115,7 +117,7 @@ HRESULT CameraEvents::Register() {
     HRESULT hr = CreateDeviceManagerQuietly(manager.put());
     if (FAILED(hr)) return hr;
     if (!manager) return E_POINTER;
-    ComPtr<EventSink> sink = ComPtr<EventSink>::attach(EventSink::Create(&queue_, arrived_));
+    ComPtr<EventSink> sink = ComPtr<EventSink>::attach(EventSink::Create(&queue_, queue_.Open(), arrived_));
     if (!sink) return E_OUTOFMEMORY;
 
     // Built aside and published at the end: the service's calls can run the host's handlers,
@@ -129,7 +131,7 @@ HRESULT CameraEvents::Register() {
         if (FAILED(hr)) {
             sink->Detach();
             // What the registrations made so far delivered belongs to none the next one makes.
-            queue_.Clear();
+            queue_.Close();
             return hr;  // the registrations made so far go back before the sink
         }
     }
@@ -148,7 +150,7 @@ void CameraEvents::End() {
     registered_ = false;
     thread_ = 0;
     if (sink) sink->Detach();
-    queue_.Clear();
+    queue_.Close();
 }
 
 int CameraEvents::Wait(int timeoutMs, int* kind, void* device, int deviceBytes, void* item, int itemBytes) {
