@@ -1041,43 +1041,11 @@ TEST(EventsAtExit, ChildExitsWithEventsRegistered) {
 }
 
 TEST(EventsAtExit, ProcessExitWithEventsRegisteredReleasesNothingAndEndsPromptly) {
-    wchar_t exe[MAX_PATH] = L"";
-    ASSERT_NE(0u, GetModuleFileNameW(nullptr, exe, MAX_PATH));
-    std::wstring command = L"\"" + std::wstring(exe) + L"\" --gtest_filter=EventsAtExit.ChildExitsWithEventsRegistered";
-    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-    HANDLE readEnd = nullptr, writeEnd = nullptr;
-    ASSERT_TRUE(CreatePipe(&readEnd, &writeEnd, &inherit, 0));
-    SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
-    STARTUPINFOW start{};
-    start.cb = sizeof start;
-    start.dwFlags = STARTF_USESTDHANDLES;
-    start.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-    start.hStdOutput = writeEnd;
-    start.hStdError = writeEnd;
-    PROCESS_INFORMATION child{};
-    SetEnvironmentVariableW(kChildVariable, L"1");
-    const BOOL started = CreateProcessW(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &start, &child);
-    SetEnvironmentVariableW(kChildVariable, nullptr);
-    CloseHandle(writeEnd);
-    if (!started) CloseHandle(readEnd);
-    ASSERT_TRUE(started) << GetLastError();
-
-    std::string output;
-    std::thread reader([&] {
-        char chunk[1024];
-        DWORD n = 0;
-        while (ReadFile(readEnd, chunk, sizeof chunk, &n, nullptr) && n > 0) output.append(chunk, n);
-    });
-    const DWORD waited = WaitForSingleObject(child.hProcess, 60000);
-    if (waited != WAIT_OBJECT_0) TerminateProcess(child.hProcess, 99);
-    reader.join();
-    DWORD code = 0;
-    GetExitCodeProcess(child.hProcess, &code);
-    CloseHandle(child.hProcess);
-    CloseHandle(child.hThread);
-    CloseHandle(readEnd);
-
-    EXPECT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), waited) << "the exit hung\n" << output;
+    const fotextest::ChildRun run =
+        fotextest::RunThisProgram(L"EventsAtExit.ChildExitsWithEventsRegistered", kChildVariable, L"1", 60000);
+    const std::string& output = run.output;
+    const DWORD code = run.exit;
+    EXPECT_TRUE(run.ended) << "the exit hung\n" << output;
     EXPECT_EQ(kChildExitCode, code) << output;
     EXPECT_NE(std::string::npos, output.find("registered\n")) << output;
     EXPECT_EQ(std::string::npos, output.find("released")) << "a registration was released at exit\n" << output;

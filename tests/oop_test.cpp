@@ -498,45 +498,12 @@ TEST(UnloadChild, UnloadsWithEventsRegistered) {
 // The registering thread's unload returns at once, with no call to the server under the loader
 // lock; so does an unload on another thread, and neither leaves code that a delivery can enter.
 TEST_F(ServerTest, UnloadWithEventsRegisteredReturnsPromptlyOnAnyThread) {
-    wchar_t exe[MAX_PATH] = L"";
-    ASSERT_NE(0u, GetModuleFileNameW(nullptr, exe, MAX_PATH));
     for (const wchar_t* where : {L"same", L"other"}) {
-        std::wstring command = L"\"" + std::wstring(exe) + L"\" --gtest_filter=UnloadChild.*";
-        SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-        HANDLE readEnd = nullptr, writeEnd = nullptr;
-        ASSERT_TRUE(CreatePipe(&readEnd, &writeEnd, &inherit, 0));
-        SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
-        STARTUPINFOW start{};
-        start.cb = sizeof start;
-        start.dwFlags = STARTF_USESTDHANDLES;
-        start.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-        start.hStdOutput = writeEnd;
-        start.hStdError = writeEnd;
-        PROCESS_INFORMATION child{};
-        SetEnvironmentVariableW(kUnloadChild, where);
-        const BOOL started =
-            CreateProcessW(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &start, &child);
-        SetEnvironmentVariableW(kUnloadChild, nullptr);
-        CloseHandle(writeEnd);
-        if (!started) CloseHandle(readEnd);
-        ASSERT_TRUE(started) << GetLastError();
-        std::string output;
-        std::thread reader([&] {
-            char chunk[1024];
-            DWORD n = 0;
-            while (ReadFile(readEnd, chunk, sizeof chunk, &n, nullptr) && n > 0) output.append(chunk, n);
-        });
-        const DWORD waited = WaitForSingleObject(child.hProcess, 60000);
-        if (waited != WAIT_OBJECT_0) TerminateProcess(child.hProcess, 99);
-        reader.join();
-        DWORD code = 99;
-        GetExitCodeProcess(child.hProcess, &code);
-        CloseHandle(child.hProcess);
-        CloseHandle(child.hThread);
-        CloseHandle(readEnd);
+        const fotextest::ChildRun run = fotextest::RunThisProgram(L"UnloadChild.*", kUnloadChild, where, 60000);
+        const std::string& output = run.output;
         const std::string name(where, where + std::wcslen(where));
-        EXPECT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), waited) << name << ": the child hung\n" << output;
-        EXPECT_EQ(0u, code) << name << "\n" << output;
+        EXPECT_TRUE(run.ended) << name << ": the child hung\n" << output;
+        EXPECT_EQ(0u, run.exit) << name << "\n" << output;
         EXPECT_NE(std::string::npos, output.find("registered\nunloaded\ndelivered\n")) << name << "\n" << output;
         EXPECT_NE(std::string::npos, output.find("[  PASSED  ] 1 test")) << name << "\n" << output;
         // The registrations left in the registering apartment went back when it ended; after an
