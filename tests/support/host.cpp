@@ -168,6 +168,19 @@ std::string ReadAll(HANDLE pipe) {
 }
 }  // namespace
 
+namespace {
+// A child's start-up record: this process's input, and the given output and error.
+STARTUPINFOW StartupWith(HANDLE out, HANDLE err) {
+    STARTUPINFOW start{};
+    start.cb = sizeof start;
+    start.dwFlags = STARTF_USESTDHANDLES;
+    start.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    start.hStdOutput = out;
+    start.hStdError = err;
+    return start;
+}
+}  // namespace
+
 ProgramRun RunProgram(const std::string& commandLine) {
     ProgramRun run;
     SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
@@ -180,12 +193,7 @@ ProgramRun RunProgram(const std::string& commandLine) {
     }
     SetHandleInformation(outRead, HANDLE_FLAG_INHERIT, 0);
     SetHandleInformation(errRead, HANDLE_FLAG_INHERIT, 0);
-    STARTUPINFOW start{};
-    start.cb = sizeof start;
-    start.dwFlags = STARTF_USESTDHANDLES;
-    start.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-    start.hStdOutput = outWrite;
-    start.hStdError = errWrite;
+    STARTUPINFOW start = StartupWith(outWrite, errWrite);
     // UTF-8 in, so that tests can pass any text on the command line.
     std::wstring command(static_cast<size_t>(MultiByteToWideChar(CP_UTF8, 0, commandLine.c_str(), -1, nullptr, 0)), L'\0');
     MultiByteToWideChar(CP_UTF8, 0, commandLine.c_str(), -1, &command[0], static_cast<int>(command.size()));
@@ -216,12 +224,7 @@ ChildRun RunThisProgram(const std::wstring& filter, const wchar_t* variable, con
     HANDLE readEnd = nullptr, writeEnd = nullptr;
     if (!CreatePipe(&readEnd, &writeEnd, &inherit, 0)) return run;
     SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
-    STARTUPINFOW start{};
-    start.cb = sizeof start;
-    start.dwFlags = STARTF_USESTDHANDLES;
-    start.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-    start.hStdOutput = writeEnd;
-    start.hStdError = writeEnd;
+    STARTUPINFOW start = StartupWith(writeEnd, writeEnd);
     PROCESS_INFORMATION child{};
     SetEnvironmentVariableW(variable, value);
     const BOOL started = CreateProcessW(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &start, &child);
