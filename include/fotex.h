@@ -14,8 +14,9 @@
  * - Every buffer belongs to the caller; the library writes into it only during the call.
  * - Call the functions from the thread that loaded the DLL, one at a time: the DLL joins that
  *   thread to a single-threaded COM apartment when it is loaded (and leaves it when unloaded,
- *   only if loading joined it: a thread already in COM keeps its own set-up; when the process
- *   exits with the DLL loaded, it releases nothing and leaves COM alone). A call from any
+ *   only if loading joined it and the unload left no object of the service's process there: a
+ *   thread already in COM keeps its own set-up; when the process exits with the DLL loaded, it
+ *   releases nothing and leaves COM alone). A call from any
  *   other thread that has not joined COM itself fails where it needs the service's device
  *   manager, printing "CoCreateInstance failed on CLSID_WiaDevMgr: HRESULT: 0x800401F0"
  *   (CO_E_NOTINITIALIZED): EnumerateWiaDevices returns FOTEX_ENUM_NO_MANAGER (-2),
@@ -754,9 +755,14 @@ int FOTEX_CALL WaitForCameraEvent(int timeout_ms, int* kind, void* device_id, in
    registers again, on its own thread. Call it from the thread that registered: on any other
    thread it does nothing (the registration belongs to the registering thread's apartment). Does
    nothing when nothing is registered.
-   Unloading the DLL (FreeLibrary) ends the registration as this does. When the process exits
-   with the DLL loaded, the DLL releases nothing and leaves COM alone: the service's objects may
-   be gone by then, and a release that must reach the service's process can hang the exit. */
+   Call it before unloading the DLL. FreeLibrary ends a registration left live without calling
+   the service (that call could deadlock under the system's loader lock): it disconnects the
+   event sink in this process, so the service's later calls reach nothing, and leaves the
+   service's own objects to go when the apartment ends. Only the registering thread's apartment
+   can disconnect the sink: FreeLibrary on another thread, while the registering thread lives on
+   in a single-threaded apartment, leaves it connected, and a later delivery there would enter
+   code no longer loaded. When the process exits with the DLL loaded, the DLL releases nothing
+   and leaves COM alone: the service's objects may be gone by then. */
 void FOTEX_CALL StopCameraEvents(void);
 
 /* ---- Settings by property id -------------------------------------------------------------- */
@@ -902,11 +908,17 @@ int FOTEX_CALL FindSettingValue(int property_id, const wchar_t* name, int* value
 /* The transfer was cancelled by the progress routine (HRESULT_FROM_WIN32(ERROR_CANCELLED)). */
 #define FOTEX_E_CANCELLED ((int)0x800704C7L)
 
-/* Called during a transfer, on the calling thread, with the percentage done (0 to 100, never
-   decreasing) as the service reports it. The call with 100 comes once, when the data is
-   complete (for a save, before the file takes its name). Return 0 to go on; any other value
-   cancels the transfer, which then returns FOTEX_E_CANCELLED. cdecl, like every export; the
-   routine may call Fotex (it runs inside the transfer, as a message handler does). */
+/* Called during a transfer with the percentage done (0 to 100, never decreasing) as the service
+   reports it. The call with 100 comes once, when the data is complete (for a save, before the
+   file takes its name). Return 0 to go on; any other value cancels the transfer, which then
+   returns FOTEX_E_CANCELLED. cdecl, like every export.
+   The thread is the service's choice. When the calling thread is in a single-threaded apartment
+   (the one loading the DLL makes), the routine runs on the calling thread, inside the transfer,
+   as a message handler does: it may update windows and call Fotex. When the calling thread is in
+   the multithreaded apartment, the service may call it on a thread of its own while the calling
+   thread waits inside the transfer: the routine may then only keep the percentage, post messages
+   (PostMessage; a SendMessage to the waiting thread's windows never returns) and answer; it must
+   not call Fotex, whose calls belong to the calling thread, one at a time. */
 typedef int (FOTEX_CALL *FOTEX_PROGRESS)(void* context, int percent);
 
 /* SaveCameraItem with progress: the same file rules, flags and statuses, and `progress` (null:

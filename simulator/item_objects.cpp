@@ -142,9 +142,10 @@ public:
         g.releaseObject = medium->pUnkForRelease != nullptr;
         g.format = hasFormat ? format->second.value.guid : GUID{};
 
-        // The medium comes from the item's property, not from the record's own tymed member.
+        // The item's property chooses the medium and the record must name the same: a service
+        // finds the file only in a TYMED_FILE record, the one form that carries the name across.
         if (tymed == props.end() || tymed->second.value.type != VT_I4 ||
-            tymed->second.value.i != TYMED_FILE)
+            tymed->second.value.i != TYMED_FILE || medium->tymed != TYMED_FILE)
             return E_INVALIDARG;
         if (!hasFormat || !AcceptsFormat(*item_, format->second.value.guid)) return E_INVALIDARG;
         if (!medium->lpszFileName) return E_INVALIDARG;

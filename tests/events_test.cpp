@@ -938,10 +938,11 @@ void WINAPI SayUninitialised() { Say("CoUninitialize\n"); }
 
 volatile LONG g_registrations = 0;
 
-// A registration whose release never returns, as one that must reach the service's process can
-// hang under the loader lock.
-class HangingRegistration final : public IUnknown {
+// A registration that holds the callback as a service does. A hanging one never returns from its
+// last release, as one that must reach the service's process can hang under the loader lock.
+class Registration final : public IUnknown {
 public:
+    Registration(IWiaEventCallback* callback, bool hangs) : callback_(callback), hangs_(hangs) { callback_->AddRef(); }
     HRESULT WINAPI QueryInterface(REFIID riid, void** ppv) override {
         if (ppv == nullptr) return E_POINTER;
         *ppv = riid == IID_IUnknown ? this : nullptr;
@@ -952,20 +953,28 @@ public:
     ULONG WINAPI AddRef() override { return static_cast<ULONG>(InterlockedIncrement(&refs_)); }
     ULONG WINAPI Release() override {
         const LONG r = InterlockedDecrement(&refs_);
-        if (r == 0) {
+        if (r == 0 && hangs_) {
             Say("released\n");
             Sleep(INFINITE);
+        }
+        if (r == 0) {
+            callback_->Release();
+            delete this;
         }
         return static_cast<ULONG>(r);
     }
 
 private:
     LONG refs_ = 1;
+    IWiaEventCallback* callback_;
+    const bool hangs_;
 };
 
-// A manager that only takes event registrations.
+// A manager that only takes event registrations, and keeps the last callback it was given.
 class EventOnlyManager final : public IWiaDevMgr {
 public:
+    explicit EventOnlyManager(bool hanging) : hanging_(hanging) {}
+    IWiaEventCallback* last = nullptr;
     HRESULT WINAPI QueryInterface(REFIID riid, void** ppv) override {
         if (ppv == nullptr) return E_POINTER;
         *ppv = riid == IID_IUnknown || riid == kIidWiaDevMgr ? this : nullptr;
@@ -986,7 +995,8 @@ public:
     HRESULT WINAPI RegisterEventCallbackInterface(LONG, BSTR, const GUID*, IWiaEventCallback* callback,
                                                   IUnknown** registration) override {
         if (callback == nullptr || registration == nullptr) return E_POINTER;
-        *registration = new HangingRegistration;
+        *registration = new Registration(callback, hanging_);
+        last = callback;
         InterlockedIncrement(&g_registrations);
         return S_OK;
     }
@@ -994,10 +1004,15 @@ public:
         return E_NOTIMPL;
     }
     HRESULT WINAPI AddDeviceDlg(HWND, LONG) override { return E_NOTIMPL; }
+
+private:
+    const bool hanging_;
 };
 
 class Factory final : public IClassFactory {
 public:
+    explicit Factory(bool hanging) : manager_(hanging) {}
+    EventOnlyManager& manager() { return manager_; }
     HRESULT WINAPI QueryInterface(REFIID riid, void** ppv) override {
         if (ppv == nullptr) return E_POINTER;
         *ppv = riid == IID_IUnknown || riid == IID_IClassFactory ? this : nullptr;
@@ -1015,7 +1030,7 @@ private:
     EventOnlyManager manager_;
 };
 
-Factory g_factory;
+Factory g_factory(true);
 
 // Runs only as the child of the test below: exits the process with the library loaded and
 // registered for events.
@@ -1034,47 +1049,99 @@ TEST(EventsAtExit, ChildExitsWithEventsRegistered) {
 }
 
 TEST(EventsAtExit, ProcessExitWithEventsRegisteredReleasesNothingAndEndsPromptly) {
-    wchar_t exe[MAX_PATH] = L"";
-    ASSERT_NE(0u, GetModuleFileNameW(nullptr, exe, MAX_PATH));
-    std::wstring command = L"\"" + std::wstring(exe) + L"\" --gtest_filter=EventsAtExit.ChildExitsWithEventsRegistered";
-    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-    HANDLE readEnd = nullptr, writeEnd = nullptr;
-    ASSERT_TRUE(CreatePipe(&readEnd, &writeEnd, &inherit, 0));
-    SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
-    STARTUPINFOW start{};
-    start.cb = sizeof start;
-    start.dwFlags = STARTF_USESTDHANDLES;
-    start.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-    start.hStdOutput = writeEnd;
-    start.hStdError = writeEnd;
-    PROCESS_INFORMATION child{};
-    SetEnvironmentVariableW(kChildVariable, L"1");
-    const BOOL started = CreateProcessW(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &start, &child);
-    SetEnvironmentVariableW(kChildVariable, nullptr);
-    CloseHandle(writeEnd);
-    if (!started) CloseHandle(readEnd);
-    ASSERT_TRUE(started) << GetLastError();
-
-    std::string output;
-    std::thread reader([&] {
-        char chunk[1024];
-        DWORD n = 0;
-        while (ReadFile(readEnd, chunk, sizeof chunk, &n, nullptr) && n > 0) output.append(chunk, n);
-    });
-    const DWORD waited = WaitForSingleObject(child.hProcess, 60000);
-    if (waited != WAIT_OBJECT_0) TerminateProcess(child.hProcess, 99);
-    reader.join();
-    DWORD code = 0;
-    GetExitCodeProcess(child.hProcess, &code);
-    CloseHandle(child.hProcess);
-    CloseHandle(child.hThread);
-    CloseHandle(readEnd);
-
-    EXPECT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), waited) << "the exit hung\n" << output;
+    const fotextest::ChildRun run =
+        fotextest::RunThisProgram(L"EventsAtExit.ChildExitsWithEventsRegistered", kChildVariable, L"1", 60000);
+    const std::string& output = run.output;
+    const DWORD code = run.exit;
+    EXPECT_TRUE(run.ended) << "the exit hung\n" << output;
     EXPECT_EQ(kChildExitCode, code) << output;
     EXPECT_NE(std::string::npos, output.find("registered\n")) << output;
     EXPECT_EQ(std::string::npos, output.find("released")) << "a registration was released at exit\n" << output;
     EXPECT_EQ(std::string::npos, output.find("CoUninitialize")) << "COM was uninitialised at exit\n" << output;
+}
+
+// A read-only page whose first read stops the reading thread until the test lets it go on.
+class HeldRead {
+public:
+    HeldRead() {
+        page_ = static_cast<GUID*>(VirtualAlloc(nullptr, 4096, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
+        self_ = this;
+        handler_ = AddVectoredExceptionHandler(1, &Held);
+    }
+    ~HeldRead() {
+        RemoveVectoredExceptionHandler(handler_);
+        VirtualFree(page_, 0, MEM_RELEASE);
+        CloseHandle(reached_);
+        CloseHandle(resume_);
+    }
+    // The value at the page, to be read once more than now.
+    const GUID* Arm(const GUID& value) {
+        *page_ = value;
+        DWORD old = 0;
+        VirtualProtect(page_, 4096, PAGE_READONLY | PAGE_GUARD, &old);
+        return page_;
+    }
+    bool WaitReached() { return WaitForSingleObject(reached_, 10000) == WAIT_OBJECT_0; }
+    void Resume() { SetEvent(resume_); }
+
+private:
+    static LONG CALLBACK Held(EXCEPTION_POINTERS* e) {
+        const EXCEPTION_RECORD* r = e->ExceptionRecord;
+        if (r->ExceptionCode != STATUS_GUARD_PAGE_VIOLATION || r->NumberParameters < 2 ||
+            r->ExceptionInformation[1] - reinterpret_cast<ULONG_PTR>(self_->page_) >= 4096)
+            return EXCEPTION_CONTINUE_SEARCH;
+        SetEvent(self_->reached_);
+        WaitForSingleObject(self_->resume_, 10000);
+        return EXCEPTION_CONTINUE_EXECUTION;  // the guard is gone: the read now succeeds
+    }
+
+    static HeldRead* self_;
+    GUID* page_;
+    PVOID handler_;
+    HANDLE reached_ = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    HANDLE resume_ = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+};
+HeldRead* HeldRead::self_ = nullptr;
+
+// In a multithreaded apartment the service calls the sink on threads of its own. A call that
+// began before StopCameraEvents and ends after it adds nothing to the queue: the next
+// registration starts empty.
+TEST(EventsInTheMultithreadedApartment, StopIsFinalForACallUnderWayOnAnotherThread) {
+    std::thread host([] {
+        ASSERT_EQ(S_OK, CoInitializeEx(nullptr, COINIT_MULTITHREADED));
+        Factory factory(false);
+        DWORD cookie = 0;
+        ASSERT_EQ(S_OK, CoRegisterClassObject(kClsidWiaDevMgr, &factory, CLSCTX_LOCAL_SERVER, REGCLS_MULTIPLEUSE, &cookie));
+        {
+            fotextest::Library lib;
+            ASSERT_TRUE(lib.Load());
+            ASSERT_EQ(0, lib.WaitForCameraEvent(0, nullptr, nullptr, 0, nullptr, 0));
+            IWiaEventCallback* sink = factory.manager().last;
+            ASSERT_NE(nullptr, sink);
+            sink->AddRef();  // the service's reference for the call under way
+            HeldRead held;
+            const GUID* event = held.Arm(kItemCreated);
+            BSTR device = SysAllocString(L"late"), item = SysAllocString(L"late\\IMG");
+            std::thread service([&] {
+                ULONG type = 1;
+                sink->ImageEventCallback(event, nullptr, device, nullptr, 0, item, &type, 0);
+            });
+            ASSERT_TRUE(held.WaitReached()) << "the call never read the event";
+            lib.StopCameraEvents();
+            held.Resume();
+            service.join();
+            sink->Release();
+            SysFreeString(device);
+            SysFreeString(item);
+            int kind = kSentinel;
+            EXPECT_EQ(0, lib.WaitForCameraEvent(0, &kind, nullptr, 0, nullptr, 0)) << "an event of the old registration";
+            EXPECT_EQ(kSentinel, kind);
+            lib.StopCameraEvents();
+        }
+        CoRevokeClassObject(cookie);
+        CoUninitialize();
+    });
+    host.join();
 }
 
 }  // namespace

@@ -8,11 +8,14 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
+#include <cwchar>
 #include <fstream>
 #include <functional>
 #include <memory>
 #include <iterator>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "fixture.h"
@@ -451,6 +454,68 @@ TEST_F(ServerTest, MeasuresGetterOverheadAgainstTheSameCallsByHandAndEventLatenc
     root.reset();
     manager.reset();
     lib.CloseWiaDevice(&device);
+}
+
+// ---- unloading with events registered ----------------------------------------------------
+
+const wchar_t kUnloadChild[] = L"FOTEX_OOP_UNLOAD_CHILD";
+
+// Straight to the standard output handle, which the parent reads through a pipe.
+void Say(const char* text) {
+    DWORD written = 0;
+    WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), text, static_cast<DWORD>(std::strlen(text)), &written, nullptr);
+}
+
+// Runs only as the child of the test below: registers for the server's events with a delivery on
+// its way, unloads on this thread or another, then lets the server deliver again.
+TEST(UnloadChild, UnloadsWithEventsRegistered) {
+    wchar_t where[16] = L"";
+    if (GetEnvironmentVariableW(kUnloadChild, where, 16) == 0) GTEST_SKIP() << "the child of another test";
+    fotextest::Server server;
+    ASSERT_EQ(S_OK, server.Connect());
+    ASSERT_EQ(S_OK, server.AddCamera(L"dev-a", L"Alpha", L"described", 1));
+    fotextest::Library lib;
+    ASSERT_TRUE(lib.Load());
+    ASSERT_EQ(0, lib.WaitForCameraEvent(0, nullptr, nullptr, 0, nullptr, 0));
+    ASSERT_EQ(S_OK, server->PressShutter(0));
+    Say("registered\n");
+    if (std::wstring(where) == L"other")
+        std::thread([&] { lib.Unload(); }).join();
+    else
+        lib.Unload();
+    Say("unloaded\n");
+    // What the server sends now meets a disconnected sink, never the unloaded code.
+    server->PressShutter(0);
+    const ULONGLONG until = GetTickCount64() + 500;
+    while (GetTickCount64() < until) {
+        MSG m;
+        while (PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&m);
+        Sleep(10);
+    }
+    Say("delivered\n");
+}
+
+// The registering thread's unload returns at once, with no call to the server under the loader
+// lock; so does an unload on another thread, and neither leaves code that a delivery can enter.
+TEST_F(ServerTest, UnloadWithEventsRegisteredReturnsPromptlyOnAnyThread) {
+    for (const wchar_t* where : {L"same", L"other"}) {
+        const fotextest::ChildRun run = fotextest::RunThisProgram(L"UnloadChild.*", kUnloadChild, where, 60000);
+        const std::string& output = run.output;
+        const std::string name(where, where + std::wcslen(where));
+        EXPECT_TRUE(run.ended) << name << ": the child hung\n" << output;
+        EXPECT_EQ(0u, run.exit) << name << "\n" << output;
+        EXPECT_NE(std::string::npos, output.find("registered\nunloaded\ndelivered\n")) << name << "\n" << output;
+        EXPECT_NE(std::string::npos, output.find("[  PASSED  ] 1 test")) << name << "\n" << output;
+        // The registrations left in the registering apartment went back when it ended; after an
+        // unload on another thread that apartment never ends, since the load's COM set-up could
+        // not be undone there.
+        LONG registrations = -1, delivered = -1;
+        ASSERT_EQ(S_OK, server->EventCounts(&registrations, &delivered));
+        if (name == "same") {
+            EXPECT_EQ(0, registrations);
+        }
+        ASSERT_EQ(S_OK, server.Reset(L"empty"));
+    }
 }
 
 }  // namespace

@@ -122,12 +122,12 @@ protected:
         return s->WriteMultiple(2, specs, values, wia::kIpaFirst);
     }
 
-    HRESULT Transfer(IWiaItem* item, const std::wstring& path) {
+    HRESULT Transfer(IWiaItem* item, const std::wstring& path, DWORD record = TYMED_FILE) {
         ComPtr<IWiaDataTransfer> t;
         HRESULT hr = item->QueryInterface(wia::IID_IWiaDataTransfer, t.put_void());
         if (FAILED(hr)) return hr;
         STGMEDIUM medium{};
-        medium.tymed = TYMED_NULL;
+        medium.tymed = record;
         medium.lpszFileName = const_cast<LPOLESTR>(path.c_str());
         return t->idtGetData(&medium, nullptr);
     }
@@ -460,7 +460,7 @@ TEST_F(StandardCameraTest, TransferWritesRealPictures) {
         ASSERT_EQ(Transfer(pic.get(), path), S_OK) << "case " << i;
         EXPECT_EQ(camera.last.getData.fileName, path) << "case " << i;
         EXPECT_EQ(camera.last.getData.format, *cases[i].format) << "case " << i;
-        EXPECT_EQ(camera.last.getData.tymed, static_cast<DWORD>(TYMED_NULL)) << "case " << i;
+        EXPECT_EQ(camera.last.getData.tymed, static_cast<DWORD>(TYMED_FILE)) << "case " << i;
         std::vector<unsigned char> bytes = ReadFileBytes(path);
         ASSERT_GE(bytes.size(), cases[i].magic.size()) << "case " << i;
         EXPECT_TRUE(std::equal(cases[i].magic.begin(), cases[i].magic.end(), bytes.begin())) << "case " << i;
@@ -608,6 +608,9 @@ TEST_F(StandardCameraTest, TransferNeedsFileMediumAndName) {
     std::wstring path = TempPath(L"never.jpg");
     EXPECT_EQ(Transfer(pic.get(), path), E_INVALIDARG);  // medium still TYMED_NULL
     ASSERT_EQ(SetFormatAndMedium(pic.get(), wia::WiaImgFmt_JPEG), S_OK);
+    // The property alone is not enough: a record of another medium carries no file a service could use.
+    for (DWORD record : {TYMED_NULL, TYMED_HGLOBAL, TYMED_ISTREAM})
+        EXPECT_EQ(Transfer(pic.get(), path, record), E_INVALIDARG) << "record " << record;
     EXPECT_EQ(Transfer(pic.get(), L""), HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND));
     EXPECT_EQ(Transfer(pic.get(), L"C:\\no\\such\\folder\\x.jpg"), HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND));
     ComPtr<IWiaDataTransfer> t;

@@ -134,7 +134,7 @@ TEST_F(TransferTest, PictureIsWrittenAsJpegAndTheHandleReleased) {
     EXPECT_TRUE(fotexsim::Value::Int(TYMED_FILE) == write.values[1]);
 
     const auto& data = camera.last.getData;
-    EXPECT_EQ(static_cast<DWORD>(TYMED_NULL), data.tymed);
+    EXPECT_EQ(static_cast<DWORD>(TYMED_FILE), data.tymed);
     EXPECT_EQ(std::wstring(dir.begin(), dir.end()) + L"\\shot.jpg", data.fileName);
     EXPECT_FALSE(data.callback);
     EXPECT_FALSE(data.releaseObject);

@@ -301,10 +301,11 @@ void __RPC_USER STGMEDIUM_UserFree(ULONG *flags, STGMEDIUM *m)
     m->tymed = TYMED_NULL;
 }
 
-/* A file transfer: the service writes the file the client named. The service runs with another
-   working directory, so a relative name goes in full as the client resolves it. The client's
-   own medium is never handed to the marshaller: its name may live anywhere, and what comes back
-   is unmarshalled into a copy. */
+/* A file transfer: the service writes the file the client named. The record crosses as ole32
+   sends it (TYMED_NULL as its type alone, so a name set in such a record stays behind). The
+   service runs with another working directory, so a relative name goes in full as the client
+   resolves it. The client's own medium is never handed to the marshaller: its name may live
+   anywhere, and what comes back is unmarshalled into a copy. */
 HRESULT CALLBACK IWiaDataTransfer_idtGetData_Proxy(IWiaDataTransfer *This, LPSTGMEDIUM medium,
                                                    IWiaDataCallback *callback)
 {
@@ -314,10 +315,7 @@ HRESULT CALLBACK IWiaDataTransfer_idtGetData_Proxy(IWiaDataTransfer *This, LPSTG
     if (!medium) return E_INVALIDARG;
     sent = *medium;
     sent.pUnkForRelease = NULL;
-    /* The medium is the item's WIA_IPA_TYMED; a record of TYMED_NULL that names a file asks for
-       that file, and only a TYMED_FILE record carries the name across. */
-    if ((medium->tymed == TYMED_FILE || medium->tymed == TYMED_NULL) && medium->lpszFileName) {
-        sent.tymed = TYMED_FILE;
+    if (medium->tymed == TYMED_FILE && medium->lpszFileName) {
         DWORD need = GetFullPathNameW(medium->lpszFileName, 0, NULL, NULL);
         if (need == 0) return HRESULT_FROM_WIN32(GetLastError());
         full = CoTaskMemAlloc(need * sizeof(WCHAR));
@@ -327,9 +325,10 @@ HRESULT CALLBACK IWiaDataTransfer_idtGetData_Proxy(IWiaDataTransfer *This, LPSTG
             return E_FAIL;
         }
         sent.lpszFileName = full;
-    } else if (medium->tymed != TYMED_FILE && medium->tymed != TYMED_NULL) {
+    } else if (medium->tymed != TYMED_FILE) {
         /* Only files travel here; other media would hand the service handles of this process. */
         sent.tymed = TYMED_NULL;
+        sent.lpszFileName = NULL;
     }
     hr = IWiaDataTransfer_idtGetDataEx_Proxy(This, &sent, callback);
     /* What comes back is the service's copy; the client's record keeps its own name. */

@@ -65,10 +65,11 @@ HRESULT QueryDataTransfer(IWiaItem* item, ComPtr<IWiaDataTransfer>& transfer) {
 }
 
 HRESULT GetDataIntoFile(IWiaDataTransfer* transfer, WCHAR* file, bool trace, IWiaDataCallback* callback) {
-    // The file medium is asked for through WIA_IPA_TYMED; the record itself stays TYMED_NULL.
+    // The record names the file medium as WIA_IPA_TYMED does: across processes only a TYMED_FILE
+    // record carries the file name to the service (a TYMED_NULL one goes as its type alone).
     STGMEDIUM medium;
     std::memset(&medium, 0, sizeof medium);
-    medium.tymed = TYMED_NULL;
+    medium.tymed = TYMED_FILE;
     medium.lpszFileName = file;
     medium.pUnkForRelease = nullptr;
     const HRESULT hr = transfer->idtGetData(&medium, callback);

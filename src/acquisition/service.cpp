@@ -47,4 +47,18 @@ int ServiceStatus(HRESULT hr) {
     }
 }
 
+bool ReleaseUnlessProxy(IUnknown* object) {
+    if (object == nullptr) return false;
+    // A standard proxy's manager answers IClientSecurity itself, calling nobody; objects of
+    // this process do not have it.
+    IClientSecurity* security = nullptr;
+    if (SUCCEEDED(object->QueryInterface(IID_IClientSecurity, reinterpret_cast<void**>(&security))) &&
+        security != nullptr) {
+        security->Release();  // ours is still held: this one only counts down
+        return true;
+    }
+    object->Release();
+    return false;
+}
+
 }  // namespace fotex

@@ -33,4 +33,9 @@ inline FOTEX_HANDLE HandleFromItem(IWiaItem* item) {
     return static_cast<FOTEX_HANDLE>(reinterpret_cast<INT_PTR>(item));
 }
 
+// For the unloading of the DLL, which runs under the loader lock: releases an object of this
+// process and leaves a proxy alone (its release would be a call to another process, whose answer
+// can need the lock). True when it left one.
+bool ReleaseUnlessProxy(IUnknown* object);
+
 }  // namespace fotex

@@ -60,7 +60,9 @@ public:
     void Publish(IWiaItem* key, uint32_t serial, ListedItems& built);
     // Releases the handle's list, if it has one, and forgets its entry.
     void Drop(IWiaItem* key);
-    void ReleaseAll();
+    // At unload, under the loader lock: forgets every list, releasing the items of this process
+    // and leaving proxies (see ReleaseUnlessProxy). True when it left one.
+    bool ReleaseAll();
 
 private:
     struct Entry {

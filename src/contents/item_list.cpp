@@ -4,6 +4,7 @@
 #include "contents.h"
 #include "growable.h"
 #include "handles.h"
+#include "service.h"
 
 namespace fotex {
 
@@ -103,11 +104,21 @@ void ItemLists::Drop(IWiaItem* key) {
     gone.current.Free();
 }
 
-void ItemLists::ReleaseAll() {
-    while (count_ > 0) Drop(entries_[count_ - 1].key);
-    std::free(entries_);
+bool ItemLists::ReleaseAll() {
+    // Taken out first: a release may call back into the library.
+    Entry* const entries = entries_;
+    const uint32_t count = count_;
     entries_ = nullptr;
-    capacity_ = 0;
+    count_ = capacity_ = 0;
+    bool left = false;
+    for (uint32_t i = 0; i < count; ++i) {
+        const ListedItems& list = entries[i].current;
+        for (uint32_t n = 0; n < list.count; ++n) left = ReleaseUnlessProxy(list.items[n].item) || left;
+        std::free(list.items);
+        std::free(entries[i].spare.items);
+    }
+    std::free(entries);
+    return left;
 }
 
 }  // namespace fotex

@@ -44,9 +44,14 @@ bool EventQueue::Reserve() {
     return slots_ != nullptr;
 }
 
-void EventQueue::Push(int kind, const WCHAR* device, const WCHAR* item) {
+unsigned EventQueue::Open() {
     Exclusive hold(lock_);
-    if (slots_ == nullptr) return;
+    return registration_;
+}
+
+void EventQueue::Push(unsigned registration, int kind, const WCHAR* device, const WCHAR* item) {
+    Exclusive hold(lock_);
+    if (slots_ == nullptr || registration != registration_) return;
     if (size_ >= kEvents) {
         if (Slot(size_ - 1).kind == FOTEX_EVENT_LOST) return;  // the run goes on
         kind = FOTEX_EVENT_LOST;
@@ -77,10 +82,11 @@ int EventQueue::Take(int* kind, void* device, int deviceBytes, void* item, int i
     return FOTEX_OK;
 }
 
-void EventQueue::Clear() {
+void EventQueue::Close() {
     Exclusive hold(lock_);
     head_ = 0;
     size_ = 0;
+    ++registration_;
 }
 
 int EventQueue::Size() {

@@ -25,15 +25,21 @@ public:
     // The slots, once; false when the memory cannot be had.
     bool Reserve();
 
-    // Queues an event, its texts cut to their fields. A full queue drops it, and one LOST event
-    // after the last queued one stands for the whole run of dropped events.
-    void Push(int kind, const WCHAR* device, const WCHAR* item);
+    // The number of the registration now starting, which its events carry into Push.
+    unsigned Open();
+
+    // Queues an event of registration `registration`, its texts cut to their fields; an event of
+    // a registration closed meanwhile is dropped. A full queue drops it, and one LOST event after
+    // the last queued one stands for the whole run of dropped events.
+    void Push(unsigned registration, int kind, const WCHAR* device, const WCHAR* item);
 
     // Copies the oldest event into the host's outputs and removes it: FOTEX_OK. 0 when the queue
     // is empty; FOTEX_E_INSUFFICIENT_BUFFER when a text does not fit, the event staying first.
     int Take(int* kind, void* device, int deviceBytes, void* item, int itemBytes);
 
-    void Clear();
+    // Empties the queue and ends the open registration: a service call already under way on
+    // another thread (a multithreaded apartment) then adds nothing, before or after.
+    void Close();
     int Size();
 
 private:
@@ -47,6 +53,7 @@ private:
     CameraEvent* slots_ = nullptr;
     int head_ = 0;
     int size_ = 0;
+    unsigned registration_ = 0;
 };
 
 }  // namespace fotex

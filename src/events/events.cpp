@@ -50,9 +50,9 @@ bool BufferArguments(const void* buffer, int bytes, int* status) {
 class EventSink final : public IWiaEventCallback {
 public:
     // Made with malloc: the library has no use for the runtime's throwing allocators.
-    static EventSink* Create(EventQueue* queue, HANDLE arrived) {
+    static EventSink* Create(EventQueue* queue, unsigned registration, HANDLE arrived) {
         void* memory = std::malloc(sizeof(EventSink));
-        return memory != nullptr ? ::new (memory) EventSink(queue, arrived) : nullptr;
+        return memory != nullptr ? ::new (memory) EventSink(queue, registration, arrived) : nullptr;
     }
 
     HRESULT WINAPI QueryInterface(REFIID riid, void** ppv) override {
@@ -80,7 +80,7 @@ public:
         if (queue == nullptr || event == nullptr) return S_OK;
         for (const EventKind& k : kKinds) {
             if (*k.event != *event) continue;
-            queue->Push(k.kind, deviceId, k.item ? fullItemName : nullptr);
+            queue->Push(registration_, k.kind, deviceId, k.item ? fullItemName : nullptr);
             SetEvent(arrived_);
             break;
         }
@@ -91,11 +91,13 @@ public:
     void Detach() { InterlockedExchangePointer(reinterpret_cast<void* volatile*>(&queue_), nullptr); }
 
 private:
-    EventSink(EventQueue* queue, HANDLE arrived) : queue_(queue), arrived_(arrived) {}
+    EventSink(EventQueue* queue, unsigned registration, HANDLE arrived)
+        : queue_(queue), registration_(registration), arrived_(arrived) {}
     ~EventSink() = default;
 
     LONG refs_ = 1;
     EventQueue* queue_;
+    const unsigned registration_;  // the queue drops what this carries once the registration ended
     HANDLE arrived_;
 };
 
@@ -115,7 +117,7 @@ HRESULT CameraEvents::Register() {
     HRESULT hr = CreateDeviceManagerQuietly(manager.put());
     if (FAILED(hr)) return hr;
     if (!manager) return E_POINTER;
-    ComPtr<EventSink> sink = ComPtr<EventSink>::attach(EventSink::Create(&queue_, arrived_));
+    ComPtr<EventSink> sink = ComPtr<EventSink>::attach(EventSink::Create(&queue_, queue_.Open(), arrived_));
     if (!sink) return E_OUTOFMEMORY;
 
     // Built aside and published at the end: the service's calls can run the host's handlers,
@@ -129,7 +131,7 @@ HRESULT CameraEvents::Register() {
         if (FAILED(hr)) {
             sink->Detach();
             // What the registrations made so far delivered belongs to none the next one makes.
-            queue_.Clear();
+            queue_.Close();
             return hr;  // the registrations made so far go back before the sink
         }
     }
@@ -148,7 +150,7 @@ void CameraEvents::End() {
     registered_ = false;
     thread_ = 0;
     if (sink) sink->Detach();
-    queue_.Clear();
+    queue_.Close();
 }
 
 int CameraEvents::Wait(int timeoutMs, int* kind, void* device, int deviceBytes, void* item, int itemBytes) {
@@ -225,17 +227,24 @@ void CameraEvents::Stop() {
     if (registered_) End();
 }
 
-void CameraEvents::Unload(bool comAlive) {
-    if (!registered_) return;
-    if (comAlive) {
-        End();
-        return;
-    }
-    if (sink_) sink_->Detach();
-    for (ComPtr<IUnknown>& r : registrations_) r.detach();
-    sink_.detach();
+bool CameraEvents::Unload(bool comAlive) {
+    if (!registered_) return false;
     registered_ = false;
     thread_ = 0;
+    if (sink_) sink_->Detach();
+    queue_.Close();
+    bool left = !comAlive;
+    if (comAlive) {
+        // The service's calls to the sink end at its stub from now on, with nothing sent anywhere
+        // (in the registering apartment only: elsewhere the stub is out of reach, see fotex.h).
+        CoDisconnectObject(sink_.get(), 0);
+        for (ComPtr<IUnknown>& r : registrations_) left = ReleaseUnlessProxy(r.detach()) || left;
+    }
+    for (ComPtr<IUnknown>& r : registrations_) r.detach();
+    // The sink is ours: giving back our reference calls nobody.
+    if (comAlive) sink_.reset();
+    sink_.detach();
+    return left;
 }
 
 }  // namespace fotex

@@ -24,9 +24,11 @@ public:
     int Wait(int timeoutMs, int* kind, void* device, int deviceBytes, void* item, int itemBytes);
     // Ends the registration and empties the queue; only on the registering thread.
     void Stop();
-    // At unload: as Stop while COM is alive; when the process is ending, only forgets the
-    // service's objects, since calling into COM then can hang.
-    void Unload(bool comAlive);
+    // At unload, under the loader lock: ends the registration with no call to another process
+    // and no wait. While COM is alive the sink is disconnected locally and the registrations of
+    // this process released; proxies are left, as when the process is ending (their release would
+    // be a remote call). True when something of the service was left.
+    bool Unload(bool comAlive);
 
 private:
     HRESULT Register();
@@ -48,6 +50,6 @@ private:
 };
 
 // At unload, from the entry point: CameraEvents::Unload of the exports' instance.
-void UnloadCameraEvents(bool comAlive);
+bool UnloadCameraEvents(bool comAlive);
 
 }  // namespace fotex

@@ -10,7 +10,7 @@ fotex::CameraEvents g_events;
 
 namespace fotex {
 
-void UnloadCameraEvents(bool comAlive) { g_events.Unload(comAlive); }
+bool UnloadCameraEvents(bool comAlive) { return g_events.Unload(comAlive); }
 
 }  // namespace fotex
 

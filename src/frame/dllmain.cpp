@@ -9,6 +9,8 @@ namespace {
 // multithreaded apartment gains nothing (RPC_E_CHANGED_MODE), and COM is per thread: unloading
 // undoes only what loading did, on the thread that did it, and never the host's own set-up.
 DWORD g_comThread = 0;
+// The load began the apartment (S_OK): the matching uninitialisation would end it.
+bool g_comBegun = false;
 }  // namespace
 
 // The runtime constructs the device and item lists and the event state before this runs and
@@ -20,18 +22,26 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
         // A failure here is not fatal: each export reports its own service failures.
         const HRESULT hr = CoInitialize(nullptr);
         if (hr == S_OK || hr == S_FALSE) g_comThread = GetCurrentThreadId();
+        g_comBegun = hr == S_OK;
         break;
     }
     case DLL_PROCESS_DETACH:
-        // A non-null `reserved` means the process is exiting: COM may already be gone, and a
-        // release that must reach the service's process can hang under the loader lock, so
-        // nothing is released and COM is left as it is. Otherwise (FreeLibrary) the event
-        // registration and the item lists' references go back while COM still lives.
-        fotex::UnloadCameraEvents(reserved == nullptr);
-        if (reserved == nullptr) fotex::Lists().ReleaseAll();
-        if (reserved == nullptr && g_comThread != 0 && g_comThread == GetCurrentThreadId()) CoUninitialize();
+    {
+        // Under the loader lock: nothing here calls another process or waits, since the answer
+        // (a server releasing its proxy of the event sink calls back) can need a thread that
+        // waits for the lock. So the sink is disconnected locally, objects of this process go
+        // back, and proxies are left, as when the process exits. A non-null `reserved` means the
+        // process is exiting: COM may already be gone, so nothing is released at all.
+        const bool comAlive = reserved == nullptr;
+        bool left = fotex::UnloadCameraEvents(comAlive);
+        if (comAlive) left = fotex::Lists().ReleaseAll() || left;
+        // Ending the apartment would release the proxies left in it, so the load's set-up stays
+        // then; one the host's own outlives only counts down, and the host's end releases them.
+        if (comAlive && (!left || !g_comBegun) && g_comThread != 0 && g_comThread == GetCurrentThreadId())
+            CoUninitialize();
         g_comThread = 0;
         break;
+    }
     default:
         break;
     }

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 namespace fotextest {
 
@@ -167,6 +168,19 @@ std::string ReadAll(HANDLE pipe) {
 }
 }  // namespace
 
+namespace {
+// A child's start-up record: this process's input, and the given output and error.
+STARTUPINFOW StartupWith(HANDLE out, HANDLE err) {
+    STARTUPINFOW start{};
+    start.cb = sizeof start;
+    start.dwFlags = STARTF_USESTDHANDLES;
+    start.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    start.hStdOutput = out;
+    start.hStdError = err;
+    return start;
+}
+}  // namespace
+
 ProgramRun RunProgram(const std::string& commandLine) {
     ProgramRun run;
     SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
@@ -179,12 +193,7 @@ ProgramRun RunProgram(const std::string& commandLine) {
     }
     SetHandleInformation(outRead, HANDLE_FLAG_INHERIT, 0);
     SetHandleInformation(errRead, HANDLE_FLAG_INHERIT, 0);
-    STARTUPINFOW start{};
-    start.cb = sizeof start;
-    start.dwFlags = STARTF_USESTDHANDLES;
-    start.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-    start.hStdOutput = outWrite;
-    start.hStdError = errWrite;
+    STARTUPINFOW start = StartupWith(outWrite, errWrite);
     // UTF-8 in, so that tests can pass any text on the command line.
     std::wstring command(static_cast<size_t>(MultiByteToWideChar(CP_UTF8, 0, commandLine.c_str(), -1, nullptr, 0)), L'\0');
     MultiByteToWideChar(CP_UTF8, 0, commandLine.c_str(), -1, &command[0], static_cast<int>(command.size()));
@@ -203,6 +212,41 @@ ProgramRun RunProgram(const std::string& commandLine) {
     }
     CloseHandle(outRead);
     CloseHandle(errRead);
+    return run;
+}
+
+ChildRun RunThisProgram(const std::wstring& filter, const wchar_t* variable, const wchar_t* value, DWORD timeoutMs) {
+    ChildRun run;
+    wchar_t exe[MAX_PATH] = L"";
+    if (GetModuleFileNameW(nullptr, exe, MAX_PATH) == 0) return run;
+    std::wstring command = L"\"" + std::wstring(exe) + L"\" --gtest_filter=" + filter;
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    HANDLE readEnd = nullptr, writeEnd = nullptr;
+    if (!CreatePipe(&readEnd, &writeEnd, &inherit, 0)) return run;
+    SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+    STARTUPINFOW start = StartupWith(writeEnd, writeEnd);
+    PROCESS_INFORMATION child{};
+    SetEnvironmentVariableW(variable, value);
+    const BOOL started = CreateProcessW(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &start, &child);
+    SetEnvironmentVariableW(variable, nullptr);
+    CloseHandle(writeEnd);
+    if (!started) {
+        CloseHandle(readEnd);
+        return run;
+    }
+    // Read while it runs: a child that hangs must not hang the reading too.
+    std::thread reader([&] {
+        char chunk[1024];
+        DWORD n = 0;
+        while (ReadFile(readEnd, chunk, sizeof chunk, &n, nullptr) && n > 0) run.output.append(chunk, n);
+    });
+    run.ended = WaitForSingleObject(child.hProcess, timeoutMs) == WAIT_OBJECT_0;
+    if (!run.ended) TerminateProcess(child.hProcess, 99);
+    reader.join();
+    GetExitCodeProcess(child.hProcess, &run.exit);
+    CloseHandle(child.hProcess);
+    CloseHandle(child.hThread);
+    CloseHandle(readEnd);
     return run;
 }
 

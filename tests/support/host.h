@@ -172,6 +172,16 @@ struct ProgramRun {
 };
 ProgramRun RunProgram(const std::string& commandLine);
 
+// This test program run again with --gtest_filter=`filter` and the environment variable
+// `variable` set to `value`, its standard output and error read together as it goes. One that
+// has not ended after `timeoutMs` is ended (ended false, exit 99).
+struct ChildRun {
+    bool ended = false;
+    DWORD exit = 0xFFFFFFFF;
+    std::string output;
+};
+ChildRun RunThisProgram(const std::wstring& filter, const wchar_t* variable, const wchar_t* value, DWORD timeoutMs);
+
 // The names a module-definition file exports, sorted.
 std::vector<std::string> ModuleDefinitionExports(const char* path);
 
