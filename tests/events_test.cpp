@@ -75,9 +75,11 @@ protected:
     }
     // What a host's own message loop does between waits. Out of process a delivery reaches the
     // host only once the server makes its call, after the one before it returned: the loop goes
-    // on until the server has nothing pending and a few rounds in a row bring nothing.
+    // on until the server has nothing pending and a few rounds in a row bring nothing. A server
+    // that stops answering, or a delivery that never comes, fails the test instead of hanging it.
     int Pump() {
         int n = 0;
+        ULONGLONG lastSeen = GetTickCount64();
         for (int quiet = 0; quiet < 3;) {
             const int before = n;
             MSG m;
@@ -86,7 +88,17 @@ protected:
                 ++n;
             }
             if (!fotextest::ServerMode()) break;
-            quiet = n == before && camera.EventsPending() == 0 ? quiet + 1 : 0;
+            const long pending = camera.EventsPending();
+            if (pending < 0) {
+                ADD_FAILURE() << "the server did not say what it has pending";
+                break;
+            }
+            if (n != before) lastSeen = GetTickCount64();
+            if (GetTickCount64() - lastSeen > 20000) {
+                ADD_FAILURE() << pending << " deliveries pending, none came for 20 s";
+                break;
+            }
+            quiet = n == before && pending == 0 ? quiet + 1 : 0;
             Sleep(5);
         }
         return n;

@@ -545,6 +545,23 @@ TEST(CameraImageTest, RoundTripsAndKeepsTheItemsBothHave) {
     EXPECT_TRUE(removed[0]->deleted);
     EXPECT_EQ(kept, b.devices[0].root->children[0]->children[0].get()) << "IMG_0002 is the same object";
 
+    // What a test holds stays good: a property both have is updated where it is, and an item
+    // the image brings keeps its place in the tree once the image is gone.
+    fotexsim::Property& held = b.devices[0].root->props.at(4242);
+    fotexsim::Property& heldInfo = b.devices[0].info.begin()->second;
+    const PROPID infoId = b.devices[0].info.begin()->first;
+    d.root->props[4242].value = fotexsim::Value::Words({7});
+    a.devices[0].info[infoId].value = fotexsim::Value::Text(L"changed");
+    ASSERT_TRUE(fotexsim::LoadImage(b, fotexsim::SaveImage(a)));
+    EXPECT_EQ(&held, &b.devices[0].root->props.at(4242));
+    EXPECT_EQ(fotexsim::Value::Words({7}), held.value);
+    EXPECT_EQ(&heldInfo, &b.devices[0].info.at(infoId));
+    EXPECT_EQ(fotexsim::Value::Text(L"changed"), heldInfo.value);
+    fotexsim::Item* folder = b.devices[0].root->children[0].get();
+    ASSERT_EQ(L"NEW", folder->children.back()->name);
+    EXPECT_EQ(folder, folder->children.back()->parent);
+    EXPECT_EQ(b.devices[0].root.get(), folder->parent);
+
     EXPECT_FALSE(fotexsim::LoadImage(b, image.substr(0, image.size() - 1)));
     EXPECT_FALSE(fotexsim::LoadImage(b, image + "x"));
 }
