@@ -94,6 +94,7 @@ def rules(facts):
     return [
         (rf"level (?P<level>\d+) \((?P<n>\d+) functions?, from \w+\)", lambda m, s: facts.levels[int(m["level"]) - 1][0]),
         (rf"the same (?P<n>{NUM}) functions", lambda m, s: len(facts.exports)),
+        (rf"levels 1 to (?P<to>\d+) hold (?P<n>{NUM})", lambda m, s: sum(c for c, _ in facts.levels[:int(m["to"])])),
         (rf"(?P<n>{NUM}) (?:functions )?of (?:Fotex |version )?1\.3\b", level(1)),
         (rf"after the (?P<n>{NUM}) above", level(1)),
         (rf"(?P<n>{NUM}) (?:functions )?of (?P<g>{groups})", lambda m, s: by_group(m)),
