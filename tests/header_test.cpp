@@ -78,7 +78,7 @@ TEST(Header, TheDllHasTheLevelTheHeaderDeclares) {
     static_assert(std::is_same_v<decltype(&GetFotexApiLevel), int(FOTEX_CALL*)()>, "GetFotexApiLevel shape");
     HMODULE dll = LoadLibraryW(L"Fotex.dll");
     ASSERT_NE(nullptr, dll);
-    const auto level = reinterpret_cast<int(FOTEX_CALL*)()>(GetProcAddress(dll, "GetFotexApiLevel"));
+    const auto level = reinterpret_cast<int(FOTEX_CALL*)()>(reinterpret_cast<void*>(GetProcAddress(dll, "GetFotexApiLevel")));
     ASSERT_NE(nullptr, level);
     EXPECT_EQ(FOTEX_API_LEVEL, level());
     FreeLibrary(dll);
