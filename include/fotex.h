@@ -643,7 +643,7 @@ int FOTEX_CALL DeleteCameraItem(FOTEX_ITEM item);
 void FOTEX_CALL ReleaseCameraItem(FOTEX_ITEM* item);
 
 /* Copies a short English text for `status` into `text`, a buffer of `bytes` bytes, as
-   NUL-terminated UTF-16: every status of the ten functions above and of the ten below, the
+   NUL-terminated UTF-16: every status of the functions from ListCameraItems on, the
    service's errors by name and meaning ("WIA_ERROR_OFFLINE: the device is offline"), the
    system's message otherwise
    (-1 to -6, the statuses of the functions above the camera contents, have one text saying so).
@@ -958,6 +958,37 @@ int FOTEX_CALL ReadCameraThumbnail(FOTEX_ITEM item, void* buffer, int capacity, 
    reads the camera. */
 int FOTEX_CALL GetItemText(FOTEX_ITEM item, int what, void* text, int bytes);
 int FOTEX_CALL GetItemValue(FOTEX_ITEM item, int what, int* value);
+
+/* ---- API level: which functions a DLL has ---------------------------------------------------- */
+
+/* Every build keeps the version texts and resource of 1.3 (VexaVersionInfo: "Fotex 1.3",
+   "1.3.0.0"), whatever functions it has. The API level says which: each level adds one group of
+   functions to those of the levels below it, in the order the groups came, and no level takes
+   one away. Each group is named with its count and its first function (as Fotex.def lists them):
+
+     level 1 (83 functions, from VexaVersionInfo): those of Fotex 1.3
+     level 2 (10 functions, from ListCameraItems): camera contents
+     level 3 (3 functions, from GetSettingChoices): setting choices and camera events
+     level 4 (7 functions, from GetSetting): settings by property id
+     level 5 (5 functions, from SaveCameraItemWithProgress): transfers with progress, into
+             memory, and any item's facts
+     level 6 (1 function, from GetFotexApiLevel): the API level
+
+   Levels 1 to 5 hold 108 functions, levels 1 to 6 hold 109. Later levels will add the functions
+   being added now: the options and the log (SetFotexOption, GetFotexOption, SetFotexLog), and
+   ListNewCameraItems.
+
+   A host finds GetFotexApiLevel by name (GetProcAddress): a DLL without it is of level 5 or
+   below, where a host finds each function it needs by name, as the sections above say. The CMake
+   package's version is 1.3.L, L the level of its DLLs, so find_package(Fotex 1.3.6) accepts
+   only a kit with this function. */
+
+/* The level this header declares. */
+#define FOTEX_API_LEVEL 6
+
+/* Returns the API level of this Fotex.dll (6 or more): every function of that level and the
+   levels below it is exported. Needs no device, may be called from any thread, prints nothing. */
+int FOTEX_CALL GetFotexApiLevel(void);
 
 #ifdef __cplusplus
 }

@@ -66,7 +66,8 @@ int __cdecl FotexSimPlugIn(int camera);
 /* Slows the transfers of camera `camera` (numbered as above) to `bytes_per_second` (0: full
    speed, the default), so that a host sees a transfer's progress and can cancel it. Transfers
    report their progress to the host's callback at least every 64 KiB either way. May be called
-   before FotexSimRegister and from any thread, as the three functions above.
+   before FotexSimRegister and from any thread, as FotexSimPressShutter, FotexSimUnplug and
+   FotexSimPlugIn.
    Returns 1, or 0 when there is no such camera or the rate is negative. */
 int __cdecl FotexSimSetTransferRate(int camera, int bytes_per_second);
 

@@ -60,12 +60,28 @@ std::map<std::string, std::string> HeaderMatches(const char* pattern) {
 TEST(Header, DeclaresExactlyTheModuleDefinitionNames) {
     const auto declared = HeaderMatches(R"(FOTEX_CALL\s+(\w+)\s*\()");
     const std::set<std::string> def = DefExports();
-    ASSERT_EQ(83u + 10u + 3u + 7u + 5u, def.size())
-        << "the 83 of 1.3, the ten camera contents functions, choices and events, settings by id, "
-           "progress, memory and any item's facts";
+    // The header's table of API levels: each level's count of functions, from the first one up.
+    size_t levels = 0, functions = 0;
+    for (const auto& [level, count] : HeaderMatches(R"(level (\d+) \((\d+) functions?, from \w+\))")) {
+        EXPECT_EQ(std::to_string(++levels), level) << "levels are numbered from 1 without a gap";
+        functions += std::stoul(count);
+    }
+    EXPECT_EQ(static_cast<size_t>(FOTEX_API_LEVEL), levels) << "FOTEX_API_LEVEL is the table's last level";
+    ASSERT_EQ(functions, def.size()) << "the levels' functions are the exports";
     for (const auto& name : def) EXPECT_TRUE(declared.count(name)) << name << " is exported but not declared";
     for (const auto& [name, unused] : declared)
         EXPECT_TRUE(def.count(name)) << name << " is declared but not exported";
+}
+
+// A host finds the level by name and compares it with the header's.
+TEST(Header, TheDllHasTheLevelTheHeaderDeclares) {
+    static_assert(std::is_same_v<decltype(&GetFotexApiLevel), int(FOTEX_CALL*)()>, "GetFotexApiLevel shape");
+    HMODULE dll = LoadLibraryW(L"Fotex.dll");
+    ASSERT_NE(nullptr, dll);
+    const auto level = reinterpret_cast<int(FOTEX_CALL*)()>(reinterpret_cast<void*>(GetProcAddress(dll, "GetFotexApiLevel")));
+    ASSERT_NE(nullptr, level);
+    EXPECT_EQ(FOTEX_API_LEVEL, level());
+    FreeLibrary(dll);
 }
 
 TEST(Header, EachGetterNamesThePropertyIdOfItsTableRow) {
@@ -187,12 +203,15 @@ TEST(Abi, EveryExportLeavesItsArgumentsForTheCallerToPop) {
     }
     EXPECT_EQ(0xCDCDCDCDu, value) << "no getter wrote without a device";
 
-    // Two exports of other shapes: null buffers are skipped, a null handle is left alone.
+    // Exports of other shapes: null buffers are skipped, a null handle is left alone.
     uint32_t handle = 0;
     const uint32_t version[4] = {0, 0, 0, 0};
     const uint32_t close[4] = {static_cast<uint32_t>(reinterpret_cast<uintptr_t>(&handle)), 0, 0, 0};
     EXPECT_EQ(0u, CallWithFourSlots(reinterpret_cast<void*>(GetProcAddress(dll, "VexaVersionInfo")), version).popped);
     EXPECT_EQ(0u, CallWithFourSlots(reinterpret_cast<void*>(GetProcAddress(dll, "CloseWiaDevice")), close).popped);
+    const CallResult level = CallWithFourSlots(reinterpret_cast<void*>(GetProcAddress(dll, "GetFotexApiLevel")), version);
+    EXPECT_EQ(0u, level.popped);
+    EXPECT_EQ(FOTEX_API_LEVEL, level.status);
     FreeLibrary(dll);
 #else
     GTEST_SKIP() << "i686 only: x86_64 has a single calling convention";

@@ -27,7 +27,8 @@ done
 
 for f in bin/x86/Fotex.dll bin/x86/FotexSim.dll bin/x64/Fotex.dll bin/x64/FotexSim.dll bin/x64/fotex.exe \
          include/fotex.h include/fotexsim_api.h lib/x86/libFotex.dll.a lib/x86/Fotex.lib \
-         lib/x64/libFotex.dll.a lib/x64/Fotex.lib lib/cmake/Fotex/FotexConfig.cmake \
+         lib/x64/libFotex.dll.a lib/x64/Fotex.lib lib/x86/libFotexSim.dll.a lib/x86/FotexSim.lib \
+         lib/x64/libFotexSim.dll.a lib/x64/FotexSim.lib lib/cmake/Fotex/FotexConfig.cmake \
          lib/cmake/Fotex/FotexConfigVersion.cmake README.md LICENSE docs/host-guide.md \
          toolchains/mingw-i686.cmake toolchains/mingw-x86_64.cmake toolchains/mingw-common.cmake; do
   [ -s "$kit/$f" ] || fail "missing $f"
@@ -56,16 +57,16 @@ grep -q ' T _VexaVersionInfo$' <<<"$nm86" || fail "x86 Fotex.lib lacks _VexaVers
 grep -q ' I __imp_VexaVersionInfo$' <<<"$nm64" || fail "x64 Fotex.lib lacks __imp_VexaVersionInfo"
 grep -q ' T VexaVersionInfo$' <<<"$nm64" || fail "x64 Fotex.lib lacks VexaVersionInfo"
 
-# Microsoft's toolchain: every name of the module-definition file is imported undecorated, and a
+# Microsoft's toolchain: every name of each module-definition file is imported undecorated, and a
 # host with no C runtime, built by clang for the MSVC targets and linked by lld-link against the
-# kit's Fotex.lib (with /SAFESEH on i686, as Visual Studio's 32-bit projects link), runs under
-# Wine (x64) or is read as a file (x86: 32-bit code cannot run on this kernel).
+# kit's Fotex.lib and FotexSim.lib (with /SAFESEH on i686, as Visual Studio's 32-bit projects
+# link), runs under Wine (x64) or is read as a file (x86: 32-bit code cannot run on this kernel).
 llvm() { local n; for n in "$1" "$1"-{19,18,17,16,15,14}; do command -v "$n" && return; done; fail "no $1"; }
 dlltool=$(llvm llvm-dlltool)
 readobj=$(llvm llvm-readobj)
 lld_link=$(llvm lld-link)
 clang=$(llvm clang)
-def_names=$(sed -e 's/;.*//' -e '1,/^EXPORTS/d' "$source/src/exports/Fotex.def" | awk 'NF {print $1}' | sort)
+def_names() { sed -e 's/;.*//' -e '1,/^EXPORTS/d' "$1" | awk 'NF {print $1}' | sort; }
 # The name a program imports for each member: "noprefix" drops the cdecl underscore of i686.
 imported() {
   "$readobj" "$1" | awk '/^Name type:/ {type = $3}
@@ -79,20 +80,26 @@ for target in "x86 i686 i386 /safeseh" "x64 x86_64 i386:x86-64"; do
   read -r arch cpu machine seh <<<"$target"
   out=$work/msvc/$arch
   mkdir -p "$out"
-  [ "$(imported "$kit/lib/$arch/Fotex.lib")" = "$def_names" ] ||
-    fail "$arch Fotex.lib does not import exactly the undecorated names of Fotex.def"
+  for def in "$source/src/exports/Fotex.def" "$source/simulator/FotexSim.def"; do
+    lib=$(basename "$def" .def).lib
+    [ "$(imported "$kit/lib/$arch/$lib")" = "$(def_names "$def")" ] ||
+      fail "$arch $lib does not import exactly the undecorated names of $(basename "$def")"
+  done
   # The 64-bit machine has no stdcall decoration to kill.
   sed "$([ "$arch" = x64 ] && echo 's/@[0-9]*$//')" "$source/tests/msvc/kernel32.def" >"$out/kernel32.def"
   "$dlltool" -m "$machine" -k -d "$out/kernel32.def" -D kernel32.dll -l "$out/kernel32.lib"
   "$clang" --target="$cpu-pc-windows-msvc" -std=c89 -pedantic -Wall -Wextra -Werror -ffreestanding -O1 \
            -I"$kit/include" -c "$source/tests/msvc/host.c" -o "$out/host.obj"
   "$lld_link" /nologo /entry:start /subsystem:console /nodefaultlib ${seh:+"$seh"} /out:"$out/host.exe" \
-              "$out/host.obj" "$kit/lib/$arch/Fotex.lib" "$out/kernel32.lib" || fail "lld-link refused the $arch Fotex.lib"
+              "$out/host.obj" "$kit/lib/$arch/Fotex.lib" "$kit/lib/$arch/FotexSim.lib" "$out/kernel32.lib" ||
+    fail "lld-link refused the $arch Fotex.lib or FotexSim.lib"
   headers=$("$readobj" --file-headers "$out/host.exe")
   grep -q "Machine: IMAGE_FILE_MACHINE_$([ "$arch" = x64 ] && echo AMD64 || echo I386)" <<<"$headers" ||
     fail "$arch host.exe has the wrong machine"
   [ "$("$readobj" --coff-imports "$out/host.exe" | awk '/^  Name: / {dll = $2} /^  Symbol: / && dll == "Fotex.dll" {print $2}' | sort)" = "$host_imports" ] ||
     fail "$arch host.exe does not import its Fotex.dll functions by their undecorated names"
+  [ "$("$readobj" --coff-imports "$out/host.exe" | awk '/^  Name: / {dll = $2} /^  Symbol: / && dll == "FotexSim.dll" {print $2}')" = FotexSimRegister ] ||
+    fail "$arch host.exe does not import FotexSimRegister from FotexSim.dll"
 done
 
 # Both examples cross-build with the kit's own toolchain file: one finds the package through
@@ -111,6 +118,24 @@ build_example capture-c x86_64 "$work/capture-c" -DCMAKE_PREFIX_PATH="$kit"
 build_example settings-cpp x86_64 "$work/settings-cpp" -DCMAKE_FIND_ROOT_PATH_MODE_PACKAGE=ONLY -DFotex_DIR="$kit/lib/cmake/Fotex"
 # The 32-bit one cannot run here: it is built and its machine read.
 build_example capture-c i686 "$work/capture-c-x86" -DCMAKE_PREFIX_PATH="$kit"
+# A host's test program requires the kit's API level (the package's version is 1.3.<level>) and
+# links the virtual camera's import library; a level the kit lacks is refused.
+level=$(sed -n 's/^#define FOTEX_API_LEVEL \([0-9]*\)$/\1/p' "$kit/include/fotex.h")
+[ -n "$level" ] || fail "the kit's fotex.h defines no FOTEX_API_LEVEL"
+cp -r "$source/tests/kit-host" "$work/kit-host-src"
+for machine in x86_64 i686; do
+  cmake -S "$work/kit-host-src" -B "$work/kit-host-$machine" -G Ninja -DCMAKE_PREFIX_PATH="$kit" \
+        -DCMAKE_TOOLCHAIN_FILE="$kit/toolchains/mingw-$machine.cmake" -DFOTEX_REQUIRED_VERSION=1.3.$level >/dev/null
+  cmake --build "$work/kit-host-$machine" >/dev/null || fail "the $machine kit host did not build against the kit"
+done
+arch=x64
+[ "$(cat "$work/kit-host-x86_64/fotex-package.txt")" = "$(printf '%s\n' "version 1.3.$level" "level $level" \
+    "runtime $kit/bin/$arch/Fotex.dll" "test $kit/bin/$arch/FotexSim.dll")" ] ||
+  { cat "$work/kit-host-x86_64/fotex-package.txt" >&2; fail "the package's version or DLL lists are not as documented"; }
+! cmake -S "$work/kit-host-src" -B "$work/kit-host-later" -G Ninja -DCMAKE_PREFIX_PATH="$kit" \
+      -DCMAKE_TOOLCHAIN_FILE="$kit/toolchains/mingw-x86_64.cmake" -DFOTEX_REQUIRED_VERSION=1.3.$((level + 1)) \
+      >"$work/later.log" 2>&1 || fail "find_package(Fotex 1.3.$((level + 1))) took a kit of level $level"
+grep -q 'version: 1.3.'"$level" "$work/later.log" || { cat "$work/later.log" >&2; fail "the refusal does not name the kit's version"; }
 [[ $(file -b "$work/capture-c-x86/capture.exe") == *"Intel 80386"* ]] || fail "the i686 toolchain built no 32-bit program"
 [ -s "$work/capture-c-x86/Fotex.dll" ] && cmp -s "$work/capture-c-x86/Fotex.dll" "$kit/bin/x86/Fotex.dll" ||
   fail "the 32-bit build did not take the 32-bit Fotex.dll"
@@ -134,6 +159,11 @@ for line in "Fotex 1.3 1.3.0.0 x64" "register: 1" "enumerate: 1" "devices: 2" "d
 done
 [ "$(head -c 2 "$work/msvc/x64/msvc-host-picture.jpg" | od -An -tx1 | tr -d ' ')" = ffd8 ] ||
   fail "the MSVC host's picture is not a JPEG"
+
+out=$(run kit-host-x86_64 kithost.exe) || fail "kithost.exe failed: $out"
+for line in "api level: $level, header $level" "register: 1" "transfer rate: 1" "enumerate: 1" "devices: 2"; do
+  expect "$out" "$line"
+done
 
 out=$(run settings-cpp settings.exe) || fail "settings.exe failed: $out"
 expect "$out" "F Number = f/2.8  [f/2.8, f/4, f/5.6, f/8, f/11, f/16]"

@@ -12,3 +12,5 @@ extern "C" void FOTEX_CALL VexaVersionInfo(char* product, char* file_version, ch
     if (architecture != nullptr) __ms_sprintf(architecture, "%s", "x86");
 #endif
 }
+
+extern "C" int FOTEX_CALL GetFotexApiLevel(void) { return FOTEX_API_LEVEL; }

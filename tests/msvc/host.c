@@ -1,13 +1,13 @@
-/* A host as Microsoft's toolchain builds it, linked against the kit's Fotex.lib: no C runtime,
-   no <windows.h>, only fotex.h and the kernel32 calls it declares itself. Registers the virtual
-   camera, then goes through the calling sequence and prints what each step gave. */
+/* A host as Microsoft's toolchain builds it, linked against the kit's Fotex.lib and FotexSim.lib:
+   no C runtime, no <windows.h>, only the kit's headers and the kernel32 calls it declares itself.
+   Registers the virtual camera, then goes through the calling sequence and prints what each step
+   gave. */
 #include <fotex.h>
+#include <fotexsim_api.h>
 
 #define WINAPI __stdcall
 __declspec(dllimport) void WINAPI ExitProcess(unsigned code);
-__declspec(dllimport) void* WINAPI GetProcAddress(void* module, const char* name);
 __declspec(dllimport) void* WINAPI GetStdHandle(unsigned long which);
-__declspec(dllimport) void* WINAPI LoadLibraryA(const char* name);
 __declspec(dllimport) int WINAPI WriteFile(void* file, const void* data, unsigned long size,
                                            unsigned long* written, void* overlapped);
 
@@ -53,9 +53,6 @@ static void WriteUtf16(const unsigned char* bytes) {
 }
 
 void start(void) {
-    typedef int(__cdecl * RegisterFn)(void);
-    void* sim = LoadLibraryA("FotexSim.dll");
-    RegisterFn simRegister = sim ? (RegisterFn)GetProcAddress(sim, "FotexSimRegister") : 0;
     char product[FOTEX_VERSION_BYTES], version[FOTEX_VERSION_BYTES], arch[FOTEX_VERSION_BYTES];
     unsigned char name[FOTEX_TEXT_BYTES];
     char file[32 + FOTEX_EXTENSION_ROOM];
@@ -75,7 +72,7 @@ void start(void) {
     Write(" ");
     Write(arch);
     Write("\n");
-    Line("register: ", simRegister ? simRegister() : -99);
+    Line("register: ", FotexSimRegister());
     Line("enumerate: ", EnumerateWiaDevices(&count));
     Line("devices: ", count);
     GetWiaDeviceInfo(0, 0, name, 0);
