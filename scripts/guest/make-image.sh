@@ -112,7 +112,16 @@ say "making the win32 Wine prefix inside the guest (about 2 minutes)"
 mkdir -p "$work/share"
 cat >"$work/share/prefix.sh" <<'PREFIX'
 export WINEARCH=win32 WINEPREFIX=/root/wine32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-wine wineboot --init && wineserver -w && test -f /root/wine32/system.reg
+# On a loaded host the emulated machine is slow enough for wineboot to fail now and then
+# ("could not load kernel32.dll", exit 53): a fresh prefix is tried three times.
+for attempt in 1 2 3; do
+  rm -rf /root/wine32
+  if wine wineboot --init && wineserver -w && test -f /root/wine32/system.reg; then exit 0; fi
+  echo "prefix: attempt $attempt failed"
+  wineserver -k 2>/dev/null || true
+  sleep 5
+done
+exit 1
 PREFIX
 if ! bash "$here/boot.sh" "$work" "$work/share" "$work/share/prefix.sh" 900 --writable >"$work/prefix.log" 2>&1; then
   tail -n 30 "$work/prefix.log" >&2
