@@ -496,6 +496,12 @@ int FOTEX_CALL SetCopyRight(FOTEX_DEVICE device, const char* text);
    Conventions of these ten functions (they differ from the functions above):
    - They return FOTEX_OK (1) on success, otherwise a negative HRESULT: the failing service
      call's own, or one of the FOTEX_E_* codes below. DescribeStatus turns any of them into text.
+     The statuses that ask the caller to change its call (FOTEX_E_HANDLE, FOTEX_E_POINTER,
+     FOTEX_E_INVALIDARG, FOTEX_E_BOUNDS, FOTEX_E_INSUFFICIENT_BUFFER, FOTEX_E_MORE_DATA) come only
+     from the library's own checks, with the out-values documented for them: the same number
+     from the service arrives as FOTEX_E_SERVICE_FAILED, and every status of a vanished service
+     process as FOTEX_E_DISCONNECTED. This holds for every function that came after the 83 of
+     1.3 (settings by id, choices, events, transfers with progress and into memory, item facts).
    - Text out is UTF-16, NUL-terminated, into the caller's buffer, whose size in bytes the caller
      passes; when the text and its terminator do not fit, FOTEX_E_INSUFFICIENT_BUFFER is returned
      and nothing is written. Text in is UTF-16 (wchar_t), NUL-terminated.
@@ -585,9 +591,10 @@ int FOTEX_CALL GetCameraItemText(FOTEX_DEVICE device, int index, int what, void*
    flags seen when the list was made), FOTEX_ITEM_SIZE (bytes), FOTEX_ITEM_THUMB_WIDTH or
    FOTEX_ITEM_THUMB_HEIGHT (pixels), FOTEX_ITEM_FORMAT (the code of the item's own format, -1
    when the format table has none). Walks nothing and allocates nothing.
+   The camera may give a number in any integer type (8, 16, 32 or 64 bits, signed or not).
    Returns FOTEX_OK; FOTEX_E_HANDLE; FOTEX_E_POINTER value is null; FOTEX_E_INVALIDARG unknown
    `what`; FOTEX_E_BOUNDS; FOTEX_E_NOT_FOUND the item lacks the property (or gives it as no
-   integer); FOTEX_E_OVERFLOW an unsigned or 64-bit value beyond 2,147,483,647;
+   integer); FOTEX_E_OVERFLOW a value beyond an int (above 2,147,483,647 or below its minimum);
    or the service's HRESULT. On failure *value is not written. */
 int FOTEX_CALL GetCameraItemValue(FOTEX_DEVICE device, int index, int what, int* value);
 
@@ -933,19 +940,32 @@ int FOTEX_CALL SaveCameraItemWithProgress(FOTEX_ITEM item, const wchar_t* file_n
    The data comes through the service's memory transfer when the item offers one, else through a
    temporary file that is always removed. `progress` (null: none) works as for
    SaveCameraItemWithProgress. Nothing is ever written past `capacity`; on failure the first
-   `capacity` bytes may hold part of the data.
+   `capacity` bytes may hold part of the data. Success means every byte from the first to
+   *size arrived; *size never counts a byte that did not.
+   Asking for the size costs one transfer, the only one: a null buffer with capacity 0 (or any
+   capacity too small) transfers the data and, up to 64 MiB (67,108,864 bytes), keeps it
+   in the library, so that the next ReadCameraItem of the same item in the same format copies
+   it from memory without reaching the camera (its progress routine is called once, with 100);
+   a capacity still too small keeps it again. The kept data goes with the release of the
+   handle (ReleaseCameraItem, TransferPicture, CloseWiaDevice of a device handle), with any
+   other Fotex call for that item, and with the next read that does not fit (one read is kept
+   at a time); a larger item is transferred again by the second call.
    Returns FOTEX_OK; FOTEX_E_HANDLE item is 0; FOTEX_E_POINTER size is null, or buffer is null
    with a capacity above 0; FOTEX_E_INVALIDARG capacity is negative; FOTEX_E_INSUFFICIENT_BUFFER
    the data needs more than `capacity` (*size receives the bytes needed: call again with that
-   capacity; a null buffer with capacity 0 asks for the size this way, at the cost of one
-   transfer); FOTEX_E_FOLDER; FOTEX_E_FORMAT; FOTEX_E_NOT_FOUND FOTEX_FORMAT_NATIVE for an item
-   that names no format of its own; FOTEX_E_CANCELLED; FOTEX_E_OVERFLOW data beyond
-   2,147,483,647 bytes; or the service's or the file system's HRESULT. */
+   capacity); FOTEX_E_FOLDER; FOTEX_E_FORMAT the camera refuses the format for this item, or
+   delivers data of another format than the one asked for; FOTEX_E_INCOMPLETE the camera's data
+   did not arrive whole (a part the library had to refuse, a gap between parts, a part longer
+   than what came with it); FOTEX_E_NOT_FOUND FOTEX_FORMAT_NATIVE for an item that names no
+   format of its own; FOTEX_E_CANCELLED; FOTEX_E_OVERFLOW data beyond 2,147,483,647 bytes;
+   or the service's or the file system's HRESULT. *size is written only with FOTEX_OK and
+   FOTEX_E_INSUFFICIENT_BUFFER. */
 int FOTEX_CALL ReadCameraItem(FOTEX_ITEM item, int format, void* buffer, int capacity, int* size,
                               FOTEX_PROGRESS progress, void* context);
 
 /* Copies the item's thumbnail into `buffer` as the bytes of the 24-bit BMP file that
    SaveCameraThumbnail writes, with the capacity rule of ReadCameraItem.
+   Width and height may come in any integer type.
    Returns FOTEX_OK; FOTEX_E_HANDLE; FOTEX_E_POINTER; FOTEX_E_INVALIDARG;
    FOTEX_E_INSUFFICIENT_BUFFER (*size receives the bytes needed); FOTEX_E_FOLDER;
    FOTEX_E_NOT_FOUND the item has no thumbnail; FOTEX_E_VALUE (invalid data); or the service's

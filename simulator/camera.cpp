@@ -127,11 +127,17 @@ const char* OpName(Op op) {
 bool operator==(const Value& a, const Value& b) {
     if (a.type != b.type) return false;
     switch (a.type) {
+    case VT_I1:
+    case VT_UI1:
+    case VT_I2:
+    case VT_UI2:
     case VT_I4:
     case VT_UI4:
-    case VT_UI2:
+    case VT_INT:
+    case VT_UINT:
         return a.i == b.i;
     case VT_I8:
+    case VT_UI8:
         return a.l == b.l;
     case VT_BSTR:
         return a.nullString == b.nullString && a.s == b.s;
@@ -448,6 +454,12 @@ void Camera::CutTransfer(HRESULT hr, int nth) {
     Core& c = *state_->core;
     c.cutAt = nth < 1 ? 0 : c.seq[static_cast<int>(Op::GetData)] + nth;
     c.cutHr = hr;
+}
+
+void Camera::SpoilBands(BandFault fault, int nth) {
+    Core& c = *state_->core;
+    c.spoilFrom = c.seq[static_cast<int>(Op::GetBandedData)] + (nth < 1 ? 1 : nth);
+    c.spoil = static_cast<int>(fault);
 }
 
 void Camera::SetDirtyFailures(bool on) { state_->core->dirty = on; }

@@ -51,8 +51,8 @@ const char* OpName(Op op);
 // A typed property value, as the service hands it out in a PROPVARIANT.
 struct Value {
     VARTYPE type = VT_EMPTY;
-    int32_t i = 0;      // VT_I4, VT_UI4 (bit pattern), VT_UI2
-    int64_t l = 0;      // VT_I8
+    int32_t i = 0;      // VT_I4, VT_UI4 (bit pattern), VT_UI2 and the other integers to 32 bits
+    int64_t l = 0;      // VT_I8, VT_UI8
     std::wstring s;     // VT_BSTR
     bool nullString = false;  // VT_BSTR with a null BSTR
     GUID guid{};        // VT_CLSID
@@ -64,6 +64,15 @@ struct Value {
     static Value UInt(uint32_t v) { Value x; x.type = VT_UI4; x.i = static_cast<int32_t>(v); return x; }
     static Value UShort(uint16_t v) { Value x; x.type = VT_UI2; x.i = v; return x; }
     static Value Int64(int64_t v) { Value x; x.type = VT_I8; x.l = v; return x; }
+    // Any integer type: VT_I1, VT_UI1, VT_I2, VT_UI2, VT_I4, VT_UI4, VT_INT, VT_UINT in `i`
+    // (cut to the type), VT_I8 and VT_UI8 in `l`.
+    static Value Integer(VARTYPE t, int64_t v) {
+        Value x;
+        x.type = t;
+        if (t == VT_I8 || t == VT_UI8) x.l = v;
+        else x.i = static_cast<int32_t>(v);
+        return x;
+    }
     static Value Text(std::wstring v) { Value x; x.type = VT_BSTR; x.s = std::move(v); return x; }
     static Value NullText() { Value x; x.type = VT_BSTR; x.nullString = true; return x; }
     static Value Guid(const GUID& g) { Value x; x.type = VT_CLSID; x.guid = g; return x; }
@@ -254,6 +263,16 @@ public:
     // The `nth` transfer (idtGetData) from now writes the first half of its file, then fails with
     // `hr`, as a service that loses the device part-way through.
     void CutTransfer(HRESULT hr, int nth = 1);
+    // A faulty service's memory transfers. From the `nth` one (idtGetBandedData) from now on:
+    // Overlong: the second band says it carries more bytes (lLength) than its buffer holds
+    //   (lResLength, half of them);
+    // Gap: the second band is never sent, the later ones keep their offsets;
+    // OtherFormat: the data header names another format than the one set (BMP, or PNG when
+    //   BMP was set).
+    // The service goes on whatever the callback answers, except a cancel (S_FALSE), and ends
+    // with S_OK. None: every transfer is sound again.
+    enum class BandFault { None, Overlong, Gap, OtherFormat };
+    void SpoilBands(BandFault fault, int nth = 1);
     // Dirty failures: a call that fails (a negative result, or an enumerator's Next that fetches
     // nothing) leaves its outputs as a careless service does: object slots hold a live object the
     // caller does not own, values hold strings the caller must not free, item types hold every

@@ -242,6 +242,8 @@ void Fields(Io& io, Core& c) {
     Pods(io, c.faults);
     Pod(io, c.cutAt);
     Pod(io, c.cutHr);
+    Pod(io, c.spoilFrom);
+    Pod(io, c.spoil);
     Pod(io, c.dirty);
     Pod(io, c.logging);
     Pod(io, c.nextPicture);
@@ -379,6 +381,8 @@ bool LoadImage(Camera& camera, const std::string& image, std::vector<std::shared
     core.faults = fresh.faults;
     core.cutAt = fresh.cutAt;
     core.cutHr = fresh.cutHr;
+    core.spoilFrom = fresh.spoilFrom;
+    core.spoil = fresh.spoil;
     core.dirty = fresh.dirty;
     core.logging = fresh.logging;
     core.nextPicture = fresh.nextPicture;

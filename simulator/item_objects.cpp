@@ -186,6 +186,8 @@ public:
         steps.format = format->second.value.guid;
         steps.band = std::min<uint64_t>(steps.band, info->ulBufferSize);
         steps.rate = Rate();
+        if (core->spoil != 0 && core->seq[static_cast<int>(Op::GetBandedData)] >= core->spoilFrom)
+            steps.fault = static_cast<Camera::BandFault>(core->spoil);
         return StepThrough(source, steps, [](const uint8_t*, DWORD) { return S_OK; });
     }
 

@@ -71,6 +71,30 @@ bool FromValue(const Value& value, PROPVARIANT* v) {
         v->vt = VT_I8;
         v->hVal.QuadPart = value.l;
         return true;
+    case VT_UI8:
+        v->vt = VT_UI8;
+        v->uhVal.QuadPart = static_cast<ULONGLONG>(value.l);
+        return true;
+    case VT_I1:
+        v->vt = VT_I1;
+        v->cVal = static_cast<CHAR>(value.i);
+        return true;
+    case VT_UI1:
+        v->vt = VT_UI1;
+        v->bVal = static_cast<BYTE>(value.i);
+        return true;
+    case VT_I2:
+        v->vt = VT_I2;
+        v->iVal = static_cast<SHORT>(value.i);
+        return true;
+    case VT_INT:
+        v->vt = VT_INT;
+        v->intVal = value.i;
+        return true;
+    case VT_UINT:
+        v->vt = VT_UINT;
+        v->uintVal = static_cast<UINT>(value.i);
+        return true;
     case VT_BSTR:
         v->vt = VT_BSTR;
         if (value.nullString) return true;

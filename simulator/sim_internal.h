@@ -39,6 +39,8 @@ struct Core {
     std::vector<Fault> faults;
     long cutAt = 0;  // the GetData call (in `seq`) that Camera::CutTransfer cuts
     HRESULT cutHr = S_OK;
+    long spoilFrom = 0;  // the GetBandedData call (in `seq`) from which Camera::SpoilBands acts
+    int spoil = 0;       // a Camera::BandFault
 
     Tracked* head = nullptr;
     Tracked* tail = nullptr;
@@ -165,6 +167,7 @@ struct Steps {
     GUID format{};
     uint64_t band = 64 * 1024;
     int rate = 0;
+    Camera::BandFault fault = Camera::BandFault::None;
 };
 // Moves the source through `sink` step by step. S_FALSE when the callback cancelled (answered
 // S_FALSE); the callback's failure or the sink's as they come.

@@ -68,13 +68,18 @@ HRESULT StepThrough(ItemSource& source, const Steps& steps, const std::function<
         WIA_DATA_CALLBACK_HEADER header{};
         header.lSize = sizeof header;
         header.guidFormatID = steps.format;
+        if (steps.fault == Camera::BandFault::OtherFormat)
+            header.guidFormatID = steps.format == wia::WiaImgFmt_BMP ? wia::WiaImgFmt_PNG : wia::WiaImgFmt_BMP;
         header.lBufferSize = static_cast<LONG>(std::min<uint64_t>(total, 0x7FFFFFFF));
         hr = callback->BandedDataCallback(wia::kMsgDataHeader, kStatusFromDevice, 0, 0, sizeof header, 0, sizeof header,
                                           reinterpret_cast<BYTE*>(&header));
     }
+    // A faulty service goes on past the callback's refusals; only a cancel stops it.
+    const bool faulty = steps.fault != Camera::BandFault::None;
+    if (faulty && FAILED(hr)) hr = S_OK;
     std::vector<uint8_t> band(static_cast<size_t>(std::min<uint64_t>(steps.band, std::max<uint64_t>(total, 1))));
     const ULONGLONG start = GetTickCount64();
-    for (uint64_t done = 0; hr == S_OK && done < total;) {
+    for (uint64_t done = 0, index = 0; hr == S_OK && done < total; ++index) {
         const DWORD count = static_cast<DWORD>(std::min<uint64_t>(band.size(), total - done));
         hr = source.Read(band.data(), count);
         if (hr == S_OK) hr = sink(band.data(), count);
@@ -83,15 +88,21 @@ HRESULT StepThrough(ItemSource& source, const Steps& steps, const std::function<
         Pace(start, done, steps.rate);
         if (!callback) continue;
         const LONG percent = static_cast<LONG>(done * 100 / total);
+        const bool second = steps.banded && index == 1;
+        if (second && steps.fault == Camera::BandFault::Gap) continue;
+        const LONG carried = second && steps.fault == Camera::BandFault::Overlong ? static_cast<LONG>(count / 2)
+                                                                                   : static_cast<LONG>(count);
         hr = steps.banded ? callback->BandedDataCallback(wia::kMsgData, kStatusFromDevice, percent,
-                                                         static_cast<LONG>(done - count), count, 0, count, band.data())
+                                                         static_cast<LONG>(done - count), count, 0, carried, band.data())
                           : callback->BandedDataCallback(wia::kMsgStatus, kStatusFromDevice, percent, 0, 0, 0, 0,
                                                          nullptr);
+        if (faulty && FAILED(hr)) hr = S_OK;
     }
     if (hr == S_OK && callback && total == 0)
         hr = callback->BandedDataCallback(wia::kMsgStatus, kStatusFromDevice, 100, 0, 0, 0, 0, nullptr);
     if (hr == S_OK && callback && steps.banded)
         hr = callback->BandedDataCallback(wia::kMsgTermination, kStatusFromDevice, 100, 0, 0, 0, 0, nullptr);
+    if (faulty && FAILED(hr)) hr = S_OK;
     // A callback's S_FALSE cancels; the service says so with S_FALSE too.
     return hr;
 }

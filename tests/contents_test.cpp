@@ -695,9 +695,9 @@ TEST_F(ContentsTest, RefusedFormatHasItsOwnStatusAndOtherWriteFailuresTheirs) {
         camera.FailOn(Op::WriteMultiple, cases[i].hr);
         EXPECT_EQ(cases[i].status, lib.SaveCameraItem(item, At(L"refused.jpg").c_str(), 3, kDelete)) << "case " << i;
     }
-    // A refusal after the write is the transfer's own.
+    // A refusal after the write is the transfer's own: the service failed, not the call.
     camera.FailOn(Op::GetData, E_INVALIDARG);
-    EXPECT_EQ(kInvalidArg, lib.SaveCameraItem(item, At(L"refused.jpg").c_str(), 3, kDelete));
+    EXPECT_EQ(kFail, lib.SaveCameraItem(item, At(L"refused.jpg").c_str(), 3, kDelete));
     EXPECT_TRUE(Files().empty());
     EXPECT_EQ(4, Media());
     lib.ReleaseCameraItem(&item);
@@ -853,6 +853,84 @@ TEST_F(ContentsTest, ServiceFailuresOfTheGetFunctionsAreTheirOwn) {
     EXPECT_EQ("", Output());
 }
 
+// The statuses that tell a caller to change its call come only from the library's own checks:
+// the same number from the service is a failed service, and a vanished server says so.
+TEST_F(ContentsTest, ServiceStatusesNeverReadAsTheCallersMistakes) {
+    constexpr int kDisconnected = static_cast<int>(0x80010108);
+    const struct {
+        HRESULT hr;
+        int status;
+    } statuses[] = {
+        {static_cast<HRESULT>(0x80070006), kFail},         {static_cast<HRESULT>(0x80004003), kFail},
+        {static_cast<HRESULT>(0x80070057), kFail},         {static_cast<HRESULT>(0x8000000B), kFail},
+        {static_cast<HRESULT>(0x8007007A), kFail},         {static_cast<HRESULT>(0x800700EA), kFail},
+        {static_cast<HRESULT>(0x800706BA), kDisconnected}, {static_cast<HRESULT>(0x800706BE), kDisconnected},
+        {static_cast<HRESULT>(0x800706BF), kDisconnected}, {static_cast<HRESULT>(0x800401FD), kDisconnected},
+        {static_cast<HRESULT>(0x80010108), kDisconnected},
+    };
+    Picture(1).props[wia::kIpaTymed].allowed = {TYMED_FILE};  // read through a temporary file
+    ASSERT_EQ(4, List());
+    FOTEX_ITEM memory = OpenItem(0), file = OpenItem(1);
+    int flash = kSentinel;
+    ASSERT_EQ(kOk, lib.GetSetting(handle, 2056, &flash));
+    int value = kSentinel, access = kSentinel, kind = kSentinel, nominal = kSentinel, count = kSentinel;
+    int values[4] = {kSentinel, kSentinel, kSentinel, kSentinel};
+    FOTEX_ITEM found = kNoItem;
+    Guarded<256> text;
+    const struct {
+        const char* name;
+        Op op;
+        std::function<int()> call;
+    } calls[] = {
+        {"ReadCameraItem", Op::GetBandedData, [&] { return lib.ReadCameraItem(memory, 3, nullptr, 0, &value, nullptr, nullptr); }},
+        {"ReadCameraItem through a file", Op::GetData,
+         [&] { return lib.ReadCameraItem(file, 3, text.data(), 256, &value, nullptr, nullptr); }},
+        {"ReadCameraThumbnail", Op::ReadMultiple, [&] { return lib.ReadCameraThumbnail(memory, nullptr, 0, &value); }},
+        {"SaveCameraItem", Op::GetData, [&] { return lib.SaveCameraItem(memory, At(L"x.jpg").c_str(), 3, 0); }},
+        {"SaveCameraThumbnail", Op::ReadMultiple, [&] { return lib.SaveCameraThumbnail(memory, At(L"x.bmp").c_str(), 0); }},
+        {"GetItemText", Op::ReadMultiple, [&] { return lib.GetItemText(memory, kFullName, text.data(), 256); }},
+        {"GetItemValue", Op::ReadMultiple, [&] { return lib.GetItemValue(memory, kSize, &value); }},
+        {"GetItemValue of the type", Op::GetItemType, [&] { return lib.GetItemValue(memory, kType, &value); }},
+        {"GetCameraItemText", Op::ReadMultiple, [&] { return lib.GetCameraItemText(handle, 0, kTime, text.data(), 256); }},
+        {"GetCameraItemValue", Op::ReadMultiple, [&] { return lib.GetCameraItemValue(handle, 0, kThumbWidth, &value); }},
+        {"FindCameraItem", Op::FindItemByName, [&] { return lib.FindCameraItem(handle, L"0000\\Root", &found); }},
+        {"DeleteCameraItem", Op::DeleteItem, [&] { return lib.DeleteCameraItem(file); }},
+        {"ListCameraItems", Op::EnumChildItems, [&] { return lib.ListCameraItems(handle, &count); }},
+        {"ListCameraItems, an item", Op::ItemNext, [&] { return lib.ListCameraItems(handle, &count); }},
+        {"GetSetting", Op::ReadMultiple, [&] { return lib.GetSetting(handle, 2056, &value); }},
+        {"SetSetting", Op::WriteMultiple, [&] { return lib.SetSetting(handle, 2056, flash); }},
+        {"GetSettingText", Op::ReadMultiple,
+         [&] { return lib.GetSettingText(handle, 2091, text.data(), 256); }},
+        {"SetSettingText", Op::WriteMultiple, [&] { return lib.SetSettingText(handle, 2091, L"Ann"); }},
+        {"GetSettingChoices", Op::GetPropertyAttributes,
+         [&] { return lib.GetSettingChoices(handle, 2056, &access, &kind, &nominal, values, 4, &count); }},
+        {"WaitForCameraEvent", Op::RegisterEventCallback,
+         [&] { return lib.WaitForCameraEvent(0, &kind, text.data(), 256, nullptr, 0); }},
+    };
+    for (const auto& s : statuses) {
+        for (const auto& c : calls) {
+            ASSERT_EQ(4, List());
+            camera.FailOn(c.op, s.hr);
+            EXPECT_EQ(s.status, c.call()) << c.name << " when the service fails with " << std::hex << s.hr;
+            camera.ClearFaults();
+            EXPECT_EQ(kSentinel, value) << c.name;
+            EXPECT_TRUE(text.Untouched()) << c.name;
+            EXPECT_EQ(kNoItem, found) << c.name;
+            EXPECT_EQ(kSentinel, access) << c.name;
+            EXPECT_EQ(kSentinel, nominal) << c.name;
+            EXPECT_EQ(std::vector<int>(4, kSentinel), std::vector<int>(values, values + 4)) << c.name;
+            EXPECT_EQ(kSentinel, count) << c.name;
+            EXPECT_EQ(kSentinel, kind) << c.name;
+        }
+    }
+    EXPECT_EQ(5u, camera.ItemsOf(camera.devices[0]).size()) << "nothing deleted";
+    EXPECT_TRUE(Files().empty());
+    lib.ReleaseCameraItem(&memory);
+    lib.ReleaseCameraItem(&file);
+    lib.StopCameraEvents();
+    EXPECT_EQ("", Output());
+}
+
 TEST_F(ContentsTest, GetFunctionsNeitherWalkNorChangeTheList) {
     ASSERT_EQ(4, List());
     camera.ClearLog();
@@ -884,6 +962,44 @@ TEST_F(ContentsTest, ValuesAreTypeSizeAndThumbnailSize) {
     ASSERT_EQ(kOk, lib.SaveCameraItem(item, At(L"first.jpg").c_str(), 3, 0));
     lib.ReleaseCameraItem(&item);
     EXPECT_EQ(static_cast<int>(ReadAll(At(L"first.jpg")).size()), Value(0, kSize));
+}
+
+TEST_F(ContentsTest, ItemNumbersComeInAnyIntegerType) {
+    Picture(0).thumbWidth = 100;
+    Picture(0).thumbHeight = 75;
+    ASSERT_EQ(4, List());
+    FOTEX_ITEM item = OpenItem(0);
+    for (const VARTYPE type : {VT_I1, VT_UI1, VT_I2, VT_UI2, VT_I4, VT_UI4, VT_INT, VT_UINT, VT_I8, VT_UI8}) {
+        Picture(0).props[wia::kIpcThumbWidth].value = fotexsim::Value::Integer(type, 100);
+        Picture(0).props[wia::kIpcThumbHeight].value = fotexsim::Value::Integer(type, 75);
+        Picture(0).props[wia::kIpaItemSize].value = fotexsim::Value::Integer(type, 120);
+        int width = kSentinel, height = kSentinel, size = kSentinel, bmp = kSentinel;
+        EXPECT_EQ(kOk, lib.GetItemValue(item, kThumbWidth, &width)) << "type " << type;
+        EXPECT_EQ(kOk, lib.GetCameraItemValue(handle, 0, kThumbHeight, &height)) << "type " << type;
+        EXPECT_EQ(kOk, lib.GetItemValue(item, kSize, &size)) << "type " << type;
+        EXPECT_EQ(kSmallBuffer, lib.ReadCameraThumbnail(item, nullptr, 0, &bmp)) << "type " << type;
+        EXPECT_EQ(100, width) << "type " << type;
+        EXPECT_EQ(75, height) << "type " << type;
+        EXPECT_EQ(120, size) << "type " << type;
+        EXPECT_EQ(54 + 300 * 75, bmp) << "type " << type;
+    }
+    // Signed values keep their sign; beyond an int is an overflow whatever the type.
+    const struct {
+        fotexsim::Value given;
+        int status, value;
+    } edges[] = {
+        {fotexsim::Value::Integer(VT_I2, -2), kOk, -2},  {fotexsim::Value::Integer(VT_I8, -2), kOk, -2},
+        {fotexsim::Value::Integer(VT_UI2, 65535), kOk, 65535},
+        {fotexsim::Value::Integer(VT_I8, 1LL << 31), kOverflow, kSentinel}, {fotexsim::Value::Integer(VT_UI8, 1LL << 31), kOverflow, kSentinel},
+        {fotexsim::Value::Integer(VT_UINT, 0x80000000LL), kOverflow, kSentinel},
+    };
+    for (size_t i = 0; i < std::size(edges); ++i) {
+        Picture(0).props[wia::kIpaItemSize].value = edges[i].given;
+        int size = kSentinel;
+        EXPECT_EQ(edges[i].status, lib.GetItemValue(item, kSize, &size)) << "case " << i;
+        EXPECT_EQ(edges[i].value, size) << "case " << i;
+    }
+    lib.ReleaseCameraItem(&item);
 }
 
 TEST_F(ContentsTest, ValueStatusesLeaveTheValueUntouched) {

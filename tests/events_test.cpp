@@ -147,8 +147,9 @@ TEST_F(EventsTest, FailedRegistrationLeavesNothingRegisteredAndIsTriedAgain) {
         EXPECT_TRUE(Ledger(0)) << nth;
         camera.ClearFaults();
     }
-    camera.FailOn(fotexsim::Op::RegisterEventCallback, S_FALSE);  // success without an object
-    EXPECT_EQ(static_cast<int>(0x80004003), Wait(0).status);
+    // Success without an object is the service's fault, never a null pointer of the caller's.
+    camera.FailOn(fotexsim::Op::RegisterEventCallback, S_FALSE);
+    EXPECT_EQ(static_cast<int>(0x80004005), Wait(0).status);
     EXPECT_EQ(0, camera.EventRegistrations());
     Register();
 }

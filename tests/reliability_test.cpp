@@ -653,7 +653,7 @@ std::vector<Scenario> Scenarios() {
         case Op::GetItemType: return status(FAILED(hr) ? hr : E_FAIL) + none;
         case Op::QueryPropertyStorage: return status(FAILED(hr) ? hr : kNoInterface) + none;
         // A write that stored nothing: the service then refuses the transfer.
-        case Op::WriteMultiple: return status(FAILED(hr) ? hr : E_INVALIDARG) + none;
+        case Op::WriteMultiple: return status(FAILED(hr) ? hr : E_FAIL) + none;  // the service's refusal, as a failed service
         case Op::QueryDataTransfer:
         case Op::GetData: return status(FAILED(hr) ? hr : E_FAIL) + none;
         // Only the deletion failed: the file is in place.
@@ -699,7 +699,7 @@ std::vector<Scenario> Scenarios() {
         case Op::GetItemType: return status(FAILED(hr) ? hr : E_FAIL) + none;
         case Op::QueryPropertyStorage: return status(FAILED(hr) ? hr : kNoInterface) + none;
         // The write's own failure; a write that stored nothing leaves the transfer to refuse.
-        case Op::WriteMultiple: return status(FAILED(hr) ? hr : E_INVALIDARG) + none;
+        case Op::WriteMultiple: return status(FAILED(hr) ? hr : E_FAIL) + none;  // the service's refusal, as a failed service
         default: return "";
         }
     }, status(FOTEX_E_FORMAT) + " files=0 media=4 trace[] box[]"});
@@ -718,7 +718,7 @@ std::vector<Scenario> Scenarios() {
         case Op::QueryPropertyStorage: return status(FAILED(hr) ? hr : kNoInterface) + none;
         // The item's own format unread: no format to ask for.
         case Op::ReadMultiple: return status(FAILED(hr) ? hr : kNotFound) + none;
-        case Op::WriteMultiple: return status(FAILED(hr) ? hr : E_INVALIDARG) + none;
+        case Op::WriteMultiple: return status(FAILED(hr) ? hr : E_FAIL) + none;  // the service's refusal, as a failed service
         case Op::QueryDataTransfer:
         case Op::GetData: return status(FAILED(hr) ? hr : E_FAIL) + none;
         case Op::DeleteItem: return status(FAILED(hr) ? hr : FOTEX_OK) + " files=1 media=4 trace[] box[]";
@@ -745,7 +745,7 @@ std::vector<Scenario> Scenarios() {
             case Op::QueryPropertyStorage: return status(FAILED(hr) ? hr : kNoInterface) + none;
             // Without the medium's values the file serves.
             case Op::GetPropertyAttributes: return status(FOTEX_OK) + " size trace[] box[]";
-            case Op::WriteMultiple: return status(FAILED(hr) ? hr : E_INVALIDARG) + none;
+            case Op::WriteMultiple: return status(FAILED(hr) ? hr : E_FAIL) + none;  // the service's refusal, as a failed service
             case Op::QueryDataTransfer:
             case Op::GetBandedData:
             case Op::GetData: return status(FAILED(hr) ? hr : E_FAIL) + none;
@@ -821,9 +821,9 @@ std::vector<Scenario> Scenarios() {
         return Outcome(t, status(result) + (untouched ? " untouched" : " written") + " registered=" + std::to_string(registered) +
                               (device.GuardsIntact() && item.GuardsIntact() ? "" : " OVERRUN"));
     }, [status](Op op, HRESULT hr) -> std::string {
-        // A success that yields no object counts as a missing pointer.
+        // A success that yields no object is the service's failure.
         if (op == Op::CreateInstance || op == Op::RegisterEventCallback)
-            return status(FAILED(hr) ? hr : E_POINTER) + " untouched registered=0 trace[] box[]";
+            return status(FAILED(hr) ? hr : E_FAIL) + " untouched registered=0 trace[] box[]";
         return "";
     }});
 

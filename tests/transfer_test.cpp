@@ -437,6 +437,7 @@ constexpr int kInvalidArg = static_cast<int>(0x80070057);
 constexpr int kHandle = static_cast<int>(0x80070006);
 constexpr int kIsFolder = static_cast<int>(0x80070150);
 constexpr int kFormat = static_cast<int>(0x80070032);
+constexpr int kIncomplete = static_cast<int>(0x8007012B);
 constexpr int kBmp = 0, kPng = 4, kDelete = 1;
 constexpr LONG kTymedFile = 2, kTymedCallback = 128;
 
@@ -586,27 +587,115 @@ TEST_F(ProgressTest, ReadFillsTheBufferByMemoryOrThroughATemporaryFile) {
         const char* path = memory ? "memory" : "file";
         OfferMemory(memory);
         const int banded = camera.Calls(Op::GetBandedData), data = camera.Calls(Op::GetData);
-        // One byte short, then no buffer at all: the size needed, nothing written beyond.
         std::vector<uint8_t> buffer(reference.size() + 64, 0xCD);
+        Progress progress;
         int size = -7;
+        ASSERT_EQ(kOk, lib.ReadCameraItem(item, kPng, buffer.data(), needed, &size, &Progress::Call, &progress));
+        EXPECT_EQ(needed, size) << path;
+        EXPECT_EQ(reference, std::string(buffer.begin(), buffer.begin() + needed)) << path;
+        EXPECT_EQ(std::vector<uint8_t>(64, 0xCD), std::vector<uint8_t>(buffer.begin() + needed, buffer.end()));
+        ExpectSteadyProgress(progress.percents, reference.size(), path);
+        // One byte short, then no buffer at all: the size needed, nothing written beyond.
+        std::fill(buffer.begin(), buffer.end(), 0xCD);
+        size = -7;
         EXPECT_EQ(kSmallBuffer, lib.ReadCameraItem(item, kPng, buffer.data(), needed - 1, &size, nullptr, nullptr));
         EXPECT_EQ(needed, size) << path;
         EXPECT_EQ(std::vector<uint8_t>(65, 0xCD), std::vector<uint8_t>(buffer.begin() + needed - 1, buffer.end()));
         size = -7;
         EXPECT_EQ(kSmallBuffer, lib.ReadCameraItem(item, kPng, nullptr, 0, &size, nullptr, nullptr));
         EXPECT_EQ(needed, size) << path;
-        Progress progress;
-        size = -7;
-        ASSERT_EQ(kOk, lib.ReadCameraItem(item, kPng, buffer.data(), needed, &size, &Progress::Call, &progress));
-        EXPECT_EQ(needed, size) << path;
-        EXPECT_EQ(reference, std::string(buffer.begin(), buffer.begin() + needed)) << path;
-        EXPECT_EQ(std::vector<uint8_t>(64, 0xCD), std::vector<uint8_t>(buffer.begin() + needed, buffer.end()));
-        ExpectSteadyProgress(progress.percents, reference.size(), path);
-        EXPECT_EQ(memory ? 3 : 0, camera.Calls(Op::GetBandedData) - banded) << path;
-        EXPECT_EQ(memory ? 0 : 3, camera.Calls(Op::GetData) - data) << path;
+        EXPECT_EQ(memory ? 2 : 0, camera.Calls(Op::GetBandedData) - banded) << path;
+        EXPECT_EQ(memory ? 0 : 2, camera.Calls(Op::GetData) - data) << path;
         EXPECT_TRUE(Leftovers().empty()) << path;
+        int value = 0;  // another call for the item drops the data kept for the read that did not fit
+        EXPECT_EQ(kOk, lib.GetItemValue(item, FOTEX_ITEM_SIZE, &value));
     }
     EXPECT_TRUE(Files().empty());
+    EXPECT_EQ("", Output());
+}
+
+// Asking for the size transfers the data; the read that follows copies it without the camera.
+TEST_F(ProgressTest, TheSizeAndTheReadThatFollowsTransferOnce) {
+    const std::string reference = Saved(kBmp);
+    const int needed = static_cast<int>(reference.size());
+    wchar_t name[256];
+    ASSERT_EQ(kOk, lib.GetItemText(item, FOTEX_ITEM_FULL_NAME, name, sizeof name));
+    std::vector<uint8_t> buffer(reference.size());
+    int size = -7, value = 0;
+    auto read = [&](int format, bool room, Progress* progress = nullptr) {
+        size = -7;
+        return lib.ReadCameraItem(item, format, room ? buffer.data() : nullptr, room ? needed : 0, &size,
+                                  progress ? &Progress::Call : nullptr, progress);
+    };
+    for (const bool memory : {true, false}) {
+        const char* path = memory ? "memory" : "file";
+        OfferMemory(memory);
+        const Op op = memory ? Op::GetBandedData : Op::GetData;
+        const int before = camera.Calls(op);
+        auto transfers = [&] { return camera.Calls(op) - before; };
+        EXPECT_EQ(kSmallBuffer, read(kBmp, false)) << path;
+        EXPECT_EQ(needed, size) << path;
+        EXPECT_EQ(kSmallBuffer, read(kBmp, false)) << path << ": still kept after a read that does not fit";
+        Progress progress;
+        ASSERT_EQ(kOk, read(kBmp, true, &progress)) << path;
+        EXPECT_EQ(needed, size) << path;
+        EXPECT_EQ(reference, std::string(buffer.begin(), buffer.end())) << path;
+        EXPECT_EQ(std::vector<int>{100}, progress.percents) << path;
+        EXPECT_EQ(1, transfers()) << path;
+        // Used once: the next read transfers again.
+        EXPECT_EQ(kOk, read(kBmp, true)) << path;
+        EXPECT_EQ(2, transfers()) << path;
+        // Another format, another call for the item, and the handle's release each drop it.
+        EXPECT_EQ(kSmallBuffer, read(kBmp, false)) << path;
+        EXPECT_EQ(kSmallBuffer, read(kPng, false)) << path;
+        EXPECT_EQ(kOk, read(kBmp, true)) << path;
+        EXPECT_EQ(5, transfers()) << path;
+        EXPECT_EQ(kSmallBuffer, read(kBmp, false)) << path;
+        EXPECT_EQ(kOk, lib.GetItemValue(item, FOTEX_ITEM_SIZE, &value)) << path;
+        EXPECT_EQ(kOk, read(kBmp, true)) << path;
+        EXPECT_EQ(7, transfers()) << path;
+        EXPECT_EQ(kSmallBuffer, read(kBmp, false)) << path;
+        lib.ReleaseCameraItem(&item);
+        ASSERT_EQ(kOk, lib.FindCameraItem(handle, name, &item)) << path;
+        EXPECT_EQ(kOk, read(kBmp, true)) << path;
+        EXPECT_EQ(9, transfers()) << path;
+        EXPECT_EQ(reference, std::string(buffer.begin(), buffer.end())) << path;
+    }
+    EXPECT_TRUE(Leftovers().empty());
+    EXPECT_EQ("", Output());
+}
+
+// A faulty service that goes on past a refused band, leaves a gap or sends another format: the
+// read fails with a status of its own and no size, and keeps nothing for the next read.
+TEST_F(ProgressTest, ReadOfDataThatDidNotArriveWholeOrAsAskedFails) {
+    using Fault = fotexsim::Camera::BandFault;
+    const std::string reference = Saved(kBmp);
+    const int needed = static_cast<int>(reference.size());
+    ASSERT_GT(needed, 3 * 65536) << "several bands";
+    const struct {
+        Fault fault;
+        int status;
+    } cases[] = {{Fault::Overlong, kIncomplete}, {Fault::Gap, kIncomplete}, {Fault::OtherFormat, kFormat}};
+    std::vector<uint8_t> buffer(reference.size() + 64, 0xCD);
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        for (const bool room : {true, false}) {
+            camera.SpoilBands(cases[i].fault);
+            int size = -7;
+            EXPECT_EQ(cases[i].status, lib.ReadCameraItem(item, kBmp, room ? buffer.data() : nullptr, room ? needed : 0,
+                                                          &size, nullptr, nullptr))
+                << "case " << i << (room ? ", room" : ", size");
+            EXPECT_EQ(-7, size) << "case " << i;
+            camera.SpoilBands(Fault::None);
+        }
+        // Nothing was kept: a sound read transfers again and is whole.
+        const int before = camera.Calls(Op::GetBandedData);
+        int size = -7;
+        ASSERT_EQ(kOk, lib.ReadCameraItem(item, kBmp, buffer.data(), needed, &size, nullptr, nullptr)) << "case " << i;
+        EXPECT_EQ(needed, size);
+        EXPECT_EQ(1, camera.Calls(Op::GetBandedData) - before) << "case " << i;
+        EXPECT_EQ(reference, std::string(buffer.begin(), buffer.begin() + needed)) << "case " << i;
+        EXPECT_EQ(std::vector<uint8_t>(64, 0xCD), std::vector<uint8_t>(buffer.begin() + needed, buffer.end()));
+    }
     EXPECT_EQ("", Output());
 }
 

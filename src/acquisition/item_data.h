@@ -42,6 +42,8 @@ HRESULT GetDataIntoFile(IWiaDataTransfer* transfer, WCHAR* file, bool trace, IWi
 class ItemVisitor {
 public:
     virtual HRESULT Visit(IWiaItem*, LONG, HRESULT current) { return current; }
+    // What the walk reports for a failed service call (after tracing it as it came).
+    virtual HRESULT ServiceFailure(HRESULT hr) { return hr; }
 
 protected:
     ~ItemVisitor() = default;

@@ -26,15 +26,18 @@ constexpr unsigned long kMaxSiblings = 1000000;
 
     LONG type = 0;
     HRESULT hr = item->GetItemType(&type);
-    if (FAILED(hr)) type = 0;  // a failed read is no type: the item is neither visited nor walked
+    if (FAILED(hr)) {
+        type = 0;  // a failed read is no type: the item is neither visited nor walked
+        hr = visitor.ServiceFailure(hr);
+    }
 
     hr = visitor.Visit(item, type, hr);
     if ((type & (wia::kItemTypeFolder | wia::kItemTypeHasAttachments)) == 0) return hr;
 
     ComPtr<IEnumWiaItem> children;
     hr = children.receive(item->EnumChildItems(children.put()));
-    if (FAILED(hr)) return hr;
-    if (hr == S_OK && !children) return E_POINTER;
+    if (FAILED(hr)) return visitor.ServiceFailure(hr);
+    if (hr == S_OK && !children) return visitor.ServiceFailure(E_POINTER);
 
     unsigned long fetched = 0;
     while (hr == S_OK) {
@@ -46,8 +49,10 @@ constexpr unsigned long kMaxSiblings = 1000000;
         }
         if (hr == S_OK)
             hr = WalkItemTree(child.get(), visitor, trace, depth + 1);
-        else if (FAILED(hr) && trace)
-            TraceHresult("Error calling pEnumWiaItem->Next", hr);
+        else if (FAILED(hr)) {
+            if (trace) TraceHresult("Error calling pEnumWiaItem->Next", hr);
+            return visitor.ServiceFailure(hr);
+        }
     }
     return hr == S_FALSE ? S_OK : hr;
 }

@@ -95,6 +95,12 @@ protected:
 };
 class TransferCallback;
 
+// Drops the data ReadCameraItem keeps for the item's next read, if any: every other call for
+// the item and the release of its handle end its use.
+void ForgetKeptRead(IWiaItem* item);
+// What the room keeps for a handle, dropped when the handle is given back (SetHandleForgetter).
+void ForgetHandle(IWiaItem* item);
+
 // FOTEX_E_FOLDER for a folder, which has no data; S_OK for any other item.
 HRESULT RefuseFolder(IWiaItem* item);
 // For an item with data, the GUID of a transfer format code: the table's, or for

@@ -7,6 +7,7 @@
 #include "contents.h"
 #include "fotex.h"
 #include "handles.h"
+#include "integers.h"
 #include "item_data.h"
 #include "progress.h"
 #include "service.h"
@@ -154,17 +155,20 @@ public:
     HRESULT Read() {
         ComPtr<IWiaPropertyStorage> storage;
         HRESULT hr = QueryPropertyStorage(item_, storage);
-        if (FAILED(hr)) return hr;
+        if (FAILED(hr)) return ServiceStatus(hr);
         const PROPSPEC specs[3] = {PropSpecById(wia::kIpcThumbnail), PropSpecById(wia::kIpcThumbWidth),
                                    PropSpecById(wia::kIpcThumbHeight)};
         hr = values_.ReadFrom(storage.get(), specs);
-        if (FAILED(hr)) return hr;
+        if (FAILED(hr)) return ServiceStatus(hr);
         const PROPVARIANT& data = values_[0];
-        if (data.vt != (VT_VECTOR | VT_UI1) || values_[1].vt != VT_I4 || values_[2].vt != VT_I4)
-            return FOTEX_E_NOT_FOUND;
-        const LONG w = values_[1].lVal, h = values_[2].lVal;
+        int w = 0, h = 0;
+        if (data.vt != (VT_VECTOR | VT_UI1)) return FOTEX_E_NOT_FOUND;
+        hr = IntValue(values_[1], &w, false);
+        if (hr == S_OK) hr = IntValue(values_[2], &h, false);
+        if (hr == FOTEX_E_NOT_FOUND || hr == FOTEX_E_TYPE) return FOTEX_E_NOT_FOUND;
         // Far beyond any thumbnail; keeps the sizes below in 32 bits.
-        if (w <= 0 || h <= 0 || w > 0x4000 || h > 0x4000 || data.caub.pElems == nullptr) return FOTEX_E_VALUE;
+        if (hr != S_OK || w <= 0 || h <= 0 || w > 0x4000 || h > 0x4000 || data.caub.pElems == nullptr)
+            return FOTEX_E_VALUE;
         width_ = static_cast<uint32_t>(w);
         height_ = static_cast<uint32_t>(h);
         stride_ = (width_ * 3 + 3) & ~3u;
@@ -231,7 +235,7 @@ HRESULT Flush(const WCHAR* path) {
 HRESULT RefuseFolder(IWiaItem* item) {
     LONG type = 0;
     const HRESULT hr = item->GetItemType(&type);
-    if (hr != S_OK) return FAILED(hr) ? hr : E_FAIL;
+    if (hr != S_OK) return FAILED(hr) ? ServiceStatus(hr) : E_FAIL;
     return (type & wia::kItemTypeFolder) != 0 ? FOTEX_E_FOLDER : S_OK;
 }
 
@@ -244,11 +248,11 @@ HRESULT DataFormat(IWiaItem* item, int code, GUID& format) {
     }
     ComPtr<IWiaPropertyStorage> storage;
     hr = QueryPropertyStorage(item, storage);
-    if (FAILED(hr)) return hr;
+    if (FAILED(hr)) return ServiceStatus(hr);
     const PROPSPEC selector = PropSpecById(wia::kIpaPreferredFormat);
     PropVariants<1> value;
     hr = value.ReadFrom(storage.get(), &selector);
-    if (FAILED(hr)) return hr;
+    if (FAILED(hr)) return ServiceStatus(hr);
     if (value[0].vt != VT_CLSID || value[0].puuid == nullptr) return FOTEX_E_NOT_FOUND;
     format = *value[0].puuid;
     return S_OK;
@@ -257,16 +261,16 @@ HRESULT DataFormat(IWiaItem* item, int code, GUID& format) {
 HRESULT GetItemDataIntoFile(IWiaItem* item, const GUID& format, WCHAR* path, TransferCallback* callback) {
     ComPtr<IWiaPropertyStorage> storage;
     HRESULT hr = QueryPropertyStorage(item, storage);
-    if (FAILED(hr)) return hr;
+    if (FAILED(hr)) return ServiceStatus(hr);
     // The service refuses a value it does not take with E_INVALIDARG; the medium is always
     // the file, so a refusal is the format's.
     hr = WriteFileMedium(storage.get(), format);
     if (hr == E_INVALIDARG) return FOTEX_E_FORMAT;
-    if (FAILED(hr)) return hr;
+    if (FAILED(hr)) return ServiceStatus(hr);
     ComPtr<IWiaDataTransfer> transfer;
     hr = QueryDataTransfer(item, transfer);
-    if (hr != S_OK) return hr;
-    hr = GetDataIntoFile(transfer.get(), path, false, callback);
+    if (hr != S_OK) return ServiceStatus(hr);
+    hr = ServiceStatus(GetDataIntoFile(transfer.get(), path, false, callback));
     return callback != nullptr ? callback->Outcome(hr) : hr;
 }
 
@@ -310,6 +314,7 @@ extern "C" int FOTEX_CALL SaveCameraItemWithProgress(FOTEX_ITEM item, const wcha
     if (fileName == nullptr) return FOTEX_E_POINTER;
     if ((flags & ~(FOTEX_SAVE_DELETE | FOTEX_SAVE_REPLACE)) != 0) return FOTEX_E_INVALIDARG;
     const ComPtr<IWiaItem> picture = HoldHandle(item);
+    ForgetKeptRead(picture.get());
     GUID wanted;
     HRESULT hr = DataFormat(picture.get(), format, wanted);
     if (hr != S_OK) return FailureStatus(hr);
@@ -321,7 +326,7 @@ extern "C" int FOTEX_CALL SaveCameraItemWithProgress(FOTEX_ITEM item, const wcha
     const bool deleting = (flags & FOTEX_SAVE_DELETE) != 0;
     ItemMaker maker(picture.get(), wanted, callback.get());
     hr = MakeFileThroughTemporary(fileName, (flags & FOTEX_SAVE_REPLACE) != 0, deleting, maker);
-    if (hr == S_OK && deleting) hr = picture->DeleteItem(0);
+    if (hr == S_OK && deleting) hr = ServiceStatus(picture->DeleteItem(0));
     return SUCCEEDED(hr) ? FOTEX_OK : static_cast<int>(hr);
 }
 
@@ -334,6 +339,7 @@ extern "C" int FOTEX_CALL SaveCameraThumbnail(FOTEX_ITEM item, const wchar_t* fi
     if (fileName == nullptr) return FOTEX_E_POINTER;
     if ((flags & ~FOTEX_SAVE_REPLACE) != 0) return FOTEX_E_INVALIDARG;
     const ComPtr<IWiaItem> picture = HoldHandle(item);
+    ForgetKeptRead(picture.get());
     HRESULT hr = RefuseFolder(picture.get());
     if (hr != S_OK) return static_cast<int>(hr);
 
@@ -348,6 +354,7 @@ extern "C" int FOTEX_CALL ReadCameraThumbnail(FOTEX_ITEM item, void* buffer, int
     HRESULT hr = CheckBuffer(buffer, capacity, size);
     if (hr != S_OK) return hr;
     const ComPtr<IWiaItem> picture = HoldHandle(item);
+    ForgetKeptRead(picture.get());
     ThumbnailMaker maker(picture.get());
     hr = RefuseFolder(picture.get());
     if (hr == S_OK) hr = maker.Read();

@@ -16,8 +16,12 @@ ItemLists g_lists;
 // Lists and the table start at eight and double.
 constexpr uint32_t kFirstCapacity = 8;
 
-void DropList(IWiaItem* key) { g_lists.Drop(key); }
 }  // namespace
+
+void ForgetHandle(IWiaItem* key) {
+    ForgetKeptRead(key);
+    g_lists.Drop(key);
+}
 
 ItemLists& Lists() { return g_lists; }
 
@@ -69,7 +73,7 @@ bool ItemLists::Begin(IWiaItem* key, ListedItems& building, uint32_t& serial) {
         entry = &entries_[count_++];
         *entry = Entry{key, ++serials_, ListedItems(), ListedItems()};
         // From now on a handle given back takes its list along.
-        SetHandleForgetter(&DropList);
+        SetHandleForgetter(&ForgetHandle);
     }
     building = entry->spare;
     entry->spare = ListedItems();

@@ -16,7 +16,7 @@ extern "C" int FOTEX_CALL FindCameraItem(FOTEX_DEVICE device, const wchar_t* ful
 
     ComPtr<IWiaItem> found;
     const HRESULT hr = found.receive(root->FindItemByName(0, name.get(), found.put()));
-    if (FAILED(hr)) return hr;
+    if (FAILED(hr)) return ServiceStatus(hr);
     // The service answers S_FALSE for a name it does not know.
     if (hr != S_OK || !found) return FOTEX_E_NOT_FOUND;
     *item = HandleFromItem(found.detach());
@@ -26,8 +26,9 @@ extern "C" int FOTEX_CALL FindCameraItem(FOTEX_DEVICE device, const wchar_t* ful
 extern "C" int FOTEX_CALL DeleteCameraItem(FOTEX_ITEM item) {
     if (item == 0) return FOTEX_E_HANDLE;
     const ComPtr<IWiaItem> picture = HoldHandle(item);
+    ForgetKeptRead(picture.get());
     const HRESULT hr = picture->DeleteItem(0);
-    return SUCCEEDED(hr) ? FOTEX_OK : static_cast<int>(hr);
+    return SUCCEEDED(hr) ? FOTEX_OK : ServiceStatus(hr);
 }
 
 extern "C" void FOTEX_CALL ReleaseCameraItem(FOTEX_ITEM* item) {

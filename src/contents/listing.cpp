@@ -5,6 +5,7 @@
 #include "contents.h"
 #include "fotex.h"
 #include "handles.h"
+#include "integers.h"
 #include "item_data.h"
 #include "service.h"
 #include "wia_ids.h"
@@ -29,6 +30,7 @@ public:
             failure_ = E_OUTOFMEMORY;
         return FAILED(failure_) ? failure_ : current;
     }
+    HRESULT ServiceFailure(HRESULT hr) override { return ServiceStatus(hr); }
     HRESULT failure() const { return failure_; }
 
 private:
@@ -53,13 +55,14 @@ HRESULT HoldListed(FOTEX_DEVICE device, int index, ComPtr<IWiaItem>& item, LONG*
 // Reads properties of an item into `values`; S_OK when the first is there.
 template <size_t N>
 HRESULT ReadItem(IWiaItem* item, const PROPID (&ids)[N], PropVariants<N>& values) {
+    ForgetKeptRead(item);
     ComPtr<IWiaPropertyStorage> storage;
     HRESULT hr = QueryPropertyStorage(item, storage);
-    if (FAILED(hr)) return hr;
+    if (FAILED(hr)) return ServiceStatus(hr);
     PROPSPEC specs[N];
     for (size_t i = 0; i < N; ++i) specs[i] = PropSpecById(ids[i]);
     hr = values.ReadFrom(storage.get(), specs);
-    if (FAILED(hr)) return hr;
+    if (FAILED(hr)) return ServiceStatus(hr);
     return values[0].vt == VT_EMPTY ? FOTEX_E_NOT_FOUND : S_OK;
 }
 
@@ -93,20 +96,6 @@ bool TimeOf(const PROPVARIANT& v, WCHAR (&text)[20]) {
     PutDigits(text + 14, t[5] % 100u, 2);
     PutDigits(text + 17, t[6] % 100u, 2);
     return true;
-}
-
-HRESULT IntegerOf(const PROPVARIANT& v, int* value) {
-    LONGLONG n;
-    switch (v.vt) {
-    case VT_I4: *value = v.lVal; return S_OK;
-    case VT_UI4: n = v.ulVal; break;
-    case VT_I8: n = v.hVal.QuadPart; break;
-    case VT_UI8: n = v.uhVal.QuadPart > static_cast<ULONGLONG>(INT_MAX) ? -1 : static_cast<LONGLONG>(v.uhVal.QuadPart); break;
-    default: return FOTEX_E_NOT_FOUND;
-    }
-    if (n < 0 || n > INT_MAX) return FOTEX_E_OVERFLOW;
-    *value = static_cast<int>(n);
-    return S_OK;
 }
 
 bool KnownText(int what) {
@@ -162,7 +151,9 @@ int ItemValue(IWiaItem* item, int what, int* value) {
         *value = FormatCodeOf(*values[0].puuid);
         return FOTEX_OK;
     }
-    if (hr == S_OK) hr = IntegerOf(values[0], value);
+    // Any integer type; anything else is no such fact.
+    if (hr == S_OK) hr = IntValue(values[0], value, false);
+    if (hr == FOTEX_E_TYPE) hr = FOTEX_E_NOT_FOUND;
     return hr == S_OK ? FOTEX_OK : FailureStatus(hr);
 }
 
@@ -176,6 +167,7 @@ extern "C" int FOTEX_CALL ListCameraItems(FOTEX_DEVICE device, int* count) {
     if (device == 0) return FOTEX_E_HANDLE;
     if (count == nullptr) return FOTEX_E_POINTER;
     const ComPtr<IWiaItem> root = HoldHandle(device);
+    ForgetKeptRead(root.get());
     ListedItems built;
     uint32_t serial = 0;
     if (!Lists().Begin(root.get(), built, serial)) return E_OUTOFMEMORY;
@@ -230,9 +222,10 @@ extern "C" int FOTEX_CALL GetItemValue(FOTEX_ITEM item, int what, int* value) {
     if (!KnownValue(what)) return FOTEX_E_INVALIDARG;
     const ComPtr<IWiaItem> held = HoldHandle(item);
     if (what != FOTEX_ITEM_TYPE) return ItemValue(held.get(), what, value);
+    ForgetKeptRead(held.get());
     LONG type = 0;
     const HRESULT hr = held->GetItemType(&type);
-    if (hr != S_OK) return FailureStatus(hr);
+    if (hr != S_OK) return FailureStatus(ServiceStatus(hr));
     *value = static_cast<int>(type);
     return FOTEX_OK;
 }

@@ -172,7 +172,7 @@ int CameraEvents::Wait(int timeoutMs, int* kind, void* device, int deviceBytes, 
     const unsigned generation = generation_;
     if (!registered_) {
         const HRESULT hr = Register();
-        if (FAILED(hr)) return hr;
+        if (FAILED(hr)) return ServiceStatus(hr);
         if (generation != generation_) {  // stopped by a handler the registration ran
             End();
             return 0;

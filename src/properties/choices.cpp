@@ -109,13 +109,13 @@ int ReadSettingChoices(FOTEX_DEVICE device, int propertyId, int* access, int* ki
     // Held for the query, which a handler that closes the device may run inside.
     const ComPtr<IWiaItem> root = HoldHandle(device);
     HRESULT hr = QueryPropertyStorage(root.get(), storage);
-    if (FAILED(hr)) return hr;
+    if (FAILED(hr)) return ServiceStatus(hr);
 
     PROPSPEC selector = PropSpecById(static_cast<PROPID>(propertyId));
     ULONG flags = 0;
     PropVariants<1> attribute;
     hr = attribute.AttributesFrom(storage.get(), &selector, &flags);
-    if (FAILED(hr)) return hr;
+    if (FAILED(hr)) return ServiceStatus(hr);
     // S_FALSE is how the service says it has no such property.
     if (hr != S_OK) return FOTEX_E_NOT_FOUND;
 

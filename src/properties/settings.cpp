@@ -7,6 +7,7 @@
 
 #include "com.h"
 #include "handles.h"
+#include "integers.h"
 #include "service.h"
 #include "wia_ids.h"
 
@@ -14,37 +15,12 @@ namespace fotex {
 
 namespace {
 
-
 // A service result as the family reports it: S_FALSE is how the service says it has no such
 // property, and another success than S_OK is no answer to rely on.
 HRESULT Settled(HRESULT hr) {
-    if (FAILED(hr) || hr == S_OK) return hr;
+    if (FAILED(hr)) return ServiceStatus(hr);
+    if (hr == S_OK) return hr;
     return hr == S_FALSE ? FOTEX_E_NOT_FOUND : E_FAIL;
-}
-
-// The integer a value holds, or why it holds none.
-HRESULT IntegerOf(const PROPVARIANT& v, int* out) {
-    switch (v.vt) {
-        case VT_I1: *out = v.cVal; return S_OK;
-        case VT_UI1: *out = v.bVal; return S_OK;
-        case VT_I2: *out = v.iVal; return S_OK;
-        case VT_UI2: *out = v.uiVal; return S_OK;
-        case VT_I4: *out = v.lVal; return S_OK;
-        case VT_INT: *out = v.intVal; return S_OK;
-        // Bit patterns, as GetSettingChoices gives an unsigned property's limits.
-        case VT_UI4: *out = static_cast<int>(v.ulVal); return S_OK;
-        case VT_UINT: *out = static_cast<int>(v.uintVal); return S_OK;
-        case VT_I8:
-            if (v.hVal.QuadPart < INT_MIN || v.hVal.QuadPart > INT_MAX) return FOTEX_E_OVERFLOW;
-            *out = static_cast<int>(v.hVal.QuadPart);
-            return S_OK;
-        case VT_UI8:
-            if (v.uhVal.QuadPart > static_cast<ULONGLONG>(INT_MAX)) return FOTEX_E_OVERFLOW;
-            *out = static_cast<int>(v.uhVal.QuadPart);
-            return S_OK;
-        case VT_EMPTY: return FOTEX_E_NOT_FOUND;
-        default: return FOTEX_E_TYPE;
-    }
 }
 
 // `value` as a property of `type` holds it; false when that type cannot, so nothing is cut.
@@ -75,7 +51,7 @@ struct Reading {
         // Held for the query, which a handler that closes the device may run inside.
         const ComPtr<IWiaItem> root = HoldHandle(device);
         const HRESULT hr = QueryPropertyStorage(root.get(), storage);
-        if (FAILED(hr)) return hr;
+        if (FAILED(hr)) return ServiceStatus(hr);
         selector = PropSpecById(static_cast<PROPID>(propertyId));
         return Settled(value.ReadFrom(storage.get(), &selector));
     }
@@ -87,7 +63,7 @@ struct Reading {
 
     HRESULT Write(const PROPVARIANT& written) {
         const HRESULT hr = storage->WriteMultiple(1, &selector, &written, wia::kIpaFirst);
-        return FAILED(hr) || hr == S_OK ? hr : E_FAIL;
+        return FAILED(hr) ? ServiceStatus(hr) : hr == S_OK ? hr : E_FAIL;
     }
 };
 
@@ -114,7 +90,7 @@ extern "C" int FOTEX_CALL GetSetting(FOTEX_DEVICE device, int property_id, int* 
     HRESULT hr = r.Read(device, property_id);
     if (hr != S_OK) return hr;
     int read = 0;
-    hr = IntegerOf(r.value[0], &read);
+    hr = IntValue(r.value[0], &read, true);
     if (hr != S_OK) return hr;
     *value = read;
     return FOTEX_OK;
@@ -126,7 +102,7 @@ extern "C" int FOTEX_CALL SetSetting(FOTEX_DEVICE device, int property_id, int v
     HRESULT hr = r.Read(device, property_id);
     if (hr != S_OK) return hr;
     int current = 0;
-    hr = IntegerOf(r.value[0], &current);
+    hr = IntValue(r.value[0], &current, true);
     if (hr == FOTEX_E_OVERFLOW) hr = S_OK;  // a 64-bit property whose value is large still takes an int
     if (hr != S_OK) return hr;
 
