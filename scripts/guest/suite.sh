@@ -19,7 +19,7 @@ if [ "$1" = "--oop" ]; then
   { WINEPREFIX=$oop_prefix wineserver -p &&
     FOTEX_WINE=wine bash "$(dirname "$0")/../oop-prefix.sh" "$work" "$oop_prefix"; } >"$work/oop-prefix.log" 2>&1
   registered=$?
-  echo "fotex-guest: registered the server in $oop_prefix in $(( $(date +%s) - start )) s (status $registered)"
+  echo "fotex-guest: registering the server in $oop_prefix: status $registered, $(( $(date +%s) - start )) s"
   awk '{print $1}' "$work/oop-tests.txt" | grep -xFf - "$list" | while read -r run; do
     if [ "$registered" -eq 0 ]; then
       sh "$0" --one "$out" "$run"
