@@ -320,8 +320,9 @@ TEST(SettingsCommand, WholeNumbersAreDecimalWithBlanksIgnoredOnBothSides) {
     const struct {
         const char* value;
         const char* read;
-    } cases[] = {{"010", "10"}, {"\" 5\"", "5"}, {"\"5 \"", "5"}, {"+7", "7"}, {"-3", "-3"}, {"\"\t12\t\"", "12"}};
-    // One run sets and reads back each in turn: a process start is seconds in the emulated machine.
+    } cases[] = {{"010", "10"}, {"\" 5\"", "5"}, {"+7", "7"}, {"\"5 \"", "5"}, {"-3", "-3"}, {"\"\t12\t\"", "12"}};
+    // One run sets and reads back each in turn, each value unlike the one before: a process start
+    // is seconds in the emulated machine.
     std::string args, out;
     for (const auto& c : cases) {
         args += std::string(" --set-config exposurecomp=") + c.value + " --get-config exposurecomp";
