@@ -2,11 +2,13 @@
 # Makes (once) and registers the Wine prefix in which tests meet the virtual camera in another
 # process: FotexSimServer.exe as the local server of the image-acquisition service's class, in
 # place of Wine's own service, and FotexSimPS.dll's proxies. Only this prefix is changed.
-#   oop-prefix.sh BUILD_DIR
+#   oop-prefix.sh BUILD_DIR [PREFIX]
+# PREFIX is BUILD_DIR/wineprefix-oop unless given; FOTEX_WINE names the Wine loader (64-bit Wine
+# on this machine; the emulated i686 machine gives its 32-bit one, with a copy of its prefix).
 set -euo pipefail
 build=$(cd "$1" && pwd)
-prefix="$build/wineprefix-oop"
-wine=/usr/lib/wine/wine64
+prefix=${2:-$build/wineprefix-oop}
+wine=${FOTEX_WINE:-/usr/lib/wine/wine64}
 export WINEPREFIX="$prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 
 for f in FotexSimServer.exe FotexSimPS.dll; do
@@ -15,7 +17,7 @@ done
 if [ ! -f "$prefix/system.reg" ]; then
   echo "oop-prefix: creating Wine prefix $prefix"
   "$wine" wineboot --init >/dev/null 2>&1 || true
-  /usr/lib/wine/wineserver -w 2>/dev/null || true
+  "$(dirname "$(command -v "$wine")")/wineserver" -w 2>/dev/null || true
 fi
 
 winpath() { printf 'Z:%s' "$1" | sed 's#/#\\\\#g'; }

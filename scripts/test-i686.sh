@@ -17,6 +17,7 @@ if [ "${1:-}" != "--no-build" ]; then
   bash "$root/scripts/build.sh" || die "the build failed"
 fi
 [ -s "$tree/fotex-tests.txt" ] || die "$tree/fotex-tests.txt lists no test program"
+[ -f "$tree/fotex-oop-tests.txt" ] || die "$tree/fotex-oop-tests.txt is missing (an older build tree: run without --no-build)"
 
 image_started=$(date +%s)
 image=$(bash "$root/scripts/guest/make-image.sh") || die "could not build the guest image (see the lines above)"
@@ -42,8 +43,11 @@ times="$tree/guest-times.txt"
 [ -f "$run/results" ] && sort -k3,3nr "$run/results" | awk '{print $1, $3}' >"$times"
 rm -rf "$run"
 mkdir -p "$run"
+# Every name the suite reports: the programs, then the runs against the server in another
+# process (the first word of each line of fotex-oop-tests.txt; suite.sh runs them one at a time).
+{ grep -v '^$' "$tree/fotex-tests.txt"; awk 'NF {print $1}' "$tree/fotex-oop-tests.txt"; } >"$run/names.txt"
 # The runs: a program, or each shard of a split one as program:index:count.
-grep -v '^$' "$tree/fotex-tests.txt" | grep -vxF "$(printf '%s\n' "${alone[@]}")" | while read -r name; do
+grep -v '^$' "$run/names.txt" | grep -vxF "$(printf '%s\n' "${alone[@]}")" | while read -r name; do
   count=1
   for s in "${split[@]}"; do [ "${s%%:*}" = "$name" ] && count=${s#*:}; done
   if [ "$count" -gt 1 ]; then
@@ -58,7 +62,7 @@ done >"$run/runs.txt"
   done <"$run/runs.txt"
   [ -f "$times" ] && awk '{print $1}' "$times" | grep -xFf "$run/runs.txt"
 } >"$run/order.txt"
-printf '%s\n' "${alone[@]}" | grep -xFf "$tree/fotex-tests.txt" >"$run/alone.txt"
+printf '%s\n' "${alone[@]}" | grep -xFf "$run/names.txt" >"$run/alone.txt"
 {
   echo '#!/bin/sh'
   for v in FOTEX_SOAK_CYCLES FOTEX_FUZZ_CALLS FOTEX_FUZZ_SEED FOTEX_RELOADS FOTEX_GUEST_TEST_TIMEOUT FOTEX_GUEST_JOBS; do
@@ -110,7 +114,7 @@ while read -r name; do
     printf '  FAILED   %-20s exit %s %5s s\n' "$name" "$status" "$seconds"
     failed=$((failed + 1)) failing+=("$name")
   fi
-done <"$tree/fotex-tests.txt"
+done <"$run/names.txt"
 
 for name in "${failing[@]}"; do
   echo
