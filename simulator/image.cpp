@@ -258,6 +258,8 @@ void DeviceFields(Io& io, Device& d) {
     Pod(io, d.present);
     Pod(io, d.offline);
     Pod(io, d.transferRate);
+    Pod(io, d.events.mode);
+    Pod(io, d.events.value);
 }
 
 // Takes `fresh`'s values into `kept`, which keeps its identity, children and what it has worked
@@ -407,6 +409,8 @@ bool LoadImage(Camera& camera, const std::string& image, std::vector<std::shared
         kept.capabilities = d.capabilities;
         kept.present = d.present;
         kept.offline = d.offline;
+        kept.events.mode = d.events.mode;
+        kept.events.value = d.events.value;
         if (!d.root || !kept.root)
             kept.root = d.root;
         else
