@@ -1162,6 +1162,46 @@ TEST(Tethered, APictureTakingTheNameOfOneSavedAndDeletedIsNotIgnored) {
     EXPECT_TRUE(Contains(run.err, "A.jpg")) << run.err;
 }
 
+// A hundred presses, five a second, in each way a camera may send its events: every picture is
+// saved once, byte for byte as the camera holds it (-P saves the camera's copies afterwards), and
+// none that was there before. Slowed transfers make presses fall while a picture is saved.
+TEST(Tethered, EveryPictureIsSavedOnceInEachEventMode) {
+    const struct {
+        const char* mode;
+        const char* folder;
+    } modes[] = {{"all", "all"},     {"none", "none"},         {"lost:30", "lost"},
+                 {"twice", "twice"}, {"late:700", "late"}, {"deleted-first", "deleted"}};
+    for (const auto& m : modes) {
+        const std::string folder = Scratch(std::string("modes-") + m.folder);
+        const Outcome run = Fotex(std::string("--virtual-events ") + m.mode +
+                                  " --virtual-shutter 100 --virtual-shutter-every 200 --virtual-rate 60000 --poll 1 --filename " +
+                                  folder + "\\t\\%f.%C --capture-tethered=100 -P --filename " + folder + "\\c\\%f.%C");
+        EXPECT_EQ(0u, run.exit) << m.mode << "\n" << run.err;
+        const std::set<std::string> tethered = FilesUnder(folder + "\\t"), camera = FilesUnder(folder + "\\c");
+        EXPECT_EQ(100u, tethered.size()) << m.mode;
+        size_t announced = 0;
+        for (const std::string& line : Lines(run.out)) announced += Contains(line, "Saving file as " + folder + "\\t\\");
+        EXPECT_EQ(100u, announced) << m.mode << ": each picture saved once";
+        for (const char* before : {"IMG_0001.jpg", "IMG_0002.jpg", "IMG_0003.jpg", "MOV_0001.avi"})
+            EXPECT_EQ(0u, tethered.count(before)) << m.mode << ": " << before << " was on the camera before";
+        for (const std::string& name : tethered) {
+            ASSERT_EQ(1u, camera.count(name)) << m.mode << ": " << name << " is not on the camera";
+            EXPECT_EQ(Contents(folder + "\\c\\" + name), Contents(folder + "\\t\\" + name)) << m.mode << ": " << name;
+        }
+        EXPECT_EQ(camera.size(), tethered.size() + 4) << m.mode << ": every picture taken was saved";
+    }
+}
+
+// A picture deleted once saved frees its name; the camera's next picture of that name is new.
+TEST(Tethered, APictureOfANameSavedAndDeletedBeforeIsSavedToo) {
+    const std::string folder = Scratch("reused");
+    const Outcome run = Fotex("--virtual-item A --virtual-item A --virtual-shutter 2 --virtual-shutter-every 1500 --poll 0 --no-keep "
+                              "--filename " + folder + "\\%n-%f --wait-event-and-download=2");
+    EXPECT_EQ(0u, run.exit) << run.out << run.err;
+    EXPECT_TRUE(IsJpeg(folder + "\\1-A.jpg")) << run.err;
+    EXPECT_TRUE(IsJpeg(folder + "\\2-A.jpg")) << run.err;
+}
+
 TEST(Transfers, StandardOutputHoldsTheFileAloneWhateverElseIsAsked) {
     const std::string folder = Scratch("stdoutalone");
     Write(folder + "\\h.bat", "@echo HOOK %ACTION%\r\n");

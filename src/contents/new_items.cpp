@@ -5,6 +5,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 
 #include "com.h"
 #include "contents.h"
@@ -72,8 +73,9 @@ HRESULT ReadFacts(IWiaItem* item, SeenItem& seen) {
 
 // The index of the seen item whose object is `item`, or UINT32_MAX.
 uint32_t FindObject(const SeenItems& seen, IWiaItem* item) {
-    const uint32_t* end = seen.byItem + seen.count;
-    const uint32_t* at = std::lower_bound(seen.byItem, end, item, [&](uint32_t i, IWiaItem* p) {
+    const uint32_t* first = seen.byItem;
+    const uint32_t* end = first + seen.count;
+    const uint32_t* at = std::lower_bound(first, end, item, [&](uint32_t i, IWiaItem* p) {
         return std::less<IWiaItem*>()(seen.items[i].item, p);
     });
     return at != end && seen.items[*at].item == item ? *at : UINT32_MAX;
