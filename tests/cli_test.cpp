@@ -138,9 +138,9 @@ TEST(CommandLine, MistakesExitTwoWithOneLineAndDoNothing) {
         {"--filename %4294967297n --capture-image-and-download", "--filename '%4294967297n': a field is at most 20 characters wide"},
         {"--filename %21n --capture-image-and-download", "--filename '%21n': a field is at most 20 characters wide"},
         {"--format xyz --capture-image-and-download", "unknown format 'xyz' (formats: bmp emf wmf jpg jpeg png gif tiff tif exif pcd fpix ico ciff pict jp2 jpx raw avi mpg, or a code of fotex.h)"},
-        {"--dialog --filename x", "--filename x shapes none of the actions given (it is for --get-file, --get-thumbnail, --get-all-thumbnails, --capture-image-and-download, --get-all-files, --capture-tethered)"},
+        {"--dialog --filename x", "--filename x shapes none of the actions given (it is for --get-file, --get-thumbnail, --get-all-thumbnails, --capture-image-and-download, --get-all-files, --capture-tethered, --wait-event-and-download)"},
         {"--filename a --filename b", "--filename b shapes none of the actions given (it is for --get-file, --get-thumbnail, "
-         "--get-all-thumbnails, --capture-image-and-download, --get-all-files, --capture-tethered)"},
+         "--get-all-thumbnails, --capture-image-and-download, --get-all-files, --capture-tethered, --wait-event-and-download)"},
         {"--summary --get-config nosuch", "unknown setting 'nosuch' (see --list-config)"},
         {"--set-config nosuch=1", "unknown setting 'nosuch' (see --list-config)"},
         {"--set-config flashmode", "--set-config needs NAME=VALUE, not 'flashmode'"},
@@ -1174,8 +1174,8 @@ TEST(Tethered, EveryPictureIsSavedOnceInEachEventMode) {
     for (const auto& m : modes) {
         const std::string folder = Scratch(std::string("modes-") + m.folder);
         const Outcome run = Fotex(std::string("--virtual-events ") + m.mode +
-                                  " --virtual-shutter 100 --virtual-shutter-every 200 --virtual-rate 60000 --poll 1 --filename " +
-                                  folder + "\\t\\%f.%C --capture-tethered=100 -P --filename " + folder + "\\c\\%f.%C");
+                                  " --virtual-shutter 100 --virtual-shutter-every 200 --virtual-rate 60000 --poll 1 --capture-tethered=100 --filename " +
+                                  folder + "\\t\\%f.%C -P --filename " + folder + "\\c\\%f.%C");
         EXPECT_EQ(0u, run.exit) << m.mode << "\n" << run.err;
         const std::set<std::string> tethered = FilesUnder(folder + "\\t"), camera = FilesUnder(folder + "\\c");
         EXPECT_EQ(100u, tethered.size()) << m.mode;
