@@ -46,6 +46,13 @@ void LookCost(fotexsim::Camera& camera, fotextest::Library& lib) {
         }
         folder.Add(L"NEW" + std::to_wstring(round), 0x3);
     }, "in process");
+    std::vector<double> quiet;
+    for (int round = 0; round < 41; ++round) {
+        const double start = Seconds();
+        lib.ListNewCameraItems(device, 0, &count);
+        quiet.push_back(Seconds() - start);
+    }
+    Row("in process, a look with nothing new", Format("%.2f ms", Median(quiet) * 1e3), "", -1);
     lib.CloseWiaDevice(&device);
 }
 
