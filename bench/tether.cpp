@@ -44,7 +44,9 @@ void LookCost(fotexsim::Camera& camera, fotextest::Library& lib) {
             folder.children.back()->deleted = true;
             folder.children.pop_back();
         }
-        folder.Add(L"NEW" + std::to_wstring(round), 0x3);
+        // 8x8 as BuildTree's: the virtual camera makes a picture's bytes to tell its size.
+        fotexsim::Item& added = folder.Add(L"NEW" + std::to_wstring(round), 0x3);
+        added.width = added.height = 8;
     }, "in process");
     std::vector<double> quiet;
     for (int round = 0; round < 41; ++round) {
