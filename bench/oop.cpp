@@ -131,10 +131,13 @@ int main() {
     {
         server.AddCamera(L"bench-large", L"Large camera", L"1,000 pictures", 999);
         lib.EnumerateWiaDevices(&count);
-        FOTEX_DEVICE large = 0;
-        lib.OpenWiaDevice(1, &large);
-        LookAgainstListing(lib, large, 11, [&](int) { server->PressShutter(1); }, "out of process, 1,000 items and one new");
-        lib.CloseWiaDevice(&large);
+        FOTEX_DEVICE looking = 0, listing = 0;
+        lib.OpenWiaDevice(1, &looking);
+        lib.OpenWiaDevice(1, &listing);
+        LookAgainstListing(lib, looking, listing, 11, [&](int) { server->PressShutter(1); },
+                           "out of process, 1,000 items and one new");
+        lib.CloseWiaDevice(&listing);
+        lib.CloseWiaDevice(&looking);
     }
 
     // --- shutter to event ----------------------------------------------------------------------

@@ -40,24 +40,25 @@ double Median(std::vector<double> values) {
     return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
 
-void LookAgainstListing(fotextest::Library& lib, FOTEX_HANDLE device, int rounds, const std::function<void(int)>& addOne,
-                        const char* where) {
+void LookAgainstListing(fotextest::Library& lib, FOTEX_HANDLE looking, FOTEX_HANDLE listing, int rounds,
+                        const std::function<void(int)>& addOne, const char* where) {
     int count = 0;
-    lib.ListNewCameraItems(device, FOTEX_NEW_RESET, &count);
+    lib.ListNewCameraItems(looking, FOTEX_NEW_RESET, &count);
+    lib.ListCameraItems(listing, &count);
     std::vector<double> looks, lists, ratios;
     bool found = true;
     for (int round = 0; round < rounds; ++round) {
         addOne(round);
         double start = Seconds();
-        lib.ListNewCameraItems(device, 0, &count);
+        lib.ListNewCameraItems(looking, 0, &count);
         const double look = Seconds() - start;
         found = found && count == 1;
         start = Seconds();
-        lib.ListCameraItems(device, &count);
-        const double listing = Seconds() - start;
+        lib.ListCameraItems(listing, &count);
+        const double listed = Seconds() - start;
         looks.push_back(look);
-        lists.push_back(listing);
-        ratios.push_back(look / listing);
+        lists.push_back(listed);
+        ratios.push_back(look / listed);
     }
     const double ratio = Median(ratios);
     Row(Format("%s, look / listing (median of %d pairs)", where, rounds),

@@ -133,11 +133,12 @@ bool RegisterCamera(fotexsim::Camera& camera);
 
 enum class Shape { Flat, Deep, Wide };
 
-// A look for new items (ListNewCameraItems) against a listing of the same camera
-// (ListCameraItems), alternated `rounds` times, `addOne(round)` putting the one new item on the
-// camera before each pair; prints the row "<where>, look / listing" against its target of 1.2.
-void LookAgainstListing(fotextest::Library& lib, FOTEX_HANDLE device, int rounds, const std::function<void(int)>& addOne,
-                        const char* where);
+// A look for new items (ListNewCameraItems on `looking`) against a listing of the same camera
+// (ListCameraItems on `listing`, another handle, so that neither call gives back the other's
+// list), alternated `rounds` times, `addOne(round)` putting the one new item on the camera before
+// each pair; prints the row "<where>, look / listing" against its target of 1.2.
+void LookAgainstListing(fotextest::Library& lib, FOTEX_HANDLE looking, FOTEX_HANDLE listing, int rounds,
+                        const std::function<void(int)>& addOne, const char* where);
 
 // Makes `camera` hold one device whose tree has `n` 8x8 images under its root: flat, one folder of
 // n images; wide, n/10 sibling folders of 10 images; deep, a chain of up to 60 nested folders with

@@ -605,6 +605,13 @@ TEST_F(ContentsTest, NewItemsReadOnlyTheItemsTheyHaveNotSeenAndPassOverOnesGone)
     ASSERT_EQ(kOk, lib.ListNewCameraItems(handle, 0, &count));
     EXPECT_EQ(1, count);
     EXPECT_EQ(1, camera.Calls(Op::ReadMultiple));
+    // Met out of order, the items are still known by their objects, the new one too.
+    std::swap(dcim().children[0], dcim().children.back());
+    std::swap(dcim().children[1], dcim().children[20]);
+    camera.ClearLog();
+    ASSERT_EQ(kOk, lib.ListNewCameraItems(handle, 0, &count));
+    EXPECT_EQ(0, count);
+    EXPECT_EQ(0, camera.Calls(Op::ReadMultiple));
 
     dcim().Add(L"GONE", kImage | kFile);
     dcim().Add(L"KEPT", kImage | kFile);

@@ -46,8 +46,11 @@ struct SeenItems {
     SeenItem* items = nullptr;
     uint32_t count = 0;
     uint32_t capacity = 0;
-    uint32_t* byItem = nullptr;  // indexes into items, sorted by item pointer
-    bool taken = false;          // the handle's first call (or a reset) has been made
+    // Open addressing by item pointer: each slot the index of an item, or UINT32_MAX; a power of
+    // two, at least twice the items.
+    uint32_t* slots = nullptr;
+    uint32_t slotCount = 0;
+    bool taken = false;  // the handle's first call (or a reset) has been made
 
     // Releases every item and frees the storage.
     void Free();

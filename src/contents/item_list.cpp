@@ -45,7 +45,7 @@ ItemLists::~ItemLists() {
         std::free(entries_[i].current.items);
         std::free(entries_[i].spare.items);
         std::free(entries_[i].seen.items);
-        std::free(entries_[i].seen.byItem);
+        std::free(entries_[i].seen.slots);
     }
     std::free(entries_);
     entries_ = nullptr;
@@ -136,7 +136,7 @@ void SeenItems::Free() {
     for (uint32_t i = 0; i < gone.count; ++i) std::free(gone.items[i].name);
     for (uint32_t i = 0; i < gone.count; ++i) gone.items[i].item->Release();
     std::free(gone.items);
-    std::free(gone.byItem);
+    std::free(gone.slots);
 }
 
 void ItemLists::Drop(IWiaItem* key) {

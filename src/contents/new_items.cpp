@@ -5,13 +5,13 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
-#include <functional>
 
 #include "com.h"
 #include "contents.h"
 #include "fotex.h"
 #include "growable.h"
 #include "handles.h"
+#include "item_data.h"
 #include "service.h"
 #include "wia_ids.h"
 
@@ -71,14 +71,41 @@ HRESULT ReadFacts(IWiaItem* item, SeenItem& seen) {
     return S_OK;
 }
 
+uint32_t SlotOf(const IWiaItem* item, uint32_t mask) {
+    uint64_t p = reinterpret_cast<uintptr_t>(item);
+    p = (p >> 4) * 0x9E3779B97F4A7C15ull;
+    return static_cast<uint32_t>(p >> 32) & mask;
+}
+
 // The index of the seen item whose object is `item`, or UINT32_MAX.
-uint32_t FindObject(const SeenItems& seen, IWiaItem* item) {
-    const uint32_t* first = seen.byItem;
-    const uint32_t* end = first + seen.count;
-    const uint32_t* at = std::lower_bound(first, end, item, [&](uint32_t i, IWiaItem* p) {
-        return std::less<IWiaItem*>()(seen.items[i].item, p);
-    });
-    return at != end && seen.items[*at].item == item ? *at : UINT32_MAX;
+uint32_t FindObject(const SeenItems& seen, const IWiaItem* item) {
+    if (seen.slotCount == 0) return UINT32_MAX;
+    const uint32_t mask = seen.slotCount - 1;
+    for (uint32_t s = SlotOf(item, mask);; s = (s + 1) & mask) {
+        const uint32_t at = seen.slots[s];
+        if (at == UINT32_MAX || seen.items[at].item == item) return at;
+    }
+}
+
+// Slots for `count` items: the ones there when large enough (`fresh` false), else new ones.
+uint32_t* SlotsFor(const SeenItems& seen, uint32_t count, uint32_t& slotCount, bool& fresh) {
+    slotCount = 16;
+    while (slotCount < count * 2) slotCount *= 2;  // count <= INT_MAX: no overflow
+    fresh = slotCount > seen.slotCount;
+    if (!fresh) {
+        slotCount = seen.slotCount;
+        return seen.slots;
+    }
+    auto* slots = static_cast<uint32_t*>(std::malloc(slotCount * sizeof(uint32_t)));
+    if (slots != nullptr) std::memset(slots, 0xFF, slotCount * sizeof(uint32_t));
+    return slots;
+}
+
+void Insert(SeenItems& seen, uint32_t at) {
+    const uint32_t mask = seen.slotCount - 1;
+    uint32_t s = SlotOf(seen.items[at].item, mask);
+    while (seen.slots[s] != UINT32_MAX) s = (s + 1) & mask;
+    seen.slots[s] = at;
 }
 
 bool KnownFacts(const SeenItems& seen, const SeenItem& facts) {
@@ -87,94 +114,161 @@ bool KnownFacts(const SeenItems& seen, const SeenItem& facts) {
     return false;
 }
 
-// The look being made: the items on the camera now, each either one of the previous look's
-// (`from`, its facts still there) or read afresh. Nothing of the previous look moves until the
-// look is complete, so a failure leaves it whole.
-class Look {
+// One item of the walk: one the previous look had (`from`), or one it did not (`fresh`, with a
+// reference of the look's own, and its facts at `facts` once read).
+struct Walked {
+    IWiaItem* fresh;
+    uint32_t from;
+    uint32_t facts;
+    LONG type;
+};
+
+// The look being made: the walk of ListCameraItems, each image and video item found in the
+// previous look by its object, where the walk meets them in the same order at no cost. Nothing of
+// the previous look changes until the look is complete, so a failure leaves it whole.
+class Look final : public ItemVisitor {
 public:
+    explicit Look(const SeenItems& old) : old_(old) {}
     ~Look() {
-        for (uint32_t i = 0; i < count_; ++i) std::free(fresh_[i].name);
-        std::free(fresh_);
-        std::free(from_);
-        std::free(fresh_index_);
+        for (uint32_t i = 0; i < count_; ++i)
+            if (walked_[i].fresh != nullptr) walked_[i].fresh->Release();
+        for (uint32_t i = 0; i < factsCount_; ++i) std::free(facts_[i].name);
+        std::free(walked_);
+        std::free(facts_);
     }
 
-    // Sorts the walk's items into old and fresh; the fresh ones unknown to `old` go to `found`.
-    HRESULT Make(const ListedItems& all, const SeenItems& old, bool listNone, ListedItems& found) {
-        if (all.count == 0) return S_OK;
-        from_ = static_cast<uint32_t*>(std::malloc(all.count * sizeof(uint32_t)));
-        fresh_index_ = static_cast<uint32_t*>(std::malloc(all.count * sizeof(uint32_t)));
-        if (from_ == nullptr || fresh_index_ == nullptr) return E_OUTOFMEMORY;
-        for (uint32_t i = 0; i < all.count; ++i) {
-            IWiaItem* item = all.items[i].item;
-            from_[i] = FindObject(old, item);
-            fresh_index_[i] = UINT32_MAX;
-            if (from_[i] != UINT32_MAX) continue;
+    HRESULT Visit(IWiaItem* item, LONG type, HRESULT current) override {
+        if (FAILED(failure_)) return failure_;
+        if ((type & (wia::kItemTypeImage | wia::kItemTypeVideo)) == 0) return current;
+        if (count_ >= static_cast<uint32_t>(INT_MAX)) return failure_ = FOTEX_E_BOUNDS;
+        if (!GrowForOneMore(walked_, count_, capacity_, old_.count + 8)) return failure_ = E_OUTOFMEMORY;
+        Walked w{nullptr, UINT32_MAX, UINT32_MAX, type};
+        if (cursor_ < old_.count && old_.items[cursor_].item == item) {
+            w.from = cursor_++;
+        } else {
+            w.from = FindObject(old_, item);
+            // Only the previous items in their order, then new ones, keep the index as it is.
+            appended_ = appended_ && w.from == UINT32_MAX && cursor_ == old_.count;
+            if (w.from == UINT32_MAX) {
+                item->AddRef();
+                w.fresh = item;
+            }
+        }
+        walked_[count_++] = w;
+        return current;
+    }
+    HRESULT failure() const { return failure_; }
+
+    // Reads the facts of the items the previous look did not have; those unknown to it go to
+    // `found` unless `listNone`.
+    HRESULT Sort(bool listNone, ListedItems& found) {
+        for (uint32_t i = 0; i < count_; ++i) {
+            Walked& w = walked_[i];
+            if (w.fresh == nullptr) continue;
             SeenItem facts{};
-            // The facts are read from the camera: a handler may run meanwhile, but `all`, `old`
-            // and this look are the call's own.
-            const HRESULT hr = ReadFacts(item, facts);
-            if (hr == S_FALSE) continue;  // gone already: neither new nor seen
+            // From the camera: a handler may run meanwhile, but this look and the previous one
+            // are the call's own.
+            const HRESULT hr = ReadFacts(w.fresh, facts);
+            if (hr == S_FALSE) {  // gone already: neither new nor seen
+                w.fresh->Release();
+                w.fresh = nullptr;
+                appended_ = false;
+                continue;
+            }
             if (FAILED(hr)) return hr;
-            facts.item = item;
-            if (!GrowForOneMore(fresh_, count_, capacity_, 8)) {
+            facts.item = w.fresh;
+            if (!GrowForOneMore(facts_, factsCount_, factsCapacity_, 8)) {
                 std::free(facts.name);
                 return E_OUTOFMEMORY;
             }
-            fresh_index_[i] = count_;
-            fresh_[count_++] = facts;
-            if (!listNone && !KnownFacts(old, facts) && !found.Append(item, all.items[i].type)) return E_OUTOFMEMORY;
+            w.facts = factsCount_;
+            facts_[factsCount_++] = facts;
+            if (!listNone && !KnownFacts(old_, facts) && !found.Append(w.fresh, w.type)) return E_OUTOFMEMORY;
         }
         return S_OK;
     }
 
-    // The seen items of this look, in camera order, taking the names and references of `old`
-    // that it keeps; what `old` has left is freed. Cannot fail once `made` has its storage.
-    HRESULT Publish(const ListedItems& all, SeenItems& old, SeenItems& made) {
-        const uint32_t n = all.count;
-        if (n > 0) {
-            made.items = static_cast<SeenItem*>(std::malloc(n * sizeof(SeenItem)));
-            made.byItem = static_cast<uint32_t*>(std::malloc(n * sizeof(uint32_t)));
-            if (made.items == nullptr || made.byItem == nullptr) {
-                std::free(made.items);
-                std::free(made.byItem);
-                made = SeenItems();
-                return E_OUTOFMEMORY;
-            }
+    // The seen items of this look in camera order, into `made`, taking what `old` keeps (its
+    // names and references); what `old` has left is released. Storage is had first, so a
+    // failure changes nothing.
+    HRESULT Publish(SeenItems& old, SeenItems& made) {
+        const bool extend = appended_ && cursor_ == old.count;
+        uint32_t n = 0;
+        for (uint32_t i = 0; i < count_; ++i) n += walked_[i].from != UINT32_MAX || walked_[i].fresh != nullptr;
+        uint32_t slotCount = 0;
+        bool newSlots = false;
+        SeenItem* items = old.items;
+        if (extend && n > old.capacity) {
+            items = static_cast<SeenItem*>(std::realloc(old.items, n * sizeof(SeenItem)));
+            if (items == nullptr) return E_OUTOFMEMORY;
+            old.items = items;
+            old.capacity = n;
+        } else if (!extend) {
+            items = n > 0 ? static_cast<SeenItem*>(std::malloc(n * sizeof(SeenItem))) : nullptr;
+            if (n > 0 && items == nullptr) return E_OUTOFMEMORY;
         }
-        made.capacity = n;
-        for (uint32_t i = 0; i < n; ++i) {
-            if (from_[i] != UINT32_MAX) {
-                SeenItem& kept = old.items[from_[i]];
-                made.items[made.count++] = kept;
-                kept.name = nullptr;
-                kept.item = nullptr;
-            } else if (fresh_index_[i] != UINT32_MAX) {
-                SeenItem& facts = fresh_[fresh_index_[i]];
-                facts.item->AddRef();
-                made.items[made.count++] = facts;
-                facts.name = nullptr;
-            }
+        uint32_t* slots = SlotsFor(extend ? old : SeenItems(), n, slotCount, newSlots);
+        if (slots == nullptr) {
+            if (!extend) std::free(items);
+            return E_OUTOFMEMORY;
         }
-        for (uint32_t i = 0; i < made.count; ++i) made.byItem[i] = i;
-        std::sort(made.byItem, made.byItem + made.count, [&](uint32_t a, uint32_t b) {
-            return std::less<IWiaItem*>()(made.items[a].item, made.items[b].item);
-        });
+
+        if (extend) {
+            made = old;
+            old = SeenItems();
+            if (newSlots) std::free(made.slots);
+            made.slots = slots;
+            made.slotCount = slotCount;
+            const uint32_t first = newSlots ? 0 : made.count;
+            for (uint32_t i = 0; i < count_; ++i)
+                if (walked_[i].fresh != nullptr) made.items[made.count++] = Take(walked_[i]);
+            for (uint32_t at = first; at < made.count; ++at) Insert(made, at);
+        } else {
+            made.items = items;
+            made.capacity = n;
+            made.slots = slots;
+            made.slotCount = slotCount;
+            for (uint32_t i = 0; i < count_; ++i) {
+                Walked& w = walked_[i];
+                if (w.from != UINT32_MAX) {
+                    SeenItem& kept = old.items[w.from];
+                    made.items[made.count++] = kept;
+                    kept.name = nullptr;
+                    kept.item = nullptr;
+                } else if (w.fresh != nullptr) {
+                    made.items[made.count++] = Take(w);
+                }
+            }
+            for (uint32_t at = 0; at < made.count; ++at) Insert(made, at);
+            // What the camera no longer holds: compacted, then released.
+            uint32_t left = 0;
+            for (uint32_t i = 0; i < old.count; ++i)
+                if (old.items[i].item != nullptr) old.items[left++] = old.items[i];
+            old.count = left;
+        }
         made.taken = true;
-        // What the camera no longer holds: compacted, then released.
-        uint32_t left = 0;
-        for (uint32_t i = 0; i < old.count; ++i)
-            if (old.items[i].item != nullptr) old.items[left++] = old.items[i];
-        old.count = left;
         old.Free();
         return S_OK;
     }
 
 private:
-    SeenItem* fresh_ = nullptr;
+    // The fresh item's facts with the look's reference, which they now own.
+    SeenItem Take(Walked& w) {
+        SeenItem& facts = facts_[w.facts];
+        const SeenItem taken = facts;
+        facts.name = nullptr;
+        w.fresh = nullptr;
+        return taken;
+    }
+
+    const SeenItems& old_;
+    Walked* walked_ = nullptr;
     uint32_t count_ = 0, capacity_ = 0;
-    uint32_t* from_ = nullptr;         // per walked item: its index in the old look, or UINT32_MAX
-    uint32_t* fresh_index_ = nullptr;  // per walked item: its index in fresh_, or UINT32_MAX
+    uint32_t cursor_ = 0;    // the previous look's next item, as the walk should meet it
+    bool appended_ = true;   // so far: the previous items in order, new ones only after them
+    SeenItem* facts_ = nullptr;
+    uint32_t factsCount_ = 0, factsCapacity_ = 0;
+    HRESULT failure_ = S_OK;
 };
 
 }  // namespace
@@ -198,13 +292,12 @@ extern "C" int FOTEX_CALL ListNewCameraItems(FOTEX_DEVICE device, int flags, int
         return hr;
     }
 
-    ListedItems all;
-    hr = ListInto(root.get(), all);
-    Look look;
-    if (hr == S_OK) hr = look.Make(all, old, !old.taken || (flags & FOTEX_NEW_RESET) != 0, built);
+    Look look(old);
+    hr = WalkItemTree(root.get(), look, false);
+    if (hr == S_OK) hr = look.failure();
+    if (hr == S_OK) hr = look.Sort(!old.taken || (flags & FOTEX_NEW_RESET) != 0, built);
     SeenItems made;
-    if (hr == S_OK) hr = look.Publish(all, old, made);
-    all.Free();
+    if (hr == S_OK) hr = look.Publish(old, made);
     if (hr != S_OK) {
         Lists().PutSeen(root.get(), serial, old);
         Lists().Abandon(root.get(), serial, built);
