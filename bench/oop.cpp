@@ -126,6 +126,20 @@ int main() {
     for (IWiaItem* item : list) item->Release();
     list.clear();
 
+    // --- a look for new items ------------------------------------------------------------------
+    // A second camera of 1,000 pictures; the server's shutter adds the one new item of each pair.
+    {
+        server.AddCamera(L"bench-large", L"Large camera", L"1,000 pictures", 999);
+        lib.EnumerateWiaDevices(&count);
+        FOTEX_DEVICE looking = 0, listing = 0;
+        lib.OpenWiaDevice(1, &looking);
+        lib.OpenWiaDevice(1, &listing);
+        LookAgainstListing(lib, looking, listing, 11, [&](int) { server->PressShutter(1); },
+                           "out of process, 1,000 items and one new");
+        lib.CloseWiaDevice(&listing);
+        lib.CloseWiaDevice(&looking);
+    }
+
     // --- shutter to event ----------------------------------------------------------------------
     Title("Out of process: PressShutter in the server to WaitForCameraEvent returning the new item");
     wchar_t id[FOTEX_EVENT_DEVICE_UNITS], name[FOTEX_EVENT_NAME_UNITS];

@@ -40,6 +40,33 @@ double Median(std::vector<double> values) {
     return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
 
+void LookAgainstListing(fotextest::Library& lib, FOTEX_HANDLE looking, FOTEX_HANDLE listing, int rounds,
+                        const std::function<void(int)>& addOne, const char* where) {
+    int count = 0;
+    lib.ListNewCameraItems(looking, FOTEX_NEW_RESET, &count);
+    lib.ListCameraItems(listing, &count);
+    std::vector<double> looks, lists, ratios;
+    bool found = true;
+    for (int round = 0; round < rounds; ++round) {
+        addOne(round);
+        double start = Seconds();
+        lib.ListNewCameraItems(looking, 0, &count);
+        const double look = Seconds() - start;
+        found = found && count == 1;
+        start = Seconds();
+        lib.ListCameraItems(listing, &count);
+        const double listed = Seconds() - start;
+        looks.push_back(look);
+        lists.push_back(listed);
+        ratios.push_back(look / listed);
+    }
+    const double ratio = Median(ratios);
+    Row(Format("%s, look / listing (median of %d pairs)", where, rounds),
+        Format("%.3f (%.2f ms vs %.2f ms)%s", ratio, Median(looks) * 1e3, Median(lists) * 1e3,
+               found ? "" : ", the new item not always listed!"),
+        "<= 1.2", ratio <= 1.2 && found);
+}
+
 AllocCounts& Counts() {
     static AllocCounts counts;
     return counts;

@@ -5,11 +5,17 @@
 #include <windows.h>
 #include <wia.h>
 
+#include "fotex.h"
 #include "fotexsim.h"
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
+
+namespace fotextest {
+class Library;
+}
 
 namespace fotexbench {
 
@@ -126,6 +132,13 @@ Paired Compare(A a, B b, int rounds, double blockSeconds) {
 bool RegisterCamera(fotexsim::Camera& camera);
 
 enum class Shape { Flat, Deep, Wide };
+
+// A look for new items (ListNewCameraItems on `looking`) against a listing of the same camera
+// (ListCameraItems on `listing`, another handle, so that neither call gives back the other's
+// list), alternated `rounds` times, `addOne(round)` putting the one new item on the camera before
+// each pair; prints the row "<where>, look / listing" against its target of 1.2.
+void LookAgainstListing(fotextest::Library& lib, FOTEX_HANDLE looking, FOTEX_HANDLE listing, int rounds,
+                        const std::function<void(int)>& addOne, const char* where);
 
 // Makes `camera` hold one device whose tree has `n` 8x8 images under its root: flat, one folder of
 // n images; wide, n/10 sibling folders of 10 images; deep, a chain of up to 60 nested folders with

@@ -76,6 +76,13 @@ struct Options {
     // --virtual-cut-transfer, --virtual-fail-delete: the virtual cameras' transfer or deletion
     // of this number fails (0: none).
     int virtualCut = 0, virtualFailDelete = 0;
+    // --virtual-events: how the virtual camera sends its item events (FOTEXSIM_EVENTS_*) and the
+    // mode's value (percent lost, milliseconds late).
+    int virtualEvents = 0, virtualEventsValue = 0;
+    // --virtual-shutter-every: the --virtual-shutter presses come this many milliseconds apart
+    // (0: one between two waits).
+    int virtualShutterEvery = 0;
+    int poll = 2;  // --poll: seconds between two looks at the camera without an event (0: events only)
     bool quiet = false;     // results only, no progress lines or notes
     bool parsable = false;  // tab-separated records; implies quiet
     std::vector<Action> actions;
@@ -181,6 +188,9 @@ public:
     std::set<std::wstring> records;  // --new's records this run wrote to (PathKey)
     std::function<void()> pressShutter;  // the virtual camera's own button, when there is one
     std::function<void()> flood;         // --virtual-flood's pictures
+    // --virtual-shutter-every: presses the button for each press due by the clock; called while
+    // fotex waits and while it saves.
+    std::function<void()> pressDue;
 
 private:
     int Find(const std::string& name);

@@ -39,9 +39,6 @@ std::string CheckFiles(const Action& action);
 int GetAllFiles(Session& session, const Action& action);
 int GetAllThumbnails(Session& session, const Action& action);
 std::string CheckGetAllFiles(const Action& action);
-// The full names (FOTEX_ITEM_FULL_NAME) of the files the camera lists; reports and returns false
-// when it cannot list them.
-bool ListFullNames(Session& session, std::set<std::string>& names);
 // How many files the camera lists; -1 reported when it cannot list them.
 int RemainingFiles(Session& session);
 // The identifier of the listed device at `index`.

@@ -600,18 +600,6 @@ int GetAllFiles(Session& session, const Action& action) {
 
 int GetAllThumbnails(Session& session, const Action& action) { return ForAll(session, action, Save::Thumbnail); }
 
-bool ListFullNames(Session& session, std::set<std::string>& names) {
-    int count = 0;
-    if (!ListAll(session, count)) return false;
-    for (int i = 0; i < count; ++i) {
-        int failure = 0;
-        const std::string name = ItemText(session, i, FOTEX_ITEM_FULL_NAME, &failure);
-        if (failure) return FailItem("cannot read the name of file #" + std::to_string(i + 1) + ": " + StatusText(failure));
-        names.insert(name);
-    }
-    return true;
-}
-
 int RemainingFiles(Session& session) {
     int count = 0;
     return ListAll(session, count) ? count : -1;

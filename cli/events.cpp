@@ -3,7 +3,6 @@
 #include <windows.h>
 
 #include <algorithm>
-#include <set>
 #include <vector>
 
 #include "commands.h"
@@ -175,58 +174,106 @@ int WaitEvent(Session& session, const Action& action) {
 
 int CaptureTethered(Session& session, const Action& action) {
     if (!session.Open()) return kFailed;
-    const std::string mine = DeviceIdentifier(session, session.index());
     const Shape& shape = action.shape;
+    const Options& options = session.options();
+    Until until;
+    ParseUntil(action.argument, until);
     bool ok = true;
-    int number = 0;
-    // What the camera held at the start and what came since: after lost events, the rest is new.
-    std::set<std::string> known;
-    if (!ListFullNames(session, known)) return kFailed;
+    int number = 0, saved = 0;
     auto failed = [&](const std::string& message) {
         ok = FailItem(message);
         return 1;  // a picture all the same
     };
-    auto save = [&](const std::string& fullName) {
-        known.insert(fullName);
-        FOTEX_ITEM item = 0;
-        const std::wstring name = Wide(fullName);
-        const int found = session.Call([&] { return FindCameraItem(session.device(), name.c_str(), &item); });
-        if (found != FOTEX_OK) return failed("could not save " + Printable(fullName) + ": " + StatusText(found));
-        const int saved = SaveFound(session, shape, fullName, item, ++number, failed);
-        session.Call([&] {
-            ReleaseCameraItem(&item);
+    // Registered for the events before the camera is taken as seen: a picture taken in between
+    // is listed by the first look, never lost between the two.
+    Event event;
+    int got = Next(session, 0, event);
+    if (got < 0) return Fail("cannot wait for camera events: " + StatusText(got));
+    int count = 0;
+    const int reset = session.Call([&] { return ListNewCameraItems(session.device(), FOTEX_NEW_RESET, &count); });
+    if (reset != FOTEX_OK) {
+        session.Call([] {
+            StopCameraEvents();
             return 0;
         });
-        // A picture deleted after its save frees its name: a later picture may take it again.
-        if (!shape.keep) {
-            FOTEX_ITEM again = 0;
-            if (session.Call([&] { return FindCameraItem(session.device(), name.c_str(), &again); }) == FOTEX_OK)
-                session.Call([&] {
-                    ReleaseCameraItem(&again);
-                    return 0;
-                });
-            else
-                known.erase(fullName);
+        return Fail("cannot list the camera: " + StatusText(reset));
+    }
+    if (session.flood) session.flood();
+    // What the camera holds that the previous look did not: each is saved once, whatever the
+    // events said. A failed look changes nothing and is made again at the next wake-up.
+    bool lookFailed = false;
+    auto look = [&] {
+        const int status = session.Call([&] { return ListNewCameraItems(session.device(), 0, &count); });
+        if (status != FOTEX_OK) {
+            if (!lookFailed) session.Note("cannot list the camera (" + StatusText(status) + "); trying again");
+            lookFailed = true;
+            return;
         }
-        return saved;
-    };
-    const int status = Watch(session, action, [&](const Event& e) {
-        if (e.kind == FOTEX_EVENT_LOST) {
-            // Some events never came: what the camera holds tells which pictures are new.
-            std::set<std::string> now;
-            if (!ListFullNames(session, now)) {
-                ok = FailItem("camera events were lost, and the camera cannot be listed to find the pictures they announced");
+        lookFailed = false;
+        for (int i = 0; i < count && !Interrupted() && !(until.count && saved >= until.count); ++i) {
+            FOTEX_ITEM item = 0;
+            wchar_t name[FOTEX_EVENT_NAME_UNITS] = L"";
+            const int opened = session.Call([&] { return OpenCameraItem(session.device(), i, &item); });
+            if (opened == FOTEX_OK)
+                session.Call([&] { return GetItemText(item, FOTEX_ITEM_FULL_NAME, name, sizeof name); });
+            const std::string fullName = Utf8(name);
+            if (opened != FOTEX_OK) saved += failed("could not save new file #" + std::to_string(i + 1) + ": " + StatusText(opened));
+            else saved += SaveFound(session, shape, fullName, item, ++number, failed);
+            session.Call([&] {
+                ReleaseCameraItem(&item);
                 return 0;
-            }
-            session.Note("note: camera events were lost; saving the pictures taken meanwhile");
-            int saved = 0;
-            for (const std::string& name : now)
-                if (!known.count(name)) saved += save(name);
-            return saved;
+            });
         }
-        if (e.kind != FOTEX_EVENT_ITEM_CREATED || e.device != mine || known.count(e.item)) return 0;
-        return save(e.item);
+    };
+    const DWORD start = GetTickCount(), every = static_cast<DWORD>(options.poll) * 1000;
+    DWORD lastLook = start;
+    int presses = options.virtualShutter, status = kDone;
+    bool wake = got == 1;
+    for (;;) {
+        if (got < 0) {
+            status = Fail("cannot wait for camera events: " + StatusText(got));
+            break;
+        }
+        // Any event is a wake-up only: what is new comes from the camera itself. The events
+        // queued behind it wake the same look.
+        bool lost = false;
+        for (; got == 1; got = Next(session, 0, event)) {
+            wake = true;
+            lost = lost || event.kind == FOTEX_EVENT_LOST;
+        }
+        if (got < 0) continue;
+        if (lost) session.Note("note: camera events were lost; the camera's own listing finds the pictures they announced");
+        if (every && GetTickCount() - lastLook >= every) wake = true;
+        if (wake) {
+            wake = false;
+            lastLook = GetTickCount();
+            look();
+        }
+        if (until.count && saved >= until.count) break;
+        const DWORD elapsed = GetTickCount() - start;
+        if (until.ms && elapsed >= until.ms) {
+            look();  // what came in the last moments
+            break;
+        }
+        if (Interrupted()) {
+            if (until.count || until.ms) status = Fail("interrupted");
+            break;
+        }
+        if (session.pressDue) session.pressDue();
+        else if (presses > 0 && session.pressShutter) {
+            --presses;
+            session.pressShutter();
+        }
+        DWORD slice = 100;
+        if (until.ms) slice = std::min<DWORD>(slice, until.ms - elapsed);
+        if (every) slice = std::min<DWORD>(slice, every - std::min(every, GetTickCount() - lastLook));
+        got = Next(session, static_cast<int>(slice), event);
+    }
+    session.Call([] {
+        StopCameraEvents();
+        return 0;
     });
+    if (lookFailed && status == kDone) status = Fail("the camera could not be listed at the end; pictures may not be saved");
     return status == kDone && ok ? kDone : kFailed;
 }
 

@@ -68,6 +68,7 @@ int main() {
         if (options.virtualCut) FotexSimCutTransfer(kDiskFull, options.virtualCut);
         if (options.virtualFailDelete) FotexSimFailDelete(kDeviceBusy, options.virtualFailDelete);
         if (options.virtualRate) FotexSimSetTransferRate(options.device, options.virtualRate);
+        if (options.virtualEvents) FotexSimSetEventMode(options.device, options.virtualEvents, options.virtualEventsValue);
         Session session(options, trace);
         // Named pictures first: at once, or as the button's first presses while fotex waits.
         size_t named = 0;
@@ -81,6 +82,20 @@ int main() {
             while (status == kDone && named < options.virtualItems.size())
                 if (!press()) status = Fail("the virtual camera has no device " + std::to_string(options.device));
         if (options.virtualCamera) session.pressShutter = [&] { press(); };
+        // Presses by the clock, the first at once; from the thread that calls the library, as
+        // the camera's own button is pressed between two of its calls.
+        int pressed = 0;
+        DWORD firstPress = 0;
+        if (options.virtualCamera && options.virtualShutterEvery)
+            session.pressDue = [&] {
+                const DWORD now = GetTickCount();
+                if (pressed == 0) firstPress = now;
+                while (pressed < options.virtualShutter &&
+                       now - firstPress >= static_cast<DWORD>(pressed) * static_cast<DWORD>(options.virtualShutterEvery)) {
+                    ++pressed;
+                    press();
+                }
+            };
         // The other camera's pictures, then one of this one's, all delivered at once as a host's
         // message handling between two waits does: more than the queue holds.
         if (options.virtualCamera && options.virtualFlood)

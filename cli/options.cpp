@@ -40,6 +40,9 @@ enum class Kind {
     Hook,      // --hook-script FILE
     Stdout,    // --stdout
     VirtualRate,  // --virtual-rate N
+    VirtualEvents,  // --virtual-events MODE[:N]
+    VirtualShutterEvery,  // --virtual-shutter-every MS
+    Poll,      // --poll SECONDS
     Recurse,   // -R, --no-recurse
     Quiet,     // -q
     Parsable,  // --parsable
@@ -84,6 +87,11 @@ const Option kOptions[] = {
      "the virtual cameras' Nth transfer fails half-way: the disk is full"},
     {"virtual-fail-delete", 0, Kind::VirtualFault, Takes::Value, "N", 0, nullptr, nullptr,
      "the virtual cameras' Nth deletion of a file fails"},
+    {"virtual-events", 0, Kind::VirtualEvents, Takes::Value, "MODE", 0, nullptr, nullptr,
+     "how the virtual camera sends its item events: all (default), none,\nlost:PERCENT, twice, late:MS, or deleted-first (each picture is\n"
+     "first an item deleted before its event comes)"},
+    {"virtual-shutter-every", 0, Kind::VirtualShutterEvery, Takes::Value, "MS", 0, nullptr, nullptr,
+     "the --virtual-shutter presses come MS milliseconds apart by the\nclock, also while fotex saves a picture"},
     {"virtual-rate", 0, Kind::VirtualRate, Takes::Value, "N", 0, nullptr, nullptr,
      "the virtual camera transfers N bytes a second, so that progress\nand Ctrl-C can be seen"},
     {"device", 0, Kind::Device, Takes::Value, "N", 0, nullptr, nullptr, "the device to use, by its index in --auto-detect (default 0)"},
@@ -157,7 +165,12 @@ const Option kOptions[] = {
      "print each camera event on a line: kind, device, item; until COUNT\nevents, N seconds (Ns, Nms) or Ctrl-C", "Camera events"},
     {"capture-tethered", 0, Kind::Action, Takes::Optional, "COUNT|Ns", kFilename | kFormat | kKeep | kExisting,
      CaptureTethered, CheckUntil,
-     "save each new picture the camera takes (default %f.%C), with the\nfile rules, until COUNT pictures, N seconds or Ctrl-C"},
+     "save each new picture the camera takes (default %f.%C), with the\nfile rules, until COUNT pictures, N seconds or Ctrl-C; each once,\n"
+     "found by listing the camera when an event or --poll wakes fotex"},
+    {"wait-event-and-download", 0, Kind::Action, Takes::Optional, "COUNT|Ns", kFilename | kFormat | kKeep | kExisting,
+     CaptureTethered, CheckUntil, "the same as --capture-tethered (gphoto2's name)"},
+    {"poll", 0, Kind::Poll, Takes::Value, "SECONDS", 0, nullptr, nullptr,
+     "while tethered, list the camera every SECONDS without an event too\n(default 2; 0: only when an event comes)"},
 
     {"list-config", 0, Kind::Action, Takes::Nothing, nullptr, 0, ListConfig, nullptr, "list every camera setting with its value",
      "Camera settings"},
@@ -436,6 +449,30 @@ int ParseCommandLine(const std::vector<std::string>& args, Options& options) {
                 case Kind::VirtualRate:
                     if (!ParseDecimal(value, options.virtualRate) || options.virtualRate < 1)
                         return UsageError("--virtual-rate takes bytes a second from 1, not '" + value + "'");
+                    break;
+                case Kind::VirtualEvents: {
+                    static const char* const kModes[] = {"all", "none", "lost", "twice", "late", "deleted-first"};
+                    const size_t colon = value.find(':');
+                    const std::string mode = value.substr(0, colon);
+                    int m = 0;
+                    while (m < 6 && mode != kModes[m]) ++m;
+                    const bool valued = m == 2 || m == 4;
+                    int n = 0;
+                    if (m == 6 || valued != (colon != std::string::npos) ||
+                        (valued && (!ParseDecimal(value.substr(colon + 1), n) || n < (m == 2 ? 1 : 0) || n > (m == 2 ? 100 : 600000))))
+                        return UsageError("--virtual-events takes all, none, lost:PERCENT (1 to 100), twice, late:MS (0 to 600000) or "
+                                          "deleted-first, not '" + value + "'");
+                    options.virtualEvents = m;
+                    options.virtualEventsValue = n;
+                    break;
+                }
+                case Kind::VirtualShutterEvery:
+                    if (!ParseDecimal(value, options.virtualShutterEvery) || options.virtualShutterEvery < 1)
+                        return UsageError("--virtual-shutter-every takes milliseconds from 1, not '" + value + "'");
+                    break;
+                case Kind::Poll:
+                    if (!ParseDecimal(value, options.poll) || options.poll < 0 || options.poll > 86400)
+                        return UsageError("--poll takes seconds from 0 to 86400, not '" + value + "'");
                     break;
                 case Kind::Hook:
                     if (value.empty()) return UsageError("--hook-script needs a file");

@@ -33,6 +33,7 @@ TransferProgress::~TransferProgress() {
 int FOTEX_CALL TransferProgress::Report(void* context, int percent) {
     auto& p = *static_cast<TransferProgress*>(context);
     if (p.session_.transfers == p.session_.options().virtualInterrupt) Interrupt();
+    if (p.session_.pressDue) p.session_.pressDue();
     if (p.console_ && percent != p.shown_) {
         p.shown_ = percent;
         std::string line = "\r" + p.name_ + " " + std::to_string(percent) + "%";

@@ -520,7 +520,8 @@ int FOTEX_CALL SetCopyRight(FOTEX_DEVICE device, const char* text);
 #define FOTEX_E_INSUFFICIENT_BUFFER ((int)0x8007007AL) /* the text or data buffer is too small */
 #define FOTEX_E_NOT_FOUND ((int)0x80070490L)           /* no such property, or no such item */
 #define FOTEX_E_FILE_EXISTS ((int)0x80070050L)         /* the file exists; replacing was not asked for */
-#define FOTEX_E_BUSY ((int)0x800700AAL)                /* refused: a camera event wait from a handler inside one */
+#define FOTEX_E_BUSY ((int)0x800700AAL)                /* refused: a camera event wait (or a look for new
+                                                          items of one handle) from a handler inside one */
 #define FOTEX_E_FOLDER ((int)0x80070150L)              /* the item is a folder: it has no data */
 #define FOTEX_E_FORMAT ((int)0x80070032L)              /* the camera refuses the format for this item */
 #define FOTEX_E_TREE_TOO_DEEP ((int)0x800703E9L)       /* the item tree is deeper than 64 levels (ERROR_STACK_OVERFLOW) */
@@ -979,6 +980,40 @@ int FOTEX_CALL ReadCameraThumbnail(FOTEX_ITEM item, void* buffer, int capacity, 
 int FOTEX_CALL GetItemText(FOTEX_ITEM item, int what, void* text, int bytes);
 int FOTEX_CALL GetItemValue(FOTEX_ITEM item, int what, int* value);
 
+/* ---- New items, for tethering ------------------------------------------------------------- */
+
+/* The items that came onto the camera since the previous look, whether or not the camera's events
+   told of them: a camera's events may be lost, come twice, come late or name an item already
+   gone (through the WIA-WPD layer item events may not come at all). A tethering host waits for
+   an event or a timeout, then calls this, then saves each item listed. Came after the 83 of 1.3
+   with the conventions of the camera contents functions: found by name (GetProcAddress).
+   Returns FOTEX_OK (1) or a negative HRESULT; nothing is printed. */
+
+/* The flags of ListNewCameraItems; other bits are refused. */
+#define FOTEX_NEW_RESET 1 /* take what is on the camera now as seen, and list none */
+
+/* Lists, into the handle's list exactly as ListCameraItems does (GetCameraItemText,
+   GetCameraItemValue, OpenCameraItem take it), the image and video items on the camera now that
+   were not there at the previous ListNewCameraItems for this handle, in the camera's order, and
+   writes their number to *count. The first call for a handle, or one with FOTEX_NEW_RESET, takes
+   what is there as seen and lists none (*count 0). An item is the same item when its full name,
+   size and time are the same: a card emptied and refilled gives new items under old names, and
+   an item deleted and taken again with the same name is new when its size or time differ. The
+   walk is that of ListCameraItems; the facts are read from the camera for the item objects the
+   previous look did not have, so that a look at a full camera costs about one ListCameraItems
+   (an item object the service keeps is taken as the item it was). An item gone from the camera
+   while it is looked at is neither listed nor taken as seen.
+   What counts as seen belongs to the handle and holds its own references to the items, until
+   the handle is given back (CloseWiaDevice, ReleaseCameraItem) or the DLL is unloaded. The look
+   is made aside and takes effect when complete: a failed call changes neither the handle's list
+   nor what counts as seen, so the next call lists what this one would have.
+   Returns FOTEX_OK; FOTEX_E_HANDLE device is 0; FOTEX_E_POINTER count is null;
+   FOTEX_E_INVALIDARG an unknown flag; FOTEX_E_BUSY called for this handle from a message handler
+   that runs inside another ListNewCameraItems of it; the statuses of ListCameraItems' walk; or the
+   service's HRESULT when an item's facts could not be read. On every failure *count is not
+   written. */
+int FOTEX_CALL ListNewCameraItems(FOTEX_DEVICE device, int flags, int* count);
+
 /* ---- API level: which functions a DLL has ---------------------------------------------------- */
 
 /* Every build keeps the version texts and resource of 1.3 (VexaVersionInfo: "Fotex 1.3",
@@ -993,10 +1028,10 @@ int FOTEX_CALL GetItemValue(FOTEX_ITEM item, int what, int* value);
      level 5 (5 functions, from SaveCameraItemWithProgress): transfers with progress, into
              memory, and any item's facts
      level 6 (1 function, from GetFotexApiLevel): the API level
+     level 7 (1 function, from ListNewCameraItems): new items, for tethering
 
-   Levels 1 to 5 hold 108 functions, levels 1 to 6 hold 109. Later levels will add the functions
-   being added now: the options and the log (SetFotexOption, GetFotexOption, SetFotexLog), and
-   ListNewCameraItems.
+   Levels 1 to 5 hold 108 functions, levels 1 to 6 hold 109, levels 1 to 7 hold 110. A later
+   level will add the options and the log (SetFotexOption, GetFotexOption, SetFotexLog).
 
    A host finds GetFotexApiLevel by name (GetProcAddress): a DLL without it is of level 5 or
    below, where a host finds each function it needs by name, as the sections above say. The CMake
@@ -1004,7 +1039,7 @@ int FOTEX_CALL GetItemValue(FOTEX_ITEM item, int what, int* value);
    only a kit with this function. */
 
 /* The level this header declares. */
-#define FOTEX_API_LEVEL 6
+#define FOTEX_API_LEVEL 7
 
 /* Returns the API level of this Fotex.dll (6 or more): every function of that level and the
    levels below it is exported. Needs no device, may be called from any thread, prints nothing. */

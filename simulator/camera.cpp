@@ -256,6 +256,16 @@ std::shared_ptr<Item> TakeNewPicture(Core& core, Device& device, const std::wstr
             break;
         }
     }
+    if (device.events.mode == Device::Events::DeletedFirst) {
+        // Into the camera's memory first: gone again before a host can have its event.
+        target->Add(L"CAPT_TMP", wia::kItemTypeImage | wia::kItemTypeFile);
+        std::shared_ptr<Item> first = target->children.back();
+        GetLocalTime(&first->time);
+        const std::wstring firstName = FullItemName(device, *first);
+        core.Raise(wia::WIA_EVENT_ITEM_CREATED, device, firstName);
+        DetachItem(*first);
+        core.Raise(wia::WIA_EVENT_ITEM_DELETED, device, firstName);
+    }
     // A name no item of the folder has, as a camera numbers its files.
     wchar_t name[32];
     bool used = chosen == nullptr;
@@ -565,6 +575,18 @@ bool Camera::PlugIn(size_t device) {
     devices[device].offline = false;
     devices[device].present = true;
     state_->core->Raise(wia::WIA_EVENT_DEVICE_CONNECTED, devices[device], L"");
+    return true;
+}
+
+bool Camera::SetEventMode(size_t device, int mode, int value) {
+    using Events = Device::Events;
+    if (device >= devices.size() || mode < Events::All || mode >= Events::Count) return false;
+    const bool valued = mode == Events::Lost || mode == Events::Late;
+    if (!valued && value != 0) return false;
+    if (mode == Events::Lost && (value < 1 || value > 100)) return false;
+    if (mode == Events::Late && (value < 0 || value > 600000)) return false;
+    devices[device].events.mode = mode;
+    devices[device].events.value = value;
     return true;
 }
 

@@ -5,6 +5,8 @@
 // window calls the callback.
 #include "sim_internal.h"
 
+#include <algorithm>
+
 namespace fotexsim {
 
 namespace {
@@ -50,7 +52,50 @@ struct Delivery {
     GUID event;
     std::wstring description, device, deviceDescription, item;
     DWORD deviceType;
+    DWORD due;  // GetTickCount() at which a late event may be delivered; 0: at once
 };
+
+// Late events that reached their window early, kept there until due; touched by the windows'
+// own threads only, each for its window.
+constexpr UINT_PTR kLateTimer = 0x57A;
+std::mutex g_lateLock;
+std::map<HWND, std::vector<Delivery*>> g_late;
+
+bool Early(const Delivery& d) { return d.due != 0 && static_cast<LONG>(d.due - GetTickCount()) > 0; }
+
+// Sets the window's timer for its earliest late event, if any.
+void ArmLateTimer(HWND window) {
+    LONG wait = -1;
+    {
+        std::lock_guard<std::mutex> hold(g_lateLock);
+        auto it = g_late.find(window);
+        if (it == g_late.end()) return;
+        for (const Delivery* d : it->second) {
+            const LONG left = std::max<LONG>(0, static_cast<LONG>(d->due - GetTickCount()));
+            if (wait < 0 || left < wait) wait = left;
+        }
+    }
+    if (wait >= 0) SetTimer(window, kLateTimer, static_cast<UINT>(std::max<LONG>(1, wait)), nullptr);
+}
+
+// Takes the window's late events that are due now, in the order they came.
+std::vector<std::unique_ptr<Delivery>> DueNow(HWND window) {
+    std::vector<std::unique_ptr<Delivery>> due;
+    std::lock_guard<std::mutex> hold(g_lateLock);
+    auto it = g_late.find(window);
+    if (it == g_late.end()) return due;
+    auto& held = it->second;
+    for (size_t i = 0; i < held.size();) {
+        if (!Early(*held[i])) {
+            due.emplace_back(held[i]);
+            held.erase(held.begin() + static_cast<ptrdiff_t>(i));
+        } else {
+            ++i;
+        }
+    }
+    if (held.empty()) g_late.erase(it);
+    return due;
+}
 
 // What a delivery's strings become: the service's marshalled [in] strings, freed after the call.
 class CallString {
@@ -79,8 +124,22 @@ void Deliver(Delivery& d) {
 }
 
 LRESULT CALLBACK EventWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_TIMER && wParam == kLateTimer) {
+        KillTimer(window, kLateTimer);
+        for (auto& d : DueNow(window)) Deliver(*d);
+        ArmLateTimer(window);
+        return 0;
+    }
     if (message != kDeliver) return DefWindowProcW(window, message, wParam, lParam);
     std::unique_ptr<Delivery> d(reinterpret_cast<Delivery*>(lParam));
+    if (Early(*d)) {
+        {
+            std::lock_guard<std::mutex> hold(g_lateLock);
+            g_late[window].push_back(d.release());
+        }
+        ArmLateTimer(window);
+        return 0;
+    }
     Deliver(*d);
     return 0;
 }
@@ -151,18 +210,38 @@ void Unsubscribe(Core& core, const std::shared_ptr<EventLink>& link) {
 
 void Core::Raise(const GUID& event, const Device& device, const std::wstring& itemName) {
     auto type = device.info.find(5);  // WIA_DIP_DEV_TYPE
+    int copies = 1;
+    DWORD delay = 0;
+    if (event == fotex::wia::WIA_EVENT_ITEM_CREATED || event == fotex::wia::WIA_EVENT_ITEM_DELETED ||
+        event == fotex::wia::WIA_EVENT_TREE_UPDATED) {
+        const Device::Events& mode = device.events;
+        const uint64_t k = ++mode.raised, share = static_cast<uint64_t>(std::max(0, std::min(100, mode.value)));
+        switch (mode.mode) {
+        case Device::Events::None: return;
+        case Device::Events::Lost:
+            if (k * share / 100 != (k - 1) * share / 100) return;
+            break;
+        case Device::Events::Twice: copies = 2; break;
+        case Device::Events::Late: delay = static_cast<DWORD>(std::max(0, mode.value)); break;
+        default: break;
+        }
+    }
     std::shared_ptr<Core> self;
     std::lock_guard<std::mutex> hold(eventLock);
     for (const auto& link : links) {
         if (link->event != event || (!link->device.empty() && link->device != device.id)) continue;
         if (!self) self = camera ? camera->state().core : nullptr;
         if (!self) return;
-        auto* d = new Delivery{self, link, event, EventDescription(event), device.id, device.description, itemName,
-                               type != device.info.end() ? static_cast<DWORD>(type->second.value.i) : 0};
-        ++pending;
-        if (!PostMessageW(link->window, kDeliver, 0, reinterpret_cast<LPARAM>(d))) {
-            --pending;
-            delete d;
+        for (int copy = 0; copy < copies; ++copy) {
+            // A due time of 0 means "at once": a late one that lands on it takes the next tick.
+            const DWORD due = delay ? std::max<DWORD>(1, GetTickCount() + delay) : 0;
+            auto* d = new Delivery{self, link, event, EventDescription(event), device.id, device.description, itemName,
+                                   type != device.info.end() ? static_cast<DWORD>(type->second.value.i) : 0, due};
+            ++pending;
+            if (!PostMessageW(link->window, kDeliver, 0, reinterpret_cast<LPARAM>(d))) {
+                --pending;
+                delete d;
+            }
         }
     }
 }
@@ -175,6 +254,17 @@ void CloseEventWindows(Core& core) {
     while (PeekMessageW(&message, it->second, kDeliver, kDeliver, PM_REMOVE)) {
         std::unique_ptr<Delivery> d(reinterpret_cast<Delivery*>(message.lParam));
         --core.pending;
+    }
+    {
+        std::lock_guard<std::mutex> late(g_lateLock);
+        auto held = g_late.find(it->second);
+        if (held != g_late.end()) {
+            for (Delivery* d : held->second) {
+                --d->core->pending;
+                delete d;
+            }
+            g_late.erase(held);
+        }
     }
     DestroyWindow(it->second);
     core.windows.erase(it);

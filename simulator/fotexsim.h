@@ -174,6 +174,17 @@ struct Device {
     bool present = true;              // false: listed, but CreateDevice fails (detached)
     int transferRate = 0;             // bytes a second a transfer takes at most; 0: full speed
     bool offline = false;             // true: every call on its objects fails with WIA_ERROR_OFFLINE
+    // How the device's item events (ITEM_CREATED, ITEM_DELETED, TREE_UPDATED) reach hosts, as
+    // cameras and the layers between them behave: all; none (the WIA-WPD layer may pass none);
+    // a share lost; each twice; each late; or, for a picture, first a temporary item that the
+    // camera deletes before its ITEM_CREATED is delivered (a capture into the camera's memory,
+    // then onto the card). Connection events always come.
+    struct Events {
+        enum Mode : int32_t { All = 0, None = 1, Lost = 2, Twice = 3, Late = 4, DeletedFirst = 5, Count = 6 };
+        int32_t mode = All;
+        int32_t value = 0;             // Lost: the share lost in percent (1 to 100); Late: milliseconds
+        mutable uint32_t raised = 0;   // item events raised so far: Lost spreads its share over them
+    } events;
 };
 
 // Arguments of the last calls that tests look at.
@@ -324,6 +335,10 @@ public:
     // is no such device or it is already in that state.
     bool Unplug(size_t device);
     bool PlugIn(size_t device);
+    // The device's event mode (Device::Events) with its value: the share lost (1 to 100) for
+    // Lost, milliseconds (0 to 600,000) for Late, 0 for the others. False when there is no such
+    // device or the mode or value is not one of these.
+    bool SetEventMode(size_t device, int mode, int value);
     // Raises any event for a device, with an item name or none.
     void RaiseEvent(const GUID& event, size_t device, const std::wstring& itemName = L"");
     long EventRegistrations() const;  // live registrations

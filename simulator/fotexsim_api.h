@@ -84,6 +84,24 @@ int __cdecl FotexSimPressShutterNamed(int camera, const wchar_t* name, const wch
 int __cdecl FotexSimCutTransfer(int hresult, int nth);
 int __cdecl FotexSimFailDelete(int hresult, int nth);
 
+/* How camera `camera` (numbered as above) sends its item events (FOTEX_EVENT_ITEM_CREATED,
+   _ITEM_DELETED, _TREE_UPDATED), as real cameras and the layers between them do; connection
+   events always come. `value` is the share lost in percent (1 to 100) for FOTEXSIM_EVENTS_LOST,
+   the delay in milliseconds (0 to 600000) for FOTEXSIM_EVENTS_LATE, and 0 for the others.
+   FOTEXSIM_EVENTS_DELETED_FIRST: each picture goes into the camera's memory first, as an item
+   "CAPT_TMP" that is deleted before its FOTEX_EVENT_ITEM_CREATED can be delivered (its
+   FOTEX_EVENT_ITEM_DELETED follows), then onto the card as the picture with its own event.
+   Lost events are spread evenly (30: the 4th, 7th, 10th, ...). May be called before
+   FotexSimRegister, as FotexSimSetTransferRate.
+   Returns 1, or 0 when there is no such camera or the mode or value is not one of these. */
+#define FOTEXSIM_EVENTS_ALL 0
+#define FOTEXSIM_EVENTS_NONE 1
+#define FOTEXSIM_EVENTS_LOST 2
+#define FOTEXSIM_EVENTS_TWICE 3
+#define FOTEXSIM_EVENTS_LATE 4
+#define FOTEXSIM_EVENTS_DELETED_FIRST 5
+int __cdecl FotexSimSetEventMode(int camera, int mode, int value);
+
 #ifdef __cplusplus
 }
 #endif

@@ -71,6 +71,10 @@ extern "C" int __cdecl FotexSimPressShutterNamed(int camera, const wchar_t* name
     return g_camera->PressShutter(static_cast<size_t>(camera), name, extension ? &ext : nullptr) != nullptr ? 1 : 0;
 }
 
+extern "C" int __cdecl FotexSimSetEventMode(int camera, int mode, int value) {
+    return Known(camera) && g_camera->SetEventMode(static_cast<size_t>(camera), mode, value) ? 1 : 0;
+}
+
 extern "C" int __cdecl FotexSimCutTransfer(int hresult, int nth) {
     if (!g_camera || nth < 1) return 0;
     g_camera->CutTransfer(static_cast<HRESULT>(hresult), nth);

@@ -262,6 +262,8 @@ void DeviceFields(Io& io, Device& d) {
     Pod(io, d.present);
     Pod(io, d.offline);
     Pod(io, d.transferRate);
+    Pod(io, d.events.mode);
+    Pod(io, d.events.value);
 }
 
 // Takes `fresh`'s values into `kept`, which keeps its identity (and an item its children and
@@ -420,6 +422,8 @@ bool LoadImage(Camera& camera, const std::string& image, std::vector<std::shared
         kept.capabilities = d.capabilities;
         kept.present = d.present;
         kept.offline = d.offline;
+        kept.events.mode = d.events.mode;
+        kept.events.value = d.events.value;
         if (!d.root || !kept.root)
             kept.root = d.root;
         else

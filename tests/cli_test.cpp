@@ -8,6 +8,7 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "get_config_before.h"
@@ -143,9 +144,9 @@ TEST(CommandLine, MistakesExitTwoWithOneLineAndDoNothing) {
         {"--filename %f --capture-image-and-download", "--filename '%f': %f (the camera's file name) has no value here"},
         {"--filename %21n --capture-image-and-download", "--filename '%21n': a field is at most 20 characters wide"},
         {"--format xyz --capture-image-and-download", "unknown format 'xyz' (formats: bmp emf wmf jpg jpeg png gif tiff tif exif pcd fpix ico ciff pict jp2 jpx raw avi mpg, or a code of fotex.h)"},
-        {"--dialog --filename x", "--filename x shapes none of the actions given (it is for --get-file, --get-thumbnail, --get-all-thumbnails, --capture-image-and-download, --get-all-files, --capture-tethered)"},
+        {"--dialog --filename x", "--filename x shapes none of the actions given (it is for --get-file, --get-thumbnail, --get-all-thumbnails, --capture-image-and-download, --get-all-files, --capture-tethered, --wait-event-and-download)"},
         {"--filename a --filename b", "--filename b shapes none of the actions given (it is for --get-file, --get-thumbnail, "
-         "--get-all-thumbnails, --capture-image-and-download, --get-all-files, --capture-tethered)"},
+         "--get-all-thumbnails, --capture-image-and-download, --get-all-files, --capture-tethered, --wait-event-and-download)"},
         {"--summary --get-config nosuch", "unknown setting 'nosuch' (see --list-config)"},
         {"--set-config nosuch=1", "unknown setting 'nosuch' (see --list-config)"},
         {"--set-config flashmode", "--set-config needs NAME=VALUE, not 'flashmode'"},
@@ -1184,6 +1185,56 @@ TEST(Tethered, APictureTakingTheNameOfOneSavedAndDeletedIsNotIgnored) {
     // The second A would take the file this run wrote: refused and named, never passed over.
     EXPECT_EQ(1u, run.exit) << run.out << run.err;
     EXPECT_TRUE(Contains(run.err, "A.jpg")) << run.err;
+}
+
+// A hundred presses, five a second, in each way a camera may send its events: every picture is
+// saved once, byte for byte as the camera holds it (-P saves the camera's copies afterwards), and
+// none that was there before. Slowed transfers make presses fall while a picture is saved.
+TEST(Tethered, EveryPictureIsSavedOnceInEachEventMode) {
+    const struct {
+        const char* mode;
+        const char* folder;
+    } modes[] = {{"all", "all"},     {"none", "none"},         {"lost:30", "lost"},
+                 {"twice", "twice"}, {"late:700", "late"}, {"deleted-first", "deleted"}};
+    // The six runs at once: each takes twenty seconds of presses.
+    Outcome runs[std::size(modes)];
+    std::vector<std::thread> threads;
+    for (size_t i = 0; i < std::size(modes); ++i) {
+        const std::string folder = Scratch(std::string("modes-") + modes[i].folder);
+        const std::string args = std::string("--virtual-events ") + modes[i].mode +
+                                 " --virtual-shutter 100 --virtual-shutter-every 200 --virtual-rate 60000 --poll 1 "
+                                 "--capture-tethered=100 --filename " + folder + "\\t\\%f.%C -P --filename " + folder + "\\c\\%f.%C";
+        threads.emplace_back([&runs, i, args] { runs[i] = Fotex(args); });
+    }
+    for (std::thread& t : threads) t.join();
+    for (size_t i = 0; i < std::size(modes); ++i) {
+        const auto& m = modes[i];
+        const Outcome& run = runs[i];
+        const std::string folder = std::string("cli_files\\modes-") + m.folder;
+        EXPECT_EQ(0u, run.exit) << m.mode << "\n" << run.err;
+        const std::set<std::string> tethered = FilesUnder(folder + "\\t"), camera = FilesUnder(folder + "\\c");
+        EXPECT_EQ(100u, tethered.size()) << m.mode;
+        size_t announced = 0;
+        for (const std::string& line : Lines(run.out)) announced += Contains(line, "Saving file as " + folder + "\\t\\");
+        EXPECT_EQ(100u, announced) << m.mode << ": each picture saved once";
+        for (const char* before : {"IMG_0001.jpg", "IMG_0002.jpg", "IMG_0003.jpg", "MOV_0001.avi"})
+            EXPECT_EQ(0u, tethered.count(before)) << m.mode << ": " << before << " was on the camera before";
+        for (const std::string& name : tethered) {
+            ASSERT_EQ(1u, camera.count(name)) << m.mode << ": " << name << " is not on the camera";
+            EXPECT_EQ(Contents(folder + "\\c\\" + name), Contents(folder + "\\t\\" + name)) << m.mode << ": " << name;
+        }
+        EXPECT_EQ(camera.size(), tethered.size() + 4) << m.mode << ": every picture taken was saved";
+    }
+}
+
+// A picture deleted once saved frees its name; the camera's next picture of that name is new.
+TEST(Tethered, APictureOfANameSavedAndDeletedBeforeIsSavedToo) {
+    const std::string folder = Scratch("reused");
+    const Outcome run = Fotex("--virtual-item A --virtual-item A --virtual-shutter 2 --virtual-shutter-every 1500 --poll 0 --no-keep "
+                              "--filename " + folder + "\\%n-%f --wait-event-and-download=2");
+    EXPECT_EQ(0u, run.exit) << run.out << run.err;
+    EXPECT_TRUE(IsJpeg(folder + "\\1-A.jpg")) << run.err;
+    EXPECT_TRUE(IsJpeg(folder + "\\2-A.jpg")) << run.err;
 }
 
 TEST(Transfers, StandardOutputHoldsTheFileAloneWhateverElseIsAsked) {

@@ -542,6 +542,157 @@ TEST_F(ContentsTest, CloseInsideAListingOfThatDeviceLeavesNoListBehind) {
     }
 }
 
+// ---- new items -------------------------------------------------------------------------------
+
+TEST_F(ContentsTest, NewItemsAreThoseNotThereAtThePreviousLookByNameSizeAndTime) {
+    constexpr int kReset = 1;  // FOTEX_NEW_RESET
+    EXPECT_EQ(kReset, FOTEX_NEW_RESET);
+    auto look = [&](int flags = 0) {
+        int count = kSentinel;
+        EXPECT_EQ(kOk, lib.ListNewCameraItems(handle, flags, &count));
+        return count;
+    };
+    ASSERT_EQ(4, List());
+    EXPECT_EQ(0, look()) << "the first look takes the camera as seen";
+    EXPECT_EQ(L"[" + std::to_wstring(kBounds) + L"]", Text(0, kFileName)) << "and lists none";
+    EXPECT_EQ(0, look());
+    dcim().Add(L"IMG_0004", kImage | kFile);
+    root().Add(L"ROOTPIC", kImage | kFile);
+    ASSERT_EQ(2, look());
+    EXPECT_EQ(L"0000\\Root\\DCIM\\IMG_0004", Text(0, kFullName)) << "in the camera's order";
+    EXPECT_EQ(L"ROOTPIC.jpg", Text(1, kFileName));
+    EXPECT_EQ(kImage | kFile, Value(1, kType));
+    FOTEX_ITEM opened = OpenItem(0);
+    EXPECT_EQ(0, look());
+    EXPECT_TRUE(Ledger(1 + 6 + 1)) << "what counts as seen holds each item once, the list none";
+
+    // Deleted, then the name taken again: new when its size or time differ, not when all agree.
+    auto same = std::make_shared<Item>(Picture(0));
+    auto later = std::make_shared<Item>(Picture(1));
+    later->time.wSecond = static_cast<WORD>((later->time.wSecond + 1) % 60);
+    Picture(0).deleted = Picture(1).deleted = true;
+    dcim().children.erase(dcim().children.begin(), dcim().children.begin() + 2);
+    for (const auto& item : {same, later}) {
+        item->parent = &dcim();
+        dcim().children.push_back(item);
+    }
+    ASSERT_EQ(1, look());
+    EXPECT_EQ(L"0000\\Root\\DCIM\\IMG_0002", Text(0, kFullName));
+
+    // A reset takes what is there as seen; nothing else changes it.
+    dcim().Add(L"IMG_0009", kImage | kFile);
+    EXPECT_EQ(0, look(kReset));
+    EXPECT_EQ(0, look());
+    lib.ReleaseCameraItem(&opened);
+    lib.CloseWiaDevice(&handle);
+    EXPECT_TRUE(Ledger(0)) << "closing gives back what counted as seen";
+    handle = Open();
+    dcim().Add(L"IMG_0010", kImage | kFile);
+    EXPECT_EQ(0, look()) << "a new handle starts anew";
+}
+
+// Steady looks read the camera for the items new to them alone, so a full camera costs about one
+// listing; an item gone between the walk and its read is neither listed nor seen.
+TEST_F(ContentsTest, NewItemsReadOnlyTheItemsTheyHaveNotSeenAndPassOverOnesGone) {
+    for (int i = 0; i < 40; ++i) dcim().Add(L"P" + std::to_wstring(i), kImage | kFile);
+    int count = kSentinel;
+    ASSERT_EQ(kOk, lib.ListNewCameraItems(handle, 0, &count));
+    camera.ClearLog();
+    ASSERT_EQ(kOk, lib.ListNewCameraItems(handle, 0, &count));
+    EXPECT_EQ(0, count);
+    EXPECT_EQ(0, camera.Calls(Op::ReadMultiple));
+    dcim().Add(L"NEW", kImage | kFile);
+    ASSERT_EQ(kOk, lib.ListNewCameraItems(handle, 0, &count));
+    EXPECT_EQ(1, count);
+    EXPECT_EQ(1, camera.Calls(Op::ReadMultiple));
+    // Met out of order, the items are still known by their objects, the new one too.
+    std::swap(dcim().children[0], dcim().children.back());
+    std::swap(dcim().children[1], dcim().children[20]);
+    camera.ClearLog();
+    ASSERT_EQ(kOk, lib.ListNewCameraItems(handle, 0, &count));
+    EXPECT_EQ(0, count);
+    EXPECT_EQ(0, camera.Calls(Op::ReadMultiple));
+
+    dcim().Add(L"GONE", kImage | kFile);
+    dcim().Add(L"KEPT", kImage | kFile);
+    camera.FailOn(Op::ReadMultiple, wia::kWiaErrorItemDeleted);
+    ASSERT_EQ(kOk, lib.ListNewCameraItems(handle, 0, &count));
+    ASSERT_EQ(1, count);
+    EXPECT_EQ(L"KEPT.jpg", Text(0, kFileName));
+    ASSERT_EQ(kOk, lib.ListNewCameraItems(handle, 0, &count));
+    EXPECT_EQ(1, count) << "an item that only seemed gone is new at the next look";
+    EXPECT_EQ(L"GONE.jpg", Text(0, kFileName));
+}
+
+TEST_F(ContentsTest, NewItemsRefusalsAndFailuresChangeNeitherTheListNorWhatIsSeen) {
+    int count = kSentinel;
+    ASSERT_EQ(kOk, lib.ListNewCameraItems(handle, 0, &count));
+    dcim().Add(L"IMG_0004", kImage | kFile);
+    ASSERT_EQ(kOk, lib.ListNewCameraItems(handle, 0, &count));
+    ASSERT_EQ(1, count);
+    dcim().Add(L"IMG_0005", kImage | kFile);
+    const struct {
+        FOTEX_DEVICE device;
+        int flags;
+        bool nullCount;
+        Op op;
+        HRESULT hr;
+        int nth;
+        int status;
+    } cases[] = {
+        {0, 0, false, Op::Count, S_OK, 0, kHandle},
+        {1, 0, true, Op::Count, S_OK, 0, kPointer},
+        {1, 2, false, Op::Count, S_OK, 0, kInvalidArg},
+        {1, -1, false, Op::Count, S_OK, 0, kInvalidArg},
+        {1, 0, false, Op::ItemNext, wia::kWiaErrorOffline, 3, kOffline},
+        {1, 0, false, Op::GetItemType, 2, 4, kFail},
+        {1, 0, false, Op::ReadMultiple, E_OUTOFMEMORY, 1, static_cast<int>(E_OUTOFMEMORY)},
+        {1, 0, false, Op::QueryPropertyStorage, E_NOINTERFACE, 1, static_cast<int>(E_NOINTERFACE)},
+        {1, 1, false, Op::ItemNext, E_FAIL, 2, kFail},
+    };
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        if (cases[i].op != Op::Count) camera.FailOn(cases[i].op, cases[i].hr, cases[i].nth);
+        count = kSentinel;
+        EXPECT_EQ(cases[i].status, lib.ListNewCameraItems(cases[i].device ? handle : 0, cases[i].flags,
+                                                          cases[i].nullCount ? nullptr : &count)) << "case " << i;
+        camera.ClearFaults();
+        EXPECT_EQ(kSentinel, count) << "case " << i;
+        EXPECT_EQ(L"IMG_0004.jpg", Text(0, kFileName)) << "case " << i << ": the list is as it was";
+        EXPECT_EQ(L"[" + std::to_wstring(kBounds) + L"]", Text(1, kFileName)) << "case " << i;
+    }
+    ASSERT_EQ(kOk, lib.ListNewCameraItems(handle, 0, &count));
+    EXPECT_EQ(1, count) << "what failed looks did not see is new now";
+    EXPECT_EQ(L"IMG_0005.jpg", Text(0, kFileName));
+    EXPECT_EQ("", Output());
+}
+
+TEST_F(ContentsTest, NewItemsInsideALookOfTheSameHandleAreRefusedAndACloseLeavesNothing) {
+    int count = kSentinel, inner = kSentinel, innerStatus = 0, listed = kSentinel;
+    ASSERT_EQ(kOk, lib.ListNewCameraItems(handle, 0, &count));
+    dcim().Add(L"IMG_0004", kImage | kFile);
+    Inside(camera, Op::ItemNext, 3, [&] {
+        innerStatus = lib.ListNewCameraItems(handle, 0, &inner);
+        lib.ListCameraItems(handle, &listed);
+    });
+    ASSERT_EQ(kOk, lib.ListNewCameraItems(handle, 0, &count));
+    camera.onCall = nullptr;
+    EXPECT_EQ(kBusy, innerStatus);
+    EXPECT_EQ(kSentinel, inner);
+    EXPECT_EQ(5, listed);
+    EXPECT_EQ(1, count);
+    EXPECT_EQ(L"IMG_0004.jpg", Text(0, kFileName)) << "the outer look is published last";
+    EXPECT_EQ(L"[" + std::to_wstring(kBounds) + L"]", Text(1, kFileName));
+
+    dcim().Add(L"IMG_0005", kImage | kFile);
+    const FOTEX_DEVICE device = handle;
+    Inside(camera, Op::ReadMultiple, 1, [&] { lib.CloseWiaDevice(&handle); });
+    EXPECT_EQ(kOk, lib.ListNewCameraItems(device, 0, &count));
+    camera.onCall = nullptr;
+    EXPECT_EQ(1, count);
+    EXPECT_TRUE(Ledger(0)) << "a handle given back during the look keeps neither list nor seen items";
+    handle = Open();
+}
+
 // The call holds the device for its own length: the walk goes on into a root given back at its
 // very first service call.
 TEST_F(ContentsTest, CloseInsideTransferAllImagesOfThatDeviceLetsTheWalkEnd) {

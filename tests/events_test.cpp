@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <climits>
 #include <cstring>
+#include <map>
 #include <string>
 #include <thread>
 #include <vector>
@@ -259,6 +260,61 @@ TEST_F(EventsTest, EachKindCarriesItsDeviceAndAnItemNameOnlyForItems) {
         EXPECT_EQ(expected[i].item, e.item) << "event " << i;
     }
     EXPECT_EQ(0, Wait(0).status);
+    EXPECT_EQ("", Output());
+}
+
+// Ten presses in each way a camera may send its item events: the events arrive as the mode says
+// (none, 3 of 10 lost, each twice, late, a deleted item's first), and a host that looks for new
+// items at each wake-up, or 100 ms without one, lists each picture once whatever came.
+TEST_F(EventsTest, EachEventModeArrivesAsCamerasSendAndLooksListEachPictureOnce) {
+    using Events = fotexsim::Device::Events;
+    const struct {
+        int mode, value;
+        int created, deleted;
+    } modes[] = {
+        {Events::All, 0, 10, 0},   {Events::None, 0, 0, 0},   {Events::Lost, 30, 7, 0},
+        {Events::Twice, 0, 20, 0}, {Events::Late, 300, 10, 0}, {Events::DeletedFirst, 0, 20, 10},
+    };
+    EXPECT_FALSE(camera.SetEventMode(0, Events::Lost, 0));
+    EXPECT_FALSE(camera.SetEventMode(0, Events::Count, 0));
+    EXPECT_FALSE(camera.SetEventMode(5, Events::All, 0));
+    Enumerate(2);
+    FOTEX_DEVICE device = Open(0);
+    Register();
+    for (size_t m = 0; m < std::size(modes); ++m) {
+        ASSERT_TRUE(camera.SetEventMode(0, modes[m].mode, modes[m].value));
+        int count = kSentinel;
+        // The call also takes the mode over to a camera in another process.
+        ASSERT_EQ(1, lib.ListNewCameraItems(device, 1, &count)) << "mode " << m;
+        for (int press = 0; press < 10; ++press) ASSERT_NE(nullptr, camera.PressShutter(0)) << "mode " << m;
+        std::map<std::wstring, int> listed;
+        int created = 0, deleted = 0;
+        // Until every picture is listed and the camera has nothing left to deliver (out of
+        // process, deliveries come as the host makes its calls), then the last ones taken in.
+        int quiet = 0;
+        for (const DWORD start = GetTickCount(); quiet < 3 && GetTickCount() - start < 60000;) {
+            const DWORD late = modes[m].mode == Events::Late ? static_cast<DWORD>(modes[m].value) : 0;
+            const bool settled = listed.size() == 10 && GetTickCount() - start > late + 200 && camera.EventsPending() == 0;
+            const Event e = Wait(100);
+            quiet = settled && e.status == 0 ? quiet + 1 : 0;
+            created += e.status == 1 && e.kind == kItemCreatedKind;
+            deleted += e.status == 1 && e.kind == kItemDeletedKind;
+            ASSERT_EQ(1, lib.ListNewCameraItems(device, 0, &count)) << "mode " << m;
+            for (int i = 0; i < count; ++i) {
+                wchar_t name[256] = L"";
+                ASSERT_EQ(1, lib.GetCameraItemText(device, i, FOTEX_ITEM_FULL_NAME, name, sizeof name)) << "mode " << m;
+                ++listed[name];
+            }
+        }
+        EXPECT_EQ(10u, listed.size()) << "mode " << m;
+        for (const auto& [name, times] : listed) {
+            EXPECT_EQ(1, times) << "mode " << m << " " << std::string(name.begin(), name.end());
+            EXPECT_EQ(std::wstring::npos, name.find(L"CAPT_TMP")) << "mode " << m << ": an item gone is not listed";
+        }
+        EXPECT_EQ(modes[m].created, created) << "mode " << m;
+        EXPECT_EQ(modes[m].deleted, deleted) << "mode " << m;
+    }
+    lib.CloseWiaDevice(&device);
     EXPECT_EQ("", Output());
 }
 

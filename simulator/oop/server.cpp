@@ -197,6 +197,10 @@ public:
         *pending = g.camera->EventsPending();
         return S_OK;
     }
+    HRESULT STDMETHODCALLTYPE SetEventMode(LONG device, LONG mode, LONG value) override {
+        if (!KnownDevice(device)) return S_FALSE;
+        return g.camera->SetEventMode(static_cast<size_t>(device), mode, value) ? S_OK : E_INVALIDARG;
+    }
 
 private:
     ULONG refs_ = 1;

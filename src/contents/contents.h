@@ -33,6 +33,29 @@ struct ListedItems {
     void Free();
 };
 
+// What ListNewCameraItems took as seen on a handle: each item with a reference of its own, so
+// that its object, and with it the pointer, stays its; and the facts that make it the same item.
+struct SeenItem {
+    IWiaItem* item;
+    WCHAR* name;  // the full name, NUL-terminated, owned; never null
+    uint32_t hash;
+    LONGLONG size;
+    uint16_t time[8];
+};
+struct SeenItems {
+    SeenItem* items = nullptr;
+    uint32_t count = 0;
+    uint32_t capacity = 0;
+    // Open addressing by item pointer: each slot the index of an item, or UINT32_MAX; a power of
+    // two, at least twice the items.
+    uint32_t* slots = nullptr;
+    uint32_t slotCount = 0;
+    bool taken = false;  // the handle's first call (or a reset) has been made
+
+    // Releases every item and frees the storage.
+    void Free();
+};
+
 // The item lists of the handles, keyed by the handle's object; a host has a few handles listed
 // at most, so a short array searched in order serves. A listing is made aside, in storage taken
 // from its handle's entry, and published when complete: a call from a handler inside it (a
@@ -58,6 +81,13 @@ public:
     // list it replaces is released. When that entry is gone (the handle was given back
     // meanwhile), `built` is released instead. `built` is left without storage.
     void Publish(IWiaItem* key, uint32_t serial, ListedItems& built);
+    // Ends a listing that failed: the entry keeps its list, and `unused` (released) its storage.
+    void Abandon(IWiaItem* key, uint32_t serial, ListedItems& unused);
+    // Hands the seen items of the entry numbered `serial` to one call at a time: FOTEX_E_BUSY
+    // while another call has them, FOTEX_E_HANDLE when the entry is gone. PutSeen gives them
+    // (or their successor) back; when the entry is gone by then they are freed.
+    HRESULT TakeSeen(IWiaItem* key, uint32_t serial, SeenItems& seen);
+    void PutSeen(IWiaItem* key, uint32_t serial, SeenItems& seen);
     // Releases the handle's list, if it has one, and forgets its entry.
     void Drop(IWiaItem* key);
     // At unload, under the loader lock: forgets every list, releasing the items of this process
@@ -70,6 +100,8 @@ private:
         uint32_t serial;  // tells this handle's entry from a later one with the same key
         ListedItems current;
         ListedItems spare;  // storage only, for the next listing
+        SeenItems seen;
+        bool seenOut;  // a call of ListNewCameraItems holds `seen`
     };
     Entry* Locate(IWiaItem* key) const;
 
@@ -86,6 +118,9 @@ inline int FailureStatus(HRESULT hr) { return FAILED(hr) ? static_cast<int>(hr) 
 
 // Makes a file through `maker`, which fills the temporary file it is given, and moves it to
 // `fileName` only when complete. Never replaces an existing file unless `replace`.
+// Lists every image and video item under `root` into `list`, in the walk of TransferAllImages.
+HRESULT ListInto(IWiaItem* root, ListedItems& list);
+
 class FileMaker {
 public:
     virtual HRESULT Write(WCHAR*) { return E_NOTIMPL; }  // not pure: see ItemVisitor

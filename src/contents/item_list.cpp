@@ -49,6 +49,8 @@ ItemLists::~ItemLists() {
     for (uint32_t i = 0; i < count_; ++i) {
         std::free(entries_[i].current.items);
         std::free(entries_[i].spare.items);
+        std::free(entries_[i].seen.items);
+        std::free(entries_[i].seen.slots);
     }
     std::free(entries_);
     entries_ = nullptr;
@@ -71,7 +73,7 @@ bool ItemLists::Begin(IWiaItem* key, ListedItems& building, uint32_t& serial) {
     if (entry == nullptr) {
         if (!GrowForOneMore(entries_, count_, capacity_, kFirstCapacity)) return false;
         entry = &entries_[count_++];
-        *entry = Entry{key, ++serials_, ListedItems(), ListedItems()};
+        *entry = Entry{key, ++serials_, ListedItems(), ListedItems(), SeenItems(), false};
         // From now on a handle given back takes its list along.
         SetHandleForgetter(&ForgetHandle);
     }
@@ -99,6 +101,49 @@ void ItemLists::Publish(IWiaItem* key, uint32_t serial, ListedItems& built) {
         std::free(old.items);
 }
 
+void ItemLists::Abandon(IWiaItem* key, uint32_t serial, ListedItems& unused) {
+    ListedItems old = unused;
+    unused = ListedItems();
+    old.Release();
+    Entry* entry = Locate(key);
+    if (entry != nullptr && entry->serial == serial && entry->spare.items == nullptr)
+        entry->spare = old;
+    else
+        std::free(old.items);
+}
+
+HRESULT ItemLists::TakeSeen(IWiaItem* key, uint32_t serial, SeenItems& seen) {
+    Entry* entry = Locate(key);
+    if (entry == nullptr || entry->serial != serial) return FOTEX_E_HANDLE;
+    if (entry->seenOut) return FOTEX_E_BUSY;
+    seen = entry->seen;
+    entry->seen = SeenItems();
+    entry->seenOut = true;
+    return S_OK;
+}
+
+void ItemLists::PutSeen(IWiaItem* key, uint32_t serial, SeenItems& seen) {
+    SeenItems given = seen;
+    seen = SeenItems();
+    Entry* entry = Locate(key);
+    if (entry != nullptr && entry->serial == serial && entry->seenOut) {
+        entry->seen = given;
+        entry->seenOut = false;
+        return;
+    }
+    given.Free();
+}
+
+void SeenItems::Free() {
+    SeenItems gone = *this;
+    *this = SeenItems();
+    // Emptied before the releases: a release may call back into the library.
+    for (uint32_t i = 0; i < gone.count; ++i) std::free(gone.items[i].name);
+    for (uint32_t i = 0; i < gone.count; ++i) gone.items[i].item->Release();
+    std::free(gone.items);
+    std::free(gone.slots);
+}
+
 void ItemLists::Drop(IWiaItem* key) {
     Entry* entry = Locate(key);
     if (entry == nullptr) return;
@@ -106,6 +151,7 @@ void ItemLists::Drop(IWiaItem* key) {
     *entry = entries_[--count_];
     std::free(gone.spare.items);
     gone.current.Free();
+    gone.seen.Free();
 }
 
 bool ItemLists::ReleaseAll() {

@@ -159,6 +159,12 @@ int ItemValue(IWiaItem* item, int what, int* value) {
 
 }  // namespace
 
+HRESULT ListInto(IWiaItem* root, ListedItems& list) {
+    ListVisitor visitor(list);
+    const HRESULT hr = WalkItemTree(root, visitor, false);
+    return hr == S_OK ? visitor.failure() : hr;
+}
+
 }  // namespace fotex
 
 using namespace fotex;
@@ -172,9 +178,7 @@ extern "C" int FOTEX_CALL ListCameraItems(FOTEX_DEVICE device, int* count) {
     uint32_t serial = 0;
     if (!Lists().Begin(root.get(), built, serial)) return E_OUTOFMEMORY;
 
-    ListVisitor visitor(built);
-    HRESULT hr = WalkItemTree(root.get(), visitor, false);
-    if (hr == S_OK) hr = visitor.failure();
+    const HRESULT hr = ListInto(root.get(), built);
     if (hr != S_OK) built.Release();  // a failed list is empty
     const uint32_t listed = built.count;
     Lists().Publish(root.get(), serial, built);

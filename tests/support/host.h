@@ -100,7 +100,8 @@ struct MessageBoxCall {
     X(ReadCameraItem)         \
     X(ReadCameraThumbnail)    \
     X(GetItemText)            \
-    X(GetItemValue)
+    X(GetItemValue)           \
+    X(ListNewCameraItems)
 
 class Library {
 public:

@@ -1,0 +1,184 @@
+// Tethering: what a look for new items costs beside a listing of the same camera, and the time
+// from the shutter to the saved file with each way the camera may send its events, and with
+// polling alone. The loop is the host guide's: wait for an event or a timeout, then
+// ListNewCameraItems, then save each.
+#include <windows.h>
+#include <objbase.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "fotexsim.h"
+#include "host.h"
+#include "support.h"
+
+using namespace fotexbench;
+
+namespace {
+
+using fotexsim::Device;
+
+double Percentile(std::vector<double> values, double p) {
+    if (values.empty()) return 0;
+    std::sort(values.begin(), values.end());
+    const size_t at = std::min(values.size() - 1, static_cast<size_t>(p * static_cast<double>(values.size() - 1) + 0.5));
+    return values[at];
+}
+
+// With 1,000 items and one new each time: the look against a listing of the camera.
+void LookCost(fotexsim::Camera& camera, fotextest::Library& lib) {
+    Title("Tethering: ListNewCameraItems with 1,000 items and one new / ListCameraItems");
+    BuildTree(camera, Shape::Flat, 1000);
+    int count = 0;
+    lib.EnumerateWiaDevices(&count);
+    FOTEX_DEVICE looking = 0, listing = 0;
+    lib.OpenWiaDevice(0, &looking);
+    lib.OpenWiaDevice(0, &listing);
+    fotexsim::Item& folder = *camera.devices[0].root->children[0];
+    LookAgainstListing(lib, looking, listing, 41, [&](int round) {
+        // 8x8 as BuildTree's: the virtual camera makes a picture's bytes to tell its size.
+        fotexsim::Item& added = folder.Add(L"NEW" + std::to_wstring(round), 0x3);
+        added.width = added.height = 8;
+    }, "in process");
+    std::vector<double> quiet;
+    for (int round = 0; round < 41; ++round) {
+        const double start = Seconds();
+        lib.ListNewCameraItems(looking, 0, &count);
+        quiet.push_back(Seconds() - start);
+    }
+    Row("in process, a look with nothing new", Format("%.3f ms", Median(quiet) * 1e3), "", -1);
+    lib.CloseWiaDevice(&listing);
+    lib.CloseWiaDevice(&looking);
+}
+
+struct Run {
+    std::vector<double> latencies;  // seconds from the shutter to the file in place
+    int saved = 0, twice = 0, failed = 0;
+};
+
+// 100 presses, five a second; saves what each look lists until all are saved or 30 s pass.
+Run Tether(fotexsim::Camera& camera, fotextest::Library& lib, const std::wstring& folder, int mode, int value, DWORD pollMs,
+           bool events) {
+    camera.devices.clear();
+    camera.AddStandardCamera(L"bench\\0000", L"Tether", L"Tethered camera", 3);
+    camera.SetEventMode(0, mode, value);
+    Run run;
+    int count = 0;
+    lib.EnumerateWiaDevices(&count);
+    FOTEX_DEVICE device = 0;
+    lib.OpenWiaDevice(0, &device);
+    wchar_t id[FOTEX_EVENT_DEVICE_UNITS], name[FOTEX_EVENT_NAME_UNITS];
+    int kind = 0;
+    if (events) lib.WaitForCameraEvent(0, &kind, id, sizeof id, name, sizeof name);
+    lib.ListNewCameraItems(device, FOTEX_NEW_RESET, &count);
+    std::map<std::wstring, double> pressed;
+    std::set<std::wstring> saved;
+    constexpr int kPresses = 100;
+    const double start = Seconds();
+    double lastLook = start;
+    int presses = 0;
+    auto pressDue = [&] {
+        while (presses < kPresses && Seconds() - start >= presses * 0.2) {
+            const std::wstring picture = L"T" + std::to_wstring(presses++);
+            pressed[picture + L".jpg"] = Seconds();
+            camera.PressShutter(0, picture, nullptr);
+        }
+    };
+    while (static_cast<int>(saved.size()) < kPresses && Seconds() - start < 30) {
+        pressDue();
+        const double now = Seconds();
+        const double nextPress = presses < kPresses ? start + presses * 0.2 : now + 0.1;
+        const double nextPoll = lastLook + pollMs / 1000.0;
+        const int wait = static_cast<int>(std::max(0.0, (std::min(nextPress, nextPoll) - now) * 1000) + 1);
+        bool wake = false;
+        if (events) {
+            while (lib.WaitForCameraEvent(wake ? 0 : wait, &kind, id, sizeof id, name, sizeof name) == 1) wake = true;
+        } else {
+            Sleep(static_cast<DWORD>(wait));
+        }
+        if (!wake && Seconds() < nextPoll) continue;
+        lastLook = Seconds();
+        if (lib.ListNewCameraItems(device, 0, &count) != FOTEX_OK) continue;
+        for (int i = 0; i < count; ++i) {
+            FOTEX_ITEM item = 0;
+            if (lib.GetCameraItemText(device, i, FOTEX_ITEM_FILE_NAME, name, sizeof name) != FOTEX_OK ||
+                lib.OpenCameraItem(device, i, &item) != FOTEX_OK) {
+                ++run.failed;
+                continue;
+            }
+            const std::wstring file = folder + L"\\" + name;
+            if (!saved.insert(name).second) ++run.twice;
+            if (lib.SaveCameraItem(item, file.c_str(), FOTEX_FORMAT_NATIVE, FOTEX_SAVE_REPLACE) == FOTEX_OK) {
+                ++run.saved;
+                const auto at = pressed.find(name);
+                if (at != pressed.end()) run.latencies.push_back(Seconds() - at->second);
+            } else {
+                ++run.failed;
+            }
+            lib.ReleaseCameraItem(&item);
+            pressDue();  // the shutter goes on while pictures are saved
+        }
+    }
+    if (events) lib.StopCameraEvents();
+    lib.CloseWiaDevice(&device);
+    return run;
+}
+
+void Latencies(fotexsim::Camera& camera, fotextest::Library& lib) {
+    Title("Tethering: 100 presses, five a second; shutter to saved file (median, 99th percentile)");
+    wchar_t temp[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    const std::wstring folder = std::wstring(temp) + L"fotex-bench-tether-" + std::to_wstring(GetCurrentProcessId());
+    CreateDirectoryW(folder.c_str(), nullptr);
+    const struct {
+        const char* what;
+        int mode, value;
+        DWORD pollMs;
+        bool events;
+    } runs[] = {
+        {"events: all, poll 2 s", Device::Events::All, 0, 2000, true},
+        {"events: none, poll 2 s", Device::Events::None, 0, 2000, true},
+        {"events: 30% lost, poll 2 s", Device::Events::Lost, 30, 2000, true},
+        {"events: each twice, poll 2 s", Device::Events::Twice, 0, 2000, true},
+        {"events: 700 ms late, poll 2 s", Device::Events::Late, 700, 2000, true},
+        {"events: a deleted item first, poll 2 s", Device::Events::DeletedFirst, 0, 2000, true},
+        {"polling alone, every 2 s", Device::Events::All, 0, 2000, false},
+        {"polling alone, every 0.5 s", Device::Events::All, 0, 500, false},
+    };
+    for (const auto& r : runs) {
+        const Run run = Tether(camera, lib, folder, r.mode, r.value, r.pollMs, r.events);
+        const bool whole = run.saved == 100 && run.twice == 0 && run.failed == 0;
+        Row(r.what,
+            Format("%.0f ms, %.0f ms (%d saved, %d twice, %d failed)", Percentile(run.latencies, 0.5) * 1e3,
+                   Percentile(run.latencies, 0.99) * 1e3, run.saved, run.twice, run.failed),
+            "100 saved, none twice", whole);
+    }
+    WIN32_FIND_DATAW found;
+    HANDLE h = FindFirstFileW((folder + L"\\*").c_str(), &found);
+    if (h != INVALID_HANDLE_VALUE) {
+        do DeleteFileW((folder + L"\\" + found.cFileName).c_str());
+        while (FindNextFileW(h, &found));
+        FindClose(h);
+    }
+    RemoveDirectoryW(folder.c_str());
+}
+
+}  // namespace
+
+int main() {
+    fotextest::Library lib;
+    if (!lib.Load()) {
+        std::printf("cannot load Fotex.dll\n");
+        return 2;
+    }
+    fotexsim::Camera camera;
+    if (!RegisterCamera(camera)) return 2;
+    LookCost(camera, lib);
+    Latencies(camera, lib);
+    camera.Revoke();
+    return Verdict();
+}
