@@ -496,7 +496,9 @@ TEST(UnloadChild, UnloadsWithEventsRegistered) {
 }
 
 // The registering thread's unload returns at once, with no call to the server under the loader
-// lock; so does an unload on another thread, and neither leaves code that a delivery can enter.
+// lock, and disconnects the sink; so does an unload on another thread, which cannot disconnect
+// it (fotex.h): there a delivery that reaches the registering thread's apartment, or that
+// apartment's end, would still enter the unloaded code, which this run does not rule out.
 TEST_F(ServerTest, UnloadWithEventsRegisteredReturnsPromptlyOnAnyThread) {
     for (const wchar_t* where : {L"same", L"other"}) {
         const fotextest::ChildRun run = fotextest::RunThisProgram(L"UnloadChild.*", kUnloadChild, where, 60000);
