@@ -1270,15 +1270,18 @@ TEST(Folders, AFolderThatIsNoCameraFolderIsRefusedShowingTheNewForm) {
 
 // ---- Output for scripts ----------------------------------------------------------------------
 
-// The bytes fotex writes when its standard output is a file, as they are.
-std::string RawOutput(const std::string& args, const std::string& file) {
+// The bytes fotex writes when its standard output (and, given a file, its standard error) is a
+// file, as they are.
+std::pair<std::string, std::string> RawStreams(const std::string& args, const std::string& outName, const std::string& errName = "") {
     SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-    const HANDLE out = CreateFileA(file.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, nullptr);
+    const HANDLE out = CreateFileA(outName.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, nullptr);
+    const HANDLE err = errName.empty() ? GetStdHandle(STD_ERROR_HANDLE)
+                                       : CreateFileA(errName.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, nullptr);
     STARTUPINFOW start{};
     start.cb = sizeof start;
     start.dwFlags = STARTF_USESTDHANDLES;
     start.hStdOutput = out;
-    start.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+    start.hStdError = err;
     std::wstring command = Wide("fotex.exe --virtual " + args);
     PROCESS_INFORMATION process{};
     if (CreateProcessW(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &start, &process)) {
@@ -1287,8 +1290,11 @@ std::string RawOutput(const std::string& args, const std::string& file) {
         CloseHandle(process.hProcess);
     }
     CloseHandle(out);
-    return Contents(file);
+    if (!errName.empty()) CloseHandle(err);
+    return {Contents(outName), errName.empty() ? std::string() : Contents(errName)};
 }
+
+std::string RawOutput(const std::string& args, const std::string& file) { return RawStreams(args, file).first; }
 
 TEST(Scripts, ParsableLinesEndInALineFeedAloneAndNamesAreUtf8) {
     const std::string folder = Scratch("raw");
@@ -1564,33 +1570,10 @@ TEST(Folders, NamesWindowsReservesAreTransferredAndAFileIsNoFolder) {
     EXPECT_EQ("", file.out);
 }
 
-// The bytes fotex writes on standard output and standard error, both redirected into files.
-std::pair<std::string, std::string> RawStreams(const std::string& args, const std::string& folder) {
-    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-    const std::string outName = folder + "\\out.txt", errName = folder + "\\err.txt";
-    const HANDLE out = CreateFileA(outName.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, nullptr);
-    const HANDLE err = CreateFileA(errName.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, nullptr);
-    STARTUPINFOW start{};
-    start.cb = sizeof start;
-    start.dwFlags = STARTF_USESTDHANDLES;
-    start.hStdOutput = out;
-    start.hStdError = err;
-    std::wstring command = Wide("fotex.exe --virtual " + args);
-    PROCESS_INFORMATION process{};
-    if (CreateProcessW(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &start, &process)) {
-        WaitForSingleObject(process.hProcess, 60000);
-        CloseHandle(process.hThread);
-        CloseHandle(process.hProcess);
-    }
-    CloseHandle(out);
-    CloseHandle(err);
-    return {Contents(outName), Contents(errName)};
-}
-
 TEST(Scripts, Gphoto2sHabitsForLinesCountsSettingsAndFields) {
     const std::string folder = Scratch("habits");
     // Lines end in LF alone, results and errors alike.
-    const auto streams = RawStreams("-L -n -p 1,9 --filename " + folder + "\\%f", folder);
+    const auto streams = RawStreams("-L -n -p 1,9 --filename " + folder + "\\%f", folder + "\\out.txt", folder + "\\err.txt");
     EXPECT_TRUE(Contains(streams.first, "There are 4 files in folder '/DCIM'.\n#1 ")) << streams.first;
     EXPECT_TRUE(Contains(streams.first, "Number of files in folder '/': 0\nSaving file as ")) << streams.first;
     EXPECT_EQ("fotex: file 9 is not on the camera (4 listed, from 1)\n", streams.second);
