@@ -206,8 +206,8 @@ Saved Unsaved(Session& session, const std::string& message) {
     return Saved::No;
 }
 
-// Whether another file on the camera, in any folder, has the item's file name: then an existing
-// file of that name may well be the other one's.
+// Whether a file in another camera folder has the item's file name: then an existing file of
+// that name may well be the other one's, and %F keeps them apart.
 bool NameShared(Session& session, int index, const std::string& cameraName) {
     // From the list the action numbered its files by: listing again would renumber them.
     if (session.cameraNames.empty()) {
@@ -219,8 +219,11 @@ bool NameShared(Session& session, int index, const std::string& cameraName) {
     }
     std::wstring name = Wide(cameraName);
     if (!name.empty()) CharUpperBuffW(&name[0], static_cast<DWORD>(name.size()));
+    const std::string folder = FolderOfFullName(ItemText(session, index, FOTEX_ITEM_FULL_NAME));
     for (size_t i = 0; i < session.cameraNames.size(); ++i)
-        if (static_cast<int>(i) != index && session.cameraNames[i] == name) return true;
+        if (static_cast<int>(i) != index && session.cameraNames[i] == name &&
+            !SameFolder(FolderOfFullName(ItemText(session, static_cast<int>(i), FOTEX_ITEM_FULL_NAME)), folder))
+            return true;
     return false;
 }
 
@@ -241,7 +244,8 @@ bool SamePicture(Session& session, int index, int format, const std::string& pat
 std::string ExistingFile(Session& session, File file, const Shape& shape, int format, const std::string& cameraName,
                          const std::string& path) {
     if (WrittenThisRun(session, path))
-        return path + " was saved by this run already, from another file of the same name; " + kFolderHint;
+        return path + " was saved by this run already, from another file of the same name" +
+               (NameShared(session, file.index, cameraName) ? std::string("; ") + kFolderHint : std::string());
     if (shape.existing == Existing::Replace || !IsFile(path)) return "";
     const bool same = SamePicture(session, file.index, format, path);
     if (same && shape.existing == Existing::Skip) return "skip";
