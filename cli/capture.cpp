@@ -45,7 +45,7 @@ int CaptureImage(Session& session, const Action&) {
 int CaptureAndDownload(Session& session, const Action& action) {
     const Shape& shape = action.shape;
     NameParts parts;
-    parts.number = session.captures + 1;
+    parts.number = session.captures + session.options().fileNumber;
     GetLocalTime(&parts.time);
     parts.extension = ExtensionOf(shape.format);
     const std::string name = WithExtension(Expand(shape.filename.empty() ? "capt%04n" : shape.filename, parts), parts.extension);

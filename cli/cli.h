@@ -83,6 +83,10 @@ struct Options {
     // (0: one between two waits).
     int virtualShutterEvery = 0;
     int poll = 2;  // --poll: seconds between two looks at the camera without an event (0: events only)
+    int fileNumber = 1;     // --filenumber: what %n is for the first file
+    // --virtual-short-transfer: the virtual cameras' transfer of this number writes half its data
+    // and reports success, as a faulty service (0: none).
+    int virtualShort = 0;
     bool quiet = false;     // results only, no progress lines or notes
     bool parsable = false;  // tab-separated records; implies quiet
     std::vector<Action> actions;
@@ -123,8 +127,9 @@ size_t Columns(const std::string& utf8);
 // Output. Results go to stdout; progress lines (suppressed by --quiet) to stdout too; notes and
 // errors to stderr.
 void Print(const std::string& line);
-// --parsable: lines on standard output end in LF alone, not the console's CR LF.
-void RecordsEndInLineFeeds();
+// Lines on standard output and standard error end in LF alone, not msvcrt's CR LF; a console
+// still gets CR LF.
+void LinesEndInLineFeeds();
 int Fail(const std::string& message);  // "fotex: message" on stderr; returns kFailed
 int UsageError(const std::string& message);  // the same; returns kUsage
 // The same for one item of several: returns false, and the action goes on with the next.
@@ -178,14 +183,19 @@ public:
     std::set<std::wstring> written;
     // A file of the camera is saved as `path`: remembered (Remember), and --hook-script told.
     void Saved(const std::string& path);
-    // Runs --hook-script, if any, with ACTION and ARGUMENT in its environment, and waits for it.
-    void Hook(const char* action, const std::string& argument = "");
+    // Runs --hook-script, if any, with ACTION and ARGUMENT in its environment, and waits for it;
+    // false when it could not run or ended with a status other than 0 (noted).
+    bool Hook(const char* action, const std::string& argument = "");
     // Transfers begun, for --virtual-interrupt; whether Ctrl-C cancelled one.
     int transfers = 0;
     bool cancelled = false;
     // Folders made for the save under way: removed again if it fails and they stay empty.
     std::vector<std::string> madeFolders;
     std::set<std::wstring> records;  // --new's records this run wrote to (PathKey)
+    // The library's latest list: its length, and its items' file names in capitals, read when
+    // first needed.
+    int listed = 0;
+    std::vector<std::wstring> cameraNames;
     std::function<void()> pressShutter;  // the virtual camera's own button, when there is one
     std::function<void()> flood;         // --virtual-flood's pictures
     // --virtual-shutter-every: presses the button for each press due by the clock; called while

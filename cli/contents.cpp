@@ -24,6 +24,8 @@ bool ListAll(Session& session, int& count) {
     if (!session.Open()) return false;
     count = 0;
     const int status = session.Call([&] { return ListCameraItems(session.device(), &count); });
+    session.cameraNames.clear();
+    session.listed = status == FOTEX_OK ? count : 0;
     if (status == FOTEX_OK) return true;
     Fail("cannot list the files on the camera: " + StatusText(status));
     return false;
@@ -93,13 +95,18 @@ bool ListItems(Session& session, std::vector<File>& files) {
     FOTEX_ITEM item = 0;
     const std::wstring wide = Wide(name);
     const int status = session.Call([&] { return FindCameraItem(session.device(), wide.c_str(), &item); });
+    int type = 0;
+    if (status == FOTEX_OK) session.Call([&] { return GetItemValue(item, FOTEX_ITEM_TYPE, &type); });
     session.Call([&] {
         ReleaseCameraItem(&item);
         return 0;
     });
-    if (status == FOTEX_OK) return true;
-    Fail("there is no folder " + session.options().cameraFolder + " on the camera (see --list-folders): --folder names a "
-         "camera folder; a folder here for the files goes in --filename (--filename \"out\\%f.%C\")");
+    if (status == FOTEX_OK && (type & FOTEX_ITEM_FOLDER)) return true;
+    // gphoto2 says "Directory not found" for a file as for nothing.
+    Fail("there is no folder " + session.options().cameraFolder + " on the camera" +
+         (status == FOTEX_OK ? std::string(": it is a file") : std::string()) +
+         " (see --list-folders): --folder names a camera folder; a folder here for the files goes in --filename "
+         "(--filename \"out\\%f.%C\")");
     return false;
 }
 
@@ -127,8 +134,10 @@ bool ParseItemTime(const std::string& text, SYSTEMTIME& time) {
 std::string FileNameFor(Session& session, File file, const Shape& shape, const std::string& pattern, bool thumbnail,
                         const std::string& cameraName, const std::string& extension, std::string& why) {
     NameParts parts;
-    parts.number = file.number;
+    parts.number = file.number + session.options().fileNumber - 1;
     parts.cameraName = WithoutExtension(cameraName);
+    parts.cameraFile = cameraName;
+    parts.cameraFolder = FolderOfFullName(ItemText(session, file.index, FOTEX_ITEM_FULL_NAME));
     parts.hasCameraName = true;
     if (!ParseItemTime(ItemText(session, file.index, FOTEX_ITEM_TIME), parts.time)) GetLocalTime(&parts.time);
     parts.extension = thumbnail ? "bmp" : extension;
@@ -188,13 +197,62 @@ std::string FreeName(Session& session, const std::string& base, const std::strin
 // A file under a pattern, with the file rules; its thumbnail; or a file under a numbered name.
 enum class Save { File, Thumbnail, Numbered };
 
-// Kept: saved, but the camera would not delete the picture as asked.
+// Kept: saved, but a step after the save failed (the camera's deletion, --new's record).
 enum class Saved { Yes, Skipped, No, Kept };
 
 Saved Unsaved(Session& session, const std::string& message) {
     DropMadeFolders(session);
     Fail(message);
     return Saved::No;
+}
+
+// Whether a file in another camera folder has the item's file name: then an existing file of
+// that name may well be the other one's, and %F keeps them apart.
+bool NameShared(Session& session, int index, const std::string& cameraName) {
+    // From the list the action numbered its files by: listing again would renumber them.
+    if (session.cameraNames.empty()) {
+        for (int i = 0; i < session.listed; ++i) {
+            std::wstring name = Wide(ItemText(session, i, FOTEX_ITEM_FILE_NAME));
+            if (!name.empty()) CharUpperBuffW(&name[0], static_cast<DWORD>(name.size()));
+            session.cameraNames.push_back(name);
+        }
+    }
+    std::wstring name = Wide(cameraName);
+    if (!name.empty()) CharUpperBuffW(&name[0], static_cast<DWORD>(name.size()));
+    const std::string folder = FolderOfFullName(ItemText(session, index, FOTEX_ITEM_FULL_NAME));
+    for (size_t i = 0; i < session.cameraNames.size(); ++i)
+        if (static_cast<int>(i) != index && session.cameraNames[i] == name &&
+            !SameFolder(FolderOfFullName(ItemText(session, static_cast<int>(i), FOTEX_ITEM_FULL_NAME)), folder))
+            return true;
+    return false;
+}
+
+constexpr char kFolderHint[] = "--filename '%F/%f.%C' keeps each camera folder's files apart";
+
+// Whether the file at `path` is the item's picture: as long as the item says (when saved in its
+// own format) and with its time (where it gives one), as fotex leaves every file it saves.
+bool SamePicture(Session& session, int index, int format, const std::string& path) {
+    const int size = ItemValue(session, index, FOTEX_ITEM_SIZE, -1);
+    if (format == FOTEX_FORMAT_NATIVE && size >= 0 && FileSize(path) != size) return false;
+    SYSTEMTIME time;
+    return !ParseItemTime(ItemText(session, index, FOTEX_ITEM_TIME), time) || FileHasTime(path, time);
+}
+
+// An existing file under the name a camera file is to be saved as, under the file rules: "" to
+// go on (no such file, or --force-overwrite), "skip" for the same picture under
+// --skip-existing, else why the save is refused.
+std::string ExistingFile(Session& session, File file, const Shape& shape, int format, const std::string& cameraName,
+                         const std::string& path) {
+    if (WrittenThisRun(session, path))
+        return path + " was saved by this run already, from another file of the same name" +
+               (NameShared(session, file.index, cameraName) ? std::string("; ") + kFolderHint : std::string());
+    if (shape.existing == Existing::Replace || !IsFile(path)) return "";
+    const bool same = SamePicture(session, file.index, format, path);
+    if (same && shape.existing == Existing::Skip) return "skip";
+    if (same) return ExistsMessage(path);
+    if (NameShared(session, file.index, cameraName))
+        return path + " exists and holds another picture, likely the camera's other file of that name; " + kFolderHint;
+    return path + " exists and holds another picture (--force-overwrite replaces it)";
 }
 
 // Saves the listed item (or its thumbnail) at `index`; failures reported.
@@ -232,6 +290,12 @@ Saved SaveItem(Session& session, File file, const Shape& shape, Save what) {
         path = FileNameFor(session, file, shape, pattern, what == Save::Thumbnail, cameraName, extension, why);
         if (path.empty()) return Unsaved(session, "could not save " + label + ": " + why);
         if (savedBefore(path)) return Saved::Skipped;
+        why = what == Save::Thumbnail ? "" : ExistingFile(session, file, shape, format, cameraName, path);
+        if (why == "skip") {
+            session.Progress("Skipping existing file " + path);
+            return Saved::Skipped;
+        }
+        if (!why.empty()) return Unsaved(session, "could not save " + label + ": " + why);
         switch (Target::Ready(session, path, shape.existing, why)) {
             case Target::Refuse: return Unsaved(session, "could not save " + label + ": " + why);
             case Target::Skip: return Saved::Skipped;
@@ -241,17 +305,22 @@ Saved SaveItem(Session& session, File file, const Shape& shape, Save what) {
     FOTEX_ITEM item = 0;
     const std::wstring before = FileKey(path);
     const int remove = what != Save::Thumbnail && !shape.keep ? FOTEX_SAVE_DELETE : 0;
+    // Read before the save, which may delete the item.
+    SYSTEMTIME time;
+    const bool timed = what != Save::Thumbnail && ParseItemTime(ItemText(session, index, FOTEX_ITEM_TIME), time);
     int status = session.Call([&] { return OpenCameraItem(session.device(), index, &item); });
     if (status == FOTEX_OK) {
         const int replace = !numbered && shape.existing == Existing::Replace ? FOTEX_SAVE_REPLACE : 0;
         for (;;) {
             const std::wstring wide = Wide(path);
             TransferProgress progress(session, Printable(cameraName), ItemValue(session, index, FOTEX_ITEM_SIZE, -1));
+            const Landing landing(path);
             status = session.Call([&] {
                 return what == Save::Thumbnail
                            ? SaveCameraThumbnail(item, wide.c_str(), replace)
                            : SaveCameraItemWithProgress(item, wide.c_str(), format, replace | remove, TransferProgress::Report, &progress);
             });
+            if (status != FOTEX_E_FILE_EXISTS) path = landing.Path();
             // Another program took the free name meanwhile: the next one.
             if (!numbered || status != FOTEX_E_FILE_EXISTS || step >= kMaxSteps) break;
             path = FreeName(session, base, extension, ++step);
@@ -269,19 +338,26 @@ Saved SaveItem(Session& session, File file, const Shape& shape, Save what) {
     }
     if (status == FOTEX_E_FILE_EXISTS && !numbered)
         return Unsaved(session, "could not save " + label + ": " + ExistsMessage(path));
-    if (status != FOTEX_OK && remove && OnlyDeleteFailed(path, before)) {
-        session.Saved(path);
-        session.Progress("Saving file as " + path);
+    const bool deleteFailed = status != FOTEX_OK && remove && OnlyDeleteFailed(path, before);
+    if (status != FOTEX_OK && !deleteFailed)
+        return Unsaved(session, "could not save " + label + " as " + path + ": " + StatusText(status));
+    // The camera's time on the file, as gphoto2 leaves it: --skip-existing knows the picture by it.
+    if (timed) SetFileTimeTo(path, time);
+    session.Saved(path);
+    session.Progress("Saving file as " + path);
+    Saved result = Saved::Yes;
+    if (deleteFailed) {
         Fail(label + " is saved as " + path + ", but the camera could not delete it: " + StatusText(status) +
              "; the picture stays on the camera");
-        return Saved::Kept;
+        result = Saved::Kept;
+    } else if (remove) {
+        session.Progress("Deleting " + Printable(cameraName) + " from the camera");
     }
-    if (status != FOTEX_OK) return Unsaved(session, "could not save " + label + " as " + path + ": " + StatusText(status));
-    session.Saved(path);
-    if (!key.empty() && !AddToRecord(session, record, key)) return Unsaved(session, "could not record " + label + " in " + record);
-    session.Progress("Saving file as " + path);
-    if (what != Save::Thumbnail && !shape.keep) session.Progress("Deleting " + Printable(cameraName) + " from the camera");
-    return Saved::Yes;
+    if (!key.empty() && !AddToRecord(session, record, key)) {
+        Fail(label + " is saved as " + path + ", but could not be recorded in " + record + ": a later --new saves it again");
+        result = Saved::Kept;
+    }
+    return result;
 }
 
 // Ends an action that Ctrl-C stopped, naming the files from `next` on that it did not reach.
@@ -472,11 +548,13 @@ int ShowInfo(Session& session, const Action& action) {
 int NumFiles(Session& session, const Action&) {
     std::vector<File> files;
     if (!ListItems(session, files)) return kFailed;
-    const std::string count = std::to_string(files.size());
+    // As gphoto2: the folder's own files, not its subfolders'.
     const std::string& folder = session.options().cameraFolder;
-    Print(session.options().parsable ? count
-                                     : "Number of files " + (folder == "/" ? std::string("on the camera") : "in folder '" + folder + "'") +
-                                           ": " + count);
+    size_t own = 0;
+    for (const File& file : files)
+        if (SameFolder(FolderOfFullName(ItemText(session, file.index, FOTEX_ITEM_FULL_NAME)), folder)) ++own;
+    const std::string count = std::to_string(own);
+    Print(session.options().parsable ? count : "Number of files in folder '" + folder + "': " + count);
     return kDone;
 }
 

@@ -123,6 +123,7 @@ int SaveFound(Session& session, const Shape& shape, const std::string& fullName,
     parts.number = number;
     GetLocalTime(&parts.time);
     parts.cameraName = Leaf(fullName);
+    parts.cameraFile = own;
     parts.hasCameraName = true;
     parts.extension = format != FOTEX_FORMAT_NATIVE ? ExtensionOf(format) : dot != std::string::npos ? own.substr(dot + 1) : ExtensionOf(code);
     std::string why;

@@ -79,7 +79,10 @@ std::string Printable(const std::string& text) {
 }
 
 std::string CameraFilePath(const Shape& shape, const std::string& pattern, NameParts parts, std::string& why) {
-    if (parts.hasCameraName) parts.cameraName = SafeNamePart(parts.cameraName);
+    if (parts.hasCameraName) {
+        parts.cameraName = SafeNamePart(parts.cameraName);
+        parts.cameraFile = SafeNamePart(parts.cameraFile);
+    }
     parts.extension = SafeNamePart(parts.extension, true);
     const std::string name = WithExtension(Expand(pattern, parts), parts.extension);
     const std::string path = shape.folder == "." ? name : JoinPath(shape.folder, name);
@@ -98,6 +101,52 @@ std::string CameraFilePath(const Shape& shape, const std::string& pattern, NameP
     return "";
 }
 
+namespace {
+
+// The fields, as gphoto2 documents them; those after kCameraFields need a file on the camera.
+constexpr char kFields[] = "nCYymdHMSbBaAjIklps%" "fF:";
+constexpr size_t kCameraFields = sizeof kFields - 1 - 3;
+
+const char* const kMonths[] = {"January", "February", "March",     "April",   "May",      "June",
+                               "July",    "August",   "September", "October", "November", "December"};
+const char* const kDays[] = {"Sunday", "Monday", "Tuesday", "Wednesday", "Thursday", "Friday", "Saturday"};
+
+// The day of the week and the seconds since 1970 (the time read as local time); false for a time
+// the system cannot convert.
+bool WeekdayAndEpoch(const SYSTEMTIME& local, int& weekday, long long& epoch) {
+    SYSTEMTIME withDay, utc;
+    FILETIME file, utcFile;
+    if (!SystemTimeToFileTime(&local, &file) || !FileTimeToSystemTime(&file, &withDay)) return false;
+    weekday = withDay.wDayOfWeek;
+    if (!TzSpecificLocalTimeToSystemTime(nullptr, &local, &utc) || !SystemTimeToFileTime(&utc, &utcFile)) return false;
+    const unsigned long long ticks = (static_cast<unsigned long long>(utcFile.dwHighDateTime) << 32) | utcFile.dwLowDateTime;
+    epoch = static_cast<long long>(ticks / 10000000ULL) - 11644473600LL;
+    return true;
+}
+
+int DayOfYear(const SYSTEMTIME& t) {
+    static const int before[] = {0, 31, 59, 90, 120, 151, 181, 212, 243, 273, 304, 334};
+    const bool leap = (t.wYear % 4 == 0 && t.wYear % 100 != 0) || t.wYear % 400 == 0;
+    const int month = t.wMonth >= 1 && t.wMonth <= 12 ? t.wMonth : 1;
+    return before[month - 1] + t.wDay + (leap && month > 2 ? 1 : 0);
+}
+
+// "/DCIM/100CANON" as "DCIM\100CANON", each part made safe; "" for the root.
+std::string FolderField(const std::string& folder) {
+    std::string out, part;
+    for (size_t i = 0; i <= folder.size(); ++i) {
+        if (i < folder.size() && folder[i] != '/' && folder[i] != '\\') {
+            part += folder[i];
+            continue;
+        }
+        if (!part.empty()) out += (out.empty() ? "" : "\\") + SafeNamePart(part);
+        part.clear();
+    }
+    return out;
+}
+
+}  // namespace
+
 std::string CheckPattern(const std::string& pattern, bool cameraName) {
     if (pattern.empty()) return "--filename needs a name";
     for (size_t i = 0; i < pattern.size(); ++i) {
@@ -109,9 +158,11 @@ std::string CheckPattern(const std::string& pattern, bool cameraName) {
         if (j - i - 1 > 2 || (j - i - 1 == 2 && pattern.compare(i + 1, 2, "20") > 0))
             return "--filename '" + pattern + "': a field is at most 20 characters wide";
         const char c = pattern[j];
-        if (c == 'f' && !cameraName) return "--filename '" + pattern + "': %f (the camera's file name) has no value here";
-        if (std::string("nfCYmdHMS%").find(c) == std::string::npos)
-            return "--filename '" + pattern + "': unknown field %" + c + " (see --help)";
+        const char* field = std::strchr(kFields, c);
+        if (c == 0 || field == nullptr) return "--filename '" + pattern + "': unknown field %" + c + " (see --help)";
+        if (static_cast<size_t>(field - kFields) >= kCameraFields && !cameraName)
+            return "--filename '" + pattern + "': %" + c + (c == 'F' ? " (the camera folder)" : " (the camera's file name)") +
+                   " has no value here";
         i = j;
     }
     return "";
@@ -119,6 +170,11 @@ std::string CheckPattern(const std::string& pattern, bool cameraName) {
 
 std::string Expand(const std::string& pattern, const NameParts& parts) {
     std::string out;
+    int weekday = 0;
+    long long epoch = 0;
+    const bool known = WeekdayAndEpoch(parts.time, weekday, epoch);
+    const SYSTEMTIME& t = parts.time;
+    const int month = t.wMonth >= 1 && t.wMonth <= 12 ? t.wMonth - 1 : 0;
     for (size_t i = 0; i < pattern.size(); ++i) {
         if (pattern[i] != '%') {
             out += pattern[i];
@@ -128,25 +184,45 @@ std::string Expand(const std::string& pattern, const NameParts& parts) {
         int width = 0;
         for (; j < pattern.size() && pattern[j] >= '0' && pattern[j] <= '9'; ++j) width = width * 10 + (pattern[j] - '0');
         char number[32];
-        auto two = [&](int v, int w) {
-            std::snprintf(number, sizeof number, "%0*d", w, v);
+        auto two = [&](long long v, int w, bool blank = false) {
+            std::snprintf(number, sizeof number, blank ? "%*lld" : "%0*lld", w, v);
             return std::string(number);
         };
+        const int hour12 = t.wHour % 12 == 0 ? 12 : t.wHour % 12;
         switch (j < pattern.size() ? pattern[j] : '%') {
             case 'n': out += two(parts.number, width); break;
             case 'f': out += parts.cameraName; break;
+            case ':': out += parts.cameraFile; break;
+            case 'F': {
+                const std::string folder = FolderField(parts.cameraFolder);
+                out += folder;
+                // The root has no name: "%F/%f" is then the file alone.
+                if (folder.empty() && j + 1 < pattern.size() && (pattern[j + 1] == '/' || pattern[j + 1] == '\\')) ++j;
+                break;
+            }
             case 'C':
                 // "%f.%C" without an extension is the name alone, not one ending in a dot.
                 if (parts.extension.empty() && i > 0 && pattern[i - 1] == '.' && !out.empty() && out.back() == '.')
                     out.pop_back();
                 out += parts.extension;
                 break;
-            case 'Y': out += two(parts.time.wYear, 4); break;
-            case 'm': out += two(parts.time.wMonth, 2); break;
-            case 'd': out += two(parts.time.wDay, 2); break;
-            case 'H': out += two(parts.time.wHour, 2); break;
-            case 'M': out += two(parts.time.wMinute, 2); break;
-            case 'S': out += two(parts.time.wSecond, 2); break;
+            case 'Y': out += two(t.wYear, 4); break;
+            case 'y': out += two(t.wYear % 100, 2); break;
+            case 'm': out += two(t.wMonth, 2); break;
+            case 'd': out += two(t.wDay, 2); break;
+            case 'j': out += two(DayOfYear(t), 3); break;
+            case 'H': out += two(t.wHour, 2); break;
+            case 'k': out += two(t.wHour, 2, true); break;
+            case 'I': out += two(hour12, 2); break;
+            case 'l': out += two(hour12, 2, true); break;
+            case 'p': out += t.wHour < 12 ? "AM" : "PM"; break;
+            case 'M': out += two(t.wMinute, 2); break;
+            case 'S': out += two(t.wSecond, 2); break;
+            case 's': out += two(known ? epoch : 0, 1); break;
+            case 'B': out += kMonths[month]; break;
+            case 'b': out += std::string(kMonths[month], 3); break;
+            case 'A': out += kDays[weekday]; break;
+            case 'a': out += std::string(kDays[weekday], 3); break;
             default: out += '%'; break;
         }
         i = j;
@@ -206,6 +282,73 @@ void DropMadeFolders(Session& session) {
 bool OnlyDeleteFailed(const std::string& path, const std::wstring& before) {
     const std::wstring now = FileKey(path);
     return !now.empty() && now != before;
+}
+
+namespace {
+
+// The names in a folder, as the file system lists them.
+std::set<std::wstring> NamesIn(const std::string& folder) {
+    std::set<std::wstring> names;
+    WIN32_FIND_DATAW found;
+    const HANDLE find = FindFirstFileW(Wide(JoinPath(folder.empty() ? "." : folder, "*")).c_str(), &found);
+    if (find == INVALID_HANDLE_VALUE) return names;
+    do
+        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.insert(found.cFileName);
+    while (FindNextFileW(find, &found));
+    FindClose(find);
+    return names;
+}
+
+// Names this long may be changed on the way; shorter ones are kept by every file system here.
+constexpr size_t kMayBeCut = 128;
+
+bool ToFileTime(const SYSTEMTIME& local, FILETIME& file) {
+    SYSTEMTIME utc;
+    return TzSpecificLocalTimeToSystemTime(nullptr, &local, &utc) && SystemTimeToFileTime(&utc, &file);
+}
+
+unsigned long long Ticks(const FILETIME& t) { return (static_cast<unsigned long long>(t.dwHighDateTime) << 32) | t.dwLowDateTime; }
+
+}  // namespace
+
+Landing::Landing(const std::string& path) : path_(path) {
+    watched_ = LeafOf(path).size() > kMayBeCut;
+    if (watched_) before_ = NamesIn(FolderOf(path));
+}
+
+std::string Landing::Path() const {
+    if (!watched_ || GetFileAttributesW(Wide(path_).c_str()) != INVALID_FILE_ATTRIBUTES) return path_;
+    std::wstring got;
+    for (const std::wstring& name : NamesIn(FolderOf(path_))) {
+        if (before_.count(name)) continue;
+        if (!got.empty()) return path_;  // more than one new name: another program's too
+        got = name;
+    }
+    return got.empty() ? path_ : JoinPath(FolderOf(path_), Utf8(got));
+}
+
+void SetFileTimeTo(const std::string& path, const SYSTEMTIME& local) {
+    FILETIME time;
+    if (!ToFileTime(local, time)) return;
+    const HANDLE file = CreateFileW(Wide(path).c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return;
+    SetFileTime(file, nullptr, nullptr, &time);
+    CloseHandle(file);
+}
+
+bool FileHasTime(const std::string& path, const SYSTEMTIME& local) {
+    FILETIME want;
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!ToFileTime(local, want) || !GetFileAttributesExW(Wide(path).c_str(), GetFileExInfoStandard, &data)) return false;
+    const unsigned long long a = Ticks(want), b = Ticks(data.ftLastWriteTime);
+    return (a > b ? a - b : b - a) <= 20000000ULL;
+}
+
+long long FileSize(const std::string& path) {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExW(Wide(path).c_str(), GetFileExInfoStandard, &data)) return -1;
+    return static_cast<long long>((static_cast<unsigned long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow);
 }
 
 bool InRecord(const std::string& record, const std::string& key) {

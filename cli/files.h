@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <set>
 #include <string>
 #include <vector>
 
@@ -14,10 +15,12 @@ namespace fotexcli {
 // What a pattern's fields stand for.
 struct NameParts {
     int number = 0;          // %n
-    SYSTEMTIME time{};       // %Y %m %d %H %M %S
+    SYSTEMTIME time{};       // %Y %m %d %H %M %S and the other date fields
     std::string extension;   // %C, without the dot
     std::string cameraName;  // %f: the camera's file name without extension
     bool hasCameraName = false;
+    std::string cameraFolder;  // %F: the camera folder, "/DCIM/100CANON"
+    std::string cameraFile;    // %:: the camera's file name with its extension
 };
 
 // A part of a file name that comes from the camera (its name, an extension, the leaf of an
@@ -95,6 +98,27 @@ private:
     std::wstring aside_;  // the old file, while it is moved aside
     bool pending_ = false;
 };
+
+// The file system may save a file under another name than the one asked (Wine cuts a Unix name
+// at 255 bytes): for a long name, the folder's names before the save tell which one it got.
+class Landing {
+public:
+    explicit Landing(const std::string& path);
+    // The path the file is saved under: the one asked when it is there, else the one new name.
+    std::string Path() const;
+
+private:
+    std::string path_;
+    std::set<std::wstring> before_;
+    bool watched_ = false;
+};
+
+// The camera's time of a picture (local time, as the camera keeps it) as the file's last-write
+// time, as gphoto2 does; and whether a file has that time (within the two seconds FAT keeps).
+void SetFileTimeTo(const std::string& path, const SYSTEMTIME& local);
+bool FileHasTime(const std::string& path, const SYSTEMTIME& local);
+// The file's size, or -1 when there is no such file.
+long long FileSize(const std::string& path);
 
 // --new's record of the files saved into a folder, one key a line, in that folder.
 constexpr char kRecordName[] = ".fotex-saved";

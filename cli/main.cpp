@@ -49,7 +49,8 @@ int main() {
     if (parsed >= 0) return parsed;
     // Ctrl-C stops every long action between two steps, for the whole run.
     CatchInterrupts();
-    if (options.parsable) RecordsEndInLineFeeds();
+    // Lines end in LF alone on pipes and in files, as gphoto2's do.
+    LinesEndInLineFeeds();
 
     // Fotex.dll joined this thread to a COM apartment when it loaded; the virtual camera
     // registers in the same one.
@@ -66,6 +67,7 @@ int main() {
         constexpr int kDiskFull = static_cast<int>(0x80070070);  // HRESULT_FROM_WIN32(ERROR_DISK_FULL)
         constexpr int kDeviceBusy = static_cast<int>(0x800700AA);  // HRESULT_FROM_WIN32(ERROR_BUSY)
         if (options.virtualCut) FotexSimCutTransfer(kDiskFull, options.virtualCut);
+        if (options.virtualShort) FotexSimCutTransfer(S_OK, options.virtualShort);
         if (options.virtualFailDelete) FotexSimFailDelete(kDeviceBusy, options.virtualFailDelete);
         if (options.virtualRate) FotexSimSetTransferRate(options.device, options.virtualRate);
         if (options.virtualEvents) FotexSimSetEventMode(options.device, options.virtualEvents, options.virtualEventsValue);
@@ -105,9 +107,13 @@ int main() {
                 for (MSG msg; PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE);) DispatchMessageW(&msg);
             };
         // Later actions may rely on earlier ones (a setting before a capture): stop at a failure.
-        if (status == kDone) session.Hook("init");
-        for (size_t i = 0; status == kDone && i < options.actions.size(); ++i) status = RunAction(session, options.actions[i]);
-        session.Hook("stop");
+        // As gphoto2: a script that fails at init stops everything.
+        if (status == kDone && !session.Hook("init")) status = Fail("the hook script failed at init: nothing done");
+        if (status == kDone) {
+            session.Hook("start");
+            for (size_t i = 0; status == kDone && i < options.actions.size(); ++i) status = RunAction(session, options.actions[i]);
+            session.Hook("stop");
+        }
         if (simulated) FotexSimRevoke();
     }
     CoUninitialize();

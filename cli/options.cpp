@@ -30,7 +30,7 @@ enum class Kind {
     VirtualItem,    // --virtual-item NAME[:EXT]
     VirtualInterrupt,  // --virtual-interrupt N
     VirtualFlood,   // --virtual-flood N
-    VirtualFault,   // --virtual-cut-transfer N, --virtual-fail-delete N
+    VirtualFault,   // --virtual-cut-transfer N, --virtual-fail-delete N, --virtual-short-transfer N
     Device,    // --device N
     CameraFolder,  // -f FOLDER
     Camera,    // --camera NAME
@@ -38,6 +38,7 @@ enum class Kind {
     Interval,  // -I SECONDS
     Frames,    // -F N
     Hook,      // --hook-script FILE
+    FileNumber,  // --filenumber N
     Stdout,    // --stdout
     VirtualRate,  // --virtual-rate N
     VirtualEvents,  // --virtual-events MODE[:N]
@@ -85,6 +86,8 @@ const Option kOptions[] = {
      "once fotex waits for events, the other virtual camera takes N\npictures, then this one one (after --virtual-item), all at once:\nmore than the event queue holds, so events are lost"},
     {"virtual-cut-transfer", 0, Kind::VirtualFault, Takes::Value, "N", 0, nullptr, nullptr,
      "the virtual cameras' Nth transfer fails half-way: the disk is full"},
+    {"virtual-short-transfer", 0, Kind::VirtualFault, Takes::Value, "N", 0, nullptr, nullptr,
+     "the virtual cameras' Nth transfer writes half the file and reports\nsuccess, as a faulty service"},
     {"virtual-fail-delete", 0, Kind::VirtualFault, Takes::Value, "N", 0, nullptr, nullptr,
      "the virtual cameras' Nth deletion of a file fails"},
     {"virtual-events", 0, Kind::VirtualEvents, Takes::Value, "MODE", 0, nullptr, nullptr,
@@ -132,14 +135,15 @@ const Option kOptions[] = {
      CaptureAndDownload, CheckCapture, "take a picture and save it as --filename"},
     {"get-all-files", 'P', Kind::Action, Takes::Nothing, nullptr, kFilename | kPrefix | kFormat | kKeep | kExisting,
      GetAllFiles, CheckGetAllFiles,
-     "save every picture and video into --folder, each in its own format\n(unless --format) and each failure named, the rest still saved,\n"
-     "under --filename (default %f.%C: the camera's names) with the file\nrules; with --prefix, fotex 1.3's names instead"},
+     "save every picture and video of the camera folder --folder, each\nin its own format (unless --format) and each failure named, the\n"
+     "rest still saved, under --filename (default %f.%C: the camera's\nnames, in the current folder) with the file rules; with --prefix,\n"
+     "fotex 1.3's names instead"},
     {"interval", 'I', Kind::Interval, Takes::Value, "SECONDS", 0, nullptr, nullptr,
      "repeat --capture-image and --capture-image-and-download every\nSECONDS, until --frames pictures or Ctrl-C"},
     {"frames", 'F', Kind::Frames, Takes::Value, "N", 0, nullptr, nullptr, "the number of pictures --interval takes"},
     {"hook-script", 0, Kind::Hook, Takes::Value, "FILE", 0, nullptr, nullptr,
-     "run FILE after each file saved, with ACTION=download and ARGUMENT\nthe file's path in its environment (ACTION=init and stop before\n"
-     "the first action and after the last)"},
+     "run FILE after each file saved, with ACTION=download and ARGUMENT\nthe file's path in its environment; ACTION=init and start before\n"
+     "the first action (a script failing at init stops fotex), stop\nafter the last"},
     {"delete-all-files", 'D', Kind::Action, Takes::Nothing, nullptr, 0, DeleteAllFiles, nullptr, "delete every picture and video on the camera"},
     {"dialog", 0, Kind::Action, Takes::Nothing, nullptr, kExisting, Dialog, nullptr,
      "acquire a picture through the system dialog; it always saves C:\\kalto.jpg"},
@@ -156,8 +160,10 @@ const Option kOptions[] = {
      "replace a file of the same name (by default fotex refuses), but\n"
      "never one this run saved, under any of its names"},
     {"skip-existing", 0, Kind::Shaping, Takes::Nothing, nullptr, kExisting, nullptr, nullptr,
-     "leave a file of the same name alone and go on with the next; a\n"
-     "file this run saved is refused, not left"},
+     "leave a file of the same name alone and go on with the next when\n"
+     "it is the same picture (its size and time); another file of that\n"
+     "name, or one this run saved, is refused, not left"},
+    {"filenumber", 0, Kind::FileNumber, Takes::Value, "N", 0, nullptr, nullptr, "what %n is for the first file (default 1)"},
     {"keep", 0, Kind::Shaping, Takes::Nothing, nullptr, kKeep, nullptr, nullptr, "keep saved pictures on the camera (default)"},
     {"no-keep", 0, Kind::Shaping, Takes::Nothing, nullptr, kKeep, nullptr, nullptr, "delete each picture from the camera once saved"},
 
@@ -186,13 +192,22 @@ const Option kOptions[] = {
 const char kUsageTail[] =
     "\n"
     "File-name patterns (--filename):\n"
-    "  %n  the picture's number, from 1 (%04n: four digits, zero-filled); for files on the\n"
-    "      camera, the number --list-files shows\n"
+    "  %n  the picture's number, from 1 or --filenumber (%04n: four digits, zero-filled);\n"
+    "      for files on the camera, the number --list-files shows (gphoto2 counts the\n"
+    "      files saved in the run instead: fotex's number stays the file's, so that\n"
+    "      --skip-existing finds it again)\n"
     "  %f  the camera's file name without extension (files on the camera), made safe:\n"
     "      characters Windows refuses become _, and a device name (CON, NUL.txt, ...) or a\n"
     "      name ending in a dot or blank gets a _; a path outside --folder is refused\n"
+    "  %:  the camera's file name with its extension, made safe alike\n"
+    "  %F  the camera folder (DCIM\\100CANON for /DCIM/100CANON), each part made safe:\n"
+    "      --filename '%F/%f.%C' keeps folders that share names apart\n"
     "  %C  the extension; when there is none, a dot just before %C goes too\n"
-    "  %Y %m %d %H %M %S  the file's time (captures: now)\n"
+    "  the file's time (captures: now), as gphoto2 names its fields:\n"
+    "  %Y %y  year (2026, 26)      %m %b %B  month (12, Dec, December)\n"
+    "  %d %j  day (09), of the year (343)      %a %A  weekday (Wed, Wednesday)\n"
+    "  %H %k  hour 00-23 (%k: blank-padded)   %I %l %p  hour 01-12, AM or PM\n"
+    "  %M %S  minute, second      %s  seconds since 1970\n"
     "  %%  a percent sign\n"
     "\n"
     "Values of settings: whole numbers are decimal, with an optional sign; blanks around them\n"
@@ -240,6 +255,9 @@ const Option* FindShort(char c) {
         if (o.shortName == c) return &o;
     return nullptr;
 }
+
+// Keeps %n within an int for any file number.
+constexpr int kMaxFileNumber = 1000000000;
 
 std::string Spelling(const Option& o) { return std::string("--") + o.name; }
 
@@ -413,7 +431,9 @@ int ParseCommandLine(const std::vector<std::string>& args, Options& options) {
                 case Kind::VirtualFault: {
                     int nth = 0;
                     if (!ParseDecimal(value, nth) || nth < 1) return UsageError(Spelling(o) + " takes a number from 1, not '" + value + "'");
-                    (o.name == std::string("virtual-cut-transfer") ? options.virtualCut : options.virtualFailDelete) = nth;
+                    const std::string name = o.name;
+                    (name == "virtual-cut-transfer" ? options.virtualCut
+                                                    : name == "virtual-short-transfer" ? options.virtualShort : options.virtualFailDelete) = nth;
                     break;
                 }
                 case Kind::CameraFolder:
@@ -474,6 +494,10 @@ int ParseCommandLine(const std::vector<std::string>& args, Options& options) {
                     if (!ParseDecimal(value, options.poll) || options.poll < 0 || options.poll > 86400)
                         return UsageError("--poll takes seconds from 0 to 86400, not '" + value + "'");
                     break;
+                case Kind::FileNumber:
+                    if (!ParseDecimal(value, options.fileNumber) || options.fileNumber < 0 || options.fileNumber > kMaxFileNumber)
+                        return UsageError("--filenumber takes a number from 0 to " + std::to_string(kMaxFileNumber) + ", not '" + value + "'");
+                    break;
                 case Kind::Hook:
                     if (value.empty()) return UsageError("--hook-script needs a file");
                     options.hook = value;
@@ -494,6 +518,8 @@ int ParseCommandLine(const std::vector<std::string>& args, Options& options) {
     if (!options.virtualItems.empty() && !options.virtualCamera) return UsageError("--virtual-item needs --virtual");
     if (deviceGiven && !options.camera.empty()) return UsageError("--device and --camera both choose the device: give one");
     if (options.frames && !options.intervalGiven) return UsageError("--frames goes with --interval");
+    if (options.virtualCut && options.virtualShort)
+        return UsageError("--virtual-cut-transfer and --virtual-short-transfer: the virtual camera takes one fault of a transfer");
     // Standard output then holds one file's bytes: nothing else may go there, and nothing is saved.
     if (options.toStdout && (options.actions.size() != 1 || options.actions[0].verb != "get-file"))
         return UsageError("--stdout goes with one --get-file N and no other action");

@@ -74,9 +74,12 @@ void Print(const std::string& line) {
     std::fputc('\n', stdout);
 }
 
-void RecordsEndInLineFeeds() {
+void LinesEndInLineFeeds() {
+    DWORD mode;
     std::fflush(stdout);
-    _setmode(_fileno(stdout), _O_BINARY);
+    std::fflush(stderr);
+    if (!GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode)) _setmode(_fileno(stdout), _O_BINARY);
+    if (!GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode)) _setmode(_fileno(stderr), _O_BINARY);
 }
 
 int Fail(const std::string& message) {
@@ -206,8 +209,8 @@ bool Session::List() {
     return false;
 }
 
-void Session::Hook(const char* action, const std::string& argument) {
-    if (options_.hook.empty()) return;
+bool Session::Hook(const char* action, const std::string& argument) {
+    if (options_.hook.empty()) return true;
     SetEnvironmentVariableW(L"ACTION", Wide(action).c_str());
     SetEnvironmentVariableW(L"ARGUMENT", argument.empty() ? nullptr : Wide(argument).c_str());
     // cmd runs batch files and programs alike; the outer quotes are its own.
@@ -231,7 +234,7 @@ void Session::Hook(const char* action, const std::string& argument) {
     if (aside != nullptr) CloseHandle(aside);
     if (!started) {
         Note("cannot run the hook script " + options_.hook + " (error " + std::to_string(error) + ")");
-        return;
+        return false;
     }
     WaitForSingleObject(process.hProcess, INFINITE);
     DWORD exit = 0;
@@ -239,6 +242,7 @@ void Session::Hook(const char* action, const std::string& argument) {
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
     if (exit != 0) Note("the hook script " + options_.hook + " ended with status " + std::to_string(exit));
+    return exit == 0;
 }
 
 // The index of the device whose name or identifier is `name` (any case), or -1.

@@ -163,9 +163,15 @@ std::string Label(const Setting& s) {
     return DescribeSetting(s.id, label, sizeof label) == FOTEX_OK ? Utf8(label) : s.name();
 }
 
+// The path --list-all-config prints before each setting's name.
+constexpr char kSettingsPath[] = "/main/settings/";
+
+// By its name, or by its path as --list-all-config prints it (gphoto2 takes both).
 const Setting* Find(const std::string& name) {
+    const size_t prefix = sizeof kSettingsPath - 1;
+    const std::string shortName = name.compare(0, prefix, kSettingsPath) == 0 ? name.substr(prefix) : name;
     for (const Setting& s : kSettings)
-        if (s.name() == name) return &s;
+        if (s.name() == shortName) return &s;
     return nullptr;
 }
 
@@ -332,7 +338,7 @@ int ListAllConfig(Session& session, const Action&) {
     if (!session.Open()) return kFailed;
     // A setting that cannot be read is named, as --list-config does, and the rest still shown.
     for (const Setting& s : kSettings) {
-        Print("/main/settings/" + s.name());
+        Print(kSettingsPath + s.name());
         if (ShowConfig(session, s) != kDone) Print("END");
     }
     return kDone;

@@ -626,6 +626,9 @@ int FOTEX_CALL FindCameraItem(FOTEX_DEVICE device, const wchar_t* full_name, FOT
    FOTEX_E_INVALIDARG a flag other than these two; FOTEX_E_FOLDER the item is a folder (nothing
    is written); FOTEX_E_FORMAT the camera refuses `format` for this item (nothing is written);
    FOTEX_E_NOT_FOUND FOTEX_FORMAT_NATIVE for an item that names no format of its own;
+   FOTEX_E_INCOMPLETE in the item's own format (FOTEX_FORMAT_NATIVE or the format it prefers),
+   the file the service wrote is shorter or longer than the item's size (WIA_IPA_ITEM_SIZE,
+   where it gives one): no file is left and nothing is deleted;
    FOTEX_E_FILE_EXISTS the file exists and FOTEX_SAVE_REPLACE was not given (nothing was
    transferred when it existed before the call); the service's HRESULT when the transfer failed
    or the item's type could not be read (E_FAIL for a success code other than S_OK); the file system's (as an HRESULT) when the

@@ -81,6 +81,14 @@ void KeepFullNamesApart(const Item& parent, const std::vector<std::pair<Item*, s
     }
 }
 
+// The path in the form the file system takes as written: a camera's file may be named CON.JPG
+// or end in a blank, which the short form turns into a device or another name.
+std::wstring LongForm(const std::wstring& path) {
+    if (path.compare(0, 4, L"\\\\?\\") == 0) return path;
+    if (path.compare(0, 2, L"\\\\") == 0) return L"\\\\?\\UNC" + path.substr(1);
+    return L"\\\\?\\" + path;
+}
+
 // Adds the files and folders of `path` under `parent`, sorted by name as a camera lists them.
 HRESULT AddFolder(Item& parent, const std::wstring& path, int depth) {
     WIN32_FIND_DATAW found;
@@ -112,7 +120,7 @@ HRESULT AddFolder(Item& parent, const std::wstring& path, int depth) {
         const FileKind* kind = KindOf(name);
         if (!kind) continue;
         Item& item = parent.Add(name.substr(0, name.rfind(L'.')), kind->type | wia::kItemTypeFile);
-        item.file = full;
+        item.file = LongForm(full);
         item.time = LocalTime(entry.ftLastWriteTime);
         item.formats = {kind->format};
         item.props[wia::kIpaFormat].value = Value::Guid(kind->format);

@@ -78,7 +78,8 @@ int __cdecl FotexSimPressShutterNamed(int camera, const wchar_t* name, const wch
 
 /* Faults for hosts that test their failure paths, on every virtual camera. The `nth` transfer
    from now (1 the next one) writes the first half of its data, then fails with `hresult`, as a
-   camera unplugged part-way or a disk that fills up. The `nth` deletion of an item fails with
+   camera unplugged part-way or a disk that fills up; with `hresult` 0 (S_OK) it reports success,
+   as a faulty service that takes a short write for a whole one. The `nth` deletion of an item fails with
    `hresult`. Each returns 1, or 0 before the camera exists (FotexSimRegister or
    FotexSimAddFolderCamera first) or when nth is below 1. */
 int __cdecl FotexSimCutTransfer(int hresult, int nth);

@@ -214,11 +214,7 @@ private:
         Steps steps;
         steps.callback = callback;
         steps.rate = rate;
-        hr = StepThrough(source, steps, [file](const uint8_t* data, DWORD count) {
-            DWORD written = 0;
-            return WriteFile(file, data, count, &written, nullptr) && written == count ? S_OK
-                                                                                       : HRESULT_FROM_WIN32(GetLastError());
-        });
+        hr = StepThrough(source, steps, [file](const uint8_t* data, DWORD count) { return WriteWhole(file, data, count); });
         CloseHandle(file);
         if (hr != S_OK) DeleteFileW(path);
         return hr;

@@ -10,6 +10,17 @@ namespace fotexsim {
 
 namespace wia = fotex::wia;
 
+HRESULT WriteWhole(HANDLE file, const void* data, size_t size) {
+    DWORD written = 0;
+    if (size > MAXDWORD) return HRESULT_FROM_WIN32(ERROR_ARITHMETIC_OVERFLOW);
+    if (!WriteFile(file, data, static_cast<DWORD>(size), &written, nullptr)) {
+        const DWORD error = GetLastError();
+        return error == ERROR_SUCCESS ? E_FAIL : HRESULT_FROM_WIN32(error);
+    }
+    // The file system took part of it: the disk is full, as the service reports it.
+    return written == size ? S_OK : HRESULT_FROM_WIN32(ERROR_DISK_FULL);
+}
+
 namespace {
 
 struct NamedFormat {
@@ -53,11 +64,8 @@ std::vector<unsigned char> Render(uint32_t seed, int w, int h) {
 HRESULT WriteBytes(const wchar_t* path, const void* data, size_t size) {
     HANDLE file = CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return HRESULT_FROM_WIN32(GetLastError());
-    DWORD written = 0;
-    BOOL ok = WriteFile(file, data, static_cast<DWORD>(size), &written, nullptr);
-    HRESULT hr = ok && written == size ? S_OK : HRESULT_FROM_WIN32(GetLastError());
+    HRESULT hr = WriteWhole(file, data, size);
     CloseHandle(file);
-    if (hr == S_OK && !ok) hr = E_FAIL;
     return hr;
 }
 

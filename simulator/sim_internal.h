@@ -184,6 +184,9 @@ std::vector<unsigned char> RenderThumbnail(const Item& item);
 std::vector<unsigned char> DibFromRgb(const std::vector<unsigned char>& rgb, int w, int h);
 // Decodes a JPEG, PNG, BMP or GIF file's bytes into RGB rows (stb_image); false when it cannot.
 bool DecodePicture(const std::vector<unsigned char>& file, std::vector<unsigned char>& rgb, int* w, int* h);
+// Writes all of `data` to the file; a write the file system takes only part of fails as the
+// service reports a full disk (HRESULT_FROM_WIN32(ERROR_DISK_FULL)).
+HRESULT WriteWhole(HANDLE file, const void* data, size_t size);
 // The dialog's picture: a JPEG.
 HRESULT WriteDialogPicture(uint32_t seed, const wchar_t* path);
 

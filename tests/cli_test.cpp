@@ -41,19 +41,28 @@ std::vector<std::string> Words(const std::string& text) {
     return words;
 }
 
-void RemoveTree(const std::string& folder) {
-    WIN32_FIND_DATAA data;
-    const HANDLE find = FindFirstFileA((folder + "\\*").c_str(), &data);
+// Wide, so that names the code page cannot write go too.
+void RemoveTree(const std::wstring& folder) {
+    WIN32_FIND_DATAW data;
+    const HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &data);
     if (find != INVALID_HANDLE_VALUE) {
         do {
-            const std::string name = data.cFileName, path = folder + "\\" + name;
-            if (name == "." || name == "..") continue;
+            const std::wstring name = data.cFileName, path = folder + L"\\" + name;
+            if (name == L"." || name == L"..") continue;
             if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) RemoveTree(path);
-            else DeleteFileA(path.c_str());
-        } while (FindNextFileA(find, &data));
+            else DeleteFileW(path.c_str());
+        } while (FindNextFileW(find, &data));
         FindClose(find);
     }
-    RemoveDirectoryA(folder.c_str());
+    RemoveDirectoryW(folder.c_str());
+}
+
+void RemoveTree(const std::string& folder) {
+    const int n = MultiByteToWideChar(CP_UTF8, 0, folder.c_str(), -1, nullptr, 0);
+    std::wstring wide(static_cast<size_t>(n), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, folder.c_str(), -1, &wide[0], n);
+    wide.pop_back();
+    RemoveTree(wide);
 }
 
 // A fresh empty folder for one test's files, in the test's working directory.
@@ -116,7 +125,8 @@ TEST(CommandLine, EveryWayOfAskingForHelpPrintsTheWholeUsage) {
     EXPECT_TRUE(Contains(help.out, "--set-config") && Contains(help.out, "--capture-image-and-download")) << help.out;
     EXPECT_TRUE(Contains(help.out, "Exit status: 0 everything asked was done; 1 something failed")) << help.out;
     // The options that decide over existing files say what they never do, and %f what it is made.
-    for (const char* part : {"never one this run saved, under any of its names", "a\n", "file this run saved is refused, not left",
+    for (const char* part : {"never one this run saved, under any of its names", "same picture (its size and time)",
+                             "one this run saved, is refused, not left",
                              "(files on the camera), made safe:", "a dot just before %C goes too"})
         EXPECT_TRUE(Contains(help.out, part)) << part;
     if (!kEverySpelling) return;
@@ -302,7 +312,7 @@ TEST(Devices, AMissingDeviceIsNamedWithTheCountListed) {
 TEST(Devices, DeleteAllFilesLeavesNothingToDownload) {
     const std::string folder = Scratch("deleteall");
     ExpectRun("-D -n -P --filename " + folder + "\\%f", 0,
-              "Deleted all files on the camera\nNumber of files on the camera: 0\n0 of 0 files saved, 0 skipped, 0 failed\n", "");
+              "Deleted all files on the camera\nNumber of files in folder '/': 0\n0 of 0 files saved, 0 skipped, 0 failed\n", "");
 }
 
 // ---- Settings -----------------------------------------------------------------------------
@@ -523,10 +533,10 @@ TEST(Download, GetAllFilesMakesNestedFoldersAndNamesEachFile) {
     EXPECT_EQ(out + "4 of 4 files saved, 0 skipped, 0 failed\n", run.out);
     EXPECT_EQ("RIFF", Contents(folder + "\\img       0.avi").substr(0, 4));
     // --no-keep deletes each item once it is saved.
-    const Outcome moved = Fotex("--no-keep --prefix " + folder + "\\moved\\img -P -n");
+    const Outcome moved = Fotex("--no-keep --prefix " + folder + "\\moved\\img -f /DCIM -P -n");
     EXPECT_EQ(0u, moved.exit) << moved.err;
     EXPECT_TRUE(Contains(moved.out, "Saving file as " + folder + "\\moved\\img       0.avi\nDeleting MOV_0001.avi from the camera\n"
-                                    "4 of 4 files saved, 0 skipped, 0 failed\nNumber of files on the camera: 0\n"))
+                                    "4 of 4 files saved, 0 skipped, 0 failed\nNumber of files in folder '/DCIM': 0\n"))
         << moved.out;
 }
 
@@ -630,13 +640,13 @@ std::string Row(int number, int which) {
 TEST(Files, ListFilesInGphoto2sLayoutAndAsRecords) {
     ExpectRun("--list-files", 0,
               "There are 4 files in folder '/DCIM'.\n" + Row(1, 0) + Row(2, 1) + Row(3, 2) + Row(4, 3), "");
-    ExpectRun("--parsable -L -n", 0,
+    ExpectRun("--parsable -f /DCIM -L -n", 0,
               "1\tIMG_0001.jpg\t2157\timage\t2026-12-01T09:00:00\t0000\\Root\\DCIM\\IMG_0001\n"
               "2\tIMG_0002.jpg\t2297\timage\t2026-12-01T09:00:01\t0000\\Root\\DCIM\\IMG_0002\n"
               "3\tIMG_0003.jpg\t2516\timage\t2026-12-01T09:00:02\t0000\\Root\\DCIM\\IMG_0003\n"
               "4\tMOV_0001.avi\t2562\tvideo\t2026-12-01T09:00:03\t0000\\Root\\DCIM\\MOV_0001\n4\n",
               "");
-    ExpectRun("--device 1 -L -n", 0, "There is no file in folder '/'.\nNumber of files on the camera: 0\n", "");
+    ExpectRun("--device 1 -L -n", 0, "There is no file in folder '/'.\nNumber of files in folder '/': 0\n", "");
 }
 
 TEST(Files, GetFileSavesTheNumbersGivenAndNamesEachMissingOne) {
@@ -681,9 +691,14 @@ TEST(Files, SavingFilesFollowsTheFileRulesAndNamesEachRefusal) {
     };
     const Case cases[] = {
         {"-p 1-2 --filename " + folder + "\\%f", 1, "Saving file as " + folder + "\\IMG_0002.jpg\n",
-         "fotex: could not save #1 IMG_0001.jpg: " + folder + "\\IMG_0001.jpg exists (--force-overwrite replaces it, "
-         "--skip-existing leaves it)\n", false},
-        {"--skip-existing -p 1 --filename " + folder + "\\%f", 0, "Skipping existing file " + folder + "\\IMG_0001.jpg\n", "", false},
+         "fotex: could not save #1 IMG_0001.jpg: " + folder + "\\IMG_0001.jpg exists and holds another picture "
+         "(--force-overwrite replaces it)\n", false},
+        // The picture this run saved before is left; another file of its name is no copy of it.
+        {"--skip-existing -p 1-2 --filename " + folder + "\\%f", 1, "Skipping existing file " + folder + "\\IMG_0002.jpg\n",
+         "fotex: could not save #1 IMG_0001.jpg: " + folder + "\\IMG_0001.jpg exists and holds another picture "
+         "(--force-overwrite replaces it)\n", false},
+        {"-p 2 --filename " + folder + "\\%f", 1, "", "fotex: could not save #2 IMG_0002.jpg: " + folder + "\\IMG_0002.jpg exists "
+         "(--force-overwrite replaces it, --skip-existing leaves it)\n", false},
         {"-t 1 --filename " + folder + "\\thumb_%f", 1, "", "fotex: could not save #1 IMG_0001.jpg: " + folder + "\\thumb_IMG_0001.bmp exists "
          "(--force-overwrite replaces it, --skip-existing leaves it)\n", false},
         {"--force-overwrite --filename " + folder + "\\%f -p 1 --filename " + folder + "\\thumb_%f -t 1", 0,
@@ -1303,9 +1318,10 @@ TEST(Folders, FolderIsTheCameraFolderWithItsSubfoldersUnlessNoRecurse) {
     EXPECT_EQ("There is 1 folder in folder '/'.\n - DCIM\nThere are 2 folders in folder '/DCIM'.\n - 100A\n - 101B\n"
               "There are no folders in folder '/DCIM/100A'.\nThere are no folders in folder '/DCIM/101B'.\n",
               Launch(camera + "-l").out);
-    EXPECT_EQ("Number of files in folder '/DCIM': 2\n", Launch(camera + "-f /DCIM -n").out);
-    EXPECT_EQ("Number of files in folder '/DCIM': 0\n", Launch(camera + "-f /DCIM --no-recurse -n").out);
-    EXPECT_EQ("Number of files on the camera: 1\n", Launch(camera + "--no-recurse -n").out);
+    // As gphoto2, -n counts the folder's own files.
+    EXPECT_EQ("Number of files in folder '/DCIM': 0\n", Launch(camera + "-f /DCIM -n").out);
+    EXPECT_EQ("Number of files in folder '/DCIM/100A': 1\n", Launch(camera + "-f /DCIM/100A --no-recurse -n").out);
+    EXPECT_EQ("Number of files in folder '/': 1\n", Launch(camera + "-n").out);
     EXPECT_EQ("There is no file in folder '/EMPTY'.\n", Launch(camera + "-f /EMPTY -L").out);
     // -L, -p and -d number the folder's files alike.
     const std::vector<std::string> listed = Lines(Launch(camera + "-f \\dcim\\101B\\ -L").out);
@@ -1329,15 +1345,18 @@ TEST(Folders, AFolderThatIsNoCameraFolderIsRefusedShowingTheNewForm) {
 
 // ---- Output for scripts ----------------------------------------------------------------------
 
-// The bytes fotex writes when its standard output is a file, as they are.
-std::string RawOutput(const std::string& args, const std::string& file) {
+// The bytes fotex writes when its standard output (and, given a file, its standard error) is a
+// file, as they are.
+std::pair<std::string, std::string> RawStreams(const std::string& args, const std::string& outName, const std::string& errName = "") {
     SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-    const HANDLE out = CreateFileA(file.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, nullptr);
+    const HANDLE out = CreateFileA(outName.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, nullptr);
+    const HANDLE err = errName.empty() ? GetStdHandle(STD_ERROR_HANDLE)
+                                       : CreateFileA(errName.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, nullptr);
     STARTUPINFOW start{};
     start.cb = sizeof start;
     start.dwFlags = STARTF_USESTDHANDLES;
     start.hStdOutput = out;
-    start.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+    start.hStdError = err;
     std::wstring command = Wide("fotex.exe --virtual " + args);
     PROCESS_INFORMATION process{};
     if (CreateProcessW(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &start, &process)) {
@@ -1346,12 +1365,15 @@ std::string RawOutput(const std::string& args, const std::string& file) {
         CloseHandle(process.hProcess);
     }
     CloseHandle(out);
-    return Contents(file);
+    if (!errName.empty()) CloseHandle(err);
+    return {Contents(outName), errName.empty() ? std::string() : Contents(errName)};
 }
+
+std::string RawOutput(const std::string& args, const std::string& file) { return RawStreams(args, file).first; }
 
 TEST(Scripts, ParsableLinesEndInALineFeedAloneAndNamesAreUtf8) {
     const std::string folder = Scratch("raw");
-    const std::string records = RawOutput("--virtual-item \xC3\x9C" "ber\xE2\x82\xAC:jpg --parsable -L -n", folder + "\\out.txt");
+    const std::string records = RawOutput("--virtual-item \xC3\x9C" "ber\xE2\x82\xAC:jpg --parsable -f /DCIM -L -n", folder + "\\out.txt");
     EXPECT_EQ(std::string::npos, records.find('\r')) << records;
     EXPECT_TRUE(Contains(records, "\n5\t\xC3\x9C" "ber\xE2\x82\xAC.jpg\t")) << records;
     EXPECT_TRUE(Contains(records, "\n5\n")) << records;
@@ -1470,4 +1492,189 @@ TEST(Transfers, CtrlCCancelsTheTransferInFlightAndLeavesNoFile) {
     EXPECT_EQ(1u, tethered.exit);
     EXPECT_TRUE(Contains(tethered.err, "interrupted: 0000\\Root\\DCIM\\IMG_0004 not saved; it stays on the camera")) << tethered.err;
     EXPECT_TRUE(FilesIn(folder + "\\t").empty());
+}
+
+// ---- No picture lost to a short write or a shared name ---------------------------------------
+
+// `name` in `folder` in the long form, which takes names Windows reserves (CON.jpg) as written.
+std::wstring LongPath(const std::string& folder, const std::string& name) {
+    wchar_t full[MAX_PATH * 2];
+    GetFullPathNameW(Wide(folder).c_str(), MAX_PATH * 2, full, nullptr);
+    return L"\\\\?\\" + std::wstring(full) + L"\\" + Wide(name);
+}
+
+void WriteLong(const std::string& folder, const std::string& name, const std::string& bytes) {
+    const HANDLE file = CreateFileW(LongPath(folder, name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    DWORD written = 0;
+    WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    CloseHandle(file);
+}
+
+std::string ReadLong(const std::string& folder, const std::string& name) {
+    const HANDLE file = CreateFileW(LongPath(folder, name).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    std::string bytes;
+    char chunk[4096];
+    DWORD got = 0;
+    while (file != INVALID_HANDLE_VALUE && ReadFile(file, chunk, sizeof chunk, &got, nullptr) && got > 0) bytes.append(chunk, got);
+    if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+    return bytes;
+}
+
+TEST(Faults, AShortWriteTheServiceCallsSuccessIsNoSaveAndTheCameraKeepsThePicture) {
+    const std::string folder = Scratch("short");
+    const Outcome run = Fotex("--virtual-short-transfer 1 --no-keep -P --filename " + folder + "\\%f");
+    EXPECT_EQ(1u, run.exit);
+    EXPECT_TRUE(Contains(run.err, "could not save #1 IMG_0001.jpg as " + folder + "\\IMG_0001.jpg: ")) << run.err;
+    EXPECT_TRUE(Contains(run.err, "(0x8007012B)")) << run.err;  // ERROR_PARTIAL_COPY
+    EXPECT_FALSE(Contains(run.out, "Deleting IMG_0001.jpg")) << run.out;
+    EXPECT_TRUE(Contains(run.out, "Deleting IMG_0002.jpg from the camera\n")) << run.out;
+    EXPECT_TRUE(Contains(run.out, "3 of 4 files saved, 0 skipped, 1 failed\n")) << run.out;
+    EXPECT_EQ((std::set<std::string>{"IMG_0002.jpg", "IMG_0003.jpg", "MOV_0001.avi"}), FilesIn(folder));
+    // A cut file left by something else is no copy of the picture: --skip-existing does not take it.
+    const std::string whole = Contents(folder + "\\IMG_0002.jpg");
+    Write(folder + "\\IMG_0001.jpg", whole.substr(0, whole.size() / 2));
+    ExpectRun("--skip-existing -p 1-2 --filename " + folder + "\\%f", 1, "Skipping existing file " + folder + "\\IMG_0002.jpg\n",
+              "fotex: could not save #1 IMG_0001.jpg: " + folder + "\\IMG_0001.jpg exists and holds another picture "
+              "(--force-overwrite replaces it)\n");
+}
+
+// The card: two DCIM folders sharing 50 names, RAW+JPEG pairs, videos and non-ASCII names.
+std::vector<std::string> MakeCard(const std::string& card) {
+    std::vector<std::string> files;
+    char name[64];
+    auto add = [&](const std::string& folder, const std::string& leaf, const std::string& extra) {
+        files.push_back(folder + "\\" + leaf);
+        WriteLong(card + "\\" + folder, leaf, "bytes of " + folder + "/" + leaf + extra);
+    };
+    for (const char* folder : {"DCIM", "DCIM\\100CANON", "DCIM\\101CANON"}) CreateDirectoryW(Wide(card + "\\" + folder).c_str(), nullptr);
+    for (int i = 1; i <= 60; ++i)
+        for (const char* ext : {"JPG", "CR2"}) {
+            std::snprintf(name, sizeof name, "IMG_%04d.%s", i, ext);
+            add("DCIM\\100CANON", name, "");
+            // The second folder's files of the same names are other pictures, of other sizes.
+            if (i <= 25) add("DCIM\\101CANON", name, ", taken later");
+        }
+    for (int i = 101; i <= 150; ++i)
+        for (const char* ext : {"JPG", "CR2"}) {
+            std::snprintf(name, sizeof name, "IMG_%04d.%s", i, ext);
+            add("DCIM\\101CANON", name, "");
+        }
+    for (int i = 1; i <= 10; ++i) {
+        std::snprintf(name, sizeof name, "MVI_%04d.MOV", 60 + i);
+        add("DCIM\\100CANON", name, "");
+        std::snprintf(name, sizeof name, "MVI_%04d.MP4", 150 + i);
+        add("DCIM\\101CANON", name, "");
+    }
+    for (int i = 1; i <= 5; ++i) add("DCIM\\100CANON", "\xC3\x9Crlaub_0" + std::to_string(i) + ".JPG", "");
+    for (int i = 1; i <= 2; ++i) add("DCIM\\100CANON", "\xE6\x9D\xB1\xE4\xBA\xAC_0" + std::to_string(i) + ".MP4", "");
+    for (int i = 1; i <= 17; ++i) add("DCIM\\101CANON", "\xC3\x89t\xC3\xA9_" + std::to_string(100 + i) + ".JPG", "");
+    return files;
+}
+
+TEST(AllFiles, ACardWhoseFoldersShareNamesIsSavedWholeByTheCameraFolder) {
+    const std::string scratch = Scratch("card"), card = scratch + "\\card";
+    CreateDirectoryA(card.c_str(), nullptr);
+    const std::vector<std::string> files = MakeCard(card);
+    ASSERT_EQ(314u, files.size());
+    const std::string camera = "--virtual-folder " + card + " -q -P ";
+    // Into one folder: the second folder's 50 files of the first's names are refused, each time.
+    for (int run = 0; run < 2; ++run) {
+        const Outcome flat = Launch("--virtual-folder " + card + " -P --skip-existing --filename " + scratch + "\\flat\\%f.%C");
+        EXPECT_EQ(1u, flat.exit) << run;
+        EXPECT_TRUE(Contains(flat.out, run == 0 ? "264 of 314 files saved, 0 skipped, 50 failed\n" : "0 of 314 files saved, 264 skipped, 50 failed\n"))
+            << run << "\n" << flat.out.substr(flat.out.size() > 200 ? flat.out.size() - 200 : 0);
+        EXPECT_EQ(50u, Lines(flat.err).size()) << run;
+        EXPECT_TRUE(Contains(flat.err, " IMG_0001.JPG: " + scratch + "\\flat\\IMG_0001.JPG ")) << flat.err;
+        EXPECT_TRUE(Contains(flat.err, "; --filename '%F/%f.%C' keeps each camera folder's files apart\n")) << flat.err;
+        EXPECT_FALSE(Contains(flat.err, "--force-overwrite")) << flat.err;
+    }
+    // By the camera folder, gphoto2's way: every file, and the second time none again.
+    const Outcome first = Launch(camera + "--filename " + scratch + "\\tree\\%F/%f.%C");
+    EXPECT_EQ(0u, first.exit) << first.err;
+    const std::set<std::string> saved = FilesUnder(scratch + "\\tree");
+    EXPECT_EQ(std::set<std::string>(files.begin(), files.end()), saved);
+    for (const std::string& file : files)
+        EXPECT_EQ(ReadLong(card, file), ReadLong(scratch + "\\tree", file)) << file;
+    const Outcome again = Launch("--virtual-folder " + card + " -P --skip-existing --filename " + scratch + "\\tree\\%F/%f.%C");
+    EXPECT_EQ(0u, again.exit) << again.err;
+    EXPECT_TRUE(Contains(again.out, "\n0 of 314 files saved, 314 skipped, 0 failed\n")) << again.out.substr(again.out.size() - 100);
+}
+
+TEST(Scripts, TheHookHearsStartAndTheRealPathAndAFailureAtInitStopsFotex) {
+    const std::string folder = Scratch("hookstart");
+    // cmd writes its log in the system code page: the script logs ARGUMENT's last four characters.
+    const std::string log = folder + "\\hook.log";
+    Write(folder + "\\hook.bat", "@echo %ACTION%>>" + log + "\r\n@if \"%ACTION%\"==\"download\" echo %ARGUMENT:~-4%>>" + log +
+                                     "\r\n@if \"%ACTION%\"==\"init\" if exist " + folder + "\\fail exit /b 3\r\n");
+    // A name the file system cuts on the way (Wine: a Unix name at 255 bytes) is named as saved.
+    std::string longName;
+    for (int i = 0; i < 100; ++i) longName += "\xE6\x9D\xB1";
+    const Outcome run = Fotex("--virtual-item " + longName + ":jpg -p 5 --filename " + folder + "\\%f --hook-script " + folder + "\\hook.bat");
+    EXPECT_EQ(0u, run.exit) << run.err;
+    ASSERT_EQ(0u, run.out.find("Saving file as ")) << run.out;
+    const std::string saved = run.out.substr(15, run.out.size() - 16);
+    EXPECT_TRUE(Exists(saved)) << saved;
+    const std::string heard = Contents(log);
+    EXPECT_EQ(0u, heard.find("init\r\nstart\r\ndownload\r\n")) << heard;
+    EXPECT_EQ(heard.size() - 8, heard.find("\r\nstop\r\n")) << heard;
+    // The name the file got (cut, without extension, under Wine) is the one the script hears.
+    EXPECT_EQ(saved.compare(saved.size() - 4, 4, ".jpg") == 0, Contains(heard, "\r\n.jpg\r\n")) << saved << "\n" << heard;
+    // As gphoto2: a script failing at init stops everything.
+    Write(folder + "\\fail", "");
+    DeleteFileA(log.c_str());
+    const Outcome failed = Fotex("-p 1 --filename " + folder + "\\%f --hook-script " + folder + "\\hook.bat");
+    EXPECT_EQ(1u, failed.exit);
+    EXPECT_TRUE(Contains(failed.err, "fotex: the hook script failed at init: nothing done\n")) << failed.err;
+    EXPECT_FALSE(Exists(folder + "\\IMG_0001.jpg"));
+    EXPECT_EQ("init\r\n", Contents(log));
+}
+
+TEST(Folders, NamesWindowsReservesAreTransferredAndAFileIsNoFolder) {
+    const std::string scratch = Scratch("reserved"), pics = scratch + "\\pics";
+    CreateDirectoryA(pics.c_str(), nullptr);
+    const char* const names[] = {"CON.JPG", "aux.mp4", "trail .jpg"};
+    for (const char* name : names) WriteLong(pics, name, std::string("bytes of ") + name);
+    const Outcome run = Launch("--virtual-folder " + pics + " -P --filename " + scratch + "\\out\\%f");
+    EXPECT_EQ(0u, run.exit) << run.err;
+    EXPECT_EQ((std::set<std::string>{"CON_.JPG", "aux_.mp4", "trail _.jpg"}), FilesUnder(scratch + "\\out")) << run.out;
+    EXPECT_EQ("bytes of CON.JPG", ReadLong(scratch + "\\out", "CON_.JPG"));
+    // gphoto2: "Directory not found" for a file.
+    const Outcome file = Fotex("-P -f /DCIM/IMG_0001");
+    EXPECT_EQ(1u, file.exit);
+    EXPECT_TRUE(Contains(file.err, "fotex: there is no folder /DCIM/IMG_0001 on the camera: it is a file (see --list-folders)")) << file.err;
+    EXPECT_EQ("", file.out);
+}
+
+TEST(Scripts, Gphoto2sHabitsForLinesCountsSettingsAndFields) {
+    const std::string folder = Scratch("habits");
+    // Lines end in LF alone, results and errors alike.
+    const auto streams = RawStreams("-L -n -p 1,9 --filename " + folder + "\\%f", folder + "\\out.txt", folder + "\\err.txt");
+    EXPECT_TRUE(Contains(streams.first, "There are 4 files in folder '/DCIM'.\n#1 ")) << streams.first;
+    EXPECT_TRUE(Contains(streams.first, "Number of files in folder '/': 0\nSaving file as ")) << streams.first;
+    EXPECT_EQ("fotex: file 9 is not on the camera (4 listed, from 1)\n", streams.second);
+    EXPECT_EQ(std::string::npos, (streams.first + streams.second).find('\r'));
+    // A setting by its path as --list-all-config prints it, or by its name.
+    EXPECT_TRUE(Contains(Fotex("--set-config /main/settings/flashmode=fill --get-config /main/settings/flashmode").out, "Current: Fill\n"));
+    // gphoto2's fields: the camera folder, the whole name, the date's; %n from --filenumber.
+    const Outcome fields = Fotex("--filenumber 10 -p 3 --filename " + folder + "\\%n-%y%b%a%j-%I%p-%F-%:");
+    EXPECT_EQ(0u, fields.exit) << fields.err;
+    EXPECT_EQ("Saving file as " + folder + "\\12-26DecTue335-09AM-DCIM-IMG_0003.jpg\n", fields.out);
+    const Outcome help = Launch("--help");
+    EXPECT_TRUE(Contains(help.out, "save every picture and video of the camera folder --folder")) << help.out;
+}
+
+TEST(MoreVerbs, NewRecordsEverySavedPictureAndARecordNotWrittenLosesNoCount) {
+    const std::string folder = Scratch("newgaps");
+    // Saved but not deleted: recorded all the same.
+    const Outcome kept = Fotex("--new --virtual-fail-delete 1 --no-keep -p 1-2 --filename " + folder + "\\a\\%f");
+    EXPECT_EQ(1u, kept.exit);
+    EXPECT_EQ(2u, Lines(Contents(folder + "\\a\\.fotex-saved")).size());
+    // A record that cannot be written: the pictures are saved and counted so, and each is named.
+    CreateDirectoryA((folder + "\\b").c_str(), nullptr);
+    CreateDirectoryA((folder + "\\b\\.fotex-saved").c_str(), nullptr);
+    const Outcome unrecorded = Fotex("--new -P --filename " + folder + "\\b\\%f");
+    EXPECT_EQ(1u, unrecorded.exit);
+    EXPECT_TRUE(Contains(unrecorded.out, "4 of 4 files saved, 0 skipped, 0 failed\n")) << unrecorded.out;
+    EXPECT_TRUE(Contains(unrecorded.err, "fotex: #1 IMG_0001.jpg is saved as " + folder + "\\b\\IMG_0001.jpg, but could not be recorded in " +
+                                             folder + "\\b\\.fotex-saved: a later --new saves it again\n")) << unrecorded.err;
 }

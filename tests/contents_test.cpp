@@ -1416,6 +1416,53 @@ TEST_F(ContentsTest, FailedTransferLeavesNoFileAndTheExistingOneAlone) {
     EXPECT_EQ("", Output());
 }
 
+// A disk with little room: the file system takes what fits of a write and reports no error.
+// This program's own import of WriteFile is the one patched: the original is called through it.
+DWORD g_room = 0;
+decltype(&WriteFile) g_write = nullptr;
+BOOL WINAPI FillingWrite(HANDLE file, LPCVOID data, DWORD count, LPDWORD written, LPOVERLAPPED overlapped) {
+    const DWORD taken = std::min(count, g_room);
+    g_room -= taken;
+    return g_write(file, data, taken, written, overlapped);
+}
+
+TEST_F(ContentsTest, AFileNotAsLongAsTheItemSaysFailsLeavesNoFileAndDeletesNothing) {
+    ASSERT_EQ(4, List());
+    FOTEX_ITEM item = OpenItem(0);
+    const int kIncomplete = static_cast<int>(0x8007012B);  // HRESULT_FROM_WIN32(ERROR_PARTIAL_COPY)
+    const int kNative = 256, kJpeg = 3, kBmp = 0;
+    // A faulty service writes half the data and reports success, in the item's own format by
+    // either name.
+    for (int format : {kNative, kJpeg}) {
+        camera.CutTransfer(S_OK);
+        EXPECT_EQ(kIncomplete, lib.SaveCameraItem(item, At(L"half.jpg").c_str(), format, kDelete)) << format;
+    }
+    // Longer than the item says.
+    Picture(0).props[wia::kIpaItemSize].value = Value::Int(100);
+    EXPECT_EQ(kIncomplete, lib.SaveCameraItem(item, At(L"long.jpg").c_str(), kNative, kDelete));
+    EXPECT_TRUE(Files().empty());
+    EXPECT_EQ(4, Media());
+    // A converted format's size is unknown before the transfer, and an item without a size
+    // gives nothing to check.
+    EXPECT_EQ(kOk, lib.SaveCameraItem(item, At(L"converted.bmp").c_str(), kBmp, 0));
+    Picture(0).props.erase(wia::kIpaItemSize);
+    Picture(0).lacks = {wia::kIpaItemSize};
+    EXPECT_EQ(kOk, lib.SaveCameraItem(item, At(L"unsized.jpg").c_str(), kNative, 0));
+    // The virtual camera's own writer on a nearly full disk (1 KiB free, less than a picture)
+    // reports the full disk.
+    lib.ReleaseCameraItem(&item);
+    item = OpenItem(1);
+    g_write = reinterpret_cast<decltype(&WriteFile)>(
+        fotextest::PatchImport(GetModuleHandleW(nullptr), "kernel32.dll", "WriteFile", reinterpret_cast<void*>(&FillingWrite)));
+    ASSERT_NE(nullptr, g_write);
+    g_room = 1024;
+    EXPECT_EQ(static_cast<int>(0x80070070), lib.SaveCameraItem(item, At(L"full.jpg").c_str(), kNative, kDelete));
+    fotextest::PatchImport(GetModuleHandleW(nullptr), "kernel32.dll", "WriteFile", reinterpret_cast<void*>(g_write));
+    EXPECT_EQ((std::vector<std::wstring>{L"converted.bmp", L"unsized.jpg"}), Files());
+    EXPECT_EQ(4, Media());
+    lib.ReleaseCameraItem(&item);
+}
+
 TEST_F(ContentsTest, DeleteFlagDeletesTheItemOnceItsFileIsInPlace) {
     ASSERT_EQ(4, List());
     FOTEX_ITEM item = OpenItem(1);

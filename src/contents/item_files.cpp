@@ -94,17 +94,48 @@ private:
     WCHAR* temporary_ = nullptr;
 };
 
-// The service writes the item's data.
+// The size the item gives for its data in `format`, when that is its own format; 0 when it gives
+// none (another format's size is known only once converted).
+uint64_t OwnFormatSize(IWiaItem* item, const GUID& format) {
+    ComPtr<IWiaPropertyStorage> storage;
+    if (FAILED(QueryPropertyStorage(item, storage))) return 0;
+    const PROPSPEC specs[2] = {PropSpecById(wia::kIpaPreferredFormat), PropSpecById(wia::kIpaItemSize)};
+    PropVariants<2> values;
+    if (values.ReadFrom(storage.get(), specs) != S_OK) return 0;
+    if (values[0].vt != VT_CLSID || values[0].puuid == nullptr || !IsEqualGUID(*values[0].puuid, format)) return 0;
+    const PROPVARIANT& size = values[1];
+    switch (size.vt) {
+        case VT_I4: return size.lVal > 0 ? static_cast<uint64_t>(size.lVal) : 0;
+        case VT_UI4: return size.ulVal;
+        case VT_I8: return size.hVal.QuadPart > 0 ? static_cast<uint64_t>(size.hVal.QuadPart) : 0;
+        case VT_UI8: return size.uhVal.QuadPart;
+        default: return 0;
+    }
+}
+
+// The service writes the item's data. In the item's own format the file must be as long as the
+// item says: a service that takes a short write for success (a full disk) would otherwise hand
+// over a cut picture, and with FOTEX_SAVE_DELETE lose the camera's copy.
 class ItemMaker final : public FileMaker {
 public:
     ItemMaker(IWiaItem* item, const GUID& format, TransferCallback* callback)
         : item_(item), format_(format), callback_(callback) {}
     HRESULT Write(WCHAR* path) override {
-        const HRESULT hr = GetItemDataIntoFile(item_, format_, path, callback_);
+        HRESULT hr = GetItemDataIntoFile(item_, format_, path, callback_);
+        if (hr == S_OK) hr = CheckSize(path);
         return hr == S_OK && callback_ != nullptr ? callback_->Complete() : hr;
     }
 
 private:
+    HRESULT CheckSize(const WCHAR* path) const {
+        const uint64_t expected = OwnFormatSize(item_, format_);
+        if (expected == 0) return S_OK;
+        WIN32_FILE_ATTRIBUTE_DATA data;
+        if (!GetFileAttributesExW(path, GetFileExInfoStandard, &data)) return HRESULT_FROM_WIN32(GetLastError());
+        const uint64_t written = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+        return written == expected ? S_OK : FOTEX_E_INCOMPLETE;
+    }
+
     IWiaItem* item_;
     const GUID& format_;
     TransferCallback* callback_;
