@@ -28,8 +28,8 @@ echo "test-i686: guest image $image ($(du -sh "$image/rootfs.img" | cut -f1) use
 export FOTEX_SOAK_CYCLES=${FOTEX_SOAK_CYCLES:-500}
 export FOTEX_FUZZ_CALLS=${FOTEX_FUZZ_CALLS:-20000}
 export FOTEX_RELOADS=${FOTEX_RELOADS:-50}
-# cli_test's tethering runs six fotex at once, each saving every press twice: 20 presses, not 100.
-export FOTEX_TETHER_PRESSES=${FOTEX_TETHER_PRESSES:-20}
+# cli_test's tethering runs six fotex at once, each saving every press twice: 10 presses, not 100.
+export FOTEX_TETHER_PRESSES=${FOTEX_TETHER_PRESSES:-10}
 echo "test-i686: reliability_test counts FOTEX_SOAK_CYCLES=$FOTEX_SOAK_CYCLES FOTEX_FUZZ_CALLS=$FOTEX_FUZZ_CALLS FOTEX_RELOADS=$FOTEX_RELOADS, cli_test FOTEX_TETHER_PRESSES=$FOTEX_TETHER_PRESSES"
 
 # Two programs run at a time, longest first by the last run's times (new programs first of all),
