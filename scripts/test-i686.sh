@@ -29,7 +29,9 @@ echo "test-i686: guest image $image ($(du -sh "$image/rootfs.img" | cut -f1) use
 export FOTEX_SOAK_CYCLES=${FOTEX_SOAK_CYCLES:-500}
 export FOTEX_FUZZ_CALLS=${FOTEX_FUZZ_CALLS:-20000}
 export FOTEX_RELOADS=${FOTEX_RELOADS:-50}
-echo "test-i686: reliability_test counts FOTEX_SOAK_CYCLES=$FOTEX_SOAK_CYCLES FOTEX_FUZZ_CALLS=$FOTEX_FUZZ_CALLS FOTEX_RELOADS=$FOTEX_RELOADS"
+# cli_test's tethering runs six fotex at once, each saving every press twice: 10 presses, not 100.
+export FOTEX_TETHER_PRESSES=${FOTEX_TETHER_PRESSES:-10}
+echo "test-i686: reliability_test counts FOTEX_SOAK_CYCLES=$FOTEX_SOAK_CYCLES FOTEX_FUZZ_CALLS=$FOTEX_FUZZ_CALLS FOTEX_RELOADS=$FOTEX_RELOADS, cli_test FOTEX_TETHER_PRESSES=$FOTEX_TETHER_PRESSES"
 
 # Two programs run at a time, longest first by the last run's times (new programs first of all),
 # so that the longest does not start last. Programs that check their own process's memory and
@@ -65,7 +67,7 @@ done >"$run/runs.txt"
 printf '%s\n' "${alone[@]}" | grep -xFf "$run/names.txt" >"$run/alone.txt"
 {
   echo '#!/bin/sh'
-  for v in FOTEX_SOAK_CYCLES FOTEX_FUZZ_CALLS FOTEX_FUZZ_SEED FOTEX_RELOADS FOTEX_GUEST_TEST_TIMEOUT FOTEX_GUEST_JOBS; do
+  for v in FOTEX_SOAK_CYCLES FOTEX_FUZZ_CALLS FOTEX_FUZZ_SEED FOTEX_RELOADS FOTEX_TETHER_PRESSES FOTEX_GUEST_TEST_TIMEOUT FOTEX_GUEST_JOBS; do
     [ -n "${!v:-}" ] && printf 'export %s=%q\n' "$v" "${!v}"
   done
   printf 'exec sh %q %q %q %q %q\n' "$root/scripts/guest/suite.sh" "$tree" "$run/order.txt" "$run/alone.txt" "$run"

@@ -3,6 +3,7 @@
 
 #include <windows.h>
 
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <set>
@@ -1211,14 +1212,19 @@ TEST(Tethered, EveryPictureIsSavedOnceInEachEventMode) {
         const char* folder;
     } modes[] = {{"all", "all"},     {"none", "none"},         {"lost:30", "lost"},
                  {"twice", "twice"}, {"late:700", "late"}, {"deleted-first", "deleted"}};
-    // The six runs at once: each takes twenty seconds of presses.
+    // The six runs at once: each takes twenty seconds of presses. The emulated i686 machine, whose
+    // programs have 600 s each, runs fewer (FOTEX_TETHER_PRESSES).
+    char knob[16] = "";
+    const DWORD knobLength = GetEnvironmentVariableA("FOTEX_TETHER_PRESSES", knob, sizeof knob);
+    const size_t presses = knobLength > 0 && knobLength < sizeof knob && std::atoi(knob) > 0 ? std::atoi(knob) : 100;
+    const std::string pressed = std::to_string(presses);
     Outcome runs[std::size(modes)];
     std::vector<std::thread> threads;
     for (size_t i = 0; i < std::size(modes); ++i) {
         const std::string folder = Scratch(std::string("modes-") + modes[i].folder);
         const std::string args = std::string("--virtual-events ") + modes[i].mode +
-                                 " --virtual-shutter 100 --virtual-shutter-every 200 --virtual-rate 60000 --poll 1 "
-                                 "--capture-tethered=100 --filename " + folder + "\\t\\%f.%C -P --filename " + folder + "\\c\\%f.%C";
+                                 " --virtual-shutter " + pressed + " --virtual-shutter-every 200 --virtual-rate 60000 --poll 1 "
+                                 "--capture-tethered=" + pressed + " --filename " + folder + "\\t\\%f.%C -P --filename " + folder + "\\c\\%f.%C";
         threads.emplace_back([&runs, i, args] { runs[i] = Fotex(args); });
     }
     for (std::thread& t : threads) t.join();
@@ -1228,10 +1234,10 @@ TEST(Tethered, EveryPictureIsSavedOnceInEachEventMode) {
         const std::string folder = std::string("cli_files\\modes-") + m.folder;
         EXPECT_EQ(0u, run.exit) << m.mode << "\n" << run.err;
         const std::set<std::string> tethered = FilesUnder(folder + "\\t"), camera = FilesUnder(folder + "\\c");
-        EXPECT_EQ(100u, tethered.size()) << m.mode;
+        EXPECT_EQ(presses, tethered.size()) << m.mode;
         size_t announced = 0;
         for (const std::string& line : Lines(run.out)) announced += Contains(line, "Saving file as " + folder + "\\t\\");
-        EXPECT_EQ(100u, announced) << m.mode << ": each picture saved once";
+        EXPECT_EQ(presses, announced) << m.mode << ": each picture saved once";
         for (const char* before : {"IMG_0001.jpg", "IMG_0002.jpg", "IMG_0003.jpg", "MOV_0001.avi"})
             EXPECT_EQ(0u, tethered.count(before)) << m.mode << ": " << before << " was on the camera before";
         for (const std::string& name : tethered) {

@@ -666,6 +666,22 @@ TEST_F(ContentsTest, NewItemsRefusalsAndFailuresChangeNeitherTheListNorWhatIsSee
     EXPECT_EQ("", Output());
 }
 
+// A careless service that hands one item object out at two places of its tree: the looks keep it
+// as one seen item, with one reference, and a close gives it back.
+TEST_F(ContentsTest, NewItemsMetTwiceInOneWalkAreSeenOnce) {
+    int count = kSentinel;
+    ASSERT_EQ(kOk, lib.ListNewCameraItems(handle, 0, &count));
+    dcim().children.push_back(dcim().children[0]);
+    for (int look = 0; look < 2; ++look) {
+        ASSERT_EQ(kOk, lib.ListNewCameraItems(handle, 0, &count)) << "look " << look;
+        EXPECT_EQ(0, count) << "look " << look;
+    }
+    dcim().children.pop_back();
+    lib.CloseWiaDevice(&handle);
+    EXPECT_TRUE(Ledger(0));
+    handle = Open();
+}
+
 TEST_F(ContentsTest, NewItemsInsideALookOfTheSameHandleAreRefusedAndACloseLeavesNothing) {
     int count = kSentinel, inner = kSentinel, innerStatus = 0, listed = kSentinel;
     ASSERT_EQ(kOk, lib.ListNewCameraItems(handle, 0, &count));

@@ -232,6 +232,7 @@ public:
                 Walked& w = walked_[i];
                 if (w.from != UINT32_MAX) {
                     SeenItem& kept = old.items[w.from];
+                    if (kept.item == nullptr) continue;  // met twice in the walk: kept once
                     made.items[made.count++] = kept;
                     kept.name = nullptr;
                     kept.item = nullptr;
