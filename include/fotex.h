@@ -962,9 +962,8 @@ int FOTEX_CALL GetItemValue(FOTEX_ITEM item, int what, int* value);
              memory, and any item's facts
      level 6 (1 function, from GetFotexApiLevel): the API level
 
-   Levels 1 to 5 hold 108 functions, levels 1 to 6 hold 109. Later levels will add the functions
-   being added now: the options and the log (SetFotexOption, GetFotexOption, SetFotexLog), and
-   ListNewCameraItems.
+   Levels 1 to 5 hold 108 functions, levels 1 to 6 hold 109. Functions added later come in
+   later levels.
 
    A host finds GetFotexApiLevel by name (GetProcAddress): a DLL without it is of level 5 or
    below, where a host finds each function it needs by name, as the sections above say. The CMake
