@@ -1033,8 +1033,8 @@ int FOTEX_CALL ListNewCameraItems(FOTEX_DEVICE device, int flags, int* count);
      level 6 (1 function, from GetFotexApiLevel): the API level
      level 7 (1 function, from ListNewCameraItems): new items, for tethering
 
-   Levels 1 to 5 hold 108 functions, levels 1 to 6 hold 109, levels 1 to 7 hold 110. A later
-   level will add the options and the log (SetFotexOption, GetFotexOption, SetFotexLog).
+   Levels 1 to 5 hold 108 functions, levels 1 to 6 hold 109, levels 1 to 7 hold 110. Functions
+   added later come in later levels.
 
    A host finds GetFotexApiLevel by name (GetProcAddress): a DLL without it is of level 5 or
    below, where a host finds each function it needs by name, as the sections above say. The CMake
