@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -663,6 +664,37 @@ TEST_F(ProgressTest, TheSizeAndTheReadThatFollowsTransferOnce) {
     }
     EXPECT_TRUE(Leftovers().empty());
     EXPECT_EQ("", Output());
+}
+
+// A handler that gives the handle back while a read that does not fit works: nothing stays kept
+// under the handle's value, which the next object at that address (here the item's own next
+// object) would otherwise read without a transfer.
+TEST_F(ProgressTest, ReleaseInsideAReadThatDidNotFitKeepsNothing) {
+    const std::string reference = Saved(kBmp);
+    const int needed = static_cast<int>(reference.size());
+    wchar_t name[256];
+    ASSERT_EQ(kOk, lib.GetItemText(item, FOTEX_ITEM_FULL_NAME, name, sizeof name));
+    std::vector<uint8_t> buffer(reference.size());
+    for (const bool memory : {true, false}) {
+        OfferMemory(memory);
+        const Op transfer = memory ? Op::GetBandedData : Op::GetData;
+        for (const Op during : {Op::GetItemType, transfer}) {
+            auto left = std::make_shared<int>(1);
+            camera.onCall = [&, during, left](Op called) {
+                if (called == during && --*left == 0) lib.ReleaseCameraItem(&item);
+            };
+            int size = -7;
+            EXPECT_EQ(kSmallBuffer, lib.ReadCameraItem(item, kBmp, nullptr, 0, &size, nullptr, nullptr));
+            camera.onCall = nullptr;
+            EXPECT_EQ(0, item);
+            ASSERT_EQ(kOk, lib.FindCameraItem(handle, name, &item));
+            const int before = camera.Calls(transfer);
+            EXPECT_EQ(kOk, lib.ReadCameraItem(item, kBmp, buffer.data(), needed, &size, nullptr, nullptr));
+            EXPECT_EQ(1, camera.Calls(transfer) - before) << memory << " " << static_cast<int>(during);
+            EXPECT_EQ(reference, std::string(buffer.begin(), buffer.end()));
+        }
+    }
+    EXPECT_TRUE(Leftovers().empty());
 }
 
 // A faulty service that goes on past a refused band, leaves a gap or sends another format: the

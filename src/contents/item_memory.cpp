@@ -183,6 +183,10 @@ extern "C" int FOTEX_CALL ReadCameraItem(FOTEX_ITEM item, int format, void* buff
     HRESULT hr = CheckBuffer(buffer, capacity, size);
     if (hr != S_OK) return hr;
     const ComPtr<IWiaItem> picture = HoldHandle(item);
+    // From here on a handler that gives the handle back (inside any service call) is counted,
+    // so nothing is kept under a value that may name another object once the read returns.
+    SetHandleForgetter(&ForgetHandle);
+    const uint32_t drops = g_drops;
     GUID wanted;
     hr = DataFormat(picture.get(), format, wanted);
     if (hr != S_OK) {
@@ -193,7 +197,6 @@ extern "C" int FOTEX_CALL ReadCameraItem(FOTEX_ITEM item, int format, void* buff
     const uint32_t room = static_cast<uint32_t>(capacity);
     uint32_t bytes = 0;
     hr = ReadKept(picture.get(), wanted, buffer, room, bytes, progress, context);
-    const uint32_t drops = g_drops;
     if (hr == S_FALSE) {
         ComPtr<IWiaPropertyStorage> storage;
         hr = QueryPropertyStorage(picture.get(), storage);
@@ -220,8 +223,7 @@ extern "C" int FOTEX_CALL ReadCameraItem(FOTEX_ITEM item, int format, void* buff
         }
         if (kept.data != nullptr && hr == FOTEX_E_INSUFFICIENT_BUFFER && drops == g_drops) {
             kept.size = bytes;
-            g_kept.Put(kept);
-            SetHandleForgetter(&ForgetHandle);  // the handle's release drops it
+            g_kept.Put(kept);  // the handle's release drops it
         } else {
             std::free(kept.data);
         }
