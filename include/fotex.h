@@ -730,8 +730,8 @@ int FOTEX_CALL GetSettingChoices(FOTEX_DEVICE device, int property_id, int* acce
      skipped; a null buffer (with a size of 0) is skipped.
    - The first call registers for the five events on every device (IWiaDevMgr::
      RegisterEventCallbackInterface) in the calling thread's apartment. The registration lasts
-     until StopCameraEvents or the unloading of the DLL, and every later call must come from the
-     same thread. Events arriving between calls are queued (FOTEX_EVENT_QUEUE at most).
+     until StopCameraEvents (it keeps the DLL loaded until then: see StopCameraEvents), and every
+     later call must come from the same thread. Events arriving between calls are queued (FOTEX_EVENT_QUEUE at most).
    - The service delivers events as calls into that thread's apartment, which it receives only
      while the thread handles its window messages. A wait (timeout_ms above 0, or -1) dispatches
      the thread's messages for windows (the host's included) and the ticks of thread timers that
@@ -766,14 +766,15 @@ int FOTEX_CALL WaitForCameraEvent(int timeout_ms, int* kind, void* device_id, in
    registers again, on its own thread. Call it from the thread that registered: on any other
    thread it does nothing (the registration belongs to the registering thread's apartment). Does
    nothing when nothing is registered.
-   Call it before unloading the DLL. FreeLibrary ends a registration left live without calling
-   the service (that call could deadlock under the system's loader lock): it disconnects the
-   event sink in this process, so the service's later calls reach nothing, and leaves the
-   service's own objects to go when the apartment ends. Only the registering thread's apartment
-   can disconnect the sink: FreeLibrary on another thread, while the registering thread lives on
-   in a single-threaded apartment, leaves it connected, and a later delivery there would enter
-   code no longer loaded. When the process exits with the DLL loaded, the DLL releases nothing
-   and leaves COM alone: the service's objects may be gone by then. */
+   Call it before unloading the DLL. While a registration is live the DLL holds a reference to
+   its own module (taken by the registering WaitForCameraEvent, given back by StopCameraEvents or
+   a failed registration), so FreeLibrary then, on any thread, only counts down: the DLL stays
+   loaded and the registration goes on working, and nothing the service calls, nor the end of
+   the registering thread's apartment, can enter code no longer loaded. A LoadLibrary finds it
+   again; StopCameraEvents on the registering thread, through that handle, then ends the
+   registration, and the FreeLibrary after it unloads the DLL. Without that the DLL stays until
+   the process exits. When the process exits with the DLL loaded, the DLL releases nothing and
+   leaves COM alone: the service's objects may be gone by then. */
 void FOTEX_CALL StopCameraEvents(void);
 
 /* ---- Settings by property id -------------------------------------------------------------- */

@@ -1472,7 +1472,13 @@ TEST_F(ReliabilityTest, LoadedAndUnloadedRepeatedlyWithHandlesLeftOpenStaysFlat)
         ASSERT_NE(0, item) << "load " << i;
         lib.DeleteAll(device);  // the camera keeps no picture per load, so its memory is flat too
         ASSERT_EQ(0, lib.WaitForCameraEvent(0, nullptr, nullptr, 0, nullptr, 0)) << "load " << i;
-        lib.Unload();  // still registered for events
+        lib.Unload();  // still registered for events, which keeps the module until they stop
+        ASSERT_NE(nullptr, GetModuleHandleW(L"Fotex.dll")) << "load " << i;
+        ASSERT_EQ(5, camera.EventRegistrations()) << "load " << i;
+        ASSERT_TRUE(lib.Load());
+        lib.StopCameraEvents();
+        lib.Unload();
+        ASSERT_EQ(nullptr, GetModuleHandleW(L"Fotex.dll")) << "load " << i;
         ASSERT_EQ(0, camera.EventRegistrations()) << "load " << i;
         // The host still owns both references after the library is gone.
         ASSERT_TRUE(Ledger(2)) << "load " << i;

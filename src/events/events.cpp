@@ -144,13 +144,19 @@ HRESULT CameraEvents::Register() {
 
 void CameraEvents::End() {
     // Taken out first: calls that the releases let in find nothing registered.
-    ComPtr<EventSink> sink(std::move(sink_));
-    ComPtr<IUnknown> registrations[kEventKinds];
-    for (int i = 0; i < kEventKinds; ++i) registrations[i] = std::move(registrations_[i]);
-    registered_ = false;
-    thread_ = 0;
-    if (sink) sink->Detach();
-    queue_.Close();
+    const HMODULE pin = std::exchange(pin_, nullptr);
+    {
+        ComPtr<EventSink> sink(std::move(sink_));
+        ComPtr<IUnknown> registrations[kEventKinds];
+        for (int i = 0; i < kEventKinds; ++i) registrations[i] = std::move(registrations_[i]);
+        registered_ = false;
+        thread_ = 0;
+        if (sink) sink->Detach();
+        queue_.Close();
+    }
+    // After the releases. Only a host's call ends a registration, and the host holds the module
+    // while it can call: this only counts down.
+    if (pin != nullptr) FreeLibrary(pin);
 }
 
 int CameraEvents::Wait(int timeoutMs, int* kind, void* device, int deviceBytes, void* item, int itemBytes) {
@@ -171,8 +177,17 @@ int CameraEvents::Wait(int timeoutMs, int* kind, void* device, int deviceBytes, 
 
     const unsigned generation = generation_;
     if (!registered_) {
-        const HRESULT hr = Register();
-        if (FAILED(hr)) return ServiceStatus(hr);
+        // Taken before the service can hold the sink; the host's own reference keeps the module
+        // while it is inside this call, so a failure's FreeLibrary only counts down.
+        HRESULT hr = S_OK;
+        if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCWSTR>(&UnloadCameraEvents),
+                                &pin_))
+            hr = HRESULT_FROM_WIN32(GetLastError());
+        if (SUCCEEDED(hr)) hr = Register();
+        if (FAILED(hr)) {
+            if (pin_ != nullptr) FreeLibrary(std::exchange(pin_, nullptr));
+            return ServiceStatus(hr);
+        }
         if (generation != generation_) {  // stopped by a handler the registration ran
             End();
             return 0;
@@ -227,24 +242,16 @@ void CameraEvents::Stop() {
     if (registered_) End();
 }
 
-bool CameraEvents::Unload(bool comAlive) {
+bool CameraEvents::Unload() {
     if (!registered_) return false;
     registered_ = false;
     thread_ = 0;
     if (sink_) sink_->Detach();
     queue_.Close();
-    bool left = !comAlive;
-    if (comAlive) {
-        // The service's calls to the sink end at its stub from now on, with nothing sent anywhere
-        // (in the registering apartment only: elsewhere the stub is out of reach, see fotex.h).
-        CoDisconnectObject(sink_.get(), 0);
-        for (ComPtr<IUnknown>& r : registrations_) left = ReleaseUnlessProxy(r.detach()) || left;
-    }
     for (ComPtr<IUnknown>& r : registrations_) r.detach();
-    // The sink is ours: giving back our reference calls nobody.
-    if (comAlive) sink_.reset();
     sink_.detach();
-    return left;
+    pin_ = nullptr;
+    return true;
 }
 
 }  // namespace fotex

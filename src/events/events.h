@@ -24,11 +24,10 @@ public:
     int Wait(int timeoutMs, int* kind, void* device, int deviceBytes, void* item, int itemBytes);
     // Ends the registration and empties the queue; only on the registering thread.
     void Stop();
-    // At unload, under the loader lock: ends the registration with no call to another process
-    // and no wait. While COM is alive the sink is disconnected locally and the registrations of
-    // this process released; proxies are left, as when the process is ending (their release would
-    // be a remote call). True when something of the service was left.
-    bool Unload(bool comAlive);
+    // At unload, under the loader lock. A registration holds the module, so only the process's
+    // exit finds one: COM may be gone then, and the service's objects are forgotten, never
+    // released. True when something of the service was left.
+    bool Unload();
 
 private:
     HRESULT Register();
@@ -43,6 +42,9 @@ private:
     HANDLE arrived_ = nullptr;  // set by each push, for hosts whose events come on other threads
     ComPtr<EventSink> sink_;     // ours; the service holds its own references
     ComPtr<IUnknown> registrations_[kEventKinds];
+    // This module, held while registered: the sink can be disconnected only in the registering
+    // apartment, so a host's FreeLibrary (on any thread) must leave its code loaded.
+    HMODULE pin_ = nullptr;
     bool registered_ = false;
     DWORD thread_ = 0;
     DWORD waiting_ = 0;        // the thread inside a wait (its registration included), or 0
@@ -50,6 +52,6 @@ private:
 };
 
 // At unload, from the entry point: CameraEvents::Unload of the exports' instance.
-bool UnloadCameraEvents(bool comAlive);
+bool UnloadCameraEvents();
 
 }  // namespace fotex

@@ -10,7 +10,7 @@ fotex::CameraEvents g_events;
 
 namespace fotex {
 
-bool UnloadCameraEvents(bool comAlive) { return g_events.Unload(comAlive); }
+bool UnloadCameraEvents() { return g_events.Unload(); }
 
 }  // namespace fotex
 

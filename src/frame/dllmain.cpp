@@ -28,12 +28,12 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
     case DLL_PROCESS_DETACH:
     {
         // Under the loader lock: nothing here calls another process or waits, since the answer
-        // (a server releasing its proxy of the event sink calls back) can need a thread that
-        // waits for the lock. So the sink is disconnected locally, objects of this process go
-        // back, and proxies are left, as when the process exits. A non-null `reserved` means the
-        // process is exiting: COM may already be gone, so nothing is released at all.
+        // can need a thread that waits for the lock. So objects of this process go back and
+        // proxies are left, as when the process exits; an event registration holds the module,
+        // so only the exit finds one. A non-null `reserved` means the process is exiting: COM may
+        // already be gone, so nothing is released at all.
         const bool comAlive = reserved == nullptr;
-        bool left = fotex::UnloadCameraEvents(comAlive);
+        bool left = fotex::UnloadCameraEvents();
         if (comAlive) left = fotex::Lists().ReleaseAll() || left;
         // Ending the apartment would release the proxies left in it, so the load's set-up stays
         // then; one the host's own outlives only counts down, and the host's end releases them.
