@@ -1085,8 +1085,9 @@ TEST(OneRun, ANameThisRunWroteIsNeverReplaced) {
     struct Case {
         std::string args, out, err;
     };
+    // The two are in two camera folders: the hint names %F.
     const std::string taken = "fotex: could not save #2 IMG_0001.jpg: " + scratch + "\\%s\\IMG_0001.jpg was saved by this run "
-                              "already, from another file of the same name\n";
+                              "already, from another file of the same name; --filename '%F/%f.%C' keeps each camera folder's files apart\n";
     auto in = [&](const std::string& folder, std::string text) {
         for (size_t at; (at = text.find("%s")) != std::string::npos;) text.replace(at, 2, folder);
         return text;
