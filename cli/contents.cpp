@@ -206,23 +206,26 @@ Saved Unsaved(Session& session, const std::string& message) {
     return Saved::No;
 }
 
+// The names and folders of the list the action numbered its files by, read once: listing again
+// would renumber them, and a file --no-keep deleted no longer tells its name.
+void KnowCameraNames(Session& session) {
+    if (!session.cameraNames.empty()) return;
+    for (int i = 0; i < session.listed; ++i) {
+        std::wstring name = Wide(ItemText(session, i, FOTEX_ITEM_FILE_NAME));
+        if (!name.empty()) CharUpperBuffW(&name[0], static_cast<DWORD>(name.size()));
+        session.cameraNames.push_back({name, FolderOfFullName(ItemText(session, i, FOTEX_ITEM_FULL_NAME))});
+    }
+}
+
 // Whether a file in another camera folder has the item's file name: then an existing file of
 // that name may well be the other one's, and %F keeps them apart.
 bool NameShared(Session& session, int index, const std::string& cameraName) {
-    // From the list the action numbered its files by: listing again would renumber them.
-    if (session.cameraNames.empty()) {
-        for (int i = 0; i < session.listed; ++i) {
-            std::wstring name = Wide(ItemText(session, i, FOTEX_ITEM_FILE_NAME));
-            if (!name.empty()) CharUpperBuffW(&name[0], static_cast<DWORD>(name.size()));
-            session.cameraNames.push_back(name);
-        }
-    }
+    KnowCameraNames(session);
     std::wstring name = Wide(cameraName);
     if (!name.empty()) CharUpperBuffW(&name[0], static_cast<DWORD>(name.size()));
     const std::string folder = FolderOfFullName(ItemText(session, index, FOTEX_ITEM_FULL_NAME));
     for (size_t i = 0; i < session.cameraNames.size(); ++i)
-        if (static_cast<int>(i) != index && session.cameraNames[i] == name &&
-            !SameFolder(FolderOfFullName(ItemText(session, static_cast<int>(i), FOTEX_ITEM_FULL_NAME)), folder))
+        if (static_cast<int>(i) != index && session.cameraNames[i].first == name && !SameFolder(session.cameraNames[i].second, folder))
             return true;
     return false;
 }
@@ -305,6 +308,7 @@ Saved SaveItem(Session& session, File file, const Shape& shape, Save what) {
     FOTEX_ITEM item = 0;
     const std::wstring before = FileKey(path);
     const int remove = what != Save::Thumbnail && !shape.keep ? FOTEX_SAVE_DELETE : 0;
+    if (remove) KnowCameraNames(session);
     // Read before the save, which may delete the item.
     SYSTEMTIME time;
     const bool timed = what != Save::Thumbnail && ParseItemTime(ItemText(session, index, FOTEX_ITEM_TIME), time);
