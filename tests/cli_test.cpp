@@ -3,6 +3,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 #include <set>
@@ -1650,6 +1651,17 @@ TEST(Folders, NamesWindowsReservesAreTransferredAndAFileIsNoFolder) {
     EXPECT_EQ(0u, run.exit) << run.err;
     EXPECT_EQ((std::set<std::string>{"CON_.JPG", "aux_.mp4", "trail _.jpg"}), FilesUnder(scratch + "\\out")) << run.out;
     EXPECT_EQ("bytes of CON.JPG", ReadLong(scratch + "\\out", "CON_.JPG"));
+    // The folder in the other spellings Windows takes: forward slashes, a device path.
+    char full[MAX_PATH];
+    ASSERT_NE(0u, GetFullPathNameA(pics.c_str(), MAX_PATH, full, nullptr));
+    std::string slashed = pics + "/";
+    std::replace(slashed.begin(), slashed.end(), '\\', '/');
+    for (const std::string& spelling : {slashed, "\\\\.\\" + std::string(full)}) {
+        const Outcome other = Launch("--virtual-folder " + spelling + " -P --filename " + scratch + "\\other\\%f");
+        EXPECT_EQ(0u, other.exit) << spelling << "\n" << other.err;
+        EXPECT_EQ("bytes of CON.JPG", ReadLong(scratch + "\\other", "CON_.JPG")) << spelling;
+        RemoveTree(scratch + "\\other");
+    }
     // gphoto2: "Directory not found" for a file.
     const Outcome file = Fotex("-P -f /DCIM/IMG_0001");
     EXPECT_EQ(1u, file.exit);
