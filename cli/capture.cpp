@@ -68,7 +68,7 @@ int CaptureAndDownload(Session& session, const Action& action) {
         ReleaseCameraItem(&item);
         return 0;
     });
-    if (status != FOTEX_OK && !shape.keep && OnlyDeleteFailed(name, before)) {
+    if (!shape.keep && OnlyDeleteFailed(status, name, before)) {
         session.Saved(name);
         session.Progress("Saving file as " + name);
         return Fail("the new picture is saved as " + name + ", but the camera could not delete it: " + StatusText(status) +

@@ -4,6 +4,7 @@
 #include <functional>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "fotex.h"
@@ -192,10 +193,10 @@ public:
     // Folders made for the save under way: removed again if it fails and they stay empty.
     std::vector<std::string> madeFolders;
     std::set<std::wstring> records;  // --new's records this run wrote to (PathKey)
-    // The library's latest list: its length, and its items' file names in capitals, read when
-    // first needed.
+    // The library's latest list: its length, and its items' file names in capitals with their
+    // camera folders, read when first needed or before a save deletes one.
     int listed = 0;
-    std::vector<std::wstring> cameraNames;
+    std::vector<std::pair<std::wstring, std::string>> cameraNames;
     std::function<void()> pressShutter;  // the virtual camera's own button, when there is one
     std::function<void()> flood;         // --virtual-flood's pictures
     // --virtual-shutter-every: presses the button for each press due by the clock; called while

@@ -52,15 +52,6 @@ int ItemValue(Session& session, int index, int what, int fallback) {
     return status == FOTEX_OK ? value : fallback;
 }
 
-// "0000\Root\DCIM\IMG_0001" is in "/DCIM": the device's number and the root come first.
-std::string FolderOfFullName(const std::string& full) {
-    size_t start = full.find('\\');
-    if (start != std::string::npos) start = full.find('\\', start + 1);
-    const size_t leaf = full.rfind('\\');
-    if (start == std::string::npos || leaf <= start) return "/";
-    return CameraFolderName(full.substr(start, leaf - start));
-}
-
 bool SameFolder(const std::string& a, const std::string& b) { return lstrcmpiA(a.c_str(), b.c_str()) == 0; }
 
 // Whether a file of `folder` is one --folder and --no-recurse take.
@@ -119,15 +110,6 @@ std::string WithoutExtension(const std::string& name) {
 std::string ExtensionOfName(const std::string& name) {
     const size_t dot = name.rfind('.');
     return dot == std::string::npos ? "" : name.substr(dot + 1);
-}
-
-// "2026-12-08T10:30:00" into the time fields of a pattern; false when it is not such a text.
-bool ParseItemTime(const std::string& text, SYSTEMTIME& time) {
-    int y, mo, d, h, mi, s;
-    if (std::sscanf(text.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d", &y, &mo, &d, &h, &mi, &s) != 6) return false;
-    time = SYSTEMTIME{static_cast<WORD>(y), static_cast<WORD>(mo), 0, static_cast<WORD>(d),
-                      static_cast<WORD>(h), static_cast<WORD>(mi), static_cast<WORD>(s), 0};
-    return true;
 }
 
 // The path a listed item is saved under, with what its pattern needs; "" and why when refused.
@@ -206,23 +188,26 @@ Saved Unsaved(Session& session, const std::string& message) {
     return Saved::No;
 }
 
+// The names and folders of the list the action numbered its files by, read once: listing again
+// would renumber them, and a file --no-keep deleted no longer tells its name.
+void KnowCameraNames(Session& session) {
+    if (!session.cameraNames.empty()) return;
+    for (int i = 0; i < session.listed; ++i) {
+        std::wstring name = Wide(ItemText(session, i, FOTEX_ITEM_FILE_NAME));
+        if (!name.empty()) CharUpperBuffW(&name[0], static_cast<DWORD>(name.size()));
+        session.cameraNames.push_back({name, FolderOfFullName(ItemText(session, i, FOTEX_ITEM_FULL_NAME))});
+    }
+}
+
 // Whether a file in another camera folder has the item's file name: then an existing file of
 // that name may well be the other one's, and %F keeps them apart.
 bool NameShared(Session& session, int index, const std::string& cameraName) {
-    // From the list the action numbered its files by: listing again would renumber them.
-    if (session.cameraNames.empty()) {
-        for (int i = 0; i < session.listed; ++i) {
-            std::wstring name = Wide(ItemText(session, i, FOTEX_ITEM_FILE_NAME));
-            if (!name.empty()) CharUpperBuffW(&name[0], static_cast<DWORD>(name.size()));
-            session.cameraNames.push_back(name);
-        }
-    }
+    KnowCameraNames(session);
     std::wstring name = Wide(cameraName);
     if (!name.empty()) CharUpperBuffW(&name[0], static_cast<DWORD>(name.size()));
     const std::string folder = FolderOfFullName(ItemText(session, index, FOTEX_ITEM_FULL_NAME));
     for (size_t i = 0; i < session.cameraNames.size(); ++i)
-        if (static_cast<int>(i) != index && session.cameraNames[i] == name &&
-            !SameFolder(FolderOfFullName(ItemText(session, static_cast<int>(i), FOTEX_ITEM_FULL_NAME)), folder))
+        if (static_cast<int>(i) != index && session.cameraNames[i].first == name && !SameFolder(session.cameraNames[i].second, folder))
             return true;
     return false;
 }
@@ -305,6 +290,7 @@ Saved SaveItem(Session& session, File file, const Shape& shape, Save what) {
     FOTEX_ITEM item = 0;
     const std::wstring before = FileKey(path);
     const int remove = what != Save::Thumbnail && !shape.keep ? FOTEX_SAVE_DELETE : 0;
+    if (remove) KnowCameraNames(session);
     // Read before the save, which may delete the item.
     SYSTEMTIME time;
     const bool timed = what != Save::Thumbnail && ParseItemTime(ItemText(session, index, FOTEX_ITEM_TIME), time);
@@ -338,7 +324,7 @@ Saved SaveItem(Session& session, File file, const Shape& shape, Save what) {
     }
     if (status == FOTEX_E_FILE_EXISTS && !numbered)
         return Unsaved(session, "could not save " + label + ": " + ExistsMessage(path));
-    const bool deleteFailed = status != FOTEX_OK && remove && OnlyDeleteFailed(path, before);
+    const bool deleteFailed = remove && OnlyDeleteFailed(status, path, before);
     if (status != FOTEX_OK && !deleteFailed)
         return Unsaved(session, "could not save " + label + " as " + path + ": " + StatusText(status));
     // The camera's time on the file, as gphoto2 leaves it: --skip-existing knows the picture by it.

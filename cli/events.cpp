@@ -119,16 +119,29 @@ int SaveFound(Session& session, const Shape& shape, const std::string& fullName,
     const int format = shape.given & kFormat ? shape.format : FOTEX_FORMAT_NATIVE;
     int code = FOTEX_FORMAT_NONE;
     if (format == FOTEX_FORMAT_NATIVE && dot == std::string::npos) session.Call([&] { return GetItemValue(item, FOTEX_ITEM_FORMAT, &code); });
+    // The camera's time, as for the files -P saves: the date fields, and the file's own time, by
+    // which a later --skip-existing knows the picture.
+    wchar_t timeText[64] = L"";
+    session.Call([&] { return GetItemText(item, FOTEX_ITEM_TIME, timeText, sizeof timeText); });
     NameParts parts;
     parts.number = number;
-    GetLocalTime(&parts.time);
+    const bool timed = ParseItemTime(Utf8(timeText), parts.time);
+    if (!timed) GetLocalTime(&parts.time);
     parts.cameraName = Leaf(fullName);
     parts.cameraFile = own;
+    parts.cameraFolder = FolderOfFullName(fullName);
     parts.hasCameraName = true;
     parts.extension = format != FOTEX_FORMAT_NATIVE ? ExtensionOf(format) : dot != std::string::npos ? own.substr(dot + 1) : ExtensionOf(code);
     std::string why;
     const std::string path = CameraFilePath(shape, shape.filename.empty() ? "%f.%C" : shape.filename, parts, why);
     if (path.empty()) return failed("could not save " + Printable(fullName) + ": " + why);
+    // A new picture: an existing file of its name is another, unless it has its size and time.
+    if (shape.existing == Existing::Skip && IsFile(path) && !WrittenThisRun(session, path)) {
+        int size = -1;
+        if (format == FOTEX_FORMAT_NATIVE && session.Call([&] { return GetItemValue(item, FOTEX_ITEM_SIZE, &size); }) != FOTEX_OK) size = -1;
+        if ((size >= 0 && FileSize(path) != size) || (timed && !FileHasTime(path, parts.time)))
+            return failed("could not save " + Printable(fullName) + ": " + path + " exists and holds another picture (--force-overwrite replaces it)");
+    }
     switch (Target::Ready(session, path, shape.existing, why)) {
         case Target::Refuse: return failed("could not save " + Printable(fullName) + ": " + why);
         case Target::Skip: return 1;
@@ -140,7 +153,8 @@ int SaveFound(Session& session, const Shape& shape, const std::string& fullName,
     const int saved = session.Call([&] {
         return SaveCameraItemWithProgress(item, file.c_str(), format, flags, TransferProgress::Report, &progress);
     });
-    if (saved != FOTEX_OK && !shape.keep && OnlyDeleteFailed(path, before)) {
+    if (!shape.keep && OnlyDeleteFailed(saved, path, before)) {
+        if (timed) SetFileTimeTo(path, parts.time);
         session.Saved(path);
         session.Progress("Saving file as " + path);
         return failed(Printable(fullName) + " is saved as " + path + ", but the camera could not delete it: " + StatusText(saved) +
@@ -151,6 +165,7 @@ int SaveFound(Session& session, const Shape& shape, const std::string& fullName,
         if (saved == FOTEX_E_CANCELLED) return failed("interrupted: " + Printable(fullName) + " not saved; it stays on the camera");
         return failed("could not save " + Printable(fullName) + " as " + path + ": " + StatusText(saved));
     }
+    if (timed) SetFileTimeTo(path, parts.time);
     session.Saved(path);
     session.Progress("Saving file as " + path);
     return 1;

@@ -279,7 +279,8 @@ void DropMadeFolders(Session& session) {
     session.madeFolders.clear();
 }
 
-bool OnlyDeleteFailed(const std::string& path, const std::wstring& before) {
+bool OnlyDeleteFailed(int status, const std::string& path, const std::wstring& before) {
+    if (status == FOTEX_OK || status == FOTEX_E_FILE_EXISTS) return false;
     const std::wstring now = FileKey(path);
     return !now.empty() && now != before;
 }
@@ -325,6 +326,14 @@ std::string Landing::Path() const {
         got = name;
     }
     return got.empty() ? path_ : JoinPath(FolderOf(path_), Utf8(got));
+}
+
+bool ParseItemTime(const std::string& text, SYSTEMTIME& time) {
+    int y, mo, d, h, mi, s;
+    if (std::sscanf(text.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d", &y, &mo, &d, &h, &mi, &s) != 6) return false;
+    time = SYSTEMTIME{static_cast<WORD>(y), static_cast<WORD>(mo), 0, static_cast<WORD>(d),
+                      static_cast<WORD>(h), static_cast<WORD>(mi), static_cast<WORD>(s), 0};
+    return true;
 }
 
 void SetFileTimeTo(const std::string& path, const SYSTEMTIME& local) {

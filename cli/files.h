@@ -63,9 +63,10 @@ bool WrittenThisRun(const Session& session, const std::string& path);
 bool MakeFolders(const std::string& folder, std::string& why, std::vector<std::string>* made = nullptr);
 // A save failed: the folders made for it (Session::madeFolders) go again, those still empty.
 void DropMadeFolders(Session& session);
-// A save that was to delete the item failed: whether it wrote the file all the same (only the
-// camera's deletion failed), by the file's identity (FileKey) before the save.
-bool OnlyDeleteFailed(const std::string& path, const std::wstring& before);
+// A save that was to delete the item failed with `status`: whether it wrote the file all the same
+// (only the camera's deletion failed), by the file's identity (FileKey) before the save. A file
+// that took the name during the transfer (FOTEX_E_FILE_EXISTS) is another program's.
+bool OnlyDeleteFailed(int status, const std::string& path, const std::wstring& before);
 // `name` in `folder`, with no '\\' added after a folder ending in ':', '\\' or '/'.
 std::string JoinPath(const std::string& folder, const std::string& name);
 // The folder part of a path ("" for a bare name).
@@ -113,6 +114,9 @@ private:
     bool watched_ = false;
 };
 
+// An item's time, "2026-12-08T10:30:00", into the time fields of a pattern; false when it is not
+// such a text.
+bool ParseItemTime(const std::string& text, SYSTEMTIME& time);
 // The camera's time of a picture (local time, as the camera keeps it) as the file's last-write
 // time, as gphoto2 does; and whether a file has that time (within the two seconds FAT keeps).
 void SetFileTimeTo(const std::string& path, const SYSTEMTIME& local);

@@ -54,4 +54,12 @@ std::string CameraFolderName(const std::string& text) {
     return name;
 }
 
+std::string FolderOfFullName(const std::string& full) {
+    size_t start = full.find('\\');
+    if (start != std::string::npos) start = full.find('\\', start + 1);
+    const size_t leaf = full.rfind('\\');
+    if (start == std::string::npos || leaf <= start) return "/";
+    return CameraFolderName(full.substr(start, leaf - start));
+}
+
 }  // namespace fotexcli

@@ -16,5 +16,8 @@ bool ParseNumbers(const std::string& text, std::vector<std::pair<int, int>>& ran
 
 // A camera folder as gphoto2 writes it: "/DCIM/100TEST" for "\\DCIM\\100TEST\\" or "//DCIM/100TEST/".
 std::string CameraFolderName(const std::string& text);
+// The camera folder of an item's full name: "0000\Root\DCIM\IMG_0001" is in "/DCIM" (the
+// device's number and the root come first).
+std::string FolderOfFullName(const std::string& full);
 
 }  // namespace fotexcli

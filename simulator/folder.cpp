@@ -85,6 +85,8 @@ void KeepFullNamesApart(const Item& parent, const std::vector<std::pair<Item*, s
 // or end in a blank, which the short form turns into a device or another name.
 std::wstring LongForm(const std::wstring& path) {
     if (path.compare(0, 4, L"\\\\?\\") == 0) return path;
+    // A device path (\\.\C:\card) is no server: the same path, taken as written.
+    if (path.compare(0, 4, L"\\\\.\\") == 0) return L"\\\\?\\" + path.substr(4);
     if (path.compare(0, 2, L"\\\\") == 0) return L"\\\\?\\UNC" + path.substr(1);
     return L"\\\\?\\" + path;
 }
@@ -108,7 +110,9 @@ HRESULT AddFolder(Item& parent, const std::wstring& path, int depth) {
 
     std::vector<std::pair<Item*, std::wstring>> files;  // each file's item and file name
     for (const WIN32_FIND_DATAW& entry : entries) {
-        const std::wstring name = entry.cFileName, full = path + L"\\" + name;
+        // A drive's root (E:\, a card) ends in its separator: a second one is an empty name
+        // in the long form.
+        const std::wstring name = entry.cFileName, full = path + (path.back() == L'\\' ? L"" : L"\\") + name;
         if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
             if (depth >= kMaxFolderDepth) continue;
             Item& folder = parent.Add(name, wia::kItemTypeFolder);
