@@ -1465,7 +1465,11 @@ TEST_F(ContentsTest, AFileNotAsLongAsTheItemSaysFailsLeavesNoFileAndDeletesNothi
     Picture(0).lacks = {wia::kIpaItemSize};
     EXPECT_EQ(kOk, lib.SaveCameraItem(item, At(L"unsized.jpg").c_str(), kNative, 0));
     // The virtual camera's own writer on a nearly full disk (1 KiB free, less than a picture)
-    // reports the full disk.
+    // reports the full disk. Out of process the writer is the server's, which no patch here reaches.
+    if (fotextest::ServerMode()) {
+        lib.ReleaseCameraItem(&item);
+        return;
+    }
     lib.ReleaseCameraItem(&item);
     item = OpenItem(1);
     g_write = reinterpret_cast<decltype(&WriteFile)>(
