@@ -219,7 +219,10 @@ void Fields(Io& io, LastCalls& last) {
     List(io, last.write.values, [&](Value& v) { Fields(io, v); });
     Pod(io, last.write.nameFirst);
     Pods(io, last.read);
-    Pod(io, last.command);
+    // Field by field: the record's padding holds whatever the stack had.
+    Pod(io, last.command.flags);
+    Pod(io, last.command.command);
+    Pod(io, last.command.itemOut);
     Pod(io, last.registration.flags);
     Pod(io, last.registration.deviceIdNull);
     Text(io, last.registration.deviceId);
