@@ -31,13 +31,16 @@ bool SameFacts(const SeenItem& a, const SeenItem& b) {
            lstrcmpW(a.name, b.name) == 0;
 }
 
+// An item that gives no size of these types; sizes are compared, never returned.
+constexpr LONGLONG kNoSize = -1;
+
 LONGLONG SizeOf(const PROPVARIANT& v) {
     switch (v.vt) {
     case VT_I4: return v.lVal;
     case VT_UI4: return v.ulVal;
     case VT_I8: return v.hVal.QuadPart;
     case VT_UI8: return static_cast<LONGLONG>(v.uhVal.QuadPart);
-    default: return -1;
+    default: return kNoSize;
     }
 }
 
