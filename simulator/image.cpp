@@ -258,6 +258,11 @@ void DeviceFields(Io& io, Device& d) {
     Pod(io, d.present);
     Pod(io, d.offline);
     Pod(io, d.transferRate);
+    Pod(io, d.busyAfterShot);
+    Pod(io, d.busyUntil);
+    Pod(io, d.held);
+    Pod(io, d.asleep);
+    Pod(io, d.unplugAfter);
 }
 
 // Takes `fresh`'s values into `kept`, which keeps its identity, children and what it has worked
@@ -407,6 +412,11 @@ bool LoadImage(Camera& camera, const std::string& image, std::vector<std::shared
         kept.capabilities = d.capabilities;
         kept.present = d.present;
         kept.offline = d.offline;
+        kept.busyAfterShot = d.busyAfterShot;
+        kept.busyUntil = d.busyUntil;
+        kept.held = d.held;
+        kept.asleep = d.asleep;
+        kept.unplugAfter = d.unplugAfter;
         if (!d.root || !kept.root)
             kept.root = d.root;
         else

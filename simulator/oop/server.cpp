@@ -33,6 +33,8 @@ struct ServerState {
     std::vector<HANDLE> clients;
     bool attached = false;
     DWORD lastActive = 0;
+    LONG killOp = -1;
+    DWORD killAfter = 0;
 };
 ServerState g;
 
@@ -60,7 +62,17 @@ void NewCamera(const std::wstring& scenario) {
         g.lastActive = GetTickCount();
         const DWORD ms = g.delay[static_cast<size_t>(op)];
         if (ms) PumpFor(ms);
+        if (g.killOp == static_cast<LONG>(op)) {
+            PumpFor(g.killAfter);
+            TerminateProcess(GetCurrentProcess(), 3);  // a crash: nothing is released or answered
+        }
     };
+}
+
+DWORD WINAPI KillLater(void* ms) {
+    Sleep(static_cast<DWORD>(reinterpret_cast<INT_PTR>(ms)));
+    TerminateProcess(GetCurrentProcess(), 3);
+    return 0;
 }
 
 bool KnownOp(LONG op) { return op >= 0 && op < kOpCount; }
@@ -195,6 +207,27 @@ public:
     HRESULT STDMETHODCALLTYPE EventsPending(LONG* pending) override {
         if (!pending) return E_POINTER;
         *pending = g.camera->EventsPending();
+        return S_OK;
+    }
+
+    HRESULT STDMETHODCALLTYPE SetCondition(LONG device, LONG condition, LONG value) override {
+        if (!KnownDevice(device) || condition < 1 || condition > 5) return S_FALSE;
+        return g.camera->SetCondition(static_cast<size_t>(device), static_cast<Camera::Condition>(condition), value)
+                   ? S_OK
+                   : S_FALSE;
+    }
+    HRESULT STDMETHODCALLTYPE Kill(LONG op, LONG afterMs) override {
+        if ((op != -1 && !KnownOp(op)) || afterMs < 0) return E_INVALIDARG;
+        if (op != -1) {
+            g.killOp = op;
+            g.killAfter = static_cast<DWORD>(afterMs);
+            return S_OK;
+        }
+        // Whatever the server is doing then, its one thread busy with a call or idle.
+        HANDLE thread = CreateThread(nullptr, 0, KillLater, reinterpret_cast<void*>(static_cast<INT_PTR>(afterMs)), 0,
+                                     nullptr);
+        if (!thread) return HRESULT_FROM_WIN32(GetLastError());
+        CloseHandle(thread);
         return S_OK;
     }
 
