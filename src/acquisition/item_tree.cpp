@@ -25,21 +25,21 @@ constexpr unsigned long kMaxSiblings = 1000000;
     }
 
     LONG type = 0;
-    HRESULT hr = item->GetItemType(&type);
+    HRESULT hr = Retrying([&] { return item->GetItemType(&type); });
     if (FAILED(hr)) type = 0;  // a failed read is no type: the item is neither visited nor walked
 
     hr = visitor.Visit(item, type, hr);
     if ((type & (wia::kItemTypeFolder | wia::kItemTypeHasAttachments)) == 0) return hr;
 
     ComPtr<IEnumWiaItem> children;
-    hr = children.receive(item->EnumChildItems(children.put()));
+    hr = Retrying([&] { return children.receive(item->EnumChildItems(children.put())); });
     if (FAILED(hr)) return hr;
     if (hr == S_OK && !children) return E_POINTER;
 
     unsigned long fetched = 0;
     while (hr == S_OK) {
         ComPtr<IWiaItem> child;
-        hr = child.fetch(children->Next(1, child.put(), nullptr));
+        hr = Retrying([&] { return child.fetch(children->Next(1, child.put(), nullptr)); });
         if (hr == S_OK && ++fetched > kMaxSiblings) {
             if (trace) TraceHresult("Too many items in one folder", FOTEX_E_BOUNDS);
             return FOTEX_E_BOUNDS;

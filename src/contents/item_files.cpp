@@ -230,7 +230,7 @@ HRESULT Flush(const WCHAR* path) {
 
 HRESULT RefuseFolder(IWiaItem* item) {
     LONG type = 0;
-    const HRESULT hr = item->GetItemType(&type);
+    const HRESULT hr = Retrying([&] { return item->GetItemType(&type); });
     if (hr != S_OK) return FAILED(hr) ? hr : E_FAIL;
     return (type & wia::kItemTypeFolder) != 0 ? FOTEX_E_FOLDER : S_OK;
 }
@@ -321,7 +321,7 @@ extern "C" int FOTEX_CALL SaveCameraItemWithProgress(FOTEX_ITEM item, const wcha
     const bool deleting = (flags & FOTEX_SAVE_DELETE) != 0;
     ItemMaker maker(picture.get(), wanted, callback.get());
     hr = MakeFileThroughTemporary(fileName, (flags & FOTEX_SAVE_REPLACE) != 0, deleting, maker);
-    if (hr == S_OK && deleting) hr = picture->DeleteItem(0);
+    if (hr == S_OK && deleting) hr = Retrying([&] { return picture->DeleteItem(0); });
     return SUCCEEDED(hr) ? FOTEX_OK : static_cast<int>(hr);
 }
 

@@ -43,7 +43,7 @@ HRESULT ReadIntoMemory(IWiaItem* item, IWiaPropertyStorage* storage, const GUID&
     std::memset(&info, 0, sizeof info);
     info.ulSize = sizeof info;
     info.ulBufferSize = kBandBytes;
-    return callback->Outcome(transfer->idtGetBandedData(&info, callback));
+    return callback->Outcome(Retrying([&] { return transfer->idtGetBandedData(&info, callback); }));
 }
 
 // A file in the temporary folder, removed with its owner.

@@ -2,6 +2,7 @@
 #include <climits>
 
 #include "com.h"
+#include "conditions.h"
 #include "contents.h"
 #include "fotex.h"
 #include "handles.h"
@@ -175,20 +176,23 @@ using namespace fotex;
 extern "C" int FOTEX_CALL ListCameraItems(FOTEX_DEVICE device, int* count) {
     if (device == 0) return FOTEX_E_HANDLE;
     if (count == nullptr) return FOTEX_E_POINTER;
-    const ComPtr<IWiaItem> root = HoldHandle(device);
-    ListedItems built;
-    uint32_t serial = 0;
-    if (!Lists().Begin(root.get(), built, serial)) return E_OUTOFMEMORY;
+    // The list belongs to the handle, whichever root its calls reach after a reconnect.
+    IWiaItem* const key = ItemFromHandle(device);
+    return OnDevice(device, [&](IWiaItem* root) {
+        ListedItems built;
+        uint32_t serial = 0;
+        if (!Lists().Begin(key, built, serial)) return static_cast<int>(E_OUTOFMEMORY);
 
-    ListVisitor visitor(built);
-    HRESULT hr = WalkItemTree(root.get(), visitor, false);
-    if (hr == S_OK) hr = visitor.failure();
-    if (hr != S_OK) built.Release();  // a failed list is empty
-    const uint32_t listed = built.count;
-    Lists().Publish(root.get(), serial, built);
-    if (hr != S_OK) return FailureStatus(hr);
-    *count = static_cast<int>(listed);
-    return FOTEX_OK;
+        ListVisitor visitor(built);
+        HRESULT hr = WalkItemTree(root, visitor, false);
+        if (hr == S_OK) hr = visitor.failure();
+        if (hr != S_OK) built.Release();  // a failed list is empty
+        const uint32_t listed = built.count;
+        Lists().Publish(key, serial, built);
+        if (hr != S_OK) return FailureStatus(hr);
+        *count = static_cast<int>(listed);
+        return FOTEX_OK;
+    });
 }
 
 extern "C" int FOTEX_CALL GetCameraItemText(FOTEX_DEVICE device, int index, int what, void* text, int bytes) {
@@ -231,7 +235,7 @@ extern "C" int FOTEX_CALL GetItemValue(FOTEX_ITEM item, int what, int* value) {
     const ComPtr<IWiaItem> held = HoldHandle(item);
     if (what != FOTEX_ITEM_TYPE) return ItemValue(held.get(), what, value);
     LONG type = 0;
-    const HRESULT hr = held->GetItemType(&type);
+    const HRESULT hr = Retrying([&] { return held->GetItemType(&type); });
     if (hr != S_OK) return FailureStatus(hr);
     *value = static_cast<int>(type);
     return FOTEX_OK;

@@ -27,6 +27,9 @@ public:
     // At unload: as Stop while COM is alive; when the process is ending, only forgets the
     // service's objects, since calling into COM then can hang.
     void Unload(bool comAlive);
+    // After a device was opened again: a registration whose service ended is made anew, on the
+    // registering thread, keeping what is queued. Nothing happens elsewhere or when unregistered.
+    void Renew();
 
 private:
     HRESULT Register();
