@@ -60,9 +60,9 @@ std::map<std::string, std::string> HeaderMatches(const char* pattern) {
 TEST(Header, DeclaresExactlyTheModuleDefinitionNames) {
     const auto declared = HeaderMatches(R"(FOTEX_CALL\s+(\w+)\s*\()");
     const std::set<std::string> def = DefExports();
-    ASSERT_EQ(83u + 10u + 3u + 7u + 5u, def.size())
+    ASSERT_EQ(83u + 10u + 3u + 7u + 5u + 3u, def.size())
         << "the 83 of 1.3, the ten camera contents functions, choices and events, settings by id, "
-           "progress, memory and any item's facts";
+           "progress, memory and any item's facts, a camera's conditions";
     for (const auto& name : def) EXPECT_TRUE(declared.count(name)) << name << " is exported but not declared";
     for (const auto& [name, unused] : declared)
         EXPECT_TRUE(def.count(name)) << name << " is declared but not exported";
@@ -193,6 +193,11 @@ TEST(Abi, EveryExportLeavesItsArgumentsForTheCallerToPop) {
     const uint32_t close[4] = {static_cast<uint32_t>(reinterpret_cast<uintptr_t>(&handle)), 0, 0, 0};
     EXPECT_EQ(0u, CallWithFourSlots(reinterpret_cast<void*>(GetProcAddress(dll, "VexaVersionInfo")), version).popped);
     EXPECT_EQ(0u, CallWithFourSlots(reinterpret_cast<void*>(GetProcAddress(dll, "CloseWiaDevice")), close).popped);
+    // The options: an unknown one is refused, after the arguments were left in place.
+    const uint32_t unknownOption[4] = {99, 0, 0, 0};
+    const CallResult option = CallWithFourSlots(reinterpret_cast<void*>(GetProcAddress(dll, "SetFotexOption")), unknownOption);
+    EXPECT_EQ(0u, option.popped);
+    EXPECT_EQ(static_cast<int>(0x80070057), option.status);
     FreeLibrary(dll);
 #else
     GTEST_SKIP() << "i686 only: x86_64 has a single calling convention";
