@@ -76,6 +76,14 @@ struct Options {
     // --virtual-cut-transfer, --virtual-fail-delete: the virtual cameras' transfer or deletion
     // of this number fails (0: none).
     int virtualCut = 0, virtualFailDelete = 0;
+    // --virtual-busy-after-shot, --virtual-held, --virtual-asleep, --virtual-unplug-after: the
+    // virtual camera's conditions (FotexSimSetCondition's numbers) with their values.
+    struct VirtualCondition {
+        int condition, value;
+    };
+    std::vector<VirtualCondition> virtualConditions;
+    bool debug = false;         // --debug, --debug-logfile: the library's trace lines
+    std::string debugLogfile;   // empty: standard error
     bool quiet = false;     // results only, no progress lines or notes
     bool parsable = false;  // tab-separated records; implies quiet
     std::vector<Action> actions;

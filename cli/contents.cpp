@@ -8,9 +8,11 @@
 #include <algorithm>
 #include <cstdio>
 #include <set>
+#include <utility>
 #include <vector>
 
 #include "commands.h"
+#include "fotexsim_api.h"
 #include "files.h"
 #include "progress.h"
 #include "text.h"
@@ -191,6 +193,9 @@ enum class Save { File, Thumbnail, Numbered };
 // Kept: saved, but the camera would not delete the picture as asked.
 enum class Saved { Yes, Skipped, No, Kept };
 
+// A save failed because the camera went away (set by SaveItem, taken by ForAll).
+bool g_cameraGone = false;
+
 Saved Unsaved(Session& session, const std::string& message) {
     DropMadeFolders(session);
     Fail(message);
@@ -276,6 +281,7 @@ Saved SaveItem(Session& session, File file, const Shape& shape, Save what) {
              "; the picture stays on the camera");
         return Saved::Kept;
     }
+    if (CameraGone(status)) g_cameraGone = true;
     if (status != FOTEX_OK) return Unsaved(session, "could not save " + label + " as " + path + ": " + StatusText(status));
     session.Saved(path);
     if (!key.empty() && !AddToRecord(session, record, key)) return Unsaved(session, "could not record " + label + " in " + record);
@@ -570,16 +576,22 @@ std::string CheckGetAllFiles(const Action& action) {
 int ForAll(Session& session, const Action& action, Save what) {
     std::vector<File> files;
     if (!ListItems(session, files)) return kFailed;
-    const size_t count = files.size();
     int tally[3] = {0, 0, 0};
     bool stopped = false, kept = false;
-    for (size_t k = 0; k < count; ++k) {
+    for (size_t k = 0; k < files.size(); ++k) {
         if (Interrupted()) {
             Stopped(session, files, k, "not saved");
             stopped = true;
             break;
         }
         const Saved saved = SaveItem(session, files[k], action.shape, what);
+        // Away and back: the camera's list is made anew and walked again from the start, so that
+        // with --skip-existing exactly the files not saved yet are saved.
+        if (std::exchange(g_cameraGone, false) && AwaitCamera(session)) {
+            if (!ListItems(session, files)) return kFailed;
+            k = static_cast<size_t>(-1);
+            continue;
+        }
         if (session.cancelled) {
             Stopped(session, files, k, "not saved");
             stopped = true;
@@ -589,9 +601,33 @@ int ForAll(Session& session, const Action& action, Save what) {
         ++tally[saved == Saved::Kept ? 0 : static_cast<int>(saved)];
     }
     const char* noun = what == Save::Thumbnail ? " thumbnails saved, " : " files saved, ";
-    session.Progress(std::to_string(tally[0]) + " of " + std::to_string(count) + noun + std::to_string(tally[1]) +
+    session.Progress(std::to_string(tally[0]) + " of " + std::to_string(files.size()) + noun + std::to_string(tally[1]) +
                      " skipped, " + std::to_string(tally[2]) + " failed");
     return tally[2] || stopped || kept ? kFailed : kDone;
+}
+
+bool CameraGone(int status) { return status == FOTEX_E_OFFLINE || status == FOTEX_E_DISCONNECTED; }
+
+bool AwaitCamera(Session& session) {
+    constexpr int kWaitSeconds = 60;
+    session.Note("the camera went away; waiting for it (up to " + std::to_string(kWaitSeconds) + " s)");
+    for (int tenth = 0; tenth < kWaitSeconds * 10 && !Interrupted(); ++tenth) {
+        // The virtual camera pulled out (--virtual-unplug-after) or asleep (--virtual-asleep)
+        // comes back after a moment.
+        if (tenth == 3 && session.options().virtualCamera) {
+            FotexSimSetCondition(session.options().device, FOTEXSIM_PLUG_IN_ANEW, 0);
+            FotexSimSetCondition(session.options().device, FOTEXSIM_ASLEEP, 0);
+        }
+        int count = 0;
+        // A device call opens the camera again once it is back.
+        if (session.Call([&] { return ListCameraItems(session.device(), &count); }) == FOTEX_OK) {
+            session.Note("the camera is back; going on");
+            return true;
+        }
+        Sleep(100);
+    }
+    Fail("the camera did not come back");
+    return false;
 }
 
 int GetAllFiles(Session& session, const Action& action) {

@@ -190,7 +190,10 @@ int CaptureTethered(Session& session, const Action& action) {
         known.insert(fullName);
         FOTEX_ITEM item = 0;
         const std::wstring name = Wide(fullName);
-        const int found = session.Call([&] { return FindCameraItem(session.device(), name.c_str(), &item); });
+        int found = session.Call([&] { return FindCameraItem(session.device(), name.c_str(), &item); });
+        // Asleep or away since the shot: once it is back, the picture is looked for again.
+        if (CameraGone(found) && AwaitCamera(session))
+            found = session.Call([&] { return FindCameraItem(session.device(), name.c_str(), &item); });
         if (found != FOTEX_OK) return failed("could not save " + Printable(fullName) + ": " + StatusText(found));
         const int saved = SaveFound(session, shape, fullName, item, ++number, failed);
         session.Call([&] {
