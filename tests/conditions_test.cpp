@@ -163,17 +163,19 @@ TEST_F(ConditionsTest, HeldBeyondTheBudgetIsDeviceBusyAndZeroMeansOneTry) {
     EXPECT_EQ(1, Flash());
 }
 
+fotexsim::Device* g_held = nullptr;
+void CALLBACK LetGo(HWND window, UINT, UINT_PTR id, DWORD) {
+    g_held->held = false;
+    KillTimer(window, id);
+}
+
 // A window's timer, dispatched during the pause, lets the device go.
 TEST_F(ConditionsTest, WindowMessagesAreHandledWhileBusy) {
-    static fotexsim::Device* held;
-    held = &device();
-    held->held = true;
+    g_held = &device();
+    g_held->held = true;
     HWND window = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
     ASSERT_NE(nullptr, window);
-    SetTimer(window, 1, 60, [](HWND w, UINT, UINT_PTR id, DWORD) {
-        held->held = false;
-        KillTimer(w, id);
-    });
+    SetTimer(window, 1, 60, LetGo);
     const ULONGLONG start = GetTickCount64();
     EXPECT_EQ(1, Flash());
     EXPECT_LT(GetTickCount64() - start, 1500u);

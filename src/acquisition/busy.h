@@ -2,6 +2,7 @@
 #pragma once
 
 #include <windows.h>
+#include <wia.h>
 
 #include "wia_ids.h"
 

@@ -8,8 +8,6 @@
 
 #include <cstddef>
 
-#include "busy.h"
-
 namespace fotex {
 
 // Owns one reference. put() releases the old pointer before handing out its address; attach()
@@ -105,20 +103,16 @@ public:
     // Reads all N; a failing read may leave anything in the values, none of it ours to free.
     template <class Storage>
     HRESULT ReadFrom(Storage* storage, const PROPSPEC* specs) {
-        return Retrying([&] {
-            const HRESULT hr = storage->ReadMultiple(N, specs, v_);
-            if (FAILED(hr)) Disown();
-            return hr;
-        });
+        const HRESULT hr = storage->ReadMultiple(N, specs, v_);
+        if (FAILED(hr)) Disown();
+        return hr;
     }
     // The attributes of all N, with the same rule.
     template <class Storage>
     HRESULT AttributesFrom(Storage* storage, PROPSPEC* specs, ULONG* flags) {
-        return Retrying([&] {
-            const HRESULT hr = storage->GetPropertyAttributes(N, specs, flags, v_);
-            if (FAILED(hr)) Disown();
-            return hr;
-        });
+        const HRESULT hr = storage->GetPropertyAttributes(N, specs, flags, v_);
+        if (FAILED(hr)) Disown();
+        return hr;
     }
     void Disown() {
         for (PROPVARIANT& v : v_) PropVariantInit(&v);

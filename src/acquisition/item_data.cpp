@@ -3,6 +3,7 @@
 
 #include <cstring>
 
+#include "busy.h"
 #include "service.h"
 #include "trace.h"
 #include "wia_ids.h"

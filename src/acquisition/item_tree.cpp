@@ -1,6 +1,7 @@
 // Item tree walk: every item at or below a start item, depth first, within fixed bounds.
 #include "item_data.h"
 
+#include "busy.h"
 #include "trace.h"
 #include "wia_ids.h"
 

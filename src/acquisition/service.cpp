@@ -1,5 +1,6 @@
 #include "service.h"
 
+#include "busy.h"
 #include "trace.h"
 #include "wia_ids.h"
 

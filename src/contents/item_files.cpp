@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "busy.h"
 #include "com.h"
 #include "contents.h"
 #include "fotex.h"
@@ -157,7 +158,7 @@ public:
         if (FAILED(hr)) return hr;
         const PROPSPEC specs[3] = {PropSpecById(wia::kIpcThumbnail), PropSpecById(wia::kIpcThumbWidth),
                                    PropSpecById(wia::kIpcThumbHeight)};
-        hr = values_.ReadFrom(storage.get(), specs);
+        hr = Retrying([&] { return values_.ReadFrom(storage.get(), specs); });
         if (FAILED(hr)) return hr;
         const PROPVARIANT& data = values_[0];
         if (data.vt != (VT_VECTOR | VT_UI1) || values_[1].vt != VT_I4 || values_[2].vt != VT_I4)
@@ -247,7 +248,7 @@ HRESULT DataFormat(IWiaItem* item, int code, GUID& format) {
     if (FAILED(hr)) return hr;
     const PROPSPEC selector = PropSpecById(wia::kIpaPreferredFormat);
     PropVariants<1> value;
-    hr = value.ReadFrom(storage.get(), &selector);
+    hr = Retrying([&] { return value.ReadFrom(storage.get(), &selector); });
     if (FAILED(hr)) return hr;
     if (value[0].vt != VT_CLSID || value[0].puuid == nullptr) return FOTEX_E_NOT_FOUND;
     format = *value[0].puuid;

@@ -3,6 +3,7 @@
 #include <climits>
 #include <cstring>
 
+#include "busy.h"
 #include "com.h"
 #include "contents.h"
 #include "fotex.h"
@@ -24,7 +25,7 @@ bool OffersMemory(IWiaPropertyStorage* storage) {
     PROPSPEC selector = PropSpecById(wia::kIpaTymed);
     ULONG flags = 0;
     PropVariants<1> attributes;
-    if (attributes.AttributesFrom(storage, &selector, &flags) != S_OK) return false;
+    if (Retrying([&] { return attributes.AttributesFrom(storage, &selector, &flags); }) != S_OK) return false;
     const PROPVARIANT& v = attributes[0];
     if ((flags & wia::kPropList) == 0 || v.vt != (VT_VECTOR | VT_I4) || v.cal.pElems == nullptr) return false;
     for (ULONG i = wia::kListValues; i < v.cal.cElems; ++i)

@@ -59,7 +59,7 @@ HRESULT ReadItem(IWiaItem* item, const PROPID (&ids)[N], PropVariants<N>& values
     if (FAILED(hr)) return hr;
     PROPSPEC specs[N];
     for (size_t i = 0; i < N; ++i) specs[i] = PropSpecById(ids[i]);
-    hr = values.ReadFrom(storage.get(), specs);
+    hr = Retrying([&] { return values.ReadFrom(storage.get(), specs); });
     if (FAILED(hr)) return hr;
     return values[0].vt == VT_EMPTY ? FOTEX_E_NOT_FOUND : S_OK;
 }

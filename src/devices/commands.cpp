@@ -112,7 +112,7 @@ extern "C" int FOTEX_CALL GetStorageInfo(FOTEX_DEVICE device, int* taken, int* r
 
         const PROPSPEC specs[2] = {PropSpecById(wia::kDpcPicturesTaken), PropSpecById(wia::kDpcPicturesRemaining)};
         PropVariants<2> values;
-        if (values.ReadFrom(storage.get(), specs) != S_OK) return FOTEX_ERR_REFUSED;
+        if (Retrying([&] { return values.ReadFrom(storage.get(), specs); }) != S_OK) return FOTEX_ERR_REFUSED;
         if (values[0].vt == VT_I4 && taken != nullptr) *taken = values[0].lVal;
         if (values[1].vt == VT_I4 && remaining != nullptr) *remaining = values[1].lVal;
         return FOTEX_OK;

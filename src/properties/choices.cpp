@@ -113,7 +113,7 @@ int ReadSettingChoices(FOTEX_DEVICE device, int propertyId, int* access, int* ki
         ComPtr<IWiaPropertyStorage> storage;
         const HRESULT queried = QueryPropertyStorage(root, storage);
         if (FAILED(queried)) return queried;
-        return attribute.AttributesFrom(storage.get(), &selector, &flags);
+        return Retrying([&] { return attribute.AttributesFrom(storage.get(), &selector, &flags); });
     });
     if (FAILED(hr)) return hr;
     // S_FALSE is how the service says it has no such property.

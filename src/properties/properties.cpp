@@ -31,7 +31,7 @@ int OnStorage(FOTEX_DEVICE device, Use use) {
 int Read(FOTEX_DEVICE device, PROPID id, PropVariants<1>& value) {
     const PROPSPEC selector = PropSpecById(id);
     return OnStorage(device, [&](IWiaPropertyStorage* storage) {
-        return value.ReadFrom(storage, &selector) == S_OK ? FOTEX_OK : FOTEX_ERR_REFUSED;
+        return Retrying([&] { return value.ReadFrom(storage, &selector); }) == S_OK ? FOTEX_OK : FOTEX_ERR_REFUSED;
     });
 }
 

@@ -77,13 +77,13 @@ struct Reading {
         return OnDevice(device, [&](IWiaItem* root) {
             const HRESULT hr = QueryPropertyStorage(root, storage);
             if (FAILED(hr)) return hr;
-            return Settled(value.ReadFrom(storage.get(), &selector));
+            return Settled(Retrying([&] { return value.ReadFrom(storage.get(), &selector); }));
         });
     }
 
     // The property's access, and its valid values while `attribute` lives.
     HRESULT Ask(PropVariants<1>& attribute, ULONG* flags) {
-        return Settled(attribute.AttributesFrom(storage.get(), &selector, flags));
+        return Settled(Retrying([&] { return attribute.AttributesFrom(storage.get(), &selector, flags); }));
     }
 
     HRESULT Write(const PROPVARIANT& written) {

@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "busy.h"
 #include "com.h"
 #include "fotex.h"
 #include "handles.h"
