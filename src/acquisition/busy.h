@@ -13,7 +13,7 @@ namespace fotex {
 // A failure that says the device has gone (asleep, unplugged) or the service's process ended.
 bool DeviceGone(HRESULT hr);
 
-// Remembers the last such failure a service call of this thread met, for the device call around
+// Remembers the last such failure a service call met, for the device call around
 // it to see (a reconnect is tried once the call is over).
 void NoteFailure(HRESULT hr);
 

@@ -18,8 +18,9 @@ namespace {
 volatile LONG g_busyWaitMs = kBusyWaitDefaultMs;
 volatile LONG g_reconnect = 1;
 
-// The last failure that said the device had gone, per thread; a plain value, so thread_local is safe.
-thread_local HRESULT t_gone = S_OK;
+// The last failure that said the device had gone. One, not one per thread: the functions are
+// called from one thread at a time, and a thread-local value costs an allocation on first use.
+HRESULT t_gone = S_OK;
 
 constexpr DWORD kFirstPauseMs = 20;
 constexpr DWORD kLongestPauseMs = 500;
