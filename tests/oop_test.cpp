@@ -244,7 +244,9 @@ TEST_F(ServerTest, ServerKilledMidCallLeavesNothingAndTheDeviceComesBack) {
         FOTEX_ITEM item = 0;
         ASSERT_EQ(1, lib.OpenCameraItem(device, 1, &item));
         int kind = 0;
-        if (c.op == -1) EXPECT_EQ(0, lib.WaitForCameraEvent(0, &kind, nullptr, 0, nullptr, 0));
+        if (c.op == -1) {
+            EXPECT_EQ(0, lib.WaitForCameraEvent(0, &kind, nullptr, 0, nullptr, 0));
+        }
         ASSERT_EQ(S_OK, server->Kill(c.op, 50));
         DeleteFileW(name.c_str());
         const ULONGLONG start = GetTickCount64();
