@@ -8,7 +8,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <set>
-#include <utility>
+#include <iterator>
+#include <map>
 #include <vector>
 
 #include "commands.h"
@@ -190,11 +191,19 @@ std::string FreeName(Session& session, const std::string& base, const std::strin
 // A file under a pattern, with the file rules; its thumbnail; or a file under a numbered name.
 enum class Save { File, Thumbnail, Numbered };
 
-// Kept: saved, but the camera would not delete the picture as asked.
-enum class Saved { Yes, Skipped, No, Kept };
+// Kept: saved, but the camera would not delete the picture as asked. Gone: not saved because the
+// camera went away.
+enum class Saved { Yes, Skipped, No, Kept, Gone };
 
-// A save failed because the camera went away (set by SaveItem, taken by ForAll).
-bool g_cameraGone = false;
+// The camera file behind a listed item, as --new records it: full name, size and time.
+std::string CameraFileKey(Session& session, int index, Save what) {
+    return ItemText(session, index, FOTEX_ITEM_FULL_NAME) + "\t" + std::to_string(ItemValue(session, index, FOTEX_ITEM_SIZE, -1)) +
+           "\t" + ItemText(session, index, FOTEX_ITEM_TIME) + (what == Save::Thumbnail ? "\tthumbnail" : "");
+}
+
+// The camera files a walk of the whole camera saved (CameraFileKey), with the paths they were
+// saved as: a walk begun again after the camera came back skips them.
+using Done = std::map<std::string, std::string>;
 
 Saved Unsaved(Session& session, const std::string& message) {
     DropMadeFolders(session);
@@ -202,8 +211,9 @@ Saved Unsaved(Session& session, const std::string& message) {
     return Saved::No;
 }
 
-// Saves the listed item (or its thumbnail) at `index`; failures reported.
-Saved SaveItem(Session& session, File file, const Shape& shape, Save what) {
+// Saves the listed item (or its thumbnail) at `index`; failures reported. With `done`, a camera
+// file it holds is skipped and each one saved is added.
+Saved SaveItem(Session& session, File file, const Shape& shape, Save what, Done* done = nullptr) {
     const int index = file.index;
     const bool numbered = what == Save::Numbered;
     const std::string base = numbered ? NumberedBase(session, index, shape) : "";
@@ -211,6 +221,12 @@ Saved SaveItem(Session& session, File file, const Shape& shape, Save what) {
     const std::string cameraName = ItemText(session, index, FOTEX_ITEM_FILE_NAME, &failure);
     const std::string label = "#" + std::to_string(file.number) + (cameraName.empty() ? "" : " " + Printable(cameraName));
     if (failure) return Unsaved(session, "could not save " + label + ": cannot read its name: " + StatusText(failure));
+    const std::string cameraFile = done ? CameraFileKey(session, index, what) : "";
+    if (done && done->count(cameraFile)) {
+        // This run saved it before the camera went away: it counts as saved.
+        session.Progress("Skipping existing file " + done->at(cameraFile));
+        return Saved::Yes;
+    }
     const int format = FormatFor(shape);
     const std::string extension = SavedExtension(session, index, format, cameraName);
     std::string why, path;
@@ -219,8 +235,7 @@ Saved SaveItem(Session& session, File file, const Shape& shape, Save what) {
     std::string key, record;
     auto savedBefore = [&](const std::string& target) {
         if (!session.options().onlyNew) return false;
-        key = ItemText(session, index, FOTEX_ITEM_FULL_NAME) + "\t" + std::to_string(ItemValue(session, index, FOTEX_ITEM_SIZE, -1)) + "\t" +
-              ItemText(session, index, FOTEX_ITEM_TIME) + (what == Save::Thumbnail ? "\tthumbnail" : "");
+        key = done ? cameraFile : CameraFileKey(session, index, what);
         record = JoinPath(FolderOf(target).empty() ? "." : FolderOf(target), kRecordName);
         if (!InRecord(record, key)) return false;
         session.Progress("Skipping " + label + ": saved before, as " + record + " says");
@@ -276,14 +291,18 @@ Saved SaveItem(Session& session, File file, const Shape& shape, Save what) {
         return Unsaved(session, "could not save " + label + ": " + ExistsMessage(path));
     if (status != FOTEX_OK && remove && OnlyDeleteFailed(path, before)) {
         session.Saved(path);
+        if (done) (*done)[cameraFile] = path;
         session.Progress("Saving file as " + path);
         Fail(label + " is saved as " + path + ", but the camera could not delete it: " + StatusText(status) +
              "; the picture stays on the camera");
         return Saved::Kept;
     }
-    if (CameraGone(status)) g_cameraGone = true;
-    if (status != FOTEX_OK) return Unsaved(session, "could not save " + label + " as " + path + ": " + StatusText(status));
+    if (status != FOTEX_OK) {
+        const Saved unsaved = Unsaved(session, "could not save " + label + " as " + path + ": " + StatusText(status));
+        return CameraGone(status) ? Saved::Gone : unsaved;
+    }
     session.Saved(path);
+    if (done) (*done)[cameraFile] = path;
     if (!key.empty() && !AddToRecord(session, record, key)) return Unsaved(session, "could not record " + label + " in " + record);
     session.Progress("Saving file as " + path);
     if (what != Save::Thumbnail && !shape.keep) session.Progress("Deleting " + Printable(cameraName) + " from the camera");
@@ -531,7 +550,10 @@ int GetFile(Session& session, const Action& action) {
 }
 
 int GetThumbnail(Session& session, const Action& action) {
-    return ForNumbers(session, action, "not saved", [&](File file) { return SaveItem(session, file, action.shape, Save::Thumbnail) != Saved::No; });
+    return ForNumbers(session, action, "not saved", [&](File file) {
+        const Saved saved = SaveItem(session, file, action.shape, Save::Thumbnail);
+        return saved != Saved::No && saved != Saved::Gone;
+    });
 }
 
 int DeleteFiles(Session& session, const Action& action) {
@@ -578,18 +600,25 @@ int ForAll(Session& session, const Action& action, Save what) {
     if (!ListItems(session, files)) return kFailed;
     int tally[3] = {0, 0, 0};
     bool stopped = false, kept = false;
+    Done done;
     for (size_t k = 0; k < files.size(); ++k) {
         if (Interrupted()) {
             Stopped(session, files, k, "not saved");
             stopped = true;
             break;
         }
-        const Saved saved = SaveItem(session, files[k], action.shape, what);
-        // Away and back: the camera's list is made anew and walked again from the start, so that
-        // with --skip-existing exactly the files not saved yet are saved.
-        if (std::exchange(g_cameraGone, false) && AwaitCamera(session)) {
+        const Saved saved = SaveItem(session, files[k], action.shape, what, &done);
+        // Away and back: the camera's list is made anew and walked again from the start, skipping
+        // the files saved before, and counted anew.
+        if (saved == Saved::Gone) {
+            if (!AwaitCamera(session)) {
+                // The rest would each wait for it again.
+                tally[2] += static_cast<int>(files.size() - k);
+                break;
+            }
             if (!ListItems(session, files)) return kFailed;
             k = static_cast<size_t>(-1);
+            std::fill(std::begin(tally), std::end(tally), 0);
             continue;
         }
         if (session.cancelled) {

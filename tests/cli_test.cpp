@@ -1419,6 +1419,7 @@ TEST(Conditions, DownloadGoesOnAfterTheCameraCameBack) {
     EXPECT_EQ(1, std::count_if(lines.begin(), lines.end(), [](const std::string& l) {
                   return l.find("Skipping existing file") != std::string::npos;
               })) << "the one file saved before the cut\n" << run.out;
+    EXPECT_TRUE(Contains(run.out, "4 of 4 files saved, 0 skipped, 0 failed")) << "saved by this run\n" << run.out;
 }
 
 TEST(Conditions, DebugSendsTheLibrarysLinesToStandardErrorOrAFile) {
