@@ -35,6 +35,7 @@ struct ServerState {
     DWORD lastActive = 0;
     LONG killOp = -1;
     DWORD killAfter = 0;
+    DWORD cookies[2] = {0, 0};  // the class objects' registrations
 };
 ServerState g;
 
@@ -54,6 +55,15 @@ void PumpFor(DWORD ms) {
     }
 }
 
+// A crash: nothing is released or answered. Only the class registrations go first, as the
+// system's service control drops those of a dead server; Wine's would hand the dead ones out to
+// every later activation instead of starting the server anew.
+void Die() {
+    for (DWORD cookie : g.cookies)
+        if (cookie) CoRevokeClassObject(cookie);
+    TerminateProcess(GetCurrentProcess(), 3);
+}
+
 void NewCamera(const std::wstring& scenario) {
     g.camera.reset();  // objects that hosts still hold stay valid on the old camera's core
     g.camera = std::make_unique<Camera>();
@@ -64,16 +74,12 @@ void NewCamera(const std::wstring& scenario) {
         if (ms) PumpFor(ms);
         if (g.killOp == static_cast<LONG>(op)) {
             PumpFor(g.killAfter);
-            TerminateProcess(GetCurrentProcess(), 3);  // a crash: nothing is released or answered
+            Die();
         }
     };
 }
 
-DWORD WINAPI KillLater(void* ms) {
-    Sleep(static_cast<DWORD>(reinterpret_cast<INT_PTR>(ms)));
-    TerminateProcess(GetCurrentProcess(), 3);
-    return 0;
-}
+void CALLBACK KillNow(HWND, UINT, UINT_PTR, DWORD) { Die(); }
 
 bool KnownOp(LONG op) { return op >= 0 && op < kOpCount; }
 bool KnownDevice(LONG device) {
@@ -223,12 +229,9 @@ public:
             g.killAfter = static_cast<DWORD>(afterMs);
             return S_OK;
         }
-        // Whatever the server is doing then, its one thread busy with a call or idle.
-        HANDLE thread = CreateThread(nullptr, 0, KillLater, reinterpret_cast<void*>(static_cast<INT_PTR>(afterMs)), 0,
-                                     nullptr);
-        if (!thread) return HRESULT_FROM_WIN32(GetLastError());
-        CloseHandle(thread);
-        return S_OK;
+        // On the server's one thread (registrations are revoked where they were made), whatever
+        // it is doing then: a call waits with the thread's messages handled.
+        return SetTimer(nullptr, 0, static_cast<UINT>(afterMs), KillNow) ? S_OK : HRESULT_FROM_WIN32(GetLastError());
     }
 
 private:
@@ -288,7 +291,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
 
     IClassFactory* service = fotexsim::NewClassFactory();
     IClassFactory* control = new ControlFactory();
-    DWORD serviceCookie = 0, controlCookie = 0;
+    DWORD& serviceCookie = g.cookies[0];
+    DWORD& controlCookie = g.cookies[1];
     HRESULT hr = CoRegisterClassObject(fotex::wia::CLSID_WiaDevMgr, service, CLSCTX_LOCAL_SERVER,
                                        REGCLS_MULTIPLEUSE, &serviceCookie);
     if (SUCCEEDED(hr))
