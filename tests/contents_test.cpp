@@ -395,6 +395,7 @@ TEST_F(ContentsTest, EachDeviceHandleHasItsOwnList) {
 }
 
 TEST_F(ContentsTest, FailedListIsEmptyAndLeavesTheCountAlone) {
+    Reconnecting(false);  // the failure's own status, not a device opened again
     const struct {
         Op op;
         HRESULT hr;
@@ -1233,6 +1234,7 @@ TEST_F(ContentsTest, OpenStatusesLeaveTheHandleUntouched) {
 }
 
 TEST_F(ContentsTest, FindTakesFullNamesOfListedAndUnlistedItems) {
+    Reconnecting(false);  // the failure's own status, not a device opened again
     FOTEX_ITEM item = kNoItem;
     ASSERT_EQ(kOk, lib.FindCameraItem(handle, L"0000\\Root\\DCIM\\IMG_0003", &item));
     ASSERT_EQ(kOk, lib.SaveCameraItem(item, At(L"third.jpg").c_str(), 3, 0));
@@ -1727,6 +1729,7 @@ TEST_F(ContentsTest, StatusTextThatDoesNotFitWritesNothing) {
 // Without the virtual camera, Wine's own service answers: it opens no device, so no handle exists
 // and every function taking one says so, printing nothing and writing nothing.
 TEST_F(ContentsTest, WithWinesOwnServiceNoHandleExistsAndEachFunctionSaysSo) {
+    Reconnecting(false);  // the failure's own status, not a device opened again
     lib.CloseWiaDevice(&handle);
     camera.Revoke();
     int count = kSentinel;
