@@ -253,6 +253,7 @@ TEST_F(ConditionsTest, EveryDeviceCallTriesOnceMoreAfterAVanishedService) {
         {"EnumDeviceCap", Op::EnumDeviceCapabilities,
          [&] { return lib.EnumDeviceCap(handle, &pictures, nullptr) > 0; }},
         {"ListCameraItems", Op::EnumChildItems, [&] { return lib.ListCameraItems(handle, &count) == kOk; }},
+        {"ListNewCameraItems", Op::EnumChildItems, [&] { return lib.ListNewCameraItems(handle, 0, &count) == kOk; }},
         {"FindCameraItem", Op::FindItemByName,
          [&] {
              const bool ok = lib.FindCameraItem(handle, L"dev-a\\Root\\DCIM", &found) == kOk;

@@ -626,6 +626,7 @@ TEST_F(ContentsTest, NewItemsReadOnlyTheItemsTheyHaveNotSeenAndPassOverOnesGone)
 }
 
 TEST_F(ContentsTest, NewItemsRefusalsAndFailuresChangeNeitherTheListNorWhatIsSeen) {
+    Reconnecting(false);  // the failure's own status, not a device opened again
     int count = kSentinel;
     ASSERT_EQ(kOk, lib.ListNewCameraItems(handle, 0, &count));
     dcim().Add(L"IMG_0004", kImage | kFile);
@@ -1036,6 +1037,7 @@ TEST_F(ContentsTest, ServiceStatusesNeverReadAsTheCallersMistakes) {
         {static_cast<HRESULT>(0x800706BF), kDisconnected}, {static_cast<HRESULT>(0x800401FD), kDisconnected},
         {static_cast<HRESULT>(0x80010108), kDisconnected},
     };
+    Reconnecting(false);  // the failure's own status, not a device opened again
     Picture(1).props[wia::kIpaTymed].allowed = {TYMED_FILE};  // read through a temporary file
     ASSERT_EQ(4, List());
     FOTEX_ITEM memory = OpenItem(0), file = OpenItem(1);
