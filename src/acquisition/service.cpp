@@ -23,9 +23,20 @@ HRESULT CreateDeviceManager(IWiaDevMgr** manager) {
 }
 
 HRESULT QueryPropertyStorage(IWiaItem* item, ComPtr<IWiaPropertyStorage>& storage) {
-    const HRESULT hr = Retrying(
+    HRESULT hr = Retrying(
         [&] { return storage.receive(item->QueryInterface(wia::IID_IWiaPropertyStorage, storage.put_void())); });
-    if (SUCCEEDED(hr) && !storage) return E_NOINTERFACE;
+    if (SUCCEEDED(hr) && !storage) hr = E_NOINTERFACE;
+    if (hr == E_NOINTERFACE) {
+        // Every item has a storage. A proxy whose server has ended may answer the question of a
+        // new interface with E_NOINTERFACE (Wine does); a call on the item itself then tells the
+        // vanished server, so that the device is opened again.
+        LONG type = 0;
+        const HRESULT probe = item->GetItemType(&type);
+        if (DeviceGone(probe)) {
+            NoteFailure(probe);
+            return probe;
+        }
+    }
     return hr;
 }
 
