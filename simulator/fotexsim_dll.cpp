@@ -86,3 +86,8 @@ extern "C" int __cdecl FotexSimFailDelete(int hresult, int nth) {
     g_camera->FailOn(fotexsim::Op::DeleteItem, static_cast<HRESULT>(hresult), nth);
     return 1;
 }
+
+extern "C" int __cdecl FotexSimSetProfile(int camera, int profile) {
+    TheCamera();
+    return Known(camera) && g_camera->SetProfile(static_cast<size_t>(camera), profile) ? 1 : 0;
+}

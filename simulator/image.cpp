@@ -137,6 +137,7 @@ void Fields(Io& io, Item& it) {
     Text(io, it.file);
     Pods(io, it.formats);
     Pod(io, it.seed);
+    Pod(io, it.raw);
     Pod(io, it.width);
     Pod(io, it.height);
     Pod(io, it.endless);
@@ -267,6 +268,8 @@ void DeviceFields(Io& io, Device& d) {
     Pod(io, d.transferRate);
     Pod(io, d.events.mode);
     Pod(io, d.events.value);
+    Pod(io, d.profile);
+    Pod(io, d.nextObject);
 }
 
 // Takes `fresh`'s values into `kept`, which keeps its identity (and an item its children and
@@ -427,6 +430,8 @@ bool LoadImage(Camera& camera, const std::string& image, std::vector<std::shared
         kept.offline = d.offline;
         kept.events.mode = d.events.mode;
         kept.events.value = d.events.value;
+        kept.profile = d.profile;
+        kept.nextObject = d.nextObject;
         if (!d.root || !kept.root)
             kept.root = d.root;
         else
