@@ -1821,19 +1821,30 @@ std::string Encoded(bool png, int w, int h, uint8_t r, uint8_t g, uint8_t b) {
     return std::string(out.begin(), out.end());
 }
 
+// A camera of a memory card copied to disk, in place of the standard one.
+class CardTest : public ContentsTest {
+protected:
+    // No device yet, and the card's folders (under `card`) made.
+    void MakeCard(std::initializer_list<const wchar_t*> folders) {
+        lib.CloseWiaDevice(&handle);
+        camera.devices.clear();
+        card = dir + L"\\card";
+        CreateDirectoryW(card.c_str(), nullptr);
+        for (const wchar_t* folder : folders) CreateDirectoryW((card + L"\\" + folder).c_str(), nullptr);
+    }
+
+    std::wstring card;
+};
+
 // A memory card copied to disk: DCIM\100TEST with a JPEG, a PNG, a video, a text file and a
 // hidden picture, an empty folder, and a TIFF at the top.
-class FolderCameraTest : public ContentsTest {
+class FolderCameraTest : public CardTest {
 protected:
     void SetUp() override {
         ContentsTest::SetUp();
         if (HasFatalFailure()) return;
-        lib.CloseWiaDevice(&handle);
-        camera.devices.clear();
-        card = dir + L"\\card";
+        MakeCard({L"DCIM", L"DCIM\\100TEST", L"DCIM\\EMPTY"});
         const std::wstring shots = card + L"\\DCIM\\100TEST";
-        for (const std::wstring& d : {card, card + L"\\DCIM", shots, card + L"\\DCIM\\EMPTY"})
-            CreateDirectoryW(d.c_str(), nullptr);
         WriteAll(shots + L"\\IMG_A.JPG", Encoded(false, 320, 240, 200, 40, 40));
         WriteAll(shots + L"\\img_b.png", Encoded(true, 100, 50, 10, 20, 250));
         WriteAll(shots + L"\\clip.avi", "RIFF....AVI LIST");
@@ -1847,8 +1858,6 @@ protected:
         handle = Open();
     }
     std::wstring Shot(const wchar_t* name) const { return card + L"\\DCIM\\100TEST\\" + name; }
-
-    std::wstring card;
 };
 
 TEST_F(FolderCameraTest, ListsPicturesAndVideosWithNamesSizesAndTimes) {
@@ -2038,16 +2047,12 @@ Presented ReadPresented(FOTEX_ITEM handle) {
 
 // A RAW+JPEG camera's card: 100CANON with a pair, 101CANON with a JPEG of the same name and a
 // video; then the PTP profile.
-class PtpCardTest : public ContentsTest {
+class PtpCardTest : public CardTest {
 protected:
     void SetUp() override {
         ContentsTest::SetUp();
         if (HasFatalFailure()) return;
-        lib.CloseWiaDevice(&handle);
-        camera.devices.clear();
-        card = dir + L"\\card";
-        for (const std::wstring& d : {card, card + L"\\DCIM", card + L"\\DCIM\\100CANON", card + L"\\DCIM\\101CANON"})
-            CreateDirectoryW(d.c_str(), nullptr);
+        MakeCard({L"DCIM", L"DCIM\\100CANON", L"DCIM\\101CANON"});
         sources = {card + L"\\DCIM\\100CANON\\IMG_0001.CR2", card + L"\\DCIM\\100CANON\\IMG_0001.JPG",
                    card + L"\\DCIM\\101CANON\\IMG_0001.JPG", card + L"\\DCIM\\101CANON\\MVI_0002.MP4"};
         WriteAll(sources[0], std::string("II*\0raw sensor data", 19));
@@ -2060,7 +2065,6 @@ protected:
         handle = Open();
     }
 
-    std::wstring card;
     std::vector<std::wstring> sources;  // in the camera's order
 };
 
