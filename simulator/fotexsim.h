@@ -186,6 +186,14 @@ struct Device {
         int32_t value = 0;             // Lost: the share lost in percent (1 to 100); Late: milliseconds
         mutable uint32_t raised = 0;   // item events raised so far: Lost spreads its share over them
     } events;
+    // A camera's conditions (Camera::SetCondition): every call on its objects answers
+    // WIA_ERROR_BUSY while it works after a shot or another program holds it, WIA_ERROR_OFFLINE
+    // while it sleeps (it stays listed, but cannot be opened).
+    int busyAfterShot = 0;            // milliseconds of work after each picture taken
+    ULONGLONG busyUntil = 0;          // GetTickCount64 value the current work ends at
+    bool held = false;
+    bool asleep = false;
+    int64_t unplugAfter = -1;         // >= 0: unplugged once transfers moved this many more bytes
     // How the device's contents reach hosts: as the camera's own tree, or as Windows' layer over
     // the PTP/MTP driver presents a real camera (Camera::SetProfile).
     enum class Profile : int32_t { Tree = 0, Ptp = 1 };
@@ -345,6 +353,18 @@ public:
     // Lost, milliseconds (0 to 600,000) for Late, 0 for the others. False when there is no such
     // device or the mode or value is not one of these.
     bool SetEventMode(size_t device, int mode, int value);
+    // Conditions a real camera meets; `value` as each says. False when there is no such device or
+    // the value makes no sense. PlugInAnew: back with the same id and a new root item (a copy
+    // of its tree), so the objects handed out before answer WIA_ERROR_OFFLINE, as after the
+    // driver started over; DEVICE_CONNECTED is raised.
+    enum class Condition {
+        BusyAfterShot = 1,     // value: milliseconds, 0 ends it
+        Held = 2,              // value: 1 held by another program, 0 free
+        Asleep = 3,            // value: 1 asleep, 0 woken
+        UnplugAfterBytes = 4,  // value: bytes the transfers move before it; -1 cancels
+        PlugInAnew = 5,        // value unused; the device must be unplugged
+    };
+    bool SetCondition(size_t device, Condition condition, int value);
     // Presents the device's contents as `profile` (a Device::Profile) from now on: Ptp flattens
     // every folder into the root (names stay without extension), gives a
     // nameless object "Image" and its number, turns formats WIA has no GUID for into

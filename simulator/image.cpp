@@ -268,6 +268,11 @@ void DeviceFields(Io& io, Device& d) {
     Pod(io, d.transferRate);
     Pod(io, d.events.mode);
     Pod(io, d.events.value);
+    Pod(io, d.busyAfterShot);
+    Pod(io, d.busyUntil);
+    Pod(io, d.held);
+    Pod(io, d.asleep);
+    Pod(io, d.unplugAfter);
     Pod(io, d.profile);
     Pod(io, d.nextObject);
 }
@@ -430,6 +435,11 @@ bool LoadImage(Camera& camera, const std::string& image, std::vector<std::shared
         kept.offline = d.offline;
         kept.events.mode = d.events.mode;
         kept.events.value = d.events.value;
+        kept.busyAfterShot = d.busyAfterShot;
+        kept.busyUntil = d.busyUntil;
+        kept.held = d.held;
+        kept.asleep = d.asleep;
+        kept.unplugAfter = d.unplugAfter;
         kept.profile = d.profile;
         kept.nextObject = d.nextObject;
         if (!d.root || !kept.root)

@@ -395,6 +395,7 @@ TEST_F(ContentsTest, EachDeviceHandleHasItsOwnList) {
 }
 
 TEST_F(ContentsTest, FailedListIsEmptyAndLeavesTheCountAlone) {
+    Reconnecting(false);  // the failure's own status, not a device opened again
     const struct {
         Op op;
         HRESULT hr;
@@ -625,6 +626,7 @@ TEST_F(ContentsTest, NewItemsReadOnlyTheItemsTheyHaveNotSeenAndPassOverOnesGone)
 }
 
 TEST_F(ContentsTest, NewItemsRefusalsAndFailuresChangeNeitherTheListNorWhatIsSeen) {
+    Reconnecting(false);  // the failure's own status, not a device opened again
     int count = kSentinel;
     ASSERT_EQ(kOk, lib.ListNewCameraItems(handle, 0, &count));
     dcim().Add(L"IMG_0004", kImage | kFile);
@@ -1035,6 +1037,7 @@ TEST_F(ContentsTest, ServiceStatusesNeverReadAsTheCallersMistakes) {
         {static_cast<HRESULT>(0x800706BF), kDisconnected}, {static_cast<HRESULT>(0x800401FD), kDisconnected},
         {static_cast<HRESULT>(0x80010108), kDisconnected},
     };
+    Reconnecting(false);  // the failure's own status, not a device opened again
     Picture(1).props[wia::kIpaTymed].allowed = {TYMED_FILE};  // read through a temporary file
     ASSERT_EQ(4, List());
     FOTEX_ITEM memory = OpenItem(0), file = OpenItem(1);
@@ -1233,6 +1236,7 @@ TEST_F(ContentsTest, OpenStatusesLeaveTheHandleUntouched) {
 }
 
 TEST_F(ContentsTest, FindTakesFullNamesOfListedAndUnlistedItems) {
+    Reconnecting(false);  // the failure's own status, not a device opened again
     FOTEX_ITEM item = kNoItem;
     ASSERT_EQ(kOk, lib.FindCameraItem(handle, L"0000\\Root\\DCIM\\IMG_0003", &item));
     ASSERT_EQ(kOk, lib.SaveCameraItem(item, At(L"third.jpg").c_str(), 3, 0));
@@ -1727,6 +1731,7 @@ TEST_F(ContentsTest, StatusTextThatDoesNotFitWritesNothing) {
 // Without the virtual camera, Wine's own service answers: it opens no device, so no handle exists
 // and every function taking one says so, printing nothing and writing nothing.
 TEST_F(ContentsTest, WithWinesOwnServiceNoHandleExistsAndEachFunctionSaysSo) {
+    Reconnecting(false);  // the failure's own status, not a device opened again
     lib.CloseWiaDevice(&handle);
     camera.Revoke();
     int count = kSentinel;

@@ -1,6 +1,7 @@
 // Item tree walk: every item at or below a start item, depth first, within fixed bounds.
 #include "item_data.h"
 
+#include "busy.h"
 #include "trace.h"
 #include "wia_ids.h"
 
@@ -25,7 +26,7 @@ constexpr unsigned long kMaxSiblings = 1000000;
     }
 
     LONG type = 0;
-    HRESULT hr = item->GetItemType(&type);
+    HRESULT hr = Retrying([&] { return item->GetItemType(&type); });
     if (FAILED(hr)) {
         type = 0;  // a failed read is no type: the item is neither visited nor walked
         hr = visitor.ServiceFailure(hr);
@@ -35,14 +36,14 @@ constexpr unsigned long kMaxSiblings = 1000000;
     if ((type & (wia::kItemTypeFolder | wia::kItemTypeHasAttachments)) == 0) return hr;
 
     ComPtr<IEnumWiaItem> children;
-    hr = children.receive(item->EnumChildItems(children.put()));
+    hr = Retrying([&] { return children.receive(item->EnumChildItems(children.put())); });
     if (FAILED(hr)) return visitor.ServiceFailure(hr);
     if (hr == S_OK && !children) return visitor.ServiceFailure(E_POINTER);
 
     unsigned long fetched = 0;
     while (hr == S_OK) {
         ComPtr<IWiaItem> child;
-        hr = child.fetch(children->Next(1, child.put(), nullptr));
+        hr = Retrying([&] { return child.fetch(children->Next(1, child.put(), nullptr)); });
         if (hr == S_OK && ++fetched > kMaxSiblings) {
             if (trace) TraceHresult("Too many items in one folder", FOTEX_E_BOUNDS);
             return FOTEX_E_BOUNDS;
