@@ -1779,9 +1779,13 @@ TEST(AllFiles, APtpCardOf200RawAndJpegPairsDownloadsTo400FilesOfTheCamerasBytes)
     EXPECT_EQ(0u, all.exit) << all.err;
     EXPECT_EQ(std::set<std::string>(names.begin(), names.end()), FilesUnder(scratch + "\\out"));
     for (size_t i = 0; i < names.size(); ++i) EXPECT_EQ(Contents(sources[i]), Contents(scratch + "\\out\\" + names[i])) << names[i];
-    const Outcome again = Launch(camera + "-P --skip-existing --filename " + scratch + "\\out\\%f.%C");
+    // Both halves of a pair are the same picture as their own file, so both are left (a few
+    // pairs: in the emulated i686 machine each file costs tens of times more).
+    const Outcome again = Launch(camera + "-p 1-6,395-400 --skip-existing --filename " + scratch + "\\out\\%f.%C");
     EXPECT_EQ(0u, again.exit) << again.err;
-    EXPECT_TRUE(Contains(again.out, "\n0 of 400 files saved, 400 skipped, 0 failed\n")) << again.out.substr(again.out.size() - 100);
+    for (size_t i : {0u, 1u, 398u, 399u})
+        EXPECT_TRUE(Contains(again.out, "Skipping existing file " + scratch + "\\out\\" + names[i] + "\n")) << again.out;
+    EXPECT_EQ(12u, Lines(again.out).size()) << again.out;
     // A pattern without %C still gets each half's own extension; --new records each half.
     const Outcome some = Launch(camera + "--new -p 1-2 --filename " + scratch + "\\new\\%f");
     EXPECT_EQ(0u, some.exit) << some.err;
