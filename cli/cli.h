@@ -49,6 +49,7 @@ struct Action {
 struct Options {
     bool virtualCamera = false;
     std::string virtualFolder;  // --virtual-folder: a camera of the pictures in this folder
+    bool virtualPtp = false;    // --virtual-ptp: the virtual cameras as Windows shows a PTP camera
     int virtualShutter = 0;     // --virtual-shutter: presses of the virtual camera's button while waiting
     // --virtual-item: names (UTF-8) of pictures the virtual camera's button takes, each with its
     // file name extension when one was given.

@@ -76,6 +76,7 @@ int main() {
             const int added = FotexSimAddFolderCamera(Wide(options.virtualFolder).c_str(), L"Fotex Folder Camera");
             if (added != 1) status = Fail("cannot make a camera of the folder " + options.virtualFolder + ": " + StatusText(added));
         }
+        for (int camera = 0; options.virtualPtp && FotexSimSetProfile(camera, FOTEXSIM_PROFILE_PTP) == 1;) ++camera;
         if (status == kDone && simulated && FotexSimRegister() < 0) status = Fail("cannot register the virtual camera");
         constexpr int kDiskFull = static_cast<int>(0x80070070);  // HRESULT_FROM_WIN32(ERROR_DISK_FULL)
         constexpr int kDeviceBusy = static_cast<int>(0x800700AA);  // HRESULT_FROM_WIN32(ERROR_BUSY)

@@ -27,6 +27,7 @@ enum class Kind {
     Shaping,   // shapes the actions around it (field)
     Virtual,   // --virtual
     VirtualFolder,  // --virtual-folder DIR
+    VirtualPtp,     // --virtual-ptp
     VirtualShutter, // --virtual-shutter N
     VirtualItem,    // --virtual-item NAME[:EXT]
     VirtualInterrupt,  // --virtual-interrupt N
@@ -78,6 +79,9 @@ const Option kOptions[] = {
     {"virtual", 0, Kind::Virtual, Takes::Nothing, nullptr, 0, nullptr, nullptr, "register the virtual camera in this process first"},
     {"virtual-folder", 0, Kind::VirtualFolder, Takes::Value, "DIR", 0, nullptr, nullptr,
      "also a virtual camera whose files are the pictures and videos\nunder DIR (its subfolders are camera folders); it is device 2, the\ndefault without --virtual"},
+    {"virtual-ptp", 0, Kind::VirtualPtp, Takes::Nothing, nullptr, 0, nullptr, nullptr,
+     "the virtual cameras show their cards as Windows shows a PTP camera:\nno folders, extensions apart from names, RAW files in an undefined\n"
+     "format, RAW+JPEG pairs sharing a name (the built-in ones shoot them)"},
     {"virtual-shutter", 0, Kind::VirtualShutter, Takes::Value, "N", 0, nullptr, nullptr,
      "press the virtual camera's own button N times while fotex waits\nfor events (--wait-event, --capture-tethered)"},
     {"virtual-item", 0, Kind::VirtualItem, Takes::Value, "NAME[:EXT]", 0, nullptr, nullptr,
@@ -426,6 +430,7 @@ int ParseCommandLine(const std::vector<std::string>& args, Options& options) {
                     if (value.empty()) return UsageError("--virtual-folder needs a folder");
                     options.virtualFolder = value;
                     break;
+                case Kind::VirtualPtp: options.virtualPtp = true; break;
                 case Kind::VirtualItem: {
                     Options::VirtualItem item;
                     if (!ParseVirtualItem(value, item))
@@ -548,6 +553,8 @@ int ParseCommandLine(const std::vector<std::string>& args, Options& options) {
     }
     if (options.actions.empty()) return UsageError("nothing to do: give an action such as --auto-detect (see --help)");
     if (!options.virtualItems.empty() && !options.virtualCamera) return UsageError("--virtual-item needs --virtual");
+    if (options.virtualPtp && !options.virtualCamera && options.virtualFolder.empty())
+        return UsageError("--virtual-ptp needs --virtual or --virtual-folder");
     if (deviceGiven && !options.camera.empty()) return UsageError("--device and --camera both choose the device: give one");
     if (options.frames && !options.intervalGiven) return UsageError("--frames goes with --interval");
     if (options.virtualCut && options.virtualShort)

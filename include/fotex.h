@@ -591,7 +591,8 @@ int FOTEX_CALL GetCameraItemText(FOTEX_DEVICE device, int index, int what, void*
 /* Stores a number of the listed item at `index` in *value: `what` is FOTEX_ITEM_TYPE (the type
    flags seen when the list was made), FOTEX_ITEM_SIZE (bytes), FOTEX_ITEM_THUMB_WIDTH or
    FOTEX_ITEM_THUMB_HEIGHT (pixels), FOTEX_ITEM_FORMAT (the code of the item's own format, -1
-   when the format table has none). Walks nothing and allocates nothing.
+   when the format table has none: a RAW file, which WIA gives as WiaImgFmt_UNDEFINED, and whose
+   extension FOTEX_ITEM_FILE_NAME still carries). Walks nothing and allocates nothing.
    The camera may give a number in any integer type (8, 16, 32 or 64 bits, signed or not).
    Returns FOTEX_OK; FOTEX_E_HANDLE; FOTEX_E_POINTER value is null; FOTEX_E_INVALIDARG unknown
    `what`; FOTEX_E_BOUNDS; FOTEX_E_NOT_FOUND the item lacks the property (or gives it as no
@@ -607,6 +608,12 @@ int FOTEX_CALL OpenCameraItem(FOTEX_DEVICE device, int index, FOTEX_ITEM* item);
 
 /* Stores in *item a new handle to the device's item whose full name (FOTEX_ITEM_FULL_NAME) is
    `full_name`, listed or not (a folder too); release it with ReleaseCameraItem.
+   Items may share a name (a RAW+JPEG pair through Windows' layer over the PTP driver: IMG_0010
+   with the extensions CR2 and JPG), never a full name: the item is the one the service has
+   under exactly `full_name`, so take full names from FOTEX_ITEM_FULL_NAME or events. One made
+   from an item name ("0002\Root\IMG_0010") finds at most one of the items of that name (on
+   the virtual camera, the first of them that ListCameraItems lists); FOTEX_ITEM_FILE_NAME of
+   the handle says which.
    Returns FOTEX_OK; FOTEX_E_HANDLE; FOTEX_E_POINTER full_name or item is null; FOTEX_E_NOT_FOUND
    no item has that name; or the service's HRESULT. */
 int FOTEX_CALL FindCameraItem(FOTEX_DEVICE device, const wchar_t* full_name, FOTEX_ITEM* item);

@@ -247,7 +247,7 @@ void DeleteAllMedia(Item& root) {
     }
 }
 
-std::shared_ptr<Item> TakeNewPicture(Core& core, Device& device, const std::wstring* chosen) {
+std::shared_ptr<Item> TakeNewPicture(Core& core, Device& device, const std::wstring* chosen, const std::wstring* extension) {
     Item& root = *device.root;
     Item* target = &root;
     for (const auto& c : root.children) {
@@ -278,6 +278,8 @@ std::shared_ptr<Item> TakeNewPicture(Core& core, Device& device, const std::wstr
     target->Add(chosen ? *chosen : std::wstring(name), wia::kItemTypeImage | wia::kItemTypeFile);
     std::shared_ptr<Item> picture = target->children.back();
     GetLocalTime(&picture->time);
+    if (extension) picture->props[wia::kIpaFilenameExtension].value = Value::Text(*extension);
+    if (device.profile == Device::Profile::Ptp) PresentNewPicture(core, device, picture);
 
     auto taken = root.props.find(wia::kDpcPicturesTaken);
     if (taken != root.props.end() && taken->second.value.type == VT_I4) ++taken->second.value.i;
@@ -560,9 +562,7 @@ Item* Camera::PressShutter(size_t device) {
 Item* Camera::PressShutter(size_t device, const std::wstring& name, const std::wstring* extension) {
     if (remote) return remote->PressShutter(device, &name, extension);
     if (device >= devices.size() || devices[device].offline || !devices[device].root) return nullptr;
-    std::shared_ptr<Item> picture = TakeNewPicture(*state_->core, devices[device], &name);
-    if (extension) picture->props[wia::kIpaFilenameExtension].value = Value::Text(*extension);
-    return picture.get();
+    return TakeNewPicture(*state_->core, devices[device], &name, extension).get();
 }
 
 bool Camera::Unplug(size_t device) {
@@ -646,6 +646,18 @@ bool Camera::SetCondition(size_t device, Condition condition, int value) {
         return PlugIn(device);
     }
     return false;
+}
+
+bool Camera::SetProfile(size_t device, int profile) {
+    using Profile = Device::Profile;
+    if (device >= devices.size() || (profile != static_cast<int>(Profile::Tree) && profile != static_cast<int>(Profile::Ptp)))
+        return false;
+    Device& d = devices[device];
+    if (static_cast<Profile>(profile) == d.profile) return true;
+    if (d.profile == Profile::Ptp) return false;
+    d.profile = Profile::Ptp;
+    if (d.root) PresentAsPtp(d);
+    return true;
 }
 
 void Camera::RaiseEvent(const GUID& event, size_t device, const std::wstring& itemName) {

@@ -63,14 +63,35 @@ void MakeFileThumbnail(Item& item) {
     item.thumbnail = std::make_shared<const std::vector<unsigned char>>(DibFromRgb(small, tw, th));
 }
 
+// In the PTP profile every picture and video has a thumbnail: a file the camera cannot decode
+// (a RAW file, a video) shows the one of the item of its name that has one, as a RAW file's
+// preview is its JPEG's picture, else one the camera draws.
+void LendThumbnail(Item& item) {
+    for (const auto& other : item.parent->children) {
+        if (!other || other.get() == &item || other->deleted || other->file.empty() ||
+            _wcsicmp(other->name.c_str(), item.name.c_str()) != 0)
+            continue;
+        MakeFileThumbnail(*other);
+        if (!other->thumbnail) continue;
+        item.thumbnail = other->thumbnail;
+        item.thumbWidth = other->thumbWidth;
+        item.thumbHeight = other->thumbHeight;
+        return;
+    }
+    item.thumbWidth = kThumbBox[0];
+    item.thumbHeight = kThumbBox[1];
+    item.thumbnail = std::make_shared<const std::vector<unsigned char>>(RenderThumbnail(item));
+}
+
 // The thumbnail, or false when the item has none.
-bool Thumbnail(Item& item, std::vector<unsigned char>* data) {
+bool Thumbnail(const Device* device, Item& item, std::vector<unsigned char>* data) {
     if (!(item.type & kMedia)) return false;
     if (item.file.empty()) {
         if (data) *data = RenderThumbnail(item);
         return true;
     }
     MakeFileThumbnail(item);
+    if (!item.thumbnail && item.parent && device && device->profile == Device::Profile::Ptp) LendThumbnail(item);
     if (!item.thumbnail) return false;
     if (data) *data = *item.thumbnail;
     return true;
@@ -159,13 +180,13 @@ bool ComputedProperty(const Device* device, Item& item, PROPID id, Value* out) {
     }
     case wia::kIpcThumbnail: {
         std::vector<unsigned char> data;
-        if (!Thumbnail(item, &data)) return false;
+        if (!Thumbnail(device, item, &data)) return false;
         *out = Value::Bytes(std::move(data));
         return true;
     }
     case wia::kIpcThumbWidth:
     case wia::kIpcThumbHeight:
-        if (!Thumbnail(item, nullptr)) return false;
+        if (!Thumbnail(device, item, nullptr)) return false;
         *out = Value::Int(id == wia::kIpcThumbWidth ? item.thumbWidth : item.thumbHeight);
         return true;
     default:

@@ -140,6 +140,7 @@ struct Item {
     // AVI, a folder or a sound none). A write of any other to WIA_IPA_FORMAT is refused.
     std::vector<GUID> formats;
     uint32_t seed = 0;                // picks the picture's colours
+    bool raw = false;                 // a generated RAW file: the picture's pixels under a header of the camera's own
     int width = 160, height = 120;    // picture size in pixels
     bool deleted = false;
     bool endless = false;             // a faulty driver: its children enumerator never ends
@@ -193,6 +194,11 @@ struct Device {
     bool held = false;
     bool asleep = false;
     int64_t unplugAfter = -1;         // >= 0: unplugged once transfers moved this many more bytes
+    // How the device's contents reach hosts: as the camera's own tree, or as Windows' layer over
+    // the PTP/MTP driver presents a real camera (Camera::SetProfile).
+    enum class Profile : int32_t { Tree = 0, Ptp = 1 };
+    Profile profile = Profile::Tree;
+    uint32_t nextObject = 1;           // the PTP profile: the next object's number, in generated names
 };
 
 // Arguments of the last calls that tests look at.
@@ -359,6 +365,17 @@ public:
         PlugInAnew = 5,        // value unused; the device must be unplugged
     };
     bool SetCondition(size_t device, Condition condition, int value);
+    // Presents the device's contents as `profile` (a Device::Profile) from now on: Ptp flattens
+    // every folder into the root (names stay without extension), gives a
+    // nameless object "Image" and its number, turns formats WIA has no GUID for into
+    // WiaImgFmt_UNDEFINED (bytes unchanged), gives every picture and video a thumbnail, and makes
+    // each generated picture a RAW+JPEG pair (a RAW item "nef" before the JPEG of the same name),
+    // its later pictures too. Of the items sharing a name, the first in the camera's order keeps
+    // the name as its part of the full name; each later one adds "." and its extension, and a
+    // number ("~2") before the dot when that is taken too. False when there is no such device,
+    // no such profile, or the device is in the Ptp profile already and Tree is asked (a camera's
+    // driver does not change under it).
+    bool SetProfile(size_t device, int profile);
     // Raises any event for a device, with an item name or none.
     void RaiseEvent(const GUID& event, size_t device, const std::wstring& itemName = L"");
     long EventRegistrations() const;  // live registrations

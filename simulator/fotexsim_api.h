@@ -123,6 +123,28 @@ int __cdecl FotexSimSetEventMode(int camera, int mode, int value);
 #define FOTEXSIM_PLUG_IN_ANEW 5
 int __cdecl FotexSimSetCondition(int camera, int condition, int value);
 
+/* How camera `camera` (numbered as above) presents its contents to hosts.
+   FOTEXSIM_PROFILE_TREE: the camera's own tree, as above (the default).
+   FOTEXSIM_PROFILE_PTP: as Windows' compatibility layer over the PTP/MTP driver presents a real
+   camera. Every folder is flattened into the root; item names carry no extension, which is in
+   WIA_IPA_FILENAME_EXTENSION; an object without a name gets a generated one, "Image" and its
+   number ("Image5"); formats WIA has no GUID for (RAW files, HEIF, MP4, MOV, ...) are
+   WiaImgFmt_UNDEFINED, their bytes unchanged; every picture and video has a thumbnail and its
+   width and height (a RAW file shows the picture of the JPEG of its name); the built-in
+   cameras shoot RAW+JPEG: each generated picture is a RAW item (extension "nef", the picture's
+   pixels under a header of the camera's own) followed by the JPEG of the same name, and so are
+   their later pictures. Items that share a name have distinct full names: the first in the
+   camera's order has "0002\Root\IMG_0010", each later one its extension after the name
+   ("0002\Root\IMG_0010.JPG"), and a number before the extension when that is taken too
+   ("0002\Root\IMG_0010~2.JPG", a name two DCIM folders share).
+   The camera's items as they are now are presented so at once; a camera in the PTP profile
+   stays in it. May be called before FotexSimRegister, as FotexSimSetTransferRate.
+   Returns 1, or 0 when there is no such camera or profile, or the camera is in the PTP profile
+   and FOTEXSIM_PROFILE_TREE is asked. */
+#define FOTEXSIM_PROFILE_TREE 0
+#define FOTEXSIM_PROFILE_PTP 1
+int __cdecl FotexSimSetProfile(int camera, int profile);
+
 #ifdef __cplusplus
 }
 #endif

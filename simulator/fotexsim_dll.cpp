@@ -94,3 +94,8 @@ extern "C" int __cdecl FotexSimSetCondition(int camera, int condition, int value
                ? 1
                : 0;
 }
+
+extern "C" int __cdecl FotexSimSetProfile(int camera, int profile) {
+    TheCamera();
+    return Known(camera) && g_camera->SetProfile(static_cast<size_t>(camera), profile) ? 1 : 0;
+}

@@ -137,6 +137,7 @@ void Fields(Io& io, Item& it) {
     Text(io, it.file);
     Pods(io, it.formats);
     Pod(io, it.seed);
+    Pod(io, it.raw);
     Pod(io, it.width);
     Pod(io, it.height);
     Pod(io, it.endless);
@@ -272,6 +273,8 @@ void DeviceFields(Io& io, Device& d) {
     Pod(io, d.held);
     Pod(io, d.asleep);
     Pod(io, d.unplugAfter);
+    Pod(io, d.profile);
+    Pod(io, d.nextObject);
 }
 
 // Takes `fresh`'s values into `kept`, which keeps its identity (and an item its children and
@@ -437,6 +440,8 @@ bool LoadImage(Camera& camera, const std::string& image, std::vector<std::shared
         kept.held = d.held;
         kept.asleep = d.asleep;
         kept.unplugAfter = d.unplugAfter;
+        kept.profile = d.profile;
+        kept.nextObject = d.nextObject;
         if (!d.root || !kept.root)
             kept.root = d.root;
         else

@@ -181,12 +181,27 @@ HRESULT ItemBytes(const Item& item, const GUID& format, std::vector<unsigned cha
     // Only what the item offers. A format the camera cannot make (a RAW format given in
     // `formats`) comes as JPEG bytes, as the picture inside such a file would.
     if (!AcceptsFormat(item, format)) return E_INVALIDARG;
+    if (item.raw) {
+        bytes = RawBytes(item);
+        return S_OK;
+    }
     std::vector<unsigned char> rgb = Render(item.seed, w, h);
     bool ok = format == wia::WiaImgFmt_BMP   ? EncodeBmp(bytes, w, h, rgb.data())
               : format == wia::WiaImgFmt_PNG ? EncodePng(bytes, w, h, rgb.data())
               : format == wia::WiaImgFmt_AVI ? EncodeAvi(bytes, w, h, rgb.data())
                                              : EncodeJpeg(bytes, w, h, rgb.data());
     return ok ? S_OK : E_OUTOFMEMORY;
+}
+
+std::vector<unsigned char> RawBytes(const Item& item) {
+    const int w = item.width > 0 ? item.width : 1, h = item.height > 0 ? item.height : 1;
+    static const char kMagic[8] = {'F', 'O', 'T', 'E', 'X', 'R', 'A', 'W'};
+    std::vector<unsigned char> bytes(kMagic, kMagic + 8);
+    for (const int side : {w, h})
+        for (int shift = 0; shift < 32; shift += 8) bytes.push_back(static_cast<unsigned char>(side >> shift));
+    const std::vector<unsigned char> rgb = Render(item.seed, w, h);
+    bytes.insert(bytes.end(), rgb.begin(), rgb.end());
+    return bytes;
 }
 
 std::vector<unsigned char> RenderThumbnail(const Item& item) {

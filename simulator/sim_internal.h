@@ -120,8 +120,17 @@ IUnknown* NewEventRegistration(std::shared_ptr<Core> core, std::shared_ptr<Event
 
 // A new picture in the first folder of the device (or its root), counted in the device's
 // counters, with ITEM_CREATED raised.
-// `name`: the new item's name instead of the camera's own numbering.
-std::shared_ptr<Item> TakeNewPicture(Core& core, Device& device, const std::wstring* name = nullptr);
+// `name`: the new item's name instead of the camera's own numbering; `extension`: its file name
+// extension instead of its format's.
+std::shared_ptr<Item> TakeNewPicture(Core& core, Device& device, const std::wstring* name = nullptr,
+                                     const std::wstring* extension = nullptr);
+
+// The PTP profile (ptp.cpp): the device's tree presented anew, and a new picture (in the root)
+// presented among the items already there, with its RAW half raised as created first.
+void PresentAsPtp(Device& device);
+void PresentNewPicture(Core& core, Device& device, const std::shared_ptr<Item>& picture);
+// A generated RAW file's bytes: the picture's pixels under a header of the camera's own.
+std::vector<unsigned char> RawBytes(const Item& item);
 
 // Item-tree operations shared by the camera and the item objects; none of them recurses.
 void AddTransferProperties(Item& item);

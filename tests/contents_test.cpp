@@ -1826,19 +1826,30 @@ std::string Encoded(bool png, int w, int h, uint8_t r, uint8_t g, uint8_t b) {
     return std::string(out.begin(), out.end());
 }
 
+// A camera of a memory card copied to disk, in place of the standard one.
+class CardTest : public ContentsTest {
+protected:
+    // No device yet, and the card's folders (under `card`) made.
+    void MakeCard(std::initializer_list<const wchar_t*> folders) {
+        lib.CloseWiaDevice(&handle);
+        camera.devices.clear();
+        card = dir + L"\\card";
+        CreateDirectoryW(card.c_str(), nullptr);
+        for (const wchar_t* folder : folders) CreateDirectoryW((card + L"\\" + folder).c_str(), nullptr);
+    }
+
+    std::wstring card;
+};
+
 // A memory card copied to disk: DCIM\100TEST with a JPEG, a PNG, a video, a text file and a
 // hidden picture, an empty folder, and a TIFF at the top.
-class FolderCameraTest : public ContentsTest {
+class FolderCameraTest : public CardTest {
 protected:
     void SetUp() override {
         ContentsTest::SetUp();
         if (HasFatalFailure()) return;
-        lib.CloseWiaDevice(&handle);
-        camera.devices.clear();
-        card = dir + L"\\card";
+        MakeCard({L"DCIM", L"DCIM\\100TEST", L"DCIM\\EMPTY"});
         const std::wstring shots = card + L"\\DCIM\\100TEST";
-        for (const std::wstring& d : {card, card + L"\\DCIM", shots, card + L"\\DCIM\\EMPTY"})
-            CreateDirectoryW(d.c_str(), nullptr);
         WriteAll(shots + L"\\IMG_A.JPG", Encoded(false, 320, 240, 200, 40, 40));
         WriteAll(shots + L"\\img_b.png", Encoded(true, 100, 50, 10, 20, 250));
         WriteAll(shots + L"\\clip.avi", "RIFF....AVI LIST");
@@ -1852,8 +1863,6 @@ protected:
         handle = Open();
     }
     std::wstring Shot(const wchar_t* name) const { return card + L"\\DCIM\\100TEST\\" + name; }
-
-    std::wstring card;
 };
 
 TEST_F(FolderCameraTest, ListsPicturesAndVideosWithNamesSizesAndTimes) {
@@ -2006,6 +2015,177 @@ TEST_F(FolderCameraTest, FotexSimDllAddsTheFolderCameraForHosts) {
     lib.CloseWiaDevice(&folder);
     revokeSim();
     camera.Register();
+}
+
+// ---- the PTP profile: a card as Windows' layer over the PTP driver presents it ----------------
+
+// WiaImgFmt_UNDEFINED and the item properties as the WIA documentation gives them.
+constexpr GUID kUndefinedFormat = {0xB96B3CA9, 0x0728, 0x11D3, {0x9D, 0x7B, 0x00, 0x00, 0xF8, 0x1E, 0xF3, 0x2E}};
+constexpr GUID kJpegFormat = {0xB96B3CAE, 0x0728, 0x11D3, {0x9D, 0x7B, 0x00, 0x00, 0xF8, 0x1E, 0xF3, 0x2E}};
+constexpr IID kPropertyStorageIid = {0x98B5E8A0, 0x29CC, 0x491A, {0xAA, 0xC0, 0xE6, 0xDB, 0x4F, 0xDC, 0xCE, 0xB6}};
+constexpr PROPID kItemNameId = 4098, kPreferredFormatId = 4105, kExtensionId = 4123;
+constexpr int kProfilePtp = 1;
+
+// What the service itself says of the item behind a handle: its name, extension and format.
+struct Presented {
+    std::wstring name, extension;
+    GUID format{};
+};
+Presented ReadPresented(FOTEX_ITEM handle) {
+    Presented out;
+    IWiaPropertyStorage* storage = nullptr;
+    auto* item = reinterpret_cast<IWiaItem*>(handle);
+    if (FAILED(item->QueryInterface(kPropertyStorageIid, reinterpret_cast<void**>(&storage)))) return out;
+    PROPSPEC specs[3] = {};
+    const PROPID ids[3] = {kItemNameId, kExtensionId, kPreferredFormatId};
+    for (int i = 0; i < 3; ++i) specs[i].ulKind = PRSPEC_PROPID, specs[i].propid = ids[i];
+    PROPVARIANT values[3] = {};
+    if (storage->ReadMultiple(3, specs, values) == S_OK) {
+        if (values[0].vt == VT_BSTR && values[0].bstrVal) out.name = values[0].bstrVal;
+        if (values[1].vt == VT_BSTR && values[1].bstrVal) out.extension = values[1].bstrVal;
+        if (values[2].vt == VT_CLSID && values[2].puuid) out.format = *values[2].puuid;
+        FreePropVariantArray(3, values);
+    }
+    storage->Release();
+    return out;
+}
+
+// A RAW+JPEG camera's card: 100CANON with a pair, 101CANON with a JPEG of the same name and a
+// video; then the PTP profile.
+class PtpCardTest : public CardTest {
+protected:
+    void SetUp() override {
+        ContentsTest::SetUp();
+        if (HasFatalFailure()) return;
+        MakeCard({L"DCIM", L"DCIM\\100CANON", L"DCIM\\101CANON"});
+        sources = {card + L"\\DCIM\\100CANON\\IMG_0001.CR2", card + L"\\DCIM\\100CANON\\IMG_0001.JPG",
+                   card + L"\\DCIM\\101CANON\\IMG_0001.JPG", card + L"\\DCIM\\101CANON\\MVI_0002.MP4"};
+        WriteAll(sources[0], std::string("II*\0raw sensor data", 19));
+        WriteAll(sources[1], Encoded(false, 320, 240, 30, 200, 30));
+        WriteAll(sources[2], Encoded(false, 64, 48, 200, 30, 30));
+        WriteAll(sources[3], "....ftypmp42");
+        ASSERT_EQ(S_OK, camera.AddFolderCamera(card, L"Card"));
+        ASSERT_TRUE(camera.SetProfile(0, kProfilePtp));
+        Enumerate(1);
+        handle = Open();
+    }
+
+    std::vector<std::wstring> sources;  // in the camera's order
+};
+
+TEST_F(PtpCardTest, TheCardIsFlatNamesLackExtensionsAndSharedNamesHaveDistinctFullNames) {
+    ASSERT_EQ(4, List());
+    const struct {
+        const wchar_t *fileName, *fullName, *name, *extension;
+        int format;
+        const GUID* wiaFormat;
+    } cases[] = {
+        {L"IMG_0001.CR2", L"0000\\Root\\IMG_0001", L"IMG_0001", L"CR2", -1, &kUndefinedFormat},
+        {L"IMG_0001.JPG", L"0000\\Root\\IMG_0001.JPG", L"IMG_0001", L"JPG", 3, &kJpegFormat},
+        {L"IMG_0001.JPG", L"0000\\Root\\IMG_0001~2.JPG", L"IMG_0001", L"JPG", 3, &kJpegFormat},
+        {L"MVI_0002.MP4", L"0000\\Root\\MVI_0002", L"MVI_0002", L"MP4", -1, &kUndefinedFormat},
+    };
+    for (int i = 0; i < 4; ++i) {
+        const auto& c = cases[i];
+        EXPECT_EQ(c.fileName, Text(i, kFileName)) << i;
+        EXPECT_EQ(c.fullName, Text(i, kFullName)) << i;
+        EXPECT_EQ(c.format, Value(i, kOwnFormat)) << i;
+        FOTEX_ITEM item = OpenItem(i);
+        const Presented presented = ReadPresented(item);
+        EXPECT_EQ(c.name, presented.name) << i;
+        EXPECT_EQ(c.extension, presented.extension) << i;
+        EXPECT_TRUE(IsEqualGUID(*c.wiaFormat, presented.format)) << i;
+        lib.ReleaseCameraItem(&item);
+        // Each full name finds its own item, and the item handle says the same.
+        FOTEX_ITEM found = kNoItem;
+        ASSERT_EQ(kOk, lib.FindCameraItem(handle, c.fullName, &found)) << i;
+        Guarded<256> text;
+        ASSERT_EQ(kOk, lib.GetItemText(found, kFileName, text.data(), 256)) << i;
+        EXPECT_EQ(c.fileName, std::wstring(reinterpret_cast<const wchar_t*>(text.data()))) << i;
+        int format = kSentinel;
+        EXPECT_EQ(kOk, lib.GetItemValue(found, kOwnFormat, &format)) << i;
+        EXPECT_EQ(c.format, format) << i;
+        lib.ReleaseCameraItem(&found);
+    }
+    FOTEX_ITEM folder = kNoItem;
+    EXPECT_EQ(kNotFound, lib.FindCameraItem(handle, L"0000\\Root\\DCIM\\100CANON\\IMG_0001", &folder)) << "no folders";
+    EXPECT_EQ(kNoItem, folder);
+    EXPECT_TRUE(Ledger(1 + 4));
+}
+
+TEST_F(PtpCardTest, EachItemSavesAndReadsInItsOwnFormatByteForByte) {
+    ASSERT_EQ(4, List());
+    for (int i = 0; i < 4; ++i) {
+        FOTEX_ITEM item = OpenItem(i);
+        const std::wstring copy = At(L"copy" + std::to_wstring(i));
+        EXPECT_EQ(kOk, lib.SaveCameraItem(item, copy.c_str(), kNative, 0)) << i;
+        EXPECT_EQ(ReadAll(sources[i]), ReadAll(copy)) << i;
+        std::vector<char> data(ReadAll(sources[i]).size() + 16);
+        int size = kSentinel;
+        EXPECT_EQ(kOk, lib.ReadCameraItem(item, kNative, data.data(), static_cast<int>(data.size()), &size, nullptr, nullptr)) << i;
+        EXPECT_EQ(ReadAll(sources[i]), std::string(data.data(), static_cast<size_t>(std::max(size, 0)))) << i;
+        // Undefined is the format to ask for: a RAW file is no JPEG.
+        if (i == 0) {
+            EXPECT_EQ(kFormat, lib.SaveCameraItem(item, At(L"as.jpg").c_str(), 3, 0));
+        }
+        lib.ReleaseCameraItem(&item);
+    }
+    EXPECT_FALSE(Exists(At(L"as.jpg")));
+}
+
+TEST_F(PtpCardTest, EveryItemHasAThumbnailAndARawFileShowsItsJpegs) {
+    ASSERT_EQ(4, List());
+    const int sizes[][2] = {{160, 120}, {160, 120}, {64, 48}, {160, 120}};
+    std::string thumbs[4];
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_EQ(sizes[i][0], Value(i, kThumbWidth)) << i;
+        EXPECT_EQ(sizes[i][1], Value(i, kThumbHeight)) << i;
+        FOTEX_ITEM item = OpenItem(i);
+        std::vector<char> bmp(256 * 1024);
+        int size = kSentinel;
+        EXPECT_EQ(kOk, lib.ReadCameraThumbnail(item, bmp.data(), static_cast<int>(bmp.size()), &size)) << i;
+        thumbs[i].assign(bmp.data(), static_cast<size_t>(std::max(size, 0)));
+        lib.ReleaseCameraItem(&item);
+    }
+    EXPECT_EQ(thumbs[1], thumbs[0]) << "the RAW file's preview is its JPEG's picture";
+    EXPECT_NE(thumbs[2], thumbs[0]) << "not the JPEG of the same name in the other folder";
+}
+
+TEST_F(ContentsTest, ThePtpProfileMakesTheBuiltInCameraShootRawAndJpegPairsAndNameTheNameless) {
+    // Refused: no such device, no such profile; and once in it, a camera stays in it.
+    EXPECT_FALSE(camera.SetProfile(1, kProfilePtp));
+    EXPECT_FALSE(camera.SetProfile(0, 2));
+    EXPECT_FALSE(camera.SetProfile(0, -1));
+    ASSERT_TRUE(camera.SetProfile(0, kProfilePtp));
+    EXPECT_TRUE(camera.SetProfile(0, kProfilePtp));
+    EXPECT_FALSE(camera.SetProfile(0, 0));
+    ASSERT_EQ(7, List());
+    const wchar_t* const names[] = {L"IMG_0001.nef", L"IMG_0001.jpg", L"IMG_0002.nef", L"IMG_0002.jpg",
+                                    L"IMG_0003.nef", L"IMG_0003.jpg", L"MOV_0001.avi"};
+    for (int i = 0; i < 7; ++i) EXPECT_EQ(names[i], Text(i, kFileName)) << i;
+    EXPECT_EQ(L"0000\\Root\\IMG_0002", Text(2, kFullName));
+    EXPECT_EQ(L"0000\\Root\\IMG_0002.jpg", Text(3, kFullName));
+    EXPECT_EQ(-1, Value(0, kOwnFormat));
+    // The RAW half: the picture's pixels under the camera's header, as big as it says.
+    FOTEX_ITEM raw = OpenItem(0);
+    std::vector<char> data(256 * 1024);
+    int size = kSentinel;
+    ASSERT_EQ(kOk, lib.ReadCameraItem(raw, kNative, data.data(), static_cast<int>(data.size()), &size, nullptr, nullptr));
+    EXPECT_EQ(Value(0, kSize), size);
+    EXPECT_EQ(16 + 160 * 120 * 3, size);
+    EXPECT_EQ("FOTEXRAW", std::string(data.data(), 8));
+    lib.ReleaseCameraItem(&raw);
+    // A shot: a pair in the root. A nameless one: named by its number, both halves.
+    FOTEX_ITEM taken = 0;
+    lib.TakeAPicture(handle, &taken);
+    ASSERT_NE(0, taken);
+    lib.ReleaseCameraItem(&taken);
+    ASSERT_NE(nullptr, camera.PressShutter(0, L"", nullptr));
+    ASSERT_EQ(11, List());
+    const wchar_t* const later[] = {L"IMG_0004.nef", L"IMG_0004.jpg", L"Image10.nef", L"Image10.jpg"};
+    for (int i = 0; i < 4; ++i) EXPECT_EQ(later[i], Text(7 + i, kFileName)) << i;
+    EXPECT_EQ(L"0000\\Root\\Image10.jpg", Text(10, kFullName));
+    EXPECT_TRUE(Ledger(1 + 11));
 }
 
 }  // namespace

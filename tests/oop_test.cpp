@@ -341,6 +341,43 @@ TEST_F(ServerTest, ShutterPressedOnTheServerArrivesAsAnEvent) {
 }
 
 // A host window whose handler calls Fotex whenever a message reaches it.
+// The server's camera in the PTP profile, set through the control interface: a RAW+JPEG pair a
+// picture, flat, the RAW half's bytes across unchanged, and a shot on the server a pair too.
+TEST_F(ServerTest, TheServersCameraInThePtpProfileServesRawAndJpegPairs) {
+    AddCamera(L"dev-a", L"Alpha", 2);
+    EXPECT_EQ(S_FALSE, server->SetProfile(1, 1)) << "no such device";
+    EXPECT_EQ(E_INVALIDARG, server->SetProfile(0, 2)) << "no such profile";
+    ASSERT_EQ(S_OK, server->SetProfile(0, 1));
+    EXPECT_EQ(E_INVALIDARG, server->SetProfile(0, 0)) << "a camera stays in the PTP profile";
+    ASSERT_TRUE(local.SetProfile(0, 1));
+    ASSERT_EQ(1, Enumerate());
+    FOTEX_DEVICE device = Open(0);
+    ASSERT_EQ(S_OK, server->PressShutter(0));
+    local.PressShutter(0);
+    int count = kSentinel;
+    ASSERT_EQ(1, lib.ListCameraItems(device, &count));
+    const wchar_t* const names[] = {L"IMG_0001.nef", L"IMG_0001.jpg", L"IMG_0002.nef", L"IMG_0002.jpg",
+                                    L"MOV_0001.avi", L"IMG_0003.nef", L"IMG_0003.jpg"};
+    ASSERT_EQ(7, count);
+    for (int i = 0; i < count; ++i) {
+        wchar_t text[256] = L"";
+        ASSERT_EQ(1, lib.GetCameraItemText(device, i, 1, text, sizeof text)) << i;
+        EXPECT_STREQ(names[i], text) << i;
+    }
+    FOTEX_ITEM raw = 0;
+    ASSERT_EQ(1, lib.FindCameraItem(device, L"dev-a\\Root\\IMG_0002", &raw));
+    int format = kSentinel;
+    EXPECT_EQ(1, lib.GetItemValue(raw, 5, &format));
+    EXPECT_EQ(-1, format);
+    const std::wstring name = L"oop_test_raw.nef";
+    ASSERT_EQ(1, lib.SaveCameraItem(raw, name.c_str(), 256, kReplace));
+    const std::vector<unsigned char> expected = fotexsim::RawBytes(*LocalMedia(0)[2]);
+    EXPECT_EQ(std::vector<uint8_t>(expected.begin(), expected.end()), FileBytes(name));
+    DeleteFileW(name.c_str());
+    lib.ReleaseCameraItem(&raw);
+    lib.CloseWiaDevice(&device);
+}
+
 class ReentrantWindow {
 public:
     explicit ReentrantWindow(std::function<int()> call) : call_(std::move(call)) {
@@ -651,4 +688,20 @@ TEST(CameraImageTest, KeepsEachDevicesTransferRate) {
     ASSERT_TRUE(fotexsim::LoadImage(b, fotexsim::SaveImage(a)));
     ASSERT_EQ(1u, b.devices.size());
     EXPECT_EQ(1000, b.devices[0].transferRate);
+}
+
+// The profile, the next object's number and a generated RAW half cross with the rest.
+TEST(CameraImageTest, KeepsTheProfileAndTheRawHalves) {
+    fotexsim::Camera a;
+    a.AddStandardCamera(L"dev", L"Name", L"Desc", 1);
+    fotexsim::Camera b;
+    ASSERT_TRUE(fotexsim::LoadImage(b, fotexsim::SaveImage(a)));
+    ASSERT_TRUE(a.SetProfile(0, 1));
+    ASSERT_TRUE(fotexsim::LoadImage(b, fotexsim::SaveImage(a)));
+    const fotexsim::Device& d = b.devices[0];
+    EXPECT_EQ(fotexsim::Device::Profile::Ptp, d.profile);
+    EXPECT_EQ(a.devices[0].nextObject, d.nextObject);
+    ASSERT_EQ(3u, d.root->children.size());
+    EXPECT_TRUE(d.root->children[0]->raw);
+    EXPECT_FALSE(d.root->children[1]->raw);
 }

@@ -1058,6 +1058,39 @@ TEST_F(WalkTest, FolderThatContainsItselfEndsAtTheDepthBound) {
     folder.children.clear();  // break the cycle
 }
 
+// A RAW+JPEG camera as Windows' PTP layer presents it: the RAW half of each pair comes first
+// and refuses JPEG, so 1.3's walk stops there as at any refused format, and TransferPicture of
+// it writes nothing; the JPEG halves transfer as ever, and the RAW ones in their own format.
+TEST_F(WalkTest, OnARawAndJpegCameraTheWalkStopsAtTheFirstRawHalfAndTheJpegHalvesTransfer) {
+    Folder(root(), 2);
+    ASSERT_TRUE(camera.SetProfile(0, 1));
+    Walk("p", 3);
+    EXPECT_TRUE(Files().empty());
+    EXPECT_EQ("", Output());
+    const struct {
+        const wchar_t* fullName;
+        const char* name;
+        bool jpeg;
+    } cases[] = {{L"dev-a\\Root\\IMG_1", "raw1", false}, {L"dev-a\\Root\\IMG_1.jpg", "jpeg1", true}, {L"dev-a\\Root\\IMG_2.jpg", "jpeg2", true}};
+    for (const auto& c : cases) {
+        FOTEX_ITEM item = 0;
+        ASSERT_EQ(1, lib.FindCameraItem(handle, c.fullName, &item)) << c.name;
+        Guarded<256> name;
+        name.Set((dir + "\\" + c.name).c_str());
+        lib.TransferPicture(item, name.chars(), 3, 0);
+        EXPECT_EQ(c.jpeg, IsJpeg(ReadFile(At(std::string(c.name) + ".jpg")))) << c.name;
+        EXPECT_EQ(c.jpeg, Exists(At(std::string(c.name) + ".jpg"))) << c.name;
+    }
+    FOTEX_ITEM raw = 0;
+    ASSERT_EQ(1, lib.FindCameraItem(handle, L"dev-a\\Root\\IMG_2", &raw));
+    const std::wstring native = std::wstring(dir.begin(), dir.end()) + L"\\IMG_2.nef";
+    EXPECT_EQ(1, lib.SaveCameraItem(raw, native.c_str(), 256, 0));
+    EXPECT_EQ("FOTEXRAW", ReadFile(At("IMG_2.nef")).substr(0, 8));
+    lib.ReleaseCameraItem(&raw);
+    EXPECT_EQ("", Output());
+    EXPECT_TRUE(Ledger(1));
+}
+
 TEST_F(WalkTest, NullDeviceOrTextsCallNothingAndKeepTheCounters) {
     Folder(root(), 1);
     const int before = camera.TotalCalls();

@@ -219,6 +219,10 @@ public:
         if (!KnownDevice(device)) return S_FALSE;
         return g.camera->SetEventMode(static_cast<size_t>(device), mode, value) ? S_OK : E_INVALIDARG;
     }
+    HRESULT STDMETHODCALLTYPE SetProfile(LONG device, LONG profile) override {
+        if (!KnownDevice(device)) return S_FALSE;
+        return g.camera->SetProfile(static_cast<size_t>(device), profile) ? S_OK : E_INVALIDARG;
+    }
 
     HRESULT STDMETHODCALLTYPE SetCondition(LONG device, LONG condition, LONG value) override {
         if (!KnownDevice(device) || condition < 1 || condition > 5) return S_FALSE;
