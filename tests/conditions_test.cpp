@@ -182,6 +182,40 @@ TEST_F(ConditionsTest, WindowMessagesAreHandledWhileBusy) {
     DestroyWindow(window);
 }
 
+std::function<void()> g_inTimer;
+void CALLBACK RunInTimer(HWND window, UINT, UINT_PTR id, DWORD) {
+    KillTimer(window, id);
+    g_inTimer();
+}
+
+// A handler run during the pause meets a camera gone for a moment on a call of its own; the shot
+// it interrupts goes through, and is neither repeated nor followed by a reconnect.
+TEST_F(ConditionsTest, AHandlersOwnFailureInTheBusyWaitLeavesTheCallAlone) {
+    const FOTEX_ITEM item = Item(0);
+    int nested = 0;
+    g_inTimer = [&] {
+        int type = 0;
+        camera.SetCondition(0, Condition::Asleep, 1);
+        nested = lib.GetItemValue(item, 1, &type);
+        camera.SetCondition(0, Condition::Asleep, 0);
+        device().held = false;  // held until now: the shot can only follow the handler
+    };
+    HWND window = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+    ASSERT_NE(nullptr, window);
+    device().held = true;
+    SetTimer(window, 1, 10, RunInTimer);
+    const size_t before = camera.ItemsOf(device()).size();
+    const int creations = camera.Calls(Op::CreateDevice);
+    FOTEX_ITEM shot = 0;
+    lib.TakeAPicture(handle, &shot);
+    items.push_back(shot);
+    DestroyWindow(window);
+    EXPECT_EQ(kOffline, nested);
+    EXPECT_NE(0, shot);
+    EXPECT_EQ(before + 1, camera.ItemsOf(device()).size()) << "one picture";
+    EXPECT_EQ(0, camera.Calls(Op::CreateDevice) - creations) << "nothing to reconnect";
+}
+
 // A thread message is the host's: it stays in its place while the call waits out the busy time.
 TEST_F(ConditionsTest, ThreadMessagesStayInTheQueueWhileBusy) {
     device().busyUntil = GetTickCount64() + 150;

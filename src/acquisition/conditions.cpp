@@ -70,10 +70,15 @@ bool PauseWhileBusy(ULONGLONG start, DWORD& pause) {
     __ms_sprintf(line, "The camera is busy; trying again in %lu ms", static_cast<unsigned long>(pause));
     TraceHresult(line, wia::kWiaErrorBusy);
     // The host's window messages are handled meanwhile, as in any call that reaches the service.
+    // What their own calls meet is theirs: it says nothing of the device of the call waiting here.
+    const HRESULT gone = t_gone;
     const ULONGLONG until = GetTickCount64() + pause;
     for (;;) {
         const ULONGLONG now = GetTickCount64();
-        if (now >= until) return true;
+        if (now >= until) {
+            t_gone = gone;
+            return true;
+        }
         const DWORD left = static_cast<DWORD>(until - now);
         // A thread message cannot be waited past without taking it: sleep the rest instead.
         if (HandleNextMessage(nullptr, left) == MessageStep::ThreadMessage) Sleep(left);

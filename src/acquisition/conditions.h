@@ -43,9 +43,10 @@ bool Reconnect(FOTEX_HANDLE handle);
 using ReconnectListener = void (*)(HRESULT cause);
 void SetReconnectListener(ReconnectListener listener);
 
-// Runs `body` on the handle's root; when a service call inside it found the device gone, and a
-// reconnect succeeds, runs it once more on the new root. `body` takes an IWiaItem* and returns
-// what the export returns.
+// Runs `body` on the handle's root; when it failed (a negative result) after a service call
+// inside it found the device gone, and a reconnect succeeds, runs it once more on the new root.
+// A call that went through is never made again. `body` takes an IWiaItem* and returns what the
+// export returns.
 class DeviceGoneMark {
 public:
     DeviceGoneMark();
@@ -64,7 +65,7 @@ auto OnDevice(FOTEX_HANDLE handle, Body&& body) -> decltype(body(static_cast<IWi
         const ComPtr<IWiaItem> root = HoldDevice(handle);
         DeviceGoneMark mark;
         auto result = body(root.get());
-        if (!mark.Gone() || !Reconnect(handle)) return result;
+        if (!(result < 0) || !mark.Gone() || !Reconnect(handle)) return result;
     }
     const ComPtr<IWiaItem> root = HoldDevice(handle);
     return body(root.get());
