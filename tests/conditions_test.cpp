@@ -339,6 +339,28 @@ TEST_F(ConditionsTest, TransferAllImagesStopsWhereTheCameraWentAway) {
     EXPECT_EQ(media, camera.ItemsOf(device()).size());
 }
 
+// A faulty service's short file, its size read back from a camera busy for a moment: the read is
+// asked again, and the short file is refused as ever.
+TEST_F(ConditionsTest, ASizeReadBackWhileBusyStillCatchesAShortFile) {
+    const FOTEX_ITEM item = Item(0);
+    const size_t media = camera.ItemsOf(device()).size();
+    bool transferred = false, busied = false;
+    camera.onCall = [&](Op op) {
+        if (op == Op::GetData) transferred = true;
+        if (op == Op::ReadMultiple && transferred && !busied) {
+            busied = true;
+            device().busyUntil = GetTickCount64() + 60;
+        }
+    };
+    camera.CutTransfer(S_OK);
+    const std::wstring name = dir + L"\\half.jpg";
+    EXPECT_EQ(static_cast<int>(0x8007012B), lib.SaveCameraItem(item, name.c_str(), kJpeg, kSaveDelete));  // ERROR_PARTIAL_COPY
+    camera.onCall = nullptr;
+    EXPECT_TRUE(busied);
+    EXPECT_TRUE(Files().empty());
+    EXPECT_EQ(media, camera.ItemsOf(device()).size());
+}
+
 struct Lines {
     std::vector<std::string> lines;
     DWORD thread = 0;
