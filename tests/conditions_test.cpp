@@ -361,6 +361,27 @@ TEST_F(ConditionsTest, ASizeReadBackWhileBusyStillCatchesAShortFile) {
     EXPECT_EQ(media, camera.ItemsOf(device()).size());
 }
 
+// A handler stops the events while the registration is made again after the service ended: the
+// stop holds, and no registration is left behind.
+TEST_F(ConditionsTest, EventsStoppedWhileRegisteredAgainStayStopped) {
+    ASSERT_EQ(0, lib.WaitForCameraEvent(0, nullptr, nullptr, 0, nullptr, 0));
+    ASSERT_EQ(5, camera.EventRegistrations());
+    bool stopped = false;
+    camera.onCall = [&](Op op) {
+        if (op != Op::RegisterEventCallback || stopped) return;
+        stopped = true;
+        lib.StopCameraEvents();
+    };
+    camera.FailOn(Op::QueryPropertyStorage, kDisconnected);
+    EXPECT_EQ(1, Flash());
+    camera.onCall = nullptr;
+    EXPECT_TRUE(stopped);
+    EXPECT_EQ(0, camera.EventRegistrations());
+    EXPECT_EQ(0, lib.WaitForCameraEvent(0, nullptr, nullptr, 0, nullptr, 0));
+    EXPECT_EQ(5, camera.EventRegistrations());
+    lib.StopCameraEvents();
+}
+
 struct Lines {
     std::vector<std::string> lines;
     DWORD thread = 0;
