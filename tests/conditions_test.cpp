@@ -376,6 +376,26 @@ TEST_F(ConditionsTest, EventsStoppedWhileRegisteredAgainStayStopped) {
     lib.StopCameraEvents();
 }
 
+// A handler closes the device while its events are registered again after the service ended:
+// the call that opened it again ends on the object it holds, never on the closed handle.
+TEST_F(ConditionsTest, ADeviceClosedWhileItsEventsAreRegisteredAgainIsLeftAlone) {
+    ASSERT_EQ(0, lib.WaitForCameraEvent(0, nullptr, nullptr, 0, nullptr, 0));
+    const FOTEX_DEVICE device = handle;
+    bool closed = false;
+    camera.onCall = [&](Op op) {
+        if (op != Op::RegisterEventCallback || closed) return;
+        closed = true;
+        lib.CloseWiaDevice(&handle);
+    };
+    camera.FailOn(Op::QueryPropertyStorage, kDisconnected);
+    int value = -1;
+    EXPECT_EQ(kOk, lib.GetSetting(device, kFlashMode, &value));
+    camera.onCall = nullptr;
+    EXPECT_TRUE(closed);
+    EXPECT_EQ(0, handle);
+    lib.StopCameraEvents();
+}
+
 struct Lines {
     std::vector<std::string> lines;
     DWORD thread = 0;
