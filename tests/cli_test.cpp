@@ -1746,7 +1746,7 @@ TEST(Conditions, DebugSendsTheLibrarysLinesToStandardErrorOrAFile) {
         << run.err;
     const std::string folder = Scratch("debuglog");
     const std::string log = folder + "\\debug.log";
-    const Outcome logged = Fotex("--virtual-held --debug-logfile " + log + " --summary");
+    const Outcome logged = Fotex("--virtual-held --debug-logfile " + log + " --storage-info");  // one device call: one busy wait
     EXPECT_NE(std::string::npos, Contents(log).find("fotex: debug: The camera stayed busy: HRESULT: 0x80210006"))
         << Contents(log) << logged.err;
 }
