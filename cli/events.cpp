@@ -234,12 +234,21 @@ int CaptureTethered(Session& session, const Action& action) {
             return;
         }
         lookFailed = false;
+        // The names first: once the camera went away and came back in the middle of a save, the
+        // device's list is another, and the rest of these are found by their names.
+        std::vector<std::wstring> names(static_cast<size_t>(count));
+        for (int i = 0; i < count; ++i) {
+            wchar_t name[FOTEX_EVENT_NAME_UNITS] = L"";
+            session.Call([&] { return GetCameraItemText(session.device(), i, FOTEX_ITEM_FULL_NAME, name, sizeof name); });
+            names[static_cast<size_t>(i)] = name;
+        }
+        bool away = false;
         for (int i = 0; i < count && !Interrupted() && !(until.count && saved >= until.count); ++i) {
             FOTEX_ITEM item = 0;
-            wchar_t name[FOTEX_EVENT_NAME_UNITS] = L"";
-            const int opened = session.Call([&] { return OpenCameraItem(session.device(), i, &item); });
-            if (opened == FOTEX_OK)
-                session.Call([&] { return GetItemText(item, FOTEX_ITEM_FULL_NAME, name, sizeof name); });
+            const std::wstring& name = names[static_cast<size_t>(i)];
+            const int opened = session.Call([&] {
+                return away ? FindCameraItem(session.device(), name.c_str(), &item) : OpenCameraItem(session.device(), i, &item);
+            });
             const std::string fullName = Utf8(name);
             if (opened != FOTEX_OK) saved += failed("could not save new file #" + std::to_string(i + 1) + ": " + StatusText(opened));
             else {
@@ -248,12 +257,12 @@ int CaptureTethered(Session& session, const Action& action) {
                 // Away in the middle of the save: the picture, already taken as seen, is found
                 // again by its name once the camera is back.
                 if (gone) {
+                    away = true;
                     session.Call([&] {
                         ReleaseCameraItem(&item);
                         return 0;
                     });
-                    const std::wstring wide = Wide(fullName);
-                    const int found = AwaitCamera(session) ? session.Call([&] { return FindCameraItem(session.device(), wide.c_str(), &item); })
+                    const int found = AwaitCamera(session) ? session.Call([&] { return FindCameraItem(session.device(), name.c_str(), &item); })
                                                            : static_cast<int>(FOTEX_E_DISCONNECTED);
                     saved += found == FOTEX_OK ? SaveFound(session, shape, fullName, item, number, failed)
                                                : failed("could not save " + Printable(fullName) + ": " + StatusText(found));

@@ -1746,7 +1746,7 @@ TEST(Conditions, DebugSendsTheLibrarysLinesToStandardErrorOrAFile) {
         << run.err;
     const std::string folder = Scratch("debuglog");
     const std::string log = folder + "\\debug.log";
-    const Outcome logged = Fotex("--virtual-held --debug-logfile " + log + " --summary");
+    const Outcome logged = Fotex("--virtual-held --debug-logfile " + log + " --storage-info");  // one device call: one busy wait
     EXPECT_NE(std::string::npos, Contents(log).find("fotex: debug: The camera stayed busy: HRESULT: 0x80210006"))
         << Contents(log) << logged.err;
 }
@@ -1812,4 +1812,18 @@ TEST(Folders, VirtualPtpMakesTheBuiltInCameraShootPairsAndNeedsAVirtualCamera) {
     const Outcome alone = Launch("--virtual-ptp -L");
     EXPECT_EQ(2u, alone.exit);
     EXPECT_EQ("fotex: --virtual-ptp needs --virtual or --virtual-folder\n", alone.err);
+}
+
+// Two new pictures in one look, the camera pulled out during the first and back with a new root:
+// both are saved, and nothing the camera held before.
+TEST(Conditions, TetheredCaptureSavesTheRestOfALookAfterTheCameraCameBack) {
+    const std::string folder = Scratch("conditions-tethered");
+    const Outcome run = Fotex("--virtual-events none --poll 1 --virtual-shutter 2 --capture-tethered=2 --virtual-unplug-after 100 "
+                              "--filename " + folder + "\\%f");
+    EXPECT_EQ(0u, run.exit) << run.err;
+    EXPECT_NE(std::string::npos, run.err.find("fotex: the camera is back; going on")) << run.err;
+    EXPECT_TRUE(IsJpeg(folder + "\\IMG_0004.jpg")) << run.out;
+    EXPECT_TRUE(IsJpeg(folder + "\\IMG_0005.jpg")) << run.out;
+    for (const char* before : {"IMG_0001.jpg", "IMG_0002.jpg", "IMG_0003.jpg", "MOV_0001.avi"})
+        EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA((folder + "\\" + before).c_str())) << before << "\n" << run.out;
 }

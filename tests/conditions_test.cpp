@@ -127,16 +127,13 @@ TEST_F(ConditionsTest, SecondShotWhileBusyIsTakenOnceAfterRetries) {
     FOTEX_ITEM first = 0, second = 0;
     lib.TakeAPicture(handle, &first);
     const int commands = camera.Calls(Op::DeviceCommand);
-    const ULONGLONG start = GetTickCount64();
     lib.TakeAPicture(handle, &second);
-    const ULONGLONG took = GetTickCount64() - start;
     items = {first, second};
     EXPECT_NE(0, first);
     EXPECT_NE(0, second);
     EXPECT_TRUE(Boxes().empty());
     EXPECT_EQ(before + 2, camera.ItemsOf(device()).size()) << "each picture taken once";
     EXPECT_GT(camera.Calls(Op::DeviceCommand) - commands, 2) << "retried while busy";
-    EXPECT_GE(took, 150u);
     const std::string out = Output();
     EXPECT_NE(std::string::npos, out.find("The camera is busy; trying again in 20 ms: HRESULT: 0x80210006")) << out;
     EXPECT_NE(std::string::npos, out.find("trying again in 40 ms")) << out;
@@ -149,8 +146,7 @@ TEST_F(ConditionsTest, HeldBeyondTheBudgetIsDeviceBusyAndZeroMeansOneTry) {
     const ULONGLONG start = GetTickCount64();
     EXPECT_EQ(kDeviceBusy, lib.GetSetting(handle, kFlashMode, &value));
     const ULONGLONG took = GetTickCount64() - start;
-    EXPECT_GE(took, 190u);
-    EXPECT_LT(took, 2000u);
+    EXPECT_GE(took, 190u) << "the whole busy wait";
     EXPECT_EQ(-1, value);
     EXPECT_NE(std::string::npos, Output().find("The camera stayed busy: HRESULT: 0x80210006"));
     // The 83 of 1.3 report it as any failure.
@@ -176,10 +172,42 @@ TEST_F(ConditionsTest, WindowMessagesAreHandledWhileBusy) {
     HWND window = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
     ASSERT_NE(nullptr, window);
     SetTimer(window, 1, 60, LetGo);
-    const ULONGLONG start = GetTickCount64();
-    EXPECT_EQ(1, Flash());
-    EXPECT_LT(GetTickCount64() - start, 1500u);
+    EXPECT_EQ(1, Flash()) << "let go within the busy wait";
     DestroyWindow(window);
+}
+
+std::function<void()> g_inTimer;
+void CALLBACK RunInTimer(HWND window, UINT, UINT_PTR id, DWORD) {
+    KillTimer(window, id);
+    g_inTimer();
+}
+
+// A handler run during the pause meets a camera gone for a moment on a call of its own; the shot
+// it interrupts goes through, and is neither repeated nor followed by a reconnect.
+TEST_F(ConditionsTest, AHandlersOwnFailureInTheBusyWaitLeavesTheCallAlone) {
+    const FOTEX_ITEM item = Item(0);
+    int nested = 0;
+    g_inTimer = [&] {
+        int type = 0;
+        camera.SetCondition(0, Condition::Asleep, 1);
+        nested = lib.GetItemValue(item, 1, &type);
+        camera.SetCondition(0, Condition::Asleep, 0);
+        device().held = false;  // held until now: the shot can only follow the handler
+    };
+    HWND window = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+    ASSERT_NE(nullptr, window);
+    device().held = true;
+    SetTimer(window, 1, 10, RunInTimer);
+    const size_t before = camera.ItemsOf(device()).size();
+    const int creations = camera.Calls(Op::CreateDevice);
+    FOTEX_ITEM shot = 0;
+    lib.TakeAPicture(handle, &shot);
+    items.push_back(shot);
+    DestroyWindow(window);
+    EXPECT_EQ(kOffline, nested);
+    EXPECT_NE(0, shot);
+    EXPECT_EQ(before + 1, camera.ItemsOf(device()).size()) << "one picture";
+    EXPECT_EQ(0, camera.Calls(Op::CreateDevice) - creations) << "nothing to reconnect";
 }
 
 // A thread message is the host's: it stays in its place while the call waits out the busy time.
@@ -303,6 +331,69 @@ TEST_F(ConditionsTest, TransferAllImagesStopsWhereTheCameraWentAway) {
     lib.TransferAllImages(handle, folder.c_str(), "img", kJpeg, 1);
     EXPECT_TRUE(Files().empty());
     EXPECT_EQ(media, camera.ItemsOf(device()).size());
+}
+
+// A faulty service's short file, its size read back from a camera busy for a moment: the read is
+// asked again, and the short file is refused as ever.
+TEST_F(ConditionsTest, ASizeReadBackWhileBusyStillCatchesAShortFile) {
+    const FOTEX_ITEM item = Item(0);
+    const size_t media = camera.ItemsOf(device()).size();
+    bool transferred = false, busied = false;
+    camera.onCall = [&](Op op) {
+        if (op == Op::GetData) transferred = true;
+        if (op == Op::ReadMultiple && transferred && !busied) {
+            busied = true;
+            device().busyUntil = GetTickCount64() + 60;
+        }
+    };
+    camera.CutTransfer(S_OK);
+    const std::wstring name = dir + L"\\half.jpg";
+    EXPECT_EQ(static_cast<int>(0x8007012B), lib.SaveCameraItem(item, name.c_str(), kJpeg, kSaveDelete));  // ERROR_PARTIAL_COPY
+    camera.onCall = nullptr;
+    EXPECT_TRUE(busied);
+    EXPECT_TRUE(Files().empty());
+    EXPECT_EQ(media, camera.ItemsOf(device()).size());
+}
+
+// A handler stops the events while the registration is made again after the service ended: the
+// stop holds, and no registration is left behind.
+TEST_F(ConditionsTest, EventsStoppedWhileRegisteredAgainStayStopped) {
+    ASSERT_EQ(0, lib.WaitForCameraEvent(0, nullptr, nullptr, 0, nullptr, 0));
+    ASSERT_EQ(5, camera.EventRegistrations());
+    bool stopped = false;
+    camera.onCall = [&](Op op) {
+        if (op != Op::RegisterEventCallback || stopped) return;
+        stopped = true;
+        lib.StopCameraEvents();
+    };
+    camera.FailOn(Op::QueryPropertyStorage, kDisconnected);
+    EXPECT_EQ(1, Flash());
+    camera.onCall = nullptr;
+    EXPECT_TRUE(stopped);
+    EXPECT_EQ(0, camera.EventRegistrations());
+    EXPECT_EQ(0, lib.WaitForCameraEvent(0, nullptr, nullptr, 0, nullptr, 0));
+    EXPECT_EQ(5, camera.EventRegistrations());
+    lib.StopCameraEvents();
+}
+
+// A handler closes the device while its events are registered again after the service ended:
+// the call that opened it again ends on the object it holds, never on the closed handle.
+TEST_F(ConditionsTest, ADeviceClosedWhileItsEventsAreRegisteredAgainIsLeftAlone) {
+    ASSERT_EQ(0, lib.WaitForCameraEvent(0, nullptr, nullptr, 0, nullptr, 0));
+    const FOTEX_DEVICE device = handle;
+    bool closed = false;
+    camera.onCall = [&](Op op) {
+        if (op != Op::RegisterEventCallback || closed) return;
+        closed = true;
+        lib.CloseWiaDevice(&handle);
+    };
+    camera.FailOn(Op::QueryPropertyStorage, kDisconnected);
+    int value = -1;
+    EXPECT_EQ(kOk, lib.GetSetting(device, kFlashMode, &value));
+    camera.onCall = nullptr;
+    EXPECT_TRUE(closed);
+    EXPECT_EQ(0, handle);
+    lib.StopCameraEvents();
 }
 
 struct Lines {

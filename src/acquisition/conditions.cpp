@@ -70,10 +70,15 @@ bool PauseWhileBusy(ULONGLONG start, DWORD& pause) {
     __ms_sprintf(line, "The camera is busy; trying again in %lu ms", static_cast<unsigned long>(pause));
     TraceHresult(line, wia::kWiaErrorBusy);
     // The host's window messages are handled meanwhile, as in any call that reaches the service.
+    // What their own calls meet is theirs: it says nothing of the device of the call waiting here.
+    const HRESULT gone = t_gone;
     const ULONGLONG until = GetTickCount64() + pause;
     for (;;) {
         const ULONGLONG now = GetTickCount64();
-        if (now >= until) return true;
+        if (now >= until) {
+            t_gone = gone;
+            return true;
+        }
         const DWORD left = static_cast<DWORD>(until - now);
         // A thread message cannot be waited past without taking it: sleep the rest instead.
         if (HandleNextMessage(nullptr, left) == MessageStep::ThreadMessage) Sleep(left);
@@ -118,30 +123,31 @@ ComPtr<IWiaItem> HoldDevice(FOTEX_HANDLE handle) {
 
 void SetReconnectListener(ReconnectListener listener) { g_listener = listener; }
 
-bool Reconnect(FOTEX_HANDLE handle) {
-    if (!ReconnectOn()) return false;
+ComPtr<IWiaItem> Reconnect(FOTEX_HANDLE handle) {
+    if (!ReconnectOn()) return {};
     IWiaItem* const key = ItemFromHandle(handle);
     const HRESULT cause = t_gone;
     const OpenDevice* entry = Find(key);
-    if (entry == nullptr) return false;
+    if (entry == nullptr) return {};
     // A copy: the handlers the service's calls run may close the handle and free the entry.
     Bstr id(entry->id);
-    if (!id) return false;
+    if (!id) return {};
     ComPtr<IWiaDevMgr> manager;
     HRESULT hr = CreateDeviceManagerQuietly(manager.put());
     ComPtr<IWiaItem> root;
     if (SUCCEEDED(hr) && manager) hr = Retrying([&] { return root.receive(manager->CreateDevice(id.get(), root.put())); });
     // Still away: the call's own failure says so, with no line of its own.
-    if (FAILED(hr) || !root) return false;
+    if (FAILED(hr) || !root) return {};
     OpenDevice* kept = Find(key);
-    if (kept == nullptr) return false;  // closed meanwhile: the new root goes with `root`
+    if (kept == nullptr) return {};  // closed meanwhile: the new root goes with `root`
     IWiaItem* old = kept->current;
-    kept->current = root.detach();
+    root->AddRef();  // the entry's; `root` stays the caller's
+    kept->current = root.get();
     if (old == nullptr) ++g_replaced;
     TraceHresult("The camera came back; its device was opened again", 0);
     if (old != nullptr) old->Release();
     if (g_listener != nullptr) g_listener(cause);
-    return true;
+    return root;
 }
 
 }  // namespace fotex

@@ -35,17 +35,19 @@ void ForgetDevice(IWiaItem* root);
 ComPtr<IWiaItem> HoldDevice(FOTEX_HANDLE handle);
 
 // Creates the device again from its id and makes the new root the one the handle's calls reach;
-// false when the handle is not an open device, reconnecting is off, or the service failed.
-bool Reconnect(FOTEX_HANDLE handle);
+// returns a reference of the caller's own on it (handlers that run later may close the handle),
+// or null when the handle is not an open device, reconnecting is off, or the service failed.
+ComPtr<IWiaItem> Reconnect(FOTEX_HANDLE handle);
 
 // Routine called after each reconnect with the failure that caused it, to renew what was
 // registered with the service (events).
 using ReconnectListener = void (*)(HRESULT cause);
 void SetReconnectListener(ReconnectListener listener);
 
-// Runs `body` on the handle's root; when a service call inside it found the device gone, and a
-// reconnect succeeds, runs it once more on the new root. `body` takes an IWiaItem* and returns
-// what the export returns.
+// Runs `body` on the handle's root; when it failed (a negative result) after a service call
+// inside it found the device gone, and a reconnect succeeds, runs it once more on the new root.
+// A call that went through is never made again. `body` takes an IWiaItem* and returns what the
+// export returns.
 class DeviceGoneMark {
 public:
     DeviceGoneMark();
@@ -60,14 +62,16 @@ private:
 
 template <class Body>
 auto OnDevice(FOTEX_HANDLE handle, Body&& body) -> decltype(body(static_cast<IWiaItem*>(nullptr))) {
+    ComPtr<IWiaItem> again;
     {
         const ComPtr<IWiaItem> root = HoldDevice(handle);
         DeviceGoneMark mark;
         auto result = body(root.get());
-        if (!mark.Gone() || !Reconnect(handle)) return result;
+        if (!(result < 0) || !mark.Gone()) return result;
+        again = Reconnect(handle);
+        if (!again) return result;
     }
-    const ComPtr<IWiaItem> root = HoldDevice(handle);
-    return body(root.get());
+    return body(again.get());
 }
 
 }  // namespace fotex

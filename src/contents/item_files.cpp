@@ -102,7 +102,7 @@ uint64_t OwnFormatSize(IWiaItem* item, const GUID& format) {
     if (FAILED(QueryPropertyStorage(item, storage))) return 0;
     const PROPSPEC specs[2] = {PropSpecById(wia::kIpaPreferredFormat), PropSpecById(wia::kIpaItemSize)};
     PropVariants<2> values;
-    if (values.ReadFrom(storage.get(), specs) != S_OK) return 0;
+    if (Retrying([&] { return values.ReadFrom(storage.get(), specs); }) != S_OK) return 0;
     if (values[0].vt != VT_CLSID || values[0].puuid == nullptr || !IsEqualGUID(*values[0].puuid, format)) return 0;
     const PROPVARIANT& size = values[1];
     switch (size.vt) {

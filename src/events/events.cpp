@@ -236,8 +236,17 @@ void CameraEvents::Renew() {
     for (int i = 0; i < kEventKinds; ++i) old[i] = std::move(registrations_[i]);
     registered_ = false;
     if (sink) sink->Detach();
+    // Made as a wait's registration is: a Stop from a handler the service's calls run ends it,
+    // and a wait from one is refused rather than registering (and pinning) a second time.
+    const unsigned generation = generation_;
+    const DWORD outer = std::exchange(waiting_, thread_);
     const HRESULT hr = Register();
+    waiting_ = outer;
     TraceHresult(SUCCEEDED(hr) ? "Camera events registered again" : "Camera events could not be registered again", hr);
+    if (SUCCEEDED(hr) && generation != generation_) {
+        End();
+        return;
+    }
     // Unregistered now: the next wait registers and pins anew. Called inside an export, so this
     // only counts down.
     if (FAILED(hr) && pin_ != nullptr) FreeLibrary(std::exchange(pin_, nullptr));
