@@ -215,6 +215,7 @@ HRESULT HandTransferTo(IWiaItem* item, const WCHAR* wide) {
         hr = item->QueryInterface(fotex::wia::IID_IWiaDataTransfer, reinterpret_cast<void**>(&transfer));
         if (hr == S_OK) {
             STGMEDIUM medium{};
+            medium.tymed = TYMED_FILE;  // the service refuses a file name in a record of another kind
             medium.lpszFileName = const_cast<WCHAR*>(wide);
             hr = transfer->idtGetData(&medium, nullptr);
             transfer->Release();
