@@ -229,8 +229,7 @@ std::vector<Export> PropertyExports() {
 int main() {
     CoInitialize(nullptr);
     fotexsim::Camera camera;
-    camera.AddStandardCamera(L"bench-camera", L"Bench camera", L"Virtual camera for benchmarks", 3);
-    if (!RegisterCamera(camera)) return 2;
+    if (!RegisterBenchCamera(camera)) return 2;
     fotextest::Library lib;
     if (!lib.Load()) {
         std::printf("cannot load Fotex.dll\n");

@@ -243,6 +243,11 @@ bool RegisterCamera(fotexsim::Camera& camera) {
     return false;
 }
 
+bool RegisterBenchCamera(fotexsim::Camera& camera) {
+    camera.AddStandardCamera(L"bench-camera", L"Bench camera", L"Virtual camera for benchmarks", 3);
+    return RegisterCamera(camera);
+}
+
 void BuildTree(fotexsim::Camera& camera, Shape shape, int n) {
     namespace wia = fotex::wia;
     camera.devices.clear();

@@ -131,6 +131,8 @@ Paired Compare(A a, B b, int rounds, double blockSeconds) {
 // Registers `camera` for this process with its call log off (the counters go on); false, with a
 // line printed, when it cannot be registered.
 bool RegisterCamera(fotexsim::Camera& camera);
+// The standard camera "bench-camera" with three pictures added to `camera`, then registered.
+bool RegisterBenchCamera(fotexsim::Camera& camera);
 
 enum class Shape { Flat, Deep, Wide };
 

@@ -88,6 +88,14 @@ struct Options {
     // --virtual-short-transfer: the virtual cameras' transfer of this number writes half its data
     // and reports success, as a faulty service (0: none).
     int virtualShort = 0;
+    // --virtual-busy-after-shot, --virtual-held, --virtual-asleep, --virtual-unplug-after: the
+    // virtual camera's conditions (FotexSimSetCondition's numbers) with their values.
+    struct VirtualCondition {
+        int condition, value;
+    };
+    std::vector<VirtualCondition> virtualConditions;
+    bool debug = false;         // --debug, --debug-logfile: the library's trace lines
+    std::string debugLogfile;   // empty: standard error
     bool quiet = false;     // results only, no progress lines or notes
     bool parsable = false;  // tab-separated records; implies quiet
     std::vector<Action> actions;

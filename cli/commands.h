@@ -11,6 +11,11 @@
 namespace fotexcli {
 
 // Devices and the library (commands.cpp).
+// A status that says the camera went away (asleep, unplugged, or the service ended).
+bool CameraGone(int status);
+// Says the camera went away and waits for it, up to a minute; true once a device call works again.
+bool AwaitCamera(Session& session);
+
 int Version(Session& session, const Action& action);
 int AutoDetect(Session& session, const Action& action);
 int Summary(Session& session, const Action& action);

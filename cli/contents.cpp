@@ -8,9 +8,12 @@
 #include <algorithm>
 #include <cstdio>
 #include <set>
+#include <iterator>
+#include <map>
 #include <vector>
 
 #include "commands.h"
+#include "fotexsim_api.h"
 #include "files.h"
 #include "progress.h"
 #include "text.h"
@@ -179,8 +182,19 @@ std::string FreeName(Session& session, const std::string& base, const std::strin
 // A file under a pattern, with the file rules; its thumbnail; or a file under a numbered name.
 enum class Save { File, Thumbnail, Numbered };
 
-// Kept: saved, but a step after the save failed (the camera's deletion, --new's record).
-enum class Saved { Yes, Skipped, No, Kept };
+// Kept: saved, but a step after the save failed (the camera's deletion, --new's record). Gone:
+// not saved because the camera went away.
+enum class Saved { Yes, Skipped, No, Kept, Gone };
+
+// The camera file behind a listed item, as --new records it: full name, size and time.
+std::string CameraFileKey(Session& session, int index, Save what) {
+    return ItemText(session, index, FOTEX_ITEM_FULL_NAME) + "\t" + std::to_string(ItemValue(session, index, FOTEX_ITEM_SIZE, -1)) +
+           "\t" + ItemText(session, index, FOTEX_ITEM_TIME) + (what == Save::Thumbnail ? "\tthumbnail" : "");
+}
+
+// The camera files a walk of the whole camera saved (CameraFileKey), with the paths they were
+// saved as: a walk begun again after the camera came back skips them.
+using Done = std::map<std::string, std::string>;
 
 Saved Unsaved(Session& session, const std::string& message) {
     DropMadeFolders(session);
@@ -240,8 +254,9 @@ std::string ExistingFile(Session& session, File file, const Shape& shape, int fo
     return path + " exists and holds another picture (--force-overwrite replaces it)";
 }
 
-// Saves the listed item (or its thumbnail) at `index`; failures reported.
-Saved SaveItem(Session& session, File file, const Shape& shape, Save what) {
+// Saves the listed item (or its thumbnail) at `index`; failures reported. With `done`, a camera
+// file it holds is skipped and each one saved is added.
+Saved SaveItem(Session& session, File file, const Shape& shape, Save what, Done* done = nullptr) {
     const int index = file.index;
     const bool numbered = what == Save::Numbered;
     const std::string base = numbered ? NumberedBase(session, index, shape) : "";
@@ -249,6 +264,12 @@ Saved SaveItem(Session& session, File file, const Shape& shape, Save what) {
     const std::string cameraName = ItemText(session, index, FOTEX_ITEM_FILE_NAME, &failure);
     const std::string label = "#" + std::to_string(file.number) + (cameraName.empty() ? "" : " " + Printable(cameraName));
     if (failure) return Unsaved(session, "could not save " + label + ": cannot read its name: " + StatusText(failure));
+    const std::string cameraFile = done ? CameraFileKey(session, index, what) : "";
+    if (done && done->count(cameraFile)) {
+        // This run saved it before the camera went away: it counts as saved.
+        session.Progress("Skipping existing file " + done->at(cameraFile));
+        return Saved::Yes;
+    }
     const int format = FormatFor(shape);
     const std::string extension = SavedExtension(session, index, format, cameraName);
     std::string why, path;
@@ -257,8 +278,7 @@ Saved SaveItem(Session& session, File file, const Shape& shape, Save what) {
     std::string key, record;
     auto savedBefore = [&](const std::string& target) {
         if (!session.options().onlyNew) return false;
-        key = ItemText(session, index, FOTEX_ITEM_FULL_NAME) + "\t" + std::to_string(ItemValue(session, index, FOTEX_ITEM_SIZE, -1)) + "\t" +
-              ItemText(session, index, FOTEX_ITEM_TIME) + (what == Save::Thumbnail ? "\tthumbnail" : "");
+        key = done ? cameraFile : CameraFileKey(session, index, what);
         record = JoinPath(FolderOf(target).empty() ? "." : FolderOf(target), kRecordName);
         if (!InRecord(record, key)) return false;
         session.Progress("Skipping " + label + ": saved before, as " + record + " says");
@@ -325,11 +345,14 @@ Saved SaveItem(Session& session, File file, const Shape& shape, Save what) {
     if (status == FOTEX_E_FILE_EXISTS && !numbered)
         return Unsaved(session, "could not save " + label + ": " + ExistsMessage(path));
     const bool deleteFailed = remove && OnlyDeleteFailed(status, path, before);
-    if (status != FOTEX_OK && !deleteFailed)
-        return Unsaved(session, "could not save " + label + " as " + path + ": " + StatusText(status));
+    if (status != FOTEX_OK && !deleteFailed) {
+        const Saved unsaved = Unsaved(session, "could not save " + label + " as " + path + ": " + StatusText(status));
+        return CameraGone(status) ? Saved::Gone : unsaved;
+    }
     // The camera's time on the file, as gphoto2 leaves it: --skip-existing knows the picture by it.
     if (timed) SetFileTimeTo(path, time);
     session.Saved(path);
+    if (done) (*done)[cameraFile] = path;
     session.Progress("Saving file as " + path);
     Saved result = Saved::Yes;
     if (deleteFailed) {
@@ -589,7 +612,10 @@ int GetFile(Session& session, const Action& action) {
 }
 
 int GetThumbnail(Session& session, const Action& action) {
-    return ForNumbers(session, action, "not saved", [&](File file) { return SaveItem(session, file, action.shape, Save::Thumbnail) != Saved::No; });
+    return ForNumbers(session, action, "not saved", [&](File file) {
+        const Saved saved = SaveItem(session, file, action.shape, Save::Thumbnail);
+        return saved != Saved::No && saved != Saved::Gone;
+    });
 }
 
 int DeleteFiles(Session& session, const Action& action) {
@@ -634,16 +660,37 @@ std::string CheckGetAllFiles(const Action& action) {
 int ForAll(Session& session, const Action& action, Save what) {
     std::vector<File> files;
     if (!ListItems(session, files)) return kFailed;
-    const size_t count = files.size();
     int tally[3] = {0, 0, 0};
     bool stopped = false, kept = false;
-    for (size_t k = 0; k < count; ++k) {
+    Done done;
+    // Walks begun again without a file saved in between: a camera that goes away again and again
+    // before any file is through ends the download instead of walking it for ever.
+    constexpr int kMaxBarrenReturns = 5;
+    int barren = 0;
+    size_t savedAtReturn = 0;
+    for (size_t k = 0; k < files.size(); ++k) {
         if (Interrupted()) {
             Stopped(session, files, k, "not saved");
             stopped = true;
             break;
         }
-        const Saved saved = SaveItem(session, files[k], action.shape, what);
+        const Saved saved = SaveItem(session, files[k], action.shape, what, &done);
+        // Away and back: the camera's list is made anew and walked again from the start, skipping
+        // the files saved before, and counted anew.
+        if (saved == Saved::Gone) {
+            barren = done.size() > savedAtReturn ? 0 : barren + 1;
+            savedAtReturn = done.size();
+            if (barren > kMaxBarrenReturns) Fail("the camera keeps going away before a file is through");
+            if (barren > kMaxBarrenReturns || !AwaitCamera(session)) {
+                // The rest would each wait for it again.
+                tally[2] += static_cast<int>(files.size() - k);
+                break;
+            }
+            if (!ListItems(session, files)) return kFailed;
+            k = static_cast<size_t>(-1);
+            std::fill(std::begin(tally), std::end(tally), 0);
+            continue;
+        }
         if (session.cancelled) {
             Stopped(session, files, k, "not saved");
             stopped = true;
@@ -653,9 +700,33 @@ int ForAll(Session& session, const Action& action, Save what) {
         ++tally[saved == Saved::Kept ? 0 : static_cast<int>(saved)];
     }
     const char* noun = what == Save::Thumbnail ? " thumbnails saved, " : " files saved, ";
-    session.Progress(std::to_string(tally[0]) + " of " + std::to_string(count) + noun + std::to_string(tally[1]) +
+    session.Progress(std::to_string(tally[0]) + " of " + std::to_string(files.size()) + noun + std::to_string(tally[1]) +
                      " skipped, " + std::to_string(tally[2]) + " failed");
     return tally[2] || stopped || kept ? kFailed : kDone;
+}
+
+bool CameraGone(int status) { return status == FOTEX_E_OFFLINE || status == FOTEX_E_DISCONNECTED; }
+
+bool AwaitCamera(Session& session) {
+    constexpr int kWaitSeconds = 60;
+    session.Note("the camera went away; waiting for it (up to " + std::to_string(kWaitSeconds) + " s)");
+    for (int tenth = 0; tenth < kWaitSeconds * 10 && !Interrupted(); ++tenth) {
+        // The virtual camera pulled out (--virtual-unplug-after) or asleep (--virtual-asleep)
+        // comes back after a moment.
+        if (tenth == 3 && session.options().virtualCamera) {
+            FotexSimSetCondition(session.options().device, FOTEXSIM_PLUG_IN_ANEW, 0);
+            FotexSimSetCondition(session.options().device, FOTEXSIM_ASLEEP, 0);
+        }
+        int count = 0;
+        // A device call opens the camera again once it is back.
+        if (session.Call([&] { return ListCameraItems(session.device(), &count); }) == FOTEX_OK) {
+            session.Note("the camera is back; going on");
+            return true;
+        }
+        Sleep(100);
+    }
+    Fail("the camera did not come back");
+    return false;
 }
 
 int GetAllFiles(Session& session, const Action& action) {

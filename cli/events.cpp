@@ -111,7 +111,8 @@ std::string Leaf(const std::string& fullName) {
 // Saves a new picture the camera announced, in its own format unless --format; 1, or what
 // `failed` returns.
 template <class Failed>
-int SaveFound(Session& session, const Shape& shape, const std::string& fullName, FOTEX_ITEM item, int number, Failed failed) {
+int SaveFound(Session& session, const Shape& shape, const std::string& fullName, FOTEX_ITEM item, int number, Failed failed,
+              bool* gone = nullptr) {
     wchar_t fileName[FOTEX_EVENT_NAME_UNITS] = L"";
     session.Call([&] { return GetItemText(item, FOTEX_ITEM_FILE_NAME, fileName, sizeof fileName); });
     const std::string own = Utf8(fileName);
@@ -162,6 +163,10 @@ int SaveFound(Session& session, const Shape& shape, const std::string& fullName,
     }
     if (saved != FOTEX_OK) {
         DropMadeFolders(session);
+        if (gone != nullptr && CameraGone(saved)) {
+            *gone = true;
+            return 0;
+        }
         if (saved == FOTEX_E_CANCELLED) return failed("interrupted: " + Printable(fullName) + " not saved; it stays on the camera");
         return failed("could not save " + Printable(fullName) + " as " + path + ": " + StatusText(saved));
     }
@@ -219,7 +224,10 @@ int CaptureTethered(Session& session, const Action& action) {
     // events said. A failed look changes nothing and is made again at the next wake-up.
     bool lookFailed = false;
     auto look = [&] {
-        const int status = session.Call([&] { return ListNewCameraItems(session.device(), 0, &count); });
+        int status = session.Call([&] { return ListNewCameraItems(session.device(), 0, &count); });
+        // Asleep or away: once it is back, the look is made again.
+        if (CameraGone(status) && AwaitCamera(session))
+            status = session.Call([&] { return ListNewCameraItems(session.device(), 0, &count); });
         if (status != FOTEX_OK) {
             if (!lookFailed) session.Note("cannot list the camera (" + StatusText(status) + "); trying again");
             lookFailed = true;
@@ -234,7 +242,23 @@ int CaptureTethered(Session& session, const Action& action) {
                 session.Call([&] { return GetItemText(item, FOTEX_ITEM_FULL_NAME, name, sizeof name); });
             const std::string fullName = Utf8(name);
             if (opened != FOTEX_OK) saved += failed("could not save new file #" + std::to_string(i + 1) + ": " + StatusText(opened));
-            else saved += SaveFound(session, shape, fullName, item, ++number, failed);
+            else {
+                bool gone = false;
+                saved += SaveFound(session, shape, fullName, item, ++number, failed, &gone);
+                // Away in the middle of the save: the picture, already taken as seen, is found
+                // again by its name once the camera is back.
+                if (gone) {
+                    session.Call([&] {
+                        ReleaseCameraItem(&item);
+                        return 0;
+                    });
+                    const std::wstring wide = Wide(fullName);
+                    const int found = AwaitCamera(session) ? session.Call([&] { return FindCameraItem(session.device(), wide.c_str(), &item); })
+                                                           : static_cast<int>(FOTEX_E_DISCONNECTED);
+                    saved += found == FOTEX_OK ? SaveFound(session, shape, fullName, item, number, failed)
+                                               : failed("could not save " + Printable(fullName) + ": " + StatusText(found));
+                }
+            }
             session.Call([&] {
                 ReleaseCameraItem(&item);
                 return 0;

@@ -3,6 +3,7 @@
 #include <objbase.h>
 #include <shellapi.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -39,6 +40,12 @@ private:
     bool switched_ = false;
 };
 
+// --debug: the library's trace lines, each on a line of its own, on standard error or in a file.
+void __cdecl DebugLine(void* file, const char* line) {
+    std::fprintf(static_cast<FILE*>(file), "fotex: debug: %s\n", line);
+    std::fflush(static_cast<FILE*>(file));
+}
+
 }  // namespace
 
 int main() {
@@ -56,6 +63,12 @@ int main() {
     // registers in the same one.
     CoInitialize(nullptr);
     int status = kDone;
+    FILE* debugFile = nullptr;
+    if (options.debug) {
+        debugFile = options.debugLogfile.empty() ? stderr : _wfopen(Wide(options.debugLogfile).c_str(), L"a");
+        if (!debugFile) return Fail("cannot open the debug log file " + options.debugLogfile);
+        SetFotexLog(DebugLine, debugFile);
+    }
     {
         Trace trace;
         const bool simulated = options.virtualCamera || !options.virtualFolder.empty();
@@ -71,6 +84,8 @@ int main() {
         if (options.virtualFailDelete) FotexSimFailDelete(kDeviceBusy, options.virtualFailDelete);
         if (options.virtualRate) FotexSimSetTransferRate(options.device, options.virtualRate);
         if (options.virtualEvents) FotexSimSetEventMode(options.device, options.virtualEvents, options.virtualEventsValue);
+        for (const Options::VirtualCondition& c : options.virtualConditions)
+            FotexSimSetCondition(options.device, c.condition, c.value);
         Session session(options, trace);
         // Named pictures first: at once, or as the button's first presses while fotex waits.
         size_t named = 0;
@@ -117,5 +132,9 @@ int main() {
         if (simulated) FotexSimRevoke();
     }
     CoUninitialize();
+    if (options.debug) {
+        SetFotexLog(nullptr, nullptr);
+        if (debugFile != stderr) std::fclose(debugFile);
+    }
     return status;
 }

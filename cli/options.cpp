@@ -10,6 +10,7 @@
 #include <cstdlib>
 
 #include "commands.h"
+#include "fotexsim_api.h"
 #include "text.h"
 
 namespace fotexcli {
@@ -44,6 +45,8 @@ enum class Kind {
     VirtualEvents,  // --virtual-events MODE[:N]
     VirtualShutterEvery,  // --virtual-shutter-every MS
     Poll,      // --poll SECONDS
+    VirtualCondition,  // --virtual-busy-after-shot MS, --virtual-held, --virtual-asleep, --virtual-unplug-after N
+    Debug,     // --debug, --debug-logfile FILE
     Recurse,   // -R, --no-recurse
     Quiet,     // -q
     Parsable,  // --parsable
@@ -97,6 +100,16 @@ const Option kOptions[] = {
      "the --virtual-shutter presses come MS milliseconds apart by the\nclock, also while fotex saves a picture"},
     {"virtual-rate", 0, Kind::VirtualRate, Takes::Value, "N", 0, nullptr, nullptr,
      "the virtual camera transfers N bytes a second, so that progress\nand Ctrl-C can be seen"},
+    {"virtual-busy-after-shot", 0, Kind::VirtualCondition, Takes::Value, "MS", 0, nullptr, nullptr,
+     "the virtual camera is busy for MS milliseconds after each picture"},
+    {"virtual-held", 0, Kind::VirtualCondition, Takes::Nothing, nullptr, 0, nullptr, nullptr,
+     "another program holds the virtual camera: it answers busy"},
+    {"virtual-asleep", 0, Kind::VirtualCondition, Takes::Nothing, nullptr, 0, nullptr, nullptr,
+     "the virtual camera is asleep: it answers offline"},
+    {"virtual-unplug-after", 0, Kind::VirtualCondition, Takes::Value, "N", 0, nullptr, nullptr,
+     "the virtual camera is unplugged after N bytes of its next transfer,\nand plugged in again a moment later"},
+    {"debug", 0, Kind::Debug, Takes::Nothing, nullptr, 0, nullptr, nullptr, "the library's trace lines on standard error"},
+    {"debug-logfile", 0, Kind::Debug, Takes::Value, "FILE", 0, nullptr, nullptr, "the library's trace lines into FILE"},
     {"device", 0, Kind::Device, Takes::Value, "N", 0, nullptr, nullptr, "the device to use, by its index in --auto-detect (default 0)"},
     {"camera", 0, Kind::Camera, Takes::Value, "NAME", 0, nullptr, nullptr, "the device to use, by its name or identifier (any case)"},
 
@@ -442,6 +455,25 @@ int ParseCommandLine(const std::vector<std::string>& args, Options& options) {
                                           "not '" + value + "'; to save into a folder here, give it in --filename: "
                                           "--filename \"" + value + "\\%f.%C\"");
                     options.cameraFolder = CameraFolderName(value);
+                    break;
+                case Kind::VirtualCondition: {
+                    const std::string name = o.name;
+                    int amount = 1;
+                    if (o.takes == Takes::Value && (!ParseDecimal(value, amount) || amount < 0))
+                        return UsageError(Spelling(o) + " takes a number, not '" + value + "'");
+                    const int condition = name == "virtual-busy-after-shot" ? FOTEXSIM_BUSY_AFTER_SHOT
+                                          : name == "virtual-held"           ? FOTEXSIM_HELD
+                                          : name == "virtual-asleep"         ? FOTEXSIM_ASLEEP
+                                                                             : FOTEXSIM_UNPLUG_AFTER;
+                    options.virtualConditions.push_back({condition, amount});
+                    break;
+                }
+                case Kind::Debug:
+                    options.debug = true;
+                    if (o.takes == Takes::Value) {
+                        if (value.empty()) return UsageError("--debug-logfile needs a file");
+                        options.debugLogfile = value;
+                    }
                     break;
                 case Kind::Recurse: options.recurse = o.shortName == 'R'; break;
                 case Kind::Quiet: options.quiet = true; break;

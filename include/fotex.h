@@ -1033,9 +1033,10 @@ int FOTEX_CALL ListNewCameraItems(FOTEX_DEVICE device, int flags, int* count);
              memory, and any item's facts
      level 6 (1 function, from GetFotexApiLevel): the API level
      level 7 (1 function, from ListNewCameraItems): new items, for tethering
+     level 8 (3 functions, from SetFotexOption): a camera's conditions, options and the log
 
-   Levels 1 to 5 hold 108 functions, levels 1 to 6 hold 109, levels 1 to 7 hold 110. Functions
-   added later come in later levels.
+   Levels 1 to 5 hold 108 functions, levels 1 to 6 hold 109, levels 1 to 7 hold 110, levels 1 to 8
+   hold 113. Functions added later come in later levels.
 
    A host finds GetFotexApiLevel by name (GetProcAddress): a DLL without it is of level 5 or
    below, where a host finds each function it needs by name, as the sections above say. The CMake
@@ -1043,11 +1044,53 @@ int FOTEX_CALL ListNewCameraItems(FOTEX_DEVICE device, int flags, int* count);
    only a kit with this function. */
 
 /* The level this header declares. */
-#define FOTEX_API_LEVEL 7
+#define FOTEX_API_LEVEL 8
 
 /* Returns the API level of this Fotex.dll (6 or more): every function of that level and the
    levels below it is exported. Needs no device, may be called from any thread, prints nothing. */
 int FOTEX_CALL GetFotexApiLevel(void);
+/* ---- A camera's conditions: options and the log ---------------------------------------------- */
+
+/* A camera that is busy (after a shot, or held by another program) is asked again; one that went
+   away (asleep, unplugged, or the service's process ended) is opened again from its device id;
+   the library's trace lines can go to the host. These three came after the 83 of 1.3 and follow
+   the conventions of the camera contents functions: found by name (GetProcAddress); FOTEX_OK (1)
+   or a negative HRESULT. The options are process-wide and may be set at any time.
+
+   Busy: a call that reaches the device and gets WIA_ERROR_BUSY (0x80210006) is made again after
+   20 ms, then 40, 80, ... up to 500 ms between tries, until the busy wait is spent (the device
+   did nothing meanwhile, so a picture is taken once). While it waits, window messages are
+   handled as WaitForCameraEvent handles them (a thread message stays in the queue). A device
+   still busy then: the later functions return FOTEX_E_DEVICE_BUSY, those of 1.3 what they
+   return for any failure. Each try is traced ("The camera is busy; trying again in 20 ms:
+   HRESULT: 0x80210006").
+   Reconnect: when a call on a device handle finds the device gone (FOTEX_E_OFFLINE, or the
+   service's process ended), the device is opened again once from its id; on success the handle
+   reaches the new device from then on (its value stays; the old object is released by
+   CloseWiaDevice with the new one) and the call is made once more; an event registration of
+   WaitForCameraEvent is made again when the service had ended. Items, item handles and lists
+   made before keep the old objects, which go on failing: list again (ListCameraItems) to reach
+   the new ones. TransferAllImages stops where the device went away, without starting over: call
+   it again. Traced as "The camera came back; its device was opened again". */
+#define FOTEX_OPTION_BUSY_WAIT 1 /* milliseconds, 0 to 60000 (0: one try only); 3000 at first */
+#define FOTEX_OPTION_RECONNECT 2 /* 1 (at first) reconnects as above, 0 does not */
+
+/* Sets an option. Returns FOTEX_OK; FOTEX_E_INVALIDARG an unknown option or a value out of its
+   range (the option is unchanged). */
+int FOTEX_CALL SetFotexOption(int option, int value);
+
+/* Stores an option's value in *value. Returns FOTEX_OK; FOTEX_E_POINTER value is null;
+   FOTEX_E_INVALIDARG an unknown option (*value is unchanged). */
+int FOTEX_CALL GetFotexOption(int option, int* value);
+
+/* Receives one trace line: UTF-8, NUL-terminated, without its newline, valid during the call. It
+   may come on any thread, several at once; it must not call Fotex. cdecl, like every export. */
+typedef void (FOTEX_CALL *FOTEX_LOG)(void* context, const char* line);
+
+/* While `routine` is set, every trace line (those the functions above print, and the lines of
+   each busy retry, reconnect and event renewal) goes to it with `context`, instead of standard
+   output; null restores standard output. Returns FOTEX_OK. */
+int FOTEX_CALL SetFotexLog(FOTEX_LOG routine, void* context);
 
 #ifdef __cplusplus
 }

@@ -26,6 +26,7 @@ status=0
 "$wine" bench_events.exe || status=1
 "$wine" bench_transfers.exe || status=1
 "$wine" bench_tether.exe || status=1
+"$wine" bench_conditions.exe || status=1
 # Against FotexSimServer.exe, in the prefix where it stands in for the service.
 WINEPREFIX="$PWD/wineprefix-oop" LC_ALL=C.UTF-8 "$wine" bench_oop.exe || status=1
 echo

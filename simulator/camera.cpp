@@ -284,6 +284,7 @@ std::shared_ptr<Item> TakeNewPicture(Core& core, Device& device, const std::wstr
     auto left = root.props.find(wia::kDpcPicturesRemaining);
     if (left != root.props.end() && left->second.value.type == VT_I4 && left->second.value.i > 0)
         --left->second.value.i;
+    if (device.busyAfterShot > 0) device.busyUntil = GetTickCount64() + static_cast<ULONGLONG>(device.busyAfterShot);
     core.Raise(wia::WIA_EVENT_ITEM_CREATED, device, FullItemName(device, *picture));
     return picture;
 }
@@ -321,8 +322,12 @@ Device* Core::Locate(DeviceRef& ref) {
 bool Core::Unavailable(DeviceRef& ref, const Item* item, HRESULT* hr) {
     // A device that left the camera's list is as good as unplugged.
     Device* d = Locate(ref);
-    if (!d || d->offline) {
+    if (!d || d->offline || d->asleep) {
         *hr = wia::kWiaErrorOffline;
+        return true;
+    }
+    if (d->held || (d->busyUntil != 0 && GetTickCount64() < d->busyUntil)) {
+        *hr = wia::kWiaErrorBusy;
         return true;
     }
     if (item && item->deleted) {
@@ -588,6 +593,59 @@ bool Camera::SetEventMode(size_t device, int mode, int value) {
     devices[device].events.mode = mode;
     devices[device].events.value = value;
     return true;
+}
+
+namespace {
+
+// A copy of the tree with new items throughout, none of them handed out yet; without recursion.
+std::shared_ptr<Item> CopyTree(const Item& root) {
+    auto top = std::make_shared<Item>(root);
+    std::vector<Item*> stack{top.get()};
+    while (!stack.empty()) {
+        Item* node = stack.back();
+        stack.pop_back();
+        for (auto& child : node->children) {
+            if (!child || child->deleted) continue;
+            child = std::make_shared<Item>(*child);
+            child->parent = node;
+            stack.push_back(child.get());
+        }
+        node->children.erase(std::remove_if(node->children.begin(), node->children.end(),
+                                            [](const std::shared_ptr<Item>& c) { return !c || c->deleted; }),
+                             node->children.end());
+        node->deletedChildren = 0;
+    }
+    top->parent = nullptr;
+    return top;
+}
+
+}  // namespace
+
+bool Camera::SetCondition(size_t device, Condition condition, int value) {
+    if (remote || device >= devices.size()) return false;
+    Device& d = devices[device];
+    switch (condition) {
+    case Condition::BusyAfterShot:
+        if (value < 0) return false;
+        d.busyAfterShot = value;
+        if (value == 0) d.busyUntil = 0;
+        return true;
+    case Condition::Held:
+        d.held = value != 0;
+        return true;
+    case Condition::Asleep:
+        d.asleep = value != 0;
+        return true;
+    case Condition::UnplugAfterBytes:
+        if (value < -1) return false;
+        d.unplugAfter = value;
+        return true;
+    case Condition::PlugInAnew:
+        if (!d.offline || !d.root) return false;
+        d.root = CopyTree(*d.root);
+        return PlugIn(device);
+    }
+    return false;
 }
 
 void Camera::RaiseEvent(const GUID& event, size_t device, const std::wstring& itemName) {

@@ -129,6 +129,7 @@ public:
             Device& d = devices[i];
             if (d.id != id) continue;
             if (!d.present || !d.root) return kNoDevice;
+            if (d.asleep || d.offline) return wia::kWiaErrorOffline;
             *pp = NewItemObject(core, DeviceRef{d.root, i}, d.root);
             return S_OK;
         }

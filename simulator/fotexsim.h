@@ -185,6 +185,14 @@ struct Device {
         int32_t value = 0;             // Lost: the share lost in percent (1 to 100); Late: milliseconds
         mutable uint32_t raised = 0;   // item events raised so far: Lost spreads its share over them
     } events;
+    // A camera's conditions (Camera::SetCondition): every call on its objects answers
+    // WIA_ERROR_BUSY while it works after a shot or another program holds it, WIA_ERROR_OFFLINE
+    // while it sleeps (it stays listed, but cannot be opened).
+    int busyAfterShot = 0;            // milliseconds of work after each picture taken
+    ULONGLONG busyUntil = 0;          // GetTickCount64 value the current work ends at
+    bool held = false;
+    bool asleep = false;
+    int64_t unplugAfter = -1;         // >= 0: unplugged once transfers moved this many more bytes
 };
 
 // Arguments of the last calls that tests look at.
@@ -339,6 +347,18 @@ public:
     // Lost, milliseconds (0 to 600,000) for Late, 0 for the others. False when there is no such
     // device or the mode or value is not one of these.
     bool SetEventMode(size_t device, int mode, int value);
+    // Conditions a real camera meets; `value` as each says. False when there is no such device or
+    // the value makes no sense. PlugInAnew: back with the same id and a new root item (a copy
+    // of its tree), so the objects handed out before answer WIA_ERROR_OFFLINE, as after the
+    // driver started over; DEVICE_CONNECTED is raised.
+    enum class Condition {
+        BusyAfterShot = 1,     // value: milliseconds, 0 ends it
+        Held = 2,              // value: 1 held by another program, 0 free
+        Asleep = 3,            // value: 1 asleep, 0 woken
+        UnplugAfterBytes = 4,  // value: bytes the transfers move before it; -1 cancels
+        PlugInAnew = 5,        // value unused; the device must be unplugged
+    };
+    bool SetCondition(size_t device, Condition condition, int value);
     // Raises any event for a device, with an item name or none.
     void RaiseEvent(const GUID& event, size_t device, const std::wstring& itemName = L"");
     long EventRegistrations() const;  // live registrations

@@ -102,6 +102,26 @@ int __cdecl FotexSimFailDelete(int hresult, int nth);
 #define FOTEXSIM_EVENTS_LATE 4
 #define FOTEXSIM_EVENTS_DELETED_FIRST 5
 int __cdecl FotexSimSetEventMode(int camera, int mode, int value);
+/* Conditions a real camera meets, for camera `camera` (numbered as above). While busy, every call
+   on the camera's objects answers WIA_ERROR_BUSY (0x80210006); while asleep, WIA_ERROR_OFFLINE
+   (0x80210005), and it cannot be opened, though it stays listed.
+   FOTEXSIM_BUSY_AFTER_SHOT: busy for `value` milliseconds after each picture taken (0: never).
+   FOTEXSIM_HELD: 1, another program holds the camera (busy); 0, it lets go.
+   FOTEXSIM_ASLEEP: 1, asleep; 0, woken.
+   FOTEXSIM_UNPLUG_AFTER: the camera is unplugged (as FotexSimUnplug) once its transfers have
+   moved `value` more bytes, in the middle of the transfer that reaches it: that one answers
+   WIA_ERROR_OFFLINE, and a file transfer leaves the partial file the service wrote. -1 cancels.
+   FOTEXSIM_PLUG_IN_ANEW: an unplugged camera comes back with the same device id and a new root
+   item, as after its driver started over: the objects handed out before answer
+   WIA_ERROR_OFFLINE; its pictures are the same. `value` is unused.
+   Returns 1, or 0 when there is no such camera, or the condition or value is unknown. May be
+   called from any thread, as FotexSimUnplug. */
+#define FOTEXSIM_BUSY_AFTER_SHOT 1
+#define FOTEXSIM_HELD 2
+#define FOTEXSIM_ASLEEP 3
+#define FOTEXSIM_UNPLUG_AFTER 4
+#define FOTEXSIM_PLUG_IN_ANEW 5
+int __cdecl FotexSimSetCondition(int camera, int condition, int value);
 
 #ifdef __cplusplus
 }

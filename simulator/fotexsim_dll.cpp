@@ -86,3 +86,11 @@ extern "C" int __cdecl FotexSimFailDelete(int hresult, int nth) {
     g_camera->FailOn(fotexsim::Op::DeleteItem, static_cast<HRESULT>(hresult), nth);
     return 1;
 }
+
+extern "C" int __cdecl FotexSimSetCondition(int camera, int condition, int value) {
+    if (!Known(camera) || condition < FOTEXSIM_BUSY_AFTER_SHOT || condition > FOTEXSIM_PLUG_IN_ANEW) return 0;
+    return g_camera->SetCondition(static_cast<size_t>(camera), static_cast<fotexsim::Camera::Condition>(condition),
+                                  value)
+               ? 1
+               : 0;
+}

@@ -267,6 +267,11 @@ void DeviceFields(Io& io, Device& d) {
     Pod(io, d.transferRate);
     Pod(io, d.events.mode);
     Pod(io, d.events.value);
+    Pod(io, d.busyAfterShot);
+    Pod(io, d.busyUntil);
+    Pod(io, d.held);
+    Pod(io, d.asleep);
+    Pod(io, d.unplugAfter);
 }
 
 // Takes `fresh`'s values into `kept`, which keeps its identity (and an item its children and
@@ -427,6 +432,11 @@ bool LoadImage(Camera& camera, const std::string& image, std::vector<std::shared
         kept.offline = d.offline;
         kept.events.mode = d.events.mode;
         kept.events.value = d.events.value;
+        kept.busyAfterShot = d.busyAfterShot;
+        kept.busyUntil = d.busyUntil;
+        kept.held = d.held;
+        kept.asleep = d.asleep;
+        kept.unplugAfter = d.unplugAfter;
         if (!d.root || !kept.root)
             kept.root = d.root;
         else

@@ -188,7 +188,10 @@ public:
         steps.rate = Rate();
         if (core->spoil != 0 && core->seq[static_cast<int>(Op::GetBandedData)] >= core->spoilFrom)
             steps.fault = static_cast<Camera::BandFault>(core->spoil);
-        return StepThrough(source, steps, [](const uint8_t*, DWORD) { return S_OK; });
+        steps.stopAfter = StopAfter();
+        hr = StepThrough(source, steps, [](const uint8_t*, DWORD) { return S_OK; });
+        if (Cut(steps, source.size(), hr)) return Unplugged();
+        return hr;
     }
 
     HRESULT WINAPI idtQueryGetData(WIA_FORMAT_INFO*) override { return E_NOTIMPL; }
@@ -214,10 +217,35 @@ private:
         Steps steps;
         steps.callback = callback;
         steps.rate = rate;
+        steps.stopAfter = StopAfter();
         hr = StepThrough(source, steps, [file](const uint8_t* data, DWORD count) { return WriteWhole(file, data, count); });
         CloseHandle(file);
+        // Pulled out part-way, a service leaves what it had written.
+        if (Cut(steps, source.size(), hr)) return Unplugged();
         if (hr != S_OK) DeleteFileW(path);
         return hr;
+    }
+
+    // Where this transfer stops, the camera being unplugged then: the bytes left before it goes.
+    uint64_t StopAfter() {
+        Device* device = core->Locate(dev_);
+        if (!device || device->unplugAfter < 0) return UINT64_MAX;
+        return static_cast<uint64_t>(device->unplugAfter);
+    }
+    // True when the transfer was cut; a whole one spends its bytes of what is left.
+    bool Cut(const Steps& steps, uint64_t size, HRESULT hr) {
+        Device* device = core->Locate(dev_);
+        if (steps.stopAfter == UINT64_MAX || !device) return false;
+        if (hr == wia::kWiaErrorOffline && steps.stopAfter < size) {
+            device->unplugAfter = -1;
+            return true;
+        }
+        if (hr == S_OK) device->unplugAfter -= static_cast<int64_t>(size);
+        return false;
+    }
+    HRESULT Unplugged() {
+        if (core->Locate(dev_) && core->camera) core->camera->Unplug(dev_.hint);
+        return wia::kWiaErrorOffline;
     }
 
     DeviceRef dev_;

@@ -168,6 +168,7 @@ struct Steps {
     uint64_t band = 64 * 1024;
     int rate = 0;
     Camera::BandFault fault = Camera::BandFault::None;
+    uint64_t stopAfter = UINT64_MAX;  // the device goes away after this many bytes: WIA_ERROR_OFFLINE
 };
 // Moves the source through `sink` step by step. S_FALSE when the callback cancelled (answered
 // S_FALSE); the callback's failure or the sink's as they come.

@@ -79,8 +79,9 @@ HRESULT StepThrough(ItemSource& source, const Steps& steps, const std::function<
     if (faulty && FAILED(hr)) hr = S_OK;
     std::vector<uint8_t> band(static_cast<size_t>(std::min<uint64_t>(steps.band, std::max<uint64_t>(total, 1))));
     const ULONGLONG start = GetTickCount64();
-    for (uint64_t done = 0, index = 0; hr == S_OK && done < total; ++index) {
-        const DWORD count = static_cast<DWORD>(std::min<uint64_t>(band.size(), total - done));
+    const uint64_t end = std::min(total, steps.stopAfter);
+    for (uint64_t done = 0, index = 0; hr == S_OK && done < end; ++index) {
+        const DWORD count = static_cast<DWORD>(std::min<uint64_t>(band.size(), end - done));
         hr = source.Read(band.data(), count);
         if (hr == S_OK) hr = sink(band.data(), count);
         if (hr != S_OK) break;
@@ -98,6 +99,7 @@ HRESULT StepThrough(ItemSource& source, const Steps& steps, const std::function<
                                                          nullptr);
         if (faulty && FAILED(hr)) hr = S_OK;
     }
+    if (hr == S_OK && end < total) return wia::kWiaErrorOffline;
     if (hr == S_OK && callback && total == 0)
         hr = callback->BandedDataCallback(wia::kMsgStatus, kStatusFromDevice, 100, 0, 0, 0, 0, nullptr);
     if (hr == S_OK && callback && steps.banded)

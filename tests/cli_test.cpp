@@ -1714,3 +1714,39 @@ TEST(MoreVerbs, NewRecordsEverySavedPictureAndARecordNotWrittenLosesNoCount) {
     EXPECT_TRUE(Contains(unrecorded.err, "fotex: #1 IMG_0001.jpg is saved as " + folder + "\\b\\IMG_0001.jpg, but could not be recorded in " +
                                              folder + "\\b\\.fotex-saved: a later --new saves it again\n")) << unrecorded.err;
 }
+
+// ---- A camera's conditions ----------------------------------------------------------------
+
+// Unplugged part-way through the second file and back with a new root: the files listed anew
+// are walked again, and --skip-existing saves exactly those not saved yet.
+TEST(Conditions, DownloadGoesOnAfterTheCameraCameBack) {
+    const std::string whole = Scratch("conditions-whole");
+    ASSERT_EQ(0u, Fotex("-P --filename " + whole + "\\%f.%C").exit);
+    const size_t first = Contents(whole + "\\IMG_0001.jpg").size();
+    ASSERT_GT(first, 0u);
+    const std::string folder = Scratch("conditions");
+    const Outcome run = Fotex("--virtual-unplug-after " + std::to_string(first + 10) + " -P --skip-existing --filename " +
+                              folder + "\\%f.%C");
+    EXPECT_EQ(0u, run.exit) << run.err;
+    EXPECT_NE(std::string::npos, run.err.find("fotex: the camera went away; waiting for it")) << run.err;
+    EXPECT_NE(std::string::npos, run.err.find("fotex: the camera is back; going on")) << run.err;
+    for (const char* name : {"IMG_0001.jpg", "IMG_0002.jpg", "IMG_0003.jpg", "MOV_0001.avi"})
+        EXPECT_EQ(Contents(whole + "\\" + name), Contents(folder + "\\" + name)) << name << "\n" << run.out;
+    const std::vector<std::string> lines = Lines(run.out);
+    EXPECT_EQ(1, std::count_if(lines.begin(), lines.end(), [](const std::string& l) {
+                  return l.find("Skipping existing file") != std::string::npos;
+              })) << "the one file saved before the cut\n" << run.out;
+    EXPECT_TRUE(Contains(run.out, "4 of 4 files saved, 0 skipped, 0 failed")) << "saved by this run\n" << run.out;
+}
+
+TEST(Conditions, DebugSendsTheLibrarysLinesToStandardErrorOrAFile) {
+    const Outcome run = Fotex("--virtual-busy-after-shot 100 --debug --capture-image --capture-image");
+    EXPECT_EQ(0u, run.exit) << run.err;
+    EXPECT_NE(std::string::npos, run.err.find("fotex: debug: The camera is busy; trying again in 20 ms: HRESULT: 0x80210006"))
+        << run.err;
+    const std::string folder = Scratch("debuglog");
+    const std::string log = folder + "\\debug.log";
+    const Outcome logged = Fotex("--virtual-held --debug-logfile " + log + " --summary");
+    EXPECT_NE(std::string::npos, Contents(log).find("fotex: debug: The camera stayed busy: HRESULT: 0x80210006"))
+        << Contents(log) << logged.err;
+}

@@ -396,6 +396,7 @@ TEST_F(ContentsTest, EachDeviceHandleHasItsOwnList) {
 }
 
 TEST_F(ContentsTest, FailedListIsEmptyAndLeavesTheCountAlone) {
+    Reconnecting(false);  // the failure's own status, not a device opened again
     const struct {
         Op op;
         HRESULT hr;
@@ -628,6 +629,7 @@ TEST_F(ContentsTest, NewItemsReadOnlyTheItemsTheyHaveNotSeenAndPassOverOnesGone)
 }
 
 TEST_F(ContentsTest, NewItemsRefusalsAndFailuresChangeNeitherTheListNorWhatIsSeen) {
+    Reconnecting(false);  // the failure's own status, not a device opened again
     int count = kSentinel;
     ASSERT_EQ(kOk, lib.ListNewCameraItems(handle, 0, &count));
     dcim().Add(L"IMG_0004", kImage | kFile);
@@ -1041,6 +1043,7 @@ TEST_F(ContentsTest, ServiceStatusesNeverReadAsTheCallersMistakes) {
         {static_cast<HRESULT>(0x800706BF), kDisconnected}, {static_cast<HRESULT>(0x800401FD), kDisconnected},
         {static_cast<HRESULT>(0x80010108), kDisconnected},
     };
+    Reconnecting(false);  // the failure's own status, not a device opened again
     Picture(1).props[wia::kIpaTymed].allowed = {TYMED_FILE};  // read through a temporary file
     ASSERT_EQ(4, List());
     FOTEX_ITEM memory = OpenItem(0), file = OpenItem(1);
@@ -1118,6 +1121,93 @@ TEST_F(ContentsTest, GetFunctionsNeitherWalkNorChangeTheList) {
     }
     EXPECT_EQ(0, camera.TotalCalls()) << "the facts are the list's own";
     EXPECT_TRUE(Ledger(5));
+}
+
+// ---- what the listing reads ------------------------------------------------------------------
+
+// The listing reads each item once, its type flags (WIA_IPA_ITEM_FLAGS) with every fact, and asks
+// each folder's enumerator for 32 items a call; reading the listed items' facts then makes no
+// call. TransferAllImages walks as ever: an item a call, its type asked for.
+TEST_F(ContentsTest, ListingReadsEachItemOnceAndAsksForItemsInBatches) {
+    const std::string folder(dir.begin(), dir.end());
+    const struct {
+        size_t media;
+        int nexts;  // the root's one (DCIM, then the end), then DCIM's: 32 a call, the end with fewer
+    } sizes[] = {{4, 2}, {31, 2}, {32, 3}, {33, 3}, {70, 4}};
+    Picture(3).type = kImage | kFile;  // a video would end the walk of JPEG transfers
+    for (const auto& size : sizes) {
+        while (dcim().children.size() < size.media)
+            dcim().Add(L"IMG_" + std::to_wstring(1000 + dcim().children.size()), kImage | kFile);
+        const int n = static_cast<int>(size.media);
+        camera.ClearLog();
+        ASSERT_EQ(n, List());
+        EXPECT_EQ(size.nexts, camera.Calls(Op::ItemNext)) << n;
+        EXPECT_EQ(0, camera.Calls(Op::GetItemType)) << n;
+        EXPECT_EQ(n + 2, camera.Calls(Op::ReadMultiple)) << n << ": the root, DCIM, each item";
+        EXPECT_EQ(std::vector<PROPID>({4101, 4098, 4123, 4099, 4100, 4116, 5123, 5124, 4105}), camera.last.read);
+        camera.ClearLog();
+        for (int i = 0; i < n; ++i) {
+            for (int what : {kFileName, kFullName, kTime}) EXPECT_NE(L'[', Text(i, what).front()) << i;
+            int status = 0;
+            for (int what : {kType, kSize, kThumbWidth, kThumbHeight, kOwnFormat}) Value(i, what, &status);
+        }
+        EXPECT_EQ(0, camera.TotalCalls()) << n;
+
+        camera.FailOn(Op::GetData, S_OK, 1, -1);  // nothing written
+        camera.ClearLog();
+        lib.TransferAllImages(handle, folder.c_str(), "t", 3, 0);
+        camera.ClearFaults();
+        EXPECT_EQ(n + 2, camera.Calls(Op::GetItemType)) << n;
+        EXPECT_EQ(n + 3, camera.Calls(Op::ItemNext)) << n << ": one each, and each folder's end";
+    }
+    EXPECT_EQ("", Output());
+}
+
+TEST_F(ContentsTest, ListedFactsAreTheListingsWhileItemHandlesReadTheCamera) {
+    ASSERT_EQ(4, List());
+    Picture(0).name = L"Renamed";
+    Picture(0).time.wYear = 2030;
+    FOTEX_ITEM item = OpenItem(0);
+    EXPECT_EQ(L"IMG_0001.jpg", Text(0, kFileName)) << "as listed";
+    EXPECT_EQ(L"2026", Text(0, kTime).substr(0, 4));
+    Guarded<256> text;
+    ASSERT_EQ(kOk, lib.GetItemText(item, kFileName, text.data(), 256));
+    EXPECT_EQ(std::wstring(L"Renamed.jpg"), reinterpret_cast<const wchar_t*>(text.data()));
+    ASSERT_EQ(4, List());
+    EXPECT_EQ(L"Renamed.jpg", Text(0, kFileName)) << "listed again";
+    EXPECT_EQ(L"2030", Text(0, kTime).substr(0, 4));
+    lib.ReleaseCameraItem(&item);
+    EXPECT_EQ("", Output());
+}
+
+// An item the listing could not read whole is listed all the same: its type asked for, its facts
+// read from the camera when asked.
+TEST_F(ContentsTest, ItemsListedWithoutTheirFactsReadThemWhenAsked) {
+    const struct {
+        const char* what;
+        std::function<void()> arrange;  // for the second picture, the listing's fourth read
+        int typeReads;                  // GetItemType in the listing
+        int reads;                      // the camera's reads for its file name afterwards
+    } cases[] = {
+        {"no type flags", [&] { Picture(1).lacks.push_back(wia::kIpaItemFlags); }, 1, 0},
+        {"the read refused", [&] { camera.FailOn(Op::ReadMultiple, E_FAIL, 4); }, 1, 1},
+        {"the read busy, then answered", [&] { camera.FailOn(Op::ReadMultiple, wia::kWiaErrorBusy, 4); }, 0, 0},
+        {"no property storage", [&] { camera.FailOn(Op::QueryPropertyStorage, E_NOINTERFACE, 4); }, 1, 1},
+    };
+    for (const auto& c : cases) {
+        Picture(1).lacks.clear();
+        camera.ClearLog();
+        c.arrange();
+        ASSERT_EQ(4, List()) << c.what;
+        camera.ClearFaults();
+        EXPECT_EQ(c.typeReads, camera.Calls(Op::GetItemType)) << c.what;
+        EXPECT_EQ(kImage | kFile, Value(1, kType) & (kImage | kFile)) << c.what;
+        camera.ClearLog();
+        EXPECT_EQ(L"IMG_0002.jpg", Text(1, kFileName)) << c.what;
+        EXPECT_EQ(L"IMG_0001.jpg", Text(0, kFileName)) << c.what;
+        EXPECT_EQ(c.reads, camera.Calls(Op::ReadMultiple)) << c.what;
+        Output();  // the busy wait's trace line
+    }
 }
 
 // ---- GetCameraItemValue ----------------------------------------------------------------------
@@ -1241,6 +1331,7 @@ TEST_F(ContentsTest, OpenStatusesLeaveTheHandleUntouched) {
 }
 
 TEST_F(ContentsTest, FindTakesFullNamesOfListedAndUnlistedItems) {
+    Reconnecting(false);  // the failure's own status, not a device opened again
     FOTEX_ITEM item = kNoItem;
     ASSERT_EQ(kOk, lib.FindCameraItem(handle, L"0000\\Root\\DCIM\\IMG_0003", &item));
     ASSERT_EQ(kOk, lib.SaveCameraItem(item, At(L"third.jpg").c_str(), 3, 0));
@@ -1735,6 +1826,7 @@ TEST_F(ContentsTest, StatusTextThatDoesNotFitWritesNothing) {
 // Without the virtual camera, Wine's own service answers: it opens no device, so no handle exists
 // and every function taking one says so, printing nothing and writing nothing.
 TEST_F(ContentsTest, WithWinesOwnServiceNoHandleExistsAndEachFunctionSaysSo) {
+    Reconnecting(false);  // the failure's own status, not a device opened again
     lib.CloseWiaDevice(&handle);
     camera.Revoke();
     int count = kSentinel;

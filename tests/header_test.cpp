@@ -216,6 +216,11 @@ TEST(Abi, EveryExportLeavesItsArgumentsForTheCallerToPop) {
     const CallResult level = CallWithFourSlots(reinterpret_cast<void*>(GetProcAddress(dll, "GetFotexApiLevel")), version);
     EXPECT_EQ(0u, level.popped);
     EXPECT_EQ(FOTEX_API_LEVEL, level.status);
+    // The options: an unknown one is refused, after the arguments were left in place.
+    const uint32_t unknownOption[4] = {99, 0, 0, 0};
+    const CallResult option = CallWithFourSlots(reinterpret_cast<void*>(GetProcAddress(dll, "SetFotexOption")), unknownOption);
+    EXPECT_EQ(0u, option.popped);
+    EXPECT_EQ(static_cast<int>(0x80070057), option.status);
     FreeLibrary(dll);
 #else
     GTEST_SKIP() << "i686 only: x86_64 has a single calling convention";

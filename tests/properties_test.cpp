@@ -203,6 +203,7 @@ TEST_F(PropertyTest, GetterOfAnAbsentPropertyReturnsMinusOne) {
 }
 
 TEST_F(PropertyTest, GetterReturnsMinusOneForAnyReadResultButOk) {
+    Reconnecting(false);  // the failure's own status, not a device opened again
     for (HRESULT hr : {S_FALSE, HRESULT(2), E_FAIL, kOffline}) {
         for (const Row& row : kRows) {
             camera.FailOn(Op::ReadMultiple, hr);
@@ -592,6 +593,7 @@ TEST_F(ChoicesTest, BadArgumentsAreRefusedBeforeAskingTheCamera) {
 }
 
 TEST_F(ChoicesTest, FailuresComeBackAsTheServiceResultWithNothingWritten) {
+    Reconnecting(false);  // the failure's own status, not a device opened again
     const HRESULT kOfflineResult = static_cast<HRESULT>(0x80210005);
     struct Case {
         Op op;
@@ -794,6 +796,7 @@ TEST_F(SettingTest, ReadOnlyAndMismatchedSettingsAreRefusedWithoutSending) {
 }
 
 TEST_F(SettingTest, TheServicesOwnRefusalComesBackAsItCame) {
+    Reconnecting(false);  // the failure's own status, not a device opened again
     const HRESULT offline = static_cast<HRESULT>(0x80210005);
     camera.FailOn(Op::WriteMultiple, offline);
     EXPECT_EQ(static_cast<int>(offline), lib.SetSetting(handle, 2056, 2));

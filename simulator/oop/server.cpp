@@ -33,6 +33,9 @@ struct ServerState {
     std::vector<HANDLE> clients;
     bool attached = false;
     DWORD lastActive = 0;
+    LONG killOp = -1;
+    DWORD killAfter = 0;
+    DWORD cookies[2] = {0, 0};  // the class objects' registrations
 };
 ServerState g;
 
@@ -52,6 +55,15 @@ void PumpFor(DWORD ms) {
     }
 }
 
+// A crash: nothing is released or answered. Only the class registrations go first, as the
+// system's service control drops those of a dead server; Wine's would hand the dead ones out to
+// every later activation instead of starting the server anew.
+void Die() {
+    for (DWORD cookie : g.cookies)
+        if (cookie) CoRevokeClassObject(cookie);
+    TerminateProcess(GetCurrentProcess(), 3);
+}
+
 void NewCamera(const std::wstring& scenario) {
     g.camera.reset();  // objects that hosts still hold stay valid on the old camera's core
     g.camera = std::make_unique<Camera>();
@@ -60,8 +72,14 @@ void NewCamera(const std::wstring& scenario) {
         g.lastActive = GetTickCount();
         const DWORD ms = g.delay[static_cast<size_t>(op)];
         if (ms) PumpFor(ms);
+        if (g.killOp == static_cast<LONG>(op)) {
+            PumpFor(g.killAfter);
+            Die();
+        }
     };
 }
+
+void CALLBACK KillNow(HWND, UINT, UINT_PTR, DWORD) { Die(); }
 
 bool KnownOp(LONG op) { return op >= 0 && op < kOpCount; }
 bool KnownDevice(LONG device) {
@@ -202,6 +220,24 @@ public:
         return g.camera->SetEventMode(static_cast<size_t>(device), mode, value) ? S_OK : E_INVALIDARG;
     }
 
+    HRESULT STDMETHODCALLTYPE SetCondition(LONG device, LONG condition, LONG value) override {
+        if (!KnownDevice(device) || condition < 1 || condition > 5) return S_FALSE;
+        return g.camera->SetCondition(static_cast<size_t>(device), static_cast<Camera::Condition>(condition), value)
+                   ? S_OK
+                   : S_FALSE;
+    }
+    HRESULT STDMETHODCALLTYPE Kill(LONG op, LONG afterMs) override {
+        if ((op != -1 && !KnownOp(op)) || afterMs < 0) return E_INVALIDARG;
+        if (op != -1) {
+            g.killOp = op;
+            g.killAfter = static_cast<DWORD>(afterMs);
+            return S_OK;
+        }
+        // On the server's one thread (registrations are revoked where they were made), whatever
+        // it is doing then: a call waits with the thread's messages handled.
+        return SetTimer(nullptr, 0, static_cast<UINT>(afterMs), KillNow) ? S_OK : HRESULT_FROM_WIN32(GetLastError());
+    }
+
 private:
     ULONG refs_ = 1;
 };
@@ -259,7 +295,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
 
     IClassFactory* service = fotexsim::NewClassFactory();
     IClassFactory* control = new ControlFactory();
-    DWORD serviceCookie = 0, controlCookie = 0;
+    DWORD& serviceCookie = g.cookies[0];
+    DWORD& controlCookie = g.cookies[1];
     HRESULT hr = CoRegisterClassObject(fotex::wia::CLSID_WiaDevMgr, service, CLSCTX_LOCAL_SERVER,
                                        REGCLS_MULTIPLEUSE, &serviceCookie);
     if (SUCCEEDED(hr))

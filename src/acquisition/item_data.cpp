@@ -3,6 +3,7 @@
 
 #include <cstring>
 
+#include "busy.h"
 #include "service.h"
 #include "trace.h"
 #include "wia_ids.h"
@@ -55,11 +56,12 @@ HRESULT WriteFormatAndMedium(IWiaPropertyStorage* storage, const GUID& format, L
     values[0].puuid = &formatId;
     values[1].vt = VT_I4;
     values[1].lVal = tymed;
-    return storage->WriteMultiple(2, specs, values, wia::kIpaFirst);
+    return Retrying([&] { return storage->WriteMultiple(2, specs, values, wia::kIpaFirst); });
 }
 
 HRESULT QueryDataTransfer(IWiaItem* item, ComPtr<IWiaDataTransfer>& transfer) {
-    const HRESULT hr = transfer.receive(item->QueryInterface(wia::IID_IWiaDataTransfer, transfer.put_void()));
+    const HRESULT hr =
+        Retrying([&] { return transfer.receive(item->QueryInterface(wia::IID_IWiaDataTransfer, transfer.put_void())); });
     if (hr != S_OK) return hr;
     return transfer ? S_OK : E_NOINTERFACE;
 }
@@ -72,7 +74,7 @@ HRESULT GetDataIntoFile(IWiaDataTransfer* transfer, WCHAR* file, bool trace, IWi
     medium.tymed = TYMED_FILE;
     medium.lpszFileName = file;
     medium.pUnkForRelease = nullptr;
-    const HRESULT hr = transfer->idtGetData(&medium, callback);
+    const HRESULT hr = Retrying([&] { return transfer->idtGetData(&medium, callback); });
     if (hr != S_OK && trace) TraceHresult("pWiaDataTransfer->idtGetData failed", hr);
     return hr;
 }

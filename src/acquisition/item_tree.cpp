@@ -1,6 +1,7 @@
 // Item tree walk: every item at or below a start item, depth first, within fixed bounds.
 #include "item_data.h"
 
+#include "busy.h"
 #include "com.h"
 #include "trace.h"
 #include "wia_ids.h"
@@ -29,7 +30,7 @@ namespace {
     }
 
     LONG type = 0;
-    HRESULT hr = visitor.TypeOf(item, type);
+    HRESULT hr = Retrying([&] { return visitor.TypeOf(item, type); });
     if (FAILED(hr)) {
         type = 0;  // a failed read is no type: the item is neither visited nor walked
         hr = visitor.ServiceFailure(hr);
@@ -39,7 +40,7 @@ namespace {
     if ((type & (wia::kItemTypeFolder | wia::kItemTypeHasAttachments)) == 0) return hr;
 
     ComPtr<IEnumWiaItem> children;
-    hr = children.receive(item->EnumChildItems(children.put()));
+    hr = Retrying([&] { return children.receive(item->EnumChildItems(children.put())); });
     if (FAILED(hr)) return visitor.ServiceFailure(hr);
     if (hr == S_OK && !children) return visitor.ServiceFailure(E_POINTER);
 
@@ -47,7 +48,7 @@ namespace {
     while (hr == S_OK) {
         IWiaItem* got[kWalkBatch] = {};
         ULONG count = 0;
-        hr = children->Next(batch, got, batch == 1 ? nullptr : &count);
+        hr = Retrying([&] { return children->Next(batch, got, batch == 1 ? nullptr : &count); });
         if (FAILED(hr)) {
             if (trace) TraceHresult("Error calling pEnumWiaItem->Next", hr);
             return visitor.ServiceFailure(hr);

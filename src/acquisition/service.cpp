@@ -1,5 +1,6 @@
 #include "service.h"
 
+#include "busy.h"
 #include "trace.h"
 #include "wia_ids.h"
 
@@ -22,7 +23,8 @@ HRESULT CreateDeviceManager(IWiaDevMgr** manager) {
 }
 
 HRESULT QueryPropertyStorage(IWiaItem* item, ComPtr<IWiaPropertyStorage>& storage) {
-    const HRESULT hr = storage.receive(item->QueryInterface(wia::IID_IWiaPropertyStorage, storage.put_void()));
+    const HRESULT hr = Retrying(
+        [&] { return storage.receive(item->QueryInterface(wia::IID_IWiaPropertyStorage, storage.put_void())); });
     if (SUCCEEDED(hr) && !storage) return E_NOINTERFACE;
     return hr;
 }

@@ -110,6 +110,7 @@ constexpr LONG kDialogSingleImage = 2;
 constexpr LONG kIntentColourMaximumQuality = 0x00020001;
 
 constexpr HRESULT kWiaErrorOffline = static_cast<HRESULT>(0x80210005);
+constexpr HRESULT kWiaErrorBusy = static_cast<HRESULT>(0x80210006);
 constexpr HRESULT kWiaErrorItemDeleted = static_cast<HRESULT>(0x80210009);
 constexpr HRESULT kWiaNoDeviceAvailable = static_cast<HRESULT>(0x80210015);
 

@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "busy.h"
 #include "com.h"
 #include "contents.h"
 #include "fotex.h"
@@ -189,7 +190,7 @@ public:
         if (FAILED(hr)) return ServiceStatus(hr);
         const PROPSPEC specs[3] = {PropSpecById(wia::kIpcThumbnail), PropSpecById(wia::kIpcThumbWidth),
                                    PropSpecById(wia::kIpcThumbHeight)};
-        hr = values_.ReadFrom(storage.get(), specs);
+        hr = Retrying([&] { return values_.ReadFrom(storage.get(), specs); });
         if (FAILED(hr)) return ServiceStatus(hr);
         const PROPVARIANT& data = values_[0];
         int w = 0, h = 0;
@@ -265,7 +266,7 @@ HRESULT Flush(const WCHAR* path) {
 
 HRESULT RefuseFolder(IWiaItem* item) {
     LONG type = 0;
-    const HRESULT hr = item->GetItemType(&type);
+    const HRESULT hr = Retrying([&] { return item->GetItemType(&type); });
     if (hr != S_OK) return FAILED(hr) ? ServiceStatus(hr) : E_FAIL;
     return (type & wia::kItemTypeFolder) != 0 ? FOTEX_E_FOLDER : S_OK;
 }
@@ -282,7 +283,7 @@ HRESULT DataFormat(IWiaItem* item, int code, GUID& format) {
     if (FAILED(hr)) return ServiceStatus(hr);
     const PROPSPEC selector = PropSpecById(wia::kIpaPreferredFormat);
     PropVariants<1> value;
-    hr = value.ReadFrom(storage.get(), &selector);
+    hr = Retrying([&] { return value.ReadFrom(storage.get(), &selector); });
     if (FAILED(hr)) return ServiceStatus(hr);
     if (value[0].vt != VT_CLSID || value[0].puuid == nullptr) return FOTEX_E_NOT_FOUND;
     format = *value[0].puuid;
@@ -357,7 +358,7 @@ extern "C" int FOTEX_CALL SaveCameraItemWithProgress(FOTEX_ITEM item, const wcha
     const bool deleting = (flags & FOTEX_SAVE_DELETE) != 0;
     ItemMaker maker(picture.get(), wanted, callback.get());
     hr = MakeFileThroughTemporary(fileName, (flags & FOTEX_SAVE_REPLACE) != 0, deleting, maker);
-    if (hr == S_OK && deleting) hr = ServiceStatus(picture->DeleteItem(0));
+    if (hr == S_OK && deleting) hr = ServiceStatus(Retrying([&] { return picture->DeleteItem(0); }));
     return SUCCEEDED(hr) ? FOTEX_OK : static_cast<int>(hr);
 }
 

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "busy.h"
 #include "com.h"
 #include "contents.h"
 #include "fotex.h"
@@ -80,7 +81,7 @@ bool OffersMemory(IWiaPropertyStorage* storage) {
     PROPSPEC selector = PropSpecById(wia::kIpaTymed);
     ULONG flags = 0;
     PropVariants<1> attributes;
-    if (attributes.AttributesFrom(storage, &selector, &flags) != S_OK) return false;
+    if (Retrying([&] { return attributes.AttributesFrom(storage, &selector, &flags); }) != S_OK) return false;
     const PROPVARIANT& v = attributes[0];
     if ((flags & wia::kPropList) == 0 || v.vt != (VT_VECTOR | VT_I4) || v.cal.pElems == nullptr) return false;
     for (ULONG i = wia::kListValues; i < v.cal.cElems; ++i)
@@ -101,7 +102,7 @@ HRESULT ReadIntoMemory(IWiaItem* item, IWiaPropertyStorage* storage, const GUID&
     info.ulBufferSize = kBandBytes;
     callback->Expect(format);
     callback->KeepOverflow(kKeptBytes);
-    return callback->Outcome(ServiceStatus(transfer->idtGetBandedData(&info, callback)));
+    return callback->Outcome(ServiceStatus(Retrying([&] { return transfer->idtGetBandedData(&info, callback); })));
 }
 
 // A file in the temporary folder, removed with its owner.

@@ -1,5 +1,6 @@
 // Item handles beyond the list: found by full name, deleted, given back.
 #include "com.h"
+#include "conditions.h"
 #include "contents.h"
 #include "fotex.h"
 #include "handles.h"
@@ -12,10 +13,10 @@ extern "C" int FOTEX_CALL FindCameraItem(FOTEX_DEVICE device, const wchar_t* ful
     if (fullName == nullptr || item == nullptr) return FOTEX_E_POINTER;
     Bstr name(fullName);
     if (!name) return E_OUTOFMEMORY;
-    const ComPtr<IWiaItem> root = HoldHandle(device);
-
     ComPtr<IWiaItem> found;
-    const HRESULT hr = found.receive(root->FindItemByName(0, name.get(), found.put()));
+    const HRESULT hr = OnDevice(device, [&](IWiaItem* root) {
+        return Retrying([&] { return found.receive(root->FindItemByName(0, name.get(), found.put())); });
+    });
     if (FAILED(hr)) return ServiceStatus(hr);
     // The service answers S_FALSE for a name it does not know.
     if (hr != S_OK || !found) return FOTEX_E_NOT_FOUND;
@@ -27,7 +28,7 @@ extern "C" int FOTEX_CALL DeleteCameraItem(FOTEX_ITEM item) {
     if (item == 0) return FOTEX_E_HANDLE;
     const ComPtr<IWiaItem> picture = HoldHandle(item);
     ForgetKeptRead(picture.get());
-    const HRESULT hr = picture->DeleteItem(0);
+    const HRESULT hr = Retrying([&] { return picture->DeleteItem(0); });
     return SUCCEEDED(hr) ? FOTEX_OK : ServiceStatus(hr);
 }
 

@@ -2,6 +2,7 @@
 #include <climits>
 
 #include "com.h"
+#include "conditions.h"
 #include "contents.h"
 #include "fotex.h"
 #include "handles.h"
@@ -41,7 +42,7 @@ public:
         if (SUCCEEDED(QueryPropertyStorage(item, storage)) && storage) {
             PROPSPEC specs[kListingReads];
             for (size_t i = 0; i < kListingReads; ++i) specs[i] = PropSpecById(kListingIds[i]);
-            read_ = SUCCEEDED(values_.ReadFrom(storage.get(), specs));
+            read_ = SUCCEEDED(Retrying([&] { return values_.ReadFrom(storage.get(), specs); }));
         }
         int flags = 0;
         if (read_ && IntValue(values_[kFlagsAt], &flags, true) == S_OK) {
@@ -133,7 +134,7 @@ HRESULT ReadItem(IWiaItem* item, const PROPID (&ids)[N], PropVariants<N>& values
     if (FAILED(hr)) return ServiceStatus(hr);
     PROPSPEC specs[N];
     for (size_t i = 0; i < N; ++i) specs[i] = PropSpecById(ids[i]);
-    hr = values.ReadFrom(storage.get(), specs);
+    hr = Retrying([&] { return values.ReadFrom(storage.get(), specs); });
     if (FAILED(hr)) return ServiceStatus(hr);
     return values[0].vt == VT_EMPTY ? FOTEX_E_NOT_FOUND : S_OK;
 }
@@ -282,19 +283,22 @@ using namespace fotex;
 extern "C" int FOTEX_CALL ListCameraItems(FOTEX_DEVICE device, int* count) {
     if (device == 0) return FOTEX_E_HANDLE;
     if (count == nullptr) return FOTEX_E_POINTER;
-    const ComPtr<IWiaItem> root = HoldHandle(device);
-    ForgetKeptRead(root.get());
-    ListedItems built;
-    uint32_t serial = 0;
-    if (!Lists().Begin(root.get(), built, serial)) return E_OUTOFMEMORY;
+    // The list belongs to the handle, whichever root its calls reach after a reconnect.
+    IWiaItem* const key = ItemFromHandle(device);
+    ForgetKeptRead(key);
+    return OnDevice(device, [&](IWiaItem* root) {
+        ListedItems built;
+        uint32_t serial = 0;
+        if (!Lists().Begin(key, built, serial)) return static_cast<int>(E_OUTOFMEMORY);
 
-    const HRESULT hr = ListInto(root.get(), built);
-    if (hr != S_OK) built.Release();  // a failed list is empty
-    const uint32_t listed = built.count;
-    Lists().Publish(root.get(), serial, built);
-    if (hr != S_OK) return FailureStatus(hr);
-    *count = static_cast<int>(listed);
-    return FOTEX_OK;
+        const HRESULT hr = ListInto(root, built);
+        if (hr != S_OK) built.Release();  // a failed list is empty
+        const uint32_t listed = built.count;
+        Lists().Publish(key, serial, built);
+        if (hr != S_OK) return FailureStatus(hr);
+        *count = static_cast<int>(listed);
+        return FOTEX_OK;
+    });
 }
 
 extern "C" int FOTEX_CALL GetCameraItemText(FOTEX_DEVICE device, int index, int what, void* text, int bytes) {
@@ -343,7 +347,7 @@ extern "C" int FOTEX_CALL GetItemValue(FOTEX_ITEM item, int what, int* value) {
     if (what != FOTEX_ITEM_TYPE) return ItemValue(held.get(), what, value);
     ForgetKeptRead(held.get());
     LONG type = 0;
-    const HRESULT hr = held->GetItemType(&type);
+    const HRESULT hr = Retrying([&] { return held->GetItemType(&type); });
     if (hr != S_OK) return FailureStatus(ServiceStatus(hr));
     *value = static_cast<int>(type);
     return FOTEX_OK;

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "com.h"
+#include "conditions.h"
 #include "contents.h"
 #include "fotex.h"
 #include "growable.h"
@@ -53,7 +54,7 @@ HRESULT ReadFacts(IWiaItem* item, SeenItem& seen) {
     if (SUCCEEDED(hr)) {
         const PROPSPEC specs[3] = {PropSpecById(wia::kIpaFullItemName), PropSpecById(wia::kIpaItemSize),
                                    PropSpecById(wia::kIpaItemTime)};
-        hr = values.ReadFrom(storage.get(), specs);
+        hr = Retrying([&] { return values.ReadFrom(storage.get(), specs); });
     }
     if (hr == wia::kWiaErrorItemDeleted) return S_FALSE;
     if (FAILED(hr)) return hr;
@@ -285,31 +286,34 @@ extern "C" int FOTEX_CALL ListNewCameraItems(FOTEX_DEVICE device, int flags, int
     if (device == 0) return FOTEX_E_HANDLE;
     if (count == nullptr) return FOTEX_E_POINTER;
     if ((flags & ~FOTEX_NEW_RESET) != 0) return FOTEX_E_INVALIDARG;
-    const ComPtr<IWiaItem> root = HoldHandle(device);
-    ListedItems built;
-    uint32_t serial = 0;
-    if (!Lists().Begin(root.get(), built, serial)) return E_OUTOFMEMORY;
-    SeenItems old;
-    HRESULT hr = Lists().TakeSeen(root.get(), serial, old);
-    if (hr != S_OK) {
-        Lists().Abandon(root.get(), serial, built);
-        return hr;
-    }
+    // What counts as seen belongs to the handle, whichever root its calls reach after a reconnect.
+    IWiaItem* const key = ItemFromHandle(device);
+    return OnDevice(device, [&](IWiaItem* root) {
+        ListedItems built;
+        uint32_t serial = 0;
+        if (!Lists().Begin(key, built, serial)) return static_cast<int>(E_OUTOFMEMORY);
+        SeenItems old;
+        HRESULT hr = Lists().TakeSeen(key, serial, old);
+        if (hr != S_OK) {
+            Lists().Abandon(key, serial, built);
+            return static_cast<int>(hr);
+        }
 
-    Look look(old);
-    hr = WalkItemTree(root.get(), look, false);
-    if (hr == S_OK) hr = look.failure();
-    if (hr == S_OK) hr = look.Sort(!old.taken || (flags & FOTEX_NEW_RESET) != 0, built);
-    SeenItems made;
-    if (hr == S_OK) hr = look.Publish(old, made);
-    if (hr != S_OK) {
-        Lists().PutSeen(root.get(), serial, old);
-        Lists().Abandon(root.get(), serial, built);
-        return FailureStatus(hr);
-    }
-    Lists().PutSeen(root.get(), serial, made);
-    const uint32_t listed = built.count;
-    Lists().Publish(root.get(), serial, built);
-    *count = static_cast<int>(listed);
-    return FOTEX_OK;
+        Look look(old);
+        hr = WalkItemTree(root, look, false);
+        if (hr == S_OK) hr = look.failure();
+        if (hr == S_OK) hr = look.Sort(!old.taken || (flags & FOTEX_NEW_RESET) != 0, built);
+        SeenItems made;
+        if (hr == S_OK) hr = look.Publish(old, made);
+        if (hr != S_OK) {
+            Lists().PutSeen(key, serial, old);
+            Lists().Abandon(key, serial, built);
+            return FailureStatus(hr);
+        }
+        Lists().PutSeen(key, serial, made);
+        const uint32_t listed = built.count;
+        Lists().Publish(key, serial, built);
+        *count = static_cast<int>(listed);
+        return FOTEX_OK;
+    });
 }

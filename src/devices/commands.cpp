@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "com.h"
+#include "conditions.h"
 #include "fotex.h"
 #include "handles.h"
 #include "service.h"
@@ -49,48 +50,51 @@ void SetFlag(int* flag, int value) {
 
 extern "C" int FOTEX_CALL EnumDeviceCap(FOTEX_DEVICE device, int* takePicture, int* deleteAll) {
     if (device == 0) return FOTEX_ERR_NO_DEVICE;
-    const ComPtr<IWiaItem> root = HoldHandle(device);
+    return OnDevice(device, [&](IWiaItem* root) {
+        ComPtr<IEnumWIA_DEV_CAPS> caps;
+        const HRESULT hr =
+            Retrying([&] { return caps.receive(root->EnumDeviceCapabilities(wia::kDeviceCommands, caps.put())); });
+        if (hr != S_OK) return FOTEX_CAP_ASK_FAILED;
+        if (!caps) return FOTEX_CAP_NO_LIST;
+        if (Retrying([&] { return caps->Reset(); }) != S_OK) return FOTEX_CAP_RESET_FAILED;
 
-    ComPtr<IEnumWIA_DEV_CAPS> caps;
-    const HRESULT hr = caps.receive(root->EnumDeviceCapabilities(wia::kDeviceCommands, caps.put()));
-    if (hr != S_OK) return FOTEX_CAP_ASK_FAILED;
-    if (!caps) return FOTEX_CAP_NO_LIST;
-    if (caps->Reset() != S_OK) return FOTEX_CAP_RESET_FAILED;
+        SetFlag(takePicture, 0);
+        SetFlag(deleteAll, 0);
+        ULONG count = 0;
+        if (Retrying([&] { return caps->GetCount(&count); }) != S_OK) return FOTEX_CAP_COUNT_FAILED;
 
-    SetFlag(takePicture, 0);
-    SetFlag(deleteAll, 0);
-    ULONG count = 0;
-    if (caps->GetCount(&count) != S_OK) return FOTEX_CAP_COUNT_FAILED;
-
-    for (ULONG i = 0; i < count; ++i) {
-        DevCap record;
-        if (caps->Next(1, record.put(), nullptr) != S_OK) {
-            record.forget();
-            return FOTEX_CAP_READ_FAILED;
+        for (ULONG i = 0; i < count; ++i) {
+            DevCap record;
+            if (Retrying([&] { return caps->Next(1, record.put(), nullptr); }) != S_OK) {
+                record.forget();
+                return FOTEX_CAP_READ_FAILED;
+            }
+            if (IsEqualGUID(record.command(), wia::WIA_CMD_TAKE_PICTURE)) SetFlag(takePicture, 1);
+            if (IsEqualGUID(record.command(), wia::WIA_CMD_DELETE_ALL_ITEMS)) SetFlag(deleteAll, 1);
         }
-        if (IsEqualGUID(record.command(), wia::WIA_CMD_TAKE_PICTURE)) SetFlag(takePicture, 1);
-        if (IsEqualGUID(record.command(), wia::WIA_CMD_DELETE_ALL_ITEMS)) SetFlag(deleteAll, 1);
-    }
-    // The status is an int; a count beyond that cannot be reported, only capped.
-    return count > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(count);
+        // The status is an int; a count beyond that cannot be reported, only capped.
+        return count > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(count);
+    });
 }
 
 extern "C" void FOTEX_CALL DeleteAll(FOTEX_DEVICE device) {
     if (device == 0) return;
-    const ComPtr<IWiaItem> root = HoldHandle(device);
-    // Delete-all hands out no item; should a service hand one out anyway, it is released here.
-    ComPtr<IWiaItem> unused;
-    unused.receive(root->DeviceCommand(0, &wia::WIA_CMD_DELETE_ALL_ITEMS, unused.put()));
+    OnDevice(device, [&](IWiaItem* root) {
+        // Delete-all hands out no item; should a service hand one out anyway, it is released here.
+        ComPtr<IWiaItem> unused;
+        return Retrying([&] { return unused.receive(root->DeviceCommand(0, &wia::WIA_CMD_DELETE_ALL_ITEMS, unused.put())); });
+    });
 }
 
 extern "C" void FOTEX_CALL TakeAPicture(FOTEX_DEVICE device, FOTEX_ITEM* item) {
     // Without a place for the new item its reference would be lost: take no picture.
     if (device == 0 || item == nullptr) return;
-    const ComPtr<IWiaItem> root = HoldHandle(device);
     // The host's variable gets the item only on success: after a failure it is 0, never
     // something the service left behind that a host would pass on and release.
     ComPtr<IWiaItem> picture;
-    const HRESULT hr = picture.receive(root->DeviceCommand(0, &wia::WIA_CMD_TAKE_PICTURE, picture.put()));
+    const HRESULT hr = OnDevice(device, [&](IWiaItem* root) {
+        return Retrying([&] { return picture.receive(root->DeviceCommand(0, &wia::WIA_CMD_TAKE_PICTURE, picture.put())); });
+    });
     if (hr != S_OK) {
         *item = 0;
         picture.reset();
@@ -102,15 +106,15 @@ extern "C" void FOTEX_CALL TakeAPicture(FOTEX_DEVICE device, FOTEX_ITEM* item) {
 
 extern "C" int FOTEX_CALL GetStorageInfo(FOTEX_DEVICE device, int* taken, int* remaining) {
     if (device == 0) return FOTEX_ERR_NO_DEVICE;
-    const ComPtr<IWiaItem> root = HoldHandle(device);
+    return OnDevice(device, [&](IWiaItem* root) {
+        ComPtr<IWiaPropertyStorage> storage;
+        if (FAILED(QueryPropertyStorage(root, storage))) return FOTEX_ERR_NO_STORAGE;
 
-    ComPtr<IWiaPropertyStorage> storage;
-    if (FAILED(QueryPropertyStorage(root.get(), storage))) return FOTEX_ERR_NO_STORAGE;
-
-    const PROPSPEC specs[2] = {PropSpecById(wia::kDpcPicturesTaken), PropSpecById(wia::kDpcPicturesRemaining)};
-    PropVariants<2> values;
-    if (values.ReadFrom(storage.get(), specs) != S_OK) return FOTEX_ERR_REFUSED;
-    if (values[0].vt == VT_I4 && taken != nullptr) *taken = values[0].lVal;
-    if (values[1].vt == VT_I4 && remaining != nullptr) *remaining = values[1].lVal;
-    return FOTEX_OK;
+        const PROPSPEC specs[2] = {PropSpecById(wia::kDpcPicturesTaken), PropSpecById(wia::kDpcPicturesRemaining)};
+        PropVariants<2> values;
+        if (Retrying([&] { return values.ReadFrom(storage.get(), specs); }) != S_OK) return FOTEX_ERR_REFUSED;
+        if (values[0].vt == VT_I4 && taken != nullptr) *taken = values[0].lVal;
+        if (values[1].vt == VT_I4 && remaining != nullptr) *remaining = values[1].lVal;
+        return FOTEX_OK;
+    });
 }

@@ -1,5 +1,6 @@
 // Device handles: the root item of an open device, owned by the host between open and close.
 #include "com.h"
+#include "conditions.h"
 #include "device_list.h"
 #include "fotex.h"
 #include "handles.h"
@@ -21,7 +22,9 @@ extern "C" int FOTEX_CALL OpenWiaDevice(int index, FOTEX_DEVICE* device) {
     if (!id) return FOTEX_OK;
 
     ComPtr<IWiaItem> root;
-    if (FAILED(root.receive(manager->CreateDevice(id.get(), root.put())))) return FOTEX_OK;
+    if (FAILED(Retrying([&] { return root.receive(manager->CreateDevice(id.get(), root.put())); }))) return FOTEX_OK;
+    // Without its id kept the handle still works; it only cannot be reconnected.
+    RememberDevice(root.get(), id.get());
     *device = HandleFromItem(root.detach());
     return FOTEX_OK;
 }
@@ -30,5 +33,6 @@ extern "C" void FOTEX_CALL CloseWiaDevice(FOTEX_DEVICE* device) {
     if (device == nullptr || *device == 0) return;
     IWiaItem* root = ItemFromHandle(*device);
     *device = 0;
+    ForgetDevice(root);   // with the root a reconnect put in its place
     ReleaseHandle(root);  // its item list goes with it
 }

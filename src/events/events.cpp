@@ -8,7 +8,9 @@
 #include <new>
 #include <utility>
 
+#include "message_wait.h"
 #include "service.h"
+#include "trace.h"
 #include "wia_ids.h"
 
 namespace fotex {
@@ -207,29 +209,11 @@ int CameraEvents::Dispatch(int timeoutMs, unsigned generation, int* kind, void* 
         if (generation != generation_) return 0;  // stopped by a message handled here
         // Checked between messages too, so a flood of them cannot stretch the wait.
         if (timeoutMs >= 0 && GetTickCount64() - start > static_cast<ULONGLONG>(timeoutMs)) return 0;
-        // The next message is only looked at first: a thread message is the host's loop's, so it
-        // ends the wait and stays in its place, as WM_QUIT does. Nothing is taken and put back,
-        // which no other poster of the queue could be kept from overtaking.
-        MSG next;
-        if (PeekMessageW(&next, nullptr, 0, 0, PM_NOREMOVE)) {
-            // A thread timer's tick with a routine of its own is the one that DispatchMessage runs.
-            if (next.hwnd == nullptr && (next.message != WM_TIMER || next.lParam == 0)) return 0;
-            // Taken by its window and number, so that a thread message come before it meanwhile
-            // stays; a tick has no window, and a WM_TIMER posted to the thread is caught here.
-            MSG message;
-            if (!PeekMessageW(&message, next.hwnd, next.message, next.message, PM_REMOVE)) return 0;
-            if (message.hwnd == nullptr && (message.message != WM_TIMER || message.lParam == 0)) {
-                // A WM_TIMER posted to the thread in between: the host's, as near its place as can be.
-                PostThreadMessageW(GetCurrentThreadId(), message.message, message.wParam, message.lParam);
-                return 0;
-            }
-            TranslateMessage(&message);
-            DispatchMessageW(&message);
-            continue;
-        }
         const DWORD left = Remaining(timeoutMs, start);
-        if (left == 0) return 0;
-        MsgWaitForMultipleObjectsEx(1, &arrived_, left, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+        // A thread message is the host's loop's: it ends the wait and stays in its place.
+        const MessageStep step = HandleNextMessage(arrived_, left);
+        if (step == MessageStep::ThreadMessage) return 0;
+        if (step == MessageStep::Waited && left == 0) return 0;
     }
 }
 
@@ -240,6 +224,23 @@ void CameraEvents::Stop() {
     if (registered_ ? self != thread_ : waiting_ != self) return;
     ++generation_;  // ends the wait or the registration it interrupts
     if (registered_) End();
+}
+
+void CameraEvents::Renew() {
+    if (!registered_ || GetCurrentThreadId() != thread_) return;
+    // A registration with the service that ended is gone with it; one made again through the
+    // new service delivers from now on. The old proxies are released: with their process gone,
+    // the release returns at once.
+    ComPtr<EventSink> sink(std::move(sink_));
+    ComPtr<IUnknown> old[kEventKinds];
+    for (int i = 0; i < kEventKinds; ++i) old[i] = std::move(registrations_[i]);
+    registered_ = false;
+    if (sink) sink->Detach();
+    const HRESULT hr = Register();
+    TraceHresult(SUCCEEDED(hr) ? "Camera events registered again" : "Camera events could not be registered again", hr);
+    // Unregistered now: the next wait registers and pins anew. Called inside an export, so this
+    // only counts down.
+    if (FAILED(hr) && pin_ != nullptr) FreeLibrary(std::exchange(pin_, nullptr));
 }
 
 bool CameraEvents::Unload() {

@@ -28,6 +28,9 @@ public:
     // exit finds one: COM may be gone then, and the service's objects are forgotten, never
     // released. True when something of the service was left.
     bool Unload();
+    // After a device was opened again: a registration whose service ended is made anew, on the
+    // registering thread, keeping what is queued. Nothing happens elsewhere or when unregistered.
+    void Renew();
 
 private:
     HRESULT Register();

@@ -7,6 +7,7 @@
 #include <climits>
 
 #include "com.h"
+#include "conditions.h"
 #include "handles.h"
 #include "service.h"
 #include "wia_ids.h"
@@ -105,16 +106,15 @@ int ReadSettingChoices(FOTEX_DEVICE device, int propertyId, int* access, int* ki
     if (capacity < 0) return FOTEX_E_INVALIDARG;
     if (values == nullptr && capacity > 0) return FOTEX_E_POINTER;
 
-    ComPtr<IWiaPropertyStorage> storage;
-    // Held for the query, which a handler that closes the device may run inside.
-    const ComPtr<IWiaItem> root = HoldHandle(device);
-    HRESULT hr = QueryPropertyStorage(root.get(), storage);
-    if (FAILED(hr)) return ServiceStatus(hr);
-
     PROPSPEC selector = PropSpecById(static_cast<PROPID>(propertyId));
     ULONG flags = 0;
     PropVariants<1> attribute;
-    hr = attribute.AttributesFrom(storage.get(), &selector, &flags);
+    const HRESULT hr = OnDevice(device, [&](IWiaItem* root) {
+        ComPtr<IWiaPropertyStorage> storage;
+        const HRESULT queried = QueryPropertyStorage(root, storage);
+        if (FAILED(queried)) return queried;
+        return Retrying([&] { return attribute.AttributesFrom(storage.get(), &selector, &flags); });
+    });
     if (FAILED(hr)) return ServiceStatus(hr);
     // S_FALSE is how the service says it has no such property.
     if (hr != S_OK) return FOTEX_E_NOT_FOUND;

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "com.h"
+#include "conditions.h"
 #include "handles.h"
 #include "service.h"
 #include "text_units.h"
@@ -15,25 +16,29 @@ namespace fotex {
 
 namespace {
 
-// The storage of the device's root item, or the status that ends the call.
-int OpenStorage(FOTEX_DEVICE device, ComPtr<IWiaPropertyStorage>& storage) {
-    // Held for the query, which a handler that closes the device may run inside.
-    const ComPtr<IWiaItem> root = HoldHandle(device);
-    if (FAILED(QueryPropertyStorage(root.get(), storage))) return FOTEX_ERR_NO_STORAGE;
-    return FOTEX_OK;
+// Uses the storage of the device's root item, or returns the status that ends the call; once
+// more on the new root when the device came back.
+template <class Use>
+int OnStorage(FOTEX_DEVICE device, Use use) {
+    return OnDevice(device, [&](IWiaItem* root) {
+        ComPtr<IWiaPropertyStorage> storage;
+        if (FAILED(QueryPropertyStorage(root, storage))) return FOTEX_ERR_NO_STORAGE;
+        return use(storage.get());
+    });
 }
 
 // Reads one property; S_FALSE (the camera lacks it) is a failure like any other non-S_OK.
 int Read(FOTEX_DEVICE device, PROPID id, PropVariants<1>& value) {
-    ComPtr<IWiaPropertyStorage> storage;
-    if (const int status = OpenStorage(device, storage); status != FOTEX_OK) return status;
     const PROPSPEC selector = PropSpecById(id);
-    return value.ReadFrom(storage.get(), &selector) == S_OK ? FOTEX_OK : FOTEX_ERR_REFUSED;
+    return OnStorage(device, [&](IWiaPropertyStorage* storage) {
+        return Retrying([&] { return value.ReadFrom(storage, &selector); }) == S_OK ? FOTEX_OK : FOTEX_ERR_REFUSED;
+    });
 }
 
 int Write(IWiaPropertyStorage* storage, PROPID id, const PROPVARIANT& value) {
     const PROPSPEC selector = PropSpecById(id);
-    return storage->WriteMultiple(1, &selector, &value, wia::kIpaFirst) == S_OK ? FOTEX_OK : FOTEX_ERR_REFUSED;
+    return Retrying([&] { return storage->WriteMultiple(1, &selector, &value, wia::kIpaFirst); }) == S_OK ? FOTEX_OK
+                                                                                             : FOTEX_ERR_REFUSED;
 }
 
 }  // namespace
@@ -50,12 +55,10 @@ int ReadIntegerProperty(FOTEX_DEVICE device, PROPID id, int* value) {
 
 int WriteIntegerProperty(FOTEX_DEVICE device, PROPID id, int value) {
     if (device == 0) return FOTEX_ERR_NO_DEVICE;
-    ComPtr<IWiaPropertyStorage> storage;
-    if (const int status = OpenStorage(device, storage); status != FOTEX_OK) return status;
     PROPVARIANT written{};
     written.vt = VT_I4;
     written.lVal = value;
-    return Write(storage.get(), id, written);
+    return OnStorage(device, [&](IWiaPropertyStorage* storage) { return Write(storage, id, written); });
 }
 
 int ReadTextProperty(FOTEX_DEVICE device, PROPID id, void* buffer) {
@@ -79,9 +82,6 @@ int ReadTextProperty(FOTEX_DEVICE device, PROPID id, void* buffer) {
 int WriteTextProperty(FOTEX_DEVICE device, PROPID id, const char* text) {
     if (device == 0) return FOTEX_ERR_NO_DEVICE;
     if (text == nullptr) return FOTEX_ERR_REFUSED;
-    ComPtr<IWiaPropertyStorage> storage;
-    if (const int status = OpenStorage(device, storage); status != FOTEX_OK) return status;
-
     // Text that does not fit whole is refused rather than cut: the camera never stores a
     // setting the host did not send.
     WCHAR wide[kWideTextUnits];
@@ -92,7 +92,7 @@ int WriteTextProperty(FOTEX_DEVICE device, PROPID id, const char* text) {
     PROPVARIANT written{};
     written.vt = VT_BSTR;
     written.bstrVal = string.get();
-    return Write(storage.get(), id, written);
+    return OnStorage(device, [&](IWiaPropertyStorage* storage) { return Write(storage, id, written); });
 }
 
 }  // namespace fotex

@@ -6,6 +6,7 @@
 #include <climits>
 
 #include "com.h"
+#include "conditions.h"
 #include "handles.h"
 #include "integers.h"
 #include "service.h"
@@ -48,21 +49,21 @@ struct Reading {
     PROPSPEC selector{};
 
     HRESULT Read(FOTEX_DEVICE device, int propertyId) {
-        // Held for the query, which a handler that closes the device may run inside.
-        const ComPtr<IWiaItem> root = HoldHandle(device);
-        const HRESULT hr = QueryPropertyStorage(root.get(), storage);
-        if (FAILED(hr)) return ServiceStatus(hr);
         selector = PropSpecById(static_cast<PROPID>(propertyId));
-        return Settled(value.ReadFrom(storage.get(), &selector));
+        return OnDevice(device, [&](IWiaItem* root) {
+            const HRESULT hr = QueryPropertyStorage(root, storage);
+            if (FAILED(hr)) return static_cast<HRESULT>(ServiceStatus(hr));
+            return Settled(Retrying([&] { return value.ReadFrom(storage.get(), &selector); }));
+        });
     }
 
     // The property's access, and its valid values while `attribute` lives.
     HRESULT Ask(PropVariants<1>& attribute, ULONG* flags) {
-        return Settled(attribute.AttributesFrom(storage.get(), &selector, flags));
+        return Settled(Retrying([&] { return attribute.AttributesFrom(storage.get(), &selector, flags); }));
     }
 
     HRESULT Write(const PROPVARIANT& written) {
-        const HRESULT hr = storage->WriteMultiple(1, &selector, &written, wia::kIpaFirst);
+        const HRESULT hr = Retrying([&] { return storage->WriteMultiple(1, &selector, &written, wia::kIpaFirst); });
         return FAILED(hr) ? ServiceStatus(hr) : hr == S_OK ? hr : E_FAIL;
     }
 };

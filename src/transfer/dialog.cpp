@@ -2,6 +2,7 @@
 #include <cstdio>
 
 #include "com.h"
+#include "conditions.h"
 #include "fotex.h"
 #include "handles.h"
 #include "service.h"
@@ -11,7 +12,7 @@ using namespace fotex;
 
 extern "C" int FOTEX_CALL ImageTransferDialog(FOTEX_HANDLE parent, FOTEX_DEVICE device) {
     // The dialog is modal: the host's handlers run inside it and may close the device.
-    const ComPtr<IWiaItem> root = HoldHandle(device);
+    const ComPtr<IWiaItem> root = HoldDevice(device);
     if (!root) return FOTEX_DIALOG_NO_DEVICE;
 
     ComPtr<IWiaDevMgr> manager;

@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "busy.h"
 #include "com.h"
 #include "fotex.h"
 #include "handles.h"
@@ -158,7 +159,7 @@ HRESULT TransferItemToFile(IWiaItem* item, char* name, int code, int deleteFlag,
 
     hr = GetDataIntoFile(transfer.get(), wide, true);
     if (hr != S_OK) RemoveClaimed(wide, claimed);
-    if (hr == S_OK && deleteFlag == 1) item->DeleteItem(0);  // a picture left on the camera is no loss
+    if (hr == S_OK && deleteFlag == 1) Retrying([&] { return item->DeleteItem(0); });  // a picture left on the camera is no loss
     return hr;
 }
 

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "com.h"
+#include "conditions.h"
 #include "fotex.h"
 #include "handles.h"
 #include "service.h"
@@ -80,7 +81,11 @@ using namespace fotex;
 extern "C" void FOTEX_CALL TransferAllImages(FOTEX_DEVICE device, const char* folder, const char* prefix, int code,
                                              int deleteFlag) {
     if (device == 0) return;
-    // Held for the walk: a handler inside it may close the device.
-    const ComPtr<IWiaItem> root = HoldHandle(device);
+    // Held for the walk: a handler inside it may close the device. A camera that went away
+    // part-way ends the walk: walking again would save the pictures saved before once more under
+    // new numbers. Reconnecting serves the calls after it.
+    const ComPtr<IWiaItem> root = HoldDevice(device);
+    DeviceGoneMark mark;
     TransferItemTree(root.get(), folder, prefix, code, deleteFlag);
+    if (mark.Gone()) Reconnect(device);
 }

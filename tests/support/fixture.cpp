@@ -44,6 +44,12 @@ std::string FotexTest::Output() {
                                          << camera.Describe();
 }
 
+void FotexTest::Reconnecting(bool on) {
+    auto set = reinterpret_cast<int(__cdecl*)(int, int)>(lib.Symbol("SetFotexOption"));
+    ASSERT_NE(nullptr, set);
+    ASSERT_EQ(1, set(2, on ? 1 : 0));
+}
+
 void FotexTest::Enumerate(int expected) {
     int count = -7;
     ASSERT_EQ(1, lib.EnumerateWiaDevices(&count));

@@ -25,6 +25,10 @@ protected:
     // Only the references that the host holds are alive.
     ::testing::AssertionResult Ledger(long hostReferences);
 
+    // Turns the library's reconnect on or off (FOTEX_OPTION_RECONNECT): a test of how a failure
+    // comes back turns it off, so that a device answering offline once is not opened again.
+    void Reconnecting(bool on);
+
     // Enumerates and expects success with `expected` devices.
     void Enumerate(int expected);
     // Enumerates and opens device `index`; fails the test when no handle results.

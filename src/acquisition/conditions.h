@@ -1,0 +1,73 @@
+// A camera's conditions as the service reports them: a busy device is asked again after a
+// pause, an open device that went away (asleep, unplugged, or the service's process ended) is
+// opened again once from its device id.
+#pragma once
+
+#include <windows.h>
+#include <wia.h>
+
+#include "busy.h"
+#include "com.h"
+#include "fotex.h"
+#include "wia_ids.h"
+
+namespace fotex {
+
+// ---- options, process-wide -------------------------------------------------------------------
+
+constexpr int kBusyWaitDefaultMs = 3000;
+constexpr int kBusyWaitMaxMs = 60000;
+int BusyWaitMs();
+void SetBusyWaitMs(int ms);
+bool ReconnectOn();
+void SetReconnect(bool on);
+
+// ---- open devices ----------------------------------------------------------------------------
+
+// Keeps what reconnecting needs of a handle OpenWiaDevice gave out: its device id. False when
+// it could not be kept (the handle then works without reconnecting).
+bool RememberDevice(IWiaItem* root, const wchar_t* deviceId);
+// Drops the handle's entry with the root that replaced it (on CloseWiaDevice).
+void ForgetDevice(IWiaItem* root);
+
+// A reference of the call's own on the root a device handle's calls reach: the handle's own
+// object, or the one that replaced it after a reconnect.
+ComPtr<IWiaItem> HoldDevice(FOTEX_HANDLE handle);
+
+// Creates the device again from its id and makes the new root the one the handle's calls reach;
+// false when the handle is not an open device, reconnecting is off, or the service failed.
+bool Reconnect(FOTEX_HANDLE handle);
+
+// Routine called after each reconnect with the failure that caused it, to renew what was
+// registered with the service (events).
+using ReconnectListener = void (*)(HRESULT cause);
+void SetReconnectListener(ReconnectListener listener);
+
+// Runs `body` on the handle's root; when a service call inside it found the device gone, and a
+// reconnect succeeds, runs it once more on the new root. `body` takes an IWiaItem* and returns
+// what the export returns.
+class DeviceGoneMark {
+public:
+    DeviceGoneMark();
+    ~DeviceGoneMark();
+    DeviceGoneMark(const DeviceGoneMark&) = delete;
+    DeviceGoneMark& operator=(const DeviceGoneMark&) = delete;
+    bool Gone() const;
+
+private:
+    HRESULT saved_;
+};
+
+template <class Body>
+auto OnDevice(FOTEX_HANDLE handle, Body&& body) -> decltype(body(static_cast<IWiaItem*>(nullptr))) {
+    {
+        const ComPtr<IWiaItem> root = HoldDevice(handle);
+        DeviceGoneMark mark;
+        auto result = body(root.get());
+        if (!mark.Gone() || !Reconnect(handle)) return result;
+    }
+    const ComPtr<IWiaItem> root = HoldDevice(handle);
+    return body(root.get());
+}
+
+}  // namespace fotex

@@ -1,0 +1,340 @@
+// A camera's conditions: busy after a shot or held by another program, asleep, unplugged in the
+// middle of a transfer, back with a new root; the options, the reconnect and the host's log.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "fixture.h"
+
+namespace fotextest {
+namespace {
+
+constexpr int kOk = 1;
+constexpr int kDeviceBusy = static_cast<int>(0x80210006);     // WIA_ERROR_BUSY
+constexpr int kOffline = static_cast<int>(0x80210005);        // WIA_ERROR_OFFLINE
+constexpr int kInvalidArg = static_cast<int>(0x80070057);     // E_INVALIDARG
+constexpr int kPointer = static_cast<int>(0x80004003);        // E_POINTER
+constexpr int kMoreData = static_cast<int>(0x800700EA);    // HRESULT_FROM_WIN32(ERROR_MORE_DATA)
+constexpr int kDisconnected = static_cast<int>(0x80010108);   // RPC_E_DISCONNECTED
+constexpr int kBusyWait = 1;
+constexpr int kReconnect = 2;
+constexpr int kFlashMode = 2056;  // WIA_DPC_FLASH_MODE
+constexpr int kJpeg = 3;
+constexpr int kSaveDelete = 1;
+using Op = fotexsim::Op;
+using Condition = fotexsim::Camera::Condition;
+
+using SetOptionFn = int(__cdecl*)(int, int);
+using GetOptionFn = int(__cdecl*)(int, int*);
+using LogFn = void(__cdecl*)(void*, const char*);
+using SetLogFn = int(__cdecl*)(LogFn, void*);
+
+class ConditionsTest : public FotexTest {
+protected:
+    void SetUp() override {
+        FotexTest::SetUp();
+        if (HasFatalFailure()) return;
+        setOption = reinterpret_cast<SetOptionFn>(lib.Symbol("SetFotexOption"));
+        getOption = reinterpret_cast<GetOptionFn>(lib.Symbol("GetFotexOption"));
+        setLog = reinterpret_cast<SetLogFn>(lib.Symbol("SetFotexLog"));
+        getFlash = reinterpret_cast<int(__cdecl*)(FOTEX_DEVICE, int*)>(lib.Symbol("GetFlashMode"));
+        setFlash = reinterpret_cast<int(__cdecl*)(FOTEX_DEVICE, int)>(lib.Symbol("SetFlashMode"));
+        ASSERT_TRUE(setOption && getOption && setLog && getFlash && setFlash);
+        camera.AddStandardCamera(L"dev-a", L"Alpha", L"First camera", 3);
+        Enumerate(1);
+        handle = Open();
+        wchar_t temp[MAX_PATH];
+        GetTempPathW(MAX_PATH, temp);
+        dir = std::wstring(temp) + L"fotex-conditions-" + std::to_wstring(GetCurrentProcessId());
+        CreateDirectoryW(dir.c_str(), nullptr);
+    }
+    void TearDown() override {
+        for (FOTEX_ITEM& item : items) lib.ReleaseCameraItem(&item);
+        lib.CloseWiaDevice(&handle);
+        EXPECT_TRUE(Ledger(0));
+        for (const std::wstring& f : Files()) DeleteFileW((dir + L"\\" + f).c_str());
+        RemoveDirectoryW(dir.c_str());
+        FotexTest::TearDown();
+    }
+
+    fotexsim::Device& device() { return camera.devices[0]; }
+    std::vector<std::wstring> Files() const {
+        std::vector<std::wstring> names;
+        WIN32_FIND_DATAW data;
+        HANDLE find = FindFirstFileW((dir + L"\\*").c_str(), &data);
+        if (find == INVALID_HANDLE_VALUE) return names;
+        do {
+            if (data.cFileName[0] != L'.') names.push_back(data.cFileName);
+        } while (FindNextFileW(find, &data));
+        FindClose(find);
+        return names;
+    }
+    FOTEX_ITEM Item(int index) {
+        int count = 0;
+        EXPECT_EQ(kOk, lib.ListCameraItems(handle, &count));
+        FOTEX_ITEM item = 0;
+        EXPECT_EQ(kOk, lib.OpenCameraItem(handle, index, &item));
+        items.push_back(item);
+        return item;
+    }
+    int Flash() {
+        int value = -1;
+        return lib.GetSetting(handle, kFlashMode, &value) == kOk ? value : -1;
+    }
+
+    SetOptionFn setOption = nullptr;
+    GetOptionFn getOption = nullptr;
+    SetLogFn setLog = nullptr;
+    int(__cdecl* getFlash)(FOTEX_DEVICE, int*) = nullptr;
+    int(__cdecl* setFlash)(FOTEX_DEVICE, int) = nullptr;
+    FOTEX_DEVICE handle = 0;
+    std::vector<FOTEX_ITEM> items;
+    std::wstring dir;
+};
+
+TEST_F(ConditionsTest, OptionsTakeTheirRangesOnly) {
+    int value = -7;
+    EXPECT_EQ(kPointer, getOption(kBusyWait, nullptr));
+    EXPECT_EQ(kInvalidArg, getOption(3, &value));
+    EXPECT_EQ(-7, value);
+    EXPECT_EQ(kOk, getOption(kBusyWait, &value));
+    EXPECT_EQ(3000, value);
+    EXPECT_EQ(kOk, getOption(kReconnect, &value));
+    EXPECT_EQ(1, value);
+    const struct {
+        int option, value, status;
+    } cases[] = {
+        {kBusyWait, 0, kOk},       {kBusyWait, 60000, kOk},   {kBusyWait, 60001, kInvalidArg},
+        {kBusyWait, -1, kInvalidArg}, {kReconnect, 0, kOk},   {kReconnect, 1, kOk},
+        {kReconnect, 2, kInvalidArg}, {kReconnect, -1, kInvalidArg}, {0, 0, kInvalidArg},
+        {3, 1, kInvalidArg},
+    };
+    for (size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i) {
+        const auto& c = cases[i];
+        int before = -7, after = -7;
+        getOption(c.option, &before);
+        EXPECT_EQ(c.status, setOption(c.option, c.value)) << "case " << i;
+        getOption(c.option, &after);
+        EXPECT_EQ(c.status == kOk ? c.value : before, after) << "case " << i;
+    }
+}
+
+TEST_F(ConditionsTest, SecondShotWhileBusyIsTakenOnceAfterRetries) {
+    device().busyAfterShot = 250;
+    const size_t before = camera.ItemsOf(device()).size();
+    FOTEX_ITEM first = 0, second = 0;
+    lib.TakeAPicture(handle, &first);
+    const int commands = camera.Calls(Op::DeviceCommand);
+    const ULONGLONG start = GetTickCount64();
+    lib.TakeAPicture(handle, &second);
+    const ULONGLONG took = GetTickCount64() - start;
+    items = {first, second};
+    EXPECT_NE(0, first);
+    EXPECT_NE(0, second);
+    EXPECT_TRUE(Boxes().empty());
+    EXPECT_EQ(before + 2, camera.ItemsOf(device()).size()) << "each picture taken once";
+    EXPECT_GT(camera.Calls(Op::DeviceCommand) - commands, 2) << "retried while busy";
+    EXPECT_GE(took, 150u);
+    const std::string out = Output();
+    EXPECT_NE(std::string::npos, out.find("The camera is busy; trying again in 20 ms: HRESULT: 0x80210006")) << out;
+    EXPECT_NE(std::string::npos, out.find("trying again in 40 ms")) << out;
+}
+
+TEST_F(ConditionsTest, HeldBeyondTheBudgetIsDeviceBusyAndZeroMeansOneTry) {
+    device().held = true;
+    ASSERT_EQ(kOk, setOption(kBusyWait, 200));
+    int value = -1;
+    const ULONGLONG start = GetTickCount64();
+    EXPECT_EQ(kDeviceBusy, lib.GetSetting(handle, kFlashMode, &value));
+    const ULONGLONG took = GetTickCount64() - start;
+    EXPECT_GE(took, 190u);
+    EXPECT_LT(took, 2000u);
+    EXPECT_EQ(-1, value);
+    EXPECT_NE(std::string::npos, Output().find("The camera stayed busy: HRESULT: 0x80210006"));
+    // The 83 of 1.3 report it as any failure.
+    EXPECT_EQ(-2, getFlash(handle, &value));  // FOTEX_ERR_NO_STORAGE
+    ASSERT_EQ(kOk, setOption(kBusyWait, 0));
+    const int queries = camera.Calls(Op::QueryPropertyStorage);
+    EXPECT_EQ(kDeviceBusy, lib.GetSetting(handle, kFlashMode, &value));
+    EXPECT_EQ(1, camera.Calls(Op::QueryPropertyStorage) - queries);
+    device().held = false;
+    EXPECT_EQ(1, Flash());
+}
+
+fotexsim::Device* g_held = nullptr;
+void CALLBACK LetGo(HWND window, UINT, UINT_PTR id, DWORD) {
+    g_held->held = false;
+    KillTimer(window, id);
+}
+
+// A window's timer, dispatched during the pause, lets the device go.
+TEST_F(ConditionsTest, WindowMessagesAreHandledWhileBusy) {
+    g_held = &device();
+    g_held->held = true;
+    HWND window = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+    ASSERT_NE(nullptr, window);
+    SetTimer(window, 1, 60, LetGo);
+    const ULONGLONG start = GetTickCount64();
+    EXPECT_EQ(1, Flash());
+    EXPECT_LT(GetTickCount64() - start, 1500u);
+    DestroyWindow(window);
+}
+
+// A thread message is the host's: it stays in its place while the call waits out the busy time.
+TEST_F(ConditionsTest, ThreadMessagesStayInTheQueueWhileBusy) {
+    device().busyUntil = GetTickCount64() + 150;
+    ASSERT_TRUE(PostThreadMessageW(GetCurrentThreadId(), WM_APP + 5, 42, 0));
+    EXPECT_EQ(1, Flash());
+    MSG msg;
+    ASSERT_TRUE(PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE));
+    EXPECT_EQ(static_cast<UINT>(WM_APP + 5), msg.message);
+    EXPECT_EQ(42u, msg.wParam);
+}
+
+TEST_F(ConditionsTest, AsleepAnswersOfflineUntilWokenOnTheSameHandle) {
+    ASSERT_TRUE(camera.SetCondition(0, Condition::Asleep, 1));
+    const int creations = camera.Calls(Op::CreateDevice);
+    int value = -1;
+    EXPECT_EQ(kOffline, lib.GetSetting(handle, kFlashMode, &value));
+    EXPECT_EQ(1, camera.Calls(Op::CreateDevice) - creations) << "one attempt to open it again";
+    EXPECT_EQ("", Output()) << "a failed reconnect has no line of its own";
+    ASSERT_TRUE(camera.SetCondition(0, Condition::Asleep, 0));
+    EXPECT_EQ(1, Flash());
+}
+
+TEST_F(ConditionsTest, PluggedInAnewTheHandleReachesTheNewRootAndOldItemsStayOld) {
+    const FOTEX_ITEM before = Item(1);
+    ASSERT_TRUE(camera.Unplug(0));
+    ASSERT_TRUE(camera.SetCondition(0, Condition::PlugInAnew, 0));
+    const FOTEX_DEVICE value = handle;
+    EXPECT_EQ(1, Flash());
+    EXPECT_EQ(value, handle);
+    EXPECT_NE(std::string::npos, Output().find("The camera came back; its device was opened again"));
+    const int creations = camera.Calls(Op::CreateDevice);
+    EXPECT_EQ(1, Flash());
+    EXPECT_EQ(0, camera.Calls(Op::CreateDevice) - creations) << "the new root serves from now on";
+    // The item from before keeps its old object; listing again reaches the new ones.
+    int type = 0;
+    EXPECT_EQ(kOffline, lib.GetItemValue(before, 1, &type));
+    const FOTEX_ITEM after = Item(1);
+    EXPECT_EQ(kOk, lib.GetItemValue(after, 1, &type));
+    FOTEX_ITEM shot = 0;
+    lib.TakeAPicture(handle, &shot);
+    EXPECT_NE(0, shot);
+    items.push_back(shot);
+}
+
+TEST_F(ConditionsTest, WithoutReconnectingTheGoneDeviceStaysGone) {
+    ASSERT_EQ(kOk, setOption(kReconnect, 0));
+    ASSERT_TRUE(camera.Unplug(0));
+    ASSERT_TRUE(camera.SetCondition(0, Condition::PlugInAnew, 0));
+    const int creations = camera.Calls(Op::CreateDevice);
+    int value = -1;
+    EXPECT_EQ(kOffline, lib.GetSetting(handle, kFlashMode, &value));
+    EXPECT_EQ(0, camera.Calls(Op::CreateDevice) - creations);
+}
+
+// Each device function finds its way back after a vanished service, once.
+TEST_F(ConditionsTest, EveryDeviceCallTriesOnceMoreAfterAVanishedService) {
+    struct Case {
+        const char* name;
+        Op op;
+        std::function<bool()> call;
+    };
+    int value = 0, taken = 0, left = 0, pictures = 0, count = 0;
+    FOTEX_ITEM found = 0;
+    const std::vector<Case> cases = {
+        {"GetSetting", Op::QueryPropertyStorage, [&] { return lib.GetSetting(handle, kFlashMode, &value) == kOk; }},
+        {"GetFlashMode", Op::ReadMultiple, [&] { return getFlash(handle, &value) == kOk; }},
+        {"SetFlashMode", Op::WriteMultiple, [&] { return setFlash(handle, 2) == kOk; }},
+        {"GetStorageInfo", Op::ReadMultiple, [&] { return lib.GetStorageInfo(handle, &taken, &left) == kOk; }},
+        {"EnumDeviceCap", Op::EnumDeviceCapabilities,
+         [&] { return lib.EnumDeviceCap(handle, &pictures, nullptr) > 0; }},
+        {"ListCameraItems", Op::EnumChildItems, [&] { return lib.ListCameraItems(handle, &count) == kOk; }},
+        {"ListNewCameraItems", Op::EnumChildItems, [&] { return lib.ListNewCameraItems(handle, 0, &count) == kOk; }},
+        {"FindCameraItem", Op::FindItemByName,
+         [&] {
+             const bool ok = lib.FindCameraItem(handle, L"dev-a\\Root\\DCIM", &found) == kOk;
+             lib.ReleaseCameraItem(&found);
+             return ok;
+         }},
+        {"GetSettingChoices", Op::GetPropertyAttributes,
+         [&] {
+             const int status = lib.GetSettingChoices(handle, kFlashMode, nullptr, nullptr, nullptr, nullptr, 0, &count);
+             return status == kOk || status == kMoreData;
+         }},
+    };
+    for (const Case& c : cases) {
+        camera.FailOn(c.op, kDisconnected);
+        const int creations = camera.Calls(Op::CreateDevice);
+        EXPECT_TRUE(c.call()) << c.name;
+        EXPECT_EQ(1, camera.Calls(Op::CreateDevice) - creations) << c.name;
+        camera.ClearFaults();
+    }
+}
+
+TEST_F(ConditionsTest, UnpluggedMidSaveLeavesNoFileAndDeletesNothing) {
+    const FOTEX_ITEM item = Item(0);
+    const size_t media = camera.ItemsOf(device()).size();
+    ASSERT_TRUE(camera.SetCondition(0, Condition::UnplugAfterBytes, 100));
+    const std::wstring name = dir + L"\\cut.jpg";
+    EXPECT_EQ(kOffline, lib.SaveCameraItem(item, name.c_str(), kJpeg, kSaveDelete));
+    EXPECT_TRUE(Files().empty()) << "no file, no temporary file";
+    EXPECT_EQ(media, camera.ItemsOf(device()).size());
+    EXPECT_TRUE(device().offline);
+}
+
+TEST_F(ConditionsTest, UnpluggedMidReadIntoMemoryIsOffline) {
+    const FOTEX_ITEM item = Item(0);
+    ASSERT_TRUE(camera.SetCondition(0, Condition::UnplugAfterBytes, 100));
+    std::vector<char> buffer(1 << 20);
+    int size = -1;
+    EXPECT_EQ(kOffline, lib.ReadCameraItem(item, kJpeg, buffer.data(), static_cast<int>(buffer.size()), &size, nullptr,
+                                           nullptr));
+    EXPECT_TRUE(Files().empty());
+}
+
+TEST_F(ConditionsTest, TransferAllImagesStopsWhereTheCameraWentAway) {
+    ASSERT_TRUE(camera.SetCondition(0, Condition::UnplugAfterBytes, 100));
+    const size_t media = camera.ItemsOf(device()).size();
+    std::string folder(dir.begin(), dir.end());
+    lib.TransferAllImages(handle, folder.c_str(), "img", kJpeg, 1);
+    EXPECT_TRUE(Files().empty());
+    EXPECT_EQ(media, camera.ItemsOf(device()).size());
+}
+
+struct Lines {
+    std::vector<std::string> lines;
+    DWORD thread = 0;
+};
+
+TEST_F(ConditionsTest, TraceLinesGoToTheHostsRoutineUntilItIsCleared) {
+    Lines got;
+    ASSERT_EQ(kOk, setLog([](void* context, const char* line) {
+        auto* l = static_cast<Lines*>(context);
+        l->lines.push_back(line);
+        l->thread = GetCurrentThreadId();
+    }, &got));
+    lib.GetWiaDeviceInfo(99, nullptr, nullptr, nullptr);
+    device().held = true;
+    ASSERT_EQ(kOk, setOption(kBusyWait, 30));
+    int value = 0;
+    lib.GetSetting(handle, kFlashMode, &value);
+    EXPECT_EQ("", Output()) << "nothing on standard output";
+    ASSERT_GE(got.lines.size(), 3u);
+    EXPECT_EQ("Device index overflow", got.lines[0]);
+    EXPECT_EQ("The camera is busy; trying again in 20 ms: HRESULT: 0x80210006", got.lines[1]);
+    EXPECT_EQ("The camera stayed busy: HRESULT: 0x80210006", got.lines.back());
+    EXPECT_EQ(GetCurrentThreadId(), got.thread);
+    ASSERT_EQ(kOk, setLog(nullptr, nullptr));
+    const size_t before = got.lines.size();
+    lib.GetWiaDeviceInfo(99, nullptr, nullptr, nullptr);
+    EXPECT_EQ(before, got.lines.size());
+    EXPECT_EQ("Device index overflow\n", Output());
+    device().held = false;
+}
+
+}  // namespace
+}  // namespace fotextest
