@@ -649,7 +649,7 @@ TEST_F(ContentsTest, NewItemsRefusalsAndFailuresChangeNeitherTheListNorWhatIsSee
         {1, 0, true, Op::Count, S_OK, 0, kPointer},
         {1, 2, false, Op::Count, S_OK, 0, kInvalidArg},
         {1, -1, false, Op::Count, S_OK, 0, kInvalidArg},
-        {1, 0, false, Op::ItemNext, wia::kWiaErrorOffline, 3, kOffline},
+        {1, 0, false, Op::ItemNext, wia::kWiaErrorOffline, 2, kOffline},  // DCIM's items, asked for in batches
         {1, 0, false, Op::GetItemType, 2, 4, kFail},
         {1, 0, false, Op::ReadMultiple, E_OUTOFMEMORY, 1, static_cast<int>(E_OUTOFMEMORY)},
         {1, 0, false, Op::QueryPropertyStorage, E_NOINTERFACE, 1, static_cast<int>(E_NOINTERFACE)},
@@ -691,7 +691,7 @@ TEST_F(ContentsTest, NewItemsInsideALookOfTheSameHandleAreRefusedAndACloseLeaves
     int count = kSentinel, inner = kSentinel, innerStatus = 0, listed = kSentinel;
     ASSERT_EQ(kOk, lib.ListNewCameraItems(handle, 0, &count));
     dcim().Add(L"IMG_0004", kImage | kFile);
-    Inside(camera, Op::ItemNext, 3, [&] {
+    Inside(camera, Op::GetItemType, 4, [&] {  // the second picture's
         innerStatus = lib.ListNewCameraItems(handle, 0, &inner);
         lib.ListCameraItems(handle, &listed);
     });
