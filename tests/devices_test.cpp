@@ -320,7 +320,8 @@ TEST_F(DirectoryTest, EnumerationsAfterTheFirstReuseTheStorageSwappedOut) {
         camera.devices.clear();
         for (int i = 0; i < steps[s].devices; ++i) camera.AddDevice(tag + std::to_wstring(i), L"n", L"d");
         Identity during;
-        camera.onCall = [&, read = false](Op op) mutable {
+        bool read = false;  // handlers run in process only
+        camera.onCall = [&](Op op) {
             if (op != Op::DevInfoNext || read) return;
             read = true;
             Read(0, during);
@@ -329,7 +330,7 @@ TEST_F(DirectoryTest, EnumerationsAfterTheFirstReuseTheStorageSwappedOut) {
         Enumerate(steps[s].devices);
         camera.onCall = nullptr;
         EXPECT_EQ(steps[s].reallocs, g_reallocs) << "step " << s;
-        if (!previous.empty()) {
+        if (read && !previous.empty()) {
             EXPECT_EQ(Field(previous), during.id.bytes()) << "step " << s;
         }
         Output();  // the overflow line of the read before any list

@@ -1,6 +1,7 @@
 // The device's item list and what the host reads from it: texts, numbers, a handle per item.
 #include <climits>
 
+#include "busy.h"
 #include "com.h"
 #include "conditions.h"
 #include "contents.h"
@@ -39,11 +40,15 @@ public:
         read_ = false;
         values_.Clear();
         ComPtr<IWiaPropertyStorage> storage;
-        if (SUCCEEDED(QueryPropertyStorage(item, storage)) && storage) {
+        HRESULT hr = QueryPropertyStorage(item, storage);
+        if (SUCCEEDED(hr) && storage) {
             PROPSPEC specs[kListingReads];
             for (size_t i = 0; i < kListingReads; ++i) specs[i] = PropSpecById(kListingIds[i]);
-            read_ = SUCCEEDED(Retrying([&] { return values_.ReadFrom(storage.get(), specs); }));
+            hr = Retrying([&] { return values_.ReadFrom(storage.get(), specs); });
+            read_ = SUCCEEDED(hr);
         }
+        // A camera gone or held past the busy wait answers the type no better.
+        if (DeviceGone(hr) || hr == wia::kWiaErrorBusy) return hr;
         int flags = 0;
         if (read_ && IntValue(values_[kFlagsAt], &flags, true) == S_OK) {
             type = flags;
