@@ -1090,9 +1090,12 @@ TEST_F(ContentsTest, ServiceStatusesNeverReadAsTheCallersMistakes) {
     };
     for (const auto& s : statuses) {
         for (const auto& c : calls) {
+            const long asked = camera.Calls(Op::QueryPropertyStorage);
             if (c.unread) camera.FailOn(Op::QueryPropertyStorage, E_NOINTERFACE, 1, -1);
             ASSERT_EQ(4, List());
             camera.ClearFaults();
+            // Out of process the proxies answer the query themselves once asked: the facts were read.
+            if (c.unread && camera.Calls(Op::QueryPropertyStorage) == asked) continue;
             camera.FailOn(c.op, s.hr);
             EXPECT_EQ(s.status, c.call()) << c.name << " when the service fails with " << std::hex << s.hr;
             camera.ClearFaults();
