@@ -1095,7 +1095,7 @@ TEST_F(ContentsTest, ServiceStatusesNeverReadAsTheCallersMistakes) {
             ASSERT_EQ(4, List());
             camera.ClearFaults();
             // Out of process the proxies answer the query themselves once asked: the facts were read.
-            if (c.unread && camera.Calls(Op::QueryPropertyStorage) == asked) continue;
+            if (c.unread && camera.Calls(Op::QueryPropertyStorage) - asked < 6) continue;  // the root, DCIM, four items
             camera.FailOn(c.op, s.hr);
             EXPECT_EQ(s.status, c.call()) << c.name << " when the service fails with " << std::hex << s.hr;
             camera.ClearFaults();
