@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -76,9 +77,137 @@ Paired Repeated(A a, B b, int repetitions, int rounds, double blockSeconds) {
     return p;
 }
 
+// Calls that reached the server: every interface call the virtual camera counts (a proxy's
+// AddRef and Release are not among them).
+long ServerCalls(fotextest::Server& server) {
+    long total = 0;
+    for (int op = 0; op < fotexsim::kOpCount; ++op) total += server.Calls(static_cast<fotexsim::Op>(op));
+    return total;
+}
+
+template <class F>
+long TripsOf(fotextest::Server& server, F f) {
+    const long before = ServerCalls(server);
+    f();
+    return ServerCalls(server) - before;
+}
+
+// The same with the calls by name, per `per` ("ReadMultiple 1.00, ItemNext 0.03").
+template <class F>
+std::string TripsByCall(fotextest::Server& server, F f, double per, long* total) {
+    long before[fotexsim::kOpCount];
+    for (int op = 0; op < fotexsim::kOpCount; ++op) before[op] = server.Calls(static_cast<fotexsim::Op>(op));
+    f();
+    std::string text;
+    *total = 0;
+    for (int op = 0; op < fotexsim::kOpCount; ++op) {
+        const long calls = server.Calls(static_cast<fotexsim::Op>(op)) - before[op];
+        if (calls == 0) continue;
+        *total += calls;
+        text += Format("%s%s %.2f", text.empty() ? "" : ", ", fotexsim::OpName(static_cast<fotexsim::Op>(op)),
+                       calls / per);
+    }
+    return text;
+}
+
+// Every fact a host shows of an item: its file name, full name and time; its size and format.
+int ReadFacts(fotextest::Library& lib, FOTEX_DEVICE device, int items) {
+    wchar_t text[256];
+    int value = 0, failed = 0;
+    for (int i = 0; i < items; ++i) {
+        for (int what : {FOTEX_ITEM_FILE_NAME, FOTEX_ITEM_FULL_NAME, FOTEX_ITEM_TIME})
+            failed += lib.GetCameraItemText(device, i, what, text, sizeof text) != FOTEX_OK;
+        for (int what : {FOTEX_ITEM_SIZE, FOTEX_ITEM_FORMAT})
+            failed += lib.GetCameraItemValue(device, i, what, &value) != FOTEX_OK;
+    }
+    return failed;
+}
+
+// Round trips to the service per item and per call, the listing's wall time on 1,000 items, and
+// the memory Fotex.dll keeps per listed item. `large` is a device of 1,000 items, `small` one of
+// a few pictures.
+void RoundTrips(fotextest::Library& lib, fotextest::Server& server, int large, int small) {
+    Title("Out of process: round trips (the server's calls) and the listing of 1,000 items");
+    int count = 0;
+    FOTEX_DEVICE device = 0;
+    lib.OpenWiaDevice(large, &device);
+    HookAllocators(lib.module());
+    ResetCounts();
+    long first = 0, again = 0;
+    const std::string firstByCall = TripsByCall(server, [&] { lib.ListCameraItems(device, &count); }, 1000, &first);
+    const int items = count > 0 ? count : 1;
+    const std::string againByCall = TripsByCall(server, [&] { lib.ListCameraItems(device, &count); }, items, &again);
+    // The list and what it keeps, after a listing and a listing again (both arrays in use).
+    const double kept = static_cast<double>(Counts().liveBytes) / items;
+    Row(Format("ListCameraItems, per item (%d items): first listing; again", count),
+        Format("%.2f (%s); %.2f (%s)", static_cast<double>(first) / items, firstByCall.c_str(),
+               static_cast<double>(again) / items, againByCall.c_str()),
+        "", -1);
+    int failed = 0;
+    long facts = 0;
+    const std::string byCall = TripsByCall(server, [&] {
+        lib.ListCameraItems(device, &count);
+        failed = ReadFacts(lib, device, count);
+    }, items, &facts);
+    Row("ListCameraItems, then the name, full name, time, size and format of every item, per item",
+        Format("%.2f (%s)%s", static_cast<double>(facts) / items, byCall.c_str(), failed ? " (some facts failed!)" : ""),
+        "<= 1.2", facts <= 1.2 * items && failed == 0);
+    const double wall = Fastest([&] {
+        lib.ListCameraItems(device, &count);
+        ReadFacts(lib, device, count);
+    }, 0, 2);
+    Row("the same, wall time (fastest of 2)", Format("%.0f ms (%.2f ms per item)", wall * 1e3, wall * 1e3 / items),
+        "", -1);
+    Row("memory Fotex.dll keeps per listed item (heap blocks, after two listings)", Format("%.0f bytes", kept),
+        "<= 512 bytes", kept <= 512);
+
+    // A wake of a tethering host: one new picture since the last look.
+    lib.ListNewCameraItems(device, FOTEX_NEW_RESET, &count);
+    server->PressShutter(large);
+    const long wake = TripsOf(server, [&] { lib.ListNewCameraItems(device, 0, &count); });
+    Row(Format("ListNewCameraItems, per wake (%d items, %d new)", items + 1, count), Format("%ld", wake), "", -1);
+    lib.CloseWiaDevice(&device);
+
+    lib.OpenWiaDevice(small, &device);
+    int value = 0;
+    auto getFlash = reinterpret_cast<IntGetter>(lib.Symbol("GetFlashMode"));
+    Row("GetFlashMode (a getter of 1.3), per call", Format("%ld", TripsOf(server, [&] { getFlash(device, &value); })),
+        "", -1);
+    Row("GetSetting (by id), per call",
+        Format("%ld", TripsOf(server, [&] { lib.GetSetting(device, static_cast<int>(kFlashMode), &value); })), "",
+        -1);
+    lib.ListCameraItems(device, &count);
+    FOTEX_ITEM item = 0;
+    lib.OpenCameraItem(device, 0, &item);
+    char folder[MAX_PATH];
+    GetTempPathA(MAX_PATH, folder);
+    const std::string path = std::string(folder) + "fotex-bench-trips.jpg";
+    const std::wstring wide(path.begin(), path.end());
+    int status = 0;
+    const long save = TripsOf(server, [&] {
+        status = lib.SaveCameraItem(item, wide.c_str(), FOTEX_FORMAT_JPEG, FOTEX_SAVE_REPLACE);
+    });
+    Row("SaveCameraItem, per call", Format("%ld%s", save, status == FOTEX_OK ? "" : " (failed!)"), "", -1);
+    DeleteFileA(path.c_str());
+    std::vector<char> buffer(16 << 20);
+    int size = 0;
+    const long read = TripsOf(server, [&] {
+        status = lib.ReadCameraItem(item, FOTEX_FORMAT_JPEG, buffer.data(), static_cast<int>(buffer.size()), &size,
+                                    nullptr, nullptr);
+    });
+    Row("ReadCameraItem, per call", Format("%ld%s", read, status == FOTEX_OK ? "" : " (failed!)"), "", -1);
+    lib.ReleaseCameraItem(&item);
+    const long take = TripsOf(server, [&] { lib.TakeAPicture(device, &item); });
+    Row("TakeAPicture, per call", Format("%ld%s", take, item != 0 ? "" : " (no item!)"), "", -1);
+    if (item != 0) lib.ReleaseCameraItem(&item);
+    lib.CloseWiaDevice(&device);
+}
+
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+    // --trips: the round trips alone.
+    const bool tripsOnly = argc > 1 && std::strcmp(argv[1], "--trips") == 0;
     CoInitialize(nullptr);
     fotextest::Server server;
     HRESULT hr = server.Connect();
@@ -105,14 +234,7 @@ int main() {
     }
     auto getFlash = reinterpret_cast<IntGetter>(lib.Symbol("GetFlashMode"));
 
-    Title("Out of process: export time / the same WIA calls by hand through the server (median of 5 "
-          "interleaved comparisons)");
-    int value = 0;
-    OverheadRow("integer getter GetFlashMode",
-                Repeated([&] { getFlash(device, &value); }, [&] { HandReadInt(root, kFlashMode, &value); }, 5, 21,
-                         0.02));
     int items = 0;
-    lib.ListCameraItems(device, &items);
     std::vector<IWiaItem*> list, spare;
     auto relist = [&] {
         spare.clear();
@@ -120,17 +242,35 @@ int main() {
         for (IWiaItem* item : list) item->Release();
         list.swap(spare);
     };
-    relist();
-    OverheadRow(Format("ListCameraItems, per item (%d items)", items).c_str(),
-                Repeated([&] { lib.ListCameraItems(device, &count); }, relist, 5, 11, 0.05), items > 0 ? items : 1);
-    for (IWiaItem* item : list) item->Release();
-    list.clear();
+    if (!tripsOnly) {
+        Title("Out of process: export time / the same WIA calls by hand through the server (median of 5 "
+              "interleaved comparisons)");
+        int value = 0;
+        OverheadRow("integer getter GetFlashMode",
+                    Repeated([&] { getFlash(device, &value); }, [&] { HandReadInt(root, kFlashMode, &value); }, 5, 21,
+                             0.02));
+        lib.ListCameraItems(device, &items);
+        relist();
+        OverheadRow(Format("ListCameraItems, per item (%d items)", items).c_str(),
+                    Repeated([&] { lib.ListCameraItems(device, &count); }, relist, 5, 11, 0.05), items > 0 ? items : 1);
+        for (IWiaItem* item : list) item->Release();
+        list.clear();
+    }
 
     // --- a look for new items ------------------------------------------------------------------
     // A second camera of 1,000 pictures; the server's shutter adds the one new item of each pair.
     {
         server.AddCamera(L"bench-large", L"Large camera", L"1,000 pictures", 999);
         lib.EnumerateWiaDevices(&count);
+        RoundTrips(lib, server, 1, 0);
+        if (tripsOnly) {
+            lib.CloseWiaDevice(&device);
+            root->Release();
+            lib.Unload();
+            server.Disconnect();
+            CoUninitialize();
+            return Verdict();
+        }
         FOTEX_DEVICE looking = 0, listing = 0;
         lib.OpenWiaDevice(1, &looking);
         lib.OpenWiaDevice(1, &listing);

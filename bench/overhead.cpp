@@ -292,9 +292,34 @@ int main() {
         HandTransfer(picture, name);
         picture->Release();
     };
-    // The service answers the transfer without writing: what remains is the calls around it.
+    // The service answers the transfer without writing: what remains is the calls around it. The
+    // name exists after the first call, so the claim is refused at once. A hand-written transfer
+    // that may remove its file after a failure, and none that was there, must look first.
+    auto handCheckedTransfer = [&] {
+        handTransfer();
+        GetFileAttributesA(name);
+    };
     camera.FailOn(fotexsim::Op::GetData, S_OK, 1, -1);
-    OverheadRow("TransferPicture, service writes nothing", Compare(exportTransfer, handTransfer));
+    {
+        const Paired p = Compare(exportTransfer, handTransfer);
+        Row("TransferPicture, service writes nothing / by hand without a look at the name",
+            Format("%.3f (%.2f us vs %.2f us by hand)", p.ratio, p.a * 1e6, p.b * 1e6), "", -1);
+    }
+    OverheadRow("TransferPicture, service writes nothing / by hand with one GetFileAttributes",
+                Compare(exportTransfer, handCheckedTransfer));
+    {
+        WCHAR wide[MAX_PATH];
+        MultiByteToWideChar(CP_ACP, 0, (base + ".jpg").c_str(), -1, wide, MAX_PATH);
+        const double look = Fastest([&] { for (int i = 0; i < 1000; ++i) GetFileAttributesW(wide); }, 0.1, 3);
+        const double claim = Fastest([&] {
+            for (int i = 0; i < 1000; ++i) {
+                const HANDLE h = CreateFileW(wide, FILE_READ_ATTRIBUTES, 7, nullptr, CREATE_NEW, 0, nullptr);
+                if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+            }
+        }, 0.1, 3);
+        Row("an existing name: the claim refused (CreateFile, CREATE_NEW) / GetFileAttributes",
+            Format("%.2f (%.2f us vs %.2f us)", claim / look, claim * 1e3, look * 1e3), "<= 1", claim <= look);
+    }
     camera.ClearFaults();
     OverheadRow("TransferPicture, 160x120 JPEG file written",
                 Compare(exportTransfer, handTransfer, 15, 0.02));

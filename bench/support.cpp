@@ -7,6 +7,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <malloc.h>
 
 #include "host.h"
 #include "wia_ids.h"
@@ -88,23 +89,33 @@ BSTR(WINAPI* g_sysAllocByteLen)(LPCSTR, UINT);
 INT(WINAPI* g_sysReAlloc)(BSTR*, const OLECHAR*);
 INT(WINAPI* g_sysReAllocLen)(BSTR*, const OLECHAR*, UINT);
 
+long BlockBytes(void* p) { return p ? static_cast<long>(_msize(p)) : 0; }
+
 void* CountMalloc(size_t n) {
     ++Counts().heap;
     Counts().heapBytes += static_cast<long>(n);
-    return g_malloc(n);
+    void* p = g_malloc(n);
+    Counts().liveBytes += BlockBytes(p);
+    return p;
 }
 void* CountCalloc(size_t n, size_t size) {
     ++Counts().heap;
     Counts().heapBytes += static_cast<long>(n * size);
-    return g_calloc(n, size);
+    void* p = g_calloc(n, size);
+    Counts().liveBytes += BlockBytes(p);
+    return p;
 }
 void* CountRealloc(void* p, size_t n) {
     ++Counts().heap;
     Counts().heapBytes += static_cast<long>(n);
-    return g_realloc(p, n);
+    const long before = BlockBytes(p);
+    void* q = g_realloc(p, n);
+    if (q != nullptr || n == 0) Counts().liveBytes += BlockBytes(q) - before;
+    return q;
 }
 void CountFree(void* p) {
     if (p) ++Counts().frees;
+    Counts().liveBytes -= BlockBytes(p);
     g_free(p);
 }
 LPVOID WINAPI CountTaskAlloc(SIZE_T n) {
@@ -215,6 +226,7 @@ HRESULT HandTransferTo(IWiaItem* item, const WCHAR* wide) {
         hr = item->QueryInterface(fotex::wia::IID_IWiaDataTransfer, reinterpret_cast<void**>(&transfer));
         if (hr == S_OK) {
             STGMEDIUM medium{};
+            medium.tymed = TYMED_FILE;  // the service refuses a file name in a record of another kind
             medium.lpszFileName = const_cast<WCHAR*>(wide);
             hr = transfer->idtGetData(&medium, nullptr);
             transfer->Release();

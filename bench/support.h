@@ -35,6 +35,7 @@ struct AllocCounts {
     long frees = 0;    // free, CoTaskMemFree
     long strings = 0;  // SysAllocString* and SysReAllocString*
     long heapBytes = 0;
+    long liveBytes = 0;  // malloc, calloc and realloc less free: what Fotex.dll holds, by _msize
 };
 AllocCounts& Counts();
 inline void ResetCounts() { Counts() = AllocCounts(); }

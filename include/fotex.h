@@ -560,7 +560,10 @@ int FOTEX_CALL SetCopyRight(FOTEX_DEVICE device, const char* text);
    TransferAllImages does (depth first, an item before its children; folders and items with
    attachments walked into; at most 64 levels and 1,000,000 items in a folder) and lists every
    item flagged FOTEX_ITEM_IMAGE or FOTEX_ITEM_VIDEO, each once. Indexes 0 to *count - 1 are then
-   valid for the functions below taking a device and an index.
+   valid for the functions below taking a device and an index. Each item is read once, its type
+   flags (WIA_IPA_ITEM_FLAGS, or IWiaItem::GetItemType where the service lacks them) with every
+   fact the functions below give, and each folder is asked for up to 32 items a call: out of
+   process a listing with every fact costs about one call into the service per item.
    The list belongs to the handle and holds its own references to the items: it lasts until the
    next ListCameraItems on that handle, until the handle is given back (CloseWiaDevice,
    ReleaseCameraItem, TransferPicture), or the unloading of the DLL. Any number of handles can
@@ -579,8 +582,12 @@ int FOTEX_CALL ListCameraItems(FOTEX_DEVICE device, int* count);
 /* Copies a text of the listed item at `index` into `text`, a buffer of `bytes` bytes, as
    NUL-terminated UTF-16: `what` is FOTEX_ITEM_FILE_NAME (the item name, then "." and the file
    name extension when the item has one: "IMG_0001.jpg"), FOTEX_ITEM_FULL_NAME
-   ("0000\Root\DCIM\IMG_0001") or FOTEX_ITEM_TIME ("2026-12-08T10:30:00"). Reads the item on the
-   camera each time; walks nothing and allocates nothing.
+   ("0000\Root\DCIM\IMG_0001") or FOTEX_ITEM_TIME ("2026-12-08T10:30:00"). The texts and numbers
+   are those ListCameraItems read with the item's type, in one read per item: reading them calls
+   nothing on the camera, and an item renamed since shows its new facts once listed again (an item
+   handle's GetItemText reads the camera). An item whose facts that read could not give, and an
+   item listed by ListNewCameraItems, is read on the camera when asked. Walks nothing and
+   allocates nothing.
    Returns FOTEX_OK; FOTEX_E_HANDLE device is 0; FOTEX_E_POINTER text is null; FOTEX_E_INVALIDARG
    unknown `what`; FOTEX_E_BOUNDS index not in the device's list (or no list); FOTEX_E_NOT_FOUND
    the item lacks the property (or gives it in a form that is not text or time);
@@ -592,7 +599,8 @@ int FOTEX_CALL GetCameraItemText(FOTEX_DEVICE device, int index, int what, void*
    flags seen when the list was made), FOTEX_ITEM_SIZE (bytes), FOTEX_ITEM_THUMB_WIDTH or
    FOTEX_ITEM_THUMB_HEIGHT (pixels), FOTEX_ITEM_FORMAT (the code of the item's own format, -1
    when the format table has none: a RAW file, which WIA gives as WiaImgFmt_UNDEFINED, and whose
-   extension FOTEX_ITEM_FILE_NAME still carries). Walks nothing and allocates nothing.
+   extension FOTEX_ITEM_FILE_NAME still carries), as GetCameraItemText has them. Walks nothing and
+   allocates nothing.
    The camera may give a number in any integer type (8, 16, 32 or 64 bits, signed or not).
    Returns FOTEX_OK; FOTEX_E_HANDLE; FOTEX_E_POINTER value is null; FOTEX_E_INVALIDARG unknown
    `what`; FOTEX_E_BOUNDS; FOTEX_E_NOT_FOUND the item lacks the property (or gives it as no

@@ -147,6 +147,9 @@ bool ComputedProperty(const Device* device, Item& item, PROPID id, Value* out) {
     case wia::kIpaItemName:
         *out = Value::Text(item.name);
         return true;
+    case wia::kIpaItemFlags:  // every item of a real service has it, equal to its type
+        *out = Value::Int(item.type);
+        return true;
     case wia::kIpaFullItemName:
         if (!device) return false;
         *out = Value::Text(FullItemName(*device, item));

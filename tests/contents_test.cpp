@@ -366,9 +366,11 @@ TEST_F(ContentsTest, ListIsRenewedByTheNextListAndDroppedByClose) {
 TEST_F(ContentsTest, ListingAgainReusesTheServicesItemObjects) {
     ASSERT_EQ(4, List());
     FOTEX_ITEM first = OpenItem(2);
-    const long created = camera.ObjectsCreated();
+    const long created = camera.ObjectsCreated(), storages = camera.Calls(Op::QueryPropertyStorage);
     ASSERT_EQ(4, List());
-    EXPECT_EQ(created + 3, camera.ObjectsCreated()) << "two enumerators and the unlisted DCIM folder, no picture";
+    // Out of process a proxy answers the storage's query itself once it has asked the service.
+    EXPECT_EQ(created + 3 + camera.Calls(Op::QueryPropertyStorage) - storages, camera.ObjectsCreated())
+        << "two enumerators, the unlisted DCIM folder and a property storage for each item read, no picture";
     FOTEX_ITEM again = OpenItem(2);
     EXPECT_EQ(first, again);
     FOTEX_ITEM found = 0;
@@ -408,7 +410,9 @@ TEST_F(ContentsTest, FailedListIsEmptyAndLeavesTheCountAlone) {
     };
     for (size_t i = 0; i < std::size(cases); ++i) {
         ASSERT_EQ(4, List()) << "case " << i;
-        // Part-way through the walk: at the third picture, at DCIM's children, at its first child.
+        // Part-way through the walk: at the third picture, at DCIM's children, at its first
+        // children. The type is asked for where the read that gives it with the facts fails.
+        if (cases[i].op == Op::GetItemType) camera.FailOn(Op::ReadMultiple, E_FAIL, 1, -1);
         camera.FailOn(cases[i].op, cases[i].hr, cases[i].op == Op::GetItemType ? 5 : 2);
         int count = kSentinel;
         EXPECT_EQ(cases[i].status, lib.ListCameraItems(handle, &count)) << "case " << i;
@@ -479,8 +483,8 @@ TEST_F(ContentsTest, ListingInsideAListingOfTheSameDeviceLeavesBothWhole) {
     ASSERT_EQ(4, List());
     dcim().Add(L"IMG_0004", kImage | kFile);
     int inner = kSentinel, innerStatus = 0;
-    // After the first picture of the outer walk.
-    Inside(camera, Op::ItemNext, 3, [&] { innerStatus = lib.ListCameraItems(handle, &inner); });
+    // After the first picture of the outer walk: the root, DCIM and that picture are read.
+    Inside(camera, Op::ReadMultiple, 4, [&] { innerStatus = lib.ListCameraItems(handle, &inner); });
     int count = kSentinel;
     EXPECT_EQ(kOk, lib.ListCameraItems(handle, &count));
     camera.onCall = nullptr;
@@ -504,7 +508,7 @@ TEST_F(ContentsTest, ListingsOfOtherDevicesInsideAListingLeaveItWhole) {
     std::vector<FOTEX_DEVICE> others;
     for (int i = 1; i <= 11; ++i) others.push_back(Open(i));
     std::vector<int> counts(11, kSentinel), statuses(11, 0);
-    Inside(camera, Op::ItemNext, 3, [&] {
+    Inside(camera, Op::ReadMultiple, 4, [&] {
         for (size_t i = 0; i < others.size(); ++i) statuses[i] = lib.ListCameraItems(others[i], &counts[i]);
     });
     EXPECT_EQ(4, List());
@@ -532,7 +536,7 @@ TEST_F(ContentsTest, CloseInsideAListingOfThatDeviceLeavesNoListBehind) {
             ASSERT_EQ(4, List());
         }
         const FOTEX_DEVICE device = handle;
-        Inside(camera, Op::ItemNext, 3, [&] { lib.CloseWiaDevice(&handle); });
+        Inside(camera, Op::ReadMultiple, 4, [&] { lib.CloseWiaDevice(&handle); });
         int count = kSentinel;
         EXPECT_EQ(kOk, lib.ListCameraItems(device, &count)) << listedBefore;
         camera.onCall = nullptr;
@@ -646,7 +650,7 @@ TEST_F(ContentsTest, NewItemsRefusalsAndFailuresChangeNeitherTheListNorWhatIsSee
         {1, 0, true, Op::Count, S_OK, 0, kPointer},
         {1, 2, false, Op::Count, S_OK, 0, kInvalidArg},
         {1, -1, false, Op::Count, S_OK, 0, kInvalidArg},
-        {1, 0, false, Op::ItemNext, wia::kWiaErrorOffline, 3, kOffline},
+        {1, 0, false, Op::ItemNext, wia::kWiaErrorOffline, 2, kOffline},  // DCIM's items, asked for in batches
         {1, 0, false, Op::GetItemType, 2, 4, kFail},
         {1, 0, false, Op::ReadMultiple, E_OUTOFMEMORY, 1, static_cast<int>(E_OUTOFMEMORY)},
         {1, 0, false, Op::QueryPropertyStorage, E_NOINTERFACE, 1, static_cast<int>(E_NOINTERFACE)},
@@ -688,7 +692,7 @@ TEST_F(ContentsTest, NewItemsInsideALookOfTheSameHandleAreRefusedAndACloseLeaves
     int count = kSentinel, inner = kSentinel, innerStatus = 0, listed = kSentinel;
     ASSERT_EQ(kOk, lib.ListNewCameraItems(handle, 0, &count));
     dcim().Add(L"IMG_0004", kImage | kFile);
-    Inside(camera, Op::ItemNext, 3, [&] {
+    Inside(camera, Op::GetItemType, 4, [&] {  // the second picture's
         innerStatus = lib.ListNewCameraItems(handle, 0, &inner);
         lib.ListCameraItems(handle, &listed);
     });
@@ -780,7 +784,7 @@ TEST_F(ContentsTest, TextAndOpenInsideAListingReadTheListBeforeIt) {
     std::wstring during;
     FOTEX_ITEM opened = kNoItem;
     int openStatus = 0;
-    Inside(camera, Op::ItemNext, 3, [&] {
+    Inside(camera, Op::ReadMultiple, 4, [&] {
         during = Text(0, kFullName);
         openStatus = lib.OpenCameraItem(handle, 0, &opened);
     });
@@ -998,7 +1002,11 @@ TEST_F(ContentsTest, TextStatusesLeaveTheBufferUntouched) {
 }
 
 TEST_F(ContentsTest, ServiceFailuresOfTheGetFunctionsAreTheirOwn) {
+    // Listed while the service gives no item's property storage: the facts are read when asked
+    // (and out of process the storage is then asked for anew).
+    camera.FailOn(Op::QueryPropertyStorage, E_NOINTERFACE, 1, -1);
     ASSERT_EQ(4, List());
+    camera.ClearFaults();
     const struct {
         Op op;
         HRESULT hr;
@@ -1051,6 +1059,7 @@ TEST_F(ContentsTest, ServiceStatusesNeverReadAsTheCallersMistakes) {
         const char* name;
         Op op;
         std::function<int()> call;
+        bool unread = false;  // the item listed without its facts, which are then read when asked
     } calls[] = {
         {"ReadCameraItem", Op::GetBandedData, [&] { return lib.ReadCameraItem(memory, 3, nullptr, 0, &value, nullptr, nullptr); }},
         {"ReadCameraItem through a file", Op::GetData,
@@ -1061,8 +1070,10 @@ TEST_F(ContentsTest, ServiceStatusesNeverReadAsTheCallersMistakes) {
         {"GetItemText", Op::ReadMultiple, [&] { return lib.GetItemText(memory, kFullName, text.data(), 256); }},
         {"GetItemValue", Op::ReadMultiple, [&] { return lib.GetItemValue(memory, kSize, &value); }},
         {"GetItemValue of the type", Op::GetItemType, [&] { return lib.GetItemValue(memory, kType, &value); }},
-        {"GetCameraItemText", Op::ReadMultiple, [&] { return lib.GetCameraItemText(handle, 0, kTime, text.data(), 256); }},
-        {"GetCameraItemValue", Op::ReadMultiple, [&] { return lib.GetCameraItemValue(handle, 0, kThumbWidth, &value); }},
+        {"GetCameraItemText", Op::ReadMultiple, [&] { return lib.GetCameraItemText(handle, 0, kTime, text.data(), 256); },
+         true},
+        {"GetCameraItemValue", Op::ReadMultiple, [&] { return lib.GetCameraItemValue(handle, 0, kThumbWidth, &value); },
+         true},
         {"FindCameraItem", Op::FindItemByName, [&] { return lib.FindCameraItem(handle, L"0000\\Root", &found); }},
         {"DeleteCameraItem", Op::DeleteItem, [&] { return lib.DeleteCameraItem(file); }},
         {"ListCameraItems", Op::EnumChildItems, [&] { return lib.ListCameraItems(handle, &count); }},
@@ -1079,7 +1090,12 @@ TEST_F(ContentsTest, ServiceStatusesNeverReadAsTheCallersMistakes) {
     };
     for (const auto& s : statuses) {
         for (const auto& c : calls) {
+            const long asked = camera.Calls(Op::QueryPropertyStorage);
+            if (c.unread) camera.FailOn(Op::QueryPropertyStorage, E_NOINTERFACE, 1, -1);
             ASSERT_EQ(4, List());
+            camera.ClearFaults();
+            // Out of process the proxies answer the query themselves once asked: the facts were read.
+            if (c.unread && camera.Calls(Op::QueryPropertyStorage) - asked < 6) continue;  // the root, DCIM, four items
             camera.FailOn(c.op, s.hr);
             EXPECT_EQ(s.status, c.call()) << c.name << " when the service fails with " << std::hex << s.hr;
             camera.ClearFaults();
@@ -1108,11 +1124,95 @@ TEST_F(ContentsTest, GetFunctionsNeitherWalkNorChangeTheList) {
         for (int what : {kFileName, kFullName, kTime}) Text(i, what);
         for (int what : {kType, kSize, kThumbWidth, kThumbHeight}) Value(i, what);
     }
-    EXPECT_EQ(0, camera.Calls(Op::EnumChildItems));
-    EXPECT_EQ(0, camera.Calls(Op::ItemNext));
-    EXPECT_EQ(0, camera.Calls(Op::GetItemType));
-    EXPECT_EQ(4 * 6, camera.Calls(Op::ReadMultiple)) << "one read for each but the type";
+    EXPECT_EQ(0, camera.TotalCalls()) << "the facts are the list's own";
     EXPECT_TRUE(Ledger(5));
+}
+
+// ---- what the listing reads ------------------------------------------------------------------
+
+// The listing reads each item once, its type flags (WIA_IPA_ITEM_FLAGS) with every fact, and asks
+// each folder's enumerator for 32 items a call; reading the listed items' facts then makes no
+// call. TransferAllImages walks as ever: an item a call, its type asked for.
+TEST_F(ContentsTest, ListingReadsEachItemOnceAndAsksForItemsInBatches) {
+    const std::string folder(dir.begin(), dir.end());
+    const struct {
+        size_t media;
+        int nexts;  // the root's one (DCIM, then the end), then DCIM's: 32 a call, the end with fewer
+    } sizes[] = {{4, 2}, {31, 2}, {32, 3}, {33, 3}, {70, 4}};
+    Picture(3).type = kImage | kFile;  // a video would end the walk of JPEG transfers
+    for (const auto& size : sizes) {
+        while (dcim().children.size() < size.media)
+            dcim().Add(L"IMG_" + std::to_wstring(1000 + dcim().children.size()), kImage | kFile);
+        const int n = static_cast<int>(size.media);
+        camera.ClearLog();
+        ASSERT_EQ(n, List());
+        EXPECT_EQ(size.nexts, camera.Calls(Op::ItemNext)) << n;
+        EXPECT_EQ(0, camera.Calls(Op::GetItemType)) << n;
+        EXPECT_EQ(n + 2, camera.Calls(Op::ReadMultiple)) << n << ": the root, DCIM, each item";
+        EXPECT_EQ(std::vector<PROPID>({4101, 4098, 4123, 4099, 4100, 4116, 5123, 5124, 4105}), camera.last.read);
+        camera.ClearLog();
+        for (int i = 0; i < n; ++i) {
+            for (int what : {kFileName, kFullName, kTime}) EXPECT_NE(L'[', Text(i, what).front()) << i;
+            int status = 0;
+            for (int what : {kType, kSize, kThumbWidth, kThumbHeight, kOwnFormat}) Value(i, what, &status);
+        }
+        EXPECT_EQ(0, camera.TotalCalls()) << n;
+
+        camera.FailOn(Op::GetData, S_OK, 1, -1);  // nothing written
+        camera.ClearLog();
+        lib.TransferAllImages(handle, folder.c_str(), "t", 3, 0);
+        camera.ClearFaults();
+        EXPECT_EQ(n + 2, camera.Calls(Op::GetItemType)) << n;
+        EXPECT_EQ(n + 3, camera.Calls(Op::ItemNext)) << n << ": one each, and each folder's end";
+    }
+    EXPECT_EQ("", Output());
+}
+
+TEST_F(ContentsTest, ListedFactsAreTheListingsWhileItemHandlesReadTheCamera) {
+    ASSERT_EQ(4, List());
+    Picture(0).name = L"Renamed";
+    Picture(0).time.wYear = 2030;
+    FOTEX_ITEM item = OpenItem(0);
+    EXPECT_EQ(L"IMG_0001.jpg", Text(0, kFileName)) << "as listed";
+    EXPECT_EQ(L"2026", Text(0, kTime).substr(0, 4));
+    Guarded<256> text;
+    ASSERT_EQ(kOk, lib.GetItemText(item, kFileName, text.data(), 256));
+    EXPECT_EQ(std::wstring(L"Renamed.jpg"), reinterpret_cast<const wchar_t*>(text.data()));
+    ASSERT_EQ(4, List());
+    EXPECT_EQ(L"Renamed.jpg", Text(0, kFileName)) << "listed again";
+    EXPECT_EQ(L"2030", Text(0, kTime).substr(0, 4));
+    lib.ReleaseCameraItem(&item);
+    EXPECT_EQ("", Output());
+}
+
+// An item the listing could not read whole is listed all the same: its type asked for, its facts
+// read from the camera when asked.
+TEST_F(ContentsTest, ItemsListedWithoutTheirFactsReadThemWhenAsked) {
+    const struct {
+        const char* what;
+        std::function<void()> arrange;  // for the second picture, the listing's fourth read
+        int typeReads;                  // GetItemType in the listing
+        int reads;                      // the camera's reads for its file name afterwards
+    } cases[] = {
+        {"no type flags", [&] { Picture(1).lacks.push_back(wia::kIpaItemFlags); }, 1, 0},
+        {"the read refused", [&] { camera.FailOn(Op::ReadMultiple, E_FAIL, 4); }, 1, 1},
+        {"the read busy, then answered", [&] { camera.FailOn(Op::ReadMultiple, wia::kWiaErrorBusy, 4); }, 0, 0},
+        {"no property storage", [&] { camera.FailOn(Op::QueryPropertyStorage, E_NOINTERFACE, 4); }, 1, 1},
+    };
+    for (const auto& c : cases) {
+        Picture(1).lacks.clear();
+        camera.ClearLog();
+        c.arrange();
+        ASSERT_EQ(4, List()) << c.what;
+        camera.ClearFaults();
+        EXPECT_EQ(c.typeReads, camera.Calls(Op::GetItemType)) << c.what;
+        EXPECT_EQ(kImage | kFile, Value(1, kType) & (kImage | kFile)) << c.what;
+        camera.ClearLog();
+        EXPECT_EQ(L"IMG_0002.jpg", Text(1, kFileName)) << c.what;
+        EXPECT_EQ(L"IMG_0001.jpg", Text(0, kFileName)) << c.what;
+        EXPECT_EQ(c.reads, camera.Calls(Op::ReadMultiple)) << c.what;
+        Output();  // the busy wait's trace line
+    }
 }
 
 // ---- GetCameraItemValue ----------------------------------------------------------------------

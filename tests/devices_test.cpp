@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -297,6 +298,46 @@ TEST_F(DirectoryTest, ListThatCannotGrowKeepsTheDevicesListedBefore) {
     ExpectOverflow(2);
     Enumerate(5);  // with memory again, the list grows
     ExpectIdentity(4, L"id4", L"name4", L"d");
+}
+
+// The list swapped out keeps its storage for the next enumeration: from the second enumeration
+// on, as many devices as before need no allocation, while a handler inside it still reads the
+// previous list.
+int g_reallocs = 0;
+void* __cdecl CountedRealloc(void* block, size_t size) {
+    ++g_reallocs;
+    return std::realloc(block, size);
+}
+
+TEST_F(DirectoryTest, EnumerationsAfterTheFirstReuseTheStorageSwappedOut) {
+    ASSERT_NE(nullptr, fotextest::PatchImport(lib.module(), "msvcrt.dll", "realloc", reinterpret_cast<void*>(&CountedRealloc)));
+    const struct {
+        int devices, reallocs;
+    } steps[] = {{100, 8}, {100, 0}, {100, 0}, {37, 0}, {100, 0}, {129, 1}, {129, 0}};
+    std::wstring previous;  // index 0 of the list before, as a handler during the next one reads it
+    for (size_t s = 0; s < std::size(steps); ++s) {
+        const std::wstring tag = L"s" + std::to_wstring(s) + L"-";
+        camera.devices.clear();
+        for (int i = 0; i < steps[s].devices; ++i) camera.AddDevice(tag + std::to_wstring(i), L"n", L"d");
+        Identity during;
+        bool read = false;  // handlers run in process only
+        camera.onCall = [&](Op op) {
+            if (op != Op::DevInfoNext || read) return;
+            read = true;
+            Read(0, during);
+        };
+        g_reallocs = 0;
+        Enumerate(steps[s].devices);
+        camera.onCall = nullptr;
+        EXPECT_EQ(steps[s].reallocs, g_reallocs) << "step " << s;
+        if (read && !previous.empty()) {
+            EXPECT_EQ(Field(previous), during.id.bytes()) << "step " << s;
+        }
+        Output();  // the overflow line of the read before any list
+        ExpectIdentity(steps[s].devices - 1, tag + std::to_wstring(steps[s].devices - 1), L"n", L"d");
+        ExpectOverflow(steps[s].devices);
+        previous = tag + L"0";
+    }
 }
 
 TEST_F(DirectoryTest, NullCountStillRefillsTheList) {

@@ -536,6 +536,12 @@ std::vector<Scenario> Scenarios() {
         const std::string empty = " count=7 first=" + status(FOTEX_E_BOUNDS) + " trace[] box[]";
         switch (op) {
         case Op::GetItemType: return status(FAILED(hr) ? hr : E_FAIL) + empty;
+        // The read of an item's type and facts: where it fails, the type is asked for instead
+        // and the facts are read when asked.
+        case Op::QueryPropertyStorage:
+        case Op::ReadMultiple:
+            if (hr == wia::kWiaErrorOffline || hr == static_cast<HRESULT>(0x80210006)) return status(hr) + empty;
+            return status(FOTEX_OK) + " count=4 first=" + status(FOTEX_OK) + " trace[] box[]";
         // No enumerator and no failure: a folder without children.
         case Op::EnumChildItems:
         case Op::ItemNext:
@@ -1024,7 +1030,8 @@ TEST_F(ReliabilityTest, EveryFailureOfEveryOperationOfEveryExportIsReportedAsDoc
                 first = op;
                 break;
             }
-        ASSERT_NE(Op::Count, first) << scenario.name;
+        // A listed item's kept facts reach no device.
+        if (first == Op::Count) continue;
         // The camera's own conditions, at the first call as well: held by another program past
         // a busy wait of one try, and asleep (the one reconnect finds it asleep too).
         const struct {

@@ -469,6 +469,46 @@ TEST_F(StandardCameraTest, TransferWritesRealPictures) {
     }
 }
 
+// As a real service's enumerator: up to celt items a call, S_OK with all of them, S_FALSE with
+// fewer at the end (then none); more than one needs the count's address. Every item's
+// WIA_IPA_ITEM_FLAGS (4101) is its type.
+TEST_F(StandardCameraTest, ItemEnumeratorHandsOutSeveralAtOnceAndItemFlagsAreTheType) {
+    ComPtr<IWiaItem> root = Open();
+    ComPtr<IWiaItem> dcim = FirstChild(root.get());
+    ComPtr<IEnumWiaItem> e;
+    ASSERT_EQ(dcim->EnumChildItems(e.put()), S_OK);
+    IWiaItem* got[3] = {};
+    EXPECT_EQ(e->Next(3, got, nullptr), E_INVALIDARG);
+    const struct {
+        HRESULT hr;
+        ULONG fetched;
+    } steps[] = {{S_OK, 3}, {S_FALSE, 1}, {S_FALSE, 0}};  // IMG_0001 to 0003, then MOV_0001
+    std::vector<ComPtr<IWiaItem>> items;
+    for (size_t i = 0; i < std::size(steps); ++i) {
+        ULONG fetched = 99;
+        EXPECT_EQ(e->Next(3, got, &fetched), steps[i].hr) << "step " << i;
+        ASSERT_EQ(fetched, steps[i].fetched) << "step " << i;
+        for (ULONG n = 0; n < fetched; ++n) items.push_back(ComPtr<IWiaItem>::attach(got[n]));
+    }
+    items.push_back(std::move(root));
+    items.push_back(std::move(dcim));
+    const LONG types[] = {0x00000003, 0x00000003, 0x00000003, 0x00010002, 0, 0x00000004};  // image, file, video, folder
+    for (size_t i = 0; i < items.size(); ++i) {
+        LONG type = -1;
+        ASSERT_EQ(items[i]->GetItemType(&type), S_OK) << "item " << i;
+        if (types[i] != 0) {
+            EXPECT_EQ(types[i], type & types[i]) << "item " << i;
+        }
+        ComPtr<IWiaPropertyStorage> storage;
+        ASSERT_EQ(items[i]->QueryInterface(wia::IID_IWiaPropertyStorage, storage.put_void()), S_OK);
+        PROPSPEC spec = PropSpecById(4101);
+        PropVariants<1> flags;
+        ASSERT_EQ(storage->ReadMultiple(1, &spec, flags.data()), S_OK) << "item " << i;
+        EXPECT_EQ(flags[0].vt, VT_I4) << "item " << i;
+        EXPECT_EQ(flags[0].lVal, type) << "item " << i;
+    }
+}
+
 TEST_F(StandardCameraTest, VideoTransfersAsAnAviHoldingAJpegFrame) {
     ComPtr<IWiaItem> root = Open();
     ComPtr<IWiaItem> dcim = FirstChild(root.get());

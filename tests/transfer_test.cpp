@@ -879,6 +879,15 @@ TEST_F(WalkTest, ExistingFilesAreKeptAndTheFirstFreeTildeNameUsed) {
     EXPECT_EQ("", Output());
 }
 
+TEST_F(WalkTest, AFolderAtTheNameIsSteppedAsideFromLikeAFile) {
+    Folder(root(), 1);
+    ASSERT_TRUE(CreateDirectoryA(At(Numbered("d", 0)).c_str(), nullptr));
+    Walk("d");
+    EXPECT_TRUE(IsJpeg(ReadFile(At(Numbered("d", 0, "~1.jpg")))));
+    EXPECT_EQ("", Output());
+    RemoveDirectoryA(At(Numbered("d", 0)).c_str());
+}
+
 TEST_F(WalkTest, FileSavedByAnotherProgramDuringTheWalkIsKept) {
     Folder(root(), 3);
     // Another program saves the name of the third picture while the first one is transferred,

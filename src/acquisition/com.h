@@ -117,6 +117,11 @@ public:
     void Disown() {
         for (PROPVARIANT& v : v_) PropVariantInit(&v);
     }
+    // Frees the values, for the next read into the same owner.
+    void Clear() {
+        FreePropVariantArray(N, v_);
+        Disown();
+    }
 
     PROPVARIANT* data() { return v_; }
     PROPVARIANT& operator[](size_t i) { return v_[i]; }

@@ -41,6 +41,9 @@ HRESULT GetDataIntoFile(IWiaDataTransfer* transfer, WCHAR* file, bool trace, IWi
 // pure virtual function would link the runtime's terminate handler into the DLL.
 class ItemVisitor {
 public:
+    // The item's type flags, asked before its visit; a visitor that reads more of the item at
+    // once may answer from that read.
+    virtual HRESULT TypeOf(IWiaItem* item, LONG& type) { return item->GetItemType(&type); }
     virtual HRESULT Visit(IWiaItem*, LONG, HRESULT current) { return current; }
     // What the walk reports for a failed service call (after tracing it as it came).
     virtual HRESULT ServiceFailure(HRESULT hr) { return hr; }
@@ -54,5 +57,9 @@ protected:
 // at the first result other than S_OK, which it returns (S_FALSE as S_OK). Its own failures are
 // traced when `trace` is set. `depth` counts the levels below the walk's start.
 HRESULT WalkItemTree(IWiaItem* item, ItemVisitor& visitor, bool trace, int depth = 0);
+// The same walk asking each folder's enumerator for up to kWalkBatch items a call (the end comes
+// as S_FALSE with fewer), for a listing: out of process every call is a round trip.
+constexpr ULONG kWalkBatch = 32;
+HRESULT WalkItemTreeInBatches(IWiaItem* item, ItemVisitor& visitor);
 
 }  // namespace fotex

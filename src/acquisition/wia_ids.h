@@ -68,6 +68,7 @@ constexpr PROPID kIpaTymed = 4108;
 constexpr PROPID kIpaItemName = 4098;
 constexpr PROPID kIpaFullItemName = 4099;
 constexpr PROPID kIpaItemTime = 4100;
+constexpr PROPID kIpaItemFlags = 4101;  // the item's type flags, as GetItemType gives them
 constexpr PROPID kIpaItemSize = 4116;
 constexpr PROPID kIpaFilenameExtension = 4123;
 constexpr PROPID kIpcThumbnail = 5122;

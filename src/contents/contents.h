@@ -12,25 +12,50 @@
 
 namespace fotex {
 
-// One listed item: a reference of the list's own and the type flags the walk saw.
+// The facts of a listed item as the listing read them, so that reading them costs no call. The
+// texts are in the list's pool: the name, the file name extension, then the full name.
+struct ListedFacts {
+    enum : uint8_t { kName = 1, kFullName = 2, kTime = 4 };  // the texts the item has
+    enum { kSize, kThumbWidth, kThumbHeight, kFormat, kNumbers };
+    uint8_t texts;
+    uint16_t time[6];  // year, month, day, hour, minute, second
+    uint32_t text;     // where the item's texts begin in the pool
+    uint32_t nameUnits, extensionUnits, fullNameUnits;
+    int32_t numbers[kNumbers];
+    HRESULT numberStatus[kNumbers];  // S_OK, FOTEX_E_NOT_FOUND or FOTEX_E_OVERFLOW, as a read gives
+};
+
+// One listed item: a reference of the list's own, the type flags the walk saw, and its facts
+// when the listing could read them (otherwise they are read from the camera when asked).
 struct ListedItem {
     IWiaItem* item;
     LONG type;
+    bool known;
+    ListedFacts facts;
 };
 
-// Listed items in walk order, each with a reference of its own: plain storage, handed from
-// owner to owner by copying its three fields.
+// Listed items in walk order, each with a reference of its own, and the pool of their texts:
+// plain storage, handed from owner to owner by copying its fields.
 struct ListedItems {
     ListedItem* items = nullptr;
     uint32_t count = 0;
     uint32_t capacity = 0;
+    WCHAR* text = nullptr;
+    uint32_t textUnits = 0;
+    uint32_t textCapacity = 0;
 
-    // Appends with a reference of its own; false when storage cannot be had (nothing changes).
+    // Appends with a reference of its own and no facts; false when storage cannot be had
+    // (nothing changes).
     bool Append(IWiaItem* item, LONG type);
+    // The same with the facts, `facts.text` set here; `texts` are the name, the extension and
+    // the full name, of the lengths `facts` gives.
+    bool Append(IWiaItem* item, LONG type, ListedFacts facts, const WCHAR* const (&texts)[3]);
     // Releases every item; the storage stays for the next listing.
     void Release();
     // Releases every item and frees the storage.
     void Free();
+    // Frees the storage of a list that holds no item.
+    void FreeStorage();
 };
 
 // What ListNewCameraItems took as seen on a handle: each item with a reference of its own, so

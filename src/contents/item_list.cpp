@@ -28,7 +28,36 @@ ItemLists& Lists() { return g_lists; }
 bool ListedItems::Append(IWiaItem* item, LONG type) {
     if (!GrowForOneMore(items, count, capacity, kFirstCapacity)) return false;
     item->AddRef();
-    items[count++] = {item, type};
+    ListedItem& listed = items[count++];
+    listed.item = item;
+    listed.type = type;
+    listed.known = false;
+    return true;
+}
+
+bool ListedItems::Append(IWiaItem* item, LONG type, ListedFacts facts, const WCHAR* const (&texts)[3]) {
+    const uint32_t units[3] = {facts.nameUnits, facts.extensionUnits, facts.fullNameUnits};
+    uint64_t needed = textUnits;
+    for (uint32_t n : units) needed += n;
+    if (needed > UINT32_MAX / sizeof(WCHAR)) return false;
+    if (needed > textCapacity) {
+        uint64_t grown = textCapacity > 0 ? textCapacity : 256;
+        while (grown < needed) grown *= 2;
+        if (grown > UINT32_MAX / sizeof(WCHAR)) grown = needed;
+        auto* pool = static_cast<WCHAR*>(std::realloc(text, static_cast<size_t>(grown) * sizeof(WCHAR)));
+        if (pool == nullptr) return false;
+        text = pool;
+        textCapacity = static_cast<uint32_t>(grown);
+    }
+    if (!Append(item, type)) return false;
+    facts.text = textUnits;
+    for (int i = 0; i < 3; ++i) {
+        if (units[i] > 0) std::memcpy(text + textUnits, texts[i], units[i] * sizeof(WCHAR));
+        textUnits += units[i];
+    }
+    ListedItem& listed = items[count - 1];
+    listed.known = true;
+    listed.facts = facts;
     return true;
 }
 
@@ -36,19 +65,25 @@ void ListedItems::Release() {
     // Emptied before the releases: a release may call back into the library.
     const uint32_t n = count;
     count = 0;
+    textUnits = 0;
     for (uint32_t i = 0; i < n; ++i) items[i].item->Release();
 }
 
 void ListedItems::Free() {
     Release();
+    FreeStorage();
+}
+
+void ListedItems::FreeStorage() {
     std::free(items);
+    std::free(text);
     *this = ListedItems();
 }
 
 ItemLists::~ItemLists() {
     for (uint32_t i = 0; i < count_; ++i) {
-        std::free(entries_[i].current.items);
-        std::free(entries_[i].spare.items);
+        entries_[i].current.FreeStorage();
+        entries_[i].spare.FreeStorage();
         std::free(entries_[i].seen.items);
         std::free(entries_[i].seen.slots);
     }
@@ -95,10 +130,10 @@ void ItemLists::Publish(IWiaItem* key, uint32_t serial, ListedItems& built) {
     // The table is whole again before the releases, which may call back.
     old.Release();
     entry = Locate(key);
-    if (entry != nullptr && entry->serial == serial && entry->spare.items == nullptr)
+    if (entry != nullptr && entry->serial == serial && entry->spare.items == nullptr && entry->spare.text == nullptr)
         entry->spare = old;
     else
-        std::free(old.items);
+        old.FreeStorage();
 }
 
 void ItemLists::Abandon(IWiaItem* key, uint32_t serial, ListedItems& unused) {
@@ -106,10 +141,10 @@ void ItemLists::Abandon(IWiaItem* key, uint32_t serial, ListedItems& unused) {
     unused = ListedItems();
     old.Release();
     Entry* entry = Locate(key);
-    if (entry != nullptr && entry->serial == serial && entry->spare.items == nullptr)
+    if (entry != nullptr && entry->serial == serial && entry->spare.items == nullptr && entry->spare.text == nullptr)
         entry->spare = old;
     else
-        std::free(old.items);
+        old.FreeStorage();
 }
 
 HRESULT ItemLists::TakeSeen(IWiaItem* key, uint32_t serial, SeenItems& seen) {
@@ -149,7 +184,7 @@ void ItemLists::Drop(IWiaItem* key) {
     if (entry == nullptr) return;
     Entry gone = *entry;
     *entry = entries_[--count_];
-    std::free(gone.spare.items);
+    gone.spare.FreeStorage();
     gone.current.Free();
     gone.seen.Free();
 }
@@ -165,7 +200,9 @@ bool ItemLists::ReleaseAll() {
         const ListedItems& list = entries[i].current;
         for (uint32_t n = 0; n < list.count; ++n) left = ReleaseUnlessProxy(list.items[n].item) || left;
         std::free(list.items);
+        std::free(list.text);
         std::free(entries[i].spare.items);
+        std::free(entries[i].spare.text);
     }
     std::free(entries);
     return left;

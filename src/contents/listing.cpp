@@ -1,6 +1,7 @@
 // The device's item list and what the host reads from it: texts, numbers, a handle per item.
 #include <climits>
 
+#include "busy.h"
 #include "com.h"
 #include "conditions.h"
 #include "contents.h"
@@ -15,19 +16,54 @@ namespace fotex {
 
 namespace {
 
-// Lists each image and video item once; an item that cannot be listed stops the walk. The
-// failure is kept here too: the walk reports the children's result for an item it walks into
-// (one with attachments), which would otherwise hide that the item itself is missing.
+// What the listing reads of each item in one ReadMultiple: the type flags, then every fact.
+constexpr PROPID kListingIds[] = {wia::kIpaItemFlags,    wia::kIpaItemName,     wia::kIpaFilenameExtension,
+                                  wia::kIpaFullItemName, wia::kIpaItemTime,     wia::kIpaItemSize,
+                                  wia::kIpcThumbWidth,   wia::kIpcThumbHeight,  wia::kIpaPreferredFormat};
+enum { kFlagsAt, kNameAt, kExtensionAt, kFullNameAt, kTimeAt, kSizeAt, kThumbWidthAt, kThumbHeightAt, kFormatAt };
+constexpr size_t kListingReads = sizeof kListingIds / sizeof kListingIds[0];
+
+bool TextOf(const PROPVARIANT& v, TextPiece* piece);
+int NumberOf(const PROPVARIANT& v, bool format, int* value);
+
+// Lists each image and video item once, with the facts read together with its type; an item
+// that cannot be listed stops the walk. The failure is kept here too: the walk reports the
+// children's result for an item it walks into (one with attachments), which would otherwise
+// hide that the item itself is missing.
 class ListVisitor final : public ItemVisitor {
 public:
     explicit ListVisitor(ListedItems& list) : list_(list) {}
+
+    // One read for the type and the facts. Where the read fails, or the service keeps no type
+    // flags, the type is asked for as ever, and facts the read did not give are read when asked.
+    HRESULT TypeOf(IWiaItem* item, LONG& type) override {
+        read_ = false;
+        values_.Clear();
+        ComPtr<IWiaPropertyStorage> storage;
+        HRESULT hr = QueryPropertyStorage(item, storage);
+        if (SUCCEEDED(hr) && storage) {
+            PROPSPEC specs[kListingReads];
+            for (size_t i = 0; i < kListingReads; ++i) specs[i] = PropSpecById(kListingIds[i]);
+            hr = Retrying([&] { return values_.ReadFrom(storage.get(), specs); });
+            read_ = SUCCEEDED(hr);
+        }
+        // A camera gone or held past the busy wait answers the type no better.
+        if (DeviceGone(hr) || hr == wia::kWiaErrorBusy) return hr;
+        int flags = 0;
+        if (read_ && IntValue(values_[kFlagsAt], &flags, true) == S_OK) {
+            type = flags;
+            return S_OK;
+        }
+        return ItemVisitor::TypeOf(item, type);
+    }
+
     HRESULT Visit(IWiaItem* item, LONG type, HRESULT current) override {
         if (FAILED(failure_)) return failure_;
         if ((type & (wia::kItemTypeImage | wia::kItemTypeVideo)) == 0) return current;
         // The count goes to the host as an int.
         if (++listed_ > static_cast<uint32_t>(INT_MAX))
             failure_ = FOTEX_E_BOUNDS;
-        else if (!list_.Append(item, type))
+        else if (!(read_ ? AppendWithFacts(item, type) : list_.Append(item, type)))
             failure_ = E_OUTOFMEMORY;
         return FAILED(failure_) ? failure_ : current;
     }
@@ -35,7 +71,31 @@ public:
     HRESULT failure() const { return failure_; }
 
 private:
+    bool AppendWithFacts(IWiaItem* item, LONG type) {
+        ListedFacts facts{};
+        TextPiece name{}, extension{}, full{};
+        if (TextOf(values_[kNameAt], &name)) facts.texts |= ListedFacts::kName;
+        if (TextOf(values_[kFullNameAt], &full)) facts.texts |= ListedFacts::kFullName;
+        if (!TextOf(values_[kExtensionAt], &extension)) extension = {};
+        const PROPVARIANT& time = values_[kTimeAt];
+        if (time.vt == (VT_VECTOR | VT_UI2) && time.caui.cElems >= 7 && time.caui.pElems != nullptr) {
+            const USHORT* t = time.caui.pElems;  // year, month, day of week, day, hour, minute, second
+            const uint16_t kept[6] = {t[0], t[1], t[3], t[4], t[5], t[6]};
+            for (int i = 0; i < 6; ++i) facts.time[i] = kept[i];
+            facts.texts |= ListedFacts::kTime;
+        }
+        for (int i = 0; i < ListedFacts::kNumbers; ++i)
+            facts.numberStatus[i] = NumberOf(values_[kSizeAt + i], i == ListedFacts::kFormat, &facts.numbers[i]);
+        facts.nameUnits = name.units;
+        facts.extensionUnits = extension.units;
+        facts.fullNameUnits = full.units;
+        const WCHAR* const texts[3] = {name.text, extension.text, full.text};
+        return list_.Append(item, type, facts, texts);
+    }
+
     ListedItems& list_;
+    PropVariants<kListingReads> values_;
+    bool read_ = false;  // values_ holds the read of the item being visited
     uint32_t listed_ = 0;
     HRESULT failure_ = S_OK;
 };
@@ -51,6 +111,23 @@ HRESULT HoldListed(FOTEX_DEVICE device, int index, ComPtr<IWiaItem>& item, LONG*
     item = ComPtr<IWiaItem>::attach(listed.item);
     if (type != nullptr) *type = listed.type;
     return S_OK;
+}
+
+// The listed item at `index` with the facts the listing kept, and its list; null when there is
+// none or its facts were not read. Valid until the next call that may reach the service. The
+// item's kept read (of ReadCameraItem) ends here, as with any call for the item.
+const ListedItem* KeptFacts(FOTEX_DEVICE device, int index, const ListedItems** list) {
+    for (int pass = 0; pass < 2; ++pass) {
+        *list = Lists().Find(ItemFromHandle(device));
+        if (*list == nullptr || index < 0 || static_cast<uint32_t>(index) >= (*list)->count) return nullptr;
+        const ListedItem& listed = (*list)->items[index];
+        if (!listed.known) return nullptr;
+        if (pass == 1) return &listed;
+        // Found again after: what is dropped may release a reference, and a handler run meanwhile
+        // may list again.
+        ForgetKeptRead(listed.item);
+    }
+    return nullptr;
 }
 
 // Reads properties of an item into `values`; S_OK when the first is there.
@@ -84,18 +161,20 @@ void PutDigits(WCHAR* out, unsigned value, int digits) {
     for (int i = digits - 1; i >= 0; --i, value /= 10) out[i] = static_cast<WCHAR>(L'0' + value % 10);
 }
 
-// "YYYY-MM-DDThh:mm:ss" from a SYSTEMTIME held as a vector of WORDs, the service's form.
-bool TimeOf(const PROPVARIANT& v, WCHAR (&text)[20]) {
-    if (v.vt != (VT_VECTOR | VT_UI2) || v.caui.cElems < 7 || v.caui.pElems == nullptr) return false;
-    const USHORT* t = v.caui.pElems;  // year, month, day of week, day, hour, minute, second, ms
+// "YYYY-MM-DDThh:mm:ss" from the year, month, day, hour, minute and second.
+void TimeText(const uint16_t (&t)[6], WCHAR (&text)[20]) {
     static const WCHAR kPattern[] = L"0000-00-00T00:00:00";
     for (int i = 0; i < 20; ++i) text[i] = kPattern[i];
     PutDigits(text, t[0] % 10000u, 4);
-    PutDigits(text + 5, t[1] % 100u, 2);
-    PutDigits(text + 8, t[3] % 100u, 2);
-    PutDigits(text + 11, t[4] % 100u, 2);
-    PutDigits(text + 14, t[5] % 100u, 2);
-    PutDigits(text + 17, t[6] % 100u, 2);
+    for (int i = 1; i < 6; ++i) PutDigits(text + 2 + 3 * i, t[i] % 100u, 2);
+}
+
+// The same from a SYSTEMTIME held as a vector of WORDs, the service's form.
+bool TimeOf(const PROPVARIANT& v, WCHAR (&text)[20]) {
+    if (v.vt != (VT_VECTOR | VT_UI2) || v.caui.cElems < 7 || v.caui.pElems == nullptr) return false;
+    const USHORT* t = v.caui.pElems;  // year, month, day of week, day, hour, minute, second, ms
+    const uint16_t parts[6] = {t[0], t[1], t[3], t[4], t[5], t[6]};
+    TimeText(parts, text);
     return true;
 }
 
@@ -139,6 +218,18 @@ int ItemText(IWiaItem* item, int what, void* text, int bytes) {
     return PutText(text, bytes, pieces, count);
 }
 
+// A number of an item as the service gave it, into *value: S_OK, FOTEX_E_NOT_FOUND (none, or
+// none of the kind: a format is a GUID, the others any integer type) or FOTEX_E_OVERFLOW.
+int NumberOf(const PROPVARIANT& v, bool format, int* value) {
+    if (format) {
+        if (v.vt != VT_CLSID || v.puuid == nullptr) return FOTEX_E_NOT_FOUND;
+        *value = FormatCodeOf(*v.puuid);
+        return S_OK;
+    }
+    const HRESULT hr = IntValue(v, value, false);
+    return hr == FOTEX_E_TYPE ? FOTEX_E_NOT_FOUND : hr;
+}
+
 // A number of the item other than its type, read from the camera.
 int ItemValue(IWiaItem* item, int what, int* value) {
     const PROPID ids[1] = {what == FOTEX_ITEM_SIZE          ? wia::kIpaItemSize
@@ -147,22 +238,46 @@ int ItemValue(IWiaItem* item, int what, int* value) {
                                                              : wia::kIpaPreferredFormat};
     PropVariants<1> values;
     HRESULT hr = ReadItem(item, ids, values);
-    if (hr == S_OK && what == FOTEX_ITEM_FORMAT) {
-        if (values[0].vt != VT_CLSID || values[0].puuid == nullptr) return FOTEX_E_NOT_FOUND;
-        *value = FormatCodeOf(*values[0].puuid);
-        return FOTEX_OK;
-    }
-    // Any integer type; anything else is no such fact.
-    if (hr == S_OK) hr = IntValue(values[0], value, false);
-    if (hr == FOTEX_E_TYPE) hr = FOTEX_E_NOT_FOUND;
+    if (hr == S_OK) hr = NumberOf(values[0], what == FOTEX_ITEM_FORMAT, value);
     return hr == S_OK ? FOTEX_OK : FailureStatus(hr);
+}
+
+// A text of a listed item from what the listing kept.
+int KeptText(const ListedItems& list, const ListedFacts& facts, int what, void* text, int bytes) {
+    if (what == FOTEX_ITEM_TIME) {
+        if ((facts.texts & ListedFacts::kTime) == 0) return FOTEX_E_NOT_FOUND;
+        WCHAR time[20];
+        TimeText(facts.time, time);
+        const TextPiece piece = {time, 19};
+        return PutText(text, bytes, &piece, 1);
+    }
+    const WCHAR* name = list.text + facts.text;
+    if (what == FOTEX_ITEM_FULL_NAME) {
+        if ((facts.texts & ListedFacts::kFullName) == 0) return FOTEX_E_NOT_FOUND;
+        const TextPiece piece = {name + facts.nameUnits + facts.extensionUnits, facts.fullNameUnits};
+        return PutText(text, bytes, &piece, 1);
+    }
+    if ((facts.texts & ListedFacts::kName) == 0) return FOTEX_E_NOT_FOUND;
+    const TextPiece pieces[3] = {{name, facts.nameUnits}, {L".", 1}, {name + facts.nameUnits, facts.extensionUnits}};
+    return PutText(text, bytes, pieces, facts.extensionUnits > 0 ? 3 : 1);
+}
+
+// A number of a listed item other than its type, from what the listing kept.
+int KeptValue(const ListedFacts& facts, int what, int* value) {
+    const int at = what == FOTEX_ITEM_SIZE          ? ListedFacts::kSize
+                   : what == FOTEX_ITEM_THUMB_WIDTH  ? ListedFacts::kThumbWidth
+                   : what == FOTEX_ITEM_THUMB_HEIGHT ? ListedFacts::kThumbHeight
+                                                     : ListedFacts::kFormat;
+    if (facts.numberStatus[at] != S_OK) return facts.numberStatus[at];
+    *value = facts.numbers[at];
+    return FOTEX_OK;
 }
 
 }  // namespace
 
 HRESULT ListInto(IWiaItem* root, ListedItems& list) {
     ListVisitor visitor(list);
-    const HRESULT hr = WalkItemTree(root, visitor, false);
+    const HRESULT hr = WalkItemTreeInBatches(root, visitor);
     return hr == S_OK ? visitor.failure() : hr;
 }
 
@@ -195,6 +310,8 @@ extern "C" int FOTEX_CALL GetCameraItemText(FOTEX_DEVICE device, int index, int 
     if (device == 0) return FOTEX_E_HANDLE;
     if (text == nullptr) return FOTEX_E_POINTER;
     if (!KnownText(what)) return FOTEX_E_INVALIDARG;
+    const ListedItems* list = nullptr;
+    if (const ListedItem* listed = KeptFacts(device, index, &list)) return KeptText(*list, listed->facts, what, text, bytes);
     ComPtr<IWiaItem> item;
     const HRESULT hr = HoldListed(device, index, item);
     if (hr != S_OK) return hr;
@@ -205,6 +322,9 @@ extern "C" int FOTEX_CALL GetCameraItemValue(FOTEX_DEVICE device, int index, int
     if (device == 0) return FOTEX_E_HANDLE;
     if (value == nullptr) return FOTEX_E_POINTER;
     if (!KnownValue(what)) return FOTEX_E_INVALIDARG;
+    const ListedItems* list = nullptr;
+    if (what != FOTEX_ITEM_TYPE)
+        if (const ListedItem* listed = KeptFacts(device, index, &list)) return KeptValue(listed->facts, what, value);
     ComPtr<IWiaItem> item;
     LONG type = 0;
     const HRESULT hr = HoldListed(device, index, item, &type);

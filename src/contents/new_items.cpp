@@ -300,7 +300,7 @@ extern "C" int FOTEX_CALL ListNewCameraItems(FOTEX_DEVICE device, int flags, int
         }
 
         Look look(old);
-        hr = WalkItemTree(root, look, false);
+        hr = WalkItemTreeInBatches(root, look);
         if (hr == S_OK) hr = look.failure();
         if (hr == S_OK) hr = look.Sort(!old.taken || (flags & FOTEX_NEW_RESET) != 0, built);
         SeenItems made;

@@ -1,41 +1,38 @@
 #include "device_list.h"
 
+#include <cstdint>
 #include <cstdlib>
-
-#include "growable.h"
+#include <cstring>
 
 namespace fotex {
 
 namespace {
 // Constant-initialised, so it exists before the entry point runs; its destructor runs after
 // the entry point's process-detach branch.
-DeviceList g_devices;
-DeviceList g_next;
+DeviceLists g_devices;
 }  // namespace
 
-DeviceList& Devices() { return g_devices; }
-DeviceList& NextDevices() { return g_next; }
+DeviceLists& Devices() { return g_devices; }
 
-void DeviceList::swap(DeviceList& other) {
-    DeviceRecord* const records = records_;
-    const uint32_t count = count_, capacity = capacity_;
-    records_ = other.records_;
-    count_ = other.count_;
-    capacity_ = other.capacity_;
-    other.records_ = records;
-    other.count_ = count;
-    other.capacity_ = capacity;
+DeviceLists::~DeviceLists() {
+    std::free(block_);
+    block_ = nullptr;
+    half_ = counts_[0] = counts_[1] = 0;
 }
 
-DeviceList::~DeviceList() {
-    std::free(records_);
-    records_ = nullptr;
-    count_ = capacity_ = 0;
-}
-
-bool DeviceList::append(const DeviceRecord& record) {
-    if (!GrowForOneMore(records_, count_, capacity_, 1)) return false;
-    records_[count_++] = record;
+bool DeviceLists::appendNext(const DeviceRecord& record) {
+    const unsigned next = shown_ ^ 1;
+    if (counts_[next] == half_) {
+        const uint32_t grown = half_ > 0 ? 2 * half_ : 1;
+        if (grown < half_ || grown > SIZE_MAX / 2 / sizeof(DeviceRecord)) return false;
+        auto* block = static_cast<DeviceRecord*>(std::realloc(block_, 2 * size_t{grown} * sizeof(DeviceRecord)));
+        if (block == nullptr) return false;
+        // List 1 moves up to its new start; list 0 stays where it was.
+        std::memmove(block + grown, block + half_, counts_[1] * sizeof(DeviceRecord));
+        block_ = block;
+        half_ = grown;
+    }
+    block_[next * half_ + counts_[next]++] = record;
     return true;
 }
 

@@ -21,35 +21,35 @@ struct DeviceRecord {
     WCHAR description[kFieldUnits];
 };
 
-// A growable array of fixed-size records. Its storage only grows (1, 2, 4, 8, ...) and is
-// reused by the enumerations; it is freed when the library unloads.
-class DeviceList {
+// The list the host reads and the one an enumeration fills beside it, swapped in when the
+// enumeration ends: a handler that runs during the enumeration reads the previous list whole.
+// Both lists live in one block, halves of equal capacity, so the list swapped out keeps room for
+// the next enumeration and a second enumeration of as many devices allocates nothing. The block
+// only grows (1, 2, 4, 8, ... records a list) and is freed when the library unloads.
+class DeviceLists {
 public:
-    constexpr DeviceList() = default;
-    DeviceList(const DeviceList&) = delete;
-    DeviceList& operator=(const DeviceList&) = delete;
-    ~DeviceList();
+    constexpr DeviceLists() = default;
+    DeviceLists(const DeviceLists&) = delete;
+    DeviceLists& operator=(const DeviceLists&) = delete;
+    ~DeviceLists();
 
-    uint32_t count() const { return count_; }
-    uint32_t capacity() const { return capacity_; }
-    const DeviceRecord& at(uint32_t index) const { return records_[index]; }
+    // The list the host reads.
+    uint32_t count() const { return counts_[shown_]; }
+    const DeviceRecord& at(uint32_t index) const { return block_[shown_ * half_ + index]; }
 
-    void clear() { count_ = 0; }
-    // False when storage for the record cannot be had; the list is unchanged then.
-    bool append(const DeviceRecord& record);
-    // Exchanges contents and storage, allocating nothing.
-    void swap(DeviceList& other);
+    // The list being filled: emptied, appended to, then shown in place of the other.
+    void startNext() { counts_[shown_ ^ 1] = 0; }
+    // False when storage for the record cannot be had; both lists are unchanged then.
+    bool appendNext(const DeviceRecord& record);
+    void showNext() { shown_ ^= 1; }
 
 private:
-    DeviceRecord* records_ = nullptr;
-    uint32_t count_ = 0;
-    uint32_t capacity_ = 0;
+    DeviceRecord* block_ = nullptr;  // list 0, then list 1 at block_ + half_
+    uint32_t half_ = 0;
+    uint32_t counts_[2] = {0, 0};
+    unsigned shown_ = 0;
 };
 
-// The list the host reads.
-DeviceList& Devices();
-// The list an enumeration fills beside it, swapped in when the enumeration ends: a handler that
-// runs during the enumeration reads the previous list whole. Its storage is kept for the next one.
-DeviceList& NextDevices();
+DeviceLists& Devices();
 
 }  // namespace fotex

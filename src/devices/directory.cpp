@@ -37,7 +37,7 @@ void CopyField(const PROPVARIANT& value, WCHAR (&field)[kFieldUnits]) {
 
 }  // namespace
 
-HRESULT AppendDeviceRecord(IWiaPropertyStorage* storage, DeviceList& list) {
+HRESULT AppendDeviceRecord(IWiaPropertyStorage* storage, DeviceLists& lists) {
     if (storage == nullptr) return E_INVALIDARG;
 
     const PROPSPEC specs[3] = {PropSpecById(wia::kDipDevId), PropSpecById(wia::kDipDevName),
@@ -54,7 +54,7 @@ HRESULT AppendDeviceRecord(IWiaPropertyStorage* storage, DeviceList& list) {
     CopyField(values[0], record.id);
     CopyField(values[1], record.name);
     CopyField(values[2], record.description);
-    if (!list.append(record)) {
+    if (!lists.appendNext(record)) {
         TraceHresult("Device list cannot grow", kListCannotGrow);
         return kListCannotGrow;
     }
@@ -90,8 +90,8 @@ extern "C" int FOTEX_CALL EnumerateWiaDevices(int* count) {
         return FOTEX_ENUM_SERVICE_FAILED;
     }
 
-    DeviceList& next = NextDevices();
-    next.clear();
+    DeviceLists& lists = Devices();
+    lists.startNext();
     unsigned long fetched = 0;
     while (hr == S_OK) {
         ComPtr<IWiaPropertyStorage> storage;
@@ -104,12 +104,12 @@ extern "C" int FOTEX_CALL EnumerateWiaDevices(int* count) {
         } else if (++fetched > kMaxDevices) {
             hr = FOTEX_E_BOUNDS;
             TraceHresult("Too many devices", hr);
-        } else if (AppendDeviceRecord(storage.get(), next) == kListCannotGrow) {
+        } else if (AppendDeviceRecord(storage.get(), lists) == kListCannotGrow) {
             hr = kListCannotGrow;  // the devices listed so far stay readable
         }
     }
     if (hr == S_FALSE) hr = S_OK;
-    Devices().swap(next);
+    lists.showNext();
 
     // Only records that could be read are counted, so every index below the count is readable.
     if (count != nullptr) *count = static_cast<int>(Devices().count());
