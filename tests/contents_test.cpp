@@ -1197,7 +1197,8 @@ TEST_F(ContentsTest, ItemsListedWithoutTheirFactsReadThemWhenAsked) {
         {"no type flags", [&] { Picture(1).lacks.push_back(wia::kIpaItemFlags); }, 1, 0},
         {"the read refused", [&] { camera.FailOn(Op::ReadMultiple, E_FAIL, 4); }, 1, 1},
         {"the read busy, then answered", [&] { camera.FailOn(Op::ReadMultiple, wia::kWiaErrorBusy, 4); }, 0, 0},
-        {"no property storage", [&] { camera.FailOn(Op::QueryPropertyStorage, E_NOINTERFACE, 4); }, 1, 1},
+        // The refusal is first taken for a proxy whose server may have ended: a type read asks.
+        {"no property storage", [&] { camera.FailOn(Op::QueryPropertyStorage, E_NOINTERFACE, 4); }, 2, 1},
     };
     for (const auto& c : cases) {
         Picture(1).lacks.clear();
