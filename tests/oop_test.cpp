@@ -265,6 +265,16 @@ TEST_F(ServerTest, ServerKilledMidCallLeavesNothingAndTheDeviceComesBack) {
             EXPECT_EQ(0, lib.WaitForCameraEvent(1500, &kind, nullptr, 0, nullptr, 0));
             int value = 0;
             EXPECT_EQ(1, lib.GetSetting(device, 2056, &value)) << "the device came back";
+            // Registered again through the new server, without a Reset of its camera: its
+            // events reach the same wait.
+            fotex::ComPtr<IFotexSimControl> fresh;
+            ASSERT_EQ(S_OK, CoCreateInstance(fotextest::kServerControlClass, nullptr, CLSCTX_LOCAL_SERVER, IID_IFotexSimControl,
+                                             fresh.put_void()));
+            ASSERT_EQ(S_OK, fresh->PressShutter(0));
+            bool created = false;
+            while (!created && lib.WaitForCameraEvent(5000, &kind, nullptr, 0, nullptr, 0) == 1)
+                created = kind == 3;  // FOTEX_EVENT_ITEM_CREATED
+            EXPECT_TRUE(created) << "events come through the new server";
         }
         EXPECT_LT(GetTickCount64() - start, 20000u) << "no hang";
         lib.StopCameraEvents();
