@@ -1814,6 +1814,17 @@ TEST(Folders, VirtualPtpMakesTheBuiltInCameraShootPairsAndNeedsAVirtualCamera) {
     ASSERT_EQ(10u, shot.size());
     EXPECT_TRUE(Contains(shot[8], " Image8.nef ")) << shot[8];
     EXPECT_TRUE(Contains(shot[9], " Image8.jpg ")) << shot[9];
+    // The halves' thumbnails share thumb_%f.bmp: the second is refused with the pattern that
+    // keeps them apart, which saves both.
+    const std::string thumbs = Scratch("ptpthumbs");
+    const Outcome shared = Fotex("--virtual-ptp -t 1-2 --filename " + thumbs + "\\thumb_%f.bmp");
+    EXPECT_EQ(1u, shared.exit);
+    EXPECT_EQ("fotex: could not save #2 IMG_0001.jpg: " + thumbs + "\\thumb_IMG_0001.bmp was saved by this run already, "
+              "from another file of the same name; --filename 'thumb_%:.bmp' keeps the halves of a pair apart\n",
+              shared.err);
+    const Outcome apart = Fotex("--virtual-ptp -t 1-2 --filename " + thumbs + "\\thumb_%:.bmp");
+    EXPECT_EQ(0u, apart.exit) << apart.err;
+    EXPECT_EQ((std::set<std::string>{"thumb_IMG_0001.bmp", "thumb_IMG_0001.nef.bmp", "thumb_IMG_0001.jpg.bmp"}), FilesIn(thumbs));
     const Outcome alone = Launch("--virtual-ptp -L");
     EXPECT_EQ(2u, alone.exit);
     EXPECT_EQ("fotex: --virtual-ptp needs --virtual or --virtual-folder\n", alone.err);
