@@ -228,6 +228,23 @@ bool NameShared(Session& session, int index, const std::string& cameraName) {
 
 constexpr char kFolderHint[] = "--filename '%F/%f.%C' keeps each camera folder's files apart";
 
+// Whether a file of the item's camera folder has its name with another extension: the other
+// half of a RAW+JPEG pair, whose thumbnail thumb_%f.bmp names alike.
+bool PairShared(Session& session, int index, const std::string& cameraName) {
+    KnowCameraNames(session);
+    std::wstring name = Wide(cameraName);
+    if (!name.empty()) CharUpperBuffW(&name[0], static_cast<DWORD>(name.size()));
+    const std::wstring stem = name.substr(0, name.rfind(L'.'));
+    const std::string folder = FolderOfFullName(ItemText(session, index, FOTEX_ITEM_FULL_NAME));
+    for (size_t i = 0; i < session.cameraNames.size(); ++i) {
+        const std::wstring& other = session.cameraNames[i].first;
+        if (static_cast<int>(i) != index && other != name && other.substr(0, other.rfind(L'.')) == stem &&
+            SameFolder(session.cameraNames[i].second, folder))
+            return true;
+    }
+    return false;
+}
+
 // Whether the file at `path` is the item's picture: as long as the item says (when saved in its
 // own format) and with its time (where it gives one), as fotex leaves every file it saves.
 bool SamePicture(Session& session, int index, int format, const std::string& path) {
@@ -302,7 +319,10 @@ Saved SaveItem(Session& session, File file, const Shape& shape, Save what, Done*
         }
         if (!why.empty()) return Unsaved(session, "could not save " + label + ": " + why);
         switch (Target::Ready(session, path, shape.existing, why)) {
-            case Target::Refuse: return Unsaved(session, "could not save " + label + ": " + why);
+            case Target::Refuse:
+                if (what == Save::Thumbnail && WrittenThisRun(session, path) && PairShared(session, index, cameraName))
+                    why += "; --filename 'thumb_%:.bmp' keeps the halves of a pair apart";
+                return Unsaved(session, "could not save " + label + ": " + why);
             case Target::Skip: return Saved::Skipped;
             case Target::Write: break;
         }

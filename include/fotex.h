@@ -617,11 +617,12 @@ int FOTEX_CALL OpenCameraItem(FOTEX_DEVICE device, int index, FOTEX_ITEM* item);
 /* Stores in *item a new handle to the device's item whose full name (FOTEX_ITEM_FULL_NAME) is
    `full_name`, listed or not (a folder too); release it with ReleaseCameraItem.
    Items may share a name (a RAW+JPEG pair through Windows' layer over the PTP driver: IMG_0010
-   with the extensions CR2 and JPG), never a full name: the item is the one the service has
-   under exactly `full_name`, so take full names from FOTEX_ITEM_FULL_NAME or events. One made
-   from an item name ("0002\Root\IMG_0010") finds at most one of the items of that name (on
-   the virtual camera, the first of them that ListCameraItems lists); FOTEX_ITEM_FILE_NAME of
-   the handle says which.
+   with the extensions CR2 and JPG). The item is the one the service gives for exactly
+   `full_name`, so take full names from FOTEX_ITEM_FULL_NAME or events. A full name that more
+   than one item answers to (one made from an item name, "0002\Root\IMG_0010", or one a
+   service gives both halves of a pair) finds at most one of them (on the virtual camera, which
+   gives each a full name of its own, the first of them that ListCameraItems lists);
+   FOTEX_ITEM_FILE_NAME of the handle says which.
    Returns FOTEX_OK; FOTEX_E_HANDLE; FOTEX_E_POINTER full_name or item is null; FOTEX_E_NOT_FOUND
    no item has that name; or the service's HRESULT. */
 int FOTEX_CALL FindCameraItem(FOTEX_DEVICE device, const wchar_t* full_name, FOTEX_ITEM* item);

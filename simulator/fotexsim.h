@@ -370,7 +370,8 @@ public:
     // nameless object "Image" and its number, turns formats WIA has no GUID for into
     // WiaImgFmt_UNDEFINED (bytes unchanged), gives every picture and video a thumbnail, and makes
     // each generated picture a RAW+JPEG pair (a RAW item "nef" before the JPEG of the same name),
-    // its later pictures too. Of the items sharing a name, the first in the camera's order keeps
+    // its later pictures too. The presented items are new objects: those handed out before are
+    // gone. Of the items sharing a name, the first in the camera's order keeps
     // the name as its part of the full name; each later one adds "." and its extension, and a
     // number ("~2") before the dot when that is taken too. False when there is no such device,
     // no such profile, or the device is in the Ptp profile already and Tree is asked (a camera's

@@ -137,8 +137,9 @@ int __cdecl FotexSimSetCondition(int camera, int condition, int value);
    camera's order has "0002\Root\IMG_0010", each later one its extension after the name
    ("0002\Root\IMG_0010.JPG"), and a number before the extension when that is taken too
    ("0002\Root\IMG_0010~2.JPG", a name two DCIM folders share).
-   The camera's items as they are now are presented so at once; a camera in the PTP profile
-   stays in it. May be called before FotexSimRegister, as FotexSimSetTransferRate.
+   The camera's items as they are now are presented so at once, as new objects: an item or
+   folder a host held before answers WIA_ERROR_ITEM_DELETED; a camera in the PTP profile stays
+   in it. May be called before FotexSimRegister, as FotexSimSetTransferRate.
    Returns 1, or 0 when there is no such camera or profile, or the camera is in the PTP profile
    and FOTEXSIM_PROFILE_TREE is asked. */
 #define FOTEXSIM_PROFILE_TREE 0

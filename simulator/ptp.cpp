@@ -110,7 +110,15 @@ void PresentAsPtp(Device& device) {
         at->parent = nullptr;
     }
     std::vector<std::shared_ptr<Item>> presented;
-    for (std::shared_ptr<Item>& item : flat) {
+    for (const std::shared_ptr<Item>& was : flat) {
+        // The layer's object, not the camera's: one a host held before is gone, as the server's
+        // camera (which gets the flat tree as new items) has it too.
+        auto item = std::make_shared<Item>(*was);
+        for (auto& c : item->children)
+            if (c) c->parent = item.get();
+        was->children.clear();
+        was->deleted = true;
+        was->parent = nullptr;
         item->parent = &root;
         Number(device, *item);
         UndefineUnknownFormat(*item);

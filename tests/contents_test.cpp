@@ -2252,6 +2252,27 @@ TEST_F(PtpCardTest, EveryItemHasAThumbnailAndARawFileShowsItsJpegs) {
     EXPECT_NE(thumbs[2], thumbs[0]) << "not the JPEG of the same name in the other folder";
 }
 
+// The layer's objects are new ones: a picture or folder a host held of the camera's own tree
+// is gone, in process as across processes, and the camera lists the presented items.
+TEST_F(ContentsTest, ItemsHandedOutBeforeThePtpProfileAreGone) {
+    ASSERT_EQ(4, List());
+    FOTEX_ITEM picture = OpenItem(0), folder = kNoItem;
+    ASSERT_EQ(kOk, lib.FindCameraItem(handle, L"0000\\Root\\DCIM", &folder));
+    ASSERT_TRUE(camera.SetProfile(0, kProfilePtp));
+    for (FOTEX_ITEM* held : {&picture, &folder}) {
+        int type = kSentinel;
+        EXPECT_EQ(kItemDeleted, lib.GetItemValue(*held, kType, &type)) << (held == &picture ? "picture" : "folder");
+        lib.ReleaseCameraItem(held);
+    }
+    ASSERT_EQ(7, List());
+    EXPECT_EQ(L"IMG_0001.jpg", Text(1, kFileName));
+    FOTEX_ITEM found = kNoItem;
+    ASSERT_EQ(kOk, lib.FindCameraItem(handle, L"0000\\Root\\IMG_0001.jpg", &found));
+    int type = kSentinel;
+    EXPECT_EQ(kOk, lib.GetItemValue(found, kType, &type));
+    lib.ReleaseCameraItem(&found);
+}
+
 TEST_F(ContentsTest, ThePtpProfileMakesTheBuiltInCameraShootRawAndJpegPairsAndNameTheNameless) {
     // Refused: no such device, no such profile; and once in it, a camera stays in it.
     EXPECT_FALSE(camera.SetProfile(1, kProfilePtp));

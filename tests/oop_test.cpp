@@ -345,7 +345,6 @@ TEST_F(ServerTest, ShutterPressedOnTheServerArrivesAsAnEvent) {
     EXPECT_EQ(2, delivered);
 }
 
-// A host window whose handler calls Fotex whenever a message reaches it.
 // The server's camera in the PTP profile, set through the control interface: a RAW+JPEG pair a
 // picture, flat, the RAW half's bytes across unchanged, and a shot on the server a pair too.
 TEST_F(ServerTest, TheServersCameraInThePtpProfileServesRawAndJpegPairs) {
@@ -383,6 +382,7 @@ TEST_F(ServerTest, TheServersCameraInThePtpProfileServesRawAndJpegPairs) {
     lib.CloseWiaDevice(&device);
 }
 
+// A host window whose handler calls Fotex whenever a message reaches it.
 class ReentrantWindow {
 public:
     explicit ReentrantWindow(std::function<int()> call) : call_(std::move(call)) {
