@@ -501,9 +501,9 @@ TEST_F(StandardCameraTest, ItemEnumeratorHandsOutSeveralAtOnceAndItemFlagsAreThe
         }
         ComPtr<IWiaPropertyStorage> storage;
         ASSERT_EQ(items[i]->QueryInterface(wia::IID_IWiaPropertyStorage, storage.put_void()), S_OK);
-        PROPSPEC spec = PropSpecById(4101);
+        PROPSPEC selector = PropSpecById(4101);
         PropVariants<1> flags;
-        ASSERT_EQ(storage->ReadMultiple(1, &spec, flags.data()), S_OK) << "item " << i;
+        ASSERT_EQ(storage->ReadMultiple(1, &selector, flags.data()), S_OK) << "item " << i;
         EXPECT_EQ(flags[0].vt, VT_I4) << "item " << i;
         EXPECT_EQ(flags[0].lVal, type) << "item " << i;
     }
