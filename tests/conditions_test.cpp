@@ -232,10 +232,17 @@ TEST_F(ConditionsTest, AsleepAnswersOfflineUntilWokenOnTheSameHandle) {
     EXPECT_EQ(1, Flash());
 }
 
-TEST_F(ConditionsTest, PluggedInAnewTheHandleReachesTheNewRootAndOldItemsStayOld) {
+TEST_F(ConditionsTest, PluggedInAnewTheHandleReachesTheNewRootOnlyWhileReconnectingAndOldItemsStayOld) {
     const FOTEX_ITEM before = Item(1);
     ASSERT_TRUE(camera.Unplug(0));
     ASSERT_TRUE(camera.SetCondition(0, Condition::PlugInAnew, 0));
+    // Without reconnecting the gone device stays gone.
+    ASSERT_EQ(kOk, setOption(kReconnect, 0));
+    const int unopened = camera.Calls(Op::CreateDevice);
+    int setting = -1;
+    EXPECT_EQ(kOffline, lib.GetSetting(handle, kFlashMode, &setting));
+    EXPECT_EQ(0, camera.Calls(Op::CreateDevice) - unopened);
+    ASSERT_EQ(kOk, setOption(kReconnect, 1));
     const FOTEX_DEVICE value = handle;
     EXPECT_EQ(1, Flash());
     EXPECT_EQ(value, handle);
@@ -252,16 +259,6 @@ TEST_F(ConditionsTest, PluggedInAnewTheHandleReachesTheNewRootAndOldItemsStayOld
     lib.TakeAPicture(handle, &shot);
     EXPECT_NE(0, shot);
     items.push_back(shot);
-}
-
-TEST_F(ConditionsTest, WithoutReconnectingTheGoneDeviceStaysGone) {
-    ASSERT_EQ(kOk, setOption(kReconnect, 0));
-    ASSERT_TRUE(camera.Unplug(0));
-    ASSERT_TRUE(camera.SetCondition(0, Condition::PlugInAnew, 0));
-    const int creations = camera.Calls(Op::CreateDevice);
-    int value = -1;
-    EXPECT_EQ(kOffline, lib.GetSetting(handle, kFlashMode, &value));
-    EXPECT_EQ(0, camera.Calls(Op::CreateDevice) - creations);
 }
 
 // Each device function finds its way back after a vanished service, once.
