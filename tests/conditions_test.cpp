@@ -300,34 +300,39 @@ TEST_F(ConditionsTest, EveryDeviceCallTriesOnceMoreAfterAVanishedService) {
     }
 }
 
-TEST_F(ConditionsTest, UnpluggedMidSaveLeavesNoFileAndDeletesNothing) {
-    const FOTEX_ITEM item = Item(0);
-    const size_t media = camera.ItemsOf(device()).size();
-    ASSERT_TRUE(camera.SetCondition(0, Condition::UnplugAfterBytes, 100));
+// Pulled out part-way through each kind of transfer, then plugged in anew for the next: no file
+// and no temporary file is left, and nothing is deleted from the camera.
+TEST_F(ConditionsTest, UnpluggedMidTransferLeavesNoFileAndDeletesNothing) {
     const std::wstring name = dir + L"\\cut.jpg";
-    EXPECT_EQ(kOffline, lib.SaveCameraItem(item, name.c_str(), kJpeg, kSaveDelete));
-    EXPECT_TRUE(Files().empty()) << "no file, no temporary file";
-    EXPECT_EQ(media, camera.ItemsOf(device()).size());
-    EXPECT_TRUE(device().offline);
-}
-
-TEST_F(ConditionsTest, UnpluggedMidReadIntoMemoryIsOffline) {
-    const FOTEX_ITEM item = Item(0);
-    ASSERT_TRUE(camera.SetCondition(0, Condition::UnplugAfterBytes, 100));
+    const std::string folder(dir.begin(), dir.end());
     std::vector<char> buffer(1 << 20);
     int size = -1;
-    EXPECT_EQ(kOffline, lib.ReadCameraItem(item, kJpeg, buffer.data(), static_cast<int>(buffer.size()), &size, nullptr,
-                                           nullptr));
-    EXPECT_TRUE(Files().empty());
-}
-
-TEST_F(ConditionsTest, TransferAllImagesStopsWhereTheCameraWentAway) {
-    ASSERT_TRUE(camera.SetCondition(0, Condition::UnplugAfterBytes, 100));
-    const size_t media = camera.ItemsOf(device()).size();
-    std::string folder(dir.begin(), dir.end());
-    lib.TransferAllImages(handle, folder.c_str(), "img", kJpeg, 1);
-    EXPECT_TRUE(Files().empty());
-    EXPECT_EQ(media, camera.ItemsOf(device()).size());
+    const struct {
+        const char* what;
+        std::function<int(FOTEX_ITEM)> call;
+    } cases[] = {
+        {"SaveCameraItem with delete", [&](FOTEX_ITEM item) { return lib.SaveCameraItem(item, name.c_str(), kJpeg, kSaveDelete); }},
+        {"ReadCameraItem into memory",
+         [&](FOTEX_ITEM item) {
+             return lib.ReadCameraItem(item, kJpeg, buffer.data(), static_cast<int>(buffer.size()), &size, nullptr, nullptr);
+         }},
+        {"TransferAllImages with delete",
+         [&](FOTEX_ITEM) {
+             lib.TransferAllImages(handle, folder.c_str(), "img", kJpeg, 1);
+             return kOffline;  // returns nothing
+         }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const FOTEX_ITEM item = Item(0);
+        const size_t media = camera.ItemsOf(device()).size();
+        ASSERT_TRUE(camera.SetCondition(0, Condition::UnplugAfterBytes, 100));
+        EXPECT_EQ(kOffline, c.call(item));
+        EXPECT_TRUE(Files().empty()) << "no file, no temporary file";
+        EXPECT_EQ(media, camera.ItemsOf(device()).size());
+        EXPECT_TRUE(device().offline);
+        ASSERT_TRUE(camera.SetCondition(0, Condition::PlugInAnew, 0));
+    }
 }
 
 // A faulty service's short file, its size read back from a camera busy for a moment: the read is
