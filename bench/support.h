@@ -97,14 +97,27 @@ double TimeBlock(F& f, long calls) {
     return (Seconds() - start) / static_cast<double>(calls);
 }
 
+// Seconds per call over 50 calls, or over fewer when they pass 0.1 s: a probe, not a figure.
+template <class F>
+double Probe(F& f) {
+    const double start = Seconds();
+    long calls = 0;
+    do f();
+    while (++calls < 50 && Seconds() - start < 0.1);
+    return (Seconds() - start) / static_cast<double>(calls);
+}
+
 template <class A, class B>
 Paired Compare(A a, B b, int rounds, double blockSeconds) {
-    for (int i = 0; i < 20; ++i) {
+    // Warm-up: 20 of each, or fewer when they pass 0.5 s (a call out of process costs milliseconds).
+    const double warm = Seconds();
+    for (int i = 0; i < 20 && (i < 2 || Seconds() - warm < 0.5); ++i) {
         a();
         b();
     }
     // Block length from a short probe of the slower side.
-    const double probe = TimeBlock(b, 50) > TimeBlock(a, 50) ? TimeBlock(b, 50) : TimeBlock(a, 50);
+    const double pa = Probe(a), pb = Probe(b);
+    const double probe = pa > pb ? pa : pb;
     long calls = static_cast<long>(blockSeconds / (probe > 1e-9 ? probe : 1e-9));
     if (calls < 5) calls = 5;
     std::vector<double> ta, tb, ratios;
