@@ -563,7 +563,8 @@ int FOTEX_CALL SetCopyRight(FOTEX_DEVICE device, const char* text);
    valid for the functions below taking a device and an index. Each item is read once, its type
    flags (WIA_IPA_ITEM_FLAGS, or IWiaItem::GetItemType where the service lacks them) with every
    fact the functions below give, and each folder is asked for up to 32 items a call: out of
-   process a listing with every fact costs about one call into the service per item.
+   process a listing with every fact costs about one call into the service per item, and more
+   for an item whose property storage the process has not asked for before (a first listing).
    The list belongs to the handle and holds its own references to the items: it lasts until the
    next ListCameraItems on that handle, until the handle is given back (CloseWiaDevice,
    ReleaseCameraItem, TransferPicture), or the unloading of the DLL. Any number of handles can

@@ -165,6 +165,34 @@ void CALLBACK LetGo(HWND window, UINT, UINT_PTR id, DWORD) {
     KillTimer(window, id);
 }
 
+// A walk that meets a camera held past the busy wait gives up after that one wait, whatever it
+// reads of each item.
+TEST_F(ConditionsTest, WalksHeldBeyondTheBudgetWaitOnce) {
+    using ListNewFn = int(__cdecl*)(FOTEX_DEVICE, int, int*);
+    const auto listNew = reinterpret_cast<ListNewFn>(lib.Symbol("ListNewCameraItems"));
+    ASSERT_TRUE(listNew);
+    const struct {
+        const char* name;
+        std::function<int(int*)> call;
+    } walks[] = {
+        {"ListCameraItems", [&](int* count) { return lib.ListCameraItems(handle, count); }},
+        {"ListNewCameraItems", [&](int* count) { return listNew(handle, 0, count); }},
+    };
+    ASSERT_EQ(kOk, setOption(kBusyWait, 150));
+    for (const auto& w : walks) {
+        device().held = true;
+        int count = -7;
+        EXPECT_EQ(kDeviceBusy, w.call(&count)) << w.name;
+        device().held = false;
+        EXPECT_EQ(-7, count) << w.name;
+        const std::string out = Output();
+        size_t waits = 0;
+        for (size_t at = out.find("The camera stayed busy"); at != std::string::npos; at = out.find("The camera stayed busy", at + 1))
+            ++waits;
+        EXPECT_EQ(1u, waits) << w.name << "\n" << out;
+    }
+}
+
 // A window's timer, dispatched during the pause, lets the device go.
 TEST_F(ConditionsTest, WindowMessagesAreHandledWhileBusy) {
     g_held = &device();

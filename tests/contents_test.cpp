@@ -407,6 +407,7 @@ TEST_F(ContentsTest, FailedListIsEmptyAndLeavesTheCountAlone) {
         {Op::EnumChildItems, wia::kWiaErrorOffline, kOffline},
         {Op::ItemNext, E_OUTOFMEMORY, static_cast<int>(E_OUTOFMEMORY)},
         {Op::GetItemType, 2, kFail},  // a success that is not S_OK stops the walk as in TransferAllImages
+        {Op::ItemNext, S_OK, kFail},  // a success without an item
     };
     for (size_t i = 0; i < std::size(cases); ++i) {
         ASSERT_EQ(4, List()) << "case " << i;
@@ -655,6 +656,7 @@ TEST_F(ContentsTest, NewItemsRefusalsAndFailuresChangeNeitherTheListNorWhatIsSee
         {1, 0, false, Op::ReadMultiple, E_OUTOFMEMORY, 1, static_cast<int>(E_OUTOFMEMORY)},
         {1, 0, false, Op::QueryPropertyStorage, E_NOINTERFACE, 1, static_cast<int>(E_NOINTERFACE)},
         {1, 1, false, Op::ItemNext, E_FAIL, 2, kFail},
+        {1, 0, false, Op::ItemNext, S_OK, 2, kFail},  // a success without an item
     };
     for (size_t i = 0; i < std::size(cases); ++i) {
         if (cases[i].op != Op::Count) camera.FailOn(cases[i].op, cases[i].hr, cases[i].nth);
@@ -1078,6 +1080,8 @@ TEST_F(ContentsTest, ServiceStatusesNeverReadAsTheCallersMistakes) {
         {"DeleteCameraItem", Op::DeleteItem, [&] { return lib.DeleteCameraItem(file); }},
         {"ListCameraItems", Op::EnumChildItems, [&] { return lib.ListCameraItems(handle, &count); }},
         {"ListCameraItems, an item", Op::ItemNext, [&] { return lib.ListCameraItems(handle, &count); }},
+        {"ListNewCameraItems, an item", Op::ItemNext, [&] { return lib.ListNewCameraItems(handle, 0, &count); }},
+        {"ListNewCameraItems, a type", Op::GetItemType, [&] { return lib.ListNewCameraItems(handle, 0, &count); }},
         {"GetSetting", Op::ReadMultiple, [&] { return lib.GetSetting(handle, 2056, &value); }},
         {"SetSetting", Op::WriteMultiple, [&] { return lib.SetSetting(handle, 2056, flash); }},
         {"GetSettingText", Op::ReadMultiple,

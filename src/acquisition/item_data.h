@@ -41,9 +41,10 @@ HRESULT GetDataIntoFile(IWiaDataTransfer* transfer, WCHAR* file, bool trace, IWi
 // pure virtual function would link the runtime's terminate handler into the DLL.
 class ItemVisitor {
 public:
-    // The item's type flags, asked before its visit; a visitor that reads more of the item at
-    // once may answer from that read.
-    virtual HRESULT TypeOf(IWiaItem* item, LONG& type) { return item->GetItemType(&type); }
+    // The item's type flags, asked before its visit (again while the camera is busy, within the
+    // busy wait); a visitor that reads more of the item at once may answer from that read, each
+    // of its calls waiting out a busy camera once.
+    virtual HRESULT TypeOf(IWiaItem* item, LONG& type);
     virtual HRESULT Visit(IWiaItem*, LONG, HRESULT current) { return current; }
     // What the walk reports for a failed service call (after tracing it as it came).
     virtual HRESULT ServiceFailure(HRESULT hr) { return hr; }

@@ -18,6 +18,10 @@ constexpr unsigned long kMaxSiblings = 1000000;
 
 }  // namespace
 
+HRESULT ItemVisitor::TypeOf(IWiaItem* item, LONG& type) {
+    return Retrying([&] { return item->GetItemType(&type); });
+}
+
 namespace {
 
 // Kept out of line: inlined with its visitor, the recursion unrolls into kilobytes of copies.
@@ -30,7 +34,7 @@ namespace {
     }
 
     LONG type = 0;
-    HRESULT hr = Retrying([&] { return visitor.TypeOf(item, type); });
+    HRESULT hr = visitor.TypeOf(item, type);
     if (FAILED(hr)) {
         type = 0;  // a failed read is no type: the item is neither visited nor walked
         hr = visitor.ServiceFailure(hr);

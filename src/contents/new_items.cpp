@@ -161,6 +161,7 @@ public:
         walked_[count_++] = w;
         return current;
     }
+    HRESULT ServiceFailure(HRESULT hr) override { return ServiceStatus(hr); }
     HRESULT failure() const { return failure_; }
 
     // Reads the facts of the items the previous look did not have; those unknown to it go to
