@@ -55,7 +55,7 @@ int main() {
         return 2;
     }
     // Kept as OpenWiaDevice keeps it, so the watch looks it up as for a host's handle.
-    fotex::RememberDevice(root.get(), id.get());
+    fotex::RememberDevice(root.get(), id);
     const FOTEX_DEVICE device = fotex::HandleFromItem(root.get());
 
     Title("A camera's conditions: a read with the busy retry and the reconnect watch / the bare calls");

@@ -83,6 +83,12 @@ public:
     }
     BSTR get() const { return s_; }
     explicit operator bool() const { return s_ != nullptr; }
+    // Hands the string to a new owner, who frees it with SysFreeString.
+    BSTR release() {
+        BSTR s = s_;
+        s_ = nullptr;
+        return s;
+    }
 
 private:
     BSTR s_;

@@ -1,9 +1,6 @@
 #include "conditions.h"
 
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <cwchar>
 
 #include "growable.h"
 #include "handles.h"
@@ -28,7 +25,7 @@ constexpr DWORD kLongestPauseMs = 500;
 // One handle OpenWiaDevice gave out. `current` is null until a reconnect replaced the root.
 struct OpenDevice {
     IWiaItem* handle;
-    wchar_t* id;        // malloc'd
+    BSTR id;            // ours
     IWiaItem* current;  // a reference of ours
 };
 OpenDevice* g_open = nullptr;
@@ -89,14 +86,10 @@ DeviceGoneMark::DeviceGoneMark() : saved_(t_gone) { t_gone = S_OK; }
 DeviceGoneMark::~DeviceGoneMark() { t_gone = saved_; }
 bool DeviceGoneMark::Gone() const { return t_gone != S_OK; }
 
-bool RememberDevice(IWiaItem* root, const wchar_t* deviceId) {
-    if (root == nullptr || deviceId == nullptr) return false;
+bool RememberDevice(IWiaItem* root, Bstr& deviceId) {
+    if (root == nullptr || !deviceId) return false;
     if (!GrowForOneMore(g_open, g_openCount, g_openCapacity, 4)) return false;
-    const size_t bytes = (std::wcslen(deviceId) + 1) * sizeof(wchar_t);
-    auto* id = static_cast<wchar_t*>(std::malloc(bytes));
-    if (id == nullptr) return false;
-    std::memcpy(id, deviceId, bytes);
-    g_open[g_openCount++] = {root, id, nullptr};
+    g_open[g_openCount++] = {root, deviceId.release(), nullptr};
     return true;
 }
 
@@ -104,7 +97,7 @@ void ForgetDevice(IWiaItem* root) {
     OpenDevice* entry = Find(root);
     if (entry == nullptr) return;
     IWiaItem* current = entry->current;
-    std::free(entry->id);
+    SysFreeString(entry->id);
     if (current != nullptr) --g_replaced;
     *entry = g_open[--g_openCount];  // unlinked before the release, which may run handlers
     if (current != nullptr) current->Release();

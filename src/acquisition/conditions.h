@@ -24,9 +24,10 @@ void SetReconnect(bool on);
 
 // ---- open devices ----------------------------------------------------------------------------
 
-// Keeps what reconnecting needs of a handle OpenWiaDevice gave out: its device id. False when
-// it could not be kept (the handle then works without reconnecting).
-bool RememberDevice(IWiaItem* root, const wchar_t* deviceId);
+// Keeps what reconnecting needs of a handle OpenWiaDevice gave out: its device id, taken over
+// from `deviceId` (the string the service was handed: no copy). False, with the string left
+// where it was, when it could not be kept (the handle then works without reconnecting).
+bool RememberDevice(IWiaItem* root, Bstr& deviceId);
 // Drops the handle's entry with the root that replaced it (on CloseWiaDevice).
 void ForgetDevice(IWiaItem* root);
 

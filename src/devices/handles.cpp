@@ -24,7 +24,7 @@ extern "C" int FOTEX_CALL OpenWiaDevice(int index, FOTEX_DEVICE* device) {
     ComPtr<IWiaItem> root;
     if (FAILED(Retrying([&] { return root.receive(manager->CreateDevice(id.get(), root.put())); }))) return FOTEX_OK;
     // Without its id kept the handle still works; it only cannot be reconnected.
-    RememberDevice(root.get(), id.get());
+    RememberDevice(root.get(), id);
     *device = HandleFromItem(root.detach());
     return FOTEX_OK;
 }
