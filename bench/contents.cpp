@@ -1,6 +1,6 @@
 // Camera contents: ListCameraItems over item trees of 10 to 100,000 items, the Get functions
 // (no walk, no allocation, a cost that does not grow with the list) and SaveCameraItem against
-// the same service calls written by hand plus the final move.
+// the same service calls written by hand, with the check of the written length and the final move.
 #include <windows.h>
 #include <objbase.h>
 #include <wia.h>
@@ -77,7 +77,7 @@ void Listing(fotexsim::Camera& camera, fotextest::Library& lib) {
             if (count != n) figures += Format(" (only %d listed!)", count);
         }
         const char* name = shapeNames[static_cast<int>(shape)];
-        Row(Format("%s tree, us per item (the same walk by hand)", name), figures, "", -1);
+        Row(Format("%s tree, us per item (the same walk by hand, reading the same facts)", name), figures, "", -1);
         Row(Format("%s tree, per item 100,000 / best of 100 and more", name), Format("%.2f", last / best), "<= 1.5",
             last / best <= 1.5);
         Row(Format("%s tree, per item 100,000 / 10", name), Format("%.2f", last / first), "<= 1.5", last / first <= 1.5);
@@ -142,7 +142,7 @@ void Getters(fotexsim::Camera& camera, fotextest::Library& lib) {
 }
 
 void Saving(fotexsim::Camera& camera, fotextest::Library& lib) {
-    Title("Camera contents: SaveCameraItem / the same service calls by hand plus the final move");
+    Title("Camera contents: SaveCameraItem / the same service calls by hand, the length check and the final move");
     camera.devices.clear();
     camera.AddStandardCamera(L"bench\\0000", L"Bench camera", L"Virtual camera for benchmarks", 1);
     Opened open(lib);
@@ -162,13 +162,35 @@ void Saving(fotexsim::Camera& camera, fotextest::Library& lib) {
             DeleteFileW(target.c_str());
         };
     };
+    // The save's own check that the file is whole: the item's format and size, read together,
+    // against the length written (a full disk may cut a file short without an error).
+    auto whole = [&] {
+        IWiaPropertyStorage* storage = nullptr;
+        if (FAILED(picture->QueryInterface(wia::IID_IWiaPropertyStorage, reinterpret_cast<void**>(&storage)))) return false;
+        PROPSPEC specs[2]{};
+        specs[0].ulKind = specs[1].ulKind = PRSPEC_PROPID;
+        specs[0].propid = wia::kIpaPreferredFormat;
+        specs[1].propid = wia::kIpaItemSize;
+        PROPVARIANT values[2]{};
+        const bool read = storage->ReadMultiple(2, specs, values) == S_OK && values[1].vt == VT_I4;
+        const LONG expected = read ? values[1].lVal : 0;
+        FreePropVariantArray(2, values);
+        storage->Release();
+        WIN32_FILE_ATTRIBUTE_DATA data;
+        return read && GetFileAttributesExW(temporary.c_str(), GetFileExInfoStandard, &data) &&
+               data.nFileSizeLow == static_cast<DWORD>(expected);
+    };
     auto byHand = [&] {
-        if (HandTransferTo(picture, temporary.c_str()) == S_OK) MoveFileExW(temporary.c_str(), target.c_str(), 0);
+        if (HandTransferTo(picture, temporary.c_str()) == S_OK && whole())
+            MoveFileExW(temporary.c_str(), target.c_str(), 0);
+        DeleteFileW(temporary.c_str());
         DeleteFileW(target.c_str());
     };
     auto row = [](const char* what, const Paired& p) {
         Row(what, Format("%.3f (%.2f us vs %.2f us by hand)", p.ratio, p.a * 1e6, p.b * 1e6), "<= 1.05", p.ratio <= 1.05);
     };
+    if (HandTransferTo(picture, temporary.c_str()) != S_OK || !whole()) Row("the save by hand", "failed", "", 0);
+    DeleteFileW(temporary.c_str());
     row("SaveCameraItem, 160x120 JPEG, a new name", Compare(exported(0), byHand, 15, 0.02));
     row("SaveCameraItem, 160x120 JPEG, FOTEX_SAVE_REPLACE", Compare(exported(FOTEX_SAVE_REPLACE), byHand, 15, 0.02));
 

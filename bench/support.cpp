@@ -303,19 +303,41 @@ int HandReadInt(IWiaItem* root, PROPID id, int* out) {
 
 // The walk of ListCameraItems, by hand.
 void HandList(IWiaItem* item, std::vector<IWiaItem*>& list, int depth) {
+    namespace wia = fotex::wia;
+    static const PROPID ids[] = {wia::kIpaItemFlags,    wia::kIpaItemName, wia::kIpaFilenameExtension,
+                                 wia::kIpaFullItemName, wia::kIpaItemTime, wia::kIpaItemSize,
+                                 wia::kIpcThumbWidth,   wia::kIpcThumbHeight, wia::kIpaPreferredFormat};
+    constexpr ULONG kIds = sizeof ids / sizeof ids[0];
+    if (depth > 64) return;
     LONG type = 0;
-    if (FAILED(item->GetItemType(&type)) || depth > 64) return;
-    if (type & (fotex::wia::kItemTypeImage | fotex::wia::kItemTypeVideo)) {
+    IWiaPropertyStorage* storage = nullptr;
+    if (FAILED(item->QueryInterface(wia::IID_IWiaPropertyStorage, reinterpret_cast<void**>(&storage)))) return;
+    PROPSPEC specs[kIds]{};
+    PROPVARIANT values[kIds]{};
+    for (ULONG i = 0; i < kIds; ++i) {
+        specs[i].ulKind = PRSPEC_PROPID;
+        specs[i].propid = ids[i];
+    }
+    if (SUCCEEDED(storage->ReadMultiple(kIds, specs, values)) && values[0].vt == VT_I4) type = values[0].lVal;
+    FreePropVariantArray(kIds, values);
+    storage->Release();
+    if (type & (wia::kItemTypeImage | wia::kItemTypeVideo)) {
         item->AddRef();
         list.push_back(item);
     }
-    if ((type & (fotex::wia::kItemTypeFolder | fotex::wia::kItemTypeHasAttachments)) == 0) return;
+    if ((type & (wia::kItemTypeFolder | wia::kItemTypeHasAttachments)) == 0) return;
     IEnumWiaItem* children = nullptr;
     if (item->EnumChildItems(&children) != S_OK || !children) return;
-    IWiaItem* child = nullptr;
-    while (children->Next(1, &child, nullptr) == S_OK) {
-        HandList(child, list, depth + 1);
-        child->Release();
+    HRESULT hr = S_OK;
+    while (hr == S_OK) {
+        IWiaItem* got[32] = {};
+        ULONG count = 0;
+        hr = children->Next(32, got, &count);
+        if (FAILED(hr)) break;
+        for (ULONG i = 0; i < count && i < 32; ++i) {
+            HandList(got[i], list, depth + 1);
+            got[i]->Release();
+        }
     }
     children->Release();
 }

@@ -167,7 +167,9 @@ HRESULT HandTransferTo(IWiaItem* item, const WCHAR* wide);
 
 // The hand-written sequences a host would write against the service itself: an integer property
 // read as the 1.3 getters read it (1 read, -1 refused, -2 no property storage), and
-// ListCameraItems' walk (every image and video item at or below `item`, each with a reference).
+// ListCameraItems' walk (every image and video item at or below `item`, each with a reference),
+// reading what it reads: per item one ReadMultiple of the type flags, name, extension, full name,
+// time, size, thumbnail size and format; children asked for 32 at a time.
 int HandReadInt(IWiaItem* root, PROPID id, int* out);
 void HandList(IWiaItem* item, std::vector<IWiaItem*>& list, int depth = 0);
 
