@@ -1510,6 +1510,8 @@ TEST_F(ReliabilityTest, LoadedAndUnloadedRepeatedlyWithHandlesLeftOpenStaysFlat)
         reinterpret_cast<IUnknown*>(item)->Release();
         reinterpret_cast<IUnknown*>(device)->Release();
     }
+    // What the library kept for each device left open (its id, for reconnecting) went with it.
+    EXPECT_EQ(0u, g_balance.made.size()) << "strings of the DLL live after its unloads";
     const Footprint end = Footprint::Now();
     ASSERT_TRUE(lib.Load());
     EXPECT_LE(end.handles, warm.handles + 4) << "handles";
@@ -1546,8 +1548,8 @@ TEST_F(ReliabilityTest, LongCaptureTransferDeleteCycleKeepsHandlesAndMemoryFlat)
     EXPECT_EQ(4, Media()) << "every new picture was deleted after its transfer";
     EXPECT_EQ("", Output());
     EXPECT_TRUE(Ledger(1));
+    lib.CloseWiaDevice(&device);  // its id, kept for reconnecting, goes with it
     EXPECT_TRUE(mark.Balanced());
-    lib.CloseWiaDevice(&device);
     EXPECT_LE(end.handles, warm.handles + 4) << "handles";
     EXPECT_LT(end.privateBytes, warm.privateBytes + (256u << 10)) << "private bytes " << warm.privateBytes << " -> " << end.privateBytes;
     Report("soak: " + std::to_string(cycles) + " capture-transfer-delete cycles (FOTEX_SOAK_CYCLES), handles " +

@@ -1,6 +1,7 @@
 #include "conditions.h"
 
 #include <cstdio>
+#include <cstdlib>
 
 #include "growable.h"
 #include "handles.h"
@@ -101,6 +102,22 @@ void ForgetDevice(IWiaItem* root) {
     if (current != nullptr) --g_replaced;
     *entry = g_open[--g_openCount];  // unlinked before the release, which may run handlers
     if (current != nullptr) current->Release();
+}
+
+bool ForgetAllDevices() {
+    // Taken out first: a release may call back into the library.
+    OpenDevice* const open = g_open;
+    const uint32_t count = g_openCount;
+    g_open = nullptr;
+    g_openCount = g_openCapacity = 0;
+    g_replaced = 0;
+    bool left = false;
+    for (uint32_t i = 0; i < count; ++i) {
+        SysFreeString(open[i].id);
+        left = ReleaseUnlessProxy(open[i].current) || left;
+    }
+    std::free(open);
+    return left;
 }
 
 ComPtr<IWiaItem> HoldDevice(FOTEX_HANDLE handle) {

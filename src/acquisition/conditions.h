@@ -30,6 +30,9 @@ void SetReconnect(bool on);
 bool RememberDevice(IWiaItem* root, Bstr& deviceId);
 // Drops the handle's entry with the root that replaced it (on CloseWiaDevice).
 void ForgetDevice(IWiaItem* root);
+// Drops every entry, for an unload with devices left open: their ids are freed, roots of this
+// process released, proxies left (see ReleaseUnlessProxy). True when a proxy was left.
+bool ForgetAllDevices();
 
 // A reference of the call's own on the root a device handle's calls reach: the handle's own
 // object, or the one that replaced it after a reconnect.

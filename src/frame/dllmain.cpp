@@ -1,6 +1,7 @@
 #include <windows.h>
 #include <objbase.h>
 
+#include "conditions.h"
 #include "contents.h"
 #include "events.h"
 
@@ -35,6 +36,7 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
         const bool comAlive = reserved == nullptr;
         bool left = fotex::UnloadCameraEvents();
         if (comAlive) left = fotex::Lists().ReleaseAll() || left;
+        if (comAlive) left = fotex::ForgetAllDevices() || left;
         // Ending the apartment would release the proxies left in it, so the load's set-up stays
         // then; one the host's own outlives only counts down, and the host's end releases them.
         if (comAlive && (!left || !g_comBegun) && g_comThread != 0 && g_comThread == GetCurrentThreadId())
