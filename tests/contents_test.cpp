@@ -597,8 +597,9 @@ TEST_F(ContentsTest, NewItemsAreThoseNotThereAtThePreviousLookByNameSizeAndTime)
     EXPECT_EQ(0, look()) << "a new handle starts anew";
 }
 
-// Steady looks read the camera for the items new to them alone, so a full camera costs about one
-// listing; an item gone between the walk and its read is neither listed nor seen.
+// Steady looks read the camera for the items new to them alone: their facts and their types (the
+// folders' types are asked each time); an item gone between the walk and its read is neither
+// listed nor seen.
 TEST_F(ContentsTest, NewItemsReadOnlyTheItemsTheyHaveNotSeenAndPassOverOnesGone) {
     for (int i = 0; i < 40; ++i) dcim().Add(L"P" + std::to_wstring(i), kImage | kFile);
     int count = kSentinel;
@@ -607,10 +608,13 @@ TEST_F(ContentsTest, NewItemsReadOnlyTheItemsTheyHaveNotSeenAndPassOverOnesGone)
     ASSERT_EQ(kOk, lib.ListNewCameraItems(handle, 0, &count));
     EXPECT_EQ(0, count);
     EXPECT_EQ(0, camera.Calls(Op::ReadMultiple));
+    EXPECT_EQ(2, camera.Calls(Op::GetItemType)) << "the root and DCIM";
     dcim().Add(L"NEW", kImage | kFile);
+    camera.ClearLog();
     ASSERT_EQ(kOk, lib.ListNewCameraItems(handle, 0, &count));
     EXPECT_EQ(1, count);
     EXPECT_EQ(1, camera.Calls(Op::ReadMultiple));
+    EXPECT_EQ(3, camera.Calls(Op::GetItemType)) << "the root, DCIM and the new item";
     // Met out of order, the items are still known by their objects, the new one too.
     std::swap(dcim().children[0], dcim().children.back());
     std::swap(dcim().children[1], dcim().children[20]);
@@ -618,6 +622,7 @@ TEST_F(ContentsTest, NewItemsReadOnlyTheItemsTheyHaveNotSeenAndPassOverOnesGone)
     ASSERT_EQ(kOk, lib.ListNewCameraItems(handle, 0, &count));
     EXPECT_EQ(0, count);
     EXPECT_EQ(0, camera.Calls(Op::ReadMultiple));
+    EXPECT_EQ(2, camera.Calls(Op::GetItemType));
 
     dcim().Add(L"GONE", kImage | kFile);
     dcim().Add(L"KEPT", kImage | kFile);
@@ -652,7 +657,7 @@ TEST_F(ContentsTest, NewItemsRefusalsAndFailuresChangeNeitherTheListNorWhatIsSee
         {1, 2, false, Op::Count, S_OK, 0, kInvalidArg},
         {1, -1, false, Op::Count, S_OK, 0, kInvalidArg},
         {1, 0, false, Op::ItemNext, wia::kWiaErrorOffline, 2, kOffline},  // DCIM's items, asked for in batches
-        {1, 0, false, Op::GetItemType, 2, 4, kFail},
+        {1, 0, false, Op::GetItemType, 2, 3, kFail},  // the new picture's, after the root's and DCIM's
         {1, 0, false, Op::ReadMultiple, E_OUTOFMEMORY, 1, static_cast<int>(E_OUTOFMEMORY)},
         {1, 0, false, Op::QueryPropertyStorage, E_NOINTERFACE, 1, static_cast<int>(E_NOINTERFACE)},
         {1, 1, false, Op::ItemNext, E_FAIL, 2, kFail},
@@ -694,7 +699,7 @@ TEST_F(ContentsTest, NewItemsInsideALookOfTheSameHandleAreRefusedAndACloseLeaves
     int count = kSentinel, inner = kSentinel, innerStatus = 0, listed = kSentinel;
     ASSERT_EQ(kOk, lib.ListNewCameraItems(handle, 0, &count));
     dcim().Add(L"IMG_0004", kImage | kFile);
-    Inside(camera, Op::GetItemType, 4, [&] {  // the second picture's
+    Inside(camera, Op::GetItemType, 3, [&] {  // the new picture's, after the root's and DCIM's
         innerStatus = lib.ListNewCameraItems(handle, 0, &inner);
         lib.ListCameraItems(handle, &listed);
     });

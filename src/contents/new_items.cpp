@@ -133,6 +133,16 @@ struct Walked {
 class Look final : public ItemVisitor {
 public:
     explicit Look(const SeenItems& old) : old_(old) {}
+
+    // An item the previous look had answers from it: a look at a full camera asks the service
+    // for the folders' types and the new items' alone (a round trip each out of process).
+    HRESULT TypeOf(IWiaItem* item, LONG& type) override {
+        const uint32_t at =
+            cursor_ < old_.count && old_.items[cursor_].item == item ? cursor_ : FindObject(old_, item);
+        if (at == UINT32_MAX) return ItemVisitor::TypeOf(item, type);
+        type = old_.items[at].type;
+        return S_OK;
+    }
     ~Look() {
         for (uint32_t i = 0; i < count_; ++i)
             if (walked_[i].fresh != nullptr) walked_[i].fresh->Release();
@@ -182,6 +192,7 @@ public:
             }
             if (FAILED(hr)) return hr;
             facts.item = w.fresh;
+            facts.type = w.type;
             if (!GrowForOneMore(facts_, factsCount_, factsCapacity_, 8)) {
                 std::free(facts.name);
                 return E_OUTOFMEMORY;
