@@ -164,8 +164,10 @@ void RoundTrips(fotextest::Library& lib, fotextest::Server& server, int large, i
     // A wake of a tethering host: one new picture since the last look.
     lib.ListNewCameraItems(device, FOTEX_NEW_RESET, &count);
     server->PressShutter(large);
-    const long wake = TripsOf(server, [&] { lib.ListNewCameraItems(device, 0, &count); });
-    Row(Format("ListNewCameraItems, per wake (%d items, %d new)", items + 1, count), Format("%ld", wake), "", -1);
+    long wake = 0;
+    const std::string wakeByCall = TripsByCall(server, [&] { lib.ListNewCameraItems(device, 0, &count); }, 1, &wake);
+    Row(Format("ListNewCameraItems, per wake (%d items, %d new)", items + 1, count),
+        Format("%ld (%s)", wake, wakeByCall.c_str()), "", -1);
     lib.CloseWiaDevice(&device);
 
     lib.OpenWiaDevice(small, &device);
