@@ -1020,9 +1020,11 @@ int FOTEX_CALL GetItemValue(FOTEX_ITEM item, int what, int* value);
    what is there as seen and lists none (*count 0). An item is the same item when its full name,
    size and time are the same: a card emptied and refilled gives new items under old names, and
    an item deleted and taken again with the same name is new when its size or time differ. The
-   walk is that of ListCameraItems; the facts are read from the camera for the item objects the
-   previous look did not have, so that a look at a full camera costs about one ListCameraItems
-   (an item object the service keeps is taken as the item it was). An item gone from the camera
+   walk is that of ListCameraItems; types and facts are read from the camera for the item objects
+   the previous look did not have, so that a look at a full camera asks the service only for each
+   folder's items (32 at a time) and type, and for what is new: about one call per 32 items
+   where a listing costs one per item (an item object the service keeps is taken as the item it
+   was). An item gone from the camera
    while it is looked at is neither listed nor taken as seen.
    What counts as seen belongs to the handle and holds its own references to the items, until
    the handle is given back (CloseWiaDevice, ReleaseCameraItem) or the DLL is unloaded. The look
