@@ -181,9 +181,10 @@ void Saving(fotexsim::Camera& camera, fotextest::Library& lib) {
                data.nFileSizeLow == static_cast<DWORD>(expected);
     };
     auto byHand = [&] {
-        if (HandTransferTo(picture, temporary.c_str()) == S_OK && whole())
-            MoveFileExW(temporary.c_str(), target.c_str(), 0);
-        DeleteFileW(temporary.c_str());
+        // The temporary file is removed only when it stayed: the save makes no call for it then.
+        if (HandTransferTo(picture, temporary.c_str()) != S_OK || !whole() ||
+            !MoveFileExW(temporary.c_str(), target.c_str(), 0))
+            DeleteFileW(temporary.c_str());
         DeleteFileW(target.c_str());
     };
     auto row = [](const char* what, const Paired& p) {

@@ -148,18 +148,14 @@ const Mode kModes[] = {
 };
 constexpr int kModeCount = sizeof kModes / sizeof kModes[0];
 
-// One mode's row, in a process of its own (the event queue is the process's).
-void OneMode(fotexsim::Camera& camera, fotextest::Library& lib, const Mode& m) {
+// The folder a mode's copy of this program saves into, by its process id.
+std::wstring FolderOf(DWORD process) {
     wchar_t temp[MAX_PATH];
     GetTempPathW(MAX_PATH, temp);
-    const std::wstring folder = std::wstring(temp) + L"fotex-bench-tether-" + std::to_wstring(GetCurrentProcessId());
-    CreateDirectoryW(folder.c_str(), nullptr);
-    const Run run = Tether(camera, lib, folder, m.mode, m.value, m.pollMs, m.events);
-    const bool whole = run.saved == 100 && run.twice == 0 && run.failed == 0;
-    Row(m.what,
-        Format("%.0f ms, %.0f ms (%d saved, %d twice, %d failed)", Percentile(run.latencies, 0.5) * 1e3,
-               Percentile(run.latencies, 0.99) * 1e3, run.saved, run.twice, run.failed),
-        "100 saved, none twice", whole);
+    return std::wstring(temp) + L"fotex-bench-tether-" + std::to_wstring(process);
+}
+
+void RemoveFolder(const std::wstring& folder) {
     WIN32_FIND_DATAW found;
     HANDLE h = FindFirstFileW((folder + L"\\*").c_str(), &found);
     if (h != INVALID_HANDLE_VALUE) {
@@ -170,9 +166,24 @@ void OneMode(fotexsim::Camera& camera, fotextest::Library& lib, const Mode& m) {
     RemoveDirectoryW(folder.c_str());
 }
 
+// One mode's row, in a process of its own (the event queue is the process's).
+void OneMode(fotexsim::Camera& camera, fotextest::Library& lib, const Mode& m) {
+    const std::wstring folder = FolderOf(GetCurrentProcessId());
+    CreateDirectoryW(folder.c_str(), nullptr);
+    const Run run = Tether(camera, lib, folder, m.mode, m.value, m.pollMs, m.events);
+    const bool whole = run.saved == 100 && run.twice == 0 && run.failed == 0;
+    Row(m.what,
+        Format("%.0f ms, %.0f ms (%d saved, %d twice, %d failed)", Percentile(run.latencies, 0.5) * 1e3,
+               Percentile(run.latencies, 0.99) * 1e3, run.saved, run.twice, run.failed),
+        "100 saved, none twice", whole);
+    RemoveFolder(folder);
+}
+
 // Each mode takes 20 s of presses, so the modes run at once, each in a copy of this program
-// writing its row to a file of its own; the rows are printed in the table's order. False when a
-// copy could not run or missed its target.
+// writing its row to a file of its own; the rows are printed in the table's order. A copy still
+// running after kModesSeconds (each stops its presses at 30 s) is ended and reported. False when a
+// copy could not run, did not finish, failed or missed its target.
+constexpr DWORD kModesSeconds = 120;
 bool AllModes() {
     Title("Tethering: 100 presses, five a second; shutter to saved file (median, 99th percentile; the modes at once)");
     wchar_t self[MAX_PATH], temp[MAX_PATH];
@@ -181,6 +192,8 @@ bool AllModes() {
     SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
     std::vector<std::wstring> outputs;
     std::vector<HANDLE> processes;
+    std::vector<DWORD> ids;
+    const ULONGLONG deadline = GetTickCount64() + kModesSeconds * 1000;
     for (int k = 0; k < kModeCount; ++k) {
         outputs.push_back(std::wstring(temp) + L"fotex-bench-tether-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
                           std::to_wstring(k) + L".txt");
@@ -197,18 +210,28 @@ bool AllModes() {
             CreateProcessW(self, &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &start, &process)) {
             CloseHandle(process.hThread);
             processes.push_back(process.hProcess);
+            ids.push_back(process.dwProcessId);
         } else {
             processes.push_back(nullptr);
+            ids.push_back(0);
         }
         if (out != INVALID_HANDLE_VALUE) CloseHandle(out);
     }
     bool met = true;
     for (int k = 0; k < kModeCount; ++k) {
         DWORD code = 2;
+        bool ended = false;
         if (processes[k]) {
-            WaitForSingleObject(processes[k], INFINITE);
+            const ULONGLONG now = GetTickCount64();
+            const DWORD left = now < deadline ? static_cast<DWORD>(deadline - now) : 0;
+            if (WaitForSingleObject(processes[k], left) != WAIT_OBJECT_0) {
+                TerminateProcess(processes[k], 3);
+                WaitForSingleObject(processes[k], 5000);
+                ended = true;
+            }
             GetExitCodeProcess(processes[k], &code);
             CloseHandle(processes[k]);
+            RemoveFolder(FolderOf(ids[k]));  // what an ended or failed copy left
         }
         std::string row;
         HANDLE in = CreateFileW(outputs[k].c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
@@ -220,7 +243,12 @@ bool AllModes() {
         }
         DeleteFileW(outputs[k].c_str());
         if (code != 0) met = false;
-        if (row.empty()) row = Format("| %s | did not run (exit %lu) |  | **no** |\n", kModes[k].what, code);
+        if (ended)
+            row = Format("| %s | did not finish in %lu s, ended |  | **no** |\n", kModes[k].what, kModesSeconds);
+        else if (row.empty())
+            row = Format("| %s | did not run (exit %lu) |  | **no** |\n", kModes[k].what, code);
+        else if (code != 0 && row.find("**no**") == std::string::npos)
+            row += Format("| %s | its process failed after its row (exit %lu) |  | **no** |\n", kModes[k].what, code);
         std::fputs(row.c_str(), stdout);
     }
     std::fflush(stdout);

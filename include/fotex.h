@@ -1020,12 +1020,12 @@ int FOTEX_CALL GetItemValue(FOTEX_ITEM item, int what, int* value);
    what is there as seen and lists none (*count 0). An item is the same item when its full name,
    size and time are the same: a card emptied and refilled gives new items under old names, and
    an item deleted and taken again with the same name is new when its size or time differ. The
-   walk is that of ListCameraItems; types and facts are read from the camera for the item objects
-   the previous look did not have, so that a look at a full camera asks the service only for each
-   folder's items (32 at a time) and type, and for what is new: about one call per 32 items
-   where a listing costs one per item (an item object the service keeps is taken as the item it
-   was). An item gone from the camera
-   while it is looked at is neither listed nor taken as seen.
+   walk is that of ListCameraItems; the camera is asked for the types and facts of the item
+   objects the previous look did not have alone (and for the folders' types), so that a look at a
+   full camera costs at most about one ListCameraItems and, out of process, far less: two calls
+   per folder and one per 32 items beside those of the new items (an item object the service
+   keeps is taken as the item it was, with its type). An item gone from the camera while it is
+   looked at is neither listed nor taken as seen.
    What counts as seen belongs to the handle and holds its own references to the items, until
    the handle is given back (CloseWiaDevice, ReleaseCameraItem) or the DLL is unloaded. The look
    is made aside and takes effect when complete: a failed call changes neither the handle's list

@@ -1480,6 +1480,28 @@ TEST_F(ReliabilityTest, HandleOfAnUnpluggedCameraWorksAgainOncePluggedBack) {
     EXPECT_TRUE(Ledger(0));
 }
 
+// Unloaded with a handle left open whose device was opened again: the root that replaced the
+// handle's goes with the library, the handle's own stays the host's.
+TEST_F(ReliabilityTest, UnloadWithAReconnectedHandleLeftOpenReleasesTheRootThatReplacedIt) {
+    FreshCamera(1);
+    Reload();
+    const size_t strings = g_balance.made.size();
+    Enumerate(1);
+    FOTEX_DEVICE device = Open();
+    ASSERT_TRUE(camera.Unplug(0));
+    ASSERT_TRUE(camera.SetCondition(0, fotexsim::Camera::Condition::PlugInAnew, 0));
+    int flash = kUnset;
+    ASSERT_EQ(1, reinterpret_cast<IntGetter>(lib.Symbol("GetFlashMode"))(device, &flash));
+    ASSERT_NE(std::string::npos, Output().find("its device was opened again"));
+    lib.Unload();
+    ASSERT_EQ(nullptr, GetModuleHandleW(L"Fotex.dll"));
+    EXPECT_TRUE(Ledger(1)) << "the handle's root alone";
+    EXPECT_EQ(strings, g_balance.made.size()) << "its id went with the library";
+    reinterpret_cast<IUnknown*>(device)->Release();
+    EXPECT_TRUE(Ledger(0));
+    ASSERT_TRUE(lib.Load());
+}
+
 TEST_F(ReliabilityTest, LoadedAndUnloadedRepeatedlyWithHandlesLeftOpenStaysFlat) {
     FreshCamera(1);
     camera.SetLogging(false);
