@@ -64,7 +64,7 @@ struct SeenItem {
     IWiaItem* item;
     WCHAR* name;  // the full name, NUL-terminated, owned; never null
     uint32_t hash;
-    LONG type;  // an item's type flags never change: a later look does not ask again
+    LONG type;  // as first read: an item stays the kind it was, so a later look does not ask again
     LONGLONG size;
     uint16_t time[8];
 };
