@@ -426,6 +426,35 @@ TEST_F(ConditionsTest, ADeviceClosedWhileItsEventsAreRegisteredAgainIsLeftAlone)
     lib.StopCameraEvents();
 }
 
+// A handler closes the device during its second reconnect and opens another, whose root may take
+// the closed root's place in memory: the other device keeps its own root.
+TEST_F(ConditionsTest, ADeviceOpenedByAHandlerDuringAReconnectIsNotTakenForTheClosedOne) {
+    camera.AddStandardCamera(L"dev-b", L"Beta", L"Second camera", 3);
+    Enumerate(2);
+    FOTEX_DEVICE other = Open(1);
+    ASSERT_EQ(kOk, setFlash(other, 2));
+    lib.CloseWiaDevice(&other);
+    camera.FailOn(Op::QueryPropertyStorage, kDisconnected);
+    ASSERT_EQ(1, Flash()) << "the first reconnect";
+    camera.ClearFaults();
+    camera.onCall = [&](Op op) {
+        if (op != Op::CreateDevice || other != 0) return;
+        lib.CloseWiaDevice(&handle);
+        other = Open(1);
+    };
+    camera.FailOn(Op::QueryPropertyStorage, kDisconnected);
+    int value = -1;
+    lib.GetSetting(handle, kFlashMode, &value);
+    camera.onCall = nullptr;
+    camera.ClearFaults();
+    ASSERT_NE(0, other);
+    EXPECT_EQ(0, handle);
+    value = -1;
+    EXPECT_EQ(kOk, lib.GetSetting(other, kFlashMode, &value));
+    EXPECT_EQ(2, value) << "the second camera's own setting";
+    lib.CloseWiaDevice(&other);
+}
+
 struct Lines {
     std::vector<std::string> lines;
     DWORD thread = 0;
