@@ -437,8 +437,10 @@ TEST_F(ConditionsTest, ADeviceOpenedByAHandlerDuringAReconnectIsNotTakenForTheCl
     camera.FailOn(Op::QueryPropertyStorage, kDisconnected);
     ASSERT_EQ(1, Flash()) << "the first reconnect";
     camera.ClearFaults();
+    bool opened = false;
     camera.onCall = [&](Op op) {
-        if (op != Op::CreateDevice || other != 0) return;
+        if (op != Op::CreateDevice || opened) return;
+        opened = true;
         lib.CloseWiaDevice(&handle);
         other = Open(1);
     };
