@@ -426,42 +426,50 @@ TEST_F(ConditionsTest, ADeviceClosedWhileItsEventsAreRegisteredAgainIsLeftAlone)
     lib.StopCameraEvents();
 }
 
-// A handler closes the device during its second reconnect and opens another device until one
-// takes the closed root's place in memory (the heap reuses it within a few tries), as a host's
-// next open may: that device keeps its own root.
+// A handler closes the device after its first reconnect, in the call itself or in its second
+// reconnect, and opens another device until one takes the closed root's place in memory (the heap
+// reuses it within a few tries), as a host's next open may: that device keeps its own root, and
+// the call on the closed handle is not made on it.
 TEST_F(ConditionsTest, ADeviceOpenedByAHandlerDuringAReconnectIsNotTakenForTheClosedOne) {
     camera.AddStandardCamera(L"dev-b", L"Beta", L"Second camera", 3);
     Enumerate(2);
-    FOTEX_DEVICE other = Open(1);
-    ASSERT_EQ(kOk, setFlash(other, 2));
-    lib.CloseWiaDevice(&other);
-    camera.FailOn(Op::QueryPropertyStorage, kDisconnected);
-    ASSERT_EQ(1, Flash()) << "the first reconnect";
-    camera.ClearFaults();
-    bool opened = false;
-    camera.onCall = [&](Op op) {
-        if (op != Op::CreateDevice || opened) return;
-        opened = true;
+    for (const Op at : {Op::CreateDevice, Op::QueryPropertyStorage}) {
+        SCOPED_TRACE(static_cast<int>(at));
+        if (handle == 0) handle = Open(0);
+        FOTEX_DEVICE other = Open(1);
+        ASSERT_EQ(kOk, setFlash(other, 2));
+        lib.CloseWiaDevice(&other);
+        camera.FailOn(Op::QueryPropertyStorage, kDisconnected);
+        ASSERT_EQ(1, Flash()) << "the first reconnect";
+        camera.ClearFaults();
+        bool opened = false;
+        camera.onCall = [&](Op op) {
+            if (op != at || opened) return;
+            opened = true;
+            const FOTEX_DEVICE closed = handle;
+            lib.CloseWiaDevice(&handle);
+            std::vector<FOTEX_DEVICE> others;
+            for (int i = 0; i < 64 && other != closed; ++i) {
+                if (other != 0) others.push_back(other);
+                other = Open(1);
+            }
+            for (FOTEX_DEVICE& d : others) lib.CloseWiaDevice(&d);
+        };
+        camera.FailOn(Op::QueryPropertyStorage, kDisconnected);
+        int value = -1;
         const FOTEX_DEVICE closed = handle;
-        lib.CloseWiaDevice(&handle);
-        std::vector<FOTEX_DEVICE> others;
-        for (int i = 0; i < 64 && other != closed; ++i) {
-            if (other != 0) others.push_back(other);
-            other = Open(1);
-        }
-        for (FOTEX_DEVICE& d : others) lib.CloseWiaDevice(&d);
-    };
-    camera.FailOn(Op::QueryPropertyStorage, kDisconnected);
-    int value = -1;
-    lib.GetSetting(handle, kFlashMode, &value);
-    camera.onCall = nullptr;
-    camera.ClearFaults();
-    ASSERT_NE(0, other);
-    EXPECT_EQ(0, handle);
-    value = -1;
-    EXPECT_EQ(kOk, lib.GetSetting(other, kFlashMode, &value));
-    EXPECT_EQ(2, value) << "the second camera's own setting";
-    lib.CloseWiaDevice(&other);
+        EXPECT_NE(kOk, lib.GetSetting(closed, kFlashMode, &value));
+        EXPECT_EQ(-1, value) << "read from the other camera";
+        camera.onCall = nullptr;
+        camera.ClearFaults();
+        EXPECT_TRUE(opened);
+        ASSERT_NE(0, other);
+        EXPECT_EQ(0, handle);
+        value = -1;
+        EXPECT_EQ(kOk, lib.GetSetting(other, kFlashMode, &value));
+        EXPECT_EQ(2, value) << "the second camera's own setting";
+        lib.CloseWiaDevice(&other);
+    }
 }
 
 struct Lines {
