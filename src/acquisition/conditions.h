@@ -9,6 +9,7 @@
 #include "busy.h"
 #include "com.h"
 #include "fotex.h"
+#include "handles.h"
 #include "wia_ids.h"
 
 namespace fotex {
@@ -66,6 +67,10 @@ private:
 
 template <class Body>
 auto OnDevice(FOTEX_HANDLE handle, Body&& body) -> decltype(body(static_cast<IWiaItem*>(nullptr))) {
+    // The handle's own object, for the whole call even when a reconnect replaced it: a handler
+    // may close the handle, and a device it opens next must not take the freed object's place,
+    // and so the handle's entry and what is kept for it.
+    const ComPtr<IWiaItem> self = HoldHandle(handle);
     ComPtr<IWiaItem> again;
     {
         const ComPtr<IWiaItem> root = HoldDevice(handle);

@@ -84,6 +84,7 @@ extern "C" void FOTEX_CALL TransferAllImages(FOTEX_DEVICE device, const char* fo
     // Held for the walk: a handler inside it may close the device. A camera that went away
     // part-way ends the walk: walking again would save the pictures saved before once more under
     // new numbers. Reconnecting serves the calls after it.
+    const ComPtr<IWiaItem> self = HoldHandle(device);  // its entry's key, for the Reconnect
     const ComPtr<IWiaItem> root = HoldDevice(device);
     DeviceGoneMark mark;
     TransferItemTree(root.get(), folder, prefix, code, deleteFlag);
