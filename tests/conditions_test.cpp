@@ -433,7 +433,22 @@ TEST_F(ConditionsTest, ADeviceClosedWhileItsEventsAreRegisteredAgainIsLeftAlone)
 TEST_F(ConditionsTest, ADeviceOpenedByAHandlerDuringAReconnectIsNotTakenForTheClosedOne) {
     camera.AddStandardCamera(L"dev-b", L"Beta", L"Second camera", 3);
     Enumerate(2);
-    for (const Op at : {Op::CreateDevice, Op::QueryPropertyStorage}) {
+    const std::string folder(dir.begin(), dir.end());
+    const auto getSetting = [&](FOTEX_DEVICE device, int* value) { return lib.GetSetting(device, kFlashMode, value); };
+    const struct {
+        Op at;  // the handler's moment, and the failure that finds the device gone
+        std::function<int(FOTEX_DEVICE, int*)> call;
+    } cases[] = {
+        {Op::CreateDevice, getSetting},
+        {Op::QueryPropertyStorage, getSetting},
+        {Op::EnumChildItems,
+         [&](FOTEX_DEVICE device, int*) {
+             lib.TransferAllImages(device, folder.c_str(), "img", kJpeg, 0);
+             return kDisconnected;  // returns nothing
+         }},
+    };
+    for (const auto& c : cases) {
+        const Op at = c.at;
         SCOPED_TRACE(static_cast<int>(at));
         if (handle == 0) handle = Open(0);
         FOTEX_DEVICE other = Open(1);
@@ -443,6 +458,7 @@ TEST_F(ConditionsTest, ADeviceOpenedByAHandlerDuringAReconnectIsNotTakenForTheCl
         ASSERT_EQ(1, Flash()) << "the first reconnect";
         camera.ClearFaults();
         bool opened = false;
+        int creations = 0;
         camera.onCall = [&](Op op) {
             if (op != at || opened) return;
             opened = true;
@@ -454,12 +470,13 @@ TEST_F(ConditionsTest, ADeviceOpenedByAHandlerDuringAReconnectIsNotTakenForTheCl
                 other = Open(1);
             }
             for (FOTEX_DEVICE& d : others) lib.CloseWiaDevice(&d);
+            creations = camera.Calls(Op::CreateDevice);
         };
-        camera.FailOn(Op::QueryPropertyStorage, kDisconnected);
+        camera.FailOn(at == Op::CreateDevice ? Op::QueryPropertyStorage : at, kDisconnected);
         int value = -1;
-        const FOTEX_DEVICE closed = handle;
-        EXPECT_NE(kOk, lib.GetSetting(closed, kFlashMode, &value));
+        EXPECT_NE(kOk, c.call(handle, &value));
         EXPECT_EQ(-1, value) << "read from the other camera";
+        EXPECT_EQ(creations, camera.Calls(Op::CreateDevice)) << "the other camera opened again";
         camera.onCall = nullptr;
         camera.ClearFaults();
         EXPECT_TRUE(opened);
