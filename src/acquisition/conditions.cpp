@@ -120,7 +120,7 @@ bool ForgetAllDevices() {
     return left;
 }
 
-ComPtr<IWiaItem> HoldDevice(FOTEX_HANDLE handle) {
+ComPtr<IWiaItem> HoldReplacement(FOTEX_HANDLE handle) {
     if (g_replaced != 0) {
         const OpenDevice* entry = Find(ItemFromHandle(handle));
         if (entry != nullptr && entry->current != nullptr) {
@@ -128,6 +128,12 @@ ComPtr<IWiaItem> HoldDevice(FOTEX_HANDLE handle) {
             return ComPtr<IWiaItem>::attach(entry->current);
         }
     }
+    return {};
+}
+
+ComPtr<IWiaItem> HoldDevice(FOTEX_HANDLE handle) {
+    ComPtr<IWiaItem> replacement = HoldReplacement(handle);
+    if (replacement) return replacement;
     return HoldHandle(handle);
 }
 

@@ -38,6 +38,9 @@ bool ForgetAllDevices();
 // A reference of the call's own on the root a device handle's calls reach: the handle's own
 // object, or the one that replaced it after a reconnect.
 ComPtr<IWiaItem> HoldDevice(FOTEX_HANDLE handle);
+// The root a reconnect put in the handle's place, with a reference of the call's own; empty while
+// the handle's own object is its root.
+ComPtr<IWiaItem> HoldReplacement(FOTEX_HANDLE handle);
 
 // Creates the device again from its id and makes the new root the one the handle's calls reach;
 // returns a reference of the caller's own on it (handlers that run later may close the handle),
@@ -73,9 +76,9 @@ auto OnDevice(FOTEX_HANDLE handle, Body&& body) -> decltype(body(static_cast<IWi
     const ComPtr<IWiaItem> self = HoldHandle(handle);
     ComPtr<IWiaItem> again;
     {
-        const ComPtr<IWiaItem> root = HoldDevice(handle);
+        const ComPtr<IWiaItem> replacement = HoldReplacement(handle);
         DeviceGoneMark mark;
-        auto result = body(root.get());
+        auto result = body(replacement ? replacement.get() : self.get());
         if (!(result < 0) || !mark.Gone()) return result;
         again = Reconnect(handle);
         if (!again) return result;

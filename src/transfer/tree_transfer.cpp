@@ -85,8 +85,8 @@ extern "C" void FOTEX_CALL TransferAllImages(FOTEX_DEVICE device, const char* fo
     // part-way ends the walk: walking again would save the pictures saved before once more under
     // new numbers. Reconnecting serves the calls after it.
     const ComPtr<IWiaItem> self = HoldHandle(device);  // its entry's key, for the Reconnect
-    const ComPtr<IWiaItem> root = HoldDevice(device);
+    const ComPtr<IWiaItem> replacement = HoldReplacement(device);
     DeviceGoneMark mark;
-    TransferItemTree(root.get(), folder, prefix, code, deleteFlag);
+    TransferItemTree(replacement ? replacement.get() : self.get(), folder, prefix, code, deleteFlag);
     if (mark.Gone()) Reconnect(device);
 }
