@@ -145,10 +145,6 @@ ComPtr<IWiaItem> Reconnect(FOTEX_HANDLE handle) {
     const HRESULT cause = t_gone;
     const OpenDevice* entry = Find(key);
     if (entry == nullptr) return {};
-    // Held while the service's calls run handlers: one may close the handle, and the device it
-    // opens next must not take the freed root's place, and so this entry's key.
-    key->AddRef();
-    const ComPtr<IWiaItem> held = ComPtr<IWiaItem>::attach(key);
     // A copy: the handlers the service's calls run may close the handle and free the entry.
     Bstr id(entry->id);
     if (!id) return {};

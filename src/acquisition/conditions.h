@@ -45,6 +45,8 @@ ComPtr<IWiaItem> HoldReplacement(FOTEX_HANDLE handle);
 // Creates the device again from its id and makes the new root the one the handle's calls reach;
 // returns a reference of the caller's own on it (handlers that run later may close the handle),
 // or null when the handle is not an open device, reconnecting is off, or the service failed.
+// The caller holds the handle's own object (as OnDevice does), so that no device a handler opens
+// meanwhile takes its place and its entry.
 ComPtr<IWiaItem> Reconnect(FOTEX_HANDLE handle);
 
 // Routine called after each reconnect with the failure that caused it, to renew what was
